@@ -1,0 +1,163 @@
+#include "frmlogin.h"
+
+#include "appvalues.h"
+#include "credentials.h"
+#include "prompter.h"
+#include "settingsstore.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace sw {
+
+namespace {
+const QString kSettings = QStringLiteral("Settings");
+}
+
+frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompter,
+                   QWidget *parent)
+    : QDialog(parent), m_settings(settings), m_values(values), m_prompter(prompter),
+      m_user(new QLineEdit(this)), m_pass(new QLineEdit(this))
+{
+    setObjectName(QStringLiteral("frmLogin"));
+    setWindowTitle(QStringLiteral("ﾛｸﾞｲﾝ"));
+    setModal(false);
+
+    auto *lbl0 = new QLabel(QStringLiteral("Yahoo! JAPAN ID:："), this);
+    lbl0->setObjectName(QStringLiteral("lblLabels_0"));
+    auto *lbl1 = new QLabel(QStringLiteral("ﾔﾌｰﾊﾟｽﾜｰﾄﾞ(&P):"), this);
+    lbl1->setObjectName(QStringLiteral("lblLabels_1"));
+    lbl1->setBuddy(m_pass);
+    m_user->setObjectName(QStringLiteral("txtUser_0"));
+    m_pass->setObjectName(QStringLiteral("txtUser_1"));
+    m_pass->setEchoMode(QLineEdit::Password);
+    auto *note = new QLabel(QStringLiteral("※注意：CapsLockははずしてください"), this);
+    note->setObjectName(QStringLiteral("Label4"));
+
+    auto *login = new QPushButton(QStringLiteral("ログインする"), this);
+    login->setObjectName(QStringLiteral("Command2"));
+    login->setToolTip(QStringLiteral("ログインしていればログインの必要はありません。"));
+    login->setAutoDefault(false);
+    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("cmdOK"));
+    ok->setDefault(true);
+    auto *cancel = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
+    cancel->setObjectName(QStringLiteral("cmdCancel"));
+    cancel->setAutoDefault(false);
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(lbl0, 0, 0);
+    grid->addWidget(m_user, 0, 1);
+    grid->addWidget(lbl1, 1, 0);
+    grid->addWidget(m_pass, 1, 1);
+    grid->addWidget(note, 2, 0, 1, 2);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(login);
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    grid->addLayout(buttons, 3, 0, 1, 2);
+
+    connect(ok, &QPushButton::clicked, this, &frmLogin::cmdOK_Click);
+    connect(cancel, &QPushButton::clicked, this, &frmLogin::cmdCancel_Click);
+    connect(login, &QPushButton::clicked, this, &frmLogin::Command2_Click);
+
+    loadFromSettings();
+    resize(380, 160);
+}
+
+void frmLogin::loadFromSettings()
+{
+    m_user->setText(m_settings.get(kSettings, QStringLiteral("yuser"), QString()));
+    m_pass->setText(Unscramble(m_settings.get(kSettings, QStringLiteral("ypass"), QString())));
+}
+
+void frmLogin::showEvent(QShowEvent *event)
+{
+    // Each showing starts from what is stored, as a freshly loaded dialog would.
+    if (!event->spontaneous())
+        loadFromSettings();
+    QDialog::showEvent(event);
+}
+
+bool frmLogin::passwordTooLong()
+{
+    if (m_pass->text().size() <= kMaxPasswordLength)
+        return false;
+    m_prompter.message(QStringLiteral("パスワードは99文字以内にしてください。"
+                                      "保存されているパスワードは変更されていません。"));
+    return true;
+}
+
+void frmLogin::dismiss()
+{
+    m_dismissing = true;
+    close();
+    m_dismissing = false;
+}
+
+void frmLogin::cmdOK_Click()
+{
+    if (tooShort(m_user->text()) || tooShort(m_pass->text())) {
+        m_prompter.message(QStringLiteral("４文字以上必要です。"));
+        return;
+    }
+    close();
+}
+
+void frmLogin::cmdCancel_Click()
+{
+    hide();
+    emit endProgram();
+}
+
+void frmLogin::Command2_Click()
+{
+    if (tooShort(m_user->text()) || tooShort(m_pass->text())) {
+        m_prompter.message(QStringLiteral("4文字以上必要です。"));
+        emit endProgram();
+        return;
+    }
+    if (passwordTooLong())
+        return;
+    m_values.ownId = m_user->text();
+    m_values.password = m_pass->text();
+    emit browserLoginRequested(this);
+}
+
+void frmLogin::closeEvent(QCloseEvent *event)
+{
+    if (m_dismissing || !isVisible()) {
+        event->accept();
+        return;
+    }
+    if (tooShort(m_user->text()) || tooShort(m_pass->text())) {
+        m_prompter.message(QStringLiteral("4文字以上必要です。"));
+        event->accept();
+        emit endProgram();
+        return;
+    }
+    if (passwordTooLong()) {
+        event->ignore();
+        return;
+    }
+    m_values.ownId = m_user->text();
+    m_values.password = m_pass->text();
+    m_values.encodedPassword = encodePassword(m_values.password);
+    const bool saved =
+        m_settings.save(kSettings, QStringLiteral("yuser"), m_values.ownId) &&
+        m_settings.save(kSettings, QStringLiteral("ypass"), Scramble(m_values.password));
+    if (!saved) {
+        m_prompter.message(QStringLiteral("IDとパスワードを設定ファイルに保存できませんでした。"
+                                          "プログラムを終了するまでは有効です。\n") +
+                           m_settings.error());
+    }
+    event->accept();
+    emit itemListRequested();
+}
+
+} // namespace sw

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+
+namespace sw {
+
+class Prompter;
+class SettingsStore;
+struct AppValues;
+
+// The credentials dialog: the site ID and password, stored when the dialog closes, and
+// the button that starts the browser's login.
+class frmLogin : public QDialog
+{
+    Q_OBJECT
+public:
+    frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompter,
+             QWidget *parent = nullptr);
+
+    // Closes without the checks and without saving (the program is ending anyway).
+    void dismiss();
+
+    void cmdOK_Click();
+    void cmdCancel_Click();
+    void Command2_Click();
+
+    static bool tooShort(const QString &text) { return text.size() < 4; }
+
+signals:
+    // The program must end (a credential too short, or ｷｬﾝｾﾙ).
+    void endProgram();
+    // ログインする: the in-memory ID and password are set; the browser should log in.
+    void browserLoginRequested(QWidget *from);
+    // Credentials accepted and saved: the item list should be shown.
+    void itemListRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    bool passwordTooLong();
+    void loadFromSettings();
+
+    SettingsStore &m_settings;
+    AppValues &m_values;
+    Prompter &m_prompter;
+    QLineEdit *m_user;
+    QLineEdit *m_pass;
+    bool m_dismissing = false;
+};
+
+} // namespace sw

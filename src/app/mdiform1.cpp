@@ -1,0 +1,192 @@
+#include "mdiform1.h"
+
+#include "activitylog.h"
+#include "appvalues.h"
+#include "categories.h"
+#include "frmcat.h"
+#include "frmlog.h"
+#include "frmlogin.h"
+#include "settingsstore.h"
+
+#include <QCloseEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace sw {
+
+MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
+    : QMainWindow(parent), m_ctx(ctx), m_mdi(new QMdiArea(this)), m_timer1(new QTimer(this))
+{
+    setObjectName(QStringLiteral("MDIForm1"));
+    setWindowTitle(QStringLiteral("Snipewell"));
+    setCentralWidget(m_mdi);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(3000);
+    connect(m_timer1, &QTimer::timeout, this, &MDIForm1::Timer1_Timer);
+    connect(&m_ctx.log, &ActivityLog::failed, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
+    buildMenus();
+    resize(1000, 700);
+}
+
+MDIForm1::~MDIForm1() = default;
+
+frmLogin *MDIForm1::login() const
+{
+    return m_login.data();
+}
+
+QString MDIForm1::title()
+{
+    return QStringLiteral("Snipewell - ") + QStringLiteral(" Ver1.8.1");
+}
+
+QAction *MDIForm1::addItem(QMenu *menu, const char *name, const QString &caption)
+{
+    QAction *a = menu->addAction(caption);
+    a->setObjectName(QString::fromLatin1(name));
+    return a;
+}
+
+void MDIForm1::buildMenus()
+{
+    QMenuBar *bar = menuBar();
+    auto menu = [bar](const char *name, const QString &caption) {
+        QMenu *m = bar->addMenu(caption);
+        m->setObjectName(QString::fromLatin1(name));
+        m->menuAction()->setObjectName(QString::fromLatin1(name));
+        return m;
+    };
+
+    QMenu *file = menu("mnuFile", QStringLiteral("ﾌｧｲﾙ"));
+    connect(addItem(file, "mnuEnd", QStringLiteral("終了")), &QAction::triggered, this,
+            &QWidget::close);
+
+    QMenu *disp = menu("mnudisp", QStringLiteral("表示"));
+    // Windows that arrive with later parts of the program stay greyed out until then.
+    addItem(disp, "mnuBrowser", QStringLiteral("ホームページ"))->setEnabled(false);
+    addItem(disp, "mnuNyuusatuList", QStringLiteral("商品ﾘｽﾄ"))->setEnabled(false);
+    addItem(disp, "mnuNyuusatuFom", QStringLiteral("商品詳細（入札）"))->setEnabled(false);
+    connect(addItem(disp, "mnuLog", QStringLiteral("ログ")), &QAction::triggered, this,
+            &MDIForm1::showLog);
+
+    QMenu *tools = menu("mnuTools", QStringLiteral("ﾂｰﾙ"));
+    connect(addItem(tools, "mnuReg", QStringLiteral("Yahoo! JAPANへログイン")),
+            &QAction::triggered, this, &MDIForm1::showLogin);
+    addItem(tools, "mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み"))->setEnabled(false);
+    addItem(tools, "mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する"))->setEnabled(false);
+    addItem(tools, "mnukensaku", QStringLiteral("検索"))->setEnabled(false);
+
+    QMenu *opt = menu("mnuOpt", QStringLiteral("ｵﾌﾟｼｮﾝ"));
+    addItem(opt, "mnuSettings", QStringLiteral("設定"))->setEnabled(false);
+
+    QMenu *win = menu("mnuWin", QStringLiteral("ｳｲﾝﾄﾞｳ"));
+    addItem(win, "mnuWin1", QStringLiteral("整列"))->setEnabled(false);
+
+    QMenu *help = menu("mnuHelp", QStringLiteral("ﾍﾙﾌﾟ"));
+    addItem(help, "mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ"))->setEnabled(false);
+    addItem(help, "mnuVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"))->setEnabled(false);
+    addItem(help, "mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ"))->setEnabled(false);
+
+    // The item list's pop-up menu lives in the menu bar, hidden there.
+    m_mnupop1 = menu("mnupop1", QStringLiteral("mnupop1"));
+    for (int i = 1; i <= 9; ++i) {
+        QAction *a = m_mnupop1->addAction(QString::number(i));
+        a->setObjectName(QStringLiteral("cat_") + QString::number(i));
+        a->setData(i);
+    }
+    m_mnupop1->addSeparator()->setObjectName(QStringLiteral("dmy"));
+    addItem(m_mnupop1, "mnuGoFrmSw", QStringLiteral("詳細"));
+    addItem(m_mnupop1, "mnuGoHP", QStringLiteral("ホームページを見る"));
+    addItem(m_mnupop1, "mnudelrec", QStringLiteral("削除"));
+}
+
+void MDIForm1::load()
+{
+    m_mnupop1->menuAction()->setVisible(false);
+    SetmnuCat();
+    m_mdi->tileSubWindows();
+    if (frmLogin::tooShort(m_ctx.values.ownId) || frmLogin::tooShort(m_ctx.values.password))
+        showLogin();
+    m_timer1->start();
+}
+
+void MDIForm1::SetmnuCat()
+{
+    for (QAction *a : m_mnupop1->actions()) {
+        const int i = a->data().toInt();
+        if (i >= 1 && i <= 9)
+            a->setText(m_ctx.categories.name(i));
+    }
+}
+
+void MDIForm1::showLog()
+{
+    if (!m_log) {
+        m_log = new frmLog(m_ctx.log);
+        QMdiSubWindow *sub = m_mdi->addSubWindow(m_log);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->resize(640, 320);
+    }
+    QWidget *sub = m_log->parentWidget();
+    if (sub->isMinimized())
+        sub->showNormal();
+    sub->show();
+    m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(sub));
+}
+
+void MDIForm1::showLogin()
+{
+    if (!m_login) {
+        m_login = new frmLogin(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
+        m_login->setWindowFlag(Qt::Window);
+        connect(m_login, &frmLogin::endProgram, this, &MDIForm1::endProgram);
+    }
+    m_login->show();
+    m_login->raise();
+    m_login->activateWindow();
+}
+
+void MDIForm1::openCategoryEditor()
+{
+    frmCAT editor(m_ctx.categories, m_ctx.prompter, this);
+    editor.exec();
+    SetmnuCat();
+}
+
+void MDIForm1::Timer1_Timer()
+{
+    if (m_tick)
+        m_tick();
+}
+
+void MDIForm1::resizeEvent(QResizeEvent *event)
+{
+    setWindowTitle(title());
+    QMainWindow::resizeEvent(event);
+}
+
+void MDIForm1::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::WindowStateChange && !isMinimized())
+        setWindowTitle(title());
+    QMainWindow::changeEvent(event);
+}
+
+void MDIForm1::closeEvent(QCloseEvent *event)
+{
+    m_timer1->stop();
+    if (m_login)
+        m_login->dismiss();
+    const QList<QMdiSubWindow *> windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it)
+        (*it)->close();
+    event->accept();
+    emit endProgram();
+}
+
+} // namespace sw

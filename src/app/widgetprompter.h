@@ -1,0 +1,27 @@
+#pragma once
+
+#include "prompter.h"
+
+class QWidget;
+
+namespace sw {
+
+// Message and input boxes for real. On a display-less platform (offscreen, minimal) no
+// box could ever be answered, so messages go to standard error and inputs are cancelled.
+class WidgetPrompter : public Prompter
+{
+public:
+    explicit WidgetPrompter(QWidget *parent = nullptr) : m_parent(parent) {}
+    void setParent(QWidget *parent) { m_parent = parent; }
+
+    void message(const QString &text) override;
+    std::optional<QString> input(const QString &prompt, const QString &defaultAnswer) override;
+    void beep() override;
+
+    static bool interactive();
+
+private:
+    QWidget *m_parent;
+};
+
+} // namespace sw

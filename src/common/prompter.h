@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace sw {
+
+// Everything that asks or tells the user in a box goes through here, so tests can
+// answer in advance and see what the user would have seen.
+class Prompter
+{
+public:
+    virtual ~Prompter() = default;
+    // An information box with an OK button.
+    virtual void message(const QString &text) = 0;
+    // An input box; nullopt when the user cancels.
+    virtual std::optional<QString> input(const QString &prompt, const QString &defaultAnswer) = 0;
+    virtual void beep() = 0;
+};
+
+} // namespace sw

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "itemrecord.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariantList>
+
+#include <optional>
+#include <utility>
+
+namespace sw {
+
+struct LogEntry
+{
+    int id = 0;
+    QDateTime tDate;
+    QString Memo;
+};
+
+// A statement with its values bound by position, for the windows that show a query
+// through a model.
+struct Statement
+{
+    QString sql;
+    QVariantList binds;
+};
+
+// The item database db2k.mdb: tblYo (the user's items), tblycat (site categories the
+// search window has learnt) and tblLog (the activity log). Every statement the program
+// sends is one named operation here. Values are always bound, never pasted into SQL
+// text, so an item name like "Tom's 'quoted' DROP TABLE" is stored exactly as it is.
+//
+// Operations report failure by their return value; lastError() then holds the store's
+// own words.
+class ItemDatabase
+{
+public:
+    explicit ItemDatabase(const QString &path);
+    ~ItemDatabase();
+    ItemDatabase(const ItemDatabase &) = delete;
+    ItemDatabase &operator=(const ItemDatabase &) = delete;
+
+    bool open();
+    bool isOpen() const;
+    QString path() const { return m_path; }
+    QString lastError() const { return m_lastError; }
+    QSqlDatabase connection() const;
+
+    // Creates the three tables in an empty database.
+    bool createSchema();
+    // Empty when every table and column is there; otherwise what is missing.
+    QString schemaProblem();
+
+    enum class Upsert { Failed, Inserted, Updated };
+    // Looks the item up by itemid: a new row gets cat "0" and the user's columns at
+    // their defaults; an existing row keeps id, cat, ItemYen, Numkai and status.
+    Upsert upsertItem(const ItemRecord &page);
+    std::optional<ItemRecord> itemById(int id);
+    std::optional<ItemRecord> itemByItemid(const QString &itemid);
+    // The bid window's save: maximum price, category, quantity and status.
+    bool saveUserColumns(int id, qint32 itemYen, const QString &cat, qint32 numkai, int status);
+    // A refresh from the item page.
+    bool saveRefresh(int id, qint32 itemYenNow, const QString &bidder, qint32 numNyuusatu,
+                     int status, bool fin, const QDateTime &enddate);
+    // Items not finished, earliest end first.
+    std::optional<QList<ItemRecord>> openItems();
+    bool setCategory(int id, const QString &cat);
+    // Running items with a quantity, latest end first.
+    std::optional<QList<ItemRecord>> biddingCandidates(const QDateTime &now);
+    // Ended items of the category whose highest bidder is the user.
+    std::optional<QList<ItemRecord>> wonInCategory(const QDateTime &now, const QString &ownId,
+                                                   const QString &cat);
+    // Finished items the user won.
+    std::optional<QList<ItemRecord>> wonItems(const QString &ownId);
+
+    struct ListFilter
+    {
+        std::optional<QString> cat; // only this category
+        bool runningOnly = false;   // end still ahead
+        bool withLimitOnly = false; // quantity and maximum price set
+    };
+    static Statement listStatement(const ListFilter &filter, const QDateTime &now);
+    static Statement wonStatement(const QString &ownId);
+    std::optional<QList<ItemRecord>> listItems(const ListFilter &filter, const QDateTime &now);
+    bool deleteItem(int id);
+
+    bool appendLog(const QString &memo);
+    std::optional<QList<LogEntry>> logEntries();
+    bool clearLog();
+
+    // Adds the site category unless one with that number is already known.
+    bool addSiteCategory(qint64 id, const QString &name);
+    std::optional<QList<std::pair<qint64, QString>>> siteCategories();
+
+    static QString toDbTime(const QDateTime &t);
+    static QDateTime fromDbTime(const QVariant &v);
+    static ItemRecord recordFrom(const class QSqlRecord &r);
+
+private:
+    std::optional<QList<ItemRecord>> selectItems(const Statement &st);
+    bool exec(const QString &sql, const QVariantList &binds);
+    void fail(const QString &what, const class QSqlError &e);
+
+    QString m_path;
+    QString m_connectionName;
+    QString m_lastError;
+};
+
+} // namespace sw

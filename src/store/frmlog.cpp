@@ -1,0 +1,66 @@
+#include "frmlog.h"
+
+#include "activitylog.h"
+#include "database.h"
+
+#include <QHeaderView>
+#include <QSqlQuery>
+#include <QSqlQueryModel>
+#include <QTableView>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace sw {
+
+frmLog::frmLog(ActivityLog &log, QWidget *parent)
+    : QWidget(parent), m_log(log), m_toolbar(new QToolBar(this)),
+      m_model(new QSqlQueryModel(this)), m_grid(new QTableView(this))
+{
+    setObjectName(QStringLiteral("frmLog"));
+    setWindowTitle(QStringLiteral("ログ"));
+    m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
+    QAction *del = m_toolbar->addAction(QStringLiteral("del"));
+    del->setObjectName(QStringLiteral("del"));
+    del->setToolTip(QStringLiteral("全てのログを削除"));
+    m_model->setObjectName(QStringLiteral("Adodc2"));
+    m_grid->setObjectName(QStringLiteral("DataGrid2"));
+    m_grid->setModel(m_model);
+    m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_grid->verticalHeader()->setVisible(false);
+    m_grid->horizontalHeader()->setStretchLastSection(true);
+    m_grid->setWordWrap(false);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_toolbar);
+    layout->addWidget(m_grid);
+
+    connect(del, &QAction::triggered, this, &frmLog::deleteAll);
+    connect(&m_log, &ActivityLog::appended, this, &frmLog::refresh);
+    connect(&m_log, &ActivityLog::cleared, this, &frmLog::refresh);
+    refresh();
+    m_grid->setColumnWidth(0, 150);
+    resize(600, 300);
+}
+
+void frmLog::refresh()
+{
+    QSqlQuery q(m_log.database().connection());
+    q.exec(QStringLiteral("SELECT tDate, Memo FROM tblLog ORDER BY ID DESC"));
+    m_model->setQuery(std::move(q));
+    m_model->setHeaderData(0, Qt::Horizontal, QStringLiteral("tDate"));
+    m_model->setHeaderData(1, Qt::Horizontal, QStringLiteral("Memo"));
+}
+
+void frmLog::deleteAll()
+{
+    m_toolbar->setEnabled(false);
+    m_model->clear(); // let go of the open read before deleting
+    m_log.clear();
+    refresh();
+    m_toolbar->setEnabled(true);
+}
+
+} // namespace sw
