@@ -18,8 +18,7 @@ namespace {
 const QString kSettings = QStringLiteral("Settings");
 }
 
-frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompter,
-                   QWidget *parent)
+frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompter, QWidget *parent)
     : QDialog(parent), m_settings(settings), m_values(values), m_prompter(prompter),
       m_user(new QLineEdit(this)), m_pass(new QLineEdit(this))
 {

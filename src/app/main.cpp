@@ -48,8 +48,9 @@ int main(int argc, char *argv[])
     instanceLock.setStaleLockTime(0);
     if (!instanceLock.tryLock(0)) {
         if (instanceLock.error() == QLockFile::LockFailedError) {
-            return refuse(secondInstanceText(QFileInfo(QApplication::applicationFilePath()).fileName()),
-                          true);
+            return refuse(
+                secondInstanceText(QFileInfo(QApplication::applicationFilePath()).fileName()),
+                true);
         }
         return refuse(QStringLiteral("データフォルダーに書き込めません：") + paths.dataDir, false);
     }
@@ -69,8 +70,8 @@ int main(int argc, char *argv[])
     AppContext ctx{settings, values, db, log, prompter, categories};
     MDIForm1 frame(ctx);
     prompter.setParent(&frame);
-    QObject::connect(&frame, &MDIForm1::endProgram, &app, [] { QApplication::exit(0); },
-                     Qt::QueuedConnection);
+    QObject::connect(
+        &frame, &MDIForm1::endProgram, &app, [] { QApplication::exit(0); }, Qt::QueuedConnection);
     frame.show();
     if (!settings.error().isEmpty()) {
         prompter.message(settings.error() +

@@ -75,8 +75,8 @@ void MDIForm1::buildMenus()
             &MDIForm1::showLog);
 
     QMenu *tools = menu("mnuTools", QStringLiteral("ﾂｰﾙ"));
-    connect(addItem(tools, "mnuReg", QStringLiteral("Yahoo! JAPANへログイン")),
-            &QAction::triggered, this, &MDIForm1::showLogin);
+    connect(addItem(tools, "mnuReg", QStringLiteral("Yahoo! JAPANへログイン")), &QAction::triggered,
+            this, &MDIForm1::showLogin);
     addItem(tools, "mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み"))->setEnabled(false);
     addItem(tools, "mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する"))->setEnabled(false);
     addItem(tools, "mnukensaku", QStringLiteral("検索"))->setEnabled(false);

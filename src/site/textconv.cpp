@@ -18,10 +18,22 @@ constexpr std::uint8_t kVoicedMark = 0xDE;
 constexpr std::uint8_t kSemiVoicedMark = 0xDF;
 constexpr std::uint16_t kVu = 0x2574; // ヴ
 
-bool isHalfKana(std::uint8_t b) { return b >= 0xA1 && b <= 0xDF; }
-bool isVoiceable(std::uint8_t k) { return (k >= 0xB6 && k <= 0xC4) || (k >= 0xCA && k <= 0xCE); }
-bool isSemiVoiceable(std::uint8_t k) { return k >= 0xCA && k <= 0xCE; }
-bool isSjisLead(std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+bool isHalfKana(std::uint8_t b)
+{
+    return b >= 0xA1 && b <= 0xDF;
+}
+bool isVoiceable(std::uint8_t k)
+{
+    return (k >= 0xB6 && k <= 0xC4) || (k >= 0xCA && k <= 0xCE);
+}
+bool isSemiVoiceable(std::uint8_t k)
+{
+    return k >= 0xCA && k <= 0xCE;
+}
+bool isSjisLead(std::uint8_t b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 
 void putEuc(QByteArray &out, std::uint16_t jis)
 {
@@ -41,7 +53,10 @@ void putSjis(QByteArray &out, std::uint8_t j1, std::uint8_t j2)
     out.append(char(s2));
 }
 
-void putSjis(QByteArray &out, std::uint16_t jis) { putSjis(out, jis >> 8, jis & 0xFF); }
+void putSjis(QByteArray &out, std::uint16_t jis)
+{
+    putSjis(out, jis >> 8, jis & 0xFF);
+}
 
 // Shift_JIS lead and trail byte to JIS X 0208 row and cell.
 std::uint16_t sjisToJisCode(std::uint8_t s1, std::uint8_t s2)
@@ -100,8 +115,7 @@ std::size_t toSingleEscape(Bytes in, std::size_t i)
 
 // The escape walk shared by JisToSjis and JisToEuc: calls pair() for each double-byte
 // code and single() for each single byte.
-template <typename Pair, typename Single>
-void walkJis(Bytes in, Pair pair, Single single)
+template <typename Pair, typename Single> void walkJis(Bytes in, Pair pair, Single single)
 {
     bool dbl = false;
     std::size_t i = 0;

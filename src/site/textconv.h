@@ -25,13 +25,34 @@ inline Bytes bytesOf(const QByteArray &a)
 {
     return {reinterpret_cast<const std::uint8_t *>(a.constData()), std::size_t(a.size())};
 }
-inline QByteArray EucFoldKana(const QByteArray &in) { return EucFoldKana(bytesOf(in)); }
-inline QByteArray EucToJis(const QByteArray &in, bool keep) { return EucToJis(bytesOf(in), keep); }
-inline QByteArray JisToSjis(const QByteArray &in) { return JisToSjis(bytesOf(in)); }
-inline QByteArray NormalizeNewlines(const QByteArray &in) { return NormalizeNewlines(bytesOf(in)); }
-inline QByteArray SjisFoldKana(const QByteArray &in) { return SjisFoldKana(bytesOf(in)); }
-inline QByteArray SjisToJis(const QByteArray &in, bool keep) { return SjisToJis(bytesOf(in), keep); }
-inline QByteArray JisToEuc(const QByteArray &in) { return JisToEuc(bytesOf(in)); }
+inline QByteArray EucFoldKana(const QByteArray &in)
+{
+    return EucFoldKana(bytesOf(in));
+}
+inline QByteArray EucToJis(const QByteArray &in, bool keep)
+{
+    return EucToJis(bytesOf(in), keep);
+}
+inline QByteArray JisToSjis(const QByteArray &in)
+{
+    return JisToSjis(bytesOf(in));
+}
+inline QByteArray NormalizeNewlines(const QByteArray &in)
+{
+    return NormalizeNewlines(bytesOf(in));
+}
+inline QByteArray SjisFoldKana(const QByteArray &in)
+{
+    return SjisFoldKana(bytesOf(in));
+}
+inline QByteArray SjisToJis(const QByteArray &in, bool keep)
+{
+    return SjisToJis(bytesOf(in), keep);
+}
+inline QByteArray JisToEuc(const QByteArray &in)
+{
+    return JisToEuc(bytesOf(in));
+}
 
 // The JIS X 0208 code (row and cell, 0x2121..0x7E7E) of the full-width equivalent of
 // the half-width katakana byte k (0xA1..0xDF).

@@ -51,15 +51,26 @@ struct TableColumns
 const QList<TableColumns> &requiredColumns()
 {
     static const QList<TableColumns> cols = {
-        {"tblYo",
-         {QStringLiteral("id"), QStringLiteral("itemid"), QStringLiteral("Itemname"),
-          QStringLiteral("Serverid"), QStringLiteral("ItemYenNow"),
-          QStringLiteral("SaikougakuShaid"), QStringLiteral("enddate"),
-          QStringLiteral("ShuppinShaID"), QStringLiteral("ItemYenKibou"), QStringLiteral("NumUri"),
-          QStringLiteral("NumNyuusatu"), QStringLiteral("ItemYenStart"),
-          QStringLiteral("ItemYenUnit"), QStringLiteral("Flagsaitei"),
-          QStringLiteral("Flagjidouencho"), QStringLiteral("cat"), QStringLiteral("ItemYen"),
-          QStringLiteral("Numkai"), QStringLiteral("status"), QStringLiteral("fin")}},
+        {"tblYo", {QStringLiteral("id"),
+                   QStringLiteral("itemid"),
+                   QStringLiteral("Itemname"),
+                   QStringLiteral("Serverid"),
+                   QStringLiteral("ItemYenNow"),
+                   QStringLiteral("SaikougakuShaid"),
+                   QStringLiteral("enddate"),
+                   QStringLiteral("ShuppinShaID"),
+                   QStringLiteral("ItemYenKibou"),
+                   QStringLiteral("NumUri"),
+                   QStringLiteral("NumNyuusatu"),
+                   QStringLiteral("ItemYenStart"),
+                   QStringLiteral("ItemYenUnit"),
+                   QStringLiteral("Flagsaitei"),
+                   QStringLiteral("Flagjidouencho"),
+                   QStringLiteral("cat"),
+                   QStringLiteral("ItemYen"),
+                   QStringLiteral("Numkai"),
+                   QStringLiteral("status"),
+                   QStringLiteral("fin")}},
         {"tblycat", {QStringLiteral("id"), QStringLiteral("ycat")}},
         {"tblLog", {QStringLiteral("ID"), QStringLiteral("tDate"), QStringLiteral("Memo")}},
     };
@@ -245,11 +256,20 @@ std::optional<QList<ItemRecord>> ItemDatabase::selectItems(const Statement &st)
 ItemDatabase::Upsert ItemDatabase::upsertItem(const ItemRecord &p)
 {
     m_lastError.clear();
-    const QVariantList values = {
-        p.Itemname,     p.Serverid,     p.ItemYenNow,   p.SaikougakuShaid,
-        toDbTime(p.enddate), p.ShuppinShaID, p.ItemYenKibou, p.NumUri,
-        p.NumNyuusatu,  p.ItemYenStart, p.ItemYenUnit,  int(p.Flagsaitei),
-        int(p.Flagjidouencho), int(p.fin)};
+    const QVariantList values = {p.Itemname,
+                                 p.Serverid,
+                                 p.ItemYenNow,
+                                 p.SaikougakuShaid,
+                                 toDbTime(p.enddate),
+                                 p.ShuppinShaID,
+                                 p.ItemYenKibou,
+                                 p.NumUri,
+                                 p.NumNyuusatu,
+                                 p.ItemYenStart,
+                                 p.ItemYenUnit,
+                                 int(p.Flagsaitei),
+                                 int(p.Flagjidouencho),
+                                 int(p.fin)};
     QSqlQuery find(connection());
     find.prepare(QStringLiteral("SELECT id FROM tblYo WHERE itemid = ?"));
     find.addBindValue(p.itemid);
@@ -262,23 +282,23 @@ ItemDatabase::Upsert ItemDatabase::upsertItem(const ItemRecord &p)
         find.finish();
         QVariantList binds = values;
         binds << id;
-        const bool ok = exec(QStringLiteral(
-                                 "UPDATE tblYo SET Itemname=?, Serverid=?, ItemYenNow=?, "
-                                 "SaikougakuShaid=?, enddate=?, ShuppinShaID=?, ItemYenKibou=?, "
-                                 "NumUri=?, NumNyuusatu=?, ItemYenStart=?, ItemYenUnit=?, "
-                                 "Flagsaitei=?, Flagjidouencho=?, fin=? WHERE id=?"),
-                             binds);
+        const bool ok =
+            exec(QStringLiteral("UPDATE tblYo SET Itemname=?, Serverid=?, ItemYenNow=?, "
+                                "SaikougakuShaid=?, enddate=?, ShuppinShaID=?, ItemYenKibou=?, "
+                                "NumUri=?, NumNyuusatu=?, ItemYenStart=?, ItemYenUnit=?, "
+                                "Flagsaitei=?, Flagjidouencho=?, fin=? WHERE id=?"),
+                 binds);
         return ok ? Upsert::Updated : Upsert::Failed;
     }
     find.finish();
     QVariantList binds = values;
     binds << p.itemid;
-    const bool ok = exec(QStringLiteral(
-                             "INSERT INTO tblYo (Itemname, Serverid, ItemYenNow, SaikougakuShaid, "
-                             "enddate, ShuppinShaID, ItemYenKibou, NumUri, NumNyuusatu, "
-                             "ItemYenStart, ItemYenUnit, Flagsaitei, Flagjidouencho, fin, itemid, "
-                             "cat) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,'0')"),
-                         binds);
+    const bool ok =
+        exec(QStringLiteral("INSERT INTO tblYo (Itemname, Serverid, ItemYenNow, SaikougakuShaid, "
+                            "enddate, ShuppinShaID, ItemYenKibou, NumUri, NumNyuusatu, "
+                            "ItemYenStart, ItemYenUnit, Flagsaitei, Flagjidouencho, fin, itemid, "
+                            "cat) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,'0')"),
+             binds);
     return ok ? Upsert::Inserted : Upsert::Failed;
 }
 
@@ -302,14 +322,12 @@ std::optional<ItemRecord> ItemDatabase::itemByItemid(const QString &itemid)
 bool ItemDatabase::saveUserColumns(int id, qint32 itemYen, const QString &cat, qint32 numkai,
                                    int status)
 {
-    return exec(
-        QStringLiteral("UPDATE tblYo SET ItemYen=?, cat=?, Numkai=?, status=? WHERE id=?"),
-        {itemYen, cat, numkai, status, id});
+    return exec(QStringLiteral("UPDATE tblYo SET ItemYen=?, cat=?, Numkai=?, status=? WHERE id=?"),
+                {itemYen, cat, numkai, status, id});
 }
 
-bool ItemDatabase::saveRefresh(int id, qint32 itemYenNow, const QString &bidder,
-                               qint32 numNyuusatu, int status, bool fin,
-                               const QDateTime &enddate)
+bool ItemDatabase::saveRefresh(int id, qint32 itemYenNow, const QString &bidder, qint32 numNyuusatu,
+                               int status, bool fin, const QDateTime &enddate)
 {
     return exec(QStringLiteral("UPDATE tblYo SET ItemYenNow=?, SaikougakuShaid=?, "
                                "NumNyuusatu=?, status=?, fin=?, enddate=? WHERE id=?"),
@@ -333,9 +351,8 @@ std::optional<QList<ItemRecord>> ItemDatabase::biddingCandidates(const QDateTime
                         {toDbTime(now)}});
 }
 
-std::optional<QList<ItemRecord>> ItemDatabase::wonInCategory(const QDateTime &now,
-                                                             const QString &ownId,
-                                                             const QString &cat)
+std::optional<QList<ItemRecord>>
+ItemDatabase::wonInCategory(const QDateTime &now, const QString &ownId, const QString &cat)
 {
     return selectItems({QStringLiteral("SELECT * FROM tblYo WHERE enddate < ? AND "
                                        "SaikougakuShaid = ? COLLATE NOCASE AND cat = ? "
@@ -345,10 +362,10 @@ std::optional<QList<ItemRecord>> ItemDatabase::wonInCategory(const QDateTime &no
 
 Statement ItemDatabase::wonStatement(const QString &ownId)
 {
-    return {QStringLiteral(
-                "SELECT * FROM tblYo WHERE fin = 1 AND SaikougakuShaid = ? COLLATE NOCASE "
-                "ORDER BY enddate"),
-            {ownId}};
+    return {
+        QStringLiteral("SELECT * FROM tblYo WHERE fin = 1 AND SaikougakuShaid = ? COLLATE NOCASE "
+                       "ORDER BY enddate"),
+        {ownId}};
 }
 
 std::optional<QList<ItemRecord>> ItemDatabase::wonItems(const QString &ownId)

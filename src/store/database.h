@@ -53,7 +53,12 @@ public:
     // Empty when every table and column is there; otherwise what is missing.
     QString schemaProblem();
 
-    enum class Upsert { Failed, Inserted, Updated };
+    enum class Upsert
+    {
+        Failed,
+        Inserted,
+        Updated
+    };
     // Looks the item up by itemid: a new row gets cat "0" and the user's columns at
     // their defaults; an existing row keeps id, cat, ItemYen, Numkai and status.
     Upsert upsertItem(const ItemRecord &page);

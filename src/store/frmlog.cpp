@@ -13,8 +13,8 @@
 namespace sw {
 
 frmLog::frmLog(ActivityLog &log, QWidget *parent)
-    : QWidget(parent), m_log(log), m_toolbar(new QToolBar(this)),
-      m_model(new QSqlQueryModel(this)), m_grid(new QTableView(this))
+    : QWidget(parent), m_log(log), m_toolbar(new QToolBar(this)), m_model(new QSqlQueryModel(this)),
+      m_grid(new QTableView(this))
 {
     setObjectName(QStringLiteral("frmLog"));
     setWindowTitle(QStringLiteral("ログ"));

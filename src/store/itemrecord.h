@@ -6,7 +6,14 @@
 namespace sw {
 
 // Follow-up states of an item, in the order of the bid window's option buttons.
-enum ItemStatus { Watching = 0, Won = 1, Contacted = 2, Arrived = 3, Rated = 4 };
+enum ItemStatus
+{
+    Watching = 0,
+    Won = 1,
+    Contacted = 2,
+    Arrived = 3,
+    Rated = 4
+};
 
 // One row of tblYo.
 struct ItemRecord

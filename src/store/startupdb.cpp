@@ -32,8 +32,8 @@ DbStartResult lockTest(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        return refuse(DbStartResult::Locked, kLocked + QStringLiteral("\n") +
-                                                 QString::fromLocal8Bit(strerror(errno)));
+        return refuse(DbStartResult::Locked,
+                      kLocked + QStringLiteral("\n") + QString::fromLocal8Bit(strerror(errno)));
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
@@ -62,7 +62,8 @@ DbStartResult lockTest(const QString &path)
                 q.exec(QStringLiteral("ROLLBACK"));
                 const QString problem = db.schemaProblem();
                 if (!problem.isEmpty())
-                    result = refuse(DbStartResult::SchemaProblem, problem + QStringLiteral("\n") + path);
+                    result =
+                        refuse(DbStartResult::SchemaProblem, problem + QStringLiteral("\n") + path);
             }
         }
     }
@@ -96,8 +97,7 @@ DbStartResult createDataFolderIfNew(const AppPaths &paths)
     if (dir.exists())
         return {};
     const QString cannot = QStringLiteral("データフォルダーを作成できません：") + paths.dataDir;
-    if (!QDir().mkpath(dir.absolutePath()) ||
-        !QDir().mkdir(paths.dataDir)) {
+    if (!QDir().mkpath(dir.absolutePath()) || !QDir().mkdir(paths.dataDir)) {
         if (QFileInfo(paths.dataDir).isDir())
             return {}; // made by a program started at the same moment
         return refuse(DbStartResult::CreateFailed, cannot);

@@ -9,7 +9,8 @@ namespace sw {
 // The database steps of a program start, each with the refusal text the user sees.
 struct DbStartResult
 {
-    enum Code {
+    enum Code
+    {
         Ok,
         Missing,       // no db2k.mdb in an existing data folder
         Locked,        // another process holds db2k.mdb

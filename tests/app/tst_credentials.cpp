@@ -1,0 +1,176 @@
+#include "appvalues.h"
+#include "credentials.h"
+#include "settingsstore.h"
+#include "startup.h"
+#include "tempdir.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTest>
+
+using namespace sw;
+
+class tst_Credentials : public QObject
+{
+    Q_OBJECT
+private slots:
+    void roundTripInEverySecond_data();
+    void roundTripInEverySecond();
+    void storedTextHidesThePassword();
+    void differentSecondsGiveDifferentStoredTexts();
+    void randomPasswordsRoundTrip();
+    void damagedStoredTextIsRejected_data();
+    void damagedStoredTextIsRejected();
+    void encodedPassword_data();
+    void encodedPassword();
+    void credentialsLoadedAtStart();
+    void clockProgram_data();
+    void clockProgram();
+};
+
+void tst_Credentials::roundTripInEverySecond_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::newRow("four characters") << "abcd";
+    QTest::newRow("run of four") << "paaaass";
+    QTest::newRow("all one character") << "zzzzzzzz";
+    QTest::newRow("two runs, first longest kept") << "xxxyyyyzzz";
+    QTest::newRow("starts with digits") << "1234abc";
+    QTest::newRow("digits only") << "90210";
+    QTest::newRow("percent signs") << "a%b%%c%";
+    QTest::newRow("percent run") << "%%%%%";
+    QTest::newRow("looks like a marker") << "%a05%x%1";
+    QTest::newRow("symbols") << "P@ss w0rd!#&";
+    QTest::newRow("99 characters")
+        << QString(99, QLatin1Char('q')).replace(10, 5, QStringLiteral("12345"));
+    QTest::newRow("99 mixed") << QStringLiteral("abcdefghij").repeated(9) +
+                                     QStringLiteral("123456789");
+    QTest::newRow("non-ASCII") << "パスワードabc";
+}
+
+void tst_Credentials::roundTripInEverySecond()
+{
+    QFETCH(QString, password);
+    for (int sec = 0; sec < 60; ++sec) {
+        const QString stored = Scramble(password, sec);
+        QCOMPARE(Unscramble(stored), password);
+    }
+}
+
+void tst_Credentials::storedTextHidesThePassword()
+{
+    const QString stored = Scramble(QStringLiteral("secretword"), 0);
+    QVERIFY(!stored.contains(QStringLiteral("secret")));
+    QVERIFY(!stored.contains(QStringLiteral("word")));
+    QCOMPARE(Unscramble(QString()), QString());
+}
+
+void tst_Credentials::differentSecondsGiveDifferentStoredTexts()
+{
+    QSet<QString> texts;
+    for (int sec = 0; sec < 4; ++sec)
+        texts.insert(Scramble(QStringLiteral("samepassword"), sec));
+    QCOMPARE(texts.size(), 4);
+}
+
+void tst_Credentials::randomPasswordsRoundTrip()
+{
+    QRandomGenerator rng(42);
+    const QString alphabet = QStringLiteral("aab01%%9Z-_.");
+    for (int i = 0; i < 5000; ++i) {
+        const int len = rng.bounded(1, kMaxPasswordLength + 1);
+        QString pw;
+        for (int k = 0; k < len; ++k)
+            pw += alphabet.at(rng.bounded(int(alphabet.size())));
+        const int sec = rng.bounded(60);
+        QVERIFY2(Unscramble(Scramble(pw, sec)) == pw, qPrintable(pw));
+    }
+}
+
+void tst_Credentials::damagedStoredTextIsRejected_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("plain text") << "hello";
+    QTest::newRow("too short") << "ab";
+    QTest::newRow("wrong length digits")
+        << Scramble(QStringLiteral("abcdefgh"), 1).append(QLatin1Char('x'));
+}
+
+void tst_Credentials::damagedStoredTextIsRejected()
+{
+    QFETCH(QString, stored);
+    QVERIFY(!UnscrambleChecked(stored));
+    QCOMPARE(Unscramble(stored), QString());
+}
+
+void tst_Credentials::encodedPassword_data()
+{
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<QString>("encoded");
+    QTest::newRow("letters") << "abC"
+                             << "%61%62%43";
+    QTest::newRow("symbols") << "a b%"
+                             << "%61%20%62%25";
+    QTest::newRow("upper-case hex") << "~?"
+                                    << "%7E%3F";
+    QTest::newRow("non-ASCII as UTF-8") << "é"
+                                        << "%C3%A9";
+}
+
+void tst_Credentials::encodedPassword()
+{
+    QFETCH(QString, plain);
+    QFETCH(QString, encoded);
+    QCOMPARE(encodePassword(plain), encoded);
+}
+
+void tst_Credentials::credentialsLoadedAtStart()
+{
+    TempHome home;
+    SettingsStore s(home.path(QStringLiteral("snipewell.ini")));
+    s.save(QStringLiteral("Settings"), QStringLiteral("yuser"), QStringLiteral("bidder01"));
+    s.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
+           Scramble(QStringLiteral("pa%ss"), 7));
+    AppValues v;
+    loadCredentials(s, v);
+    QCOMPARE(v.ownId, QStringLiteral("bidder01"));
+    QCOMPARE(v.password, QStringLiteral("pa%ss"));
+    QCOMPARE(v.encodedPassword, QStringLiteral("%70%61%25%73%73"));
+}
+
+void tst_Credentials::clockProgram_data()
+{
+    QTest::addColumn<QString>("ntp");
+    QTest::addColumn<bool>("started");
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("three characters") << "/bi" << false;
+    QTest::newRow("no such file") << "/nonexistent/kloksync" << false;
+    QTest::newRow("a folder") << "@HOME@" << false;
+    QTest::newRow("existing program") << "@SCRIPT@" << true;
+}
+
+void tst_Credentials::clockProgram()
+{
+    QFETCH(QString, ntp);
+    QFETCH(bool, started);
+    TempHome home;
+    const QString script = home.path(QStringLiteral("clock.sh"));
+    const QString marker = home.path(QStringLiteral("ran"));
+    QFile f(script);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\ntouch '" + marker.toUtf8() + "'\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ntp.replace(QStringLiteral("@SCRIPT@"), script).replace(QStringLiteral("@HOME@"), home.path());
+
+    SettingsStore s(home.path(QStringLiteral("snipewell.ini")));
+    s.save(QStringLiteral("Settings"), QStringLiteral("ntp"), ntp);
+    QCOMPARE(startClockProgram(s), started);
+    if (started)
+        QTRY_VERIFY(QFile::exists(marker));
+    else
+        QVERIFY(!QFile::exists(marker));
+}
+
+QTEST_GUILESS_MAIN(tst_Credentials)
+#include "tst_credentials.moc"

@@ -1,0 +1,393 @@
+#include "activitylog.h"
+#include "appvalues.h"
+#include "categories.h"
+#include "credentials.h"
+#include "database.h"
+#include "frmcat.h"
+#include "frmlog.h"
+#include "frmlogin.h"
+#include "mdiform1.h"
+#include "scriptedprompter.h"
+#include "settingsstore.h"
+#include "tempdir.h"
+
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+
+using namespace sw;
+
+namespace {
+
+struct App
+{
+    TempHome home;
+    SettingsStore settings{home.path(QStringLiteral("snipewell.ini"))};
+    AppValues values;
+    ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
+    ActivityLog log{db};
+    ScriptedPrompter prompter;
+    CategoryNames categories{settings};
+    AppContext ctx{settings, values, db, log, prompter, categories};
+    App()
+    {
+        if (!db.open() || !db.createSchema())
+            qFatal("cannot create the test database");
+    }
+    void storeCredentials(const QString &id, const QString &pw)
+    {
+        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"), id);
+        settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"), Scramble(pw));
+        values.ownId = id;
+        values.password = pw;
+    }
+};
+
+QLineEdit *box(frmLogin &w, int i)
+{
+    return w.findChild<QLineEdit *>(QStringLiteral("txtUser_") + QString::number(i));
+}
+QPushButton *button(QWidget &w, const char *name)
+{
+    return w.findChild<QPushButton *>(QString::fromLatin1(name));
+}
+
+void saveScreenshot(QWidget *w, const char *name)
+{
+    const QString dir = qEnvironmentVariable("SNIPEWELL_SCREENSHOTS");
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    w->grab().save(dir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png"));
+}
+
+} // namespace
+
+class tst_Windows : public QObject
+{
+    Q_OBJECT
+private slots:
+    void loginChecks_data();
+    void loginChecks();
+    void loginClosedWithValidCredentialsSavesThem();
+    void loginShowsStoredCredentials();
+    void overlongPasswordKeepsTheStoredOne();
+    void menusCaptionsAndNames();
+    void loadOrderAndTimer();
+    void loginAtStartOnlyWhenACredentialIsMissing_data();
+    void loginAtStartOnlyWhenACredentialIsMissing();
+    void popupMenuUsesCategoryNames();
+    void logWindowFromMenuAndStatusBarOnLogFailure();
+    void endClosesEverything();
+    void screenshots();
+};
+
+void tst_Windows::loginChecks_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("pass");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("ends");
+    QTest::addColumn<bool>("stillOpen");
+    QTest::newRow("OK, short ID") << "ok"
+                                  << "abc"
+                                  << "abcd"
+                                  << "４文字以上必要です。" << false << true;
+    QTest::newRow("OK, short password") << "ok"
+                                        << "abcd"
+                                        << "abc"
+                                        << "４文字以上必要です。" << false << true;
+    QTest::newRow("close, short password") << "close"
+                                           << "abcd"
+                                           << "abc"
+                                           << "4文字以上必要です。" << true << false;
+    QTest::newRow("login, short ID") << "login"
+                                     << ""
+                                     << "abcd"
+                                     << "4文字以上必要です。" << true << true;
+    QTest::newRow("cancel with valid input") << "cancel"
+                                             << "abcd"
+                                             << "abcd"
+                                             << "" << true << false;
+    QTest::newRow("OK with exactly four") << "ok"
+                                          << "abcd"
+                                          << "wxyz"
+                                          << "" << false << false;
+}
+
+void tst_Windows::loginChecks()
+{
+    QFETCH(QString, action);
+    QFETCH(QString, user);
+    QFETCH(QString, pass);
+    QFETCH(QString, message);
+    QFETCH(bool, ends);
+    QFETCH(bool, stillOpen);
+    App app;
+    frmLogin w(app.settings, app.values, app.prompter);
+    QSignalSpy end(&w, &frmLogin::endProgram);
+    w.show();
+    QCOMPARE(w.windowTitle(), QStringLiteral("ﾛｸﾞｲﾝ"));
+    box(w, 0)->setText(user);
+    box(w, 1)->setText(pass);
+    if (action == QLatin1String("ok"))
+        button(w, "cmdOK")->click();
+    else if (action == QLatin1String("close"))
+        w.close();
+    else if (action == QLatin1String("login"))
+        button(w, "Command2")->click();
+    else
+        button(w, "cmdCancel")->click();
+    QCOMPARE(app.prompter.messages, message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(end.size(), ends ? 1 : 0);
+    QCOMPARE(w.isVisible(), stillOpen);
+    if (ends) // nothing was stored on the way out
+        QCOMPARE(app.settings.get(QStringLiteral("Settings"), QStringLiteral("ypass"), QString()),
+                 QString());
+}
+
+void tst_Windows::loginClosedWithValidCredentialsSavesThem()
+{
+    App app;
+    frmLogin w(app.settings, app.values, app.prompter);
+    QSignalSpy list(&w, &frmLogin::itemListRequested);
+    QSignalSpy browser(&w, &frmLogin::browserLoginRequested);
+    w.show();
+    box(w, 0)->setText(QStringLiteral("bidder01"));
+    box(w, 1)->setText(QStringLiteral("p%ss word"));
+
+    // ログインする sets the values in memory only.
+    button(w, "Command2")->click();
+    QCOMPARE(browser.size(), 1);
+    QCOMPARE(app.values.ownId, QStringLiteral("bidder01"));
+    QCOMPARE(app.values.password, QStringLiteral("p%ss word"));
+    QCOMPARE(app.values.encodedPassword, QString());
+    QCOMPARE(app.settings.get(QStringLiteral("Settings"), QStringLiteral("yuser"), QString()),
+             QString());
+
+    button(w, "cmdOK")->click();
+    QVERIFY(!w.isVisible());
+    QCOMPARE(list.size(), 1);
+    QCOMPARE(app.values.encodedPassword, encodePassword(QStringLiteral("p%ss word")));
+    QCOMPARE(app.settings.get(QStringLiteral("settings"), QStringLiteral("YUSER"), QString()),
+             QStringLiteral("bidder01"));
+    const QString stored =
+        app.settings.get(QStringLiteral("Settings"), QStringLiteral("ypass"), QString());
+    QVERIFY(!stored.contains(QStringLiteral("word")));
+    QCOMPARE(Unscramble(stored), QStringLiteral("p%ss word"));
+}
+
+void tst_Windows::loginShowsStoredCredentials()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("aaaab"));
+    frmLogin w(app.settings, app.values, app.prompter);
+    w.show();
+    QCOMPARE(box(w, 0)->text(), QStringLiteral("bidder01"));
+    QCOMPARE(box(w, 1)->text(), QStringLiteral("aaaab"));
+    QCOMPARE(box(w, 1)->echoMode(), QLineEdit::Password);
+}
+
+void tst_Windows::overlongPasswordKeepsTheStoredOne()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("oldpassword"));
+    frmLogin w(app.settings, app.values, app.prompter);
+    QSignalSpy end(&w, &frmLogin::endProgram);
+    w.show();
+    box(w, 1)->setText(QString(100, QLatin1Char('x')));
+    button(w, "cmdOK")->click();
+    QCOMPARE(app.prompter.messages.size(), 1);
+    QVERIFY(app.prompter.messages.first().contains(QStringLiteral("99")));
+    QVERIFY(w.isVisible());
+    QCOMPARE(end.size(), 0);
+    QCOMPARE(Unscramble(
+                 app.settings.get(QStringLiteral("Settings"), QStringLiteral("ypass"), QString())),
+             QStringLiteral("oldpassword"));
+    QCOMPARE(app.values.password, QStringLiteral("oldpassword"));
+}
+
+void tst_Windows::menusCaptionsAndNames()
+{
+    App app;
+    MDIForm1 frame(app.ctx);
+    QCOMPARE(frame.windowTitle(), QStringLiteral("Snipewell"));
+    const QList<std::pair<const char *, QString>> expected = {
+        {"mnuFile", QStringLiteral("ﾌｧｲﾙ")},
+        {"mnuEnd", QStringLiteral("終了")},
+        {"mnudisp", QStringLiteral("表示")},
+        {"mnuBrowser", QStringLiteral("ホームページ")},
+        {"mnuNyuusatuList", QStringLiteral("商品ﾘｽﾄ")},
+        {"mnuNyuusatuFom", QStringLiteral("商品詳細（入札）")},
+        {"mnuLog", QStringLiteral("ログ")},
+        {"mnuTools", QStringLiteral("ﾂｰﾙ")},
+        {"mnuReg", QStringLiteral("Yahoo! JAPANへログイン")},
+        {"mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み")},
+        {"mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する")},
+        {"mnukensaku", QStringLiteral("検索")},
+        {"mnuOpt", QStringLiteral("ｵﾌﾟｼｮﾝ")},
+        {"mnuSettings", QStringLiteral("設定")},
+        {"mnuWin", QStringLiteral("ｳｲﾝﾄﾞｳ")},
+        {"mnuWin1", QStringLiteral("整列")},
+        {"mnuHelp", QStringLiteral("ﾍﾙﾌﾟ")},
+        {"mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ")},
+        {"mnuVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報")},
+        {"mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ")},
+        {"mnuGoFrmSw", QStringLiteral("詳細")},
+        {"mnuGoHP", QStringLiteral("ホームページを見る")},
+        {"mnudelrec", QStringLiteral("削除")},
+    };
+    for (const auto &[name, caption] : expected) {
+        auto *a = frame.findChild<QAction *>(QString::fromLatin1(name));
+        QVERIFY2(a, name);
+        QCOMPARE(a->text(), caption);
+    }
+    // The top-level order of the menu bar.
+    QStringList bar;
+    for (QAction *a : frame.menuBar()->actions())
+        bar << a->text();
+    QCOMPARE(bar.mid(0, 6), (QStringList{QStringLiteral("ﾌｧｲﾙ"), QStringLiteral("表示"),
+                                         QStringLiteral("ﾂｰﾙ"), QStringLiteral("ｵﾌﾟｼｮﾝ"),
+                                         QStringLiteral("ｳｲﾝﾄﾞｳ"), QStringLiteral("ﾍﾙﾌﾟ")}));
+}
+
+void tst_Windows::loadOrderAndTimer()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    MDIForm1 frame(app.ctx);
+    int ticks = 0;
+    frame.setSchedulerTick([&ticks] { ++ticks; });
+    QVERIFY(!frame.timer1()->isActive()); // no scheduling before everything exists
+    QCOMPARE(frame.timer1()->interval(), 3000);
+    frame.show();
+    frame.load();
+    QVERIFY(frame.timer1()->isActive());
+    QCOMPARE(frame.windowTitle(), QStringLiteral("Snipewell -  Ver1.8.1"));
+    QVERIFY(!frame.popupMenu()->menuAction()->isVisible());
+    QCOMPARE(ticks, 0);
+    frame.timer1()->setInterval(10);
+    QTRY_VERIFY(ticks > 0);
+}
+
+void tst_Windows::loginAtStartOnlyWhenACredentialIsMissing_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("pass");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("both stored") << "bidder01"
+                                 << "secret" << false;
+    QTest::newRow("password empty") << "bidder01"
+                                    << "" << true;
+    QTest::newRow("ID of three") << "abc"
+                                 << "secret" << true;
+}
+
+void tst_Windows::loginAtStartOnlyWhenACredentialIsMissing()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, pass);
+    QFETCH(bool, shown);
+    App app;
+    app.values.ownId = user;
+    app.values.password = pass;
+    MDIForm1 frame(app.ctx);
+    frame.show();
+    frame.load();
+    QCOMPARE(frame.login() && frame.login()->isVisible(), shown);
+}
+
+void tst_Windows::popupMenuUsesCategoryNames()
+{
+    App app;
+    app.categories.rename(4, QStringLiteral("カメラ"));
+    MDIForm1 frame(app.ctx);
+    frame.load();
+    const QList<QAction *> actions = frame.popupMenu()->actions();
+    QCOMPARE(actions[2]->text(), QStringLiteral("3"));
+    QCOMPARE(actions[3]->text(), QStringLiteral("カメラ"));
+    app.prompter.answers.enqueue(QStringLiteral("本"));
+    QTimer::singleShot(0, [&frame] {
+        auto *editor = frame.findChild<frmCAT *>();
+        editor->findChild<QPushButton *>(QStringLiteral("CancelButton"))->click();
+        editor->accept();
+    });
+    frame.openCategoryEditor();
+    QCOMPARE(actions[0]->text(), QStringLiteral("本"));
+}
+
+void tst_Windows::logWindowFromMenuAndStatusBarOnLogFailure()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    MDIForm1 frame(app.ctx);
+    frame.show();
+    frame.load();
+    frame.findChild<QAction *>(QStringLiteral("mnuLog"))->trigger();
+    auto *log = frame.findChild<frmLog *>();
+    QVERIFY(log && log->isVisible());
+    log->parentWidget()->showMinimized();
+    frame.findChild<QAction *>(QStringLiteral("mnuLog"))->trigger();
+    QVERIFY(!log->parentWidget()->isMinimized());
+    QCOMPARE(frame.mdiArea()->subWindowList().size(), 1);
+
+    QSqlQuery(app.db.connection()).exec(QStringLiteral("DROP TABLE tblLog"));
+    app.log.LOGTodb(QStringLiteral("入札準備開始：x9"));
+    QVERIFY(frame.statusBar()->currentMessage().contains(QStringLiteral("入札準備開始：x9")));
+}
+
+void tst_Windows::endClosesEverything()
+{
+    App app;
+    MDIForm1 frame(app.ctx);
+    QSignalSpy end(&frame, &MDIForm1::endProgram);
+    frame.show();
+    frame.load(); // credentials missing: the dialog is open
+    frame.showLog();
+    QVERIFY(frame.login()->isVisible());
+    frame.findChild<QAction *>(QStringLiteral("mnuEnd"))->trigger();
+    QCOMPARE(end.size(), 1);
+    QVERIFY(!frame.isVisible());
+    QVERIFY(!frame.timer1()->isActive());
+    QVERIFY(frame.login() == nullptr || !frame.login()->isVisible());
+    QTRY_COMPARE(frame.mdiArea()->subWindowList().size(), 0);
+    QVERIFY(app.prompter.messages.isEmpty()); // the dialog's checks do not run on the way out
+}
+
+void tst_Windows::screenshots()
+{
+    if (qEnvironmentVariableIsEmpty("SNIPEWELL_SCREENSHOTS"))
+        QSKIP("set SNIPEWELL_SCREENSHOTS to a folder to write the screenshots");
+    App app;
+    app.log.LOGTodb(QStringLiteral("入札準備開始：x123456789"));
+    app.log.LOGTodb(QStringLiteral("要求がタイムアウトになりました。接続を確認してください｡"));
+    MDIForm1 frame(app.ctx);
+    frame.resize(1000, 600);
+    frame.show();
+    frame.load();
+    frame.showLog();
+    frame.menuBar()->findChild<QMenu *>(QStringLiteral("mnuTools"));
+    QTest::qWait(50);
+    saveScreenshot(&frame, "mainframe");
+    saveScreenshot(frame.login(), "login");
+    auto *tools = frame.findChild<QMenu *>(QStringLiteral("mnudisp"));
+    tools->popup(frame.mapToGlobal(QPoint(40, 20)));
+    QTest::qWait(50);
+    saveScreenshot(tools, "menu-disp");
+    tools->hide();
+    frmCAT editor(app.categories, app.prompter);
+    editor.show();
+    saveScreenshot(&editor, "category-editor");
+}
+
+QTEST_MAIN(tst_Windows)
+#include "tst_windows.moc"

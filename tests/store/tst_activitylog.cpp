@@ -1,0 +1,164 @@
+#include "activitylog.h"
+#include "categories.h"
+#include "database.h"
+#include "frmcat.h"
+#include "frmlog.h"
+#include "scriptedprompter.h"
+#include "settingsstore.h"
+#include "tempdir.h"
+
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTest>
+
+using namespace sw;
+
+// The activity log, its window and the category editor, as the user sees them.
+class tst_ActivityLog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void openWindowShowsNewestFirstAndFollowsAppends();
+    void delEmptiesTheLogWithoutAsking();
+    void failedAppendIsReportedAndCallerGoesOn();
+    void categoryEditorRenames_data();
+    void categoryEditorRenames();
+    void selectorEntries();
+};
+
+namespace {
+struct LogFixture
+{
+    TempHome home;
+    ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
+    ActivityLog log{db};
+    LogFixture()
+    {
+        if (!db.open() || !db.createSchema())
+            qFatal("cannot create the test database");
+    }
+};
+
+QStringList memos(QTableView *grid)
+{
+    QStringList out;
+    QAbstractItemModel *m = grid->model();
+    for (int r = 0; r < m->rowCount(); ++r)
+        out << m->index(r, 1).data().toString();
+    return out;
+}
+} // namespace
+
+void tst_ActivityLog::openWindowShowsNewestFirstAndFollowsAppends()
+{
+    LogFixture f;
+    f.log.LOGTodb(QStringLiteral("before the window"));
+    frmLog w(f.log);
+    w.show();
+    QCOMPARE(w.windowTitle(), QStringLiteral("ログ"));
+    QCOMPARE(w.grid()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("tDate"));
+    QCOMPARE(w.grid()->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Memo"));
+    f.log.LOGTodb(QStringLiteral("入札準備開始：x1"));
+    f.log.LOGTodb(QStringLiteral("複数行\n二行目"));
+    QCOMPARE(memos(w.grid()),
+             (QStringList{QStringLiteral("複数行\n二行目"), QStringLiteral("入札準備開始：x1"),
+                          QStringLiteral("before the window")}));
+    QVERIFY(!w.grid()->model()->index(0, 0).data().toString().isEmpty());
+}
+
+void tst_ActivityLog::delEmptiesTheLogWithoutAsking()
+{
+    LogFixture f;
+    f.log.LOGTodb(QStringLiteral("a"));
+    f.log.LOGTodb(QStringLiteral("b"));
+    frmLog w(f.log);
+    w.show();
+    QAction *del = w.findChild<QAction *>(QStringLiteral("del"));
+    QVERIFY(del);
+    QCOMPARE(del->toolTip(), QStringLiteral("全てのログを削除"));
+    del->trigger();
+    QCOMPARE(w.grid()->model()->rowCount(), 0);
+    QVERIFY(f.db.logEntries()->isEmpty());
+    del->trigger(); // an empty log stays empty
+    f.log.LOGTodb(QStringLiteral("after"));
+    QCOMPARE(memos(w.grid()), QStringList{QStringLiteral("after")});
+}
+
+void tst_ActivityLog::failedAppendIsReportedAndCallerGoesOn()
+{
+    LogFixture f;
+    QSignalSpy failed(&f.log, &ActivityLog::failed);
+    QSqlQuery(f.db.connection()).exec(QStringLiteral("DROP TABLE tblLog"));
+    f.log.LOGTodb(QStringLiteral("入札結果：x1"));
+    QCOMPARE(failed.size(), 1);
+    QVERIFY(failed.first().first().toString().contains(QStringLiteral("入札結果：x1")));
+    // The item data is untouched by the failed append.
+    ItemRecord p;
+    p.itemid = QStringLiteral("x1");
+    p.enddate = QDateTime::currentDateTime();
+    QVERIFY(f.db.upsertItem(p) == ItemDatabase::Upsert::Inserted);
+}
+
+void tst_ActivityLog::categoryEditorRenames_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QVariant>("answer"); // invalid: the user cancels
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("rename category 4") << 3 << QVariant(QStringLiteral("本")) << "本";
+    QTest::newRow("empty answer keeps the name") << 3 << QVariant(QString()) << "4";
+    QTest::newRow("cancel keeps the name") << 0 << QVariant() << "1";
+}
+
+void tst_ActivityLog::categoryEditorRenames()
+{
+    QFETCH(int, row);
+    QFETCH(QVariant, answer);
+    QFETCH(QString, expected);
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    CategoryNames names(settings);
+    ScriptedPrompter prompter;
+    if (answer.isValid())
+        prompter.answers.enqueue(answer.toString());
+    frmCAT editor(names, prompter);
+    QCOMPARE(editor.windowTitle(), QStringLiteral("カテゴリの編集"));
+    auto *list = editor.findChild<QListWidget *>(QStringLiteral("lstCAT"));
+    QCOMPARE(list->count(), 9);
+    QCOMPARE(list->currentRow(), 0);
+    list->setCurrentRow(row);
+    editor.findChild<QPushButton *>(QStringLiteral("CancelButton"))->click();
+    QCOMPARE(prompter.prompts, QStringList{QStringLiteral("カテゴリー名の変更")});
+    QCOMPARE(prompter.defaults, QStringList{QString::number(row + 1)});
+    QCOMPARE(list->item(row)->text(), expected);
+    QCOMPARE(names.name(row + 1), expected);
+    for (int n = 1; n <= 9; ++n) {
+        if (n != row + 1)
+            QCOMPARE(names.name(n), QString::number(n));
+    }
+}
+
+void tst_ActivityLog::selectorEntries()
+{
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    CategoryNames names(settings);
+    QStringList list = names.listSelectorEntries();
+    QCOMPARE(list.size(), 12);
+    QCOMPARE(list.first(), QStringLiteral("すべて"));
+    QCOMPARE(list[1], QStringLiteral("未分類"));
+    QCOMPARE(list[2], QStringLiteral("1:1"));
+    QCOMPARE(list[10], QStringLiteral("9:9"));
+    QCOMPARE(list.last(), QStringLiteral("カテゴリの編集"));
+    names.rename(4, QStringLiteral("カメラ"));
+    QCOMPARE(names.listSelectorEntries()[5], QStringLiteral("4:カメラ"));
+    QCOMPARE(names.bidWindowSelectorEntries()[4], QStringLiteral("4:カメラ"));
+    QCOMPARE(names.bidWindowSelectorEntries().first(), QStringLiteral("未分類"));
+}
+
+QTEST_MAIN(tst_ActivityLog)
+#include "tst_activitylog.moc"

@@ -1,0 +1,233 @@
+#include "database.h"
+#include "startupdb.h"
+#include "tempdir.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+using namespace sw;
+
+namespace {
+
+AppPaths pathsIn(const QString &dir)
+{
+    return {dir, dir + QStringLiteral("/snipewell.ini")};
+}
+
+void addItem(const QString &dbPath, const QString &itemid)
+{
+    ItemDatabase db(dbPath);
+    QVERIFY(db.open());
+    ItemRecord p;
+    p.itemid = itemid;
+    p.Itemname = itemid;
+    p.enddate = QDateTime::currentDateTime().addDays(1);
+    QVERIFY(db.upsertItem(p) == ItemDatabase::Upsert::Inserted);
+    QVERIFY(db.appendLog(QStringLiteral("log ") + itemid));
+}
+
+int countItems(const QString &dbPath)
+{
+    ItemDatabase db(dbPath);
+    if (!db.open())
+        return -1;
+    const auto rows = db.listItems({}, QDateTime::currentDateTime());
+    return rows ? int(rows->size()) : -1;
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+class tst_StartupDb : public QObject
+{
+    Q_OBJECT
+private slots:
+    void firstRunCreatesFolderAndSchema();
+    void existingFolderIsLeftAlone();
+    void backupHoldsPreviousStateAndCompactedCopyTheSameRows();
+    void staleBackupIsReplaced();
+    void missingDatabaseIsRefused();
+    void refusals_data();
+    void refusals();
+    void heldDatabaseIsRefused_data();
+    void heldDatabaseIsRefused();
+    void failedCompactionLeavesDataInBackup();
+};
+
+void tst_StartupDb::firstRunCreatesFolderAndSchema()
+{
+    TempHome home;
+    const AppPaths p = pathsIn(home.path(QStringLiteral("a/b/snipewell")));
+    QVERIFY(createDataFolderIfNew(p).ok());
+    QVERIFY(QFile::exists(p.database()));
+    ItemDatabase db(p.database());
+    QVERIFY(db.open());
+    QCOMPARE(db.schemaProblem(), QString());
+}
+
+void tst_StartupDb::existingFolderIsLeftAlone()
+{
+    TempHome home;
+    const AppPaths p = pathsIn(home.path());
+    QVERIFY(createDataFolderIfNew(p).ok());
+    QVERIFY(!QFile::exists(p.database())); // no database appears in an existing folder
+    QCOMPARE(backupAndCompact(p).code, DbStartResult::Missing);
+}
+
+void tst_StartupDb::backupHoldsPreviousStateAndCompactedCopyTheSameRows()
+{
+    TempHome home;
+    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    QVERIFY(createDataFolderIfNew(p).ok());
+    QVERIFY(backupAndCompact(p).ok());
+    addItem(p.database(), QStringLiteral("x1"));
+    addItem(p.database(), QStringLiteral("x2"));
+    QVERIFY(backupAndCompact(p).ok());
+    QCOMPARE(countItems(p.backup()), 2);
+    QCOMPARE(countItems(p.database()), 2);
+    ItemDatabase db(p.database());
+    QVERIFY(db.open());
+    QCOMPARE(db.logEntries()->size(), 2);
+    QCOMPARE(db.schemaProblem(), QString());
+}
+
+void tst_StartupDb::staleBackupIsReplaced()
+{
+    TempHome home;
+    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    QVERIFY(createDataFolderIfNew(p).ok());
+    writeFile(p.backup(), "stale backup");
+    writeFile(p.backup() + QStringLiteral("-journal"), "stale journal");
+    QVERIFY(backupAndCompact(p).ok());
+    QVERIFY(!QFile::exists(p.backup() + QStringLiteral("-journal")));
+    QCOMPARE(countItems(p.backup()), 0);
+}
+
+void tst_StartupDb::missingDatabaseIsRefused()
+{
+    TempHome home;
+    const AppPaths p = pathsIn(home.path());
+    writeFile(p.backup(), "data left by a failed compaction");
+    const DbStartResult r = backupAndCompact(p);
+    QCOMPARE(r.code, DbStartResult::Missing);
+    QCOMPARE(r.message, QStringLiteral("データベースがありませんので実行できません。"));
+    QVERIFY(QFile::exists(p.backup())); // the protected backup is untouched
+}
+
+void tst_StartupDb::refusals_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("dropTable");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("mentions");
+    QTest::newRow("not sqlite") << QByteArray("Standard Jet DB\0\0\0 not this program's", 40)
+                                << QString() << int(DbStartResult::NotADatabase)
+                                << QStringLiteral("データベースではありません");
+    QTest::newRow("empty file") << QByteArray() << QString() << int(DbStartResult::SchemaProblem)
+                                << QStringLiteral("tblYo");
+    QTest::newRow("lacks tblLog") << QByteArray() << QStringLiteral("tblLog")
+                                  << int(DbStartResult::SchemaProblem) << QStringLiteral("tblLog");
+    QTest::newRow("lacks tblycat")
+        << QByteArray() << QStringLiteral("tblycat") << int(DbStartResult::SchemaProblem)
+        << QStringLiteral("tblycat");
+}
+
+void tst_StartupDb::refusals()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, dropTable);
+    QFETCH(int, code);
+    QFETCH(QString, mentions);
+    TempHome home;
+    const AppPaths p = pathsIn(home.path());
+    if (dropTable.isEmpty()) {
+        writeFile(p.database(), content);
+    } else {
+        ItemDatabase db(p.database());
+        QVERIFY(db.open() && db.createSchema());
+        QSqlQuery(db.connection()).exec(QStringLiteral("DROP TABLE ") + dropTable);
+    }
+    QFile original(p.database());
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+
+    const DbStartResult r = backupAndCompact(p);
+    QCOMPARE(int(r.code), code);
+    QVERIFY2(r.message.contains(mentions), qPrintable(r.message));
+    // Nothing renamed, nothing overwritten.
+    QVERIFY(!QFile::exists(p.backup()));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QCOMPARE(original.readAll(), before);
+}
+
+void tst_StartupDb::heldDatabaseIsRefused_data()
+{
+    QTest::addColumn<bool>("bySqlite");
+    QTest::newRow("flock by another program") << false;
+    QTest::newRow("open transaction in another connection") << true;
+}
+
+void tst_StartupDb::heldDatabaseIsRefused()
+{
+    QFETCH(bool, bySqlite);
+    TempHome home;
+    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    QVERIFY(createDataFolderIfNew(p).ok());
+    writeFile(p.backup(), "stale");
+
+    int fd = -1;
+    ItemDatabase holder(p.database());
+    QSqlQuery hold;
+    if (bySqlite) {
+        QVERIFY(holder.open());
+        hold = QSqlQuery(holder.connection());
+        QVERIFY(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    } else {
+        fd = ::open(QFile::encodeName(p.database()).constData(), O_RDWR);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::flock(fd, LOCK_EX), 0);
+    }
+    const DbStartResult r = backupAndCompact(p);
+    QCOMPARE(r.code, DbStartResult::Locked);
+    QCOMPARE(r.message,
+             QStringLiteral("データベースがロックされています。開いている場合は閉じてください。"));
+    QVERIFY(QFile::exists(p.database()));
+    if (fd >= 0)
+        ::close(fd);
+    else
+        hold.exec(QStringLiteral("ROLLBACK"));
+    QVERIFY(backupAndCompact(p).ok());
+}
+
+void tst_StartupDb::failedCompactionLeavesDataInBackup()
+{
+    TempHome home;
+    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    QVERIFY(createDataFolderIfNew(p).ok());
+    addItem(p.database(), QStringLiteral("keep"));
+    // Something in the way of the compacted file makes the compaction fail.
+    QVERIFY(QDir().mkpath(p.database() + QStringLiteral(".compacting/blocker")));
+    const DbStartResult r = backupAndCompact(p);
+    QCOMPARE(r.code, DbStartResult::CompactFailed);
+    QVERIFY(r.message.contains(p.backup()));
+    QVERIFY(!QFile::exists(p.database()));
+    QCOMPARE(countItems(p.backup()), 1);
+    // The next start stops at the missing database instead of deleting new.mdb.
+    QCOMPARE(backupAndCompact(p).code, DbStartResult::Missing);
+    QCOMPARE(countItems(p.backup()), 1);
+}
+
+QTEST_GUILESS_MAIN(tst_StartupDb)
+#include "tst_startupdb.moc"
