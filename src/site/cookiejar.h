@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+
+namespace sw {
+
+// The one cookie jar of the program, shared by every fetcher (and the built-in browser),
+// written to the data folder after every change so that a login survives a restart.
+class PersistentCookieJar : public QNetworkCookieJar
+{
+    Q_OBJECT
+public:
+    explicit PersistentCookieJar(const QString &file, QObject *parent = nullptr);
+
+    bool setCookiesFromUrl(const QList<QNetworkCookie> &cookies, const QUrl &url) override;
+    bool insertCookie(const QNetworkCookie &cookie) override;
+    bool updateCookie(const QNetworkCookie &cookie) override;
+    bool deleteCookie(const QNetworkCookie &cookie) override;
+    QList<QNetworkCookie> cookies() const { return allCookies(); }
+
+    // False when the file could not be written (the cookies stay in memory).
+    bool save();
+
+signals:
+    void changed();
+
+private:
+    void load();
+    QString m_file;
+};
+
+} // namespace sw

@@ -1,0 +1,267 @@
+#include "itemparser.h"
+
+#include "clock.h"
+#include "database.h"
+
+#include <QRegularExpression>
+
+#include <cstdlib>
+
+namespace sw {
+namespace {
+
+const QString kTitleStart = QStringLiteral("Yahoo!オークション - ");
+const QString kTitleEnd = QStringLiteral("</TITLE>");
+const QString kPriceStart = QStringLiteral("<TD><b>");
+const QString kPriceEnd = QStringLiteral("円</b>");
+const QString kBidsLabel = QStringLiteral("入札件数：</TD><TD>");
+const QString kEndLabel = QStringLiteral("終了日時：</TD><TD>");
+const QString kEndEnd = QStringLiteral("<a href");
+const QString kWonByYou = QStringLiteral("あなたが落札しました。");
+
+// The highest bidder (or winner) and where the following labels are searched from.
+QString extractBidder(const QString &page, int &cursor)
+{
+    QString cell = GetBetween(page, cursor, QStringLiteral("最高額入札者："), QStringLiteral("/A"));
+    if (cell.isEmpty())
+        cell = GetBetween(page, cursor, QStringLiteral("落札者："), QStringLiteral("/A"));
+    const qsizetype p = cell.indexOf(QStringLiteral("?\">"));
+    if (p < 0) {
+        cursor = 1;
+        return QStringLiteral("-");
+    }
+    // 1-based position of the marker in the cell: the next labels are searched from
+    // near the top of the page again.
+    cursor = int(p) + 1;
+    return cell.mid(p + 3, cell.size() - (p + 3) - 1);
+}
+
+// A number that must read if present: empty counts as absent (0).
+bool readNumber(const QString &text, qint32 &out)
+{
+    if (text.trimmed().isEmpty()) {
+        out = 0;
+        return true;
+    }
+    const auto n = parseSiteNumber(text);
+    if (!n)
+        return false;
+    out = *n;
+    return true;
+}
+
+} // namespace
+
+QString GetBetween(const QString &text, int &cursor, const QString &start, const QString &end)
+{
+    const qsizetype from = qMax(1, cursor) - 1;
+    if (from > text.size())
+        return {};
+    const qsizetype s = text.indexOf(start, from);
+    if (s < 0)
+        return {};
+    const qsizetype contentStart = s + start.size();
+    const qsizetype e = text.indexOf(end, contentStart);
+    if (e < 0)
+        return {};
+    cursor = int(e) + 1;
+    return text.mid(contentStart, e - contentStart);
+}
+
+std::optional<qint32> parseSiteNumber(const QString &text)
+{
+    QString t = text.trimmed();
+    t.remove(QLatin1Char(','));
+    t.remove(QLatin1Char(' '));
+    t.remove(QChar(0x3000));
+    if (t.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const qint32 v = t.toInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<QDateTime> parseSiteEndTime(const QString &text, const QDateTime &now)
+{
+    static const QRegularExpression re(QStringLiteral(
+        "^\\s*(\\d{1,2})\\s*月\\s*(\\d{1,2})\\s*日\\s*(?:[(（][^)）]*[)）])?\\s*(\\d{1,2})\\s*時"
+        "\\s*(\\d{1,2})\\s*分(?:\\s*(\\d{1,2})\\s*秒)?\\s*$"));
+    const QString t = text.normalized(QString::NormalizationForm_KC); // full-width digits
+    const QRegularExpressionMatch m = re.match(t);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const int month = m.captured(1).toInt();
+    const int day = m.captured(2).toInt();
+    const QTime time(m.captured(3).toInt(), m.captured(4).toInt(),
+                     m.captured(5).isEmpty() ? 0 : m.captured(5).toInt());
+    if (!time.isValid())
+        return std::nullopt;
+    std::optional<QDateTime> best;
+    qint64 bestDistance = 0;
+    for (int year = now.date().year() - 1; year <= now.date().year() + 1; ++year) {
+        const QDate date(year, month, day);
+        if (!date.isValid())
+            continue;
+        const QDateTime candidate(date, time);
+        const qint64 distance = std::llabs(now.secsTo(candidate));
+        if (!best || distance < bestDistance) {
+            best = candidate;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &now)
+{
+    ItemPage out;
+    ItemRecord &it = out.item;
+    auto missing = [&out](const QString &label) { out.missing << label; };
+
+    const QStringList parts = url.split(QLatin1Char('/'));
+    if (parts.size() < 6) {
+        out.failure = QStringLiteral("商品ページのアドレスではありません：") + url;
+        return out;
+    }
+    it.itemid = parts.at(5);
+    int urlCursor = 1;
+    it.Serverid = GetBetween(url, urlCursor, QStringLiteral("page"), QStringLiteral("."));
+
+    int cursor = 1;
+    it.Itemname = GetBetween(page, cursor, kTitleStart, kTitleEnd);
+    if (it.Itemname.isEmpty()) {
+        out.failure = QStringLiteral("商品ページではありません（タイトルがありません）");
+        missing(kTitleStart);
+        return out;
+    }
+    it.ShuppinShaID = GetBetween(page, cursor, QStringLiteral("jp/user/"), QStringLiteral("?"));
+    if (it.ShuppinShaID.isEmpty())
+        missing(QStringLiteral("jp/user/"));
+
+    const QString price = GetBetween(page, cursor, kPriceStart, kPriceEnd);
+    if (price.isEmpty()) {
+        out.failure = QStringLiteral("商品ページではありません（現在価格がありません）");
+        missing(kPriceStart);
+        return out;
+    }
+    const auto priceValue = parseSiteNumber(price);
+    if (!priceValue) {
+        out.failure = QStringLiteral("現在価格が数字ではありません：") + price;
+        return out;
+    }
+    it.ItemYenNow = *priceValue;
+
+    if (page.contains(kWonByYou)) {
+        it.SaikougakuShaid = GetBetween(page, cursor, QStringLiteral("/user/"), QStringLiteral("?"));
+        it.fin = true;
+    } else {
+        it.SaikougakuShaid = extractBidder(page, cursor);
+    }
+
+    struct NumberField
+    {
+        const char *label;
+        QString start;
+        QString end;
+        qsizetype skip; // leading markup characters
+        qint32 *target;
+    };
+    const NumberField numbers[] = {
+        {"希望落札価格", QStringLiteral("希望落札価格："), QStringLiteral("円"), 31, &it.ItemYenKibou},
+        {"数量", QStringLiteral("数量：</TD><TD>"), QStringLiteral("</"), 0, &it.NumUri},
+        {"入札件数", kBidsLabel, QStringLiteral("<"), 0, &it.NumNyuusatu},
+        {"開始価格", QStringLiteral("開始価格："), QStringLiteral("円"), 10, &it.ItemYenStart},
+        {"単位", QStringLiteral("単位：</TD><TD>"), QStringLiteral("円"), 0, &it.ItemYenUnit},
+    };
+    for (const NumberField &f : numbers) {
+        const QString text = GetBetween(page, cursor, f.start, f.end);
+        if (text.isEmpty())
+            missing(f.start);
+        if (!readNumber(text.mid(f.skip), *f.target)) {
+            out.failure = QString::fromUtf8(f.label) + QStringLiteral("が数字ではありません：") + text;
+            return out;
+        }
+    }
+
+    const QString end = GetBetween(page, cursor, kEndLabel, kEndEnd);
+    const auto endTime = parseSiteEndTime(end, now);
+    if (!endTime) {
+        if (end.isEmpty())
+            missing(kEndLabel);
+        out.failure = QStringLiteral("終了日時を読めません：") + end;
+        return out;
+    }
+    it.enddate = *endTime;
+    if (it.enddate <= now)
+        it.fin = true;
+    it.Flagsaitei = page.contains(QStringLiteral("最低落札価格"));
+    it.Flagjidouencho = !page.contains(QStringLiteral("自動延長はありません"));
+    return out;
+}
+
+std::optional<ItemState> ParseItemStatus(const QString &page, const QString &ownId,
+                                          const QDateTime &now)
+{
+    ItemState s;
+    int cursor = 1;
+    const QString price = GetBetween(page, cursor, kPriceStart, kPriceEnd);
+    if (price.isEmpty())
+        return std::nullopt;
+    const auto priceValue = parseSiteNumber(price);
+    if (!priceValue)
+        return std::nullopt;
+    s.price = *priceValue;
+    if (page.contains(QStringLiteral("落札しました"))) {
+        s.bidder = ownId;
+        s.finished = true;
+    } else {
+        s.bidder = extractBidder(page, cursor);
+    }
+    if (!readNumber(GetBetween(page, cursor, kBidsLabel, QStringLiteral("<")), s.bids))
+        return std::nullopt;
+    const auto endTime = parseSiteEndTime(GetBetween(page, cursor, kEndLabel, kEndEnd), now);
+    if (!endTime)
+        return std::nullopt;
+    s.end = *endTime;
+    if (s.end <= now)
+        s.finished = true;
+    return s;
+}
+
+bool ItemPageParser::passesFilters(const ItemRecord &it, qint32 minPrice, qint32 maxPrice,
+                                   bool noAutoExtension, bool buyPriceDiffers)
+{
+    if (buyPriceDiffers && it.ItemYenKibou == it.ItemYenStart)
+        return false;
+    if (noAutoExtension && it.Flagjidouencho)
+        return false;
+    if (it.fin)
+        return false;
+    if (maxPrice > 0 && (maxPrice < it.ItemYenNow || minPrice > it.ItemYenNow))
+        return false;
+    return true;
+}
+
+int ItemPageParser::ParseItemPage(const QString &url, const QString &html, qint32 minPrice,
+                                  qint32 maxPrice, bool noAutoExtension, bool buyPriceDiffers)
+{
+    m_lastError.clear();
+    const ItemPage page = readItemPage(url, html, sw::now());
+    if (!page.ok()) {
+        m_lastError = page.failure;
+        return NothingStored;
+    }
+    if (!passesFilters(page.item, minPrice, maxPrice, noAutoExtension, buyPriceDiffers))
+        return NothingStored;
+    const ItemDatabase::Upsert r = m_db.upsertItem(page.item);
+    if (r == ItemDatabase::Upsert::Failed) {
+        m_lastError = m_db.lastError();
+        return NothingStored;
+    }
+    emit itemsChanged();
+    return r == ItemDatabase::Upsert::Inserted ? Inserted : Updated;
+}
+
+} // namespace sw

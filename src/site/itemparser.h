@@ -1,0 +1,83 @@
+#pragma once
+
+#include "itemrecord.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace sw {
+
+class ItemDatabase;
+
+// The text between start and end, searched from the 1-based cursor. Found: the text
+// between the markers, and the cursor moves to the end marker's position + 1. Not
+// found: empty, and the cursor stays.
+QString GetBetween(const QString &text, int &cursor, const QString &start, const QString &end);
+
+// A number as the site writes it: digit-group commas and blanks are fine.
+std::optional<qint32> parseSiteNumber(const QString &text);
+// "12月 6日 21時 0分" (optionally seconds) completed with the year that puts it nearest
+// to now: an auction seen on 31 December that ends on 1 January ends next year.
+std::optional<QDateTime> parseSiteEndTime(const QString &text, const QDateTime &now);
+
+// Everything the full parse reads from one item page.
+struct ItemPage
+{
+    ItemRecord item;        // the columns the parse writes; cat "0"
+    QStringList missing;    // labels not found on the page
+    QString failure;        // why the page does not count as an item page (empty if it does)
+    bool ok() const { return failure.isEmpty(); }
+};
+
+// Reads an item page without storing it.
+ItemPage readItemPage(const QString &url, const QString &html, const QDateTime &now);
+
+// What the short parse reads.
+struct ItemState
+{
+    bool finished = false;
+    qint32 price = 0;
+    QString bidder;
+    qint32 bids = 0;
+    QDateTime end;
+};
+
+// The short parse used by refreshes; nullopt when the page holds no current price or a
+// present value does not read as a number or a date.
+std::optional<ItemState> ParseItemStatus(const QString &html, const QString &ownId,
+                                          const QDateTime &now);
+
+// Result of the full parse with storing.
+enum ItemPageResult { NothingStored = 0, Inserted = 1, Updated = 2 };
+
+// The full parse that stores the item, with the callers' filters. Announces a stored
+// item through itemsChanged() so the item list can re-query.
+class ItemPageParser : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ItemPageParser(ItemDatabase &db, QObject *parent = nullptr)
+        : QObject(parent), m_db(db)
+    {
+    }
+
+    int ParseItemPage(const QString &url, const QString &html, qint32 minPrice, qint32 maxPrice,
+                      bool noAutoExtension = false, bool buyPriceDiffers = false);
+    // Why the last call stored nothing, for callers that report it (may be empty).
+    QString lastError() const { return m_lastError; }
+
+    // The four filters; true when the item passes them.
+    static bool passesFilters(const ItemRecord &item, qint32 minPrice, qint32 maxPrice,
+                              bool noAutoExtension, bool buyPriceDiffers);
+
+signals:
+    void itemsChanged();
+
+private:
+    ItemDatabase &m_db;
+    QString m_lastError;
+};
+
+} // namespace sw

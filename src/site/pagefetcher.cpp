@@ -1,0 +1,185 @@
+#include "pagefetcher.h"
+
+#include "activitylog.h"
+#include "prompter.h"
+#include "proxyconfig.h"
+#include "settingsstore.h"
+#include "textconv.h"
+
+#include <QCoro/QCoroTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QStringDecoder>
+#include <QTime>
+#include <QTimer>
+
+namespace sw {
+
+QString FetchTexts::error(int number, const QString &source, const QString &description)
+{
+    // Non-negative numbers carry a leading blank, as the number formatting always did.
+    const QString num = number >= 0 ? QLatin1Char(' ') + QString::number(number)
+                                    : QString::number(number);
+    return QStringLiteral("ｴﾗｰ番号 ") + num + QLatin1Char(':') + source +
+           QStringLiteral(" でｴﾗｰが発生しました。") + QLatin1Char('\r') + description;
+}
+
+namespace {
+
+// Resumes the awaiting coroutine right when the reply finishes (an abort included) or is
+// destroyed; it never waits for a later turn of the event loop.
+class ReplyDone
+{
+public:
+    explicit ReplyDone(QNetworkReply *reply) : m_reply(reply) {}
+    bool await_ready() const noexcept { return m_reply->isFinished(); }
+    void await_suspend(std::coroutine_handle<> h)
+    {
+        m_finished = QObject::connect(m_reply, &QNetworkReply::finished, [this, h] { resume(h); });
+        m_destroyed = QObject::connect(m_reply, &QObject::destroyed, [this, h] {
+            m_gone = true;
+            resume(h);
+        });
+    }
+    // False when the reply was destroyed before it finished.
+    bool await_resume() const noexcept { return !m_gone; }
+
+private:
+    void resume(std::coroutine_handle<> h)
+    {
+        QObject::disconnect(m_finished);
+        QObject::disconnect(m_destroyed);
+        h.resume();
+    }
+    QNetworkReply *m_reply;
+    QMetaObject::Connection m_finished;
+    QMetaObject::Connection m_destroyed;
+    bool m_gone = false;
+};
+
+} // namespace
+
+QString maskSecrets(QString text)
+{
+    static const QRegularExpression re(QStringLiteral("((?:passwd|password|pass|ypass)=)[^&\\s\"']*"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    return text.replace(re, QStringLiteral("\\1****"));
+}
+
+PageFetcher::PageFetcher(QNetworkCookieJar *sharedJar, ActivityLog &log, Prompter &prompter,
+                         QObject *parent)
+    : QObject(parent), m_nam(new QNetworkAccessManager(this)), m_log(log), m_prompter(prompter)
+{
+    if (sharedJar) {
+        QObject *owner = sharedJar->parent();
+        m_nam->setCookieJar(sharedJar);
+        sharedJar->setParent(owner); // the jar belongs to the program, not to this fetcher
+    }
+}
+
+PageFetcher::~PageFetcher()
+{
+    m_alive.reset();
+    const auto pending = m_pending;
+    for (QNetworkReply *r : pending)
+        r->abort();
+}
+
+bool PageFetcher::applyProxySetting(const QString &value)
+{
+    const ProxyChoice choice = parseProxySetting(value);
+    if (choice.kind == ProxyChoice::Invalid)
+        return false;
+    m_nam->setProxy(choice.proxy);
+    return true;
+}
+
+void PageFetcher::fail(const QString &text)
+{
+    m_prompter.beep();
+    m_log.LOGTodb(text);
+}
+
+QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewlines)
+{
+    const std::weak_ptr<int> alive = m_alive;
+    QNetworkRequest request{QUrl(url)};
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    QNetworkReply *reply = m_nam->get(request);
+    m_pending.insert(reply);
+
+    bool timedOut = false;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, reply, [reply, &timedOut] {
+        timedOut = true;
+        reply->abort();
+    });
+    timer.start(m_timeoutMs);
+
+    const bool present = co_await ReplyDone(reply);
+    timer.stop();
+    if (!present || alive.expired()) { // the window closed while the page was on its way
+        if (present)
+            reply->deleteLater();
+        co_return FetchResult{};
+    }
+    m_pending.remove(reply);
+    reply->deleteLater();
+
+    if (timedOut) {
+        fail(FetchTexts::timeout());
+        co_return FetchResult{};
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        fail(maskSecrets(FetchTexts::error(int(reply->error()), reply->url().host(),
+                                           reply->errorString())));
+        co_return FetchResult{};
+    }
+    const QByteArray body = reply->readAll();
+    if (body.size() < 2) {
+        fail(FetchTexts::tooShort());
+        co_return FetchResult{};
+    }
+    QByteArray bytes = EucFoldKana(body);
+    if (convertNewlines)
+        bytes = NormalizeNewlines(bytes);
+    QStringDecoder decoder("EUC-JP");
+    co_return FetchResult{true, decoder.decode(bytes)};
+}
+
+void configureFetcher(PageFetcher &fetcher, const SettingsStore &settings, bool applyProxy,
+                      Prompter &prompter)
+{
+    const int seconds = settings.getInt(QStringLiteral("Settings"), QStringLiteral("FetchTimeout"),
+                                        PageFetcher::kDefaultTimeoutMs / 1000);
+    fetcher.setTimeoutMs(seconds > 0 ? seconds * 1000 : PageFetcher::kDefaultTimeoutMs);
+    if (!applyProxy)
+        return;
+    const QString proxy = settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
+    if (!fetcher.applyProxySetting(proxy))
+        prompter.message(invalidProxyMessage());
+}
+
+QCoro::Task<> preciseSleep(int ms)
+{
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.start(qMax(0, ms));
+    co_await qCoro(timer).waitForTimeout();
+}
+
+QCoro::Task<> WaitFor(QString span)
+{
+    const QTime t = QTime::fromString(span, QStringLiteral("hh:mm:ss"));
+    if (!t.isValid())
+        co_return;
+    co_await preciseSleep(t.msecsSinceStartOfDay());
+}
+
+} // namespace sw

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <QCoro/QCoroTask>
+
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkCookieJar;
+class QNetworkReply;
+
+namespace sw {
+
+class ActivityLog;
+class Prompter;
+
+struct FetchResult
+{
+    bool ok = false;
+    QString text;
+};
+
+// The fetcher texts of the activity log.
+struct FetchTexts
+{
+    static QString timeout() { return QStringLiteral("要求がタイムアウトになりました。接続を確認してください｡"); }
+    static QString tooShort() { return QStringLiteral("アクセスに失敗しました、接続を確認してください｡"); }
+    static QString error(int number, const QString &source, const QString &description);
+};
+
+// Hides the values of password fields in a text bound for the log.
+QString maskSecrets(QString text);
+
+// One window's page fetcher. Every page the program reads comes through FetchPage:
+// the body is EUC-JP with half-width katakana folded to full width, decoded to text. A
+// failure beeps, writes exactly one line to the activity log and returns ok = false.
+//
+// All fetchers share one cookie jar. Destroying a fetcher aborts its transfers; their
+// coroutines finish with ok = false and touch nothing.
+class PageFetcher : public QObject
+{
+    Q_OBJECT
+public:
+    PageFetcher(QNetworkCookieJar *sharedJar, ActivityLog &log, Prompter &prompter,
+                QObject *parent = nullptr);
+    ~PageFetcher() override;
+
+    // The Proxy setting of the windows that apply it; false (and nothing changed) when
+    // the value is not a valid proxy. The caller shows the message.
+    bool applyProxySetting(const QString &value);
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+    int timeoutMs() const { return m_timeoutMs; }
+
+    QCoro::Task<FetchResult> FetchPage(QString url, bool convertNewlines);
+
+    static constexpr int kDefaultTimeoutMs = 20000;
+
+private:
+    void fail(const QString &text);
+
+    QNetworkAccessManager *m_nam;
+    ActivityLog &m_log;
+    Prompter &m_prompter;
+    int m_timeoutMs = kDefaultTimeoutMs;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    QSet<QNetworkReply *> m_pending;
+};
+
+class SettingsStore;
+
+// Sets the fetcher's time-out from the settings (Settings/FetchTimeout, seconds) and, for
+// the windows that apply it, the Proxy setting; a bad Proxy value shows its message and
+// leaves the default connection.
+void configureFetcher(PageFetcher &fetcher, const SettingsStore &settings, bool applyProxy,
+                      Prompter &prompter);
+
+// A wait that keeps every window running: resumes after the span "hh:mm:ss".
+QCoro::Task<> WaitFor(QString span);
+// Resumes after ms milliseconds, on a precise timer.
+QCoro::Task<> preciseSleep(int ms);
+
+} // namespace sw

@@ -1,0 +1,372 @@
+#include "clock.h"
+#include "database.h"
+#include "itemparser.h"
+#include "simpages.h"
+#include "tempdir.h"
+#include "textconv.h"
+
+#include <QStringDecoder>
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace sw;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 6), QTime(12, 0, 0));
+const QString kUrl = QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/auction/x100000001");
+
+sim::Item simItem()
+{
+    sim::Item it;
+    it.id = QStringLiteral("x100000001");
+    it.server = 3;
+    it.title = QStringLiteral("ガンダム プラモデル");
+    it.seller = QStringLiteral("toy_shop");
+    it.startPrice = 1000;
+    it.price = 12500;
+    it.bids = 7;
+    it.highBidder = QStringLiteral("rival_hanako");
+    it.quantity = 2;
+    it.end = kNow.addSecs(3600);
+    return it;
+}
+
+QString pageOf(const sim::Item &it, const QString &viewer = {}, bool halfWidth = false)
+{
+    sim::Scenario s;
+    s.halfWidthLabels = halfWidth;
+    return sim::itemPage(s, it, viewer, kNow);
+}
+
+// A page as a person might write it by hand: only the labels the parser reads.
+QString handPage(const QString &bidderCell, const QString &extra = {})
+{
+    return QStringLiteral("<TITLE>Yahoo!オークション - 手書き</TITLE>"
+                          "<a href=\"http://u/jp/user/seller1?x\">s</a>"
+                          "<TD><b>1,500円</b>最高額入札者：</TD><TD>") +
+           bidderCell +
+           QStringLiteral("</TD>数量：</TD><TD>1</TD>入札件数：</TD><TD>3</TD>"
+                          "開始価格：</TD><TD >100円単位：</TD><TD>100円"
+                          "終了日時：</TD><TD>12月 6日 18時 30分 <a href=\"h\">") +
+           extra;
+}
+
+// The page text as the fetcher hands it over: EUC-JP with half-width katakana folded.
+QString fetched(const QString &html)
+{
+    QStringDecoder d("EUC-JP");
+    return d.decode(EucFoldKana(sim::toEucJp(html)));
+}
+
+} // namespace
+
+class tst_ItemParser : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { sw::setClock([] { return kNow; }); }
+    void cleanup() { sw::setClock({}); }
+    void getBetween_data();
+    void getBetween();
+    void numbers_data();
+    void numbers();
+    void endTimes_data();
+    void endTimes();
+    void simulatedPages_data();
+    void simulatedPages();
+    void bidderWithoutLinkRestartsNearTheTop();
+    void badValuesStoreNothing_data();
+    void badValuesStoreNothing();
+    void filters_data();
+    void filters();
+    void insertThenUpdateKeepsTheUsersColumns();
+    void shortParse_data();
+    void shortParse();
+};
+
+void tst_ItemParser::getBetween_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("cursor");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("cursorAfter");
+    QTest::newRow("found") << "a[xy]b" << 1 << "[" << "]" << "xy" << 5;
+    QTest::newRow("empty between") << "[]" << 1 << "[" << "]" << "" << 2;
+    QTest::newRow("start missing keeps cursor") << "abc" << 2 << "[" << "]" << "" << 2;
+    QTest::newRow("end missing keeps cursor") << "a[bc" << 1 << "[" << "]" << "" << 1;
+    QTest::newRow("searches from the cursor") << "[1][2]" << 4 << "[" << "]" << "2" << 6;
+    QTest::newRow("cursor on the start marker") << "[1][2]" << 1 << "[" << "]" << "1" << 3;
+    QTest::newRow("successive reads") << "[1][2]" << 3 << "[" << "]" << "2" << 6;
+    QTest::newRow("case-sensitive") << "<a>x</A>" << 1 << "<a>" << "</a>" << "" << 1;
+    QTest::newRow("cursor past the end") << "[1]" << 10 << "[" << "]" << "" << 10;
+    QTest::newRow("end marker inside start") << "<TD><TD>x<" << 1 << "<TD>" << "<" << "" << 5;
+}
+
+void tst_ItemParser::getBetween()
+{
+    QFETCH(QString, text);
+    QFETCH(int, cursor);
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    QFETCH(QString, result);
+    QFETCH(int, cursorAfter);
+    QCOMPARE(GetBetween(text, cursor, start, end), result);
+    QCOMPARE(cursor, cursorAfter);
+}
+
+void tst_ItemParser::numbers_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("value"); // -1: not a number
+    QTest::newRow("plain") << "1500" << 1500;
+    QTest::newRow("digit groups") << "12,500" << 12500;
+    QTest::newRow("blanks around") << " 3,000 " << 3000;
+    QTest::newRow("full-width blank") << "\u30001,000" << 1000;
+    QTest::newRow("word") << "なし" << -1;
+    QTest::newRow("markup left in") << "<b>100" << -1;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("too large") << "99,999,999,999" << -1;
+}
+
+void tst_ItemParser::numbers()
+{
+    QFETCH(QString, text);
+    QFETCH(int, value);
+    const auto n = parseSiteNumber(text);
+    QCOMPARE(n.has_value(), value >= 0);
+    if (n)
+        QCOMPARE(*n, value);
+}
+
+void tst_ItemParser::endTimes_data()
+{
+    QTest::addColumn<QDateTime>("now");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QDateTime>("expected"); // invalid: not a date
+    const QDateTime dec31(QDate(2026, 12, 31), QTime(23, 50));
+    const QDateTime jan1(QDate(2027, 1, 1), QTime(0, 10));
+    QTest::newRow("same day") << kNow << "12月 6日 21時 0分" << QDateTime(QDate(2026, 12, 6), QTime(21, 0));
+    QTest::newRow("no blanks, seconds") << kNow << "12月6日21時05分30秒" << QDateTime(QDate(2026, 12, 6), QTime(21, 5, 30));
+    QTest::newRow("weekday") << kNow << "12月 7日（月） 9時 3分" << QDateTime(QDate(2026, 12, 7), QTime(9, 3));
+    QTest::newRow("seen 31 Dec, ends 1 Jan") << dec31 << "1月 1日 0時 5分" << QDateTime(QDate(2027, 1, 1), QTime(0, 5));
+    QTest::newRow("seen 1 Jan, ended 31 Dec") << jan1 << "12月 31日 23時 55分" << QDateTime(QDate(2026, 12, 31), QTime(23, 55));
+    QTest::newRow("full-width digits") << kNow << "１２月６日２１時０分" << QDateTime(QDate(2026, 12, 6), QTime(21, 0));
+    QTest::newRow("not a date") << kNow << "終了しました" << QDateTime();
+    QTest::newRow("impossible time") << kNow << "12月 6日 25時 0分" << QDateTime();
+    QTest::newRow("29 February takes a leap year") << QDateTime(QDate(2027, 12, 1), QTime(0, 0)) << "2月 29日 1時 0分" << QDateTime(QDate(2028, 2, 29), QTime(1, 0));
+}
+
+void tst_ItemParser::endTimes()
+{
+    QFETCH(QDateTime, now);
+    QFETCH(QString, text);
+    QFETCH(QDateTime, expected);
+    const auto t = parseSiteEndTime(text, now);
+    QCOMPARE(t.has_value(), expected.isValid());
+    if (t)
+        QCOMPARE(*t, expected);
+}
+
+void tst_ItemParser::simulatedPages_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<QString>("bidder");
+    QTest::addColumn<int>("buyNow");
+    QTest::addColumn<bool>("reserve");
+    QTest::addColumn<bool>("extension");
+    QTest::addColumn<bool>("fin");
+    sim::Item it = simItem();
+    QTest::newRow("running, full width") << pageOf(it) << "rival_hanako" << 0 << false << true << false;
+    QTest::newRow("half-width labels") << pageOf(it, {}, true) << "rival_hanako" << 0 << false << true << false;
+    sim::Item noBids = it;
+    noBids.highBidder.clear();
+    noBids.bids = 0;
+    noBids.buyNow = 30000;
+    noBids.autoExtend = false;
+    QTest::newRow("no bidder, buy-it-now, no extension") << pageOf(noBids) << "-" << 30000 << false << false << false;
+    sim::Item reserve = it;
+    reserve.reserve = 50000;
+    QTest::newRow("reserve") << pageOf(reserve) << "rival_hanako" << 0 << true << true << false;
+    sim::Item ended = it;
+    ended.end = kNow.addSecs(-60);
+    QTest::newRow("ended, seen by another") << pageOf(ended, QStringLiteral("someone")) << "rival_hanako" << 0 << false << true << true;
+    QTest::newRow("ended, won by the viewer") << pageOf(ended, QStringLiteral("rival_hanako")) << "rival_hanako" << 0 << false << true << true;
+}
+
+void tst_ItemParser::simulatedPages()
+{
+    QFETCH(QString, html);
+    QFETCH(QString, bidder);
+    QFETCH(int, buyNow);
+    QFETCH(bool, reserve);
+    QFETCH(bool, extension);
+    QFETCH(bool, fin);
+    // What the fetcher hands over: the page folded to full width.
+    const ItemPage p = readItemPage(kUrl, fetched(html), kNow);
+    QVERIFY2(p.ok(), qPrintable(p.failure));
+    QCOMPARE(p.item.itemid, QStringLiteral("x100000001"));
+    QCOMPARE(p.item.Serverid, QStringLiteral("3"));
+    QCOMPARE(p.item.Itemname, QStringLiteral("ガンダム プラモデル"));
+    QCOMPARE(p.item.ShuppinShaID, QStringLiteral("toy_shop"));
+    QCOMPARE(p.item.ItemYenNow, 12500);
+    QCOMPARE(p.item.SaikougakuShaid, bidder);
+    QCOMPARE(p.item.ItemYenKibou, buyNow);
+    QCOMPARE(p.item.NumUri, 2);
+    QCOMPARE(p.item.ItemYenStart, 1000);
+    QCOMPARE(p.item.ItemYenUnit, 500);
+    QCOMPARE(p.item.Flagsaitei, reserve);
+    QCOMPARE(p.item.Flagjidouencho, extension);
+    QCOMPARE(p.item.fin, fin);
+    QCOMPARE(p.item.NumNyuusatu, fin || bidder != QLatin1String("-") ? 7 : 0);
+}
+
+void tst_ItemParser::bidderWithoutLinkRestartsNearTheTop()
+{
+    // The bidder cell has no link: "-", and the next labels are still found although a
+    // stray "/A" far below pulled the extraction past them.
+    const QString html = handPage(QStringLiteral("-"), QStringLiteral("<A>x</A>"));
+    const ItemPage p = readItemPage(kUrl, html, kNow);
+    QVERIFY2(p.ok(), qPrintable(p.failure));
+    QCOMPARE(p.item.SaikougakuShaid, QStringLiteral("-"));
+    QCOMPARE(p.item.NumUri, 1);
+    QCOMPARE(p.item.NumNyuusatu, 3);
+    QCOMPARE(p.item.ItemYenUnit, 100);
+    QCOMPARE(p.item.enddate, QDateTime(QDate(2026, 12, 6), QTime(18, 30)));
+    QCOMPARE(p.item.ShuppinShaID, QStringLiteral("seller1"));
+}
+
+void tst_ItemParser::badValuesStoreNothing_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("html");
+    QTest::newRow("url too short") << "http://page3.x/jp" << handPage(QStringLiteral("-"));
+    QTest::newRow("no title") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("Yahoo!"), QStringLiteral("Yahoo"));
+    QTest::newRow("no price") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("<TD><b>"), QStringLiteral("<TD>"));
+    QTest::newRow("price not a number") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("1,500円"), QStringLiteral("お問い合わせ円"));
+    QTest::newRow("quantity not a number") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("<TD>1</TD>"), QStringLiteral("<TD>多数</TD>"));
+    QTest::newRow("end not a date") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("12月 6日 18時 30分"), QStringLiteral("まもなく"));
+    QTest::newRow("won by the user") << kUrl << handPage(QStringLiteral("-"), QStringLiteral("あなたが落札しました。"));
+}
+
+void tst_ItemParser::badValuesStoreNothing()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, html);
+    TempHome home;
+    ItemDatabase db(home.path(QStringLiteral("db2k.mdb")));
+    QVERIFY(db.open() && db.createSchema());
+    ItemPageParser parser(db);
+    QSignalSpy changed(&parser, &ItemPageParser::itemsChanged);
+    QCOMPARE(parser.ParseItemPage(url, html, 0, 0), 0);
+    QCOMPARE(db.listItems({}, kNow)->size(), 0);
+    QCOMPARE(changed.size(), 0);
+}
+
+void tst_ItemParser::filters_data()
+{
+    QTest::addColumn<int>("price");
+    QTest::addColumn<int>("minPrice");
+    QTest::addColumn<int>("maxPrice");
+    QTest::addColumn<bool>("noExt");
+    QTest::addColumn<bool>("buyDiffers");
+    QTest::addColumn<int>("buyNow");
+    QTest::addColumn<bool>("extension");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("no bounds when max is 0") << 100 << 5000 << 0 << false << false << 0 << true << true;
+    QTest::newRow("at the maximum") << 3000 << 0 << 3000 << false << false << 0 << true << true;
+    QTest::newRow("above the maximum") << 3001 << 0 << 3000 << false << false << 0 << true << false;
+    QTest::newRow("below the minimum") << 2999 << 3000 << 5000 << false << false << 0 << true << false;
+    QTest::newRow("at the minimum") << 3000 << 3000 << 5000 << false << false << 0 << true << true;
+    QTest::newRow("extension not wanted") << 100 << 0 << 0 << true << false << 0 << true << false;
+    QTest::newRow("no extension wanted, none") << 100 << 0 << 0 << true << false << 0 << false << true;
+    QTest::newRow("buy price equals start") << 100 << 0 << 0 << false << true << 1000 << true << false;
+    QTest::newRow("buy price differs") << 100 << 0 << 0 << false << true << 5000 << true << true;
+}
+
+void tst_ItemParser::filters()
+{
+    QFETCH(int, price);
+    QFETCH(int, minPrice);
+    QFETCH(int, maxPrice);
+    QFETCH(bool, noExt);
+    QFETCH(bool, buyDiffers);
+    QFETCH(int, buyNow);
+    QFETCH(bool, extension);
+    QFETCH(bool, stored);
+    sim::Item it = simItem();
+    it.price = price;
+    it.buyNow = buyNow;
+    it.autoExtend = extension;
+    TempHome home;
+    ItemDatabase db(home.path(QStringLiteral("db2k.mdb")));
+    QVERIFY(db.open() && db.createSchema());
+    ItemPageParser parser(db);
+    QCOMPARE(parser.ParseItemPage(kUrl, pageOf(it), minPrice, maxPrice, noExt, buyDiffers),
+             stored ? 1 : 0);
+    QCOMPARE(db.listItems({}, kNow)->size(), stored ? 1 : 0);
+}
+
+void tst_ItemParser::insertThenUpdateKeepsTheUsersColumns()
+{
+    TempHome home;
+    ItemDatabase db(home.path(QStringLiteral("db2k.mdb")));
+    QVERIFY(db.open() && db.createSchema());
+    ItemPageParser parser(db);
+    QSignalSpy changed(&parser, &ItemPageParser::itemsChanged);
+    sim::Item it = simItem();
+    QCOMPARE(parser.ParseItemPage(kUrl, pageOf(it), 0, 0), 1);
+    const ItemRecord first = *db.itemByItemid(it.id);
+    QCOMPARE(first.cat, QStringLiteral("0"));
+    QVERIFY(db.saveUserColumns(first.id, 20000, QStringLiteral("5"), 1, 2));
+    it.price = 15000;
+    it.bids = 9;
+    QCOMPARE(parser.ParseItemPage(kUrl, pageOf(it), 0, 0), 2);
+    const ItemRecord second = *db.itemByItemid(it.id);
+    QCOMPARE(second.id, first.id);
+    QCOMPARE(second.cat, QStringLiteral("5"));
+    QCOMPARE(second.ItemYen, 20000);
+    QCOMPARE(second.Numkai, 1);
+    QCOMPARE(second.status, 2);
+    QCOMPARE(second.ItemYenNow, 15000);
+    QCOMPARE(second.NumNyuusatu, 9);
+    QCOMPARE(changed.size(), 2);
+}
+
+void tst_ItemParser::shortParse_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<bool>("finished");
+    QTest::addColumn<QString>("bidder");
+    sim::Item it = simItem();
+    QTest::newRow("running") << pageOf(it) << true << false << "rival_hanako";
+    sim::Item ended = it;
+    ended.end = kNow.addSecs(-1);
+    QTest::newRow("ended, someone else won") << pageOf(ended) << true << true << "rival_hanako";
+    QTest::newRow("won: the user's own ID") << pageOf(ended, QStringLiteral("rival_hanako")) << true << true << "me";
+    QTest::newRow("not an item page") << sim::notFoundPage() << false << false << "";
+    QTest::newRow("end not a date") << QString(pageOf(it)).replace(QStringLiteral("終了日時：</TD><TD>"), QStringLiteral("終了日時：</TD><TD>未定")) << false << false << "";
+}
+
+void tst_ItemParser::shortParse()
+{
+    QFETCH(QString, html);
+    QFETCH(bool, found);
+    QFETCH(bool, finished);
+    QFETCH(QString, bidder);
+    const auto s = ParseItemStatus(html, QStringLiteral("me"), kNow);
+    QCOMPARE(s.has_value(), found);
+    if (!s)
+        return;
+    QCOMPARE(s->finished, finished);
+    QCOMPARE(s->bidder, bidder);
+    QCOMPARE(s->price, 12500);
+    QCOMPARE(s->bids, 7);
+}
+
+QTEST_GUILESS_MAIN(tst_ItemParser)
+#include "tst_itemparser.moc"

@@ -1,0 +1,159 @@
+#include "simscenario.h"
+#include "tempdir.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+// The simulated site and the probe as a user runs them: two executables, the scenario
+// from docs/, the probe reaching the site through http_proxy.
+class tst_Sim : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void probeReadsWhatTheScenarioSays_data();
+    void probeReadsWhatTheScenarioSays();
+    void probeFailsOnPagesThatAreNotItemPages_data();
+    void probeFailsOnPagesThatAreNotItemPages();
+    void requestLogMasksPasswords();
+    void badScenariosAreRefused_data();
+    void badScenariosAreRefused();
+
+private:
+    QJsonObject runProbe(const QString &url, int *exitCode);
+    QProcess m_sim;
+    TempHome m_home;
+    QString m_proxy;
+};
+
+void tst_Sim::initTestCase()
+{
+    m_sim.setProgram(QStringLiteral(SIM_BIN));
+    m_sim.setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
+                        QStringLiteral("--scenario"), QStringLiteral(SCENARIO_FILE),
+                        QStringLiteral("--log"), m_home.path(QStringLiteral("requests.jsonl"))});
+    m_sim.start();
+    QVERIFY(m_sim.waitForReadyRead(10000));
+    const QString line = QString::fromLatin1(m_sim.readLine());
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral(":(\\d+)")).match(line);
+    QVERIFY2(m.hasMatch(), qPrintable(line));
+    m_proxy = QStringLiteral("http://127.0.0.1:") + m.captured(1);
+}
+
+void tst_Sim::cleanupTestCase()
+{
+    m_sim.terminate();
+    m_sim.waitForFinished(5000);
+}
+
+QJsonObject tst_Sim::runProbe(const QString &url, int *exitCode)
+{
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("http_proxy"), m_proxy);
+    env.insert(QStringLiteral("SNIPEWELL_HOME"), m_home.path(QStringLiteral("home")));
+    probe.setProcessEnvironment(env);
+    probe.start(QStringLiteral(PROBE_BIN), {url});
+    if (!probe.waitForFinished(30000))
+        return {};
+    *exitCode = probe.exitCode();
+    return QJsonDocument::fromJson(probe.readAllStandardOutput()).object();
+}
+
+void tst_Sim::probeReadsWhatTheScenarioSays_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expected"); // JSON subset
+    QTest::newRow("bids, extension")
+        << "http://page3.auctions.yahoo.co.jp/jp/auction/x100000001"
+        << R"({"itemid":"x100000001","Serverid":"3","ItemYenNow":12500,"SaikougakuShaid":"rival_hanako",
+              "ShuppinShaID":"toy_shop","ItemYenKibou":0,"NumUri":1,"NumNyuusatu":7,"ItemYenStart":1000,
+              "ItemYenUnit":500,"Flagsaitei":false,"Flagjidouencho":true,"Fin":false,
+              "Itemname":"ガンダム プラモデル 1/144 未組立"})";
+    QTest::newRow("no bids, buy-it-now, no extension")
+        << "http://page12.auctions.yahoo.co.jp/jp/auction/x100000002"
+        << R"({"itemid":"x100000002","Serverid":"12","ItemYenNow":500,"SaikougakuShaid":"-","ItemYenKibou":3000,
+              "NumUri":2,"NumNyuusatu":0,"Flagjidouencho":false,"Flagsaitei":false})";
+    QTest::newRow("reserve")
+        << "http://page5.auctions.yahoo.co.jp/jp/auction/x100000003"
+        << R"({"ItemYenNow":4200,"SaikougakuShaid":"snipe_taro","Flagsaitei":true})";
+}
+
+void tst_Sim::probeReadsWhatTheScenarioSays()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, expected);
+    int rc = -1;
+    const QJsonObject got = runProbe(url, &rc);
+    QCOMPARE(rc, 0);
+    const QJsonObject want = QJsonDocument::fromJson(expected.toUtf8()).object();
+    QVERIFY(!want.isEmpty());
+    for (auto it = want.begin(); it != want.end(); ++it)
+        QVERIFY2(got.value(it.key()) == it.value(), qPrintable(it.key()));
+    QVERIFY(QDateTime::fromString(got.value(QStringLiteral("enddate")).toString(),
+                                  QStringLiteral("yyyy-MM-dd HH:mm:ss")) > QDateTime::currentDateTime());
+}
+
+void tst_Sim::probeFailsOnPagesThatAreNotItemPages_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("unknown item") << "http://page3.auctions.yahoo.co.jp/jp/auction/x999" << 1;
+    QTest::newRow("server error") << "http://page9.auctions.yahoo.co.jp/jp/auction/x100000001" << 3;
+}
+
+void tst_Sim::probeFailsOnPagesThatAreNotItemPages()
+{
+    QFETCH(QString, url);
+    QFETCH(int, exitCode);
+    int rc = -1;
+    runProbe(url, &rc);
+    QCOMPARE(rc, exitCode);
+}
+
+void tst_Sim::requestLogMasksPasswords()
+{
+    int rc = -1;
+    runProbe(QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/show/bid_preview?ItemID=x1&passwd=%41%42&Bid=1"), &rc);
+    QFile log(m_home.path(QStringLiteral("requests.jsonl")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    bool seen = false;
+    for (const QByteArray &l : lines) {
+        const QJsonObject o = QJsonDocument::fromJson(l).object();
+        if (o.value(QStringLiteral("path")).toString() != QLatin1String("/jp/show/bid_preview"))
+            continue;
+        seen = true;
+        QCOMPARE(o.value(QStringLiteral("query")).toString(), QStringLiteral("ItemID=x1&passwd=****&Bid=1"));
+        QVERIFY(o.value(QStringLiteral("t")).toDouble() > 1.7e12);
+        QCOMPARE(o.value(QStringLiteral("host")).toString(), QStringLiteral("page3.auctions.yahoo.co.jp"));
+    }
+    QVERIFY(seen);
+}
+
+void tst_Sim::badScenariosAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("mentions");
+    QTest::newRow("not JSON") << QByteArray("{items: [") << "JSON";
+    QTest::newRow("item without end") << QByteArray(R"({"items":[{"id":"x1"}]})") << "endsIn";
+    QTest::newRow("unknown fault") << QByteArray(R"({"faults":[{"kind":"flood"}]})") << "flood";
+}
+
+void tst_Sim::badScenariosAreRefused()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, mentions);
+    QString error;
+    QVERIFY(!sim::Scenario::fromJson(json, QDateTime::currentDateTime(), &error));
+    QVERIFY2(error.contains(mentions), qPrintable(error));
+}
+
+QTEST_GUILESS_MAIN(tst_Sim)
+#include "tst_sim.moc"

@@ -1,0 +1,159 @@
+#include "simpages.h"
+
+#include <QHash>
+#include <QStringEncoder>
+
+namespace sim {
+namespace {
+
+// The site's markup before the buy-it-now and start prices is of a fixed length.
+const QString kBuyNowMarkup = QStringLiteral("</TD><TD><B><I><FONT COLOR=red>");
+const QString kStartMarkup = QStringLiteral("</TD><TD >");
+
+const QHash<QChar, QString> &halfWidthMap()
+{
+    static const QHash<QChar, QString> map = [] {
+        QHash<QChar, QString> m;
+        for (char16_t c = 0xFF61; c <= 0xFF9F; ++c) {
+            const QString half(QChar{c});
+            const QString full = half.normalized(QString::NormalizationForm_KC);
+            if (full.size() == 1 && !m.contains(full.at(0)))
+                m.insert(full.at(0), half);
+        }
+        return m;
+    }();
+    return map;
+}
+
+QString link(const QString &href, const QString &text)
+{
+    return QStringLiteral("<a href=\"") + href + QStringLiteral("\">") + text + QStringLiteral("</a>");
+}
+
+QString endText(const QDateTime &end, bool seconds)
+{
+    QString t = QString::number(end.date().month()) + QStringLiteral("月 ") +
+                QString::number(end.date().day()) + QStringLiteral("日 ") +
+                QString::number(end.time().hour()) + QStringLiteral("時 ") +
+                QString::number(end.time().minute()) + QStringLiteral("分");
+    if (seconds)
+        t += QLatin1Char(' ') + QString::number(end.time().second()) + QStringLiteral("秒");
+    return t;
+}
+
+} // namespace
+
+QByteArray toEucJp(const QString &text)
+{
+    QStringEncoder enc("EUC-JP");
+    return enc.encode(text);
+}
+
+QString toHalfWidthKatakana(const QString &text)
+{
+    const auto &map = halfWidthMap();
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const bool katakana = (c.unicode() >= 0x30A1 && c.unicode() <= 0x30FC);
+        if (!katakana) {
+            out += c;
+            continue;
+        }
+        if (const auto it = map.constFind(c); it != map.constEnd()) {
+            out += *it;
+            continue;
+        }
+        const QString decomposed = QString(c).normalized(QString::NormalizationForm_D);
+        if (decomposed.size() == 2 && map.contains(decomposed.at(0))) {
+            out += map.value(decomposed.at(0));
+            out += decomposed.at(1).unicode() == 0x3099 ? QChar(0xFF9E) : QChar(0xFF9F);
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+QString yen(qint64 amount)
+{
+    QString digits = QString::number(amount < 0 ? -amount : amount);
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(','));
+    return amount < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+QString itemPage(const Scenario &s, const Item &it, const QString &viewer, const QDateTime &now)
+{
+    const QString origin = s.scheme + QStringLiteral("://");
+    QString trail;
+    for (const Category &c : it.trail) {
+        if (!trail.isEmpty())
+            trail += QStringLiteral(" &gt; ");
+        trail += QStringLiteral("<a href=\"") + origin + s.listHost + QStringLiteral("/jp/") +
+                 QString::number(c.id) + QStringLiteral("-category.html\"><b>") + c.name +
+                 QStringLiteral("</b></a>");
+    }
+    const QString winner = it.winner(now);
+    const bool ended = it.ended(now);
+    const QString bidderLabel = (ended && !winner.isEmpty()) ? QStringLiteral("落札者：")
+                                                             : QStringLiteral("最高額入札者：");
+    const QString bidder = ended ? winner : it.highBidder;
+    // The bidder's link closes with an upper-case </A>; no other link on the page does.
+    const QString bidderCell =
+        bidder.isEmpty() ? QStringLiteral("-")
+                         : QStringLiteral("<a href=\"") + origin + s.userHost +
+                               QStringLiteral("/jp/user/") + bidder + QStringLiteral("?\">") +
+                               bidder + QStringLiteral("</A>");
+
+    QString p;
+    p += QStringLiteral("<HTML><HEAD><META http-equiv=\"Content-Type\" content=\"text/html; "
+                        "charset=EUC-JP\">\n<TITLE>Yahoo!オークション - ") +
+         it.title + QStringLiteral("</TITLE></HEAD>\n<BODY>\n");
+    p += QStringLiteral("<TABLE><TR><TD>カテゴリ：") + trail + QStringLiteral("</TD></TR></TABLE>\n");
+    p += QStringLiteral("<TABLE>\n<TR><TD>出品者：</TD><TD>") +
+         link(origin + s.userHost + QStringLiteral("/jp/user/") + it.seller +
+                  QStringLiteral("?u=1"),
+              it.seller) +
+         QStringLiteral("</TD></TR>\n");
+    p += QStringLiteral("<TR><TD>現在価格</TD><TD><b>") + yen(it.price) +
+         QStringLiteral("円</b></TD></TR>\n");
+    p += QStringLiteral("<TR><TD>") + bidderLabel + QStringLiteral("</TD><TD>") + bidderCell +
+         QStringLiteral("</TD></TR>\n");
+    if (it.buyNow > 0) {
+        p += QStringLiteral("<TR><TD>希望落札価格：") + kBuyNowMarkup + yen(it.buyNow) +
+             QStringLiteral("円</FONT></I></B></TD></TR>\n");
+    }
+    p += QStringLiteral("<TR><TD>数量：</TD><TD>") + QString::number(it.quantity) +
+         QStringLiteral("</TD></TR>\n");
+    p += QStringLiteral("<TR><TD>入札件数：</TD><TD>") + QString::number(it.bids) +
+         QStringLiteral("</TD></TR>\n");
+    p += QStringLiteral("<TR><TD>開始価格：") + kStartMarkup + yen(it.startPrice) +
+         QStringLiteral("円</TD></TR>\n");
+    p += QStringLiteral("<TR><TD>入札単位：</TD><TD>") + yen(it.unit()) +
+         QStringLiteral("円</TD></TR>\n");
+    p += QStringLiteral("<TR><TD>終了日時：</TD><TD>") + endText(it.end, s.showSeconds) +
+         QStringLiteral(" ") + link(origin + s.mainHost + QStringLiteral("/jp/show/help"),
+                                    QStringLiteral("（ヘルプ）")) +
+         QStringLiteral("</TD></TR>\n");
+    p += QStringLiteral("<TR><TD>自動延長：</TD><TD>") +
+         (it.autoExtend ? QStringLiteral("あり") : QStringLiteral("自動延長はありません")) +
+         QStringLiteral("</TD></TR>\n");
+    if (it.reserve > 0)
+        p += QStringLiteral("<TR><TD colspan=2>この商品には最低落札価格が設定されています。</TD></TR>\n");
+    p += QStringLiteral("</TABLE>\n");
+    if (ended)
+        p += QStringLiteral("<P>このオークションは終了しました。</P>\n");
+    if (!viewer.isEmpty() && !winner.isEmpty() && winner.compare(viewer, Qt::CaseInsensitive) == 0)
+        p += QStringLiteral("<P><b>おめでとうございます!!　あなたが落札しました。</b></P>\n");
+    p += QStringLiteral("</BODY></HTML>\n");
+    return s.halfWidthLabels ? toHalfWidthKatakana(p) : p;
+}
+
+QString notFoundPage()
+{
+    return QStringLiteral("<HTML><HEAD><TITLE>Yahoo!オークション</TITLE></HEAD><BODY>"
+                          "<P>この商品は存在しないか、削除されました。</P></BODY></HTML>\n");
+}
+
+} // namespace sim

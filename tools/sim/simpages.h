@@ -1,0 +1,20 @@
+#pragma once
+
+#include "simscenario.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace sim {
+
+// Pages as the site writes them, in EUC-JP.
+QByteArray toEucJp(const QString &text);
+// Full-width katakana written half width (ガ as ｶﾞ), as some of the site's pages do.
+QString toHalfWidthKatakana(const QString &text);
+QString yen(qint64 amount); // 12,500
+
+// The item page as `viewer` (a bidder id, or empty when logged out) sees it at `now`.
+QString itemPage(const Scenario &s, const Item &item, const QString &viewer, const QDateTime &now);
+QString notFoundPage();
+
+} // namespace sim

@@ -1,0 +1,171 @@
+#include "simscenario.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace sim {
+
+qint32 siteBidUnit(qint32 price)
+{
+    if (price < 1000)
+        return 10;
+    if (price < 5000)
+        return 100;
+    if (price < 10000)
+        return 250;
+    if (price < 50000)
+        return 500;
+    return 1000;
+}
+
+QString Item::winner(const QDateTime &now) const
+{
+    if (!ended(now) || highBidder.isEmpty() || (reserve > 0 && price < reserve))
+        return {};
+    return highBidder;
+}
+
+qint32 Item::unit() const
+{
+    return bidUnit > 0 ? bidUnit : siteBidUnit(price);
+}
+
+std::optional<Fault::Kind> Fault::kindFromName(const QString &name)
+{
+    const QString n = name.toLower();
+    if (n == QLatin1String("latency"))
+        return Latency;
+    if (n == QLatin1String("onebyte") || n == QLatin1String("short"))
+        return OneByte;
+    if (n == QLatin1String("drop"))
+        return Drop;
+    if (n == QLatin1String("stall"))
+        return Stall;
+    if (n == QLatin1String("http500") || n == QLatin1String("500"))
+        return Http500;
+    return std::nullopt;
+}
+
+QString Fault::name(Kind kind)
+{
+    switch (kind) {
+    case Latency:
+        return QStringLiteral("latency");
+    case OneByte:
+        return QStringLiteral("onebyte");
+    case Drop:
+        return QStringLiteral("drop");
+    case Stall:
+        return QStringLiteral("stall");
+    case Http500:
+        return QStringLiteral("http500");
+    }
+    return {};
+}
+
+Item *Scenario::item(const QString &id)
+{
+    for (Item &it : items) {
+        if (it.id == id)
+            return &it;
+    }
+    return nullptr;
+}
+
+const Bidder *Scenario::bidder(const QString &id) const
+{
+    for (const Bidder &b : bidders) {
+        if (b.id.compare(id, Qt::CaseInsensitive) == 0)
+            return &b;
+    }
+    return nullptr;
+}
+
+std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTime &start,
+                                           QString *error)
+{
+    auto failWith = [error](const QString &text) {
+        if (error)
+            *error = text;
+        return std::nullopt;
+    };
+    QJsonParseError pe;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &pe);
+    if (!doc.isObject())
+        return failWith(QStringLiteral("scenario is not a JSON object: ") + pe.errorString());
+    const QJsonObject o = doc.object();
+    Scenario s;
+    auto str = [](const QJsonObject &obj, const char *key, QString &value) {
+        const QJsonValue v = obj.value(QLatin1String(key));
+        if (v.isString())
+            value = v.toString();
+    };
+    str(o, "scheme", s.scheme);
+    str(o, "domain", s.domain);
+    const QJsonObject hosts = o.value(QLatin1String("hosts")).toObject();
+    str(hosts, "user", s.userHost);
+    str(hosts, "login", s.loginHost);
+    str(hosts, "search", s.searchHost);
+    str(hosts, "list", s.listHost);
+    str(hosts, "main", s.mainHost);
+    str(hosts, "profile", s.profileHost);
+    s.halfWidthLabels = o.value(QLatin1String("halfWidthLabels")).toBool(false);
+    s.showSeconds = o.value(QLatin1String("showSeconds")).toBool(true);
+
+    for (const QJsonValue &v : o.value(QLatin1String("bidders")).toArray()) {
+        const QJsonObject b = v.toObject();
+        Bidder bidder;
+        bidder.id = b.value(QLatin1String("id")).toString();
+        bidder.password = b.value(QLatin1String("password")).toString();
+        for (const QJsonValue &w : b.value(QLatin1String("watchlist")).toArray())
+            bidder.watchlist << w.toString();
+        if (bidder.id.isEmpty())
+            return failWith(QStringLiteral("a bidder without id"));
+        s.bidders << bidder;
+    }
+    for (const QJsonValue &v : o.value(QLatin1String("items")).toArray()) {
+        const QJsonObject j = v.toObject();
+        Item it;
+        it.id = j.value(QLatin1String("id")).toString();
+        if (it.id.isEmpty())
+            return failWith(QStringLiteral("an item without id"));
+        it.server = j.value(QLatin1String("server")).toInt(1);
+        it.title = j.value(QLatin1String("title")).toString(it.id);
+        it.seller = j.value(QLatin1String("seller")).toString(QStringLiteral("seller"));
+        it.startPrice = j.value(QLatin1String("startPrice")).toInt(1);
+        it.price = j.value(QLatin1String("currentPrice")).toInt(it.startPrice);
+        it.bids = j.value(QLatin1String("bids")).toInt(0);
+        it.highBidder = j.value(QLatin1String("highBidder")).toString();
+        it.bidUnit = j.value(QLatin1String("bidUnit")).toInt(0);
+        it.quantity = j.value(QLatin1String("quantity")).toInt(1);
+        it.buyNow = j.value(QLatin1String("buyNow")).toInt(0);
+        it.reserve = j.value(QLatin1String("reserve")).toInt(0);
+        it.autoExtend = j.value(QLatin1String("autoExtend")).toBool(true);
+        if (!j.contains(QLatin1String("endsIn")))
+            return failWith(QStringLiteral("item ") + it.id + QStringLiteral(" has no endsIn"));
+        it.end = start.addMSecs(qint64(j.value(QLatin1String("endsIn")).toDouble() * 1000));
+        for (const QJsonValue &c : j.value(QLatin1String("category")).toArray()) {
+            const QJsonObject co = c.toObject();
+            it.trail << Category{co.value(QLatin1String("id")).toVariant().toLongLong(),
+                                 co.value(QLatin1String("name")).toString()};
+        }
+        s.items << it;
+    }
+    for (const QJsonValue &v : o.value(QLatin1String("faults")).toArray()) {
+        const QJsonObject j = v.toObject();
+        Fault f;
+        const auto kind = Fault::kindFromName(j.value(QLatin1String("kind")).toString());
+        if (!kind)
+            return failWith(QStringLiteral("unknown fault kind: ") + j.value(QLatin1String("kind")).toString());
+        f.kind = *kind;
+        str(j, "host", f.host);
+        str(j, "path", f.path);
+        f.ms = j.value(QLatin1String("ms")).toInt(0);
+        f.count = j.value(QLatin1String("count")).toInt(-1);
+        s.faults << f;
+    }
+    return s;
+}
+
+} // namespace sim

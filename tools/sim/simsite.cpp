@@ -1,0 +1,231 @@
+#include "simsite.h"
+
+#include "simpages.h"
+
+#include <QHttpServerRequest>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkCookie>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace sim {
+
+namespace {
+
+// "*" any text (slashes included), "?" one character.
+bool wildcardMatch(const QString &pattern, const QString &text)
+{
+    QString re;
+    for (const QChar c : pattern) {
+        if (c == QLatin1Char('*'))
+            re += QStringLiteral(".*");
+        else if (c == QLatin1Char('?'))
+            re += QLatin1Char('.');
+        else
+            re += QRegularExpression::escape(QString(c));
+    }
+    return QRegularExpression(QStringLiteral("\\A") + re + QStringLiteral("\\z")).match(text).hasMatch();
+}
+
+QByteArray reason(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
+    }
+}
+
+} // namespace
+
+SimSite::SimSite(Scenario scenario, QObject *parent)
+    : QAbstractHttpServer(parent), m_scenario(std::move(scenario))
+{
+}
+
+SimSite::~SimSite() = default;
+
+quint16 SimSite::listenOn(const QHostAddress &address, quint16 port)
+{
+    m_port = listen(address, port);
+    return m_port;
+}
+
+bool SimSite::setLogFile(const QString &path)
+{
+    m_logFile.setFileName(path);
+    return m_logFile.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+}
+
+QList<RequestRecord> SimSite::requestsTo(const QString &pathPrefix) const
+{
+    QList<RequestRecord> out;
+    for (const RequestRecord &r : m_requests) {
+        if (r.path.startsWith(pathPrefix))
+            out << r;
+    }
+    return out;
+}
+
+QString SimSite::createSession(const QString &bidderId)
+{
+    const QString value = QString::number(QRandomGenerator::global()->generate64(), 16);
+    m_sessions.insert(value, bidderId);
+    return value;
+}
+
+QString SimSite::maskQuery(const QString &query)
+{
+    static const QRegularExpression re(QStringLiteral("((?:^|&)(?:passwd|password|pass)=)[^&]*"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    QString q = query;
+    return q.replace(re, QStringLiteral("\\1****"));
+}
+
+QString SimSite::viewerOf(const QHttpServerRequest &request) const
+{
+    for (const auto &[name, value] : request.headers()) {
+        if (name.compare("Cookie", Qt::CaseInsensitive) != 0)
+            continue;
+        for (const QByteArray &part : value.split(';')) {
+            const QByteArray kv = part.trimmed();
+            const qsizetype eq = kv.indexOf('=');
+            if (eq > 0 && kv.left(eq) == sessionCookieName().toLatin1())
+                return m_sessions.value(QString::fromLatin1(kv.mid(eq + 1)));
+        }
+    }
+    return {};
+}
+
+Fault *SimSite::matchFault(const QString &host, const QString &path)
+{
+    for (Fault &f : m_scenario.faults) {
+        if (f.count == 0)
+            continue;
+        if (wildcardMatch(f.host, host) && wildcardMatch(f.path, path)) {
+            if (f.count > 0)
+                --f.count;
+            return &f;
+        }
+    }
+    return nullptr;
+}
+
+SimSite::Response SimSite::route(const QString &host, const QString &path, const QUrlQuery &,
+                                 const QString &viewer)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    static const QRegularExpression pageHost(QStringLiteral("^page(\\d+)\\.(.+)$"));
+    const QRegularExpressionMatch m = pageHost.match(host);
+    if (m.hasMatch() && m.captured(2) == m_scenario.domain &&
+        path.startsWith(QLatin1String("/jp/auction/"))) {
+        const QString id = path.mid(int(qstrlen("/jp/auction/")));
+        Item *item = m_scenario.item(id);
+        if (!item) // the site answers an unknown item with an ordinary page
+            return {200, toEucJp(notFoundPage()), {}};
+        return {200, toEucJp(itemPage(m_scenario, *item, viewer, now)), {}};
+    }
+    return {404, toEucJp(notFoundPage()), {}};
+}
+
+void SimSite::write(QTcpSocket *socket, const Response &r)
+{
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reason(r.status) + "\r\n";
+    out += "Content-Type: text/html; charset=EUC-JP\r\n";
+    out += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+    for (const QByteArray &h : r.extraHeaders)
+        out += h + "\r\n";
+    out += "\r\n";
+    out += r.body;
+    socket->write(out);
+}
+
+void SimSite::log(const RequestRecord &r)
+{
+    m_requests << r;
+    if (!m_logFile.isOpen())
+        return;
+    QJsonObject o{{QStringLiteral("t"), double(r.atMs)},
+                  {QStringLiteral("method"), r.method},
+                  {QStringLiteral("host"), r.host},
+                  {QStringLiteral("path"), r.path},
+                  {QStringLiteral("query"), r.query},
+                  {QStringLiteral("status"), r.status}};
+    if (!r.fault.isEmpty())
+        o.insert(QStringLiteral("fault"), r.fault);
+    m_logFile.write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
+    m_logFile.flush();
+}
+
+bool SimSite::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
+{
+    RequestRecord rec;
+    rec.atMs = QDateTime::currentMSecsSinceEpoch();
+    const QUrl url = request.url();
+    rec.host = url.host();
+    if (rec.host.isEmpty() || rec.host == QLatin1String("127.0.0.1") ||
+        rec.host == QLatin1String("localhost")) {
+        // A direct request names the site in its Host header.
+        const QByteArray h = request.value("Host");
+        rec.host = QString::fromLatin1(h.left(h.indexOf(':') < 0 ? h.size() : h.indexOf(':')));
+    }
+    rec.path = url.path();
+    rec.query = maskQuery(url.query(QUrl::FullyEncoded));
+    rec.method = request.method() == QHttpServerRequest::Method::Post ? QStringLiteral("POST")
+                                                                        : QStringLiteral("GET");
+
+    const Response response = route(rec.host, rec.path, QUrlQuery(url), viewerOf(request));
+    Fault *fault = matchFault(rec.host, rec.path);
+    QPointer<QTcpSocket> sock(socket);
+    if (!fault) {
+        rec.status = response.status;
+        log(rec);
+        write(socket, response);
+        return true;
+    }
+    rec.fault = Fault::name(fault->kind);
+    switch (fault->kind) {
+    case Fault::Latency:
+        rec.status = response.status;
+        log(rec);
+        QTimer::singleShot(fault->ms, this, [this, sock, response] {
+            if (sock)
+                write(sock, response);
+        });
+        break;
+    case Fault::OneByte:
+        rec.status = 200;
+        log(rec);
+        write(socket, {200, QByteArray("x"), {}});
+        break;
+    case Fault::Drop:
+        log(rec);
+        socket->abort();
+        break;
+    case Fault::Stall:
+        log(rec); // never answered; the client gives up
+        break;
+    case Fault::Http500:
+        rec.status = 500;
+        log(rec);
+        write(socket, {500, toEucJp(QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")), {}});
+        break;
+    }
+    return true;
+}
+
+void SimSite::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
+{
+    write(socket, {404, toEucJp(notFoundPage()), {}});
+}
+
+} // namespace sim

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "simscenario.h"
+
+#include <QAbstractHttpServer>
+#include <QDateTime>
+#include <QFile>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QUrlQuery>
+
+class QTcpSocket;
+
+namespace sim {
+
+// One request as the site saw it.
+struct RequestRecord
+{
+    qint64 atMs = 0; // arrival, milliseconds since the epoch
+    QString method;
+    QString host;
+    QString path;
+    QString query;  // password values masked
+    int status = 0; // what it answered; 0 when it answered nothing
+    QString fault;  // the fault applied, if any
+};
+
+// The simulated auction site: an HTTP server on loopback that also answers proxy-style
+// requests ("GET http://page3.<domain>/jp/auction/x1"), so the program reaches it through
+// its proxy setting with the real host names unchanged. Pages are EUC-JP.
+class SimSite : public QAbstractHttpServer
+{
+    Q_OBJECT
+public:
+    explicit SimSite(Scenario scenario, QObject *parent = nullptr);
+    ~SimSite() override;
+
+    // Listens on the address; port 0 picks a free one. Returns the port, 0 on failure.
+    quint16 listenOn(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
+    quint16 port() const { return m_port; }
+
+    // Appends one JSON line per request to the file.
+    bool setLogFile(const QString &path);
+    const QList<RequestRecord> &requests() const { return m_requests; }
+    QList<RequestRecord> requestsTo(const QString &pathPrefix) const;
+
+    void addFault(const Fault &fault) { m_scenario.faults << fault; }
+    void clearFaults() { m_scenario.faults.clear(); }
+
+    Scenario &scenario() { return m_scenario; }
+    // A logged-in session for the bidder; the value of the session cookie.
+    QString createSession(const QString &bidderId);
+    void expireSessions() { m_sessions.clear(); }
+    static QString sessionCookieName() { return QStringLiteral("SWSESSION"); }
+
+    static QString maskQuery(const QString &query);
+
+protected:
+    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+
+private:
+    struct Response
+    {
+        int status = 200;
+        QByteArray body;
+        QList<QByteArray> extraHeaders;
+    };
+    Response route(const QString &host, const QString &path, const QUrlQuery &query,
+                   const QString &viewer);
+    Fault *matchFault(const QString &host, const QString &path);
+    QString viewerOf(const QHttpServerRequest &request) const;
+    void write(QTcpSocket *socket, const Response &r);
+    void log(const RequestRecord &r);
+
+    Scenario m_scenario;
+    quint16 m_port = 0;
+    QList<RequestRecord> m_requests;
+    QHash<QString, QString> m_sessions; // cookie value -> bidder id
+    QFile m_logFile;
+};
+
+} // namespace sim
