@@ -2,10 +2,14 @@
 #include "apppaths.h"
 #include "appvalues.h"
 #include "categories.h"
+#include "cookiejar.h"
 #include "credentials.h"
 #include "database.h"
+#include "itemparser.h"
 #include "mdiform1.h"
+#include "proxyconfig.h"
 #include "settingsstore.h"
+#include "sitehosts.h"
 #include "startup.h"
 #include "startupdb.h"
 #include "widgetprompter.h"
@@ -67,7 +71,11 @@ int main(int argc, char *argv[])
 
     ActivityLog log(db);
     CategoryNames categories(settings);
-    AppContext ctx{settings, values, db, log, prompter, categories};
+    applySystemProxy();
+    SiteHosts hosts(settings);
+    PersistentCookieJar cookies(paths.dataDir + QStringLiteral("/cookies.txt"));
+    ItemPageParser parser(db);
+    AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};
     MDIForm1 frame(ctx);
     prompter.setParent(&frame);
     QObject::connect(

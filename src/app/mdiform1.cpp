@@ -7,6 +7,10 @@
 #include "frmlog.h"
 #include "frmlogin.h"
 #include "settingsstore.h"
+#include "sitehosts.h"
+
+#include <QDesktopServices>
+#include <QUrl>
 
 #include <QCloseEvent>
 #include <QMdiArea>
@@ -88,7 +92,8 @@ void MDIForm1::buildMenus()
     addItem(win, "mnuWin1", QStringLiteral("整列"))->setEnabled(false);
 
     QMenu *help = menu("mnuHelp", QStringLiteral("ﾍﾙﾌﾟ"));
-    addItem(help, "mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ"))->setEnabled(false);
+    connect(addItem(help, "mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ")), &QAction::triggered, this,
+            [this] { QDesktopServices::openUrl(QUrl(m_ctx.hosts.supportUrl)); });
     addItem(help, "mnuVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"))->setEnabled(false);
     addItem(help, "mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ"))->setEnabled(false);
 

@@ -14,8 +14,11 @@ namespace sw {
 class ActivityLog;
 class CategoryNames;
 class ItemDatabase;
+class ItemPageParser;
+class PersistentCookieJar;
 class Prompter;
 class SettingsStore;
+class SiteHosts;
 class frmLog;
 class frmLogin;
 struct AppValues;
@@ -29,6 +32,9 @@ struct AppContext
     ActivityLog &log;
     Prompter &prompter;
     CategoryNames &categories;
+    SiteHosts &hosts;
+    PersistentCookieJar &cookies; // shared by every fetcher
+    ItemPageParser &parser;
 };
 
 // The frame window: child windows in an MDI area, the menus, the status bar and the

@@ -154,7 +154,8 @@ ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &
     it.ItemYenNow = *priceValue;
 
     if (page.contains(kWonByYou)) {
-        it.SaikougakuShaid = GetBetween(page, cursor, QStringLiteral("/user/"), QStringLiteral("?"));
+        it.SaikougakuShaid =
+            GetBetween(page, cursor, QStringLiteral("/user/"), QStringLiteral("?"));
         it.fin = true;
     } else {
         it.SaikougakuShaid = extractBidder(page, cursor);
@@ -169,7 +170,8 @@ ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &
         qint32 *target;
     };
     const NumberField numbers[] = {
-        {"希望落札価格", QStringLiteral("希望落札価格："), QStringLiteral("円"), 31, &it.ItemYenKibou},
+        {"希望落札価格", QStringLiteral("希望落札価格："), QStringLiteral("円"), 31,
+         &it.ItemYenKibou},
         {"数量", QStringLiteral("数量：</TD><TD>"), QStringLiteral("</"), 0, &it.NumUri},
         {"入札件数", kBidsLabel, QStringLiteral("<"), 0, &it.NumNyuusatu},
         {"開始価格", QStringLiteral("開始価格："), QStringLiteral("円"), 10, &it.ItemYenStart},
@@ -180,7 +182,8 @@ ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &
         if (text.isEmpty())
             missing(f.start);
         if (!readNumber(text.mid(f.skip), *f.target)) {
-            out.failure = QString::fromUtf8(f.label) + QStringLiteral("が数字ではありません：") + text;
+            out.failure =
+                QString::fromUtf8(f.label) + QStringLiteral("が数字ではありません：") + text;
             return out;
         }
     }
@@ -202,7 +205,7 @@ ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &
 }
 
 std::optional<ItemState> ParseItemStatus(const QString &page, const QString &ownId,
-                                          const QDateTime &now)
+                                         const QDateTime &now)
 {
     ItemState s;
     int cursor = 1;

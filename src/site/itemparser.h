@@ -25,9 +25,9 @@ std::optional<QDateTime> parseSiteEndTime(const QString &text, const QDateTime &
 // Everything the full parse reads from one item page.
 struct ItemPage
 {
-    ItemRecord item;        // the columns the parse writes; cat "0"
-    QStringList missing;    // labels not found on the page
-    QString failure;        // why the page does not count as an item page (empty if it does)
+    ItemRecord item;     // the columns the parse writes; cat "0"
+    QStringList missing; // labels not found on the page
+    QString failure;     // why the page does not count as an item page (empty if it does)
     bool ok() const { return failure.isEmpty(); }
 };
 
@@ -47,10 +47,15 @@ struct ItemState
 // The short parse used by refreshes; nullopt when the page holds no current price or a
 // present value does not read as a number or a date.
 std::optional<ItemState> ParseItemStatus(const QString &html, const QString &ownId,
-                                          const QDateTime &now);
+                                         const QDateTime &now);
 
 // Result of the full parse with storing.
-enum ItemPageResult { NothingStored = 0, Inserted = 1, Updated = 2 };
+enum ItemPageResult
+{
+    NothingStored = 0,
+    Inserted = 1,
+    Updated = 2
+};
 
 // The full parse that stores the item, with the callers' filters. Announces a stored
 // item through itemsChanged() so the item list can re-query.
@@ -58,10 +63,8 @@ class ItemPageParser : public QObject
 {
     Q_OBJECT
 public:
-    explicit ItemPageParser(ItemDatabase &db, QObject *parent = nullptr)
-        : QObject(parent), m_db(db)
-    {
-    }
+    explicit ItemPageParser(ItemDatabase &db, QObject *parent = nullptr) : QObject(parent), m_db(db)
+    {}
 
     int ParseItemPage(const QString &url, const QString &html, qint32 minPrice, qint32 maxPrice,
                       bool noAutoExtension = false, bool buyPriceDiffers = false);

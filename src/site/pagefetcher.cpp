@@ -20,8 +20,8 @@ namespace sw {
 QString FetchTexts::error(int number, const QString &source, const QString &description)
 {
     // Non-negative numbers carry a leading blank, as the number formatting always did.
-    const QString num = number >= 0 ? QLatin1Char(' ') + QString::number(number)
-                                    : QString::number(number);
+    const QString num =
+        number >= 0 ? QLatin1Char(' ') + QString::number(number) : QString::number(number);
     return QStringLiteral("ｴﾗｰ番号 ") + num + QLatin1Char(':') + source +
            QStringLiteral(" でｴﾗｰが発生しました。") + QLatin1Char('\r') + description;
 }
@@ -63,8 +63,9 @@ private:
 
 QString maskSecrets(QString text)
 {
-    static const QRegularExpression re(QStringLiteral("((?:passwd|password|pass|ypass)=)[^&\\s\"']*"),
-                                       QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression re(
+        QStringLiteral("((?:passwd|password|pass|ypass)=)[^&\\s\"']*"),
+        QRegularExpression::CaseInsensitiveOption);
     return text.replace(re, QStringLiteral("\\1****"));
 }
 
@@ -136,8 +137,8 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
         co_return FetchResult{};
     }
     if (reply->error() != QNetworkReply::NoError) {
-        fail(maskSecrets(FetchTexts::error(int(reply->error()), reply->url().host(),
-                                           reply->errorString())));
+        fail(maskSecrets(
+            FetchTexts::error(int(reply->error()), reply->url().host(), reply->errorString())));
         co_return FetchResult{};
     }
     const QByteArray body = reply->readAll();
@@ -160,7 +161,8 @@ void configureFetcher(PageFetcher &fetcher, const SettingsStore &settings, bool 
     fetcher.setTimeoutMs(seconds > 0 ? seconds * 1000 : PageFetcher::kDefaultTimeoutMs);
     if (!applyProxy)
         return;
-    const QString proxy = settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
+    const QString proxy =
+        settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
     if (!fetcher.applyProxySetting(proxy))
         prompter.message(invalidProxyMessage());
 }

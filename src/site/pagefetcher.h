@@ -26,8 +26,14 @@ struct FetchResult
 // The fetcher texts of the activity log.
 struct FetchTexts
 {
-    static QString timeout() { return QStringLiteral("要求がタイムアウトになりました。接続を確認してください｡"); }
-    static QString tooShort() { return QStringLiteral("アクセスに失敗しました、接続を確認してください｡"); }
+    static QString timeout()
+    {
+        return QStringLiteral("要求がタイムアウトになりました。接続を確認してください｡");
+    }
+    static QString tooShort()
+    {
+        return QStringLiteral("アクセスに失敗しました、接続を確認してください｡");
+    }
     static QString error(int number, const QString &source, const QString &description);
 };
 

@@ -9,7 +9,12 @@ namespace sw {
 // connection, anything else is refused and the default connection stays.
 struct ProxyChoice
 {
-    enum Kind { Named, Direct, Invalid };
+    enum Kind
+    {
+        Named,
+        Direct,
+        Invalid
+    };
     Kind kind = Direct;
     QNetworkProxy proxy;
 };

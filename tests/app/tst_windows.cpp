@@ -1,14 +1,17 @@
 #include "activitylog.h"
 #include "appvalues.h"
 #include "categories.h"
+#include "cookiejar.h"
 #include "credentials.h"
 #include "database.h"
 #include "frmcat.h"
 #include "frmlog.h"
 #include "frmlogin.h"
+#include "itemparser.h"
 #include "mdiform1.h"
 #include "scriptedprompter.h"
 #include "settingsstore.h"
+#include "sitehosts.h"
 #include "tempdir.h"
 
 #include <QLineEdit>
@@ -36,7 +39,10 @@ struct App
     ActivityLog log{db};
     ScriptedPrompter prompter;
     CategoryNames categories{settings};
-    AppContext ctx{settings, values, db, log, prompter, categories};
+    SiteHosts hosts;
+    PersistentCookieJar cookies{home.path(QStringLiteral("cookies.txt"))};
+    ItemPageParser parser{db};
+    AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};
     App()
     {
         if (!db.open() || !db.createSchema())

@@ -109,8 +109,12 @@ void tst_Fetcher::faultsLogExactlyOneText_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("one-byte body") << int(sim::Fault::OneByte) << FetchTexts::tooShort();
     QTest::newRow("stall past the time-out") << int(sim::Fault::Stall) << FetchTexts::timeout();
-    QTest::newRow("dropped connection") << int(sim::Fault::Drop) << QStringLiteral("ｴﾗｰ番号  2:page3.auctions.yahoo.co.jp でｴﾗｰが発生しました。\r");
-    QTest::newRow("HTTP 500") << int(sim::Fault::Http500) << QStringLiteral("ｴﾗｰ番号  401:page3.auctions.yahoo.co.jp でｴﾗｰが発生しました。\r");
+    QTest::newRow("dropped connection")
+        << int(sim::Fault::Drop)
+        << QStringLiteral("ｴﾗｰ番号  2:page3.auctions.yahoo.co.jp でｴﾗｰが発生しました。\r");
+    QTest::newRow("HTTP 500")
+        << int(sim::Fault::Http500)
+        << QStringLiteral("ｴﾗｰ番号  401:page3.auctions.yahoo.co.jp でｴﾗｰが発生しました。\r");
 }
 
 void tst_Fetcher::faultsLogExactlyOneText()
@@ -195,7 +199,8 @@ void tst_Fetcher::proxySetting_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
-    QTest::newRow("named") << "HTTP=proxy.example.jp:8080" << int(ProxyChoice::Named) << "proxy.example.jp" << 8080;
+    QTest::newRow("named") << "HTTP=proxy.example.jp:8080" << int(ProxyChoice::Named)
+                           << "proxy.example.jp" << 8080;
     QTest::newRow("empty is direct") << "" << int(ProxyChoice::Direct) << "" << 0;
     QTest::newRow("lower-case prefix") << "http=proxy:8080" << int(ProxyChoice::Invalid) << "" << 0;
     QTest::newRow("no port") << "HTTP=proxy" << int(ProxyChoice::Invalid) << "" << 0;
@@ -226,7 +231,8 @@ void tst_Fetcher::proxySetting()
     configureFetcher(f, settings, true, prompter);
     QCOMPARE(prompter.messages.size(), kind == ProxyChoice::Invalid ? 1 : 0);
     if (kind == ProxyChoice::Invalid)
-        QVERIFY(prompter.messages.first().startsWith(QStringLiteral("プロキシの設定が不正です。\n例：HTTP=")));
+        QVERIFY(prompter.messages.first().startsWith(
+            QStringLiteral("プロキシの設定が不正です。\n例：HTTP=")));
 }
 
 void tst_Fetcher::cookiesAreSharedAndSurviveARestart()

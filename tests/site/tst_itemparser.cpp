@@ -66,7 +66,10 @@ class tst_ItemParser : public QObject
 {
     Q_OBJECT
 private slots:
-    void init() { sw::setClock([] { return kNow; }); }
+    void init()
+    {
+        sw::setClock([] { return kNow; });
+    }
     void cleanup() { sw::setClock({}); }
     void getBetween_data();
     void getBetween();
@@ -94,16 +97,36 @@ void tst_ItemParser::getBetween_data()
     QTest::addColumn<QString>("end");
     QTest::addColumn<QString>("result");
     QTest::addColumn<int>("cursorAfter");
-    QTest::newRow("found") << "a[xy]b" << 1 << "[" << "]" << "xy" << 5;
-    QTest::newRow("empty between") << "[]" << 1 << "[" << "]" << "" << 2;
-    QTest::newRow("start missing keeps cursor") << "abc" << 2 << "[" << "]" << "" << 2;
-    QTest::newRow("end missing keeps cursor") << "a[bc" << 1 << "[" << "]" << "" << 1;
-    QTest::newRow("searches from the cursor") << "[1][2]" << 4 << "[" << "]" << "2" << 6;
-    QTest::newRow("cursor on the start marker") << "[1][2]" << 1 << "[" << "]" << "1" << 3;
-    QTest::newRow("successive reads") << "[1][2]" << 3 << "[" << "]" << "2" << 6;
-    QTest::newRow("case-sensitive") << "<a>x</A>" << 1 << "<a>" << "</a>" << "" << 1;
-    QTest::newRow("cursor past the end") << "[1]" << 10 << "[" << "]" << "" << 10;
-    QTest::newRow("end marker inside start") << "<TD><TD>x<" << 1 << "<TD>" << "<" << "" << 5;
+    QTest::newRow("found") << "a[xy]b" << 1 << "["
+                           << "]"
+                           << "xy" << 5;
+    QTest::newRow("empty between") << "[]" << 1 << "["
+                                   << "]"
+                                   << "" << 2;
+    QTest::newRow("start missing keeps cursor") << "abc" << 2 << "["
+                                                << "]"
+                                                << "" << 2;
+    QTest::newRow("end missing keeps cursor") << "a[bc" << 1 << "["
+                                              << "]"
+                                              << "" << 1;
+    QTest::newRow("searches from the cursor") << "[1][2]" << 4 << "["
+                                              << "]"
+                                              << "2" << 6;
+    QTest::newRow("cursor on the start marker") << "[1][2]" << 1 << "["
+                                                << "]"
+                                                << "1" << 3;
+    QTest::newRow("successive reads") << "[1][2]" << 3 << "["
+                                      << "]"
+                                      << "2" << 6;
+    QTest::newRow("case-sensitive") << "<a>x</A>" << 1 << "<a>"
+                                    << "</a>"
+                                    << "" << 1;
+    QTest::newRow("cursor past the end") << "[1]" << 10 << "["
+                                         << "]"
+                                         << "" << 10;
+    QTest::newRow("end marker inside start") << "<TD><TD>x<" << 1 << "<TD>"
+                                             << "<"
+                                             << "" << 5;
 }
 
 void tst_ItemParser::getBetween()
@@ -149,15 +172,23 @@ void tst_ItemParser::endTimes_data()
     QTest::addColumn<QDateTime>("expected"); // invalid: not a date
     const QDateTime dec31(QDate(2026, 12, 31), QTime(23, 50));
     const QDateTime jan1(QDate(2027, 1, 1), QTime(0, 10));
-    QTest::newRow("same day") << kNow << "12月 6日 21時 0分" << QDateTime(QDate(2026, 12, 6), QTime(21, 0));
-    QTest::newRow("no blanks, seconds") << kNow << "12月6日21時05分30秒" << QDateTime(QDate(2026, 12, 6), QTime(21, 5, 30));
-    QTest::newRow("weekday") << kNow << "12月 7日（月） 9時 3分" << QDateTime(QDate(2026, 12, 7), QTime(9, 3));
-    QTest::newRow("seen 31 Dec, ends 1 Jan") << dec31 << "1月 1日 0時 5分" << QDateTime(QDate(2027, 1, 1), QTime(0, 5));
-    QTest::newRow("seen 1 Jan, ended 31 Dec") << jan1 << "12月 31日 23時 55分" << QDateTime(QDate(2026, 12, 31), QTime(23, 55));
-    QTest::newRow("full-width digits") << kNow << "１２月６日２１時０分" << QDateTime(QDate(2026, 12, 6), QTime(21, 0));
+    QTest::newRow("same day") << kNow << "12月 6日 21時 0分"
+                              << QDateTime(QDate(2026, 12, 6), QTime(21, 0));
+    QTest::newRow("no blanks, seconds")
+        << kNow << "12月6日21時05分30秒" << QDateTime(QDate(2026, 12, 6), QTime(21, 5, 30));
+    QTest::newRow("weekday") << kNow << "12月 7日（月） 9時 3分"
+                             << QDateTime(QDate(2026, 12, 7), QTime(9, 3));
+    QTest::newRow("seen 31 Dec, ends 1 Jan")
+        << dec31 << "1月 1日 0時 5分" << QDateTime(QDate(2027, 1, 1), QTime(0, 5));
+    QTest::newRow("seen 1 Jan, ended 31 Dec")
+        << jan1 << "12月 31日 23時 55分" << QDateTime(QDate(2026, 12, 31), QTime(23, 55));
+    QTest::newRow("full-width digits")
+        << kNow << "１２月６日２１時０分" << QDateTime(QDate(2026, 12, 6), QTime(21, 0));
     QTest::newRow("not a date") << kNow << "終了しました" << QDateTime();
     QTest::newRow("impossible time") << kNow << "12月 6日 25時 0分" << QDateTime();
-    QTest::newRow("29 February takes a leap year") << QDateTime(QDate(2027, 12, 1), QTime(0, 0)) << "2月 29日 1時 0分" << QDateTime(QDate(2028, 2, 29), QTime(1, 0));
+    QTest::newRow("29 February takes a leap year")
+        << QDateTime(QDate(2027, 12, 1), QTime(0, 0)) << "2月 29日 1時 0分"
+        << QDateTime(QDate(2028, 2, 29), QTime(1, 0));
 }
 
 void tst_ItemParser::endTimes()
@@ -180,21 +211,26 @@ void tst_ItemParser::simulatedPages_data()
     QTest::addColumn<bool>("extension");
     QTest::addColumn<bool>("fin");
     sim::Item it = simItem();
-    QTest::newRow("running, full width") << pageOf(it) << "rival_hanako" << 0 << false << true << false;
-    QTest::newRow("half-width labels") << pageOf(it, {}, true) << "rival_hanako" << 0 << false << true << false;
+    QTest::newRow("running, full width")
+        << pageOf(it) << "rival_hanako" << 0 << false << true << false;
+    QTest::newRow("half-width labels")
+        << pageOf(it, {}, true) << "rival_hanako" << 0 << false << true << false;
     sim::Item noBids = it;
     noBids.highBidder.clear();
     noBids.bids = 0;
     noBids.buyNow = 30000;
     noBids.autoExtend = false;
-    QTest::newRow("no bidder, buy-it-now, no extension") << pageOf(noBids) << "-" << 30000 << false << false << false;
+    QTest::newRow("no bidder, buy-it-now, no extension")
+        << pageOf(noBids) << "-" << 30000 << false << false << false;
     sim::Item reserve = it;
     reserve.reserve = 50000;
     QTest::newRow("reserve") << pageOf(reserve) << "rival_hanako" << 0 << true << true << false;
     sim::Item ended = it;
     ended.end = kNow.addSecs(-60);
-    QTest::newRow("ended, seen by another") << pageOf(ended, QStringLiteral("someone")) << "rival_hanako" << 0 << false << true << true;
-    QTest::newRow("ended, won by the viewer") << pageOf(ended, QStringLiteral("rival_hanako")) << "rival_hanako" << 0 << false << true << true;
+    QTest::newRow("ended, seen by another")
+        << pageOf(ended, QStringLiteral("someone")) << "rival_hanako" << 0 << false << true << true;
+    QTest::newRow("ended, won by the viewer") << pageOf(ended, QStringLiteral("rival_hanako"))
+                                              << "rival_hanako" << 0 << false << true << true;
 }
 
 void tst_ItemParser::simulatedPages()
@@ -244,12 +280,26 @@ void tst_ItemParser::badValuesStoreNothing_data()
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("html");
     QTest::newRow("url too short") << "http://page3.x/jp" << handPage(QStringLiteral("-"));
-    QTest::newRow("no title") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("Yahoo!"), QStringLiteral("Yahoo"));
-    QTest::newRow("no price") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("<TD><b>"), QStringLiteral("<TD>"));
-    QTest::newRow("price not a number") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("1,500円"), QStringLiteral("お問い合わせ円"));
-    QTest::newRow("quantity not a number") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("<TD>1</TD>"), QStringLiteral("<TD>多数</TD>"));
-    QTest::newRow("end not a date") << kUrl << QString(handPage(QStringLiteral("-"))).replace(QStringLiteral("12月 6日 18時 30分"), QStringLiteral("まもなく"));
-    QTest::newRow("won by the user") << kUrl << handPage(QStringLiteral("-"), QStringLiteral("あなたが落札しました。"));
+    QTest::newRow("no title") << kUrl
+                              << QString(handPage(QStringLiteral("-")))
+                                     .replace(QStringLiteral("Yahoo!"), QStringLiteral("Yahoo"));
+    QTest::newRow("no price") << kUrl
+                              << QString(handPage(QStringLiteral("-")))
+                                     .replace(QStringLiteral("<TD><b>"), QStringLiteral("<TD>"));
+    QTest::newRow("price not a number")
+        << kUrl
+        << QString(handPage(QStringLiteral("-")))
+               .replace(QStringLiteral("1,500円"), QStringLiteral("お問い合わせ円"));
+    QTest::newRow("quantity not a number")
+        << kUrl
+        << QString(handPage(QStringLiteral("-")))
+               .replace(QStringLiteral("<TD>1</TD>"), QStringLiteral("<TD>多数</TD>"));
+    QTest::newRow("end not a date")
+        << kUrl
+        << QString(handPage(QStringLiteral("-")))
+               .replace(QStringLiteral("12月 6日 18時 30分"), QStringLiteral("まもなく"));
+    QTest::newRow("won by the user")
+        << kUrl << handPage(QStringLiteral("-"), QStringLiteral("あなたが落札しました。"));
 }
 
 void tst_ItemParser::badValuesStoreNothing()
@@ -276,14 +326,18 @@ void tst_ItemParser::filters_data()
     QTest::addColumn<int>("buyNow");
     QTest::addColumn<bool>("extension");
     QTest::addColumn<bool>("stored");
-    QTest::newRow("no bounds when max is 0") << 100 << 5000 << 0 << false << false << 0 << true << true;
+    QTest::newRow("no bounds when max is 0")
+        << 100 << 5000 << 0 << false << false << 0 << true << true;
     QTest::newRow("at the maximum") << 3000 << 0 << 3000 << false << false << 0 << true << true;
     QTest::newRow("above the maximum") << 3001 << 0 << 3000 << false << false << 0 << true << false;
-    QTest::newRow("below the minimum") << 2999 << 3000 << 5000 << false << false << 0 << true << false;
+    QTest::newRow("below the minimum")
+        << 2999 << 3000 << 5000 << false << false << 0 << true << false;
     QTest::newRow("at the minimum") << 3000 << 3000 << 5000 << false << false << 0 << true << true;
     QTest::newRow("extension not wanted") << 100 << 0 << 0 << true << false << 0 << true << false;
-    QTest::newRow("no extension wanted, none") << 100 << 0 << 0 << true << false << 0 << false << true;
-    QTest::newRow("buy price equals start") << 100 << 0 << 0 << false << true << 1000 << true << false;
+    QTest::newRow("no extension wanted, none")
+        << 100 << 0 << 0 << true << false << 0 << false << true;
+    QTest::newRow("buy price equals start")
+        << 100 << 0 << 0 << false << true << 1000 << true << false;
     QTest::newRow("buy price differs") << 100 << 0 << 0 << false << true << 5000 << true << true;
 }
 
@@ -347,9 +401,13 @@ void tst_ItemParser::shortParse_data()
     sim::Item ended = it;
     ended.end = kNow.addSecs(-1);
     QTest::newRow("ended, someone else won") << pageOf(ended) << true << true << "rival_hanako";
-    QTest::newRow("won: the user's own ID") << pageOf(ended, QStringLiteral("rival_hanako")) << true << true << "me";
+    QTest::newRow("won: the user's own ID")
+        << pageOf(ended, QStringLiteral("rival_hanako")) << true << true << "me";
     QTest::newRow("not an item page") << sim::notFoundPage() << false << false << "";
-    QTest::newRow("end not a date") << QString(pageOf(it)).replace(QStringLiteral("終了日時：</TD><TD>"), QStringLiteral("終了日時：</TD><TD>未定")) << false << false << "";
+    QTest::newRow("end not a date") << QString(pageOf(it))
+                                           .replace(QStringLiteral("終了日時：</TD><TD>"),
+                                                    QStringLiteral("終了日時：</TD><TD>未定"))
+                                    << false << false << "";
 }
 
 void tst_ItemParser::shortParse()

@@ -97,7 +97,8 @@ void tst_Sim::probeReadsWhatTheScenarioSays()
     for (auto it = want.begin(); it != want.end(); ++it)
         QVERIFY2(got.value(it.key()) == it.value(), qPrintable(it.key()));
     QVERIFY(QDateTime::fromString(got.value(QStringLiteral("enddate")).toString(),
-                                  QStringLiteral("yyyy-MM-dd HH:mm:ss")) > QDateTime::currentDateTime());
+                                  QStringLiteral("yyyy-MM-dd HH:mm:ss")) >
+            QDateTime::currentDateTime());
 }
 
 void tst_Sim::probeFailsOnPagesThatAreNotItemPages_data()
@@ -120,7 +121,10 @@ void tst_Sim::probeFailsOnPagesThatAreNotItemPages()
 void tst_Sim::requestLogMasksPasswords()
 {
     int rc = -1;
-    runProbe(QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/show/bid_preview?ItemID=x1&passwd=%41%42&Bid=1"), &rc);
+    runProbe(
+        QStringLiteral(
+            "http://page3.auctions.yahoo.co.jp/jp/show/bid_preview?ItemID=x1&passwd=%41%42&Bid=1"),
+        &rc);
     QFile log(m_home.path(QStringLiteral("requests.jsonl")));
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = log.readAll().split('\n');
@@ -130,9 +134,11 @@ void tst_Sim::requestLogMasksPasswords()
         if (o.value(QStringLiteral("path")).toString() != QLatin1String("/jp/show/bid_preview"))
             continue;
         seen = true;
-        QCOMPARE(o.value(QStringLiteral("query")).toString(), QStringLiteral("ItemID=x1&passwd=****&Bid=1"));
+        QCOMPARE(o.value(QStringLiteral("query")).toString(),
+                 QStringLiteral("ItemID=x1&passwd=****&Bid=1"));
         QVERIFY(o.value(QStringLiteral("t")).toDouble() > 1.7e12);
-        QCOMPARE(o.value(QStringLiteral("host")).toString(), QStringLiteral("page3.auctions.yahoo.co.jp"));
+        QCOMPARE(o.value(QStringLiteral("host")).toString(),
+                 QStringLiteral("page3.auctions.yahoo.co.jp"));
     }
     QVERIFY(seen);
 }

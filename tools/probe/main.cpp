@@ -98,11 +98,13 @@ int main(int argc, char *argv[])
     QObject::connect(&log, &ActivityLog::appended, [&logDb] {
         const auto entries = logDb.logEntries();
         if (entries && !entries->isEmpty())
-            std::fprintf(stderr, "snipewell-probe: %s\n", entries->first().Memo.toLocal8Bit().constData());
+            std::fprintf(stderr, "snipewell-probe: %s\n",
+                         entries->first().Memo.toLocal8Bit().constData());
     });
     ConsolePrompter prompter;
     PageFetcher fetcher(&jar, log, prompter);
-    const bool proxySet = !settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()).isEmpty();
+    const bool proxySet =
+        !settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()).isEmpty();
     configureFetcher(fetcher, settings, proxySet, prompter);
 
     int rc = 0;

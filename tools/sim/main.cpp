@@ -21,7 +21,8 @@ int main(int argc, char *argv[])
                                     QStringLiteral("Address and port to listen on."),
                                     QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:0"));
     const QCommandLineOption scenario(QStringLiteral("scenario"),
-                                      QStringLiteral("Scenario file (JSON)."), QStringLiteral("FILE"));
+                                      QStringLiteral("Scenario file (JSON)."),
+                                      QStringLiteral("FILE"));
     const QCommandLineOption log(QStringLiteral("log"),
                                  QStringLiteral("Request log, one JSON line per request."),
                                  QStringLiteral("FILE"));

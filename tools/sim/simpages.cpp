@@ -27,7 +27,8 @@ const QHash<QChar, QString> &halfWidthMap()
 
 QString link(const QString &href, const QString &text)
 {
-    return QStringLiteral("<a href=\"") + href + QStringLiteral("\">") + text + QStringLiteral("</a>");
+    return QStringLiteral("<a href=\"") + href + QStringLiteral("\">") + text +
+           QStringLiteral("</a>");
 }
 
 QString endText(const QDateTime &end, bool seconds)
@@ -100,22 +101,23 @@ QString itemPage(const Scenario &s, const Item &it, const QString &viewer, const
                                                              : QStringLiteral("最高額入札者：");
     const QString bidder = ended ? winner : it.highBidder;
     // The bidder's link closes with an upper-case </A>; no other link on the page does.
-    const QString bidderCell =
-        bidder.isEmpty() ? QStringLiteral("-")
-                         : QStringLiteral("<a href=\"") + origin + s.userHost +
-                               QStringLiteral("/jp/user/") + bidder + QStringLiteral("?\">") +
-                               bidder + QStringLiteral("</A>");
+    const QString bidderCell = bidder.isEmpty()
+                                   ? QStringLiteral("-")
+                                   : QStringLiteral("<a href=\"") + origin + s.userHost +
+                                         QStringLiteral("/jp/user/") + bidder +
+                                         QStringLiteral("?\">") + bidder + QStringLiteral("</A>");
 
     QString p;
     p += QStringLiteral("<HTML><HEAD><META http-equiv=\"Content-Type\" content=\"text/html; "
                         "charset=EUC-JP\">\n<TITLE>Yahoo!オークション - ") +
          it.title + QStringLiteral("</TITLE></HEAD>\n<BODY>\n");
-    p += QStringLiteral("<TABLE><TR><TD>カテゴリ：") + trail + QStringLiteral("</TD></TR></TABLE>\n");
-    p += QStringLiteral("<TABLE>\n<TR><TD>出品者：</TD><TD>") +
-         link(origin + s.userHost + QStringLiteral("/jp/user/") + it.seller +
-                  QStringLiteral("?u=1"),
-              it.seller) +
-         QStringLiteral("</TD></TR>\n");
+    p += QStringLiteral("<TABLE><TR><TD>カテゴリ：") + trail +
+         QStringLiteral("</TD></TR></TABLE>\n");
+    p +=
+        QStringLiteral("<TABLE>\n<TR><TD>出品者：</TD><TD>") +
+        link(origin + s.userHost + QStringLiteral("/jp/user/") + it.seller + QStringLiteral("?u=1"),
+             it.seller) +
+        QStringLiteral("</TD></TR>\n");
     p += QStringLiteral("<TR><TD>現在価格</TD><TD><b>") + yen(it.price) +
          QStringLiteral("円</b></TD></TR>\n");
     p += QStringLiteral("<TR><TD>") + bidderLabel + QStringLiteral("</TD><TD>") + bidderCell +
@@ -133,14 +135,15 @@ QString itemPage(const Scenario &s, const Item &it, const QString &viewer, const
     p += QStringLiteral("<TR><TD>入札単位：</TD><TD>") + yen(it.unit()) +
          QStringLiteral("円</TD></TR>\n");
     p += QStringLiteral("<TR><TD>終了日時：</TD><TD>") + endText(it.end, s.showSeconds) +
-         QStringLiteral(" ") + link(origin + s.mainHost + QStringLiteral("/jp/show/help"),
-                                    QStringLiteral("（ヘルプ）")) +
+         QStringLiteral(" ") +
+         link(origin + s.mainHost + QStringLiteral("/jp/show/help"), QStringLiteral("（ヘルプ）")) +
          QStringLiteral("</TD></TR>\n");
     p += QStringLiteral("<TR><TD>自動延長：</TD><TD>") +
          (it.autoExtend ? QStringLiteral("あり") : QStringLiteral("自動延長はありません")) +
          QStringLiteral("</TD></TR>\n");
     if (it.reserve > 0)
-        p += QStringLiteral("<TR><TD colspan=2>この商品には最低落札価格が設定されています。</TD></TR>\n");
+        p += QStringLiteral(
+            "<TR><TD colspan=2>この商品には最低落札価格が設定されています。</TD></TR>\n");
     p += QStringLiteral("</TABLE>\n");
     if (ended)
         p += QStringLiteral("<P>このオークションは終了しました。</P>\n");

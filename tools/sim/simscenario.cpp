@@ -157,7 +157,8 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         Fault f;
         const auto kind = Fault::kindFromName(j.value(QLatin1String("kind")).toString());
         if (!kind)
-            return failWith(QStringLiteral("unknown fault kind: ") + j.value(QLatin1String("kind")).toString());
+            return failWith(QStringLiteral("unknown fault kind: ") +
+                            j.value(QLatin1String("kind")).toString());
         f.kind = *kind;
         str(j, "host", f.host);
         str(j, "path", f.path);

@@ -29,16 +29,16 @@ struct Item
     QString title;
     QString seller;
     qint32 startPrice = 1;
-    qint32 price = 1;          // current price
+    qint32 price = 1; // current price
     int bids = 0;
-    QString highBidder;        // empty: nobody has bid
-    qint32 bidUnit = 0;        // 0: the site's table by price
+    QString highBidder; // empty: nobody has bid
+    qint32 bidUnit = 0; // 0: the site's table by price
     int quantity = 1;
-    qint32 buyNow = 0;         // 0: none
-    qint32 reserve = 0;        // 0: none
+    qint32 buyNow = 0;  // 0: none
+    qint32 reserve = 0; // 0: none
     bool autoExtend = true;
     QDateTime end;
-    QList<Category> trail;     // category trail, root first
+    QList<Category> trail; // category trail, root first
 
     bool ended(const QDateTime &now) const { return now >= end; }
     // The winner once ended: the highest bidder if the reserve was met.
@@ -50,12 +50,19 @@ struct Item
 // get this answer instead of the page.
 struct Fault
 {
-    enum Kind { Latency, OneByte, Drop, Stall, Http500 };
+    enum Kind
+    {
+        Latency,
+        OneByte,
+        Drop,
+        Stall,
+        Http500
+    };
     QString host = QStringLiteral("*");
     QString path = QStringLiteral("*");
     Kind kind = Latency;
-    int ms = 0;          // added latency
-    int count = -1;      // how many requests it hits; -1 all
+    int ms = 0;     // added latency
+    int count = -1; // how many requests it hits; -1 all
     static std::optional<Kind> kindFromName(const QString &name);
     static QString name(Kind kind);
 };

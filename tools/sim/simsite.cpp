@@ -28,7 +28,9 @@ bool wildcardMatch(const QString &pattern, const QString &text)
         else
             re += QRegularExpression::escape(QString(c));
     }
-    return QRegularExpression(QStringLiteral("\\A") + re + QStringLiteral("\\z")).match(text).hasMatch();
+    return QRegularExpression(QStringLiteral("\\A") + re + QStringLiteral("\\z"))
+        .match(text)
+        .hasMatch();
 }
 
 QByteArray reason(int status)
@@ -49,8 +51,7 @@ QByteArray reason(int status)
 
 SimSite::SimSite(Scenario scenario, QObject *parent)
     : QAbstractHttpServer(parent), m_scenario(std::move(scenario))
-{
-}
+{}
 
 SimSite::~SimSite() = default;
 
@@ -154,12 +155,9 @@ void SimSite::log(const RequestRecord &r)
     m_requests << r;
     if (!m_logFile.isOpen())
         return;
-    QJsonObject o{{QStringLiteral("t"), double(r.atMs)},
-                  {QStringLiteral("method"), r.method},
-                  {QStringLiteral("host"), r.host},
-                  {QStringLiteral("path"), r.path},
-                  {QStringLiteral("query"), r.query},
-                  {QStringLiteral("status"), r.status}};
+    QJsonObject o{{QStringLiteral("t"), double(r.atMs)}, {QStringLiteral("method"), r.method},
+                  {QStringLiteral("host"), r.host},      {QStringLiteral("path"), r.path},
+                  {QStringLiteral("query"), r.query},    {QStringLiteral("status"), r.status}};
     if (!r.fault.isEmpty())
         o.insert(QStringLiteral("fault"), r.fault);
     m_logFile.write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
@@ -181,7 +179,7 @@ bool SimSite::handleRequest(const QHttpServerRequest &request, QTcpSocket *socke
     rec.path = url.path();
     rec.query = maskQuery(url.query(QUrl::FullyEncoded));
     rec.method = request.method() == QHttpServerRequest::Method::Post ? QStringLiteral("POST")
-                                                                        : QStringLiteral("GET");
+                                                                      : QStringLiteral("GET");
 
     const Response response = route(rec.host, rec.path, QUrlQuery(url), viewerOf(request));
     Fault *fault = matchFault(rec.host, rec.path);
@@ -217,7 +215,8 @@ bool SimSite::handleRequest(const QHttpServerRequest &request, QTcpSocket *socke
     case Fault::Http500:
         rec.status = 500;
         log(rec);
-        write(socket, {500, toEucJp(QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")), {}});
+        write(socket,
+              {500, toEucJp(QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")), {}});
         break;
     }
     return true;
