@@ -2,10 +2,15 @@
 
 #include "activitylog.h"
 #include "appvalues.h"
+#include "bidwindows.h"
 #include "categories.h"
+#include "clock.h"
+#include "database.h"
 #include "frmcat.h"
 #include "frmlog.h"
 #include "frmlogin.h"
+#include "frmsw.h"
+#include "scheduler.h"
 #include "settingsstore.h"
 #include "sitehosts.h"
 
@@ -31,6 +36,7 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(3000);
     connect(m_timer1, &QTimer::timeout, this, &MDIForm1::Timer1_Timer);
+    m_bidWindows = new BidWindows(m_ctx, m_mdi, this, this);
     connect(&m_ctx.log, &ActivityLog::failed, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
     buildMenus();
@@ -110,8 +116,17 @@ void MDIForm1::buildMenus()
     addItem(m_mnupop1, "mnudelrec", QStringLiteral("削除"));
 }
 
+void MDIForm1::publishBiddingValues()
+{
+    const QString section = QStringLiteral("Settings");
+    m_ctx.values.befSec = m_ctx.settings.getInt(section, QStringLiteral("Befsec"), 30);
+    m_ctx.values.mnlNyusatu = m_ctx.settings.getBool(section, QStringLiteral("mnlNyusatu"), false);
+    m_ctx.values.catOn = m_ctx.settings.getBool(section, QStringLiteral("CatOn"), false);
+}
+
 void MDIForm1::load()
 {
+    publishBiddingValues();
     m_mnupop1->menuAction()->setVisible(false);
     SetmnuCat();
     m_mdi->tileSubWindows();
@@ -167,6 +182,46 @@ void MDIForm1::Timer1_Timer()
 {
     if (m_tick)
         m_tick();
+    else
+        schedule();
+}
+
+void MDIForm1::schedule()
+{
+    SchedulerInput in;
+    in.now = sw::now();
+    in.befSec = m_ctx.values.befSec;
+    in.catOn = m_ctx.values.catOn;
+    in.minimized = isMinimized();
+    in.title = title();
+    // Until the built-in browser exists there is no login page to watch for.
+    in.loginPageShown = false;
+    in.browserLoading = false;
+    const auto candidates = m_ctx.db.biddingCandidates(in.now);
+    if (!candidates)
+        return; // the next tick tries again
+    in.candidates = *candidates;
+    const QString ownId = m_ctx.values.ownId;
+    ItemDatabase &db = m_ctx.db;
+    in.categoryWon = [&db, ownId, now = in.now](const QString &cat) -> std::optional<bool> {
+        const auto won = db.wonInCategory(now, ownId, cat);
+        if (!won)
+            return std::nullopt;
+        return !won->isEmpty();
+    };
+    in.windowOpen = [this](int id) { return m_bidWindows->find(id) != nullptr; };
+
+    const SchedulerOutput out = schedulerTick(in);
+    if (out.showLogin)
+        showLogin();
+    if (out.caption && windowTitle() != *out.caption)
+        setWindowTitle(*out.caption);
+    if (out.statusText)
+        statusBar()->showMessage(*out.statusText);
+    for (const QString &line : out.logLines)
+        m_ctx.log.LOGTodb(line);
+    for (const ItemRecord &item : out.open)
+        m_bidWindows->open(item.id);
 }
 
 void MDIForm1::resizeEvent(QResizeEvent *event)

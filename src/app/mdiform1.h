@@ -1,5 +1,7 @@
 #pragma once
 
+#include "appcontext.h"
+
 #include <QMainWindow>
 #include <QPointer>
 
@@ -11,31 +13,9 @@ class QTimer;
 
 namespace sw {
 
-class ActivityLog;
-class CategoryNames;
-class ItemDatabase;
-class ItemPageParser;
-class PersistentCookieJar;
-class Prompter;
-class SettingsStore;
-class SiteHosts;
+class BidWindows;
 class frmLog;
 class frmLogin;
-struct AppValues;
-
-// What the frame and its windows share; app/ builds it once at start-up.
-struct AppContext
-{
-    SettingsStore &settings;
-    AppValues &values;
-    ItemDatabase &db;
-    ActivityLog &log;
-    Prompter &prompter;
-    CategoryNames &categories;
-    SiteHosts &hosts;
-    PersistentCookieJar &cookies; // shared by every fetcher
-    ItemPageParser &parser;
-};
 
 // The frame window: child windows in an MDI area, the menus, the status bar and the
 // scheduler timer.
@@ -62,8 +42,13 @@ public:
     frmLogin *login() const;
     QMenu *popupMenu() const { return m_mnupop1; }
 
-    // The scheduler's tick; runs every 3 seconds once loading has finished.
+    BidWindows *bidWindows() const { return m_bidWindows; }
+    // The bid scheduler: one pass over the running items with a quantity.
+    void Timer1_Timer();
+    // Replaces the scheduler's tick (tests count ticks with it).
     void setSchedulerTick(std::function<void()> tick) { m_tick = std::move(tick); }
+    // The bidding values the windows read from memory, from the settings.
+    void publishBiddingValues();
 
 signals:
     void endProgram();
@@ -76,9 +61,10 @@ protected:
 private:
     void buildMenus();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption);
-    void Timer1_Timer();
+    void schedule();
 
     AppContext &m_ctx;
+    BidWindows *m_bidWindows = nullptr;
     QMdiArea *m_mdi;
     QTimer *m_timer1;
     QMenu *m_mnupop1 = nullptr;

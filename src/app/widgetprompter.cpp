@@ -39,6 +39,18 @@ std::optional<QString> WidgetPrompter::input(const QString &prompt, const QStrin
     return answer;
 }
 
+bool WidgetPrompter::question(const QString &text, bool defaultYes)
+{
+    if (!interactive()) {
+        // Nobody can answer: nothing the user did not confirm is done.
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return false;
+    }
+    return QMessageBox::question(m_parent, kTitle, text, QMessageBox::Yes | QMessageBox::No,
+                                 defaultYes ? QMessageBox::Yes : QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
 void WidgetPrompter::beep()
 {
     QApplication::beep();

@@ -16,6 +16,7 @@ public:
 
     void message(const QString &text) override;
     std::optional<QString> input(const QString &prompt, const QString &defaultAnswer) override;
+    bool question(const QString &text, bool defaultYes) override;
     void beep() override;
 
     static bool interactive();

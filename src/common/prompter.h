@@ -16,6 +16,9 @@ public:
     virtual void message(const QString &text) = 0;
     // An input box; nullopt when the user cancels.
     virtual std::optional<QString> input(const QString &prompt, const QString &defaultAnswer) = 0;
+    // A Yes/No question; true for Yes. Only for actions the user started: timers and
+    // bids in progress never ask.
+    virtual bool question(const QString &text, bool defaultYes) = 0;
     virtual void beep() = 0;
 };
 

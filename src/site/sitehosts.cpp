@@ -78,3 +78,18 @@ QString SiteHosts::profile(const QString &sellerId) const
 }
 
 } // namespace sw
+
+namespace sw {
+
+QString SiteHosts::bidPreview(const QString &serverid, const QString &itemid, const QString &bid,
+                              const QString &login, const QString &encodedPassword,
+                              const QString &quantity) const
+{
+    return origin(itemHost(serverid)) + QStringLiteral("/jp/show/bid_preview?") +
+           QStringLiteral("ItemID=") + itemid + QStringLiteral("&Bid=") + bid +
+           QStringLiteral("&login=") + login + QStringLiteral("&passwd=") + encodedPassword +
+           QStringLiteral("&bidType=1000") + QStringLiteral("&cc=jp") +
+           QStringLiteral("&Quantity=") + quantity;
+}
+
+} // namespace sw

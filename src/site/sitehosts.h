@@ -36,6 +36,10 @@ public:
     QString categoryListing(const QString &categoryId, int page) const;
     QString searchOptions() const;
     QString profile(const QString &sellerId) const;
+    // The bid preview; the password goes in already percent-encoded.
+    QString bidPreview(const QString &serverid, const QString &itemid, const QString &bid,
+                       const QString &login, const QString &encodedPassword,
+                       const QString &quantity) const;
 
 private:
     QString origin(const QString &host) const;

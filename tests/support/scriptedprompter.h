@@ -11,11 +11,18 @@ class ScriptedPrompter : public sw::Prompter
 public:
     void message(const QString &text) override { messages << text; }
     std::optional<QString> input(const QString &prompt, const QString &defaultAnswer) override;
+    bool question(const QString &text, bool) override
+    {
+        questions << text;
+        return questionAnswers.isEmpty() ? false : questionAnswers.dequeue();
+    }
     void beep() override { ++beeps; }
 
     QStringList messages;
     QStringList prompts;
     QStringList defaults;
     QQueue<std::optional<QString>> answers; // empty queue: the user cancels
+    QStringList questions;
+    QQueue<bool> questionAnswers; // empty queue: No
     int beeps = 0;
 };

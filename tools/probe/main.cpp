@@ -30,6 +30,7 @@ public:
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     }
     std::optional<QString> input(const QString &, const QString &) override { return std::nullopt; }
+    bool question(const QString &, bool defaultYes) override { return defaultYes; }
     void beep() override {}
 };
 

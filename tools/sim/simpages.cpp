@@ -153,6 +153,79 @@ QString itemPage(const Scenario &s, const Item &it, const QString &viewer, const
     return s.halfWidthLabels ? toHalfWidthKatakana(p) : p;
 }
 
+QString bidPreviewPage(const Item &item, qint32 amount, const QString &action, const QString &token)
+{
+    return QStringLiteral(
+               "<HTML><HEAD><TITLE>Yahoo!オークション - 入札の確認</TITLE></HEAD><BODY>\n"
+               "<P>") +
+           item.title + QStringLiteral("</P>\n<P>入札額：") + yen(amount) +
+           QStringLiteral("円</P>\n<FORM ACTION=\"") + action +
+           QStringLiteral("\" METHOD=GET>\n<INPUT TYPE=hidden NAME=\"a\" VALUE=\"") + token +
+           QStringLiteral("\">\n<INPUT TYPE=submit VALUE=\"入札する\"></FORM>\n</BODY></HTML>\n");
+}
+
+QString bidPreviewEndedPage(const Item &item)
+{
+    return QStringLiteral(
+               "<HTML><HEAD><TITLE>Yahoo!オークション - 入札の確認</TITLE></HEAD><BODY>\n"
+               "<P>") +
+           item.title +
+           QStringLiteral("</P>\n<P>このオークションは既に終了しています。</P>\n</BODY></HTML>\n");
+}
+
+QString loginFailedPage()
+{
+    return QStringLiteral("<HTML><HEAD><TITLE>Yahoo! JAPAN - ログイン</TITLE></HEAD><BODY>\n"
+                          "<P>IDまたはパスワードが正しくありません。</P>\n</BODY></HTML>\n");
+}
+
+QString bidAnswerPage(BidOutcome outcome, const Item &item, qint32 amount, const QString &action,
+                      const QString &token)
+{
+    QString body;
+    auto resubmit = [&]() -> QString {
+        return QStringLiteral("<FORM action=\"") + action + QStringLiteral("\" method=GET>\n") +
+               QStringLiteral("<INPUT TYPE=hidden NAME=Partial value=1>\n") +
+               QStringLiteral("<INPUT TYPE=hidden NAME=previousBid value=") +
+               QString::number(amount) + QStringLiteral(">\n<INPUT TYPE=hidden NAME=a value=") +
+               token + QStringLiteral(">\n<INPUT TYPE=text NAME=Bid value=") +
+               QString::number(amount + item.unit()) +
+               QStringLiteral(">\n<INPUT TYPE=submit VALUE=\"再入札\"></FORM>\n");
+    };
+    switch (outcome) {
+    case BidOutcome::Accepted:
+        body =
+            QStringLiteral("<P>入札を受け付けました。あなたが現在の「最高額入札者」です。</P>\n");
+        break;
+    case BidOutcome::Outbid:
+        body =
+            QStringLiteral(
+                "<P>申し訳ありません。あなたの入札額より高い金額で、直前に他の人が入札しています。"
+                "現在の価格は") +
+            yen(item.price) + QStringLiteral("円です。</P>\n") + resubmit();
+        break;
+    case BidOutcome::TooLow:
+        body = QStringLiteral(
+                   "<P>申し訳ありません。入札額が現在の価格に対して低すぎます。現在の価格は") +
+               yen(item.price) + QStringLiteral("円です。</P>\n") + resubmit();
+        break;
+    case BidOutcome::BelowReserve:
+        body =
+            QStringLiteral("<P>申し訳ありません。入札額が最低落札価格よりも低い金額です。</P>\n") +
+            resubmit();
+        break;
+    case BidOutcome::BoughtOutright:
+        body = QStringLiteral("<P>おめでとうございます!!　あなたが落札しました。</P>\n");
+        break;
+    case BidOutcome::Ended:
+        body = QStringLiteral("<P>このオークションは終了しています。</P>\n");
+        break;
+    }
+    return QStringLiteral(
+               "<HTML><HEAD><TITLE>Yahoo!オークション - 入札結果</TITLE></HEAD><BODY>\n<P>") +
+           item.title + QStringLiteral("</P>\n") + body + QStringLiteral("</BODY></HTML>\n");
+}
+
 QString notFoundPage()
 {
     return QStringLiteral("<HTML><HEAD><TITLE>Yahoo!オークション</TITLE></HEAD><BODY>"

@@ -17,4 +17,12 @@ QString yen(qint64 amount); // 12,500
 QString itemPage(const Scenario &s, const Item &item, const QString &viewer, const QDateTime &now);
 QString notFoundPage();
 
+// The bid pages. `action` is the absolute address the forms submit to.
+QString bidPreviewPage(const Item &item, qint32 amount, const QString &action,
+                       const QString &token);
+QString bidPreviewEndedPage(const Item &item);
+QString loginFailedPage();
+QString bidAnswerPage(BidOutcome outcome, const Item &item, qint32 amount, const QString &action,
+                      const QString &token);
+
 } // namespace sim

@@ -31,6 +31,52 @@ qint32 Item::unit() const
     return bidUnit > 0 ? bidUnit : siteBidUnit(price);
 }
 
+BidOutcome Item::bid(const QString &bidder, qint32 amount, const QDateTime &now)
+{
+    if (ended(now))
+        return BidOutcome::Ended;
+    const qint32 oldPrice = price;
+    if (buyNow > 0 && amount >= buyNow) {
+        highBidder = bidder;
+        maxBids[bidder] = amount;
+        price = buyNow;
+        ++bids;
+        end = now;
+        return BidOutcome::BoughtOutright;
+    }
+    if (!highBidder.isEmpty() && highBidder.compare(bidder, Qt::CaseInsensitive) == 0) {
+        maxBids[highBidder] = qMax(maxBids.value(highBidder), amount);
+        return BidOutcome::Accepted;
+    }
+    const qint32 minimum = bids > 0 ? price + unit() : price;
+    if (amount < minimum)
+        return BidOutcome::TooLow;
+    if (reserve > 0 && amount < reserve)
+        return BidOutcome::BelowReserve;
+    ++bids;
+    BidOutcome outcome = BidOutcome::Accepted;
+    if (highBidder.isEmpty()) {
+        highBidder = bidder;
+        maxBids[bidder] = amount;
+    } else {
+        const qint32 leaderMax = maxBids.value(highBidder, price);
+        maxBids[bidder] = amount;
+        if (amount > leaderMax) {
+            price = qMin(amount, leaderMax + (bidUnit > 0 ? bidUnit : siteBidUnit(leaderMax)));
+            highBidder = bidder;
+        } else {
+            // The leader's proxy bid answers at once; an equal amount loses to the earlier bid.
+            price = qMin(leaderMax, amount + (bidUnit > 0 ? bidUnit : siteBidUnit(amount)));
+            outcome = BidOutcome::Outbid;
+        }
+    }
+    if (reserve > 0 && price < reserve && maxBids.value(highBidder) >= reserve)
+        price = reserve;
+    if (autoExtend && price > oldPrice && now.secsTo(end) <= 300)
+        end = end.addSecs(300);
+    return outcome;
+}
+
 std::optional<Fault::Kind> Fault::kindFromName(const QString &name)
 {
     const QString n = name.toLower();
@@ -96,6 +142,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         return failWith(QStringLiteral("scenario is not a JSON object: ") + pe.errorString());
     const QJsonObject o = doc.object();
     Scenario s;
+    s.start = start;
     auto str = [](const QJsonObject &obj, const char *key, QString &value) {
         const QJsonValue v = obj.value(QLatin1String(key));
         if (v.isString())
@@ -145,6 +192,21 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         if (!j.contains(QLatin1String("endsIn")))
             return failWith(QStringLiteral("item ") + it.id + QStringLiteral(" has no endsIn"));
         it.end = start.addMSecs(qint64(j.value(QLatin1String("endsIn")).toDouble() * 1000));
+        for (const QJsonValue &r : j.value(QLatin1String("rivals")).toArray()) {
+            const QJsonObject ro = r.toObject();
+            RivalBid rival;
+            rival.bidder = ro.value(QLatin1String("bidder")).toString();
+            rival.max = ro.value(QLatin1String("max")).toInt();
+            rival.at = ro.value(QLatin1String("at")).toDouble(-1);
+            rival.beforeEnd = ro.value(QLatin1String("beforeEnd")).toDouble(-1);
+            if (rival.bidder.isEmpty() || rival.max <= 0 || (rival.at < 0 && rival.beforeEnd < 0))
+                return failWith(QStringLiteral("item ") + it.id +
+                                QStringLiteral(": a rival needs bidder, max and at or beforeEnd"));
+            it.rivals << rival;
+        }
+        if (!it.highBidder.isEmpty())
+            it.maxBids.insert(it.highBidder,
+                              j.value(QLatin1String("highBidderMax")).toInt(it.price));
         for (const QJsonValue &c : j.value(QLatin1String("category")).toArray()) {
             const QJsonObject co = c.toObject();
             it.trail << Category{co.value(QLatin1String("id")).toVariant().toLongLong(),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,26 @@ struct Category
     QString name;
 };
 
+// A scripted rival: bids its maximum at a moment of the auction.
+struct RivalBid
+{
+    QString bidder;
+    qint32 max = 0;
+    double at = -1;        // seconds after the simulator started, or
+    double beforeEnd = -1; // seconds before the (original) end
+};
+
+// What the site answers to one bid.
+enum class BidOutcome
+{
+    Accepted,       // the bidder is the highest bidder
+    Outbid,         // another bidder's maximum was higher
+    TooLow,         // below the current price plus one unit
+    BelowReserve,   // below the reserve price
+    BoughtOutright, // at or above the buy-it-now price: won at once
+    Ended,
+};
+
 struct Item
 {
     QString id;
@@ -39,11 +60,17 @@ struct Item
     bool autoExtend = true;
     QDateTime end;
     QList<Category> trail; // category trail, root first
+    QList<RivalBid> rivals;
+    QHash<QString, qint32> maxBids; // each bidder's maximum (proxy bidding)
 
     bool ended(const QDateTime &now) const { return now >= end; }
     // The winner once ended: the highest bidder if the reserve was met.
     QString winner(const QDateTime &now) const;
     qint32 unit() const;
+    // The site's rules: proxy bidding up to each bidder's maximum, the bid unit table,
+    // reserve price, buy-it-now, and automatic extension (a price-raising bid in the last
+    // five minutes moves the end five minutes later).
+    BidOutcome bid(const QString &bidder, qint32 amount, const QDateTime &now);
 };
 
 // Faults on demand: requests whose host and path match the patterns (wildcards * and ?)
@@ -82,6 +109,7 @@ struct Scenario
     QList<Bidder> bidders;
     QList<Item> items;
     QList<Fault> faults;
+    QDateTime start = QDateTime::currentDateTime(); // when the simulated auctions began
 
     // Item end times in the file are seconds after `start`.
     static std::optional<Scenario> fromJson(const QByteArray &json, const QDateTime &start,

@@ -51,7 +51,40 @@ QByteArray reason(int status)
 
 SimSite::SimSite(Scenario scenario, QObject *parent)
     : QAbstractHttpServer(parent), m_scenario(std::move(scenario))
-{}
+{
+    scheduleRivals();
+}
+
+void SimSite::scheduleRivals()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    for (const Item &item : std::as_const(m_scenario.items)) {
+        for (const RivalBid &r : item.rivals) {
+            const QDateTime at = r.at >= 0 ? m_scenario.start.addMSecs(qint64(r.at * 1000))
+                                           : item.end.addMSecs(-qint64(r.beforeEnd * 1000));
+            const QString id = item.id;
+            QTimer::singleShot(qMax<qint64>(0, now.msecsTo(at)), Qt::PreciseTimer, this,
+                               [this, id, r] {
+                                   if (Item *it = m_scenario.item(id))
+                                       recordBid(*it, r.bidder, r.max);
+                               });
+        }
+    }
+}
+
+BidOutcome SimSite::recordBid(Item &item, const QString &bidder, qint32 amount)
+{
+    const BidOutcome outcome = item.bid(bidder, amount, QDateTime::currentDateTime());
+    m_bids << BidRecord{QDateTime::currentMSecsSinceEpoch(), item.id, bidder, amount, outcome};
+    return outcome;
+}
+
+QString SimSite::issueToken(const QString &bidder, const QString &itemId)
+{
+    const QString token = QString::number(QRandomGenerator::global()->generate64(), 16);
+    m_tokens.insert(token, {bidder, itemId});
+    return token;
+}
 
 SimSite::~SimSite() = default;
 
@@ -121,7 +154,7 @@ Fault *SimSite::matchFault(const QString &host, const QString &path)
     return nullptr;
 }
 
-SimSite::Response SimSite::route(const QString &host, const QString &path, const QUrlQuery &,
+SimSite::Response SimSite::route(const QString &host, const QString &path, const QUrlQuery &query,
                                  const QString &viewer)
 {
     const QDateTime now = QDateTime::currentDateTime();
@@ -134,6 +167,38 @@ SimSite::Response SimSite::route(const QString &host, const QString &path, const
         if (!item) // the site answers an unknown item with an ordinary page
             return {200, toEucJp(notFoundPage()), {}};
         return {200, toEucJp(itemPage(m_scenario, *item, viewer, now)), {}};
+    }
+    if (m.hasMatch() && m.captured(2) == m_scenario.domain) {
+        auto value = [&query](const char *key) {
+            return query.queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
+        };
+        const QString action = m_scenario.scheme + QStringLiteral("://") + host +
+                               QStringLiteral("/jp/config/placebid");
+        Item *item = m_scenario.item(value("ItemID"));
+        if (path == QLatin1String("/jp/show/bid_preview")) {
+            const Bidder *bidder = m_scenario.bidder(value("login"));
+            if (!bidder || bidder->password != value("passwd"))
+                return {200, toEucJp(loginFailedPage()), {}};
+            if (!item)
+                return {200, toEucJp(notFoundPage()), {}};
+            if (item->ended(now))
+                return {200, toEucJp(bidPreviewEndedPage(*item)), {}};
+            return {200,
+                    toEucJp(bidPreviewPage(*item, value("Bid").toInt(), action,
+                                           issueToken(bidder->id, item->id))),
+                    {}};
+        }
+        if (path == QLatin1String("/jp/config/placebid")) {
+            const Token token = m_tokens.take(value("a"));
+            if (!item || token.itemId != item->id)
+                return {200, toEucJp(loginFailedPage()), {}};
+            const qint32 amount = value("Bid").toInt();
+            const BidOutcome outcome = recordBid(*item, token.bidder, amount);
+            return {200,
+                    toEucJp(bidAnswerPage(outcome, *item, amount, action,
+                                          issueToken(token.bidder, item->id))),
+                    {}};
+        }
     }
     return {404, toEucJp(notFoundPage()), {}};
 }

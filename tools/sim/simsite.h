@@ -56,6 +56,17 @@ public:
 
     static QString maskQuery(const QString &query);
 
+    // Every bid the site received, in order, scripted rivals included.
+    struct BidRecord
+    {
+        qint64 atMs = 0;
+        QString itemId;
+        QString bidder;
+        qint32 amount = 0;
+        BidOutcome outcome = BidOutcome::Accepted;
+    };
+    const QList<BidRecord> &bids() const { return m_bids; }
+
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
@@ -77,7 +88,18 @@ private:
     Scenario m_scenario;
     quint16 m_port = 0;
     QList<RequestRecord> m_requests;
+    void scheduleRivals();
+    BidOutcome recordBid(Item &item, const QString &bidder, qint32 amount);
+    QString issueToken(const QString &bidder, const QString &itemId);
+
+    struct Token
+    {
+        QString bidder;
+        QString itemId;
+    };
     QHash<QString, QString> m_sessions; // cookie value -> bidder id
+    QHash<QString, Token> m_tokens;     // the "a" value of a bid form -> who may use it
+    QList<BidRecord> m_bids;
     QFile m_logFile;
 };
 

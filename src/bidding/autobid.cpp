@@ -1,0 +1,115 @@
+#include "autobid.h"
+
+namespace sw {
+
+std::optional<qint32> amountOf(const QString &text)
+{
+    QString t = text.trimmed();
+    t.remove(QLatin1Char(','));
+    if (t.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const qint32 v = t.toInt(&ok);
+    return ok ? std::optional<qint32>(v) : std::nullopt;
+}
+
+QString formatYen(qint64 amount)
+{
+    QString digits = QString::number(amount < 0 ? -amount : amount);
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(','));
+    return amount < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+AutoBidDecision CheckAutoBid(const BidSettings &s)
+{
+    AutoBidDecision d;
+    auto disarm = [&d](const QString &message) {
+        d.armed = false;
+        d.beep = true;
+        d.message = message;
+        return d;
+    };
+    if (s.quantity <= 0)
+        return disarm(AutoBidText::zeroQuantity());
+
+    const std::optional<qint32> shownNext = amountOf(s.nextPriceText);
+    if (s.buyNow >= 1 && shownNext && s.buyNow <= *shownNext) {
+        d.nextPriceText = formatYen(s.buyNow);
+        d.armed = true;
+        d.message = AutoBidText::armed();
+        return d;
+    }
+
+    const std::optional<qint32> max = amountOf(s.maxPriceText);
+    if (!max)
+        return disarm(AutoBidText::maxNotANumber());
+    if (*max < s.unit)
+        return disarm(AutoBidText::tooLow());
+
+    std::optional<qint32> next = shownNext;
+    if (s.recompute) {
+        if (!s.ownId.isEmpty() && s.highBidder.compare(s.ownId, Qt::CaseInsensitive) == 0) {
+            d.beep = true;
+            d.message = AutoBidText::selfHighBidder();
+        }
+        if (s.autoExtend && s.manualSwitch) {
+            const qint32 candidate = s.currentPrice + s.unit;
+            next = *max > candidate ? candidate : *max;
+            d.nextPriceText =
+                *max > candidate ? QString::number(candidate) : s.maxPriceText.trimmed();
+        } else {
+            next = *max;
+            d.nextPriceText = s.maxPriceText.trimmed();
+        }
+    }
+
+    const qint32 lowest = s.bidCount > 0 ? s.currentPrice + s.unit : s.currentPrice;
+    if (!next || *next < lowest)
+        return disarm(AutoBidText::tooLow());
+    d.armed = true;
+    d.message = AutoBidText::armed();
+    return d;
+}
+
+Countdown countdownCaption(const QDateTime &now, const QDateTime &end, int befSec)
+{
+    auto caption = [](qint64 n, const QString &unit) -> QString {
+        return QStringLiteral("入札（あと\u3000") + QString::number(n) + QStringLiteral("\u3000") +
+               unit + QStringLiteral("）");
+    };
+    const qint64 seconds = now.secsTo(end);
+    if (seconds < 3600) {
+        const qint64 left = seconds - befSec;
+        return {caption(left, QStringLiteral("秒")), left};
+    }
+    const qint64 days = now.date().daysTo(end.date());
+    if (days != 0)
+        return {caption(days, QStringLiteral("日")), std::nullopt};
+    const int hours = end.time().hour() - now.time().hour();
+    return {caption(hours, QStringLiteral("時間")), std::nullopt};
+}
+
+TickActions timerTick(const TickInput &in)
+{
+    TickActions a;
+    if (in.finished) {
+        a.finishFrame = true;
+        a.caption = QStringLiteral("入札（終了）");
+        return a;
+    }
+    const Countdown c = countdownCaption(in.now, in.end, in.befSec);
+    a.caption = c.caption;
+    if (!c.left)
+        return a;
+    if (in.armed && *c.left <= 2 && !in.busy && !in.leadingWithSameMaximum)
+        a.startBid = true;
+    if (!a.startBid && !in.busy && in.lastRefresh.secsTo(in.now) > in.refreshIntervalSec)
+        a.refresh = true;
+    // Read the result as soon as the auction is over, not a whole interval later.
+    if (!a.startBid && !in.busy && in.lastRefresh < in.end && in.now >= in.end.addSecs(2))
+        a.refresh = true;
+    return a;
+}
+
+} // namespace sw

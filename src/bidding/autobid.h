@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace sw {
+
+// What the bid window shows, as the automatic bid reads it.
+struct BidSettings
+{
+    int quantity = 0;          // 入札数量
+    QString maxPriceText;      // 上限価格 as typed
+    QString nextPriceText;     // 次回価格 as shown
+    qint32 buyNow = 0;         // 希望落札価格 (0: none)
+    qint32 unit = 0;           // 入札単位
+    qint32 currentPrice = 0;   // 現在価格
+    qint32 bidCount = 0;       // 入札件数
+    QString highBidder;        // 最高額入札者
+    QString ownId;             // the user's site ID
+    bool autoExtend = false;   // 自動延長あり
+    bool manualSwitch = false; // bid one unit above the price on extending auctions
+    bool recompute = true;     // work the next price out again
+};
+
+struct AutoBidDecision
+{
+    bool armed = false;
+    std::optional<QString> nextPriceText; // the new 次回価格, when it changes
+    QString message;                      // the status line
+    bool beep = false;
+};
+
+// Whether the item is armed for an automatic bid and with which amount.
+AutoBidDecision CheckAutoBid(const BidSettings &s);
+
+namespace AutoBidText {
+inline QString armed()
+{
+    return QStringLiteral("自動入札します。解除するには個数を０にしてください。");
+}
+inline QString zeroQuantity()
+{
+    return QStringLiteral("入札個数が０なので入札できません。");
+}
+inline QString tooLow()
+{
+    return QStringLiteral("設定価格が低すぎます。");
+}
+inline QString selfHighBidder()
+{
+    return QStringLiteral("現在、自分が最高額入札者です。");
+}
+inline QString maxNotANumber()
+{
+    return QStringLiteral("上限価格を数字で入力してください。");
+}
+} // namespace AutoBidText
+
+// An amount as a box shows it ("12,500" or "12500"); nullopt when it is not a number.
+std::optional<qint32> amountOf(const QString &text);
+// "##,##0"
+QString formatYen(qint64 amount);
+
+// The bid frame's caption and, in the last hour, the seconds left until the bid time.
+struct Countdown
+{
+    QString caption;
+    std::optional<qint64> left; // seconds until the bid time; set in the last hour
+};
+// Within the last hour before the end the window counts in seconds, whatever the clock
+// hour; further away it shows days (midnights to go) or hours (hour boundaries to go).
+Countdown countdownCaption(const QDateTime &now, const QDateTime &end, int befSec);
+
+// One tick of the bid window's one-second timer.
+struct TickInput
+{
+    QDateTime now;
+    QDateTime end;
+    int befSec = 30;
+    bool finished = false;
+    bool armed = false;
+    bool busy = false;
+    QDateTime lastRefresh;
+    int refreshIntervalSec = 60;
+    // The site accepted our bid, we still lead, and the maximum is the one we bid with:
+    // nothing to gain from submitting again.
+    bool leadingWithSameMaximum = false;
+};
+struct TickActions
+{
+    QString caption;
+    bool finishFrame = false; // disable the bid frame: the auction is over
+    bool startBid = false;
+    bool refresh = false;
+};
+TickActions timerTick(const TickInput &in);
+
+} // namespace sw

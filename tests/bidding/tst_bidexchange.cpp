@@ -1,0 +1,272 @@
+#include "activitylog.h"
+#include "bidexchange.h"
+#include "cookiejar.h"
+#include "credentials.h"
+#include "database.h"
+#include "pagefetcher.h"
+#include "scriptedprompter.h"
+#include "simsite.h"
+#include "sitehosts.h"
+#include "tempdir.h"
+
+#include <QTest>
+
+using namespace sw;
+
+// One bid exchange against the simulated site, for each way it can end.
+class tst_BidExchange : public QObject
+{
+    Q_OBJECT
+private slots:
+    void outcomes_data();
+    void outcomes();
+    void raisesUpToTheMaximumAndNotBeyond_data();
+    void raisesUpToTheMaximumAndNotBeyond();
+    void waitsForTheBidTime();
+    void closingTheWindowAbandonsTheBid();
+};
+
+namespace {
+
+struct Exchange
+{
+    TempHome home;
+    ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
+    ActivityLog log{db};
+    ScriptedPrompter prompter;
+    PersistentCookieJar jar{home.path(QStringLiteral("cookies.txt"))};
+    SiteHosts hosts;
+    sim::SimSite site;
+    std::unique_ptr<PageFetcher> fetcher;
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
+    QStringList shownNext;
+
+    explicit Exchange(sim::Scenario s) : site(std::move(s))
+    {
+        if (!db.open() || !db.createSchema() || site.listenOn() == 0)
+            qFatal("cannot set up");
+        fetcher = std::make_unique<PageFetcher>(&jar, log, prompter);
+        fetcher->applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") +
+                                   QString::number(site.port()));
+        fetcher->setTimeoutMs(2000);
+    }
+    BidRequest request(qint32 amount, const QString &max, qint32 unit = 500)
+    {
+        BidRequest r;
+        r.serverid = QStringLiteral("3");
+        r.itemid = QStringLiteral("x1");
+        r.amount = amount;
+        r.bidTime = QDateTime::currentDateTime().addSecs(-1);
+        r.quantity = QStringLiteral("1");
+        r.maxText = max;
+        r.unit = unit;
+        r.userId = QStringLiteral("snipe_taro");
+        r.encodedPassword = encodePassword(QStringLiteral("taro1234"));
+        return r;
+    }
+    std::optional<BidResult> run(const BidRequest &r, int timeoutMs = 15000)
+    {
+        std::optional<BidResult> result;
+        BidContext ctx{*fetcher, hosts, log, alive,
+                       [this](const QString &amount) { shownNext << amount; }};
+        PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
+        if (!QTest::qWaitFor([&] { return result.has_value(); }, timeoutMs))
+            qWarning("the exchange did not finish in time");
+        return result;
+    }
+    QStringList logLines()
+    {
+        QStringList out;
+        const QList<LogEntry> entries = db.logEntries().value_or(QList<LogEntry>{});
+        for (const LogEntry &e : entries)
+            out.prepend(e.Memo);
+        return out;
+    }
+    QStringList submittedAmounts()
+    {
+        QStringList out;
+        for (const sim::RequestRecord &r : site.requestsTo(QStringLiteral("/jp/config/placebid"))) {
+            const QUrlQuery q(r.query);
+            out << q.queryItemValue(QStringLiteral("Bid"));
+        }
+        return out;
+    }
+};
+
+sim::Scenario scenario(qint32 price, qint32 rivalMax, qint32 reserve = 0, qint32 buyNow = 0,
+                       int endsIn = 600, qint32 unit = 500)
+{
+    sim::Scenario s;
+    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}};
+    sim::Item it;
+    it.id = QStringLiteral("x1");
+    it.server = 3;
+    it.title = QStringLiteral("商品");
+    it.startPrice = 1000;
+    it.price = price;
+    it.bids = 1;
+    it.highBidder = QStringLiteral("rival");
+    it.maxBids.insert(it.highBidder, rivalMax);
+    it.bidUnit = unit;
+    it.reserve = reserve;
+    it.buyNow = buyNow;
+    it.end = QDateTime::currentDateTime().addSecs(endsIn);
+    s.items << it;
+    return s;
+}
+
+} // namespace
+
+void tst_BidExchange::outcomes_data()
+{
+    QTest::addColumn<int>("rivalMax");
+    QTest::addColumn<int>("reserve");
+    QTest::addColumn<int>("buyNow");
+    QTest::addColumn<int>("endsIn");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("fault"); // -1 none; else the kind, on the confirmation
+    QTest::addColumn<bool>("success");
+    QTest::addColumn<QString>("lastLog");
+    QTest::addColumn<QString>("dialog");
+    QTest::newRow("success")
+        << 6000 << 0 << 0 << 600 << "taro1234" << -1 << true << "入札結果：x1：10000：成功 "
+        << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
+    QTest::newRow("below the reserve")
+        << 6000 << 20000 << 0 << 600 << "taro1234" << -1 << false
+        << "入札結果：x1：10000：最低落札価格よりも低い金額 "
+        << "入札結果：x1\r\n10000円は最低落札価格よりも低い金額でした。";
+    QTest::newRow("bought outright") << 6000 << 0 << 9000 << 600 << "taro1234" << -1 << true
+                                     << "入札結果：x1：10000：あなたが落札しました。"
+                                     << "入札結果：x1\r\n10000円で落札しました。";
+    QTest::newRow("already ended")
+        << 6000 << 0 << 0 << -10 << "taro1234" << -1 << false << "入札結果：x1：既に終了"
+        << "入札結果：x1\r\n既に終了。";
+    QTest::newRow("no form in the preview") << 6000 << 0 << 0 << 600 << "wrong" << -1 << false
+                                            << "入札準備３：x1：10000：サーバー応答なし"
+                                            << "入札準備３：x1：サーバー応答なし";
+    QTest::newRow("no answer to the confirmation")
+        << 6000 << 0 << 0 << 600 << "taro1234" << int(sim::Fault::Drop) << false
+        << "入札開始：x1：10000"
+        << "入札結果：x1\r\n10000サーバー応答なし";
+    QTest::newRow("an answer nobody knows")
+        << 6000 << 0 << 0 << 600 << "taro1234" << int(sim::Fault::Http500) << false
+        << "入札開始：x1：10000"
+        << "入札結果：x1\r\n10000サーバー応答なし";
+}
+
+void tst_BidExchange::outcomes()
+{
+    QFETCH(int, rivalMax);
+    QFETCH(int, reserve);
+    QFETCH(int, buyNow);
+    QFETCH(int, endsIn);
+    QFETCH(QString, password);
+    QFETCH(int, fault);
+    QFETCH(bool, success);
+    QFETCH(QString, lastLog);
+    QFETCH(QString, dialog);
+    Exchange x(scenario(5000, rivalMax, reserve, buyNow, endsIn));
+    if (fault >= 0) {
+        sim::Fault f;
+        f.kind = sim::Fault::Kind(fault);
+        f.path = QStringLiteral("/jp/config/*");
+        x.site.addFault(f);
+    }
+    BidRequest r = x.request(10000, QStringLiteral("10000"));
+    r.encodedPassword = encodePassword(password);
+    const auto result = x.run(r);
+    QVERIFY(result);
+    QCOMPARE(result->success, success);
+    QCOMPARE(result->dialogText.value_or(QString()), dialog);
+    QVERIFY(result->showDialog);
+    const QStringList log = x.logLines();
+    QVERIFY2(log.contains(lastLog), qPrintable(log.join(QLatin1Char('\n'))));
+    // Only the preview carries the password.
+    for (const sim::RequestRecord &req : x.site.requests()) {
+        if (req.path != QLatin1String("/jp/show/bid_preview"))
+            QVERIFY(!req.query.contains(QStringLiteral("passwd")));
+    }
+}
+
+void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond_data()
+{
+    QTest::addColumn<int>("rivalMax");
+    QTest::addColumn<int>("siteUnit");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<QString>("max");
+    QTest::addColumn<QStringList>("amounts");
+    QTest::addColumn<bool>("success");
+    QTest::newRow("refused at the maximum")
+        << 10000 << 500 << 9000 << "10000"
+        << QStringList{QStringLiteral("9000"), QStringLiteral("9500"), QStringLiteral("10000")}
+        << false;
+    QTest::newRow("the last step is the maximum")
+        << 10100 << 500 << 9500 << "10200"
+        << QStringList{QStringLiteral("9500"), QStringLiteral("10000"), QStringLiteral("10200")}
+        << false;
+    QTest::newRow("raised until it leads")
+        << 9600 << 100 << 9000 << "10000"
+        << QStringList{QStringLiteral("9000"), QStringLiteral("9500"), QStringLiteral("10000")}
+        << true;
+    QTest::newRow("first amount is the maximum: no retry")
+        << 20000 << 500 << 10000 << "10000" << QStringList{QStringLiteral("10000")} << false;
+    QTest::newRow("maximum with digit groups")
+        << 9700 << 100 << 9500 << "10,000"
+        << QStringList{QStringLiteral("9500"), QStringLiteral("10000")} << true;
+}
+
+void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond()
+{
+    QFETCH(int, rivalMax);
+    QFETCH(int, siteUnit);
+    QFETCH(int, first);
+    QFETCH(QString, max);
+    QFETCH(QStringList, amounts);
+    QFETCH(bool, success);
+    Exchange x(scenario(5000, rivalMax, 0, 0, 600, siteUnit));
+    const auto result = x.run(x.request(first, max));
+    QVERIFY(result);
+    QCOMPARE(x.submittedAmounts(), amounts);
+    QCOMPARE(result->success, success);
+    QCOMPARE(x.shownNext.size(), amounts.size() - 1);
+    if (!success)
+        QVERIFY(result->dialogText->contains(
+            QStringLiteral("直前に他の人が入札した金額より低い金額でした。")));
+}
+
+void tst_BidExchange::waitsForTheBidTime()
+{
+    Exchange x(scenario(5000, 6000));
+    BidRequest r = x.request(10000, QStringLiteral("10000"));
+    r.bidTime = QDateTime::currentDateTime().addMSecs(1500);
+    const auto result = x.run(r);
+    QVERIFY(result && result->success);
+    const auto previews = x.site.requestsTo(QStringLiteral("/jp/show/bid_preview"));
+    const auto confirmations = x.site.requestsTo(QStringLiteral("/jp/config/placebid"));
+    QCOMPARE(confirmations.size(), 1);
+    QVERIFY(previews.first().atMs < r.bidTime.toMSecsSinceEpoch() - 1000);
+    const qint64 late = confirmations.first().atMs - r.bidTime.toMSecsSinceEpoch();
+    QVERIFY2(late >= 0 && late < 100, qPrintable(QString::number(late)));
+}
+
+void tst_BidExchange::closingTheWindowAbandonsTheBid()
+{
+    Exchange x(scenario(5000, 6000));
+    BidRequest r = x.request(10000, QStringLiteral("10000"));
+    r.bidTime = QDateTime::currentDateTime().addSecs(3);
+    std::optional<BidResult> result;
+    BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}};
+    PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
+    QTRY_COMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
+    // The window closes while its bid waits for the bid time.
+    x.alive.reset();
+    x.fetcher.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 6000);
+    QVERIFY(result->abandoned);
+    QVERIFY(!result->success);
+    QVERIFY(x.site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty());
+    QVERIFY(x.logLines().last().startsWith(QStringLiteral("入札中止：x1")));
+}
+
+QTEST_GUILESS_MAIN(tst_BidExchange)
+#include "tst_bidexchange.moc"

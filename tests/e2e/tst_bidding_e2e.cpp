@@ -1,0 +1,167 @@
+#include "credentials.h"
+#include "database.h"
+#include "settingsstore.h"
+#include "simsite.h"
+#include "startupdb.h"
+#include "tempdir.h"
+
+#include <QProcess>
+#include <QTest>
+
+using namespace sw;
+
+// Nobody at the keyboard: the program, started against the simulated site, bids on its
+// own in the last seconds and records who won.
+class tst_BiddingE2E : public QObject
+{
+    Q_OBJECT
+private slots:
+    void bidsUnattendedAndRecordsTheWinner();
+};
+
+namespace {
+
+constexpr int kBefSec = 5;
+
+sim::Item simItem(const QString &id, const QDateTime &end, qint32 rivalMax)
+{
+    sim::Item it;
+    it.id = id;
+    it.server = 3;
+    it.title = QStringLiteral("商品 ") + id;
+    it.seller = QStringLiteral("seller");
+    it.startPrice = 1000;
+    it.price = 5000;
+    it.bids = 3;
+    it.highBidder = QStringLiteral("rival_hanako");
+    it.maxBids.insert(it.highBidder, 6000);
+    it.end = end;
+    it.autoExtend = false;
+    // The rival raises its maximum twenty seconds before the end.
+    it.rivals << sim::RivalBid{QStringLiteral("rival_jiro"), rivalMax, -1, 20};
+    return it;
+}
+
+} // namespace
+
+void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
+{
+    TempHome home;
+    const QDateTime start = QDateTime::currentDateTime();
+    const QDateTime base = QDateTime(
+        start.date(), QTime(start.time().hour(), start.time().minute(), start.time().second()));
+    const QDateTime endWin = base.addSecs(35);
+    const QDateTime endLose = base.addSecs(40);
+
+    sim::Scenario s;
+    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
+              << sim::Bidder{QStringLiteral("rival_hanako"), QStringLiteral("x"), {}}
+              << sim::Bidder{QStringLiteral("rival_jiro"), QStringLiteral("y"), {}};
+    s.items << simItem(QStringLiteral("x1"), endWin, 15000)
+            << simItem(QStringLiteral("x2"), endLose, 15000);
+    sim::SimSite site(s);
+    QVERIFY(site.listenOn() != 0);
+
+    const AppPaths paths{home.path(QStringLiteral("data")),
+                         home.path(QStringLiteral("data/snipewell.ini"))};
+    QVERIFY(createDataFolderIfNew(paths).ok());
+    {
+        ItemDatabase db(paths.database());
+        QVERIFY(db.open());
+        for (const auto &[id, end, max] : {std::tuple{QStringLiteral("x1"), endWin, 20000},
+                                           std::tuple{QStringLiteral("x2"), endLose, 10000}}) {
+            ItemRecord r;
+            r.itemid = id;
+            r.Itemname = QStringLiteral("商品 ") + id;
+            r.Serverid = QStringLiteral("3");
+            r.ItemYenNow = 5000;
+            r.SaikougakuShaid = QStringLiteral("rival_hanako");
+            r.enddate = end;
+            r.NumUri = 1;
+            r.NumNyuusatu = 3;
+            r.ItemYenStart = 1000;
+            r.ItemYenUnit = 100;
+            r.Flagjidouencho = false;
+            QVERIFY(db.upsertItem(r) == ItemDatabase::Upsert::Inserted);
+            QVERIFY(db.saveUserColumns(db.itemByItemid(id)->id, max, QStringLiteral("0"), 1, 0));
+        }
+        SettingsStore settings(paths.settingsFile);
+        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
+                      QStringLiteral("snipe_taro"));
+        settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
+                      Scramble(QStringLiteral("taro1234")));
+        settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"),
+                      QString::number(kBefSec));
+        settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
+                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+    }
+
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SNIPEWELL_HOME"), paths.dataDir);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(QStringLiteral(SNIPEWELL_BIN));
+    QVERIFY(app.waitForStarted());
+
+    auto finished = [&paths] {
+        ItemDatabase db(paths.database());
+        if (!db.open())
+            return false;
+        const auto a = db.itemByItemid(QStringLiteral("x1"));
+        const auto b = db.itemByItemid(QStringLiteral("x2"));
+        return a && b && a->fin && b->fin;
+    };
+    const bool done = QTest::qWaitFor(finished, 90000);
+    const bool stillRunning = app.state() == QProcess::Running;
+    app.terminate();
+    if (!done) { // what the program and the site saw, for the failure report
+        ItemDatabase db(paths.database());
+        db.open();
+        for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
+            qWarning("log: %s", qPrintable(e.Memo));
+        for (const sim::RequestRecord &r : site.requests())
+            qWarning("site: %s %s?%s -> %d", qPrintable(r.host), qPrintable(r.path),
+                     qPrintable(r.query), r.status);
+    }
+    QVERIFY(done);
+    QVERIFY2(stillRunning, "the program ended on its own");
+    app.waitForFinished(5000);
+
+    // The confirmations reached the site within 100 ms after end - Befsec.
+    QList<qint64> confirmations;
+    for (const sim::RequestRecord &r : site.requestsTo(QStringLiteral("/jp/config/placebid"))) {
+        if (r.query.startsWith(QStringLiteral("Partial=1&ItemID=")))
+            confirmations << r.atMs;
+    }
+    QCOMPARE(confirmations.size(), 2);
+    const qint64 lateWin = confirmations[0] - endWin.addSecs(-kBefSec).toMSecsSinceEpoch();
+    const qint64 lateLose = confirmations[1] - endLose.addSecs(-kBefSec).toMSecsSinceEpoch();
+    qInfo("confirmations arrived %lld ms and %lld ms after their bid times", lateWin, lateLose);
+    QVERIFY2(lateWin >= 0 && lateWin <= 100, qPrintable(QString::number(lateWin)));
+    QVERIFY2(lateLose >= 0 && lateLose <= 100, qPrintable(QString::number(lateLose)));
+
+    ItemDatabase db(paths.database());
+    QVERIFY(db.open());
+    const ItemRecord won = *db.itemByItemid(QStringLiteral("x1"));
+    QCOMPARE(won.SaikougakuShaid, QStringLiteral("snipe_taro"));
+    QCOMPARE(won.status, 1);
+    const ItemRecord lost = *db.itemByItemid(QStringLiteral("x2"));
+    QCOMPARE(lost.SaikougakuShaid, QStringLiteral("rival_jiro"));
+    QCOMPARE(lost.status, 0);
+
+    QStringList log;
+    for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
+        log << e.Memo;
+    for (const QString &line :
+         {QStringLiteral("入札準備開始：x1"), QStringLiteral("入札準備開始：x2"),
+          QStringLiteral("入札開始：x1：20000"), QStringLiteral("入札結果：x1：20000：成功 "),
+          QStringLiteral("入札開始：x2：10000"), QStringLiteral("入札結果：x2：10000：低い金額")}) {
+        QVERIFY2(log.contains(line),
+                 qPrintable(line + QStringLiteral(" not in\n") + log.join(QLatin1Char('\n'))));
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_BiddingE2E)
+#include "tst_bidding_e2e.moc"
