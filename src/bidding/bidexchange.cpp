@@ -7,11 +7,78 @@
 #include "pagefetcher.h"
 #include "sitehosts.h"
 
+#include <QTimer>
+
+#include <coroutine>
+#include <map>
+#include <vector>
+
 namespace sw {
 
 namespace {
 const QString CRLF = QStringLiteral("\r\n");
 const QString SEP = QStringLiteral("：");
+
+// One clock for every bid waiting for its moment. Bids due at the same moment are sent
+// one after the other in a single pass, with nothing else running in between, rather than
+// each on a timer of its own that other work could slip in front of.
+class BidClock
+{
+public:
+    static BidClock &instance()
+    {
+        thread_local BidClock clock;
+        return clock;
+    }
+
+    // Resumes h once the clock reaches `at`.
+    void wait(qint64 at, std::coroutine_handle<> h)
+    {
+        m_waiting.emplace(at, h);
+        schedule();
+    }
+
+private:
+    BidClock()
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { fire(); });
+    }
+
+    void schedule()
+    {
+        if (m_waiting.empty())
+            return;
+        const qint64 ms = m_waiting.begin()->first - sw::now().toMSecsSinceEpoch();
+        m_timer.start(int(qBound(qint64(0), ms, qint64(3600 * 1000))));
+    }
+
+    void fire()
+    {
+        const qint64 now = sw::now().toMSecsSinceEpoch();
+        std::vector<std::coroutine_handle<>> due;
+        while (!m_waiting.empty() && m_waiting.begin()->first <= now) {
+            due.push_back(m_waiting.begin()->second);
+            m_waiting.erase(m_waiting.begin());
+        }
+        for (std::coroutine_handle<> h : due)
+            h.resume();
+        schedule();
+    }
+
+    std::multimap<qint64, std::coroutine_handle<>> m_waiting;
+    QTimer m_timer;
+};
+
+struct UntilBidTime
+{
+    qint64 at;
+    bool await_ready() const noexcept { return sw::now().toMSecsSinceEpoch() >= at; }
+    void await_suspend(std::coroutine_handle<> h) { BidClock::instance().wait(at, h); }
+    void await_resume() const noexcept {}
+};
+
 } // namespace
 
 QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
@@ -71,20 +138,18 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
                   a;
 
     // 6. Wait for the bid time; a time already past does not wait.
-    for (;;) {
-        const qint64 ms = sw::now().msecsTo(req.bidTime);
-        if (ms <= 0)
-            break;
-        co_await preciseSleep(int(qMin<qint64>(ms, 24 * 3600 * 1000)));
-        if (ctx.alive.expired())
-            co_return abandoned();
-    }
+    co_await UntilBidTime{req.bidTime.toMSecsSinceEpoch()};
+    if (ctx.alive.expired())
+        co_return abandoned();
 
     for (;;) {
         // 7-8. Submit.
-        log.LOGTodb(QStringLiteral("入札開始：") + id + SEP + amt);
+        // The request leaves first; the log line is written right after, so that no disk
+        // write stands between the bid time and the request of this or any other window.
         result.lastAmount = amount;
-        const FetchResult answer = co_await ctx.fetcher.FetchPage(url, false);
+        QCoro::Task<FetchResult> sending = ctx.fetcher.FetchPage(url, false);
+        log.LOGTodbSoon(QStringLiteral("入札開始：") + id + SEP + amt);
+        const FetchResult answer = co_await std::move(sending);
         if (ctx.alive.expired())
             co_return abandoned();
         if (!answer.ok) {

@@ -42,6 +42,7 @@ const char *const kYenCaptions[] = {"現在価格：", "希望落札価格：", 
                                     "数量：",     "最高額入札者：", "入札件数：", "出品者："};
 const QString kRunning = QStringLiteral("入札（開催中）");
 const QString kEnded = QStringLiteral("入札（終了）");
+constexpr int kAfterBidMs = 300;
 
 int twipsToPixels(int twips, const QWidget *w)
 {
@@ -74,7 +75,13 @@ frmSw::frmSw(AppContext &ctx, BidWindows &windows, QWidget *parent)
     m_timer1->setInterval(1000);
     m_timer1->setTimerType(Qt::PreciseTimer);
     connect(m_timer1, &QTimer::timeout, this, &frmSw::Timer1_Timer);
-    m_timer1->start();
+    // Ticks fall half-way between two seconds: bid times are whole seconds, and at that
+    // moment no window should be busy with its countdown or its repaint.
+    const int toHalf = (1500 - QTime::currentTime().msec()) % 1000;
+    QTimer::singleShot(toHalf, Qt::PreciseTimer, this, [this] {
+        m_timer1->start();
+        Timer1_Timer();
+    });
 }
 
 frmSw::~frmSw()
@@ -449,6 +456,11 @@ QCoro::Task<> frmSw::BidNow(bool confirm, QDateTime bidTime)
                                   next->setText(amount);
                           }};
             const BidResult r = co_await PlaceBid(bc, req);
+            if (alive.expired())
+                co_return;
+            // Other windows may be sending their bids in this very moment: showing the
+            // result window and reading the page again can wait a little.
+            co_await preciseSleep(kAfterBidMs);
             if (alive.expired())
                 co_return;
             m_accepted = r.success;

@@ -6,7 +6,6 @@
 #include "settingsstore.h"
 #include "textconv.h"
 
-#include <QCoro/QCoroTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
@@ -167,13 +166,34 @@ void configureFetcher(PageFetcher &fetcher, const SettingsStore &settings, bool 
         prompter.message(invalidProxyMessage());
 }
 
+namespace {
+
+// Resumes the awaiting coroutine from inside the timer's own signal, so nothing else runs
+// between the moment and the work that waited for it.
+class PreciseTimeout
+{
+public:
+    explicit PreciseTimeout(int ms) : m_ms(qMax(0, ms)), m_timer(std::make_unique<QTimer>()) {}
+    bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> h)
+    {
+        m_timer->setSingleShot(true);
+        m_timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(m_timer.get(), &QTimer::timeout, [h] { h.resume(); });
+        m_timer->start(m_ms);
+    }
+    void await_resume() const noexcept {}
+
+private:
+    int m_ms;
+    std::unique_ptr<QTimer> m_timer;
+};
+
+} // namespace
+
 QCoro::Task<> preciseSleep(int ms)
 {
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.start(qMax(0, ms));
-    co_await qCoro(timer).waitForTimeout();
+    co_await PreciseTimeout(ms);
 }
 
 QCoro::Task<> WaitFor(QString span)

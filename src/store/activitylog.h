@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace sw {
 
@@ -15,8 +16,14 @@ class ActivityLog : public QObject
     Q_OBJECT
 public:
     explicit ActivityLog(ItemDatabase &db, QObject *parent = nullptr);
+    ~ActivityLog() override;
 
     void LOGTodb(const QString &message);
+    // Appends a moment later, together with whatever else comes in meanwhile: for the
+    // instant bids are sent, when no disk write may hold back the next window's request.
+    // Order is kept: any LOGTodb writes the waiting lines first.
+    void LOGTodbSoon(const QString &message);
+    void flush();
     // Deletes every entry; false (and failed()) when the database refused.
     bool clear();
     ItemDatabase &database() { return m_db; }
@@ -27,7 +34,11 @@ signals:
     void failed(const QString &text);
 
 private:
+    bool append(const QString &message);
+
     ItemDatabase &m_db;
+    QStringList m_pending;
+    bool m_flushScheduled = false;
 };
 
 } // namespace sw

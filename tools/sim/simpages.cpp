@@ -46,7 +46,9 @@ QString endText(const QDateTime &end, bool seconds)
 
 QByteArray toEucJp(const QString &text)
 {
-    QStringEncoder enc("EUC-JP");
+    // Making a converter costs more than a page; keep one per thread.
+    thread_local QStringEncoder enc("EUC-JP");
+    enc.resetState();
     return enc.encode(text);
 }
 
