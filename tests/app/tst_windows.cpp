@@ -1,5 +1,6 @@
 #include "activitylog.h"
 #include "appvalues.h"
+#include "bidwindows.h"
 #include "categories.h"
 #include "cookiejar.h"
 #include "credentials.h"
@@ -7,6 +8,7 @@
 #include "frmcat.h"
 #include "frmlog.h"
 #include "frmlogin.h"
+#include "frmsw.h"
 #include "itemparser.h"
 #include "mdiform1.h"
 #include "scriptedprompter.h"
@@ -93,6 +95,7 @@ private slots:
     void popupMenuUsesCategoryNames();
     void logWindowFromMenuAndStatusBarOnLogFailure();
     void endClosesEverything();
+    void schedulerOpensBidWindows();
     void screenshots();
 };
 
@@ -367,6 +370,53 @@ void tst_Windows::endClosesEverything()
     QVERIFY(frame.login() == nullptr || !frame.login()->isVisible());
     QTRY_COMPARE(frame.mdiArea()->subWindowList().size(), 0);
     QVERIFY(app.prompter.messages.isEmpty()); // the dialog's checks do not run on the way out
+}
+
+void tst_Windows::schedulerOpensBidWindows()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("me_taro"), QStringLiteral("secret1"));
+    app.settings.save(QStringLiteral("Settings"), QStringLiteral("CATOn"), QStringLiteral("1"));
+    const QDateTime now = QDateTime::currentDateTime();
+    auto add = [&app](const QString &itemid, const QDateTime &end, const QString &cat, int numkai,
+                      const QString &bidder) {
+        ItemRecord r;
+        r.itemid = itemid;
+        r.Itemname = itemid;
+        r.Serverid = QStringLiteral("3");
+        r.ItemYenNow = 1000;
+        r.SaikougakuShaid = bidder;
+        r.enddate = end;
+        r.NumUri = 1;
+        r.ItemYenUnit = 100;
+        app.db.upsertItem(r);
+        app.db.saveUserColumns(app.db.itemByItemid(itemid)->id, 5000, cat, numkai, 0);
+    };
+    add(QStringLiteral("wonEarlier"), now.addSecs(-3600), QStringLiteral("1"), 1,
+        QStringLiteral("me_taro"));
+    add(QStringLiteral("sameCategory"), now.addSecs(3 * 3600), QStringLiteral("1"), 1,
+        QStringLiteral("x"));
+    add(QStringLiteral("otherCategory"), now.addSecs(4 * 3600), QStringLiteral("2"), 1,
+        QStringLiteral("x"));
+    add(QStringLiteral("noQuantity"), now.addSecs(2 * 3600), QStringLiteral("0"), 0,
+        QStringLiteral("x"));
+    MDIForm1 frame(app.ctx);
+    frame.show();
+    frame.load();
+    frame.Timer1_Timer();
+    frame.Timer1_Timer(); // a second tick opens nothing more
+    QStringList opened;
+    for (frmSw *w : frame.bidWindows()->windows())
+        opened << w->windowTitle();
+    QCOMPARE(opened, QStringList{QStringLiteral("otherCategory")});
+    QStringList log;
+    const QList<LogEntry> entries = app.db.logEntries().value();
+    for (const LogEntry &e : entries)
+        log << e.Memo;
+    QCOMPARE(log, QStringList{QStringLiteral("入札準備開始：otherCategory")});
+    // The earliest-ending candidate's line is what stays in the status bar.
+    QCOMPARE(frame.statusBar()->currentMessage(),
+             QStringLiteral("sameCategory:カテゴリの中の１つ以上を落札しているので入札しない"));
 }
 
 void tst_Windows::screenshots()

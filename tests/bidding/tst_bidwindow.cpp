@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 
@@ -113,6 +114,7 @@ sim::Item item(const QDateTime &end)
     it.highBidder = QStringLiteral("rival");
     it.maxBids.insert(it.highBidder, 3000);
     it.end = end;
+    it.autoExtend = false;
     return it;
 }
 
@@ -123,6 +125,16 @@ class tst_BidWindow : public QObject
     Q_OBJECT
 private slots:
     void armsAndBidsAtTheBidTime();
+    void showsTheItem();
+    void refreshRecords_data();
+    void refreshRecords();
+    void busyWindowRefusesRefresh();
+    void noSecondBidWhileLeading();
+    void closingDuringTheBidAbandonsIt();
+    void saveStoresTheLimits_data();
+    void saveStoresTheLimits();
+    void bidNowAsksFirst();
+    void screenshot();
 };
 
 void tst_BidWindow::armsAndBidsAtTheBidTime()
@@ -135,6 +147,225 @@ void tst_BidWindow::armsAndBidsAtTheBidTime()
     QTRY_VERIFY_WITH_TIMEOUT(!f.site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty(),
                              12000);
     qInfo() << f.logLines();
+}
+
+namespace {
+template <typename T> T *child(QWidget *w, const char *name)
+{
+    return w->findChild<T *>(QString::fromLatin1(name));
+}
+} // namespace
+
+void tst_BidWindow::showsTheItem()
+{
+    sim::Item it = item(wholeSecond(7200 * 1000));
+    it.quantity = 3;
+    it.buyNow = 9000;
+    Fixture f(scenarioWith(it));
+    const int id = f.store(it, 5000, 2, 2);
+    frmSw *w = f.windows.open(id);
+    QCOMPARE(w->windowTitle(), QStringLiteral("テスト商品"));
+    QCOMPARE(f.windows.find(id), w);
+    auto *num = child<QComboBox>(w, "cmbNum");
+    QStringList quantities;
+    for (int i = 0; i < num->count(); ++i)
+        quantities << num->itemText(i);
+    QCOMPARE(quantities, (QStringList{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
+                                      QStringLiteral("3")}));
+    QCOMPARE(num->currentText(), QStringLiteral("2"));
+    QCOMPARE(child<QLabel>(w, "lblItemYen_0")->text(), QStringLiteral("3,000"));
+    QCOMPARE(child<QLabel>(w, "lblItemYen_1")->text(), QStringLiteral("9,000"));
+    QCOMPARE(child<QLabel>(w, "lblItemYen_5")->text(), QStringLiteral("rival"));
+    QVERIFY(child<QRadioButton>(w, "Option1_2")->isChecked());
+    QVERIFY(!child<QRadioButton>(w, "Option1_0")->isEnabled()); // 様子見 only while status 0
+    QCOMPARE(child<QComboBox>(w, "cat")->itemText(0), QStringLiteral("未分類"));
+    QCOMPARE(child<QComboBox>(w, "cat")->itemText(10), QStringLiteral("カテゴリの編集"));
+    QVERIFY(w->armed());
+    QCOMPARE(child<QLabel>(w, "Label2")->text(),
+             w->bidTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+    // Two hours ahead: the countdown speaks in hours (or days across midnight).
+    QTRY_VERIFY(
+        child<QGroupBox>(w, "Frame3")->title().startsWith(QStringLiteral("入札（あと\u3000")));
+    const QString caption = child<QGroupBox>(w, "Frame3")->title();
+    QVERIFY2(caption.endsWith(QStringLiteral("\u3000時間）")) ||
+                 caption.endsWith(QStringLiteral("\u3000日）")),
+             qPrintable(caption));
+}
+
+void tst_BidWindow::refreshRecords_data()
+{
+    QTest::addColumn<int>("storedStatus");
+    QTest::addColumn<int>("price");
+    QTest::addColumn<QString>("bidder");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("wonLine");
+    QTest::newRow("same page: nothing written")
+        << 0 << 3000 << "rival" << false << false << 0 << false;
+    QTest::newRow("price moved: recorded") << 0 << 3500 << "rival" << false << true << 0 << false;
+    QTest::newRow("won: status 落札") << 0 << 3500 << "snipe_taro" << true << true << 1 << true;
+    QTest::newRow("won, status 連絡 kept")
+        << 2 << 3500 << "snipe_taro" << true << true << 2 << false;
+    QTest::newRow("lost: back to 様子見") << 3 << 3500 << "rival" << true << true << 0 << false;
+}
+
+void tst_BidWindow::refreshRecords()
+{
+    QFETCH(int, storedStatus);
+    QFETCH(int, price);
+    QFETCH(QString, bidder);
+    QFETCH(bool, ended);
+    QFETCH(bool, written);
+    QFETCH(int, status);
+    QFETCH(bool, wonLine);
+    const QDateTime end = wholeSecond(3600 * 1000);
+    Fixture f(scenarioWith(item(end)));
+    const int id = f.store(item(end), 5000, 1, storedStatus);
+    frmSw *w = f.windows.open(id);
+    QSignalSpy changed(w, &frmSw::itemsChanged);
+    sim::Item &onSite = *f.site.scenario().item(QStringLiteral("x1"));
+    onSite.price = price;
+    onSite.highBidder = bidder;
+    if (ended)
+        onSite.end = QDateTime::currentDateTime().addSecs(-5);
+    w->RefreshItem(false);
+    QTRY_COMPARE(w->busy(), int(frmSw::Idle));
+    const ItemRecord r = *f.db.itemById(id);
+    QCOMPARE(changed.size(), written ? 1 : 0);
+    QCOMPARE(r.ItemYenNow, written ? price : 3000);
+    QCOMPARE(r.status, written ? status : storedStatus);
+    QCOMPARE(r.fin, written && ended);
+    QCOMPARE(w->finished(), written && ended);
+    const QString line = QStringLiteral("入札結果：x1：3500：あなたが落札しました。");
+    QCOMPARE(f.logLines().contains(line), wonLine);
+    if (wonLine)
+        QCOMPARE(f.windows.dialog()->text(),
+                 QStringLiteral("入札結果：x1\n3500円で落札しました。"));
+}
+
+void tst_BidWindow::busyWindowRefusesRefresh()
+{
+    const QDateTime end = wholeSecond(3600 * 1000);
+    Fixture f(scenarioWith(item(end)));
+    sim::Fault slow;
+    slow.kind = sim::Fault::Latency;
+    slow.ms = 800;
+    f.site.addFault(slow);
+    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
+    w->RefreshItem(false);
+    QCOMPARE(w->busy(), int(frmSw::Refreshing));
+    QVERIFY(!child<QPushButton>(w, "Command2")->isEnabled());
+    w->RefreshItem(true); // from the timer: skipped without a box
+    QVERIFY(f.prompter.messages.isEmpty());
+    w->RefreshItem(false); // from the user: told so
+    QCOMPARE(f.prompter.messages, QStringList{QStringLiteral("処理中です")});
+    QTRY_COMPARE(w->busy(), int(frmSw::Idle));
+    QVERIFY(child<QPushButton>(w, "Command3")->isEnabled());
+}
+
+void tst_BidWindow::noSecondBidWhileLeading()
+{
+    const QDateTime end = wholeSecond(12000);
+    Fixture f(scenarioWith(item(end)));
+    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(f.logLines().contains(QStringLiteral("入札結果：x1：5000：成功 ")),
+                             12000);
+    QTest::qWait(2500); // ticks after the bid time, still the highest bidder
+    QCOMPARE(f.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
+    QVERIFY(w->armed());
+    // The user raises the maximum: the next tick bids again with it.
+    child<QLineEdit>(w, "txtYen_0")->setText(QStringLiteral("8000"));
+    QTRY_VERIFY2_WITH_TIMEOUT(f.logLines().contains(QStringLiteral("入札結果：x1：8000：成功 ")),
+                              qPrintable(f.logLines().join(QLatin1Char('\n'))), 3000);
+    QCOMPARE(
+        f.site.scenario().item(QStringLiteral("x1"))->maxBids.value(QStringLiteral("snipe_taro")),
+        8000);
+}
+
+void tst_BidWindow::closingDuringTheBidAbandonsIt()
+{
+    const QDateTime end = wholeSecond(10000);
+    Fixture f(scenarioWith(item(end)));
+    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
+    const int id = w->id();
+    QTRY_VERIFY_WITH_TIMEOUT(w->busy() == frmSw::Bidding, 10000);
+    delete w; // the user closes it while it waits for the bid time
+    QVERIFY(!f.windows.find(id));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.logLines().isEmpty() &&
+                                 f.logLines().last().startsWith(QStringLiteral("入札中止：x1")),
+                             8000);
+    QVERIFY(f.site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty());
+}
+
+void tst_BidWindow::saveStoresTheLimits_data()
+{
+    QTest::addColumn<QString>("max");
+    QTest::addColumn<int>("quantityIndex");
+    QTest::addColumn<int>("cat");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("limits saved") << "8000" << 1 << 4 << true;
+    QTest::newRow("digit groups") << "12,000" << 0 << 0 << true;
+    QTest::newRow("not a number") << "たくさん" << 1 << 2 << false;
+}
+
+void tst_BidWindow::saveStoresTheLimits()
+{
+    QFETCH(QString, max);
+    QFETCH(int, quantityIndex);
+    QFETCH(int, cat);
+    QFETCH(bool, saved);
+    const QDateTime end = wholeSecond(7200 * 1000);
+    Fixture f(scenarioWith(item(end)));
+    const int id = f.store(item(end), 5000, 1);
+    frmSw *w = f.windows.open(id);
+    child<QLineEdit>(w, "txtYen_0")->setText(max);
+    child<QComboBox>(w, "cmbNum")->setCurrentIndex(quantityIndex);
+    child<QComboBox>(w, "cat")->setCurrentIndex(cat);
+    child<QRadioButton>(w, "Option1_3")->setChecked(true);
+    QCOMPARE(w->cmdUpdatesub(), saved);
+    const ItemRecord r = *f.db.itemById(id);
+    if (saved) {
+        QCOMPARE(r.ItemYen, amountOf(max).value());
+        QCOMPARE(r.Numkai, quantityIndex);
+        QCOMPARE(r.cat, QString::number(cat));
+        QCOMPARE(r.status, 3);
+    } else {
+        QCOMPARE(r.ItemYen, 5000);
+        QCOMPARE(f.prompter.messages.last(), AutoBidText::maxNotANumber());
+    }
+}
+
+void tst_BidWindow::bidNowAsksFirst()
+{
+    const QDateTime end = wholeSecond(7200 * 1000);
+    Fixture f(scenarioWith(item(end)));
+    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
+    f.prompter.questionAnswers.enqueue(false);
+    w->Command2_Click();
+    QCOMPARE(f.prompter.questions, QStringList{QStringLiteral("今すぐに入札します")});
+    QTRY_COMPARE(w->busy(), int(frmSw::Idle));
+    QVERIFY(f.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).isEmpty());
+    f.prompter.questionAnswers.enqueue(true);
+    w->Command2_Click();
+    QTRY_VERIFY_WITH_TIMEOUT(f.logLines().contains(QStringLiteral("入札結果：x1：5000：成功 ")),
+                             5000);
+}
+
+void tst_BidWindow::screenshot()
+{
+    const QString dir = qEnvironmentVariable("SNIPEWELL_SCREENSHOTS");
+    if (dir.isEmpty())
+        QSKIP("set SNIPEWELL_SCREENSHOTS to a folder to write the screenshots");
+    const QDateTime end = wholeSecond(1800 * 1000);
+    Fixture f(scenarioWith(item(end)));
+    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
+    QTest::qWait(1600);
+    QDir().mkpath(dir);
+    w->grab().save(dir + QStringLiteral("/bid-window.png"));
+    w->setWinmode(1);
+    QTest::qWait(100);
+    w->grab().save(dir + QStringLiteral("/bid-window-compact.png"));
 }
 
 QTEST_MAIN(tst_BidWindow)
