@@ -50,44 +50,33 @@ bool PersistentCookieJar::save()
     return true;
 }
 
+bool PersistentCookieJar::changedIf(bool changed)
+{
+    if (changed) {
+        save();
+        emit this->changed();
+    }
+    return changed;
+}
+
 bool PersistentCookieJar::setCookiesFromUrl(const QList<QNetworkCookie> &cookies, const QUrl &url)
 {
-    const bool changedAny = QNetworkCookieJar::setCookiesFromUrl(cookies, url);
-    if (changedAny) {
-        save();
-        emit changed();
-    }
-    return changedAny;
+    return changedIf(QNetworkCookieJar::setCookiesFromUrl(cookies, url));
 }
 
 bool PersistentCookieJar::insertCookie(const QNetworkCookie &cookie)
 {
-    const bool ok = QNetworkCookieJar::insertCookie(cookie);
-    if (ok) {
-        save();
-        emit changed();
-    }
-    return ok;
+    return changedIf(QNetworkCookieJar::insertCookie(cookie));
 }
 
 bool PersistentCookieJar::updateCookie(const QNetworkCookie &cookie)
 {
-    const bool ok = QNetworkCookieJar::updateCookie(cookie);
-    if (ok) {
-        save();
-        emit changed();
-    }
-    return ok;
+    return changedIf(QNetworkCookieJar::updateCookie(cookie));
 }
 
 bool PersistentCookieJar::deleteCookie(const QNetworkCookie &cookie)
 {
-    const bool ok = QNetworkCookieJar::deleteCookie(cookie);
-    if (ok) {
-        save();
-        emit changed();
-    }
-    return ok;
+    return changedIf(QNetworkCookieJar::deleteCookie(cookie));
 }
 
 } // namespace sw

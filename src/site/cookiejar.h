@@ -27,6 +27,8 @@ signals:
 
 private:
     void load();
+    // Saves and announces a change; returns it.
+    bool changedIf(bool changed);
     QString m_file;
 };
 

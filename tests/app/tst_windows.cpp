@@ -15,6 +15,7 @@
 #include "settingsstore.h"
 #include "sitehosts.h"
 #include "tempdir.h"
+#include "testapp.h"
 
 #include <QLineEdit>
 #include <QMdiArea>
@@ -32,24 +33,8 @@ using namespace sw;
 
 namespace {
 
-struct App
+struct App : TestApp
 {
-    TempHome home;
-    SettingsStore settings{home.path(QStringLiteral("snipewell.ini"))};
-    AppValues values;
-    ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
-    ActivityLog log{db};
-    ScriptedPrompter prompter;
-    CategoryNames categories{settings};
-    SiteHosts hosts;
-    PersistentCookieJar cookies{home.path(QStringLiteral("cookies.txt"))};
-    ItemPageParser parser{db};
-    AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};
-    App()
-    {
-        if (!db.open() || !db.createSchema())
-            qFatal("cannot create the test database");
-    }
     void storeCredentials(const QString &id, const QString &pw)
     {
         settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"), id);

@@ -8,6 +8,7 @@
 #include "simsite.h"
 #include "sitehosts.h"
 #include "tempdir.h"
+#include "testapp.h"
 
 #include <QTest>
 
@@ -74,14 +75,7 @@ struct Exchange
             qWarning("the exchange did not finish in time");
         return result;
     }
-    QStringList logLines()
-    {
-        QStringList out;
-        const QList<LogEntry> entries = db.logEntries().value_or(QList<LogEntry>{});
-        for (const LogEntry &e : entries)
-            out.prepend(e.Memo);
-        return out;
-    }
+    QStringList logLines() { return ::logLines(db); }
     QStringList submittedAmounts()
     {
         QStringList out;

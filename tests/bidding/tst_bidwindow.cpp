@@ -13,6 +13,7 @@
 #include "simsite.h"
 #include "sitehosts.h"
 #include "tempdir.h"
+#include "testapp.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,25 +30,14 @@ using namespace sw;
 
 namespace {
 
-struct Fixture
+struct Fixture : TestApp
 {
-    TempHome home;
-    SettingsStore settings{home.path(QStringLiteral("snipewell.ini"))};
-    AppValues values;
-    ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
-    ActivityLog log{db};
-    ScriptedPrompter prompter;
-    CategoryNames categories{settings};
-    SiteHosts hosts;
-    PersistentCookieJar cookies{home.path(QStringLiteral("cookies.txt"))};
-    ItemPageParser parser{db};
-    AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};
     sim::SimSite site;
     BidWindows windows{ctx, nullptr, nullptr};
 
     explicit Fixture(sim::Scenario s) : site(std::move(s))
     {
-        if (!db.open() || !db.createSchema() || site.listenOn() == 0)
+        if (site.listenOn() == 0)
             qFatal("cannot set up");
         settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
                       QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
@@ -77,14 +67,7 @@ struct Fixture
         db.saveUserColumns(id, max, QStringLiteral("0"), quantity, status);
         return id;
     }
-    QStringList logLines()
-    {
-        QStringList out;
-        const QList<LogEntry> entries = db.logEntries().value_or(QList<LogEntry>{});
-        for (const LogEntry &e : entries)
-            out.prepend(e.Memo);
-        return out;
-    }
+    QStringList logLines() { return ::logLines(db); }
 };
 
 QDateTime wholeSecond(qint64 fromNowMs)

@@ -1,0 +1,46 @@
+#pragma once
+
+// The program's long-lived objects over a fresh data folder, as app/ builds them.
+// Header-only: include it from suites that link the store, site and app libraries.
+#include "activitylog.h"
+#include "appcontext.h"
+#include "appvalues.h"
+#include "categories.h"
+#include "cookiejar.h"
+#include "database.h"
+#include "itemparser.h"
+#include "scriptedprompter.h"
+#include "settingsstore.h"
+#include "sitehosts.h"
+#include "tempdir.h"
+
+struct TestApp
+{
+    TempHome home;
+    sw::SettingsStore settings{home.path(QStringLiteral("snipewell.ini"))};
+    sw::AppValues values;
+    sw::ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
+    sw::ActivityLog log{db};
+    ScriptedPrompter prompter;
+    sw::CategoryNames categories{settings};
+    sw::SiteHosts hosts;
+    sw::PersistentCookieJar cookies{home.path(QStringLiteral("cookies.txt"))};
+    sw::ItemPageParser parser{db};
+    sw::AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};
+
+    TestApp()
+    {
+        if (!db.open() || !db.createSchema())
+            qFatal("cannot create the test database");
+    }
+};
+
+// The activity log, oldest line first.
+inline QStringList logLines(sw::ItemDatabase &db)
+{
+    QStringList out;
+    const QList<sw::LogEntry> entries = db.logEntries().value_or(QList<sw::LogEntry>{});
+    for (const sw::LogEntry &e : entries)
+        out.prepend(e.Memo);
+    return out;
+}
