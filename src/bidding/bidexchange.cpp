@@ -31,10 +31,27 @@ public:
         return clock;
     }
 
-    // Resumes h once the clock reaches `at`.
-    void wait(qint64 at, std::coroutine_handle<> h)
+    // Resumes h once the clock reaches `at`, or earlier once its window has closed.
+    void wait(qint64 at, std::coroutine_handle<> h, std::weak_ptr<int> alive)
     {
-        m_waiting.emplace(at, h);
+        m_waiting.emplace(at, Waiter{h, std::move(alive)});
+        schedule();
+    }
+
+    // Lets the bids of closed windows end now rather than at their bid time.
+    void releaseClosed()
+    {
+        std::vector<std::coroutine_handle<>> closed;
+        for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+            if (it->second.alive.expired()) {
+                closed.push_back(it->second.handle);
+                it = m_waiting.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (std::coroutine_handle<> h : closed)
+            h.resume();
         schedule();
     }
 
@@ -59,7 +76,7 @@ private:
         const qint64 now = sw::now().toMSecsSinceEpoch();
         std::vector<std::coroutine_handle<>> due;
         while (!m_waiting.empty() && m_waiting.begin()->first <= now) {
-            due.push_back(m_waiting.begin()->second);
+            due.push_back(m_waiting.begin()->second.handle);
             m_waiting.erase(m_waiting.begin());
         }
         for (std::coroutine_handle<> h : due)
@@ -67,19 +84,32 @@ private:
         schedule();
     }
 
-    std::multimap<qint64, std::coroutine_handle<>> m_waiting;
+    struct Waiter
+    {
+        std::coroutine_handle<> handle;
+        std::weak_ptr<int> alive;
+    };
+    std::multimap<qint64, Waiter> m_waiting;
     QTimer m_timer;
 };
 
+// Trivially copyable on purpose: g++ 12 may destroy a temporary awaiter with owning
+// members twice.
 struct UntilBidTime
 {
     qint64 at;
+    const std::weak_ptr<int> *alive; // the exchange's own token, which outlives the wait
     bool await_ready() const noexcept { return sw::now().toMSecsSinceEpoch() >= at; }
-    void await_suspend(std::coroutine_handle<> h) { BidClock::instance().wait(at, h); }
+    void await_suspend(std::coroutine_handle<> h) { BidClock::instance().wait(at, h, *alive); }
     void await_resume() const noexcept {}
 };
 
 } // namespace
+
+void releaseClosedBids()
+{
+    BidClock::instance().releaseClosed();
+}
 
 QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
 {
@@ -138,7 +168,7 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
                   a;
 
     // 6. Wait for the bid time; a time already past does not wait.
-    co_await UntilBidTime{req.bidTime.toMSecsSinceEpoch()};
+    co_await UntilBidTime{req.bidTime.toMSecsSinceEpoch(), &ctx.alive};
     if (ctx.alive.expired())
         co_return abandoned();
 

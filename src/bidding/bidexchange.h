@@ -53,4 +53,8 @@ struct BidContext
 // the site answers "too low" a resubmission one bid unit higher, up to the maximum.
 QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req);
 
+// Ends, as abandoned, the bids whose window has closed while they waited for their bid
+// time. Windows call it as they close.
+void releaseClosedBids();
+
 } // namespace sw

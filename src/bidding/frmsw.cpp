@@ -90,6 +90,7 @@ frmSw::~frmSw()
     // deleting the fetcher ends their transfers.
     m_alive.reset();
     delete m_fetcher;
+    releaseClosedBids();
     m_windows.unregisterWindow(this);
 }
 
