@@ -181,6 +181,39 @@ QString loginFailedPage()
                           "<P>IDまたはパスワードが正しくありません。</P>\n</BODY></HTML>\n");
 }
 
+QString loginPage()
+{
+    return QStringLiteral("<html><head><title>Yahoo! JAPAN - ログイン</title></head><body>\n"
+                          "<form method=post action=\"/config/login\"><input name=login>"
+                          "<input type=password name=passwd><input type=submit value=\"ログイン\">"
+                          "</form>\n</body></html>\n");
+}
+
+QString watchListPage(const Scenario &s, const Bidder &bidder)
+{
+    QString rows;
+    for (const QString &id : bidder.watchlist) {
+        const Item *item = nullptr;
+        for (const Item &it : s.items) {
+            if (it.id == id)
+                item = &it;
+        }
+        const int server = item ? item->server : 1;
+        const QString url = s.scheme + QStringLiteral("://page") + QString::number(server) +
+                            QLatin1Char('.') + s.domain + QStringLiteral("/jp/auction/") + id;
+        rows +=
+            QStringLiteral("<tr><td><input type=checkbox name=aidlist value=") + id +
+            QStringLiteral("><a href=\"") + url + QStringLiteral("\">") +
+            (item ? item->title : id) + QStringLiteral("</a></td><td><a href=\"") + url +
+            QStringLiteral("\"><img src=\"watch.gif\" alt=\"ウォッチリスト登録\"></a></td></tr>\n");
+    }
+    return QStringLiteral(
+               "<html><head><title>Yahoo!オークション - マイ・オークション（ウォッチリスト）"
+               "</title></head><body>\n<p>") +
+           bidder.id + QStringLiteral("さんのウォッチリスト</p>\n<table>\n") + rows +
+           QStringLiteral("</table>\n</body></html>\n");
+}
+
 QString bidAnswerPage(BidOutcome outcome, const Item &item, qint32 amount, const QString &action,
                       const QString &token)
 {

@@ -22,6 +22,10 @@ QString bidPreviewPage(const Item &item, qint32 amount, const QString &action,
                        const QString &token);
 QString bidPreviewEndedPage(const Item &item);
 QString loginFailedPage();
+// The site's login page, shown instead of member pages when nobody is logged in.
+QString loginPage();
+// The watch list of a logged-in bidder.
+QString watchListPage(const Scenario &s, const Bidder &bidder);
 QString bidAnswerPage(BidOutcome outcome, const Item &item, qint32 amount, const QString &action,
                       const QString &token);
 

@@ -200,6 +200,13 @@ SimSite::Response SimSite::route(const QString &host, const QString &path, const
                     {}};
         }
     }
+    if (host == m_scenario.userHost && path == QLatin1String("/jp/show/mystatus") &&
+        query.queryItemValue(QStringLiteral("select")) == QLatin1String("watchlist")) {
+        const Bidder *bidder = m_scenario.bidder(viewer);
+        if (!bidder) // no session, or an expired one
+            return {200, toEucJp(loginPage()), {}};
+        return {200, toEucJp(watchListPage(m_scenario, *bidder)), {}};
+    }
     return {404, toEucJp(notFoundPage()), {}};
 }
 

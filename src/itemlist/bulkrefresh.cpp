@@ -1,0 +1,92 @@
+#include "bulkrefresh.h"
+
+#include "activitylog.h"
+#include "autobid.h"
+#include "clock.h"
+#include "database.h"
+#include "itemparser.h"
+#include "pagefetcher.h"
+#include "sitehosts.h"
+
+namespace sw {
+
+namespace {
+constexpr int kMaxItems = 100;
+constexpr int kDayRuleFrom = 10;
+const QString CRLF = QStringLiteral("\r\n");
+} // namespace
+
+QString changeReport(const QString &itemName, const QDateTime &end, const QString &bidder,
+                     qint32 oldPrice, qint32 newPrice)
+{
+    QString r = QStringLiteral("データが更新されました。") + CRLF + itemName + CRLF +
+                end.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) + CRLF + bidder + CRLF;
+    if (oldPrice != newPrice)
+        r += formatYen(oldPrice) + QStringLiteral("->") + formatYen(newPrice) + CRLF;
+    else
+        r += formatYen(newPrice) + CRLF;
+    return r;
+}
+
+QCoro::Task<BulkRefreshResult> BulkRefresh(BulkRefreshContext ctx)
+{
+    BulkRefreshResult result;
+    const std::optional<QList<ItemRecord>> rows = ctx.db.openItems();
+    if (!rows) {
+        ctx.log.LOGTodb(QStringLiteral("商品ﾘｽﾄの更新を中止しました：") + ctx.db.lastError());
+        result.end = BulkRefreshResult::DatabaseError;
+        co_return result;
+    }
+    int n = 0;
+    for (const ItemRecord &row : *rows) {
+        if (++n > kMaxItems)
+            break;
+        co_await preciseSleep(0); // let Escape and the window close reach us
+        if (ctx.alive.expired()) {
+            result.end = BulkRefreshResult::Closed;
+            co_return result;
+        }
+        if (ctx.stopRequested && ctx.stopRequested()) {
+            result.end = BulkRefreshResult::Stopped;
+            co_return result;
+        }
+        const FetchResult page =
+            co_await ctx.fetcher.FetchPage(ctx.hosts.itemPage(row.Serverid, row.itemid), false);
+        if (ctx.alive.expired()) {
+            result.end = BulkRefreshResult::Closed;
+            co_return result;
+        }
+        if (!page.ok) {
+            result.end = BulkRefreshResult::FetchFailed;
+            co_return result;
+        }
+        ++result.fetched;
+        const QDateTime now = sw::now();
+        const std::optional<ItemState> s = ParseItemStatus(page.text, ctx.ownId, now);
+        if (!s)
+            continue; // a page that does not read (the item is gone, say) is skipped
+        if (n > kDayRuleFrom && now.date().daysTo(s->end.date()) > 1) {
+            result.end = BulkRefreshResult::DayLimit;
+            co_return result;
+        }
+        if (row.fin == s->finished && row.ItemYenNow == s->price &&
+            row.SaikougakuShaid == s->bidder && row.enddate == s->end)
+            continue;
+        if (ctx.report)
+            ctx.report(changeReport(row.Itemname, s->end, s->bidder, row.ItemYenNow, s->price));
+        const bool won = s->bidder == ctx.ownId && s->finished;
+        const int status = won ? (row.status == Watching ? int(Won) : row.status) : int(Watching);
+        if (!ctx.db.saveRefresh(row.id, s->price, s->bidder, s->bids, status, s->finished,
+                                s->end)) {
+            ctx.log.LOGTodb(QStringLiteral("商品ﾘｽﾄの更新を中止しました：") + ctx.db.lastError());
+            result.end = BulkRefreshResult::DatabaseError;
+            co_return result;
+        }
+        ++result.changed;
+        if (ctx.reload)
+            ctx.reload(row.id);
+    }
+    co_return result;
+}
+
+} // namespace sw

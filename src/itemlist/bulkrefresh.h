@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+
+#include <QCoro/QCoroTask>
+
+#include <functional>
+#include <memory>
+
+namespace sw {
+
+class ActivityLog;
+class ItemDatabase;
+class PageFetcher;
+class SiteHosts;
+
+struct BulkRefreshContext
+{
+    PageFetcher &fetcher;
+    ItemDatabase &db;
+    ActivityLog &log;
+    const SiteHosts &hosts;
+    QString ownId;
+    std::weak_ptr<int> alive;                    // expires when the list window closes
+    std::function<bool()> stopRequested;         // StopFlag
+    std::function<void(const QString &)> report; // the change report for the 情報 window
+    std::function<void(int id)> reload;          // reload the item's open bid window
+};
+
+struct BulkRefreshResult
+{
+    int fetched = 0; // item pages read
+    int changed = 0; // records rewritten
+    enum End
+    {
+        Done,
+        Stopped,
+        DayLimit,
+        FetchFailed,
+        DatabaseError,
+        Closed
+    } end = Done;
+};
+
+// Brings the unfinished items up to date from their pages, most urgent first: at most 100
+// items, and after the tenth it stops at the first item ending more than a day later.
+// Yields once per item; a failed fetch or a database error ends the run, keeping what was
+// already written.
+QCoro::Task<BulkRefreshResult> BulkRefresh(BulkRefreshContext ctx);
+
+// "データが更新されました。" and what changed, as the 情報 window shows it.
+QString changeReport(const QString &itemName, const QDateTime &end, const QString &bidder,
+                     qint32 oldPrice, qint32 newPrice);
+
+} // namespace sw

@@ -1,0 +1,69 @@
+#include "watchlistimport.h"
+
+#include "itemparser.h"
+#include "pagefetcher.h"
+#include "sitehosts.h"
+
+namespace sw {
+
+QCoro::Task<WatchListResult> ImportWatchList(WatchListContext ctx)
+{
+    WatchListResult result;
+    const FetchResult list = co_await ctx.fetcher.FetchPage(ctx.hosts.watchList(), false);
+    if (ctx.alive.expired()) {
+        result.end = WatchListResult::Closed;
+        co_return result;
+    }
+    if (!list.ok) {
+        result.end = WatchListResult::ListFetchFailed;
+        co_return result;
+    }
+    int cursor = 1;
+    const QString title =
+        GetBetween(list.text, cursor, QStringLiteral("<title>"), QStringLiteral("</title>"));
+    if (title.contains(QStringLiteral("ログイン"))) {
+        if (ctx.browserLogin)
+            ctx.browserLogin();
+        result.end = WatchListResult::LoginNeeded;
+        co_return result;
+    }
+
+    const QString entryEnd = QStringLiteral("登録\"></a></td>");
+    const QString prefix = ctx.hosts.itemAddressPrefix();
+    cursor = 1;
+    for (;;) {
+        co_await preciseSleep(0); // let Escape and the window close reach us
+        if (ctx.alive.expired()) {
+            result.end = WatchListResult::Closed;
+            co_return result;
+        }
+        if (ctx.stopRequested && ctx.stopRequested()) {
+            result.end = WatchListResult::Stopped;
+            co_return result;
+        }
+        const QString entry =
+            GetBetween(list.text, cursor, QStringLiteral("name=aidlist value"), entryEnd);
+        if (entry.isEmpty())
+            break;
+        int c = 1;
+        const QString id = GetBetween(entry, c, QStringLiteral("="), QStringLiteral(">"));
+        c = 1;
+        const QString server = GetBetween(entry, c, prefix, QStringLiteral("."));
+        const QString url = ctx.hosts.itemPage(server, id);
+        const FetchResult page = co_await ctx.fetcher.FetchPage(url, false);
+        if (ctx.alive.expired()) {
+            result.end = WatchListResult::Closed;
+            co_return result;
+        }
+        if (!page.ok) {
+            result.end = WatchListResult::ItemFetchFailed;
+            co_return result;
+        }
+        ++result.entries;
+        if (ctx.parser.ParseItemPage(url, page.text, 0, 0, false, false) != NothingStored)
+            ++result.stored;
+    }
+    co_return result;
+}
+
+} // namespace sw

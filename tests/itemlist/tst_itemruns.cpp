@@ -1,0 +1,268 @@
+#include "bulkrefresh.h"
+#include "pagefetcher.h"
+#include "simsite.h"
+#include "testapp.h"
+#include "watchlistimport.h"
+
+#include <QNetworkCookie>
+#include <QTest>
+
+using namespace sw;
+
+// The item list's long runs against the simulated site: the watch-list import and the
+// bulk refresh.
+class tst_ItemRuns : public QObject
+{
+    Q_OBJECT
+private slots:
+    void watchListImportsInOrderWithoutDuplicates();
+    void expiredLoginImportsNothing();
+    void stopEndsTheImportAfterTheCurrentItem();
+    void bulkRefreshStopsAtTheDayLimit();
+    void bulkRefreshEndsAtAFetchFailure();
+    void bulkRefreshReportsAndSetsWonStatus_data();
+    void bulkRefreshReportsAndSetsWonStatus();
+    void changeReports_data();
+    void changeReports();
+};
+
+namespace {
+
+sim::Item simItem(int n, const QDateTime &end, qint32 price = 1200)
+{
+    sim::Item it;
+    it.id = QStringLiteral("x") + QString::number(n);
+    it.server = 1 + n % 7;
+    it.title = QStringLiteral("商品") + QString::number(n);
+    it.startPrice = 100;
+    it.price = price;
+    it.bids = 1;
+    it.highBidder = QStringLiteral("rival");
+    it.end = end;
+    it.autoExtend = false;
+    return it;
+}
+
+struct Runs : TestApp
+{
+    sim::SimSite site;
+    PageFetcher fetcher{&cookies, log, prompter};
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
+    bool stop = false;
+    int logins = 0;
+    QStringList reports;
+    QList<int> reloaded;
+
+    explicit Runs(sim::Scenario s) : site(std::move(s))
+    {
+        if (site.listenOn() == 0)
+            qFatal("cannot set up");
+        fetcher.applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        fetcher.setTimeoutMs(2000);
+        values.ownId = QStringLiteral("snipe_taro");
+    }
+    void logIn(const QString &bidder)
+    {
+        QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
+                         site.createSession(bidder).toLatin1());
+        c.setDomain(hosts.userHost);
+        cookies.insertCookie(c);
+    }
+    WatchListResult importNow(std::function<bool()> stopAfter = {})
+    {
+        std::optional<WatchListResult> r;
+        ImportWatchList({fetcher, parser, hosts, alive,
+                         stopAfter ? stopAfter : [this] { return stop; }, [this] { ++logins; }})
+            .then([&r](WatchListResult x) { r = x; });
+        if (!QTest::qWaitFor([&] { return r.has_value(); }, 20000))
+            qFatal("the import did not finish");
+        return *r;
+    }
+    BulkRefreshResult refreshNow()
+    {
+        std::optional<BulkRefreshResult> r;
+        BulkRefresh({fetcher, db, log, hosts, values.ownId, alive, [this] { return stop; },
+                     [this](const QString &t) { reports << t; },
+                     [this](int id) { reloaded << id; }})
+            .then([&r](BulkRefreshResult x) { r = x; });
+        if (!QTest::qWaitFor([&] { return r.has_value(); }, 30000))
+            qFatal("the refresh did not finish");
+        return *r;
+    }
+    // Stores the item as an earlier read of its page would have.
+    int store(const sim::Item &it, qint32 storedPrice, int status = 0)
+    {
+        ItemRecord r;
+        r.itemid = it.id;
+        r.Itemname = it.title;
+        r.Serverid = QString::number(it.server);
+        r.ItemYenNow = storedPrice;
+        r.SaikougakuShaid = QStringLiteral("rival");
+        r.enddate = it.end;
+        r.NumUri = 1;
+        db.upsertItem(r);
+        const int id = db.itemByItemid(it.id)->id;
+        db.saveUserColumns(id, 0, QStringLiteral("0"), 0, status);
+        return id;
+    }
+    QStringList storedIds()
+    {
+        QStringList ids;
+        const QList<ItemRecord> rows = db.listItems({}, QDateTime::currentDateTime()).value();
+        for (const ItemRecord &r : rows)
+            ids << r.itemid;
+        return ids;
+    }
+};
+
+QDateTime whole(qint64 secsFromNow)
+{
+    const QDateTime t = QDateTime::currentDateTime().addSecs(secsFromNow);
+    return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()));
+}
+
+sim::Scenario watchScenario()
+{
+    sim::Scenario s;
+    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"),
+                             QStringLiteral("taro1234"),
+                             {QStringLiteral("x3"), QStringLiteral("x1"), QStringLiteral("x2")}};
+    for (int n = 1; n <= 3; ++n)
+        s.items << simItem(n, whole(3600 * n));
+    return s;
+}
+
+} // namespace
+
+void tst_ItemRuns::watchListImportsInOrderWithoutDuplicates()
+{
+    Runs r(watchScenario());
+    r.logIn(QStringLiteral("snipe_taro"));
+    WatchListResult first = r.importNow();
+    QCOMPARE(first.end, WatchListResult::Done);
+    QCOMPARE(first.entries, 3);
+    QStringList order;
+    for (const sim::RequestRecord &req : r.site.requestsTo(QStringLiteral("/jp/auction/")))
+        order << req.path.section(QLatin1Char('/'), -1);
+    QCOMPARE(order,
+             (QStringList{QStringLiteral("x3"), QStringLiteral("x1"), QStringLiteral("x2")}));
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x3"))->Serverid, QStringLiteral("4"));
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x1"))->cat, QStringLiteral("0"));
+
+    r.site.scenario().item(QStringLiteral("x1"))->price = 2000;
+    const WatchListResult second = r.importNow();
+    QCOMPARE(second.stored, 3);
+    QCOMPARE(r.storedIds().size(), 3);
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x1"))->ItemYenNow, 2000);
+}
+
+void tst_ItemRuns::expiredLoginImportsNothing()
+{
+    Runs r(watchScenario());
+    r.logIn(QStringLiteral("snipe_taro"));
+    r.site.expireSessions();
+    const WatchListResult result = r.importNow();
+    QCOMPARE(result.end, WatchListResult::LoginNeeded);
+    QCOMPARE(r.logins, 1);
+    QVERIFY(r.storedIds().isEmpty());
+    QVERIFY(r.site.requestsTo(QStringLiteral("/jp/auction/")).isEmpty());
+}
+
+void tst_ItemRuns::stopEndsTheImportAfterTheCurrentItem()
+{
+    Runs r(watchScenario());
+    r.logIn(QStringLiteral("snipe_taro"));
+    // Escape is pressed while the first item is being read.
+    const WatchListResult result = r.importNow([&r] { return !r.storedIds().isEmpty(); });
+    QCOMPARE(result.end, WatchListResult::Stopped);
+    QCOMPARE(r.storedIds(), QStringList{QStringLiteral("x3")});
+}
+
+void tst_ItemRuns::bulkRefreshStopsAtTheDayLimit()
+{
+    sim::Scenario s;
+    for (int n = 1; n <= 30; ++n)
+        s.items << simItem(n, n <= 12 ? whole(600 + 60 * n) : whole(7 * 24 * 3600 + n), 1500);
+    Runs r(s);
+    for (const sim::Item &it : s.items)
+        r.store(it, 1200);
+    const BulkRefreshResult result = r.refreshNow();
+    QCOMPARE(result.end, BulkRefreshResult::DayLimit);
+    QCOMPARE(result.fetched, 13);
+    QCOMPARE(result.changed, 12);
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x12"))->ItemYenNow, 1500);
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x13"))->ItemYenNow, 1200);
+}
+
+void tst_ItemRuns::bulkRefreshEndsAtAFetchFailure()
+{
+    sim::Scenario s;
+    for (int n = 1; n <= 5; ++n)
+        s.items << simItem(n, whole(600 * n), 1500);
+    Runs r(s);
+    for (const sim::Item &it : s.items)
+        r.store(it, 1200);
+    sim::Fault drop;
+    drop.kind = sim::Fault::Drop;
+    drop.path = QStringLiteral("/jp/auction/x3");
+    r.site.addFault(drop);
+    const BulkRefreshResult result = r.refreshNow();
+    QCOMPARE(result.end, BulkRefreshResult::FetchFailed);
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x2"))->ItemYenNow, 1500);
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x3"))->ItemYenNow, 1200);
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x4"))->ItemYenNow, 1200);
+    QVERIFY(logLines(r.db).last().startsWith(QStringLiteral("ｴﾗｰ番号")));
+}
+
+void tst_ItemRuns::bulkRefreshReportsAndSetsWonStatus_data()
+{
+    QTest::addColumn<int>("storedStatus");
+    QTest::addColumn<int>("status");
+    QTest::newRow("won, watching becomes 落札") << 0 << 1;
+    QTest::newRow("won, 連絡 stays") << 2 << 2;
+}
+
+void tst_ItemRuns::bulkRefreshReportsAndSetsWonStatus()
+{
+    QFETCH(int, storedStatus);
+    QFETCH(int, status);
+    sim::Item it = simItem(1, whole(-30), 1500);
+    it.highBidder = QStringLiteral("snipe_taro");
+    sim::Scenario s;
+    s.items << it;
+    Runs r(s);
+    const int id = r.store(it, 1200, storedStatus);
+    QCOMPARE(r.refreshNow().changed, 1);
+    const ItemRecord rec = *r.db.itemById(id);
+    QCOMPARE(rec.status, status);
+    QVERIFY(rec.fin);
+    QCOMPARE(rec.SaikougakuShaid, QStringLiteral("snipe_taro"));
+    QCOMPARE(r.reloaded, QList<int>{id});
+    QVERIFY(r.reports.first().endsWith(QStringLiteral("1,200->1,500\r\n")));
+}
+
+void tst_ItemRuns::changeReports_data()
+{
+    QTest::addColumn<int>("oldPrice");
+    QTest::addColumn<int>("newPrice");
+    QTest::addColumn<QString>("lastLine");
+    QTest::newRow("price moved") << 1200 << 1500 << "1,200->1,500";
+    QTest::newRow("only the end moved") << 1500 << 1500 << "1,500";
+    QTest::newRow("zero") << 0 << 0 << "0";
+}
+
+void tst_ItemRuns::changeReports()
+{
+    QFETCH(int, oldPrice);
+    QFETCH(int, newPrice);
+    QFETCH(QString, lastLine);
+    const QString r =
+        changeReport(QStringLiteral("品名"), QDateTime(QDate(2026, 12, 6), QTime(21, 0)),
+                     QStringLiteral("rival"), oldPrice, newPrice);
+    QCOMPARE(
+        r, QStringLiteral("データが更新されました。\r\n品名\r\n2026/12/06 21:00:00\r\nrival\r\n") +
+               lastLine + QStringLiteral("\r\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_ItemRuns)
+#include "tst_itemruns.moc"
