@@ -9,6 +9,7 @@
 #include "frmcat.h"
 #include "frmlog.h"
 #include "frmlogin.h"
+#include "frmmain.h"
 #include "frmsw.h"
 #include "scheduler.h"
 #include "settingsstore.h"
@@ -21,8 +22,10 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolBar>
 
 namespace sw {
 
@@ -36,7 +39,7 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(3000);
     connect(m_timer1, &QTimer::timeout, this, &MDIForm1::Timer1_Timer);
-    m_bidWindows = new BidWindows(m_ctx, m_mdi, this, this);
+    m_bidWindows = new BidWindows(m_ctx, nullptr, this, this);
     connect(&m_ctx.log, &ActivityLog::failed, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
     buildMenus();
@@ -44,6 +47,11 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
 }
 
 MDIForm1::~MDIForm1() = default;
+
+frmMain *MDIForm1::itemList() const
+{
+    return m_list.data();
+}
 
 frmLogin *MDIForm1::login() const
 {
@@ -78,24 +86,36 @@ void MDIForm1::buildMenus()
 
     QMenu *disp = menu("mnudisp", QStringLiteral("表示"));
     // Windows that arrive with later parts of the program stay greyed out until then.
-    addItem(disp, "mnuBrowser", QStringLiteral("ホームページ"))->setEnabled(false);
-    addItem(disp, "mnuNyuusatuList", QStringLiteral("商品ﾘｽﾄ"))->setEnabled(false);
-    addItem(disp, "mnuNyuusatuFom", QStringLiteral("商品詳細（入札）"))->setEnabled(false);
+    connect(addItem(disp, "mnuBrowser", QStringLiteral("ホームページ")), &QAction::triggered, this,
+            [this] {
+                if (m_list)
+                    m_list->mnuGoHP();
+            });
+    connect(addItem(disp, "mnuNyuusatuList", QStringLiteral("商品ﾘｽﾄ")), &QAction::triggered, this,
+            &MDIForm1::showItemList);
+    connect(addItem(disp, "mnuNyuusatuFom", QStringLiteral("商品詳細（入札）")),
+            &QAction::triggered, this, [this] {
+                if (m_list)
+                    m_list->mnuGoFrmSw();
+            });
     connect(addItem(disp, "mnuLog", QStringLiteral("ログ")), &QAction::triggered, this,
             &MDIForm1::showLog);
 
     QMenu *tools = menu("mnuTools", QStringLiteral("ﾂｰﾙ"));
     connect(addItem(tools, "mnuReg", QStringLiteral("Yahoo! JAPANへログイン")), &QAction::triggered,
             this, &MDIForm1::showLogin);
-    addItem(tools, "mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み"))->setEnabled(false);
-    addItem(tools, "mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する"))->setEnabled(false);
+    connect(addItem(tools, "mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み")),
+            &QAction::triggered, this, [this] { mnuGetWatchList_Click(); });
+    connect(addItem(tools, "mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する")),
+            &QAction::triggered, this, [this] { mnuUpdateRec_Click(); });
     addItem(tools, "mnukensaku", QStringLiteral("検索"))->setEnabled(false);
 
     QMenu *opt = menu("mnuOpt", QStringLiteral("ｵﾌﾟｼｮﾝ"));
     addItem(opt, "mnuSettings", QStringLiteral("設定"))->setEnabled(false);
 
     QMenu *win = menu("mnuWin", QStringLiteral("ｳｲﾝﾄﾞｳ"));
-    addItem(win, "mnuWin1", QStringLiteral("整列"))->setEnabled(false);
+    connect(addItem(win, "mnuWin1", QStringLiteral("整列")), &QAction::triggered, this,
+            &MDIForm1::mnuWin1_Click);
 
     QMenu *help = menu("mnuHelp", QStringLiteral("ﾍﾙﾌﾟ"));
     connect(addItem(help, "mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ")), &QAction::triggered, this,
@@ -109,11 +129,27 @@ void MDIForm1::buildMenus()
         QAction *a = m_mnupop1->addAction(QString::number(i));
         a->setObjectName(QStringLiteral("cat_") + QString::number(i));
         a->setData(i);
+        connect(a, &QAction::triggered, this, [this, i] {
+            if (m_list)
+                m_list->SetCat(i);
+        });
     }
     m_mnupop1->addSeparator()->setObjectName(QStringLiteral("dmy"));
-    addItem(m_mnupop1, "mnuGoFrmSw", QStringLiteral("詳細"));
-    addItem(m_mnupop1, "mnuGoHP", QStringLiteral("ホームページを見る"));
-    addItem(m_mnupop1, "mnudelrec", QStringLiteral("削除"));
+    connect(addItem(m_mnupop1, "mnuGoFrmSw", QStringLiteral("詳細")), &QAction::triggered, this,
+            [this] {
+                if (m_list)
+                    m_list->mnuGoFrmSw();
+            });
+    connect(addItem(m_mnupop1, "mnuGoHP", QStringLiteral("ホームページを見る")),
+            &QAction::triggered, this, [this] {
+                if (m_list)
+                    m_list->mnuGoHP();
+            });
+    connect(addItem(m_mnupop1, "mnudelrec", QStringLiteral("削除")), &QAction::triggered, this,
+            [this] {
+                if (m_list)
+                    m_list->mnudelrec();
+            });
 }
 
 void MDIForm1::publishBiddingValues()
@@ -126,13 +162,131 @@ void MDIForm1::publishBiddingValues()
 
 void MDIForm1::load()
 {
-    publishBiddingValues();
     m_mnupop1->menuAction()->setVisible(false);
     SetmnuCat();
+    showItemList();
     m_mdi->tileSubWindows();
     if (frmLogin::tooShort(m_ctx.values.ownId) || frmLogin::tooShort(m_ctx.values.password))
         showLogin();
     m_timer1->start();
+}
+
+void MDIForm1::showItemList()
+{
+    if (!m_list) {
+        // The list's load publishes the bidding values to memory.
+        publishBiddingValues();
+        m_list = new frmMain(m_ctx, *m_bidWindows);
+        QMdiSubWindow *sub = m_mdi->addSubWindow(m_list);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_list, &frmMain::watchListRequested, this, [this] { mnuGetWatchList_Click(); });
+        connect(m_list, &frmMain::reloadRequested, this, [this] { mnuUpdateRec_Click(); });
+        connect(m_list, &frmMain::popupRequested, this,
+                [this](const QPoint &pos) { m_mnupop1->popup(pos); });
+        connect(m_list, &frmMain::categoryNamesChanged, this, &MDIForm1::SetmnuCat);
+        connect(m_list, &frmMain::browserLoginRequested, this, &MDIForm1::BrowserLogin);
+    }
+    QWidget *sub = m_list->parentWidget();
+    if (sub->isMinimized())
+        sub->showNormal();
+    sub->show();
+}
+
+namespace {
+// While a long run goes on: no scheduler tick, no ﾂｰﾙ, no list tool bar. Undone however the
+// run ends.
+class LongRunGuard
+{
+public:
+    LongRunGuard(QTimer *timer, QAction *tools, frmMain *list)
+        : m_timer(timer), m_tools(tools), m_list(list)
+    {
+        m_timer->stop();
+        m_tools->setEnabled(false);
+        if (m_list)
+            m_list->toolbar()->setEnabled(false);
+    }
+    ~LongRunGuard()
+    {
+        if (m_tools)
+            m_tools->setEnabled(true);
+        if (m_list)
+            m_list->toolbar()->setEnabled(true);
+        if (m_timer)
+            m_timer->start();
+    }
+
+private:
+    QPointer<QTimer> m_timer;
+    QPointer<QAction> m_tools;
+    QPointer<frmMain> m_list;
+};
+} // namespace
+
+QCoro::Task<> MDIForm1::mnuGetWatchList_Click()
+{
+    if (!m_list)
+        co_return;
+    LongRunGuard guard(m_timer1, findChild<QMenu *>(QStringLiteral("mnuTools"))->menuAction(),
+                       m_list);
+    co_await m_list->mnuGetWatchList();
+}
+
+QCoro::Task<> MDIForm1::mnuUpdateRec_Click()
+{
+    if (!m_list)
+        co_return;
+    LongRunGuard guard(m_timer1, findChild<QMenu *>(QStringLiteral("mnuTools"))->menuAction(),
+                       m_list);
+    co_await m_list->mnuUpdateRec();
+}
+
+void MDIForm1::BrowserLogin()
+{
+    // The built-in browser logs in; until it is there the user is asked to log in.
+    statusBar()->showMessage(QStringLiteral("Yahoo! JAPANへのログインが必要です。"));
+    showLogin();
+}
+
+void MDIForm1::mnuWin1_Click()
+{
+    const bool compact = m_ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("min"),
+                                            QStringLiteral("0")) == QLatin1String("1");
+    const QRect screen =
+        this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1280, 1024);
+    auto fromTwips = [this](int twips) { return twips * logicalDpiY() / 1440; };
+    QList<QWidget *> column;
+    int total = 0, widest = 0, tallest = 0;
+    const QList<frmSw *> windows = m_bidWindows->windows();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        (*it)->setWinmode(compact ? 1 : 0);
+        QWidget *w = (*it)->window();
+        column << w;
+        total += w->frameGeometry().height();
+        widest = qMax(widest, w->frameGeometry().width());
+        tallest = qMax(tallest, w->frameGeometry().height());
+    }
+    if (column.isEmpty())
+        return;
+    const int n = int(column.size());
+    const int step = total >= screen.height() && n > 1
+                         ? (screen.height() - column.last()->frameGeometry().height()) / (n - 1)
+                         : column.first()->frameGeometry().height();
+    for (int k = 0; k < n; ++k) {
+        QWidget *w = column[k];
+        w->move(screen.left() + screen.width() - w->frameGeometry().width(),
+                screen.top() + k * step);
+    }
+    if (widest < fromTwips(4000) && compact) {
+        showNormal();
+        setGeometry(screen.left(), screen.top(), screen.width() - widest, screen.height());
+    }
+    if (tallest < fromTwips(7000) && !compact) {
+        showNormal();
+        setGeometry(screen.left(), screen.top() + tallest, screen.width(),
+                    screen.height() - tallest);
+    }
+    m_mdi->tileSubWindows();
 }
 
 void MDIForm1::SetmnuCat()
@@ -165,6 +319,7 @@ void MDIForm1::showLogin()
         m_login = new frmLogin(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
         m_login->setWindowFlag(Qt::Window);
         connect(m_login, &frmLogin::endProgram, this, &MDIForm1::endProgram);
+        connect(m_login, &frmLogin::itemListRequested, this, &MDIForm1::showItemList);
     }
     m_login->show();
     m_login->raise();
@@ -242,6 +397,8 @@ void MDIForm1::closeEvent(QCloseEvent *event)
     m_timer1->stop();
     if (m_login)
         m_login->dismiss();
+    for (frmSw *w : m_bidWindows->windows())
+        w->window()->close();
     const QList<QMdiSubWindow *> windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
     for (auto it = windows.crbegin(); it != windows.crend(); ++it)
         (*it)->close();

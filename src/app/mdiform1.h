@@ -5,6 +5,8 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <QCoro/QCoroTask>
+
 #include <functional>
 
 class QMdiArea;
@@ -14,6 +16,7 @@ class QTimer;
 namespace sw {
 
 class BidWindows;
+class frmMain;
 class frmLog;
 class frmLogin;
 
@@ -43,6 +46,15 @@ public:
     QMenu *popupMenu() const { return m_mnupop1; }
 
     BidWindows *bidWindows() const { return m_bidWindows; }
+    frmMain *itemList() const;
+    void showItemList();
+    // The long runs: the scheduler pauses and ﾂｰﾙ and the list's tool bar are disabled
+    // for their whole run, also when they end early.
+    QCoro::Task<> mnuGetWatchList_Click();
+    QCoro::Task<> mnuUpdateRec_Click();
+    // 整列: bid windows in a column along the right edge of the screen, the frame beside.
+    void mnuWin1_Click();
+    void BrowserLogin();
     // The bid scheduler: one pass over the running items with a quantity.
     void Timer1_Timer();
     // Replaces the scheduler's tick (tests count ticks with it).
@@ -65,6 +77,7 @@ private:
 
     AppContext &m_ctx;
     BidWindows *m_bidWindows = nullptr;
+    QPointer<frmMain> m_list;
     QMdiArea *m_mdi;
     QTimer *m_timer1;
     QMenu *m_mnupop1 = nullptr;

@@ -38,6 +38,10 @@ frmSw *BidWindows::open(int id)
         QMdiSubWindow *sub = m_area->addSubWindow(w);
         sub->setAttribute(Qt::WA_DeleteOnClose);
     } else {
+        // Bid windows stand on their own beside the frame, so they can be arranged along
+        // the screen's edge; they close with it.
+        if (m_main)
+            w->setParent(m_main, Qt::Window);
         w->setAttribute(Qt::WA_DeleteOnClose);
     }
     w->setId(id);

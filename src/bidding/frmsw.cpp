@@ -51,7 +51,7 @@ int twipsToPixels(int twips, const QWidget *w)
 } // namespace
 
 frmSw::frmSw(AppContext &ctx, BidWindows &windows, QWidget *parent)
-    : QWidget(parent), m_ctx(ctx), m_windows(windows)
+    : QWidget(parent), m_ctx(ctx), m_windows(windows), m_registry(&windows)
 {
     setObjectName(QStringLiteral("frmSw"));
     setWindowTitle(QStringLiteral("入札"));
@@ -91,7 +91,8 @@ frmSw::~frmSw()
     m_alive.reset();
     delete m_fetcher;
     releaseClosedBids();
-    m_windows.unregisterWindow(this);
+    if (m_registry)
+        m_windows.unregisterWindow(this);
 }
 
 void frmSw::build()

@@ -4,6 +4,7 @@
 #include "autobid.h"
 
 #include <QDateTime>
+#include <QPointer>
 #include <QWidget>
 
 #include <QCoro/QCoroTask>
@@ -86,6 +87,7 @@ private:
 
     AppContext &m_ctx;
     BidWindows &m_windows;
+    QPointer<BidWindows> m_registry; // the registry may go first when the program ends
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     PageFetcher *m_fetcher = nullptr;
 

@@ -15,6 +15,8 @@ struct AppValues
     bool mnlNyusatu = false; // bid one unit above the price on extending auctions
     bool catOn = false;      // only one win per user category
     int refreshIntervalSec = 60;
+    // Asks the watch-list import and the bulk refresh to stop before their next item.
+    bool StopFlag = false;
 };
 
 } // namespace sw

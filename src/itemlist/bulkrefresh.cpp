@@ -28,6 +28,21 @@ QString changeReport(const QString &itemName, const QDateTime &end, const QStrin
     return r;
 }
 
+QString timeLeftCaption(const QDateTime &now, const QDateTime &end)
+{
+    const QString prefix = QStringLiteral("終了まであと");
+    const qint64 days = now.date().daysTo(end.date());
+    if (days != 0)
+        return prefix + QString::number(days) + QStringLiteral("日");
+    const int hours = end.time().hour() - now.time().hour();
+    if (hours != 0)
+        return prefix + QString::number(hours) + QStringLiteral("時間");
+    const int minutes = end.time().minute() - now.time().minute();
+    if (minutes != 0)
+        return prefix + QString::number(minutes) + QStringLiteral("分");
+    return QStringLiteral("終了");
+}
+
 QCoro::Task<BulkRefreshResult> BulkRefresh(BulkRefreshContext ctx)
 {
     BulkRefreshResult result;

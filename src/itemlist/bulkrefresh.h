@@ -48,6 +48,10 @@ struct BulkRefreshResult
 // already written.
 QCoro::Task<BulkRefreshResult> BulkRefresh(BulkRefreshContext ctx);
 
+// The item list's caption for the time left: "終了まであと" + days, hours or minutes, or
+// "終了" within the current minute. Counts calendar boundaries, as a calendar does.
+QString timeLeftCaption(const QDateTime &now, const QDateTime &end);
+
 // "データが更新されました。" and what changed, as the 情報 window shows it.
 QString changeReport(const QString &itemName, const QDateTime &end, const QString &bidder,
                      qint32 oldPrice, qint32 newPrice);

@@ -332,7 +332,7 @@ void tst_Windows::logWindowFromMenuAndStatusBarOnLogFailure()
     log->parentWidget()->showMinimized();
     frame.findChild<QAction *>(QStringLiteral("mnuLog"))->trigger();
     QVERIFY(!log->parentWidget()->isMinimized());
-    QCOMPARE(frame.mdiArea()->subWindowList().size(), 1);
+    QCOMPARE(frame.findChildren<frmLog *>().size(), 1);
 
     QSqlQuery(app.db.connection()).exec(QStringLiteral("DROP TABLE tblLog"));
     app.log.LOGTodb(QStringLiteral("入札準備開始：x9"));

@@ -1,0 +1,71 @@
+#include "itemlistmodel.h"
+
+#include "autobid.h"
+
+namespace sw {
+
+namespace {
+const char *const kHeaders[] = {"入札個数", "CNO",    "品名",         "終了日",
+                                "現在価格", "入札額", "最高額入札者", "出品者"};
+} // namespace
+
+QString ItemListModel::yen(qint64 amount)
+{
+    return QStringLiteral("¥") + formatYen(amount);
+}
+
+void ItemListModel::setRows(QList<ItemRecord> rows)
+{
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+int ItemListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int ItemListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : 8;
+}
+
+QVariant ItemListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return {};
+    const ItemRecord &r = m_rows.at(index.row());
+    if (role == Qt::TextAlignmentRole && (index.column() == 4 || index.column() == 5))
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+    case 0:
+        return QString::number(r.Numkai);
+    case 1:
+        return r.cat;
+    case 2:
+        return r.Itemname;
+    case 3:
+        return r.enddate.toString(QStringLiteral("yyyy/MM/dd"));
+    case 4:
+        return yen(r.ItemYenNow);
+    case 5:
+        return yen(r.ItemYen);
+    case 6:
+        return r.SaikougakuShaid;
+    case 7:
+        return r.ShuppinShaID;
+    }
+    return {};
+}
+
+QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 8)
+        return QString::fromUtf8(kHeaders[section]);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+} // namespace sw
