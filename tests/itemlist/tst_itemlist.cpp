@@ -1,0 +1,317 @@
+#include "bidwindows.h"
+#include "bulkrefresh.h"
+#include "frmmain.h"
+#include "frmsw.h"
+#include "itemlistmodel.h"
+#include "mdiform1.h"
+#include "simsite.h"
+#include "testapp.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QNetworkCookie>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+using namespace sw;
+
+// The item list as a user drives it: real key and mouse events on an offscreen window.
+class tst_ItemList : public QObject
+{
+    Q_OBJECT
+private slots:
+    void filters_data();
+    void filters();
+    void wonViewRestoresTheFilters();
+    void digitKeysSetTheCategoryAndKeepTheRow();
+    void deletingTheLastRowDisablesTheRowButtons();
+    void timeLeft_data();
+    void timeLeft();
+    void bidWindowIsReusedPerItem();
+    void watchListImportPausesTheScheduler();
+    void screenshots();
+};
+
+namespace {
+
+struct List : TestApp
+{
+    BidWindows windows{ctx, nullptr, nullptr};
+    QDateTime now = QDateTime::currentDateTime();
+
+    List()
+    {
+        values.ownId = QStringLiteral("me");
+        add(QStringLiteral("ended0"), -3600, QStringLiteral("0"), 0, 0, QStringLiteral("me"), true);
+        add(QStringLiteral("run0"), 3600, QStringLiteral("0"), 1, 900);
+        add(QStringLiteral("run3"), 7200, QStringLiteral("3"), 0, 0);
+        add(QStringLiteral("run3set"), 9000, QStringLiteral("3"), 2, 500);
+        add(QStringLiteral("ended3"), -60, QStringLiteral("3"), 1, 800, QStringLiteral("other"),
+            true);
+    }
+    void add(const QString &itemid, int endsIn, const QString &cat, int numkai, int max,
+             const QString &bidder = QStringLiteral("-"), bool fin = false)
+    {
+        ItemRecord r;
+        r.itemid = itemid;
+        r.Itemname = itemid;
+        r.Serverid = QStringLiteral("3");
+        r.ItemYenNow = 100;
+        r.SaikougakuShaid = bidder;
+        r.enddate = now.addSecs(endsIn);
+        r.NumUri = 2;
+        r.ItemYenUnit = 10;
+        r.fin = fin;
+        db.upsertItem(r);
+        db.saveUserColumns(db.itemByItemid(itemid)->id, max, cat, numkai, 0);
+    }
+};
+
+QStringList shown(frmMain &w)
+{
+    QStringList ids;
+    for (int r = 0; r < w.model()->rowCount(); ++r)
+        ids << w.model()->row(r).itemid;
+    return ids;
+}
+
+void chooseCategory(frmMain &w, int position)
+{
+    w.categorySelector()->setCurrentIndex(position);
+    emit w.categorySelector()->activated(position);
+}
+
+QAction *toolAction(frmMain &w, const char *key)
+{
+    return w.toolbar()->findChild<QAction *>(QString::fromLatin1(key));
+}
+
+} // namespace
+
+void tst_ItemList::filters_data()
+{
+    QTest::addColumn<QList<int>>("buttons");
+    QTest::addColumn<int>("category");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("everything, by end")
+        << QList<int>{} << 0
+        << QStringList{QStringLiteral("ended0"), QStringLiteral("ended3"), QStringLiteral("run0"),
+                       QStringLiteral("run3"), QStringLiteral("run3set")};
+    QTest::newRow("running only") << QList<int>{0} << 0
+                                  << QStringList{QStringLiteral("run0"), QStringLiteral("run3"),
+                                                 QStringLiteral("run3set")};
+    QTest::newRow("limits set") << QList<int>{1} << 0
+                                << QStringList{QStringLiteral("ended3"), QStringLiteral("run0"),
+                                               QStringLiteral("run3set")};
+    QTest::newRow("未分類 and running")
+        << QList<int>{0} << 1 << QStringList{QStringLiteral("run0")};
+    QTest::newRow("category 3") << QList<int>{} << 4
+                                << QStringList{QStringLiteral("ended3"), QStringLiteral("run3"),
+                                               QStringLiteral("run3set")};
+    QTest::newRow("category 3, running, limits")
+        << QList<int>{0, 1} << 4 << QStringList{QStringLiteral("run3set")};
+    QTest::newRow("won items") << QList<int>{2} << 0 << QStringList{QStringLiteral("ended0")};
+}
+
+void tst_ItemList::filters()
+{
+    QFETCH(QList<int>, buttons);
+    QFETCH(int, category);
+    QFETCH(QStringList, rows);
+    List l;
+    frmMain w(l.ctx, l.windows);
+    w.show();
+    QCOMPARE(w.windowTitle(), QStringLiteral("商品ﾘｽﾄ"));
+    QCOMPARE(w.model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
+             QStringLiteral("品名"));
+    chooseCategory(w, category);
+    for (int b : buttons)
+        QTest::mouseClick(w.filterButton(b), Qt::LeftButton);
+    QCOMPARE(shown(w), rows);
+}
+
+void tst_ItemList::wonViewRestoresTheFilters()
+{
+    List l;
+    frmMain w(l.ctx, l.windows);
+    w.show();
+    chooseCategory(w, 4);
+    QTest::mouseClick(w.filterButton(0), Qt::LeftButton);
+    QCOMPARE(shown(w), (QStringList{QStringLiteral("run3"), QStringLiteral("run3set")}));
+    QTest::mouseClick(w.filterButton(2), Qt::LeftButton);
+    QCOMPARE(shown(w), QStringList{QStringLiteral("ended0")}); // won items of all categories
+    QVERIFY(!w.filterButton(0)->isChecked());
+    QCOMPARE(w.categorySelector()->currentIndex(), 0);
+    QTest::mouseClick(w.filterButton(2), Qt::LeftButton);
+    QVERIFY(w.filterButton(0)->isChecked());
+    QCOMPARE(w.categorySelector()->currentIndex(), 4);
+    QCOMPARE(shown(w), (QStringList{QStringLiteral("run3"), QStringLiteral("run3set")}));
+}
+
+void tst_ItemList::digitKeysSetTheCategoryAndKeepTheRow()
+{
+    List l;
+    frmMain w(l.ctx, l.windows);
+    w.show();
+    w.grid()->setCurrentIndex(w.model()->index(2, 0));
+    QTest::keyClick(w.grid(), Qt::Key_5, Qt::KeypadModifier);
+    QCOMPARE(l.db.itemByItemid(QStringLiteral("run0"))->cat, QStringLiteral("5"));
+    QCOMPARE(w.grid()->currentIndex().row(), 2);
+    QTest::keyClick(w.grid(), Qt::Key_7);
+    QCOMPARE(l.db.itemByItemid(QStringLiteral("run0"))->cat, QStringLiteral("7"));
+    QTest::keyClick(w.grid(), Qt::Key_0); // 0 assigns nothing
+    QCOMPARE(l.db.itemByItemid(QStringLiteral("run0"))->cat, QStringLiteral("7"));
+    QCOMPARE(w.model()->data(w.model()->index(2, 1), Qt::DisplayRole).toString(),
+             QStringLiteral("7"));
+    QVERIFY(!l.values.StopFlag);
+    QTest::keyClick(w.grid(), Qt::Key_Escape); // asks a running import or refresh to stop
+    QVERIFY(l.values.StopFlag);
+}
+
+void tst_ItemList::deletingTheLastRowDisablesTheRowButtons()
+{
+    List l;
+    frmMain w(l.ctx, l.windows);
+    w.show();
+    chooseCategory(w, 1); // 未分類: two rows
+    QCOMPARE(w.model()->rowCount(), 2);
+    w.grid()->setCurrentIndex(w.model()->index(1, 0));
+    QTest::keyClick(w.grid(), Qt::Key_Delete);
+    QCOMPARE(w.model()->rowCount(), 1);
+    QVERIFY(toolAction(w, "del")->isEnabled());
+    QTest::keyClick(w.grid(), Qt::Key_Delete);
+    QCOMPARE(w.model()->rowCount(), 0);
+    for (const char *key : {"ie", "sw", "reload", "del"})
+        QVERIFY2(!toolAction(w, key)->isEnabled(), key);
+    QVERIFY(toolAction(w, "get")->isEnabled());
+    QVERIFY(toolAction(w, "settings")->isEnabled());
+    QCOMPARE(toolAction(w, "del")->toolTip(), QStringLiteral("商品ﾘｽﾄから削除します"));
+}
+
+void tst_ItemList::timeLeft_data()
+{
+    QTest::addColumn<QDateTime>("now");
+    QTest::addColumn<QDateTime>("end");
+    QTest::addColumn<QString>("caption");
+    const QDate d(2026, 12, 6);
+    QTest::newRow("two hours but after midnight")
+        << QDateTime(d, QTime(23, 0)) << QDateTime(d.addDays(1), QTime(1, 0)) << "終了まであと1日";
+    QTest::newRow("ended yesterday")
+        << QDateTime(d, QTime(0, 10)) << QDateTime(d.addDays(-1), QTime(23, 50))
+        << "終了まであと-1日";
+    QTest::newRow("hours") << QDateTime(d, QTime(9, 59)) << QDateTime(d, QTime(12, 0))
+                           << "終了まであと3時間";
+    QTest::newRow("minutes") << QDateTime(d, QTime(12, 0, 59)) << QDateTime(d, QTime(12, 5))
+                             << "終了まであと5分";
+    QTest::newRow("this minute") << QDateTime(d, QTime(12, 5, 1)) << QDateTime(d, QTime(12, 5, 40))
+                                 << "終了";
+}
+
+void tst_ItemList::timeLeft()
+{
+    QFETCH(QDateTime, now);
+    QFETCH(QDateTime, end);
+    QFETCH(QString, caption);
+    QCOMPARE(timeLeftCaption(now, end), caption);
+}
+
+void tst_ItemList::bidWindowIsReusedPerItem()
+{
+    List l;
+    frmMain w(l.ctx, l.windows);
+    w.show();
+    w.grid()->setCurrentIndex(w.model()->index(2, 0));
+    QTest::keyClick(w.grid(), Qt::Key_S);
+    QCOMPARE(l.windows.windows().size(), 1);
+    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run0"));
+    QTest::keyClick(w.grid(), Qt::Key_S); // the same item: the open window
+    QCOMPARE(l.windows.windows().size(), 1);
+    const QPoint cell = w.grid()->visualRect(w.model()->index(3, 2)).center();
+    QTest::mouseClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
+    QCOMPARE(l.windows.windows().size(), 1); // the list's own window moves to the item
+    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run3"));
+    qDeleteAll(l.windows.windows());
+}
+
+void tst_ItemList::watchListImportPausesTheScheduler()
+{
+    TestApp app;
+    app.values.ownId = QStringLiteral("snipe_taro");
+    app.values.password = QStringLiteral("taro1234");
+    sim::Scenario s;
+    s.bidders << sim::Bidder{
+        QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {QStringLiteral("x1")}};
+    sim::Item it;
+    it.id = QStringLiteral("x1");
+    it.server = 3;
+    it.title = QStringLiteral("時計");
+    it.end = QDateTime::currentDateTime().addDays(1);
+    s.items << it;
+    sim::SimSite site(s);
+    QVERIFY(site.listenOn() != 0);
+    sim::Fault slow;
+    slow.kind = sim::Fault::Latency;
+    slow.ms = 300;
+    site.addFault(slow);
+    app.settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
+                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+    QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
+                     site.createSession(QStringLiteral("snipe_taro")).toLatin1());
+    c.setDomain(app.hosts.userHost);
+    app.cookies.insertCookie(c);
+
+    MDIForm1 frame(app.ctx);
+    frame.show();
+    frame.load();
+    QAction *tools = frame.findChild<QMenu *>(QStringLiteral("mnuTools"))->menuAction();
+    bool done = false;
+    frame.mnuGetWatchList_Click().then([&done] { done = true; });
+    QVERIFY(!frame.timer1()->isActive());
+    QVERIFY(!tools->isEnabled());
+    QVERIFY(!frame.itemList()->toolbar()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+    QVERIFY(frame.timer1()->isActive());
+    QVERIFY(tools->isEnabled());
+    QVERIFY(frame.itemList()->toolbar()->isEnabled());
+    QCOMPARE(frame.itemList()->categorySelector()->currentIndex(), 1); // 未分類
+    QCOMPARE(shown(*frame.itemList()), QStringList{QStringLiteral("x1")});
+
+    // An import that ends early (the login expired) restores everything as well.
+    site.expireSessions();
+    done = false;
+    frame.mnuGetWatchList_Click().then([&done] { done = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+    QVERIFY(frame.timer1()->isActive());
+    QVERIFY(tools->isEnabled());
+    QVERIFY(app.prompter.messages.isEmpty());
+}
+
+void tst_ItemList::screenshots()
+{
+    const QString dir = qEnvironmentVariable("SNIPEWELL_SCREENSHOTS");
+    if (dir.isEmpty())
+        QSKIP("set SNIPEWELL_SCREENSHOTS to a folder to write the screenshots");
+    List l;
+    l.values.password = QStringLiteral("secret1");
+    l.values.ownId = QStringLiteral("me_taro");
+    MDIForm1 frame(l.ctx);
+    frame.resize(1100, 600);
+    frame.show();
+    frame.load();
+    frame.itemList()->parentWidget()->showMaximized();
+    QTest::qWait(100);
+    QDir().mkpath(dir);
+    frame.grab().save(dir + QStringLiteral("/item-list.png"));
+    frame.popupMenu()->popup(frame.mapToGlobal(QPoint(300, 200)));
+    QTest::qWait(100);
+    frame.popupMenu()->grab().save(dir + QStringLiteral("/popup-menu.png"));
+}
+
+QTEST_MAIN(tst_ItemList)
+#include "tst_itemlist.moc"
