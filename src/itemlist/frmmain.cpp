@@ -316,9 +316,12 @@ QCoro::Task<> frmMain::mnuGetWatchList()
     }
     ReSql();
     AppValues &values = m_ctx.values;
-    co_await ImportWatchList({*m_fetcher, m_ctx.parser, m_ctx.hosts, alive,
-                              [&values] { return values.StopFlag; },
-                              [this] { emit browserLoginRequested(); }});
+    // A named context, not a braced temporary: g++ 12 may destroy a temporary argument of
+    // a coroutine call inside co_await twice.
+    WatchListContext run{*m_fetcher, m_ctx.parser, m_ctx.hosts, alive,
+                         [&values] { return values.StopFlag; },
+                         [this] { emit browserLoginRequested(); }};
+    co_await ImportWatchList(run);
     if (alive.expired())
         co_return;
     ReSql();
@@ -331,18 +334,19 @@ QCoro::Task<> frmMain::mnuUpdateRec()
     m_ctx.values.StopFlag = false;
     AppValues &values = m_ctx.values;
     BidWindows &windows = m_windows;
-    co_await BulkRefresh({*m_fetcher, m_ctx.db, m_ctx.log, m_ctx.hosts, m_ctx.values.ownId, alive,
-                          [&values] { return values.StopFlag; },
-                          [&windows](const QString &report) {
-                              windows.dialog()->setText(report);
-                              windows.dialog()->showModeless();
-                          },
-                          [&windows](int id) {
-                              if (frmSw *w = windows.find(id)) {
-                                  w->setId(id);
-                                  w->window()->show();
-                              }
-                          }});
+    BulkRefreshContext run{*m_fetcher, m_ctx.db, m_ctx.log, m_ctx.hosts, m_ctx.values.ownId, alive,
+                           [&values] { return values.StopFlag; },
+                           [&windows](const QString &report) {
+                               windows.dialog()->setText(report);
+                               windows.dialog()->showModeless();
+                           },
+                           [&windows](int id) {
+                               if (frmSw *w = windows.find(id)) {
+                                   w->setId(id);
+                                   w->window()->show();
+                               }
+                           }};
+    co_await BulkRefresh(run);
     if (alive.expired())
         co_return;
     myRefresh();
