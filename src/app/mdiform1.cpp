@@ -256,27 +256,23 @@ void MDIForm1::mnuWin1_Click()
         this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1280, 1024);
     auto fromTwips = [this](int twips) { return twips * logicalDpiY() / 1440; };
     QList<QWidget *> column;
-    int total = 0, widest = 0, tallest = 0;
+    int widest = 0, tallest = 0;
     const QList<frmSw *> windows = m_bidWindows->windows();
     for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
         (*it)->setWinmode(compact ? 1 : 0);
         QWidget *w = (*it)->window();
         column << w;
-        total += w->frameGeometry().height();
         widest = qMax(widest, w->frameGeometry().width());
         tallest = qMax(tallest, w->frameGeometry().height());
     }
     if (column.isEmpty())
         return;
-    const int n = int(column.size());
-    const int step = total >= screen.height() && n > 1
-                         ? (screen.height() - column.last()->frameGeometry().height()) / (n - 1)
-                         : column.first()->frameGeometry().height();
-    for (int k = 0; k < n; ++k) {
-        QWidget *w = column[k];
-        w->move(screen.left() + screen.width() - w->frameGeometry().width(),
-                screen.top() + k * step);
-    }
+    QList<QSize> sizes;
+    for (QWidget *w : column)
+        sizes << w->frameGeometry().size();
+    const QList<QPoint> at = arrangeColumn(sizes, screen.size());
+    for (int k = 0; k < column.size(); ++k)
+        column[k]->move(screen.topLeft() + at[k]);
     if (widest < fromTwips(4000) && compact) {
         showNormal();
         setGeometry(screen.left(), screen.top(), screen.width() - widest, screen.height());

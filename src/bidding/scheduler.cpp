@@ -75,3 +75,24 @@ SchedulerOutput schedulerTick(const SchedulerInput &in)
 }
 
 } // namespace sw
+
+namespace sw {
+
+QList<QPoint> arrangeColumn(const QList<QSize> &windows, const QSize &screen)
+{
+    QList<QPoint> at;
+    if (windows.isEmpty())
+        return at;
+    int total = 0;
+    for (const QSize &w : windows)
+        total += w.height();
+    const int n = int(windows.size());
+    const int step = total >= screen.height() && n > 1
+                         ? (screen.height() - windows.last().height()) / (n - 1)
+                         : windows.first().height();
+    for (int k = 0; k < n; ++k)
+        at << QPoint(screen.width() - windows[k].width(), k * step);
+    return at;
+}
+
+} // namespace sw

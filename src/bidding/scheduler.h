@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QPoint>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -46,5 +48,10 @@ SchedulerOutput schedulerTick(const SchedulerInput &in);
 qint64 minutesLeft(const QDateTime &now, const QDateTime &t);
 
 constexpr int kOpenWindowMinutes = 600;
+
+// 整列: where each bid window goes, in a column along the right edge of the screen. The
+// windows are given in the order they are arranged (last opened first); the column
+// overlaps when the screen is too short for all of them.
+QList<QPoint> arrangeColumn(const QList<QSize> &windows, const QSize &screen);
 
 } // namespace sw

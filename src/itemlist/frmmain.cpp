@@ -318,7 +318,10 @@ QCoro::Task<> frmMain::mnuGetWatchList()
     AppValues &values = m_ctx.values;
     // A named context, not a braced temporary: g++ 12 may destroy a temporary argument of
     // a coroutine call inside co_await twice.
-    WatchListContext run{*m_fetcher, m_ctx.parser, m_ctx.hosts, alive,
+    WatchListContext run{*m_fetcher,
+                         m_ctx.parser,
+                         m_ctx.hosts,
+                         alive,
                          [&values] { return values.StopFlag; },
                          [this] { emit browserLoginRequested(); }};
     co_await ImportWatchList(run);
@@ -334,7 +337,12 @@ QCoro::Task<> frmMain::mnuUpdateRec()
     m_ctx.values.StopFlag = false;
     AppValues &values = m_ctx.values;
     BidWindows &windows = m_windows;
-    BulkRefreshContext run{*m_fetcher, m_ctx.db, m_ctx.log, m_ctx.hosts, m_ctx.values.ownId, alive,
+    BulkRefreshContext run{*m_fetcher,
+                           m_ctx.db,
+                           m_ctx.log,
+                           m_ctx.hosts,
+                           m_ctx.values.ownId,
+                           alive,
                            [&values] { return values.StopFlag; },
                            [&windows](const QString &report) {
                                windows.dialog()->setText(report);
