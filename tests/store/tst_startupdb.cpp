@@ -40,6 +40,9 @@ int countItems(const QString &dbPath)
     return rows ? int(rows->size()) : -1;
 }
 
+// A file of another program's database kind, with NUL bytes inside.
+const char kNotOurs[] = "Standard Jet DB\0\0\0 not this program's";
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -131,7 +134,7 @@ void tst_StartupDb::refusals_data()
     QTest::addColumn<QString>("dropTable");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("mentions");
-    QTest::newRow("not sqlite") << QByteArray("Standard Jet DB\0\0\0 not this program's", 40)
+    QTest::newRow("not sqlite") << QByteArray::fromRawData(kNotOurs, sizeof kNotOurs - 1)
                                 << QString() << int(DbStartResult::NotADatabase)
                                 << QStringLiteral("データベースではありません");
     QTest::newRow("empty file") << QByteArray() << QString() << int(DbStartResult::SchemaProblem)
