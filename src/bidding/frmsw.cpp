@@ -13,6 +13,7 @@
 #include "itemparser.h"
 #include "pagefetcher.h"
 #include "prompter.h"
+#include "proxyconfig.h"
 #include "settingsstore.h"
 #include "sitehosts.h"
 
@@ -67,7 +68,12 @@ frmSw::frmSw(AppContext &ctx, BidWindows &windows, QWidget *parent)
                     ? 1
                     : 0;
     m_fetcher = new PageFetcher(&m_ctx.cookies, m_ctx.log, m_ctx.prompter);
-    configureFetcher(*m_fetcher, m_ctx.settings, true, m_ctx.prompter);
+    // The scheduler opens bid windows from its timer: a bad proxy setting is written to the
+    // log rather than shown in a box that would hold the tick until someone answers it.
+    configureFetcher(*m_fetcher, m_ctx.settings, false, m_ctx.prompter);
+    if (!m_fetcher->applyProxySetting(
+            m_ctx.settings.get(kSettings, QStringLiteral("Proxy"), QString())))
+        m_ctx.log.LOGTodb(invalidProxyMessage());
     connect(this, &frmSw::itemsChanged, &m_windows, &BidWindows::itemsChanged);
 
     m_timer1 = new QTimer(this);
@@ -575,7 +581,7 @@ void frmSw::applyWindowMode()
     const QSize size = compact ? QSize(twipsToPixels(3000, this), twipsToPixels(4400, this))
                                : QSize(twipsToPixels(8400, this), twipsToPixels(5020, this));
     frame->resize(size.expandedTo(frame->minimumSizeHint()));
-    if (QWidget *area = frame->parentWidget())
+    if (QWidget *area = frame->isWindow() ? nullptr : frame->parentWidget())
         frame->move(qMax(0, area->width() - frame->width()), frame->y());
 }
 

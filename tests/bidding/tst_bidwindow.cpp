@@ -8,6 +8,7 @@
 #include "dialog1.h"
 #include "frmsw.h"
 #include "itemparser.h"
+#include "proxyconfig.h"
 #include "scriptedprompter.h"
 #include "settingsstore.h"
 #include "simsite.h"
@@ -117,6 +118,7 @@ private slots:
     void saveStoresTheLimits_data();
     void saveStoresTheLimits();
     void bidNowAsksFirst();
+    void badProxyIsLoggedNotAsked();
     void screenshot();
 };
 
@@ -333,6 +335,17 @@ void tst_BidWindow::bidNowAsksFirst()
     w->Command2_Click();
     QTRY_VERIFY_WITH_TIMEOUT(f.logLines().contains(QStringLiteral("入札結果：x1：5000：成功 ")),
                              5000);
+}
+
+void tst_BidWindow::badProxyIsLoggedNotAsked()
+{
+    const QDateTime end = wholeSecond(7200 * 1000);
+    Fixture f(scenarioWith(item(end)));
+    f.settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
+                    QStringLiteral("http=proxy:8080"));
+    f.windows.open(f.store(item(end), 5000, 1));
+    QVERIFY(f.prompter.messages.isEmpty()); // no box the scheduler's tick would wait on
+    QVERIFY(f.logLines().contains(invalidProxyMessage()));
 }
 
 void tst_BidWindow::screenshot()
