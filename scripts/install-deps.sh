@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   qcoro-qt6-dev
   qt6-httpserver-dev qt6-websockets-dev
+  qt6-webengine-dev
   sqlite3
   fonts-noto-cjk
 )

@@ -19,11 +19,16 @@
 #include <QLockFile>
 
 #include <cstdio>
+#include <unistd.h>
 
 using namespace sw;
 
 int main(int argc, char *argv[])
 {
+    // The built-in browser's engine refuses to start as root unless its sandbox is off.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("snipewell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Snipewell"));

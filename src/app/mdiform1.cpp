@@ -1,19 +1,27 @@
 #include "mdiform1.h"
 
 #include "activitylog.h"
+#include "apppaths.h"
 #include "appvalues.h"
 #include "bidwindows.h"
+#include "browsercookies.h"
 #include "categories.h"
 #include "clock.h"
 #include "database.h"
+#include "frmabout.h"
+#include "frmbrowser.h"
 #include "frmcat.h"
 #include "frmlog.h"
 #include "frmlogin.h"
 #include "frmmain.h"
+#include "frmoptions.h"
+#include "frmserch.h"
 #include "frmsw.h"
+#include "frmtip.h"
 #include "scheduler.h"
 #include "settingsstore.h"
 #include "sitehosts.h"
+#include "tips.h"
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -26,6 +34,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QWebEngineProfile>
 
 namespace sw {
 
@@ -40,6 +49,9 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     m_timer1->setInterval(3000);
     connect(m_timer1, &QTimer::timeout, this, &MDIForm1::Timer1_Timer);
     m_bidWindows = new BidWindows(m_ctx, nullptr, this, this);
+    // One login for the browser and every fetcher.
+    m_browserCookies =
+        new BrowserCookies(m_ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), this);
     connect(&m_ctx.log, &ActivityLog::failed, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
     buildMenus();
@@ -85,7 +97,6 @@ void MDIForm1::buildMenus()
             &QWidget::close);
 
     QMenu *disp = menu("mnudisp", QStringLiteral("表示"));
-    // Windows that arrive with later parts of the program stay greyed out until then.
     connect(addItem(disp, "mnuBrowser", QStringLiteral("ホームページ")), &QAction::triggered, this,
             [this] {
                 if (m_list)
@@ -108,10 +119,12 @@ void MDIForm1::buildMenus()
             &QAction::triggered, this, [this] { mnuGetWatchList_Click(); });
     connect(addItem(tools, "mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する")),
             &QAction::triggered, this, [this] { mnuUpdateRec_Click(); });
-    addItem(tools, "mnukensaku", QStringLiteral("検索"))->setEnabled(false);
+    connect(addItem(tools, "mnukensaku", QStringLiteral("検索")), &QAction::triggered, this,
+            &MDIForm1::showSearch);
 
     QMenu *opt = menu("mnuOpt", QStringLiteral("ｵﾌﾟｼｮﾝ"));
-    addItem(opt, "mnuSettings", QStringLiteral("設定"))->setEnabled(false);
+    connect(addItem(opt, "mnuSettings", QStringLiteral("設定")), &QAction::triggered, this,
+            &MDIForm1::mnuSettings_Click);
 
     QMenu *win = menu("mnuWin", QStringLiteral("ｳｲﾝﾄﾞｳ"));
     connect(addItem(win, "mnuWin1", QStringLiteral("整列")), &QAction::triggered, this,
@@ -120,8 +133,10 @@ void MDIForm1::buildMenus()
     QMenu *help = menu("mnuHelp", QStringLiteral("ﾍﾙﾌﾟ"));
     connect(addItem(help, "mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ")), &QAction::triggered, this,
             [this] { QDesktopServices::openUrl(QUrl(m_ctx.hosts.supportUrl)); });
-    addItem(help, "mnuVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"))->setEnabled(false);
-    addItem(help, "mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ"))->setEnabled(false);
+    connect(addItem(help, "mnuVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報")), &QAction::triggered, this,
+            &MDIForm1::mnuVer_Click);
+    connect(addItem(help, "mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ")), &QAction::triggered, this,
+            &MDIForm1::mnuTip_Click);
 
     // The item list's pop-up menu lives in the menu bar, hidden there.
     m_mnupop1 = menu("mnupop1", QStringLiteral("mnupop1"));
@@ -164,11 +179,131 @@ void MDIForm1::load()
 {
     m_mnupop1->menuAction()->setVisible(false);
     SetmnuCat();
+    showPage(m_ctx.hosts.statusPage(), QStringLiteral(","));
     showItemList();
     m_mdi->tileSubWindows();
     if (frmLogin::tooShort(m_ctx.values.ownId) || frmLogin::tooShort(m_ctx.values.password))
         showLogin();
+    {
+        // The options window's load, without showing it: the stored bidding values.
+        frmOptions options(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
+        options.load();
+    }
     m_timer1->start();
+}
+
+frmBrowser *MDIForm1::browser()
+{
+    if (!m_browser) {
+        m_browser = new frmBrowser(m_ctx);
+        QMdiSubWindow *sub = m_mdi->addSubWindow(m_browser);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_browser, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
+        connect(m_browser, &frmBrowser::itemListRequested, this, [this] {
+            showItemList();
+            if (m_list)
+                m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(m_list->parentWidget()));
+        });
+        connect(m_browser, &frmBrowser::bidWindowRequested, this, [this] {
+            if (m_list)
+                m_list->mnuGoFrmSw();
+        });
+        connect(m_browser, &frmBrowser::itemCaptured, this, [this] {
+            if (m_list)
+                m_list->showUncategorised();
+        });
+        connect(m_browser, &frmBrowser::searchWindowRequested, this, &MDIForm1::showSearch);
+        connect(m_browser, &frmBrowser::categoryFound, this,
+                [this](const QString &name, qint64 id) {
+                    if (m_search)
+                        m_search->addcat(name, id);
+                });
+        connect(m_browser, &frmBrowser::loggedIn, this, [this] {
+            // The site greeted the user: the credentials dialog has done its job.
+            if (m_login && m_login->isVisible())
+                m_login->close();
+        });
+    }
+    return m_browser;
+}
+
+void MDIForm1::showBrowser()
+{
+    QWidget *sub = browser()->parentWidget();
+    if (sub->isMinimized())
+        sub->showNormal();
+    sub->show();
+    sub->raise();
+}
+
+void MDIForm1::showPage(const QString &address, const QString &title)
+{
+    showBrowser();
+    browser()->StartingAddress(address, title);
+    m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(m_browser->parentWidget()));
+}
+
+frmSerch *MDIForm1::search() const
+{
+    return m_search.data();
+}
+
+frmSerch *MDIForm1::showSearch()
+{
+    if (!m_search) {
+        m_search = new frmSerch(m_ctx);
+        QMdiSubWindow *sub = m_mdi->addSubWindow(m_search);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_search, &frmSerch::itemsImported, this, [this] {
+            if (m_list)
+                m_list->myRefresh();
+        });
+        m_search->readcat();
+    }
+    if (!m_search)
+        return nullptr; // the category list could not be read: the window closed itself
+    QWidget *sub = m_search->parentWidget();
+    if (sub->isMinimized())
+        sub->showNormal();
+    sub->show();
+    m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(sub));
+    m_search->setFocus();
+    return m_search;
+}
+
+void MDIForm1::mnuSettings_Click()
+{
+    m_timer1->stop();
+    {
+        frmOptions options(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
+        options.load();
+        if (const QScreen *s = screen())
+            options.move(s->availableGeometry().center() - options.rect().center());
+        options.exec();
+    }
+    m_timer1->start();
+}
+
+void MDIForm1::mnuVer_Click()
+{
+    frmAbout about(m_ctx.values.aboutOpen, m_ctx.prompter, this);
+    about.exec();
+}
+
+void MDIForm1::mnuTip_Click()
+{
+    if (!m_tip) {
+        m_tip = new frmTip(m_ctx.settings, tipsFileCandidates(AppPaths::fromEnvironment().dataDir),
+                           this);
+        m_tip->setWindowFlag(Qt::Window);
+        m_tip->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    if (!m_tip->wanted()) {
+        m_tip->close();
+        return;
+    }
+    m_tip->show();
+    m_tip->raise();
 }
 
 void MDIForm1::showItemList()
@@ -185,6 +320,8 @@ void MDIForm1::showItemList()
                 [this](const QPoint &pos) { m_mnupop1->popup(pos); });
         connect(m_list, &frmMain::categoryNamesChanged, this, &MDIForm1::SetmnuCat);
         connect(m_list, &frmMain::browserLoginRequested, this, &MDIForm1::BrowserLogin);
+        connect(m_list, &frmMain::pageRequested, this, &MDIForm1::showPage);
+        connect(m_list, &frmMain::settingsRequested, this, &MDIForm1::mnuSettings_Click);
     }
     QWidget *sub = m_list->parentWidget();
     if (sub->isMinimized())
@@ -243,9 +380,9 @@ QCoro::Task<> MDIForm1::mnuUpdateRec_Click()
 
 void MDIForm1::BrowserLogin()
 {
-    // The built-in browser logs in; until it is there the user is asked to log in.
-    statusBar()->showMessage(QStringLiteral("Yahoo! JAPANへのログインが必要です。"));
-    showLogin();
+    showBrowser();
+    browser()->parentWidget()->showMaximized();
+    browser()->Login();
 }
 
 void MDIForm1::mnuWin1_Click()
@@ -316,6 +453,7 @@ void MDIForm1::showLogin()
         m_login->setWindowFlag(Qt::Window);
         connect(m_login, &frmLogin::endProgram, this, &MDIForm1::endProgram);
         connect(m_login, &frmLogin::itemListRequested, this, &MDIForm1::showItemList);
+        connect(m_login, &frmLogin::browserLoginRequested, this, &MDIForm1::BrowserLogin);
     }
     m_login->show();
     m_login->raise();
@@ -345,9 +483,10 @@ void MDIForm1::schedule()
     in.catOn = m_ctx.values.catOn;
     in.minimized = isMinimized();
     in.title = title();
-    // Until the built-in browser exists there is no login page to watch for.
-    in.loginPageShown = false;
-    in.browserLoading = false;
+    const QString browserCaption = m_browser ? m_browser->caption() : QString();
+    in.loginPageShown = browserCaption.contains(QStringLiteral("ログイン"));
+    in.browserLoading = browserCaption.contains(QStringLiteral("接続中"));
+    in.aboutOpen = m_ctx.values.aboutOpen;
     const auto candidates = m_ctx.db.biddingCandidates(in.now);
     if (!candidates)
         return; // the next tick tries again
@@ -391,6 +530,8 @@ void MDIForm1::changeEvent(QEvent *event)
 void MDIForm1::closeEvent(QCloseEvent *event)
 {
     m_timer1->stop();
+    if (m_browser)
+        m_browser->stopLoading();
     if (m_login)
         m_login->dismiss();
     for (frmSw *w : m_bidWindows->windows())

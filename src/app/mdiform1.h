@@ -16,7 +16,11 @@ class QTimer;
 namespace sw {
 
 class BidWindows;
+class BrowserCookies;
+class frmBrowser;
 class frmMain;
+class frmSerch;
+class frmTip;
 class frmLog;
 class frmLogin;
 
@@ -55,6 +59,18 @@ public:
     // 整列: bid windows in a column along the right edge of the screen, the frame beside.
     void mnuWin1_Click();
     void BrowserLogin();
+    // The built-in browser, created on first use; shown in the frame.
+    frmBrowser *browser();
+    void showBrowser();
+    // Shows the page in the built-in browser and brings it to the front.
+    void showPage(const QString &address, const QString &title);
+    // 検索: the search window, created and shown on first use.
+    frmSerch *showSearch();
+    frmSerch *search() const;
+    // 設定: the options dialog, modal, with the scheduler held.
+    void mnuSettings_Click();
+    void mnuVer_Click();
+    void mnuTip_Click();
     // The bid scheduler: one pass over the running items with a quantity.
     void Timer1_Timer();
     // Replaces the scheduler's tick (tests count ticks with it).
@@ -83,6 +99,10 @@ private:
     QMenu *m_mnupop1 = nullptr;
     QPointer<frmLog> m_log;
     QPointer<frmLogin> m_login;
+    QPointer<frmBrowser> m_browser;
+    QPointer<frmSerch> m_search;
+    QPointer<frmTip> m_tip;
+    BrowserCookies *m_browserCookies = nullptr;
     std::function<void()> m_tick;
 };
 

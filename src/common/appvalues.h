@@ -14,6 +14,7 @@ struct AppValues
     int befSec = 30;         // seconds before the end at which the bid is placed
     bool mnlNyusatu = false; // bid one unit above the price on extending auctions
     bool catOn = false;      // only one win per user category
+    bool aboutOpen = false;  // the about window is open: no credentials dialog from the scheduler
     int refreshIntervalSec = 60;
     // Asks the watch-list import and the bulk refresh to stop before their next item.
     bool StopFlag = false;

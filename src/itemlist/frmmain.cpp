@@ -21,7 +21,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -30,7 +29,6 @@
 #include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace sw {
@@ -297,11 +295,21 @@ void frmMain::mnuGoFrmSw()
 
 void frmMain::mnuGoHP()
 {
-    // Until the built-in browser is there, pages open in the system's browser.
     const std::optional<ItemRecord> item = current();
-    const QString url =
-        item ? m_ctx.hosts.itemPage(item->Serverid, item->itemid) : m_ctx.hosts.statusPage();
-    QDesktopServices::openUrl(QUrl(url));
+    if (!item) {
+        emit pageRequested(m_ctx.hosts.statusPage(), QStringLiteral(","));
+        return;
+    }
+    emit pageRequested(m_ctx.hosts.itemPage(item->Serverid, item->itemid), item->Itemname);
+}
+
+void frmMain::showUncategorised()
+{
+    {
+        const QSignalBlocker block(m_cmbCAT);
+        m_cmbCAT->setCurrentIndex(1);
+    }
+    myRefresh();
 }
 
 QCoro::Task<> frmMain::mnuGetWatchList()

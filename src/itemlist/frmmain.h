@@ -42,6 +42,8 @@ public:
     void mnudelrec();
     void mnuGoFrmSw();
     void mnuGoHP();
+    // The items that have no category yet, where a newly captured item lands.
+    void showUncategorised();
     QCoro::Task<> mnuGetWatchList();
     QCoro::Task<> mnuUpdateRec();
     void rebuildCategories();
@@ -61,6 +63,8 @@ signals:
     void popupRequested(const QPoint &globalPos);
     void categoryNamesChanged();
     void browserLoginRequested();
+    // Show the page in the built-in browser; `title` is text its title will contain.
+    void pageRequested(const QString &address, const QString &title);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -66,17 +66,26 @@ bool PersistentCookieJar::setCookiesFromUrl(const QList<QNetworkCookie> &cookies
 
 bool PersistentCookieJar::insertCookie(const QNetworkCookie &cookie)
 {
-    return changedIf(QNetworkCookieJar::insertCookie(cookie));
+    if (!changedIf(QNetworkCookieJar::insertCookie(cookie)))
+        return false;
+    emit cookieStored(cookie);
+    return true;
 }
 
 bool PersistentCookieJar::updateCookie(const QNetworkCookie &cookie)
 {
-    return changedIf(QNetworkCookieJar::updateCookie(cookie));
+    if (!changedIf(QNetworkCookieJar::updateCookie(cookie)))
+        return false;
+    emit cookieStored(cookie);
+    return true;
 }
 
 bool PersistentCookieJar::deleteCookie(const QNetworkCookie &cookie)
 {
-    return changedIf(QNetworkCookieJar::deleteCookie(cookie));
+    if (!changedIf(QNetworkCookieJar::deleteCookie(cookie)))
+        return false;
+    emit cookieRemoved(cookie);
+    return true;
 }
 
 } // namespace sw

@@ -24,6 +24,9 @@ public:
 
 signals:
     void changed();
+    // One cookie stored (new or replaced) or removed.
+    void cookieStored(const QNetworkCookie &cookie);
+    void cookieRemoved(const QNetworkCookie &cookie);
 
 private:
     void load();

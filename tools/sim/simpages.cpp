@@ -181,12 +181,82 @@ QString loginFailedPage()
                           "<P>IDまたはパスワードが正しくありません。</P>\n</BODY></HTML>\n");
 }
 
-QString loginPage()
+QString loginPage(const Scenario &s)
 {
     return QStringLiteral("<html><head><title>Yahoo! JAPAN - ログイン</title></head><body>\n"
-                          "<form method=post action=\"/config/login\"><input name=login>"
-                          "<input type=password name=passwd><input type=submit value=\"ログイン\">"
+                          "<form method=post action=\"") +
+           s.scheme + QStringLiteral("://") + s.loginHost +
+           QStringLiteral("/config/login\">\n"
+                          "<p>Yahoo! JAPAN ID：<input type=text name=login></p>\n"
+                          "<p>パスワード：<input type=password name=passwd></p>\n"
+                          "<p><input type=checkbox name=persistent value=y>"
+                          "ログインしたままにする</p>\n"
+                          "<p><input type=submit value=\"ログイン\"></p>\n"
                           "</form>\n</body></html>\n");
+}
+
+QString welcomePage(const Bidder &bidder)
+{
+    return QStringLiteral("<html><head><title>Yahoo! JAPAN - ようこそ ") + bidder.id +
+           QStringLiteral(" さん</title></head><body>\n<p>") + bidder.id +
+           QStringLiteral(" さん、ようこそ。</p>\n</body></html>\n");
+}
+
+QString statusPage(const Bidder &bidder)
+{
+    return QStringLiteral("<html><head><title>Yahoo!オークション - マイ・オークション, ") +
+           bidder.id + QStringLiteral("</title></head><body>\n<p>") + bidder.id +
+           QStringLiteral("さんのオークション</p>\n<p>ウォッチリストの商品は ") +
+           QString::number(bidder.watchlist.size()) +
+           QStringLiteral(" 点です。</p>\n</body></html>\n");
+}
+
+QString topPage(const Scenario &s)
+{
+    return QStringLiteral("<html><head><title>Yahoo!オークション - トップ</title></head><body>\n"
+                          "<p>シミュレーションのオークションサイト（") +
+           s.domain + QStringLiteral("）</p>\n</body></html>\n");
+}
+
+QString resultPage(const Scenario &s, const QString &heading, int total,
+                   const QList<const Item *> &shown)
+{
+    QString rows;
+    for (const Item *it : shown) {
+        const QString url = s.scheme + QStringLiteral("://page") + QString::number(it->server) +
+                            QLatin1Char('.') + s.domain + QStringLiteral("/jp/auction/") + it->id;
+        rows += QStringLiteral("<tr><td align=center><IMG SRC=\"") + s.scheme +
+                QStringLiteral("://img.") + s.domain +
+                QStringLiteral("/i/photo.gif\" alt=\"写真\"></td><td align=\"left\">") +
+                link(url, it->title) + QStringLiteral("</td><td>") + yen(it->price) +
+                QStringLiteral("円</td><td>") + QString::number(it->bids) +
+                QStringLiteral("</td></tr>\n");
+    }
+    return QStringLiteral("<html><head><title>Yahoo!オークション - ") + heading +
+           QStringLiteral("</title></head><body>\n<p>") + heading + QStringLiteral("（合計：") +
+           QString::number(total) + QStringLiteral("点）</p>\n<table>\n") + rows +
+           QStringLiteral("</table>\n</body></html>\n");
+}
+
+QString categoryPage(const Scenario &s, const Category &category)
+{
+    return QStringLiteral("<html><head><title>Yahoo!オークション - ") + category.name +
+           QStringLiteral("</title></head><body>\n<p>") +
+           link(s.scheme + QStringLiteral("://") + s.listHost + QStringLiteral("/jp/") +
+                    QString::number(category.id) + QStringLiteral("-category-leaf.html?apg=1"),
+                category.name + QStringLiteral("の商品一覧")) +
+           QStringLiteral("</p>\n</body></html>\n");
+}
+
+QString searchOptionsPage(const QList<Category> &categories)
+{
+    QString options;
+    for (const Category &c : categories)
+        options += QStringLiteral("<OPTION VALUE=\"") + QString::number(c.id) +
+                   QStringLiteral("\">") + c.name + QLatin1Char('\n');
+    return QStringLiteral("<HTML><HEAD><TITLE>Yahoo!オークション - 検索オプション</TITLE></HEAD>"
+                          "<BODY>\n<FORM><SELECT NAME=auccat>\n") +
+           options + QStringLiteral("</SELECT></FORM>\n</BODY></HTML>\n");
 }
 
 QString watchListPage(const Scenario &s, const Bidder &bidder)

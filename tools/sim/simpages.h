@@ -22,8 +22,24 @@ QString bidPreviewPage(const Item &item, qint32 amount, const QString &action,
                        const QString &token);
 QString bidPreviewEndedPage(const Item &item);
 QString loginFailedPage();
-// The site's login page, shown instead of member pages when nobody is logged in.
-QString loginPage();
+// The site's login page, shown instead of member pages when nobody is logged in. Its form
+// posts to the login host: ID, password, "stay logged in", then the button.
+QString loginPage(const Scenario &s);
+// What a right password leads to: a page whose title greets the bidder.
+QString welcomePage(const Bidder &bidder);
+// The bidder's own page on the user host.
+QString statusPage(const Bidder &bidder);
+// The site's top page.
+QString topPage(const Scenario &s);
+
+// A page of search results or of a category listing: the hit count "（合計：N点）" and one
+// row per item of `shown`.
+QString resultPage(const Scenario &s, const QString &heading, int total,
+                   const QList<const Item *> &shown);
+// A category's own page (what the item pages' category trail links to).
+QString categoryPage(const Scenario &s, const Category &category);
+// The search options page: its first <SELECT> lists the categories.
+QString searchOptionsPage(const QList<Category> &categories);
 // The watch list of a logged-in bidder.
 QString watchListPage(const Scenario &s, const Bidder &bidder);
 QString bidAnswerPage(BidOutcome outcome, const Item &item, qint32 amount, const QString &action,

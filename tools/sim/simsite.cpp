@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
+#include <QStringDecoder>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -204,10 +206,172 @@ SimSite::Response SimSite::route(const QString &host, const QString &path, const
         query.queryItemValue(QStringLiteral("select")) == QLatin1String("watchlist")) {
         const Bidder *bidder = m_scenario.bidder(viewer);
         if (!bidder) // no session, or an expired one
-            return {200, toEucJp(loginPage()), {}};
+            return {200, toEucJp(loginPage(m_scenario)), {}};
         return {200, toEucJp(watchListPage(m_scenario, *bidder)), {}};
     }
     return {404, toEucJp(notFoundPage()), {}};
+}
+
+QList<Category> SimSite::categories() const
+{
+    QList<Category> out;
+    QSet<qint64> seen;
+    for (const Item &it : m_scenario.items) {
+        for (const Category &c : it.trail) {
+            if (!seen.contains(c.id)) {
+                seen.insert(c.id);
+                out << c;
+            }
+        }
+    }
+    return out;
+}
+
+QString SimSite::cookieDomain() const
+{
+    const QString login = m_scenario.loginHost;
+    const qsizetype dot = login.indexOf(QLatin1Char('.'));
+    return dot < 0 ? login : login.mid(dot);
+}
+
+namespace {
+// The site's keyword rules, roughly: every word must be in the title, "（a　b）" wants
+// one of a and b, a word after "－" must not be there.
+bool keywordMatches(const QString &title, const QString &keyword)
+{
+    QString k = keyword;
+    k.replace(QChar(0x3000), QLatin1Char(' '));
+    const QStringList words = k.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList group;
+    bool inGroup = false;
+    for (QString w : words) {
+        const bool opens = w.startsWith(QStringLiteral("（")) || w.startsWith(QLatin1Char('('));
+        const bool closes = w.endsWith(QStringLiteral("）")) || w.endsWith(QLatin1Char(')'));
+        if (opens)
+            w.remove(0, 1);
+        if (closes)
+            w.chop(1);
+        if (opens || inGroup) {
+            group << w;
+            inGroup = !closes;
+            if (!inGroup) {
+                bool any = false;
+                for (const QString &g : group)
+                    any = any || (!g.isEmpty() && title.contains(g));
+                if (!any)
+                    return false;
+                group.clear();
+            }
+            continue;
+        }
+        if (w.startsWith(QStringLiteral("－")) || w.startsWith(QLatin1Char('-'))) {
+            if (w.size() > 1 && title.contains(w.mid(1)))
+                return false;
+            continue;
+        }
+        if (!title.contains(w))
+            return false;
+    }
+    return true;
+}
+
+bool inCategory(const Item &it, qint64 id)
+{
+    for (const Category &c : it.trail) {
+        if (c.id == id)
+            return true;
+    }
+    return false;
+}
+
+constexpr int kPerPage = 50;
+
+QList<const Item *> pageOf(const QList<const Item *> &all, int index)
+{
+    return index < 0 ? QList<const Item *>{} : all.mid(qsizetype(index) * kPerPage, kPerPage);
+}
+} // namespace
+
+std::optional<SimSite::Response> SimSite::routePages(const QString &host, const QString &path,
+                                                     const QUrlQuery &query, const QString &viewer,
+                                                     bool post)
+{
+    const Scenario &s = m_scenario;
+    const QDateTime now = QDateTime::currentDateTime();
+    auto value = [&query](const char *key) {
+        return query.queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
+    };
+    if (host == s.loginHost && path == QLatin1String("/config/login")) {
+        const Bidder *bidder = m_scenario.bidder(value("login"));
+        if (!post || !bidder || bidder->password != value("passwd"))
+            return Response{200, toEucJp(loginPage(s)), {}};
+        const QString session = createSession(bidder->id);
+        return Response{200,
+                        toEucJp(welcomePage(*bidder)),
+                        {"Set-Cookie: " + sessionCookieName().toLatin1() + '=' +
+                         session.toLatin1() + "; Domain=" + cookieDomain().toLatin1() +
+                         "; Path=/"}};
+    }
+    if (host == s.userHost && path == QLatin1String("/jp/show/mystatus") &&
+        !query.hasQueryItem(QStringLiteral("select"))) {
+        const Bidder *bidder = m_scenario.bidder(viewer);
+        if (!bidder)
+            return Response{200, toEucJp(loginPage(s)), {}};
+        return Response{200, toEucJp(statusPage(*bidder)), {}};
+    }
+    if (host == s.mainHost && path == QLatin1String("/jp/show/searchoptions"))
+        return Response{200, toEucJp(searchOptionsPage(categories())), {}};
+    if (host == s.mainHost && path == QLatin1String("/"))
+        return Response{200, toEucJp(topPage(s)), {}};
+    if (host == s.searchHost && path == QLatin1String("/search/auc")) {
+        // The keyword arrives as percent-encoded EUC-JP bytes.
+        QStringDecoder euc("EUC-JP");
+        const QString keyword = euc.decode(QByteArray::fromPercentEncoding(
+            query.queryItemValue(QStringLiteral("p"), QUrl::FullyEncoded).toLatin1()));
+        const qint64 cat = value("which_cat").toLongLong();
+        const qint32 minPrice = value("aucminprice").toInt();
+        const qint32 maxPrice = value("aucmaxprice").toInt();
+        QList<const Item *> hits;
+        for (const Item &it : s.items) {
+            if (it.ended(now) || !keywordMatches(it.title, keyword))
+                continue;
+            if (cat != 0 && !inCategory(it, cat))
+                continue;
+            if (it.price < minPrice || (maxPrice > 0 && it.price > maxPrice))
+                continue;
+            hits << &it;
+        }
+        const int page = query.hasQueryItem(QStringLiteral("apg")) ? value("apg").toInt() : 0;
+        return Response{200,
+                        toEucJp(resultPage(s, keyword + QStringLiteral("の検索結果"),
+                                           int(hits.size()), pageOf(hits, page))),
+                        {}};
+    }
+    static const QRegularExpression listing(QStringLiteral("^/jp/(\\d+)-category(-leaf)?\\.html$"));
+    const QRegularExpressionMatch m = listing.match(path);
+    if (host == s.listHost && m.hasMatch()) {
+        const qint64 id = m.captured(1).toLongLong();
+        std::optional<Category> category;
+        for (const Category &c : categories()) {
+            if (c.id == id)
+                category = c;
+        }
+        if (!category)
+            return Response{404, toEucJp(notFoundPage()), {}};
+        if (m.captured(2).isEmpty())
+            return Response{200, toEucJp(categoryPage(s, *category)), {}};
+        QList<const Item *> items;
+        for (const Item &it : s.items) {
+            if (!it.ended(now) && inCategory(it, id))
+                items << &it;
+        }
+        const int page = value("apg").toInt();
+        return Response{
+            200,
+            toEucJp(resultPage(s, category->name, int(items.size()), pageOf(items, page - 1))),
+            {}};
+    }
+    return std::nullopt;
 }
 
 void SimSite::write(QTcpSocket *socket, const Response &r)
@@ -253,7 +417,14 @@ bool SimSite::handleRequest(const QHttpServerRequest &request, QTcpSocket *socke
     rec.method = request.method() == QHttpServerRequest::Method::Post ? QStringLiteral("POST")
                                                                       : QStringLiteral("GET");
 
-    const Response response = route(rec.host, rec.path, QUrlQuery(url), viewerOf(request));
+    const bool post = request.method() == QHttpServerRequest::Method::Post;
+    const QUrlQuery query(post ? QString::fromLatin1(request.body()) : url.query());
+    if (post)
+        rec.query = maskQuery(QString::fromLatin1(request.body()));
+    const std::optional<Response> page =
+        routePages(rec.host, rec.path, query, viewerOf(request), post);
+    const Response response =
+        page ? *page : route(rec.host, rec.path, QUrlQuery(url), viewerOf(request));
     Fault *fault = matchFault(rec.host, rec.path);
     QPointer<QTcpSocket> sock(socket);
     if (!fault) {

@@ -10,6 +10,8 @@
 #include <QList>
 #include <QUrlQuery>
 
+#include <optional>
+
 class QTcpSocket;
 
 namespace sim {
@@ -80,6 +82,14 @@ private:
     };
     Response route(const QString &host, const QString &path, const QUrlQuery &query,
                    const QString &viewer);
+    // Login, the member and top pages, search results, category listings and options.
+    std::optional<Response> routePages(const QString &host, const QString &path,
+                                       const QUrlQuery &query, const QString &viewer, bool post);
+    // Every category of the items' trails, in order of first appearance.
+    QList<Category> categories() const;
+    // The domain the session cookie is set for: what the login host and the auction
+    // hosts share.
+    QString cookieDomain() const;
     Fault *matchFault(const QString &host, const QString &path);
     QString viewerOf(const QHttpServerRequest &request) const;
     void write(QTcpSocket *socket, const Response &r);

@@ -1,0 +1,305 @@
+#include "frmbrowser.h"
+
+#include "activitylog.h"
+#include "appvalues.h"
+#include "cookiejar.h"
+#include "itemparser.h"
+#include "pagefetcher.h"
+#include "prompter.h"
+#include "searchquery.h"
+#include "settingsstore.h"
+#include "sitehosts.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <QWebEngineHistory>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+namespace sw {
+
+namespace {
+struct Button
+{
+    const char *key;
+    const char *caption;
+    const char *tip;
+};
+const Button kButtons[] = {
+    {"main", "商品ﾘｽﾄ", "商品リストを表示"},
+    {"sw", "入札", "商品詳細(入札)"},
+    {"Back", "戻る", "戻る"},
+    {"Forward", "進む", "進む"},
+    {"Stop", "中止", "中止"},
+    {"Refresh", "更新", "更新"},
+    {"Home", "ﾎｰﾑ", "ﾎｰﾑ"},
+    {"set", "取込", "表示している商品を商品リストへ取り込みます"},
+    {"serch", "検索", "スペシャル検索"},
+};
+} // namespace
+
+frmBrowser::frmBrowser(AppContext &ctx, QWidget *parent)
+    : QWidget(parent), m_ctx(ctx),
+      m_fetcher(new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this)),
+      m_view(new QWebEngineView(this)), m_toolbar(new QToolBar(this)), m_timer(new QTimer(this))
+{
+    setObjectName(QStringLiteral("frmBrowser"));
+    // Capture and registration read pages over the default connection, not the Proxy setting.
+    configureFetcher(*m_fetcher, ctx.settings, false, ctx.prompter);
+
+    m_view->setObjectName(QStringLiteral("brwWebBrowser"));
+    if (!m_ctx.settings.getBool(QStringLiteral("Settings"), QStringLiteral("promode"), false))
+        m_view->setToolTip(
+            QStringLiteral("一度クリックするとスペースキーとかでスクロールします。"));
+    connect(m_view, &QWebEngineView::loadStarted, this, [this] { m_busy = true; });
+    connect(m_view, &QWebEngineView::loadFinished, this, [this] {
+        m_busy = false;
+        setWindowTitle(pageTitle());
+    });
+
+    m_toolbar->setObjectName(QStringLiteral("tbToolBar"));
+    for (const Button &b : kButtons) {
+        QAction *a = m_toolbar->addAction(QString::fromUtf8(b.caption));
+        const QString key = QString::fromLatin1(b.key);
+        a->setObjectName(key);
+        a->setToolTip(QString::fromUtf8(b.tip));
+        connect(a, &QAction::triggered, this, [this, key] { toolbarClicked(key); });
+    }
+
+    m_timer->setObjectName(QStringLiteral("timTimer"));
+    m_timer->setInterval(1000);
+    connect(m_timer, &QTimer::timeout, this, &frmBrowser::timTimer_Timer);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_toolbar);
+    layout->addWidget(m_view, 1);
+    resize(900, 600);
+}
+
+frmBrowser::~frmBrowser()
+{
+    m_alive.reset();
+}
+
+QString frmBrowser::currentUrl() const
+{
+    return m_view->url().toString();
+}
+
+QString frmBrowser::pageTitle() const
+{
+    return m_view->title();
+}
+
+void frmBrowser::stopLoading()
+{
+    m_view->stop();
+}
+
+void frmBrowser::clearHistory()
+{
+    m_history.clear();
+    m_historyAt = -1;
+}
+
+void frmBrowser::toolbarClicked(const QString &key)
+{
+    if (key == QLatin1String("main")) {
+        m_timer->stop();
+        stopLoading();
+        emit itemListRequested();
+    } else if (key == QLatin1String("sw")) {
+        emit bidWindowRequested();
+    } else if (key == QLatin1String("Back")) {
+        clearHistory();
+        m_timer->start();
+        m_view->back();
+    } else if (key == QLatin1String("Forward")) {
+        clearHistory();
+        m_timer->start();
+        m_view->forward();
+    } else if (key == QLatin1String("Stop")) {
+        m_timer->stop();
+        stopLoading();
+        setWindowTitle(pageTitle());
+    } else if (key == QLatin1String("Refresh")) {
+        clearHistory();
+        m_timer->start();
+        m_view->reload();
+    } else if (key == QLatin1String("Home")) {
+        clearHistory();
+        m_timer->start();
+        // The embedded engine has no home page of its own: the auction site's top page.
+        m_view->load(QUrl(m_ctx.hosts.scheme + QStringLiteral("://") + m_ctx.hosts.mainHost +
+                          QLatin1Char('/')));
+    } else if (key == QLatin1String("set")) {
+        capture();
+    } else if (key == QLatin1String("serch")) {
+        mnuSerch();
+    }
+}
+
+void frmBrowser::Login()
+{
+    m_timer->stop();
+    stopLoading();
+    setWindowTitle(pageTitle());
+    m_loginStep = PageRequested;
+    m_timer->start();
+    m_view->load(QUrl(m_ctx.hosts.loginPage()));
+}
+
+QString frmBrowser::loginScript(const QString &id, const QString &password)
+{
+    // The values travel as JSON so that no character of a password can break the script.
+    const QByteArray args = QJsonDocument(QJsonArray{id, password}).toJson(QJsonDocument::Compact);
+    return QStringLiteral(
+               "(function(id, pw) {"
+               "  var all = Array.prototype.slice.call("
+               "    document.querySelectorAll('input,select,textarea,button,a[href]'));"
+               "  var usable = all.filter(function(e) {"
+               "    if (e.disabled || e.tabIndex < 0) return false;"
+               "    if (e.tagName == 'INPUT' && e.type == 'hidden') return false;"
+               "    return e.getClientRects().length > 0; });"
+               "  var first = -1;"
+               "  for (var i = 0; i < usable.length; i++) {"
+               "    var t = usable[i];"
+               "    if (t.tagName == 'INPUT' && ['text', 'email', 'tel'].indexOf(t.type) >= 0) {"
+               "      first = i; break; } }"
+               "  if (first < 0 || first + 1 >= usable.length) return 'no form';"
+               "  usable[first].focus(); usable[first].value = id;"
+               "  usable[first + 1].focus(); usable[first + 1].value = pw;"
+               "  for (var k = first + 2; k < first + 4 && k < usable.length; k++) {"
+               "    var c = usable[k]; c.focus();"
+               "    if (c.tagName == 'BUTTON' || c.tagName == 'A' ||"
+               "        ['checkbox', 'radio', 'submit', 'button', 'image'].indexOf(c.type) >= 0)"
+               "      c.click(); }"
+               "  return 'typed';"
+               "}).apply(null, ") +
+           QString::fromUtf8(args) + QStringLiteral(")");
+}
+
+QCoro::Task<> frmBrowser::typeCredentials()
+{
+    const std::weak_ptr<int> alive = m_alive;
+    m_typing = true;
+    co_await WaitFor(QStringLiteral("00:00:01"));
+    if (alive.expired())
+        co_return;
+    m_view->page()->runJavaScript(loginScript(m_ctx.values.ownId, m_ctx.values.password));
+    m_loginStep = CredentialsTyped;
+    m_typing = false;
+}
+
+void frmBrowser::timTimer_Timer()
+{
+    if (m_busy) {
+        setWindowTitle(QStringLiteral("接続中..."));
+        return;
+    }
+    setWindowTitle(pageTitle());
+    if (m_loginStep != PageRequested && m_loginStep != CredentialsTyped)
+        m_timer->stop();
+    const QString shown = windowTitle();
+    if (m_loginStep == PageRequested && shown.contains(QStringLiteral("ログイン")) && !m_typing) {
+        typeCredentials();
+        return;
+    }
+    const QString id = m_ctx.values.ownId;
+    if (m_loginStep == CredentialsTyped && !id.isEmpty() && shown.contains(id)) {
+        m_loginStep = LoggedIn;
+        if (QWidget *frame = parentWidget(); frame && frame->isMaximized())
+            frame->showNormal();
+        emit loggedIn();
+    }
+}
+
+QCoro::Task<> frmBrowser::StartingAddress(QString address, QString title)
+{
+    const std::weak_ptr<int> alive = m_alive;
+    stopLoading();
+    m_address = address;
+    bool found = false;
+    const int c = m_historyAt;
+    for (int i = 0; i < m_history.size(); ++i) {
+        if (m_history[i] != address)
+            continue;
+        found = true;
+        if (i == c)
+            continue;
+        // Walk the engine's own history by the same distance.
+        QWebEngineHistory *h = m_view->history();
+        const int target = h->currentItemIndex() - (c - i);
+        if (target >= 0 && target < h->count())
+            h->goToItem(h->itemAt(target));
+        m_historyAt = i;
+        break;
+    }
+    if (found) {
+        for (int waited = 0; waited < 30; ++waited) {
+            if (pageTitle().contains(title))
+                co_return;
+            co_await preciseSleep(100);
+            if (alive.expired())
+                co_return;
+        }
+        if (pageTitle().contains(title))
+            co_return;
+        clearHistory();
+    }
+    m_history.append(address);
+    m_historyAt = int(m_history.size()) - 1;
+    m_timer->start();
+    m_view->load(QUrl(address));
+    m_view->setFocus();
+}
+
+QCoro::Task<> frmBrowser::capture()
+{
+    const std::weak_ptr<int> alive = m_alive;
+    const QString url = currentUrl();
+    // The program reads the page itself rather than taking the browser's copy.
+    const FetchResult page = co_await m_fetcher->FetchPage(url, false);
+    if (alive.expired())
+        co_return;
+    switch (m_ctx.parser.ParseItemPage(url, page.text, 0, 0, false, false)) {
+    case Inserted:
+        m_ctx.prompter.message(QStringLiteral("取り込み完了"));
+        emit itemCaptured();
+        break;
+    case Updated:
+        m_ctx.prompter.message(QStringLiteral("すでに登録してあります"));
+        break;
+    default:
+        m_ctx.prompter.message(QStringLiteral("このページは「Yahoo!オークション - "
+                                              "商品詳細」ではありませんので取り込めません。"));
+        break;
+    }
+}
+
+QCoro::Task<> frmBrowser::mnuSerch()
+{
+    const std::weak_ptr<int> alive = m_alive;
+    emit searchWindowRequested();
+    const QString url = currentUrl();
+    const QString title = pageTitle();
+    const QString host = categoryPageHost(url, title);
+    if (host.isEmpty())
+        co_return;
+    if (!host.startsWith(QLatin1String("page"))) {
+        if (const std::optional<SiteCategory> c = categoryOfListing(url, title))
+            emit categoryFound(c->name, c->id);
+        co_return;
+    }
+    const FetchResult page = co_await m_fetcher->FetchPage(url, false);
+    if (alive.expired())
+        co_return;
+    if (const std::optional<SiteCategory> c = categoryOfItemPage(page.text))
+        emit categoryFound(c->name, c->id);
+}
+
+} // namespace sw

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "appcontext.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <QCoro/QCoroTask>
+
+#include <memory>
+
+class QTimer;
+class QToolBar;
+class QWebEngineView;
+
+namespace sw {
+
+class PageFetcher;
+
+// The built-in browser: the site as in any browser, plus capture of the shown item,
+// registration of the shown category, the automated login and pages on request.
+class frmBrowser : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmBrowser(AppContext &ctx, QWidget *parent = nullptr);
+    ~frmBrowser() override;
+
+    enum LoginStep
+    {
+        NoLogin = 0,
+        PageRequested = 1,
+        CredentialsTyped = 2,
+        LoggedIn = 3
+    };
+
+    // Opens the login page; the timer fills it in once it is shown.
+    void Login();
+    // Shows the page at the address; `title` is text its title is expected to contain.
+    QCoro::Task<> StartingAddress(QString address, QString title);
+    // "set": stores the item whose page is shown.
+    QCoro::Task<> capture();
+    // "serch": registers the shown category in the search window.
+    QCoro::Task<> mnuSerch();
+    // Stops loading (the frame does this first when the program ends).
+    void stopLoading();
+
+    // The caption the scheduler watches: "接続中..." while loading, else the page title.
+    QString caption() const { return windowTitle(); }
+    bool busy() const { return m_busy; }
+    int loginStep() const { return m_loginStep; }
+    QString currentUrl() const;
+    QString pageTitle() const;
+    QStringList history() const { return m_history; }
+
+    QWebEngineView *view() const { return m_view; }
+    QToolBar *toolbar() const { return m_toolbar; }
+    QTimer *timer() const { return m_timer; }
+
+    // The login page fill-in: ID into the first text field, the password into the next
+    // control, then "space" on the two controls after it.
+    static QString loginScript(const QString &id, const QString &password);
+
+signals:
+    void itemListRequested();  // "main"
+    void bidWindowRequested(); // "sw"
+    void itemCaptured();       // a new item was stored: show the uncategorised items
+    void searchWindowRequested();
+    void categoryFound(const QString &name, qint64 id);
+    void loggedIn(); // the site greeted the user: close the credentials dialog
+
+private:
+    void toolbarClicked(const QString &key);
+    void timTimer_Timer();
+    QCoro::Task<> typeCredentials();
+    void clearHistory();
+
+    AppContext &m_ctx;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    PageFetcher *m_fetcher;
+    QWebEngineView *m_view;
+    QToolBar *m_toolbar;
+    QTimer *m_timer;
+    QStringList m_history; // Combo1: addresses asked for
+    int m_historyAt = -1;
+    QString m_address;
+    int m_loginStep = NoLogin;
+    bool m_busy = false;
+    bool m_typing = false;
+};
+
+} // namespace sw

@@ -1,0 +1,122 @@
+#include "searchimport.h"
+
+#include "itemparser.h"
+#include "pagefetcher.h"
+#include "searchquery.h"
+
+namespace sw {
+
+namespace {
+constexpr int kRowsPerPage = 100;
+constexpr int kListingLimit = 100;
+
+// The third `">` of a row: where its title begins. -1 when the row has fewer.
+qsizetype titleStart(const QString &row)
+{
+    const QString mark = QStringLiteral("\">");
+    qsizetype from = 0;
+    qsizetype at = -1;
+    for (int n = 0; n < 3; ++n) {
+        at = row.indexOf(mark, from);
+        if (at < 0)
+            return -1;
+        from = at + 2;
+    }
+    return at + 2;
+}
+} // namespace
+
+QCoro::Task<SearchResult> RunSearch(PageFetcher &fetcher, ItemPageParser &parser, SearchRun run)
+{
+    SearchResult result;
+    auto gone = [&run] { return run.alive.expired(); };
+    auto stopped = [&run] { return run.stopRequested && run.stopRequested(); };
+
+    FetchResult page = co_await fetcher.FetchPage(run.pageUrl(1), false);
+    if (gone())
+        co_return result;
+    if (!page.ok) {
+        result.message = SearchTexts::network();
+        co_return result;
+    }
+    int cursor = 1;
+    const QString total =
+        GetBetween(page.text, cursor, QStringLiteral("合計："), QStringLiteral("点）"));
+    if (total.isEmpty()) {
+        result.message = SearchTexts::done();
+        co_return result;
+    }
+    const std::optional<qint32> hits = parseSiteNumber(total);
+    if (!hits || *hits < 0) {
+        result.message = SearchTexts::badHitCount(total);
+        co_return result;
+    }
+    result.pages = resultPageCount(*hits);
+
+    for (int k = 1; k <= result.pages; ++k) {
+        run.showPage(k);
+        co_await preciseSleep(0);
+        if (gone())
+            co_return result;
+        if (stopped()) {
+            result.message = SearchTexts::done();
+            co_return result;
+        }
+        cursor = 1;
+        for (int rows = 0; rows < kRowsPerPage; ++rows) {
+            co_await preciseSleep(0);
+            if (gone())
+                co_return result;
+            ++result.examined;
+            run.showExamined(QString::number(result.examined) + QLatin1Char('/') + total);
+            if (stopped()) {
+                result.message =
+                    run.kind == SearchRun::Listing ? SearchTexts::escaped() : SearchTexts::done();
+                co_return result;
+            }
+            const QString row =
+                GetBetween(page.text, cursor, QStringLiteral("<td align=center><IMG SRC="),
+                           QStringLiteral("</a>"));
+            if (row.isEmpty())
+                break;
+            int c = 1;
+            const QString url =
+                GetBetween(row, c, QStringLiteral("<a href=\""), QStringLiteral("\">"));
+            if (url.isEmpty())
+                break;
+            const qsizetype at = titleStart(row);
+            if (at < 0)
+                continue;
+            run.addTitle(row.mid(at));
+            const FetchResult item = co_await fetcher.FetchPage(url, false);
+            if (gone())
+                co_return result;
+            if (!item.ok) {
+                result.message = SearchTexts::network();
+                co_return result;
+            }
+            if (parser.ParseItemPage(url, item.text, run.minPrice, run.maxPrice,
+                                     run.noAutoExtension, run.buyPriceDiffers) != NothingStored) {
+                ++result.imported;
+                run.showImported(result.imported);
+                if (run.kind == SearchRun::Listing && result.imported > kListingLimit) {
+                    result.message = SearchTexts::limit();
+                    co_return result;
+                }
+            }
+        }
+        if (k < result.pages) {
+            page = co_await fetcher.FetchPage(run.pageUrl(k + 1), false);
+            if (gone())
+                co_return result;
+            if (!page.ok) {
+                result.message = SearchTexts::network();
+                co_return result;
+            }
+        }
+    }
+    result.message = SearchTexts::done();
+    co_return result;
+}
+
+} // namespace sw

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+
+#include <QCoro/QCoroTask>
+
+#include <functional>
+#include <memory>
+
+namespace sw {
+
+class ItemPageParser;
+class PageFetcher;
+
+// What one search run needs: where to read, the conditions every item must pass and the
+// window's displays. Keyword search and category listing differ only in the fields marked.
+struct SearchRun
+{
+    enum Kind
+    {
+        Keyword,
+        Listing
+    } kind = Keyword;
+    // The address of result page k (1 is the first page).
+    std::function<QString(int)> pageUrl;
+    qint32 minPrice = 0;
+    qint32 maxPrice = 0;
+    bool noAutoExtension = false;
+    bool buyPriceDiffers = false;
+
+    std::weak_ptr<int> alive;            // expires when the window closes
+    std::function<bool()> stopRequested; // the window's stop flag
+    // Displays: the page being read, "examined/total", stored so far, a row's title.
+    std::function<void(int)> showPage;
+    std::function<void(const QString &)> showExamined;
+    std::function<void(int)> showImported;
+    std::function<void(const QString &)> addTitle;
+};
+
+struct SearchResult
+{
+    QString message; // what the window shows at the end (empty: the window has gone)
+    int examined = 0;
+    int imported = 0;
+    int pages = 0; // result pages announced by the hit count
+};
+
+// The end messages.
+struct SearchTexts
+{
+    static QString done() { return QStringLiteral("検索終了"); }
+    static QString escaped() { return QStringLiteral("ＥＳＣキーが押されたので中断します"); }
+    static QString limit() { return QStringLiteral("一度に１００個以上は取り込みません"); }
+    static QString network() { return QStringLiteral("ネットワークの接続が切れました。"); }
+    static QString badHitCount(const QString &text)
+    {
+        return QStringLiteral("検索結果の件数「") + text +
+               QStringLiteral("」が読めませんでしたので中断します。");
+    }
+};
+
+// Reads the result pages one after another and stores every listed item that passes the
+// conditions. A listing run stops after its 101st stored item.
+QCoro::Task<SearchResult> RunSearch(PageFetcher &fetcher, ItemPageParser &parser, SearchRun run);
+
+} // namespace sw
