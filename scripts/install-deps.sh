@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
   qcoro-qt6-dev
   qt6-httpserver-dev qt6-websockets-dev
-  qt6-webengine-dev
+  qt6-webengine-dev libqt6svg6
   sqlite3
   fonts-noto-cjk
 )

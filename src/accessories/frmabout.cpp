@@ -21,9 +21,10 @@ frmAbout::frmAbout(bool &aboutOpen, Prompter &prompter, QWidget *parent)
     setWindowTitle(title + QStringLiteral("のﾊﾞｰｼﾞｮﾝ情報"));
     auto *icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("picIcon"));
-    icon->setPixmap(windowIcon().isNull()
+    const QIcon programIcon = QApplication::windowIcon();
+    icon->setPixmap(programIcon.isNull()
                         ? style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(48, 48)
-                        : windowIcon().pixmap(48, 48));
+                        : programIcon.pixmap(48, 48));
     auto *lblTitle = new QLabel(title, this);
     lblTitle->setObjectName(QStringLiteral("lblTitle"));
     QFont big = lblTitle->font();

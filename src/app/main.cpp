@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLockFile>
 
 #include <cstdio>
@@ -33,6 +34,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("snipewell"));
     QApplication::setApplicationDisplayName(QStringLiteral("Snipewell"));
     QApplication::setApplicationVersion(QStringLiteral(SNIPEWELL_VERSION));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/snipewell.svg")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("snipewell"));
 
     WidgetPrompter prompter;
     // Every refusal is shown in its box and also printed, and the process fails.

@@ -124,6 +124,8 @@ QCoro::Task<> frmSerch::readcat()
     const auto rows = m_ctx.db.siteCategories();
     if (rows && rows->isEmpty()) {
         co_await mnuGetCat();
+        if (!alive.expired())
+            emit categoriesLoaded();
         co_return;
     }
     if (rows) {
@@ -137,6 +139,7 @@ QCoro::Task<> frmSerch::readcat()
     const int index =
         m_ctx.settings.getInt(QStringLiteral("frmSerch"), QStringLiteral("catindex"), 0);
     m_names->setCurrentIndex(index < m_names->count() ? index : -1);
+    emit categoriesLoaded();
 }
 
 QCoro::Task<> frmSerch::mnuGetCat()

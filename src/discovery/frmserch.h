@@ -54,6 +54,8 @@ public:
     QToolBar *toolbar() const { return m_toolbar; }
 
 signals:
+    // readcat() has finished (the lists hold what could be read).
+    void categoriesLoaded();
     // Items were stored: the item list should show them.
     void itemsImported();
 

@@ -65,8 +65,9 @@ QList<SiteCategory> parseCategoryOptions(const QString &page)
         const qint64 id = option.mid(open + 1, close - open - 1).toLongLong(&ok);
         if (!ok)
             continue;
-        // The name follows the closing quote and the ">" after it.
-        out.append({id, option.mid(QString::number(id).size() + 3)});
+        // The name follows the closing quote and the ">" after it; the page's line breaks
+        // are not part of it.
+        out.append({id, option.mid(QString::number(id).size() + 3).trimmed()});
     }
     return out;
 }

@@ -253,7 +253,7 @@ QString searchOptionsPage(const QList<Category> &categories)
     QString options;
     for (const Category &c : categories)
         options += QStringLiteral("<OPTION VALUE=\"") + QString::number(c.id) +
-                   QStringLiteral("\">") + c.name + QLatin1Char('\n');
+                   QStringLiteral("\">") + c.name;
     return QStringLiteral("<HTML><HEAD><TITLE>Yahoo!オークション - 検索オプション</TITLE></HEAD>"
                           "<BODY>\n<FORM><SELECT NAME=auccat>\n") +
            options + QStringLiteral("</SELECT></FORM>\n</BODY></HTML>\n");

@@ -1,0 +1,232 @@
+#include "frmabout.h"
+#include "frmoptions.h"
+#include "frmtip.h"
+#include "testapp.h"
+#include "tips.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringEncoder>
+#include <QTest>
+
+using namespace sw;
+
+// The options dialog, the tip window and the about window.
+class tst_Accessories : public QObject
+{
+    Q_OBJECT
+private slots:
+    void optionsRoundTrip();
+    void refreshInterval_data();
+    void refreshInterval();
+    void cancelStillAppliesStoredValues();
+    void badProxy_data();
+    void badProxy();
+    void tipsFiles_data();
+    void tipsFiles();
+    void tipWindow();
+    void tipsSwitchedOff();
+    void aboutWindow();
+};
+
+namespace {
+const QString kSettings = QStringLiteral("Settings");
+
+template <typename T> T *child(QWidget &w, const char *name)
+{
+    return w.findChild<T *>(QString::fromLatin1(name));
+}
+} // namespace
+
+void tst_Accessories::optionsRoundTrip()
+{
+    TestApp t;
+    {
+        frmOptions dialog(t.settings, t.values, t.prompter);
+        dialog.load();
+        QCOMPARE(child<QComboBox>(dialog, "cmbefSec")->currentText(), QStringLiteral("30"));
+        child<QComboBox>(dialog, "cmbefSec")->setCurrentText(QStringLiteral("10"));
+        child<QCheckBox>(dialog, "chkCATOn")->setChecked(true);
+        child<QCheckBox>(dialog, "chkMnlNyusatu")->setChecked(true);
+        child<QComboBox>(dialog, "Combo1")->setCurrentText(QStringLiteral("5"));
+        child<QLineEdit>(dialog, "Text2")->setText(QStringLiteral("HTTP=proxy.example.jp:8080"));
+        child<QPushButton>(dialog, "cmdOK")->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+    QCOMPARE(t.values.befSec, 10);
+    QVERIFY(t.values.catOn && t.values.mnlNyusatu);
+    QCOMPARE(t.values.refreshIntervalSec, 300);
+    QVERIFY(t.prompter.messages.isEmpty());
+    // Written as "BefSec" and "CATOn", read back by the list as "Befsec" and "CatOn".
+    QCOMPARE(t.settings.get(kSettings, QStringLiteral("Befsec"), QString()), QStringLiteral("10"));
+    QVERIFY(t.settings.getBool(kSettings, QStringLiteral("CatOn"), false));
+
+    frmOptions again(t.settings, t.values, t.prompter);
+    again.load();
+    QCOMPARE(child<QComboBox>(again, "cmbefSec")->currentText(), QStringLiteral("10"));
+    QCOMPARE(child<QComboBox>(again, "Combo1")->currentText(), QStringLiteral("5"));
+    QVERIFY(child<QCheckBox>(again, "chkMnlNyusatu")->isChecked());
+    QCOMPARE(child<QLineEdit>(again, "Text2")->text(),
+             QStringLiteral("HTTP=proxy.example.jp:8080"));
+}
+
+void tst_Accessories::refreshInterval_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("seconds");
+    QTest::newRow("0 -> 60") << QStringLiteral("0") << 60;
+    QTest::newRow("5 -> 300") << QStringLiteral("5") << 300;
+    QTest::newRow("10 -> 600") << QStringLiteral("10") << 600;
+    QTest::newRow("negative -> 60") << QStringLiteral("-3") << 60;
+}
+
+void tst_Accessories::refreshInterval()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, seconds);
+    TestApp t;
+    t.settings.save(kSettings, QStringLiteral("accesskankaku"), stored);
+    frmOptions dialog(t.settings, t.values, t.prompter);
+    dialog.load();
+    dialog.cmdOK_Click();
+    QCOMPARE(t.values.refreshIntervalSec, seconds);
+}
+
+void tst_Accessories::cancelStillAppliesStoredValues()
+{
+    TestApp t;
+    t.settings.save(kSettings, QStringLiteral("BEFSEC"), QStringLiteral("60"));
+    t.settings.save(kSettings, QStringLiteral("catOn"), QStringLiteral("1"));
+    t.values.befSec = 5;
+    frmOptions dialog(t.settings, t.values, t.prompter);
+    dialog.load();
+    child<QComboBox>(dialog, "cmbefSec")->setCurrentText(QStringLiteral("5"));
+    child<QPushButton>(dialog, "cmdCancel")->click();
+    QCOMPARE(t.values.befSec, 60);
+    QVERIFY(t.values.catOn);
+    QCOMPARE(t.settings.get(kSettings, QStringLiteral("Befsec"), QString()), QStringLiteral("60"));
+}
+
+void tst_Accessories::badProxy_data()
+{
+    QTest::addColumn<QString>("proxy");
+    QTest::newRow("lower-case prefix") << QStringLiteral("http=proxy.example.jp:8080");
+    QTest::newRow("no prefix") << QStringLiteral("proxy.example.jp:8080");
+    QTest::newRow("no port") << QStringLiteral("HTTP=proxy.example.jp");
+}
+
+void tst_Accessories::badProxy()
+{
+    QFETCH(QString, proxy);
+    TestApp t;
+    t.settings.save(kSettings, QStringLiteral("Befsec"), QStringLiteral("10"));
+    t.settings.save(kSettings, QStringLiteral("Proxy"), proxy);
+    frmOptions dialog(t.settings, t.values, t.prompter);
+    dialog.load();
+    // At opening: the message, and the bidding values are not taken over.
+    QCOMPARE(
+        t.prompter.messages,
+        QStringList{QStringLiteral("プロキシの設定が不正です。\n例：HTTP=proxy.example.jp:8080")});
+    QCOMPARE(t.values.befSec, 30);
+    // OK: reported again, stored anyway, and the dialog closes.
+    dialog.cmdOK_Click();
+    QCOMPARE(t.prompter.messages.size(), 2);
+    QCOMPARE(t.settings.get(kSettings, QStringLiteral("Proxy"), QString()), proxy);
+    QCOMPARE(t.values.befSec, 10);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+void tst_Accessories::tipsFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("tips");
+    QTest::newRow("UTF-8, empty line kept")
+        << QByteArray("一つ目\n\n三つ目\n")
+        << QStringList{QStringLiteral("一つ目"), QString(), QStringLiteral("三つ目")};
+    QStringEncoder sjis("Shift_JIS");
+    QTest::newRow("Shift_JIS, CR LF")
+        << QByteArray(sjis.encode(QStringLiteral("入札のコツ\r\nｶﾃｺﾞﾘ")))
+        << QStringList{QStringLiteral("入札のコツ"), QStringLiteral("ｶﾃｺﾞﾘ")};
+    QTest::newRow("no final line break")
+        << QByteArray("a\nb") << QStringList{QStringLiteral("a"), QStringLiteral("b")};
+    QTest::newRow("empty file") << QByteArray() << QStringList{};
+}
+
+void tst_Accessories::tipsFiles()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, tips);
+    TempHome home;
+    QFile f(home.path(tipsFileName()));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    QCOMPARE(readTips(f.fileName()), std::optional<QStringList>(tips));
+    QVERIFY(!readTips(home.path(QStringLiteral("missing.txt"))));
+}
+
+void tst_Accessories::tipWindow()
+{
+    TestApp t;
+    // Missing everywhere: the explanation instead of a tip.
+    frmTip missing(t.settings, {t.home.path(tipsFileName())});
+    QVERIFY(missing.wanted());
+    QCOMPARE(missing.tipText(), missingTipsText());
+    QVERIFY(
+        missing.tipText().startsWith(QStringLiteral("ﾌｧｲﾙ TIPOFDAY.TXT が見つかりませんでした。")));
+
+    // One line: the same tip on every press of 次を表示.
+    QFile f(t.home.path(tipsFileName()));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("ただ一つのヒント\n");
+    f.close();
+    frmTip one(t.settings, {f.fileName()});
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(one.tipText(), QStringLiteral("ただ一つのヒント"));
+        child<QPushButton>(one, "cmdNextTip")->click();
+    }
+    // Unticking the box is saved at once.
+    QVERIFY(one.startupCheck()->isChecked());
+    one.startupCheck()->setChecked(false);
+    QCOMPARE(t.settings.get(QStringLiteral("Options"), QStringLiteral("Show Tips at Startup"),
+                            QString()),
+             QStringLiteral("0"));
+}
+
+void tst_Accessories::tipsSwitchedOff()
+{
+    TestApp t;
+    t.settings.save(QStringLiteral("options"), QStringLiteral("show tips at startup"),
+                    QStringLiteral("0"));
+    frmTip tip(t.settings, {});
+    QVERIFY(!tip.wanted());
+    QVERIFY(tip.tips().isEmpty());
+}
+
+void tst_Accessories::aboutWindow()
+{
+    QCOMPARE(frmAbout::versionText(QStringLiteral("1.8.0.1")), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.8.1"));
+    QCOMPARE(frmAbout::versionText(QStringLiteral("1.8.1")), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.8.1"));
+    TestApp t;
+    {
+        frmAbout about(t.values.aboutOpen, t.prompter);
+        QVERIFY(t.values.aboutOpen);
+        QCOMPARE(about.windowTitle(), QStringLiteral("Snipewellのﾊﾞｰｼﾞｮﾝ情報"));
+        QCOMPARE(child<QLabel>(about, "lblVersion")->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.8.1"));
+        // No viewer on the PATH: the message, and the window stays.
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", t.home.path(QStringLiteral("empty")).toLocal8Bit());
+        child<QPushButton>(about, "cmdSysInfo")->click();
+        qputenv("PATH", path);
+        QCOMPARE(t.prompter.messages,
+                 QStringList{QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません")});
+    }
+    QVERIFY(!t.values.aboutOpen);
+}
+
+QTEST_MAIN(tst_Accessories)
+#include "tst_accessories.moc"

@@ -1,0 +1,274 @@
+#include "browsercookies.h"
+#include "frmbrowser.h"
+#include "frmlogin.h"
+#include "frmmain.h"
+#include "mdiform1.h"
+#include "pagefetcher.h"
+#include "simsite.h"
+#include "testapp.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QNetworkCookie>
+#include <QNetworkProxy>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+using namespace sw;
+
+// The built-in browser against the simulated site: the login through the page, one login
+// for browser and fetchers, capture and category registration.
+class tst_Browser : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void credentialsDialogLogsInThroughTheBrowser();
+    void wrongPasswordLeavesTheDialogOpen();
+    void captureStoresAnItemOnce();
+    void categoryRegistration_data();
+    void categoryRegistration();
+    void loginScriptKeepsValuesIntact();
+};
+
+namespace {
+
+const QString kUser = QStringLiteral("snipe_taro");
+const QString kPass = QStringLiteral("pa\"ss'wd\\1");
+
+sim::Scenario scenario()
+{
+    sim::Scenario s;
+    const QList<sim::Category> trail = {{2084, QStringLiteral("おもちゃ")},
+                                        {12345, QStringLiteral("ミニ四駆")}};
+    for (int n = 1; n <= 3; ++n) {
+        sim::Item it;
+        it.id = QStringLiteral("b") + QString::number(n);
+        it.server = n;
+        it.title = QStringLiteral("ミニ四駆 セット") + QString::number(n);
+        it.seller = QStringLiteral("seller");
+        it.price = it.startPrice = 1000 * n;
+        it.end = QDateTime::currentDateTime().addDays(1);
+        it.trail = trail;
+        s.items << it;
+    }
+    // A category whose number is too short to be registered from its listing.
+    s.items[2].trail = {{123, QStringLiteral("古い分類")}};
+    s.bidders << sim::Bidder{kUser, kPass, {QStringLiteral("b1"), QStringLiteral("b2")}};
+    return s;
+}
+
+// One site for the whole suite: the browser engine reads the proxy once, when it starts.
+sim::SimSite *g_site = nullptr;
+
+struct Site : TestApp
+{
+    sim::SimSite &site = *g_site;
+    Site()
+    {
+        site.expireSessions();
+        site.clearFaults();
+        QWebEngineProfile::defaultProfile()->cookieStore()->deleteAllCookies();
+    }
+
+    // Reads the watch list with a fetcher of the program and the given jar.
+    QString watchList(PersistentCookieJar &jar)
+    {
+        PageFetcher fetcher(&jar, log, prompter);
+        auto task = fetcher.FetchPage(hosts.watchList(), false);
+        QString text;
+        bool done = false;
+        task.then([&](const FetchResult &r) {
+            text = r.text;
+            done = true;
+        });
+        if (!QTest::qWaitFor([&done] { return done; }, 10000))
+            return QStringLiteral("(no answer)");
+        return text;
+    }
+};
+
+bool loadedPage(frmBrowser &b, const QString &address)
+{
+    QSignalSpy loaded(b.view(), &QWebEngineView::loadFinished);
+    b.StartingAddress(address, QStringLiteral("-"));
+    return loaded.wait(10000);
+}
+
+} // namespace
+
+void tst_Browser::initTestCase()
+{
+    g_site = new sim::SimSite(scenario(), this);
+    QVERIFY(g_site->listenOn() != 0);
+    // The browser and the windows that keep the default connection use this proxy.
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), g_site->port()));
+}
+
+void tst_Browser::cleanupTestCase()
+{
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+}
+
+void tst_Browser::credentialsDialogLogsInThroughTheBrowser()
+{
+    Site t;
+    MDIForm1 frame(t.ctx);
+    frame.show();
+    frame.load();
+    // Not logged in: the status page is the site's login page, and nobody is stored yet.
+    QTRY_VERIFY_WITH_TIMEOUT(frame.browser()->caption().contains(QStringLiteral("ログイン")),
+                             10000);
+    frmLogin *dialog = frame.login();
+    QVERIFY(dialog && dialog->isVisible());
+
+    dialog->findChild<QLineEdit *>(QStringLiteral("txtUser_0"))->setText(kUser);
+    dialog->findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->setText(kPass);
+    dialog->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+
+    // The page is filled and sent; the greeting closes the dialog, which saves the ID.
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), 20000);
+    QCOMPARE(frame.browser()->loginStep(), int(frmBrowser::LoggedIn));
+    QVERIFY(frame.browser()->caption().contains(kUser));
+    QCOMPARE(t.settings.get(QStringLiteral("Settings"), QStringLiteral("yuser"), QString()), kUser);
+    const QList<sim::RequestRecord> posts = t.site.requestsTo(QStringLiteral("/config/login"));
+    QVERIFY(!posts.isEmpty());
+    QCOMPARE(posts.last().host, t.hosts.loginHost);
+    QCOMPARE(posts.last().method, QStringLiteral("POST"));
+    QVERIFY(posts.last().query.contains(QStringLiteral("passwd=****")));
+    QVERIFY(posts.last().query.contains(QStringLiteral("persistent=y"))); // the box was ticked
+
+    // The login is the fetchers' login too...
+    QTRY_VERIFY(!t.cookies.cookies().isEmpty());
+    QVERIFY(t.watchList(t.cookies).contains(kUser + QStringLiteral("さんのウォッチリスト")));
+    // ...and it survives a restart: a new jar reads it from the data folder.
+    PersistentCookieJar restarted(t.home.path(QStringLiteral("cookies.txt")));
+    QVERIFY(t.watchList(restarted).contains(kUser + QStringLiteral("さんのウォッチリスト")));
+    frame.close();
+}
+
+void tst_Browser::wrongPasswordLeavesTheDialogOpen()
+{
+    Site t;
+    t.values.ownId = kUser;
+    t.values.password = QStringLiteral("wrong-password");
+    frmBrowser browser(t.ctx);
+    QSignalSpy loggedIn(&browser, &frmBrowser::loggedIn);
+    browser.show();
+    browser.Login();
+    QTRY_COMPARE_WITH_TIMEOUT(browser.loginStep(), int(frmBrowser::CredentialsTyped), 10000);
+    // The site answers with its login page again: the timer keeps watching, no greeting.
+    QTest::qWait(2500);
+    QVERIFY(browser.caption().contains(QStringLiteral("ログイン")));
+    QCOMPARE(loggedIn.count(), 0);
+    QVERIFY(browser.timer()->isActive());
+    QVERIFY(t.cookies.cookies().isEmpty());
+}
+
+void tst_Browser::captureStoresAnItemOnce()
+{
+    Site t;
+    frmBrowser browser(t.ctx);
+    QSignalSpy captured(&browser, &frmBrowser::itemCaptured);
+    browser.show();
+    QVERIFY(loadedPage(browser, t.hosts.itemPage(QStringLiteral("2"), QStringLiteral("b2"))));
+    QAction *set = browser.toolbar()->findChild<QAction *>(QStringLiteral("set"));
+    set->trigger();
+    QTRY_COMPARE(t.prompter.messages.size(), 1);
+    QCOMPARE(t.prompter.messages.last(), QStringLiteral("取り込み完了"));
+    QCOMPARE(captured.count(), 1);
+    const std::optional<ItemRecord> stored = t.db.itemByItemid(QStringLiteral("b2"));
+    QVERIFY(stored);
+    QCOMPARE(stored->Itemname, QStringLiteral("ミニ四駆 セット2"));
+    QCOMPARE(stored->cat, QStringLiteral("0"));
+
+    // The user's own settings stay when the same page is captured again.
+    t.db.saveUserColumns(stored->id, 3000, QStringLiteral("4"), 1, 0);
+    set->trigger();
+    QTRY_COMPARE(t.prompter.messages.size(), 2);
+    QCOMPARE(t.prompter.messages.last(), QStringLiteral("すでに登録してあります"));
+    QCOMPARE(captured.count(), 1);
+    QCOMPARE(t.db.itemByItemid(QStringLiteral("b2"))->cat, QStringLiteral("4"));
+
+    // A page that is not an item page stores nothing.
+    QVERIFY(loadedPage(browser, t.hosts.scheme + QStringLiteral("://") + t.hosts.mainHost +
+                                    QStringLiteral("/")));
+    set->trigger();
+    QTRY_COMPARE(t.prompter.messages.size(), 3);
+    QCOMPARE(
+        t.prompter.messages.last(),
+        QStringLiteral(
+            "このページは「Yahoo!オークション - 商品詳細」ではありませんので取り込めません。"));
+}
+
+void tst_Browser::categoryRegistration_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<qint64>("id"); // -1: nothing registered
+    QTest::addColumn<QString>("name");
+    const QString list = QStringLiteral("http://list1.auctions.yahoo.co.jp/jp/");
+    QTest::newRow("listing 12345-category.html") << list + QStringLiteral("12345-category.html")
+                                                 << qint64(12345) << QStringLiteral("ミニ四駆");
+    QTest::newRow("listing 123-category.html")
+        << list + QStringLiteral("123-category.html") << qint64(-1) << QString();
+    QTest::newRow("item page: the last link of its trail")
+        << QStringLiteral("http://page1.auctions.yahoo.co.jp/jp/auction/b1") << qint64(12345)
+        << QStringLiteral("ミニ四駆");
+    QTest::newRow("a page of another kind")
+        << QStringLiteral("http://auctions.yahoo.co.jp/") << qint64(-1) << QString();
+}
+
+void tst_Browser::categoryRegistration()
+{
+    QFETCH(QString, page);
+    QFETCH(qint64, id);
+    QFETCH(QString, name);
+    Site t;
+    frmBrowser browser(t.ctx);
+    QSignalSpy found(&browser, &frmBrowser::categoryFound);
+    QSignalSpy searchShown(&browser, &frmBrowser::searchWindowRequested);
+    browser.show();
+    QVERIFY(loadedPage(browser, page));
+    browser.toolbar()->findChild<QAction *>(QStringLiteral("serch"))->trigger();
+    QCOMPARE(searchShown.count(), 1);
+    if (id < 0) {
+        QTest::qWait(300);
+        QCOMPARE(found.count(), 0);
+        return;
+    }
+    QTRY_COMPARE(found.count(), 1);
+    QCOMPARE(found.first().at(0).toString(), name);
+    QCOMPARE(found.first().at(1).toLongLong(), id);
+}
+
+void tst_Browser::loginScriptKeepsValuesIntact()
+{
+    // Quotes and backslashes in a password reach the page unchanged, as data.
+    Site t;
+    frmBrowser browser(t.ctx);
+    browser.show();
+    QVERIFY(loadedPage(browser, t.hosts.loginPage()));
+    QVariant typed;
+    bool done = false;
+    browser.view()->page()->runJavaScript(
+        frmBrowser::loginScript(kUser, kPass) +
+            QStringLiteral(";document.querySelector('input[type=password]').value"),
+        [&](const QVariant &v) {
+            typed = v;
+            done = true;
+        });
+    QTRY_VERIFY(done);
+    QCOMPARE(typed.toString(), kPass);
+}
+
+QTEST_MAIN(tst_Browser)
+#include "tst_browser.moc"

@@ -1,0 +1,304 @@
+#include "frmserch.h"
+#include "simsite.h"
+#include "testapp.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QNetworkProxy>
+#include <QTest>
+#include <QToolBar>
+
+using namespace sw;
+
+// The search window against the simulated site: the category list, keyword searches,
+// category listings and their endings.
+class tst_Search : public QObject
+{
+    Q_OBJECT
+private slots:
+    void keywordSearchImportsWhatPassesOverAllPages();
+    void listingStopsAfterThe101stItem();
+    void stopEndsEachKindWithItsOwnMessage_data();
+    void stopEndsEachKindWithItsOwnMessage();
+    void badInputIsRefusedBeforeAnyRequest_data();
+    void badInputIsRefusedBeforeAnyRequest();
+    void fetchFailuresEndTheRun();
+    void categoryListIsReadOnceAndKept();
+    void unreachableCategoryListClosesTheWindow();
+    void fieldsArePersisted();
+};
+
+namespace {
+
+const sim::Category kToys{2084, QStringLiteral("おもちゃ")};
+const sim::Category kCars{25464, QStringLiteral("ミニ四駆")};
+
+sim::Item simItem(int n, const sim::Category &leaf, const QString &title, qint32 price,
+                  bool autoExtend)
+{
+    sim::Item it;
+    it.id = QStringLiteral("s") + QString::number(n);
+    it.server = 1 + n % 5;
+    it.title = title;
+    it.seller = QStringLiteral("seller");
+    it.startPrice = price;
+    it.price = price;
+    it.end = QDateTime::currentDateTime().addDays(2);
+    it.autoExtend = autoExtend;
+    it.trail = {kToys, leaf};
+    return it;
+}
+
+struct Search : TestApp
+{
+    sim::SimSite site;
+    std::unique_ptr<frmSerch> window;
+
+    explicit Search(sim::Scenario s) : site(std::move(s))
+    {
+        if (site.listenOn() == 0)
+            qFatal("cannot set up");
+        // The search window keeps the default connection: the application proxy.
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), site.port()));
+        settings.save(QStringLiteral("Settings"), QStringLiteral("FetchTimeout"),
+                      QStringLiteral("3"));
+    }
+    ~Search() { QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy); }
+
+    frmSerch *open()
+    {
+        window = std::make_unique<frmSerch>(ctx);
+        bool loaded = false;
+        QObject::connect(window.get(), &frmSerch::categoriesLoaded, [&loaded] { loaded = true; });
+        window->readcat();
+        if (!QTest::qWaitFor([&loaded] { return loaded; }, 5000))
+            qWarning("the category list was not read");
+        return window.get();
+    }
+    // Presses "go" and waits for the run's closing message.
+    QString go()
+    {
+        const qsizetype before = prompter.messages.size();
+        window->toolbar()->findChild<QAction *>(QStringLiteral("go"))->trigger();
+        const bool ended = QTest::qWaitFor(
+            [&] { return !window->running() && prompter.messages.size() > before; }, 30000);
+        return ended ? prompter.messages.last() : QStringLiteral("(no end)");
+    }
+    int stored() { return int(db.listItems({}, QDateTime::currentDateTime())->size()); }
+    int requestsTo(const QString &path) { return int(site.requestsTo(path).size()); }
+};
+
+sim::Scenario manyCars(int count)
+{
+    sim::Scenario s;
+    for (int n = 1; n <= count; ++n)
+        s.items << simItem(n, kCars, QStringLiteral("ミニ四駆 No.") + QString::number(n),
+                           500 + 10 * n, n % 2 == 0);
+    s.items << simItem(900, kToys, QStringLiteral("プラモデル"), 800, false);
+    return s;
+}
+
+} // namespace
+
+void tst_Search::keywordSearchImportsWhatPassesOverAllPages()
+{
+    Search t(manyCars(120));
+    frmSerch *w = t.open();
+    w->keyword()->setText(QStringLiteral("ミニ四駆"));
+    w->priceBox(0)->setText(QStringLiteral("600"));
+    w->priceBox(1)->setText(QStringLiteral("1,800"));
+    w->condition(0)->setChecked(true); // only items without automatic extension
+    QCOMPARE(t.go(), QStringLiteral("検索終了"));
+
+    // Prices 600..1700 are hits 10..120 (111 items); of those the odd ones do not extend.
+    QCOMPARE(t.stored(), 55);
+    QCOMPARE(w->importedLabel()->text(), QStringLiteral("55"));
+    QCOMPARE(w->searchLog()->count(), 111);
+    QCOMPARE(w->searchLog()->item(0)->text(), QStringLiteral("ミニ四駆 No.10"));
+    // 111 hits: 3 pages; the page after the first is apg=1. Each page's examined counter
+    // counts the attempt that finds no further row.
+    QCOMPARE(w->pageLabel()->text(), QStringLiteral("3"));
+    QCOMPARE(w->examinedLabel()->text(), QStringLiteral("114/111"));
+    QStringList pages;
+    for (const sim::RequestRecord &r : t.site.requestsTo(QStringLiteral("/search/auc")))
+        pages << r.query.section(QLatin1Char('&'), -1);
+    QCOMPARE(pages.size(), 3);
+    QVERIFY(pages[1] == QLatin1String("apg=1") && pages[2] == QLatin1String("apg=2"));
+    // A second run updates the same items and counts them again.
+    QCOMPARE(t.go(), QStringLiteral("検索終了"));
+    QCOMPARE(t.stored(), 55);
+    QCOMPARE(w->importedLabel()->text(), QStringLiteral("55"));
+}
+
+void tst_Search::listingStopsAfterThe101stItem()
+{
+    Search t(manyCars(130));
+    frmSerch *w = t.open();
+    w->keyword()->clear();
+    w->categoryNames()->setCurrentIndex(w->categoryIds()->findText(QStringLiteral("25464")));
+    w->priceBox(0)->setText(QStringLiteral("0"));
+    w->priceBox(1)->setText(QStringLiteral("0"));
+    QCOMPARE(t.go(), QStringLiteral("一度に１００個以上は取り込みません"));
+    QCOMPARE(t.stored(), 101);
+    const QList<sim::RequestRecord> pages = t.site.requestsTo(QStringLiteral("/jp/25464"));
+    QCOMPARE(pages.size(), 3);
+    QCOMPARE(pages[2].query, QStringLiteral("apg=3"));
+}
+
+void tst_Search::stopEndsEachKindWithItsOwnMessage_data()
+{
+    QTest::addColumn<QString>("keyword");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("keyword search") << QStringLiteral("ミニ四駆") << QStringLiteral("検索終了");
+    QTest::newRow("category listing")
+        << QString() << QStringLiteral("ＥＳＣキーが押されたので中断します");
+}
+
+void tst_Search::stopEndsEachKindWithItsOwnMessage()
+{
+    QFETCH(QString, keyword);
+    QFETCH(QString, message);
+    Search t(manyCars(40));
+    frmSerch *w = t.open();
+    w->keyword()->setText(keyword);
+    w->categoryNames()->setCurrentIndex(w->categoryIds()->findText(QStringLiteral("25464")));
+    w->priceBox(0)->setText(QStringLiteral("0"));
+    w->priceBox(1)->setText(QStringLiteral("0"));
+    // The user presses "stop" once the third title shows.
+    connect(w->searchLog()->model(), &QAbstractItemModel::rowsInserted, w, [w] {
+        if (w->searchLog()->count() == 3)
+            w->toolbar()->findChild<QAction *>(QStringLiteral("stop"))->trigger();
+    });
+    QCOMPARE(t.go(), message);
+    QVERIFY(t.prompter.messages.contains(QStringLiteral("中断します。")));
+    QCOMPARE(t.stored(), 3);
+    QCOMPARE(w->searchLog()->count(), 3);
+}
+
+void tst_Search::badInputIsRefusedBeforeAnyRequest_data()
+{
+    QTest::addColumn<QString>("low");
+    QTest::addColumn<QString>("high");
+    QTest::newRow("empty minimum") << QString() << QStringLiteral("1000");
+    QTest::newRow("letters in the maximum") << QStringLiteral("100") << QStringLiteral("千円");
+    QTest::newRow("negative") << QStringLiteral("-1") << QStringLiteral("1000");
+}
+
+void tst_Search::badInputIsRefusedBeforeAnyRequest()
+{
+    QFETCH(QString, low);
+    QFETCH(QString, high);
+    Search t(manyCars(3));
+    frmSerch *w = t.open();
+    const qsizetype before = t.site.requests().size();
+    w->priceBox(0)->setText(low);
+    w->priceBox(1)->setText(high);
+    w->toolbar()->findChild<QAction *>(QStringLiteral("go"))->trigger();
+    QCOMPARE(t.prompter.messages.last(),
+             QStringLiteral("金額範囲には0以上の数字を入れてください。"));
+    QTest::qWait(100);
+    QCOMPARE(t.site.requests().size(), before);
+}
+
+void tst_Search::fetchFailuresEndTheRun()
+{
+    Search t(manyCars(5));
+    frmSerch *w = t.open();
+    w->keyword()->setText(QStringLiteral("ミニ四駆"));
+    w->priceBox(0)->setText(QStringLiteral("0"));
+    w->priceBox(1)->setText(QStringLiteral("0"));
+    sim::Fault drop;
+    drop.path = QStringLiteral("/jp/auction/s3");
+    drop.kind = sim::Fault::Drop;
+    t.site.addFault(drop);
+    QCOMPARE(t.go(), QStringLiteral("ネットワークの接続が切れました。"));
+    QCOMPARE(t.stored(), 2);            // what was stored before stays
+    QCOMPARE(logLines(t.db).size(), 1); // the fetcher's own line
+
+    // A page without a hit count ends at once and stores nothing.
+    w->keyword()->clear();
+    w->categoryNames()->setCurrentIndex(0); // すべて: no listing of its own on the site
+    t.site.clearFaults();
+    QCOMPARE(t.go(), QStringLiteral("ネットワークの接続が切れました。")); // the site says 404
+    QCOMPARE(t.stored(), 2);
+}
+
+void tst_Search::categoryListIsReadOnceAndKept()
+{
+    Search t(manyCars(2));
+    frmSerch *w = t.open();
+    // Read from the site this time: the names come bare, すべて first.
+    QCOMPARE(w->categoryNames()->itemText(0), QStringLiteral("すべて"));
+    QCOMPARE(w->categoryNames()->count(), 3);
+    QCOMPARE(w->categoryNames()->itemText(2), QStringLiteral("ミニ四駆"));
+    QCOMPARE(t.requestsTo(QStringLiteral("/jp/show/searchoptions")), 1);
+    w->categoryNames()->setCurrentIndex(1);
+    w->close();
+
+    // Opened again: from the table, with their numbers, and the selection kept.
+    frmSerch *again = t.open();
+    QCOMPARE(again->categoryNames()->itemText(0), QStringLiteral("すべて(0)"));
+    QCOMPARE(again->categoryNames()->itemText(2), QStringLiteral("ミニ四駆(25464)"));
+    QCOMPARE(again->categoryNames()->currentIndex(), 1);
+    QCOMPARE(t.requestsTo(QStringLiteral("/jp/show/searchoptions")), 1);
+
+    // A category registered from the browser is added once and selected.
+    again->addcat(QStringLiteral("鉄道模型"), 2084044);
+    again->addcat(QStringLiteral("別名"), 2084044);
+    QCOMPARE(again->categoryNames()->count(), 4);
+    QCOMPARE(again->categoryNames()->currentText(), QStringLiteral("鉄道模型"));
+    QCOMPARE(again->categoryIdSelected(), QStringLiteral("2084044"));
+
+    // A stored selection past the end leaves nothing selected.
+    t.settings.save(QStringLiteral("frmSerch"), QStringLiteral("catindex"), QStringLiteral("9"));
+    again->close();
+    t.settings.save(QStringLiteral("frmSerch"), QStringLiteral("catindex"), QStringLiteral("9"));
+    QCOMPARE(t.open()->categoryNames()->currentIndex(), -1);
+}
+
+void tst_Search::unreachableCategoryListClosesTheWindow()
+{
+    Search t(manyCars(2));
+    sim::Fault drop;
+    drop.path = QStringLiteral("/jp/show/searchoptions");
+    drop.kind = sim::Fault::Drop;
+    t.site.addFault(drop);
+    t.window = std::make_unique<frmSerch>(t.ctx);
+    t.window->show();
+    t.window->readcat();
+    QTRY_VERIFY(t.window->isHidden());
+    QCOMPARE(
+        t.prompter.messages.last(),
+        QStringLiteral("カテゴリの読み込みに失敗しました。ネットワークの接続を確認してください。"));
+    // すべて stays stored: the next opening does not ask the site again.
+    t.site.clearFaults();
+    QCOMPARE(t.open()->categoryNames()->itemText(0), QStringLiteral("すべて(0)"));
+    QCOMPARE(t.open()->categoryNames()->count(), 1);
+}
+
+void tst_Search::fieldsArePersisted()
+{
+    Search t(manyCars(1));
+    frmSerch *w = t.open();
+    QCOMPARE(w->keyword()->text(), QStringLiteral("（黄色　青色）　シャツ　－ジャンク"));
+    QCOMPARE(w->priceBox(0)->text(), QStringLiteral("100"));
+    w->keyword()->setText(QStringLiteral("タミヤ"));
+    w->priceBox(1)->setText(QStringLiteral("5000"));
+    w->condition(1)->setChecked(true);
+    w->close();
+    QCOMPARE(t.settings.get(QStringLiteral("serch"), QStringLiteral("CHK1"), QString()),
+             QStringLiteral("1"));
+    frmSerch *again = t.open();
+    QCOMPARE(again->keyword()->text(), QStringLiteral("タミヤ"));
+    QCOMPARE(again->priceBox(1)->text(), QStringLiteral("5000"));
+    QVERIFY(again->condition(1)->isChecked());
+    QVERIFY(!again->condition(0)->isChecked());
+}
+
+QTEST_MAIN(tst_Search)
+#include "tst_search.moc"
