@@ -54,6 +54,7 @@ frmAbout::frmAbout(bool &aboutOpen, Prompter &prompter, QWidget *parent)
     buttons->addStretch();
     top->addLayout(buttons);
     setLayout(top);
+    setMinimumWidth(360);
     m_aboutOpen = true;
 }
 

@@ -1,14 +1,24 @@
 #include "browsercookies.h"
+#include "frmabout.h"
 #include "frmbrowser.h"
 #include "frmlogin.h"
 #include "frmmain.h"
+#include "frmoptions.h"
+#include "frmserch.h"
+#include "frmtip.h"
 #include "mdiform1.h"
 #include "pagefetcher.h"
 #include "simsite.h"
 #include "testapp.h"
+#include "tips.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QNetworkCookie>
 #include <QNetworkProxy>
@@ -37,6 +47,7 @@ private slots:
     void categoryRegistration_data();
     void categoryRegistration();
     void loginScriptKeepsValuesIntact();
+    void screenshots();
 };
 
 namespace {
@@ -268,6 +279,56 @@ void tst_Browser::loginScriptKeepsValuesIntact()
         });
     QTRY_VERIFY(done);
     QCOMPARE(typed.toString(), kPass);
+}
+
+void tst_Browser::screenshots()
+{
+    const QString dir = qEnvironmentVariable("SNIPEWELL_SCREENSHOTS");
+    if (dir.isEmpty())
+        QSKIP("set SNIPEWELL_SCREENSHOTS to a folder to write the screenshots");
+    QDir().mkpath(dir);
+    auto save = [&dir](QWidget *w, const char *name) {
+        QTest::qWait(1500); // the page's first frame
+        w->grab().save(dir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png"));
+    };
+    Site t;
+    t.values.ownId = kUser;
+    t.values.password = kPass;
+    MDIForm1 frame(t.ctx);
+    frame.resize(1100, 750);
+    frame.show();
+    frame.load();
+    QTRY_VERIFY_WITH_TIMEOUT(frame.browser()->caption().contains(QStringLiteral("ログイン")),
+                             10000);
+    frame.BrowserLogin();
+    QTRY_COMPARE_WITH_TIMEOUT(frame.browser()->loginStep(), int(frmBrowser::LoggedIn), 20000);
+    frame.showPage(t.hosts.itemPage(QStringLiteral("1"), QStringLiteral("b1")),
+                   QStringLiteral("-"));
+    QTRY_VERIFY_WITH_TIMEOUT(frame.browser()->caption().contains(QStringLiteral("セット1")), 10000);
+    frame.browser()->parentWidget()->showMaximized();
+    save(&frame, "browser-item-page");
+
+    frmSerch *search = frame.showSearch();
+    QTRY_VERIFY(search->categoryNames()->count() > 1);
+    search->keyword()->setText(QStringLiteral("ミニ四駆"));
+    search->priceBox(0)->setText(QStringLiteral("0"));
+    search->priceBox(1)->setText(QStringLiteral("5000"));
+    search->parentWidget()->showMaximized();
+    search->go();
+    QTRY_VERIFY_WITH_TIMEOUT(t.prompter.messages.contains(QStringLiteral("検索終了")), 20000);
+    save(search, "search-after-run");
+
+    frmOptions options(t.settings, t.values, t.prompter);
+    options.load();
+    options.show();
+    save(&options, "options");
+    frmTip tip(t.settings, {QStringLiteral(TIPS_FILE)});
+    tip.show();
+    save(&tip, "tip");
+    frmAbout about(t.values.aboutOpen, t.prompter);
+    about.show();
+    save(&about, "about");
+    frame.close();
 }
 
 QTEST_MAIN(tst_Browser)
