@@ -4,6 +4,7 @@
 #include "categories.h"
 #include "cookiejar.h"
 #include "credentials.h"
+#include "demo.h"
 #include "database.h"
 #include "itemparser.h"
 #include "mdiform1.h"
@@ -15,14 +16,70 @@
 #include "widgetprompter.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLockFile>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 using namespace sw;
+
+namespace {
+
+struct Options
+{
+    bool demo = false;
+};
+
+void describe()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("snipewell"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SNIPEWELL_VERSION));
+}
+
+// --help and --version are answered before any window system is needed, so they work in
+// a plain terminal; an unknown option ends here with status 1.
+Options parseOptions(int argc, char *argv[])
+{
+    QCoreApplication core(argc, argv);
+    describe();
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Snipewell — Yahoo! JAPAN オークションの自動入札ソフト。\n"
+                       "商品ごとに上限価格と数量を決めておくと、終了の数秒前に自動で入札します。\n"
+                       "\n"
+                       "Data folder: $SNIPEWELL_HOME, else ~/.local/share/snipewell\n"
+                       "Settings:    $SNIPEWELL_HOME/snipewell.ini, else "
+                       "~/.config/snipewell/snipewell.ini"));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption demo(
+        QStringLiteral("demo"),
+        QStringLiteral("Run against a simulated auction site on this computer, with a data "
+                       "folder of its own (デモ). Nothing reaches the real site."));
+    parser.addOption(demo);
+    // The window system's own options (-platform offscreen, -style, …) are for QApplication.
+    for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
+                             "stylesheet", "geometry", "qwindowgeometry", "qwindowtitle",
+                             "qwindowicon", "display", "title", "name", "session", "fontengine"}) {
+        QCommandLineOption qtOption(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        qtOption.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtOption);
+    }
+    for (const char *name : {"reverse", "nograb", "dograb", "widgetcount"}) {
+        QCommandLineOption qtFlag(QString::fromLatin1(name));
+        qtFlag.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(qtFlag);
+    }
+    parser.process(core);
+    return {parser.isSet(demo)};
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -30,10 +87,11 @@ int main(int argc, char *argv[])
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    const Options options = parseOptions(argc, argv);
+
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("snipewell"));
+    describe();
     QApplication::setApplicationDisplayName(QStringLiteral("Snipewell"));
-    QApplication::setApplicationVersion(QStringLiteral(SNIPEWELL_VERSION));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/snipewell.svg")));
     QGuiApplication::setDesktopFileName(QStringLiteral("snipewell"));
 
@@ -48,6 +106,21 @@ int main(int argc, char *argv[])
         return 1;
     };
 
+    std::unique_ptr<DemoSite> demo;
+    if (options.demo) {
+        QString why;
+        demo = DemoSite::start(&why);
+        if (!demo)
+            return refuse(why, false);
+        // Every part of the program, the built-in browser included, talks to the simulated
+        // site, and keeps its files in the demo's own folder.
+        qputenv("SNIPEWELL_HOME", demo->paths().dataDir.toLocal8Bit());
+        qputenv("http_proxy", "http://127.0.0.1:" + QByteArray::number(demo->port()));
+        MDIForm1::setTitleNote(QStringLiteral("[デモ]"));
+        std::fprintf(stderr, "snipewell: デモ: 模擬サイト 127.0.0.1:%u, データフォルダー %s\n",
+                     unsigned(demo->port()), qPrintable(demo->paths().dataDir));
+    }
+
     const AppPaths paths = AppPaths::fromEnvironment();
     SettingsStore settings(paths.settingsFile);
 
@@ -55,6 +128,8 @@ int main(int argc, char *argv[])
 
     if (const DbStartResult made = createDataFolderIfNew(paths); !made.ok())
         return refuse(made.message, false);
+    if (demo) // the demo member, and the simulated site as the proxy
+        demo->prepareSettings(settings);
 
     QLockFile instanceLock(paths.lockFile());
     instanceLock.setStaleLockTime(0);

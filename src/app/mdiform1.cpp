@@ -42,7 +42,7 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     : QMainWindow(parent), m_ctx(ctx), m_mdi(new QMdiArea(this)), m_timer1(new QTimer(this))
 {
     setObjectName(QStringLiteral("MDIForm1"));
-    setWindowTitle(QStringLiteral("Snipewell"));
+    setWindowTitle(title());
     setCentralWidget(m_mdi);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -70,9 +70,22 @@ frmLogin *MDIForm1::login() const
     return m_login.data();
 }
 
+namespace {
+QString &titleNote()
+{
+    static QString note;
+    return note;
+}
+} // namespace
+
+void MDIForm1::setTitleNote(const QString &note)
+{
+    titleNote() = note;
+}
+
 QString MDIForm1::title()
 {
-    return QStringLiteral("Snipewell - ") + QStringLiteral(" Ver1.8.1");
+    return QStringLiteral("Snipewell - ") + titleNote() + QStringLiteral(" Ver1.8.1");
 }
 
 QAction *MDIForm1::addItem(QMenu *menu, const char *name, const QString &caption)

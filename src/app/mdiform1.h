@@ -37,6 +37,8 @@ public:
     void load();
 
     static QString title();
+    // A note in the title, such as the demo's.
+    static void setTitleNote(const QString &note);
 
     void SetmnuCat();
     void showLog();
