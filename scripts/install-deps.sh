@@ -10,6 +10,7 @@ packages=(
   qcoro-qt6-dev
   qt6-httpserver-dev qt6-websockets-dev
   qt6-webengine-dev libqt6svg6
+  desktop-file-utils
   sqlite3
   fonts-noto-cjk
 )

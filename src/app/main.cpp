@@ -4,8 +4,8 @@
 #include "categories.h"
 #include "cookiejar.h"
 #include "credentials.h"
-#include "demo.h"
 #include "database.h"
+#include "demo.h"
 #include "itemparser.h"
 #include "mdiform1.h"
 #include "proxyconfig.h"
@@ -17,9 +17,11 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLockFile>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -169,5 +171,13 @@ int main(int argc, char *argv[])
                          QStringLiteral("\n既定の設定で起動します。設定の変更は保存されません。"));
     }
     frame.load();
+    // For measurements: a file written once the frame is loaded and its first events ran.
+    if (const QString ready = qEnvironmentVariable("SNIPEWELL_READY_FILE"); !ready.isEmpty()) {
+        QTimer::singleShot(0, &frame, [ready] {
+            QFile f(ready);
+            if (f.open(QIODevice::WriteOnly))
+                f.write("ready\n");
+        });
+    }
     return app.exec();
 }

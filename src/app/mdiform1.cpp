@@ -38,11 +38,20 @@
 
 namespace sw {
 
+namespace {
+QString &titleNote()
+{
+    static QString note;
+    return note;
+}
+} // namespace
+
 MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     : QMainWindow(parent), m_ctx(ctx), m_mdi(new QMdiArea(this)), m_timer1(new QTimer(this))
 {
     setObjectName(QStringLiteral("MDIForm1"));
-    setWindowTitle(title());
+    setWindowTitle(titleNote().isEmpty() ? QStringLiteral("Snipewell")
+                                         : QStringLiteral("Snipewell ") + titleNote());
     setCentralWidget(m_mdi);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     m_timer1->setObjectName(QStringLiteral("Timer1"));
@@ -69,14 +78,6 @@ frmLogin *MDIForm1::login() const
 {
     return m_login.data();
 }
-
-namespace {
-QString &titleNote()
-{
-    static QString note;
-    return note;
-}
-} // namespace
 
 void MDIForm1::setTitleNote(const QString &note)
 {

@@ -5,6 +5,8 @@
 #include "startupdb.h"
 #include "tempdir.h"
 
+#include <QFile>
+#include <QNetworkCookie>
 #include <QProcess>
 #include <QTest>
 
@@ -94,12 +96,24 @@ void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
                       QString::number(kBefSec));
         settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
                       QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        // Logged in on an earlier day: the browser's start page is the member's own page,
+        // not the login page that would hold every bid back.
+        QNetworkCookie session(sim::SimSite::sessionCookieName().toLatin1(),
+                               site.createSession(QStringLiteral("snipe_taro")).toLatin1());
+        session.setDomain(QStringLiteral(".yahoo.co.jp"));
+        session.setPath(QStringLiteral("/"));
+        QFile cookies(paths.dataDir + QStringLiteral("/cookies.txt"));
+        QVERIFY(cookies.open(QIODevice::WriteOnly));
+        cookies.write(session.toRawForm() + '\n');
     }
 
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("SNIPEWELL_HOME"), paths.dataDir);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The built-in browser keeps the default connection: the site through http_proxy.
+    env.insert(QStringLiteral("http_proxy"),
+               QStringLiteral("http://127.0.0.1:") + QString::number(site.port()));
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     app.start(QStringLiteral(SNIPEWELL_BIN));

@@ -57,16 +57,28 @@ SimSite::SimSite(Scenario scenario, QObject *parent)
     scheduleRivals();
 }
 
+void SimSite::setScenario(Scenario scenario)
+{
+    m_scenario = std::move(scenario);
+    m_sessions.clear();
+    m_tokens.clear();
+    ++m_generation;
+    scheduleRivals();
+}
+
 void SimSite::scheduleRivals()
 {
     const QDateTime now = QDateTime::currentDateTime();
+    const int generation = m_generation;
     for (const Item &item : std::as_const(m_scenario.items)) {
         for (const RivalBid &r : item.rivals) {
             const QDateTime at = r.at >= 0 ? m_scenario.start.addMSecs(qint64(r.at * 1000))
                                            : item.end.addMSecs(-qint64(r.beforeEnd * 1000));
             const QString id = item.id;
             QTimer::singleShot(qMax<qint64>(0, now.msecsTo(at)), Qt::PreciseTimer, this,
-                               [this, id, r] {
+                               [this, id, r, generation] {
+                                   if (generation != m_generation)
+                                       return;
                                    if (Item *it = m_scenario.item(id))
                                        recordBid(*it, r.bidder, r.max);
                                });

@@ -51,6 +51,9 @@ public:
     void clearFaults() { m_scenario.faults.clear(); }
 
     Scenario &scenario() { return m_scenario; }
+    // Plays another scenario from now on: sessions, forms and pending rival bids of the
+    // previous one are forgotten.
+    void setScenario(Scenario scenario);
     // A logged-in session for the bidder; the value of the session cookie.
     QString createSession(const QString &bidderId);
     void expireSessions() { m_sessions.clear(); }
@@ -110,6 +113,7 @@ private:
     QHash<QString, QString> m_sessions; // cookie value -> bidder id
     QHash<QString, Token> m_tokens;     // the "a" value of a bid form -> who may use it
     QList<BidRecord> m_bids;
+    int m_generation = 0; // which scenario a scheduled rival bid belongs to
     QFile m_logFile;
 };
 

@@ -1,0 +1,187 @@
+// Start-up time and memory of the whole program, the built-in browser included.
+//
+// Starts the real `snipewell` (offscreen) on a fresh data folder holding 20 items whose bids
+// are due within the next hours, with every site request sent to a closed local port (no
+// site traffic). Prints, per run: milliseconds from the process start until the main window
+// is loaded and idle, and the resident memory of the program (and of the browser engine's
+// helper processes) right after start and once the scheduler has opened the 20 bid windows.
+#include "database.h"
+#include "settingsstore.h"
+#include "startupdb.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+
+using namespace sw;
+
+namespace {
+
+// Resident memory of a process, in KiB, from /proc.
+qint64 rssKiB(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
+}
+
+// All descendants of a process.
+QList<qint64> descendants(qint64 pid)
+{
+    QList<qint64> out;
+    const QStringList procs = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    QHash<qint64, qint64> parentOf;
+    for (const QString &p : procs) {
+        bool ok = false;
+        const qint64 id = p.toLongLong(&ok);
+        if (!ok)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(id));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray s = stat.readAll();
+        const qsizetype close = s.lastIndexOf(')');
+        const QList<QByteArray> fields = s.mid(close + 2).split(' ');
+        if (fields.size() > 1)
+            parentOf.insert(id, fields[1].toLongLong());
+    }
+    QList<qint64> frontier{pid};
+    while (!frontier.isEmpty()) {
+        const qint64 p = frontier.takeFirst();
+        for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
+            if (it.value() == p) {
+                out << it.key();
+                frontier << it.key();
+            }
+        }
+    }
+    return out;
+}
+
+bool seed(const QString &dataDir, int items)
+{
+    const AppPaths paths{dataDir, dataDir + QStringLiteral("/snipewell.ini")};
+    if (!createDataFolderIfNew(paths).ok())
+        return false;
+    ItemDatabase db(paths.database());
+    if (!db.open())
+        return false;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int n = 1; n <= items; ++n) {
+        ItemRecord r;
+        r.itemid = QStringLiteral("m") + QString::number(n);
+        r.Itemname = QStringLiteral("計測用の商品 ") + QString::number(n);
+        r.Serverid = QStringLiteral("3");
+        r.ItemYenNow = 1000;
+        r.enddate = now.addSecs(3600 + 60 * n);
+        r.NumUri = 1;
+        r.ItemYenStart = 1000;
+        r.ItemYenUnit = 100;
+        if (db.upsertItem(r) != ItemDatabase::Upsert::Inserted)
+            return false;
+        if (!db.saveUserColumns(db.itemByItemid(r.itemid)->id, 5000, QStringLiteral("0"), 1, 0))
+            return false;
+    }
+    SettingsStore settings(paths.settingsFile);
+    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
+                  QStringLiteral("bench_user"));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"), QString());
+    // Nothing listens there: every page request fails at once.
+    settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
+                  QStringLiteral("HTTP=127.0.0.1:9"));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("FetchTimeout"), QStringLiteral("2"));
+    return true;
+}
+
+struct Figures
+{
+    qint64 readyMs = -1;
+    qint64 rssStart = 0, helpersStart = 0;
+    qint64 rss20 = 0, helpers20 = 0;
+    int windows = 0; // bid windows the scheduler opened ("入札準備開始" lines)
+};
+
+qint64 helpersRss(qint64 pid)
+{
+    qint64 sum = 0;
+    for (qint64 child : descendants(pid))
+        sum += rssKiB(child);
+    return sum;
+}
+
+Figures runOnce(const QString &program)
+{
+    Figures f;
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data"));
+    if (!seed(data, 20))
+        return f;
+    const QString ready = dir.filePath(QStringLiteral("ready"));
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SNIPEWELL_HOME"), data);
+    env.insert(QStringLiteral("SNIPEWELL_READY_FILE"), ready);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("http_proxy"), QStringLiteral("http://127.0.0.1:9"));
+    app.setProcessEnvironment(env);
+    app.setStandardErrorFile(QProcess::nullDevice());
+    app.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    app.start(program);
+    if (!app.waitForStarted())
+        return f;
+    while (!QFile::exists(ready) && clock.elapsed() < 60000 && app.state() == QProcess::Running)
+        QThread::msleep(2);
+    if (!QFile::exists(ready))
+        return f;
+    f.readyMs = clock.elapsed();
+    QThread::msleep(500); // the browser's first page request has failed by now
+    f.rssStart = rssKiB(app.processId());
+    f.helpersStart = helpersRss(app.processId());
+    // The scheduler ticks every 3 seconds and opens every window due within 600 minutes.
+    QThread::msleep(8000);
+    f.rss20 = rssKiB(app.processId());
+    f.helpers20 = helpersRss(app.processId());
+    app.terminate();
+    app.waitForFinished(10000);
+    ItemDatabase db(data + QStringLiteral("/db2k.mdb"));
+    if (db.open()) {
+        for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
+            f.windows += e.Memo.startsWith(QStringLiteral("入札準備開始")) ? 1 : 0;
+    }
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString program =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(SNIPEWELL_BIN);
+    const int runs = argc > 2 ? QByteArray(argv[2]).toInt() : 3;
+    for (int i = 0; i < runs; ++i) {
+        const Figures f = runOnce(program);
+        if (f.readyMs < 0) {
+            std::printf("run %d: the program did not come up\n", i + 1);
+            return 1;
+        }
+        std::printf("run %d: ready_ms=%lld rss_start_mib=%.1f helpers_start_mib=%.1f "
+                    "windows=%d rss_windows_mib=%.1f helpers_windows_mib=%.1f\n",
+                    i + 1, f.readyMs, f.rssStart / 1024.0, f.helpersStart / 1024.0, f.windows,
+                    f.rss20 / 1024.0, f.helpers20 / 1024.0);
+    }
+    return 0;
+}

@@ -1,0 +1,366 @@
+#include "road.h"
+#include "tempdir.h"
+
+#include <QFile>
+#include <QNetworkProxy>
+#include <QProcess>
+#include <QStatusBar>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+
+using namespace sw;
+
+// The whole road, nobody at the keyboard but the test: log in through the browser, take
+// the watch list, set the limits in the bid windows, and let the scheduler bid.
+class tst_RoadE2E : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void demoScenarioFromLoginToWinners();
+    void oneWinPerCategory();
+    void restartLosesNothing();
+    void droppedConfirmationDoesNotStopTheNextBid();
+};
+
+namespace {
+
+// One site for the whole suite: the browser engine reads the proxy once, when it starts.
+sim::SimSite *g_site = nullptr;
+
+void newDay(sim::Scenario s)
+{
+    g_site->setScenario(std::move(s));
+    QWebEngineProfile::defaultProfile()->cookieStore()->deleteAllCookies();
+}
+
+sim::Bidder member(const QStringList &watchlist)
+{
+    return {QString::fromLatin1(Road::kMember), QString::fromLatin1(Road::kPassword), watchlist};
+}
+
+// A plain item: nobody else bids, it ends `endsIn` seconds from now.
+sim::Item plainItem(const QString &id, int endsIn, int server = 3)
+{
+    sim::Item it;
+    it.id = id;
+    it.server = server;
+    it.title = QStringLiteral("テスト商品 ") + id;
+    it.seller = QStringLiteral("seller");
+    it.startPrice = it.price = 1000;
+    it.autoExtend = false;
+    const QDateTime now = QDateTime::currentDateTime();
+    it.end =
+        QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()))
+            .addSecs(endsIn);
+    return it;
+}
+
+// How late each item's first confirmation reached the site after its bid time, in ms.
+QHash<QString, qint64> lateness(const sim::SimSite &site, qint64 since,
+                                const QHash<QString, QDateTime> &ends, int befSec)
+{
+    QHash<QString, qint64> late;
+    const QHash<QString, qint64> at = confirmations(site, since);
+    for (auto it = at.cbegin(); it != at.cend(); ++it) {
+        if (ends.contains(it.key()))
+            late.insert(it.key(), it.value() - ends[it.key()].addSecs(-befSec).toMSecsSinceEpoch());
+    }
+    return late;
+}
+
+QString dump(Road &road)
+{
+    QString out = QStringLiteral("log:\n") + road.logLines().join(QLatin1Char('\n'));
+    out += QStringLiteral("\nsite:");
+    for (const sim::RequestRecord &r : road.site.requests()) {
+        if (r.path.startsWith(QLatin1String("/jp/")) &&
+            !r.path.startsWith(QLatin1String("/jp/auction")))
+            out += QLatin1Char('\n') + QString::number(r.atMs % 100000) + QLatin1Char(' ') +
+                   r.host + r.path + QLatin1Char('?') + r.query + QStringLiteral(" -> ") +
+                   QString::number(r.status) + QLatin1Char(' ') + r.fault;
+    }
+    return out;
+}
+
+} // namespace
+
+void tst_RoadE2E::initTestCase()
+{
+    g_site = new sim::SimSite(sim::Scenario{}, this);
+    QVERIFY(g_site->listenOn() != 0);
+    // The built-in browser and the windows that keep the default connection.
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), g_site->port()));
+}
+
+void tst_RoadE2E::cleanupTestCase()
+{
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+}
+
+void tst_RoadE2E::demoScenarioFromLoginToWinners()
+{
+    // The shipped demo, its clock running at three times the speed.
+    QFile file(QStringLiteral(DEMO_SCENARIO));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime start =
+        QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
+    QString why;
+    std::optional<sim::Scenario> s = sim::Scenario::fromJson(file.readAll(), start, &why);
+    QVERIFY2(s, qPrintable(why));
+    constexpr double kPace = 0.3;
+    QHash<QString, QDateTime> ends;
+    for (sim::Item &it : s->items) {
+        it.end = start.addMSecs(qint64(start.msecsTo(it.end) * kPace));
+        for (sim::RivalBid &r : it.rivals) {
+            r.at = r.at < 0 ? r.at : r.at * kPace;
+            r.beforeEnd = r.beforeEnd < 0 ? r.beforeEnd : r.beforeEnd * kPace;
+        }
+        ends.insert(it.id, it.end);
+    }
+    newDay(*s);
+    const qint64 since = QDateTime::currentMSecsSinceEpoch();
+
+    TempHome home;
+    constexpr int kBefSec = 10;
+    Road road(*g_site, home.path(QStringLiteral("data")), kBefSec);
+    QVERIFY2(road.logIn(), "the login did not complete");
+    QVERIFY(road.importWatchList(8));
+    QCOMPARE(road.item(QStringLiteral("d1004"))->ItemYenKibou, 3000);
+
+    // Above the rivals; below the reserve; above the buy-it-now price; below a rival; alone.
+    QVERIFY(road.setLimits(QStringLiteral("d1001"), 5000, 1));
+    QVERIFY(road.setLimits(QStringLiteral("d1003"), 8000, 1));
+    QVERIFY(road.setLimits(QStringLiteral("d1004"), 3500, 1));
+    QVERIFY(road.setLimits(QStringLiteral("d1005"), 10000, 1));
+    QVERIFY(road.setLimits(QStringLiteral("d1006"), 1500, 1));
+    QVERIFY2(QDateTime::currentDateTime() < ends[QStringLiteral("d1001")].addSecs(-kBefSec - 3),
+             "setting up took too long for the first bid");
+
+    const QStringList bidOn = {QStringLiteral("d1001"), QStringLiteral("d1003"),
+                               QStringLiteral("d1004"), QStringLiteral("d1005"),
+                               QStringLiteral("d1006")};
+    const bool allEnded = QTest::qWaitFor(
+        [&] {
+            for (const QString &id : bidOn) {
+                if (!road.item(id)->fin)
+                    return false;
+            }
+            return true;
+        },
+        150000);
+    if (!allEnded)
+        qWarning("%s", qPrintable(dump(road)));
+    QVERIFY(allEnded);
+
+    const QHash<QString, qint64> late = lateness(*g_site, since, ends, kBefSec);
+    for (const QString &id : bidOn) {
+        QVERIFY2(late.contains(id), qPrintable(id + QStringLiteral(" was not confirmed")));
+        qInfo("%s: confirmation %lld ms after its bid time", qPrintable(id), late[id]);
+        QVERIFY2(late[id] >= 0 && late[id] <= 100, qPrintable(id));
+    }
+    QCOMPARE(confirmations(*g_site, since).size(), bidOn.size()); // nothing else was bid on
+
+    struct Expected
+    {
+        const char *id;
+        const char *winner;
+        int status;
+    };
+    for (const Expected &e :
+         {Expected{"d1001", "demo_taro", Won}, Expected{"d1003", "", Watching},
+          Expected{"d1004", "demo_taro", Won}, Expected{"d1005", "rival_jiro", Watching},
+          Expected{"d1006", "demo_taro", Won}}) {
+        const ItemRecord r = *road.item(QString::fromLatin1(e.id));
+        QVERIFY2(r.fin, e.id);
+        if (e.status == Won)
+            QCOMPARE(r.SaikougakuShaid, QString::fromLatin1(e.winner));
+        else
+            QVERIFY2(r.SaikougakuShaid != QLatin1String("demo_taro"), e.id);
+        QCOMPARE(r.status, e.status);
+    }
+    QCOMPARE(road.item(QStringLiteral("d1001"))->ItemYenNow, 4300); // rival's 4,200 + one unit
+
+    const QStringList log = road.logLines();
+    for (const QString &line :
+         {QStringLiteral("入札準備開始：d1001"), QStringLiteral("入札開始：d1001：5000"),
+          QStringLiteral("入札結果：d1001：5000：成功 "),
+          QStringLiteral("入札開始：d1004：3000"), // the buy-it-now price, not the maximum
+          QStringLiteral("入札結果：d1004：3000：あなたが落札しました。"),
+          QStringLiteral("入札結果：d1003：8000：最低落札価格よりも低い金額 "),
+          QStringLiteral("入札開始：d1005：10000"), QStringLiteral("入札開始：d1006：1500")}) {
+        if (!log.contains(line))
+            qWarning("%s", qPrintable(dump(road)));
+        QVERIFY2(log.contains(line), qPrintable(line));
+    }
+    for (const QString &line : log)
+        QVERIFY2(!line.contains(QStringLiteral("d1002")) && !line.contains(QStringLiteral("d1007")),
+                 qPrintable(line));
+}
+
+void tst_RoadE2E::oneWinPerCategory()
+{
+    sim::Scenario s;
+    s.bidders << member({QStringLiteral("c1"), QStringLiteral("c2"), QStringLiteral("c3")});
+    s.items << plainItem(QStringLiteral("c1"), 25) << plainItem(QStringLiteral("c2"), 45)
+            << plainItem(QStringLiteral("c3"), 45);
+    newDay(s);
+    const qint64 since = QDateTime::currentMSecsSinceEpoch();
+    TempHome home;
+    Road road(*g_site, home.path(QStringLiteral("data")), 5, true);
+    QVERIFY(road.logIn());
+    QVERIFY(road.importWatchList(3));
+    QVERIFY(road.setLimits(QStringLiteral("c1"), 2000, 1, 1));
+    QVERIFY(QTest::qWaitFor([&] { return road.item(QStringLiteral("c1"))->status == Won; }, 60000));
+
+    // Limits for the other two, as set on an earlier day: c2 in the won category 1, c3 in 2.
+    QVERIFY(road.db->saveUserColumns(road.idOf(QStringLiteral("c2")), 2000, QStringLiteral("1"), 1,
+                                     Watching));
+    QVERIFY(road.db->saveUserColumns(road.idOf(QStringLiteral("c3")), 2000, QStringLiteral("2"), 1,
+                                     Watching));
+    QStringList statusTexts;
+    connect(road.frame->statusBar(), &QStatusBar::messageChanged, this,
+            [&statusTexts](const QString &t) { statusTexts << t; });
+    QVERIFY(QTest::qWaitFor([&] { return road.item(QStringLiteral("c3"))->fin; }, 60000));
+
+    QVERIFY(road.frame->bidWindows()->find(road.idOf(QStringLiteral("c2"))) == nullptr);
+    QVERIFY(statusTexts.contains(
+        QStringLiteral("c2:カテゴリの中の１つ以上を落札しているので入札しない")));
+    const QHash<QString, qint64> at = confirmations(*g_site, since);
+    QVERIFY(at.contains(QStringLiteral("c1")) && at.contains(QStringLiteral("c3")));
+    QVERIFY(!at.contains(QStringLiteral("c2")));
+    const QStringList log = road.logLines();
+    QVERIFY(log.contains(QStringLiteral("入札準備開始：c3")));
+    QVERIFY(!log.contains(QStringLiteral("入札準備開始：c2")));
+    QCOMPARE(road.item(QStringLiteral("c3"))->status, int(Won));
+}
+
+void tst_RoadE2E::restartLosesNothing()
+{
+    sim::Scenario s;
+    s.bidders << member({QStringLiteral("r1"), QStringLiteral("r2")});
+    s.items << plainItem(QStringLiteral("r1"), 25) << plainItem(QStringLiteral("r2"), 60);
+    const QDateTime endR2 = s.items[1].end;
+    newDay(s);
+    const qint64 since = QDateTime::currentMSecsSinceEpoch();
+    TempHome home;
+    const QString data = home.path(QStringLiteral("data"));
+    constexpr int kBefSec = 5;
+    {
+        Road road(*g_site, data, kBefSec);
+        QVERIFY(road.logIn());
+        QVERIFY(road.importWatchList(2));
+        QVERIFY(road.setLimits(QStringLiteral("r1"), 3000, 1, 2));
+        QVERIFY(road.setLimits(QStringLiteral("r2"), 4000, 1, 3));
+        QVERIFY(QTest::qWaitFor([&] { return road.item(QStringLiteral("r1"))->fin; }, 60000));
+        // The program ends in the middle of the day.
+    }
+    const qsizetype loginsBefore = g_site->requestsTo(QStringLiteral("/config/login")).size();
+
+    // Started again as a program of its own, on the same data folder.
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("SNIPEWELL_HOME"), data);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("http_proxy"),
+               QStringLiteral("http://127.0.0.1:") + QString::number(g_site->port()));
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(QStringLiteral(SNIPEWELL_BIN));
+    QVERIFY(app.waitForStarted());
+    auto r2Ended = [&data] {
+        ItemDatabase db(data + QStringLiteral("/db2k.mdb"));
+        return db.open() && db.itemByItemid(QStringLiteral("r2")) &&
+               db.itemByItemid(QStringLiteral("r2"))->fin;
+    };
+    const bool ended = QTest::qWaitFor(r2Ended, 90000);
+    const bool running = app.state() == QProcess::Running;
+    app.terminate();
+    app.waitForFinished(10000);
+    QVERIFY(ended);
+    QVERIFY(running);
+
+    // The next bid went out on time, with the login of before the restart.
+    const QHash<QString, qint64> at = confirmations(*g_site, since);
+    QVERIFY(at.contains(QStringLiteral("r2")));
+    const qint64 late = at[QStringLiteral("r2")] - endR2.addSecs(-kBefSec).toMSecsSinceEpoch();
+    qInfo("r2 after the restart: confirmation %lld ms after its bid time", late);
+    QVERIFY2(late >= 0 && late <= 100, qPrintable(QString::number(late)));
+    QCOMPARE(g_site->requestsTo(QStringLiteral("/config/login")).size(), loginsBefore);
+
+    ItemDatabase db(data + QStringLiteral("/db2k.mdb"));
+    QVERIFY(db.open());
+    const ItemRecord r1 = *db.itemByItemid(QStringLiteral("r1"));
+    const ItemRecord r2 = *db.itemByItemid(QStringLiteral("r2"));
+    QCOMPARE(r1.ItemYen, 3000);
+    QCOMPARE(r1.cat, QStringLiteral("2"));
+    QCOMPARE(r1.status, int(Won));
+    QCOMPARE(r2.ItemYen, 4000);
+    QCOMPARE(r2.cat, QStringLiteral("3"));
+    QCOMPARE(r2.status, int(Won));
+    QStringList log;
+    for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
+        log << e.Memo;
+    QVERIFY(log.contains(QStringLiteral("入札結果：r1：3000：成功 ")));
+    QVERIFY(log.contains(QStringLiteral("入札結果：r2：4000：成功 ")));
+    QFile cookies(data + QStringLiteral("/cookies.txt"));
+    QVERIFY(cookies.open(QIODevice::ReadOnly));
+    QVERIFY(cookies.readAll().contains(sim::SimSite::sessionCookieName().toLatin1()));
+}
+
+void tst_RoadE2E::droppedConfirmationDoesNotStopTheNextBid()
+{
+    sim::Scenario s;
+    s.bidders << member({QStringLiteral("f1"), QStringLiteral("f2")});
+    s.items << plainItem(QStringLiteral("f1"), 25, 3) << plainItem(QStringLiteral("f2"), 32, 4);
+    QHash<QString, QDateTime> ends{{QStringLiteral("f1"), s.items[0].end},
+                                   {QStringLiteral("f2"), s.items[1].end}};
+    newDay(s);
+    const qint64 since = QDateTime::currentMSecsSinceEpoch();
+    TempHome home;
+    constexpr int kBefSec = 5;
+    Road road(*g_site, home.path(QStringLiteral("data")), kBefSec);
+    QVERIFY(road.logIn());
+    QVERIFY(road.importWatchList(2));
+    QVERIFY(road.setLimits(QStringLiteral("f1"), 3000, 1));
+    QVERIFY(road.setLimits(QStringLiteral("f2"), 3000, 1));
+    // Every confirmation for f1 is dropped. (The network layer sends a GET again when its
+    // connection closes without an answer, so one drop alone would go unnoticed.)
+    road.settings.save(QStringLiteral("Settings"), QStringLiteral("FetchTimeout"),
+                       QStringLiteral("4"));
+    sim::Fault drop;
+    drop.host = QStringLiteral("page3.*");
+    drop.path = QStringLiteral("/jp/config/placebid");
+    drop.kind = sim::Fault::Drop;
+    g_site->addFault(drop);
+
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return road.item(QStringLiteral("f1"))->fin && road.item(QStringLiteral("f2"))->fin;
+        },
+        60000));
+    const QHash<QString, qint64> late = lateness(*g_site, since, ends, kBefSec);
+    QVERIFY(late.contains(QStringLiteral("f1")) && late.contains(QStringLiteral("f2")));
+    qInfo("f2 after f1's dropped confirmation: %lld ms after its bid time",
+          late[QStringLiteral("f2")]);
+    QVERIFY(late[QStringLiteral("f2")] >= 0 && late[QStringLiteral("f2")] <= 100);
+    QCOMPARE(road.item(QStringLiteral("f2"))->status, int(Won));
+    QVERIFY(road.item(QStringLiteral("f1"))->fin);
+
+    // The failure is in the log with the fetcher's own text; the program went on.
+    const QStringList log = road.logLines();
+    const bool failureLogged = std::any_of(log.cbegin(), log.cend(), [](const QString &l) {
+        return l.startsWith(QStringLiteral("ｴﾗｰ番号")) || l.contains(QStringLiteral("接続を確認"));
+    });
+    if (!failureLogged)
+        qWarning("%s", qPrintable(dump(road)));
+    QVERIFY(failureLogged);
+    QVERIFY(log.contains(QStringLiteral("入札結果：f2：3000：成功 ")));
+    QVERIFY(road.frame->isVisible());
+}
+
+QTEST_MAIN(tst_RoadE2E)
+#include "tst_road_e2e.moc"
