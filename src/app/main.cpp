@@ -1,6 +1,7 @@
 #include "activitylog.h"
 #include "apppaths.h"
 #include "appvalues.h"
+#include "bidwindows.h"
 #include "categories.h"
 #include "cookiejar.h"
 #include "credentials.h"
@@ -169,6 +170,12 @@ int main(int argc, char *argv[])
     if (!settings.error().isEmpty()) {
         prompter.message(settings.error() +
                          QStringLiteral("\n既定の設定で起動します。設定の変更は保存されません。"));
+    }
+    if (demo) {
+        // The site of the demo exists only inside the program: its pages open in the
+        // built-in browser, never in the system's browser (which would ask the real site).
+        frame.bidWindows()->setPageOpener(
+            [&frame](const QString &url) { frame.showPage(url, QStringLiteral("-")); });
     }
     frame.load();
     // For measurements: a file written once the frame is loaded and its first events ran.

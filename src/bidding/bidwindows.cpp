@@ -3,8 +3,10 @@
 #include "dialog1.h"
 #include "frmsw.h"
 
+#include <QDesktopServices>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QUrl>
 
 namespace sw {
 
@@ -82,6 +84,14 @@ void BidWindows::bringMainForward()
         m_main->showNormal();
     m_main->raise();
     m_main->activateWindow();
+}
+
+void BidWindows::openPage(const QString &url)
+{
+    if (m_opener)
+        m_opener(url);
+    else
+        QDesktopServices::openUrl(QUrl(url));
 }
 
 } // namespace sw

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
+
 class QMdiArea;
 class QWidget;
 
@@ -30,6 +32,13 @@ public:
     QList<frmSw *> windows() const;
 
     Dialog1 *dialog() const { return m_dialog; }
+    // Where the windows' page buttons open a page: the system's browser unless replaced
+    // (the demo shows the simulated site's pages in the built-in browser instead).
+    void setPageOpener(std::function<void(const QString &)> opener)
+    {
+        m_opener = std::move(opener);
+    }
+    void openPage(const QString &url);
     void bringMainForward();
     AppContext &context() { return m_ctx; }
 
@@ -47,6 +56,7 @@ private:
     QPointer<QWidget> m_main;
     Dialog1 *m_dialog;
     QHash<int, QPointer<frmSw>> m_byId;
+    std::function<void(const QString &)> m_opener;
 };
 
 } // namespace sw

@@ -21,7 +21,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -31,7 +30,6 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace sw {
@@ -562,7 +560,7 @@ void frmSw::Timer1_Timer()
 
 void frmSw::openInBrowser(const QString &url)
 {
-    QDesktopServices::openUrl(QUrl(url));
+    m_windows.openPage(url);
 }
 
 void frmSw::setWinmode(int mode)

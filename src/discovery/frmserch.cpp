@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMdiSubWindow>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -152,8 +153,13 @@ QCoro::Task<> frmSerch::mnuGetCat()
     if (!page.ok) {
         m_ctx.prompter.message(QStringLiteral(
             "カテゴリの読み込みに失敗しました。ネットワークの接続を確認してください。"));
-        if (!alive.expired())
-            close();
+        if (!alive.expired()) {
+            // In the frame the window sits in a sub-window, which has to go with it.
+            if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget()))
+                sub->close();
+            else
+                close();
+        }
         co_return;
     }
     for (const SiteCategory &c : parseCategoryOptions(page.text))

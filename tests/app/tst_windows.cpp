@@ -22,6 +22,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QNetworkProxy>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -68,6 +69,7 @@ class tst_Windows : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void loginChecks_data();
     void loginChecks();
     void loginClosedWithValidCredentialsSavesThem();
@@ -81,8 +83,52 @@ private slots:
     void logWindowFromMenuAndStatusBarOnLogFailure();
     void endClosesEverything();
     void schedulerOpensBidWindows();
+    void settingsAndAboutAreModalAndHoldTheScheduler();
     void screenshots();
 };
+
+void tst_Windows::initTestCase()
+{
+    // The frame's browser opens the site at load: here it reaches nothing at all.
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 9));
+}
+
+void tst_Windows::settingsAndAboutAreModalAndHoldTheScheduler()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    MDIForm1 frame(app.ctx);
+    frame.setSchedulerTick([] {});
+    frame.show();
+    frame.load();
+    bool timerDuring = true;
+    QString shown;
+    QTimer::singleShot(200, &frame, [&] {
+        timerDuring = frame.timer1()->isActive();
+        QWidget *dialog = QApplication::activeModalWidget();
+        shown = dialog ? dialog->windowTitle() : QString();
+        if (dialog)
+            dialog->close();
+    });
+    frame.findChild<QAction *>(QStringLiteral("mnuSettings"))->trigger();
+    QCOMPARE(shown, QStringLiteral("ｵﾌﾟｼｮﾝ"));
+    QVERIFY(!timerDuring);
+    QVERIFY(frame.timer1()->isActive());
+
+    bool aboutFlag = false;
+    QTimer::singleShot(200, &frame, [&] {
+        aboutFlag = app.values.aboutOpen;
+        QWidget *dialog = QApplication::activeModalWidget();
+        shown = dialog ? dialog->windowTitle() : QString();
+        if (dialog)
+            dialog->close();
+    });
+    frame.findChild<QAction *>(QStringLiteral("mnuVer"))->trigger();
+    QCOMPARE(shown, QStringLiteral("Snipewellのﾊﾞｰｼﾞｮﾝ情報"));
+    QVERIFY(aboutFlag);
+    QVERIFY(!app.values.aboutOpen);
+}
 
 void tst_Windows::loginChecks_data()
 {

@@ -47,6 +47,7 @@ private slots:
     void categoryRegistration_data();
     void categoryRegistration();
     void loginScriptKeepsValuesIntact();
+    void addressHistoryGoesBackInsteadOfReloading();
     void screenshots();
 };
 
@@ -279,6 +280,27 @@ void tst_Browser::loginScriptKeepsValuesIntact()
         });
     QTRY_VERIFY(done);
     QCOMPARE(typed.toString(), kPass);
+}
+
+void tst_Browser::addressHistoryGoesBackInsteadOfReloading()
+{
+    Site t;
+    frmBrowser browser(t.ctx);
+    browser.show();
+    const QString first = t.hosts.itemPage(QStringLiteral("1"), QStringLiteral("b1"));
+    const QString second = t.hosts.itemPage(QStringLiteral("2"), QStringLiteral("b2"));
+    QVERIFY(loadedPage(browser, first));
+    QVERIFY(loadedPage(browser, second));
+    QCOMPARE(browser.history(), (QStringList{first, second}));
+    // Asked for the first page again, with text its title holds: the browser goes back in
+    // its own history; nothing is added.
+    browser.StartingAddress(first, QStringLiteral("セット1"));
+    QTRY_VERIFY_WITH_TIMEOUT(browser.pageTitle().contains(QStringLiteral("セット1")), 5000);
+    QCOMPARE(browser.history(), (QStringList{first, second}));
+    QCOMPARE(browser.currentUrl(), first);
+    // A title that never shows: after three seconds the history starts again from this page.
+    browser.StartingAddress(second, QStringLiteral("別の商品"));
+    QTRY_COMPARE_WITH_TIMEOUT(browser.history(), QStringList{second}, 8000);
 }
 
 void tst_Browser::screenshots()
