@@ -23,17 +23,22 @@ using namespace sw;
 
 namespace {
 
-// Resident memory of a process, in KiB, from /proc.
-qint64 rssKiB(qint64 pid)
+// A memory figure of a process, in KiB, from /proc: VmRSS (resident now) or VmHWM (peak).
+qint64 statusKiB(qint64 pid, const QByteArray &key = "VmRSS:")
 {
     QFile f(QStringLiteral("/proc/%1/status").arg(pid));
     if (!f.open(QIODevice::ReadOnly))
         return 0;
     for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').first().toLongLong();
     }
     return 0;
+}
+
+qint64 rssKiB(qint64 pid)
+{
+    return statusKiB(pid);
 }
 
 // All descendants of a process.
@@ -109,6 +114,7 @@ struct Figures
     qint64 readyMs = -1;
     qint64 rssStart = 0, helpersStart = 0;
     qint64 rss20 = 0, helpers20 = 0;
+    qint64 peak = 0; // the program's peak resident memory
     int windows = 0; // bid windows the scheduler opened ("入札準備開始" lines)
 };
 
@@ -154,6 +160,7 @@ Figures runOnce(const QString &program)
     QThread::msleep(8000);
     f.rss20 = rssKiB(app.processId());
     f.helpers20 = helpersRss(app.processId());
+    f.peak = statusKiB(app.processId(), "VmHWM:");
     app.terminate();
     app.waitForFinished(10000);
     ItemDatabase db(data + QStringLiteral("/db2k.mdb"));
@@ -179,9 +186,9 @@ int main(int argc, char *argv[])
             return 1;
         }
         std::printf("run %d: ready_ms=%lld rss_start_mib=%.1f helpers_start_mib=%.1f "
-                    "windows=%d rss_windows_mib=%.1f helpers_windows_mib=%.1f\n",
+                    "windows=%d rss_windows_mib=%.1f helpers_windows_mib=%.1f peak_mib=%.1f\n",
                     i + 1, f.readyMs, f.rssStart / 1024.0, f.helpersStart / 1024.0, f.windows,
-                    f.rss20 / 1024.0, f.helpers20 / 1024.0);
+                    f.rss20 / 1024.0, f.helpers20 / 1024.0, f.peak / 1024.0);
     }
     return 0;
 }
