@@ -22,6 +22,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QLockFile>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
@@ -90,6 +91,8 @@ int main(int argc, char *argv[])
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The engine describes its graphics set-up at every start; users need not read that.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     const Options options = parseOptions(argc, argv);
 
     QApplication app(argc, argv);
