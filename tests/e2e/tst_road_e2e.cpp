@@ -358,6 +358,10 @@ void tst_RoadE2E::droppedConfirmationDoesNotStopTheNextBid()
     if (!failureLogged)
         qWarning("%s", qPrintable(dump(road)));
     QVERIFY(failureLogged);
+    for (const QString &l : log) {
+        if (l.startsWith(QStringLiteral("ｴﾗｰ番号")) || l.contains(QStringLiteral("接続を確認")))
+            qInfo("logged: %s", qPrintable(l));
+    }
     QVERIFY(log.contains(QStringLiteral("入札結果：f2：3000：成功 ")));
     QVERIFY(road.frame->isVisible());
 }
