@@ -59,8 +59,7 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     connect(m_timer1, &QTimer::timeout, this, &MDIForm1::Timer1_Timer);
     m_bidWindows = new BidWindows(m_ctx, nullptr, this, this);
     // One login for the browser and every fetcher.
-    m_browserCookies =
-        new BrowserCookies(m_ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), this);
+    new BrowserCookies(m_ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), this);
     connect(&m_ctx.log, &ActivityLog::failed, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
     buildMenus();

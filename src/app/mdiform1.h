@@ -16,7 +16,6 @@ class QTimer;
 namespace sw {
 
 class BidWindows;
-class BrowserCookies;
 class frmBrowser;
 class frmMain;
 class frmSerch;
@@ -104,7 +103,6 @@ private:
     QPointer<frmBrowser> m_browser;
     QPointer<frmSerch> m_search;
     QPointer<frmTip> m_tip;
-    BrowserCookies *m_browserCookies = nullptr;
     std::function<void()> m_tick;
 };
 

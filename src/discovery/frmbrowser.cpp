@@ -222,7 +222,6 @@ QCoro::Task<> frmBrowser::StartingAddress(QString address, QString title)
 {
     const std::weak_ptr<int> alive = m_alive;
     stopLoading();
-    m_address = address;
     bool found = false;
     const int c = m_historyAt;
     for (int i = 0; i < m_history.size(); ++i) {

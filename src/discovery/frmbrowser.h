@@ -83,7 +83,6 @@ private:
     QTimer *m_timer;
     QStringList m_history; // Combo1: addresses asked for
     int m_historyAt = -1;
-    QString m_address;
     int m_loginStep = NoLogin;
     bool m_busy = false;
     bool m_typing = false;
