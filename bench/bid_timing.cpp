@@ -1,10 +1,13 @@
-// How late do bids reach the site when many bid windows bid in the same second?
+// When do bids reach the site when many bid windows bid in the same second?
 //
 // For N = 1, 10 and 50 armed bid windows whose bid times fall in the same second, run
 // against the simulated site (in this process, on its own thread), and read from the
-// site's request log when each confirmation arrived. Prints one line per run:
-//   N=<n> [load=refresh] missed=<m> p50_ms=<x> p99_ms=<x> max_ms=<x>
-// The last line is the N=50 run without other load.
+// site's request log when each confirmation arrived, by the site's own clock. Runs also
+// with a second of latency each way, and with the site's clock 3 s ahead of this machine's
+// (the machine 3 s slow) and 3 s behind (3 s fast). Prints one line per run:
+//   N=<n> [load=refresh] [latency_ms=<l>] [machine_clock=<+-s>] missed=<m>
+//       p50_ms=<x> p99_ms=<x> min_ms=<x> max_ms=<x>
+// times relative to the site's bid time (end - Befsec); negative is early.
 #include "activitylog.h"
 #include "appvalues.h"
 #include "bidwindows.h"
@@ -17,6 +20,7 @@
 #include "prompter.h"
 #include "settingsstore.h"
 #include "simsite.h"
+#include "siteclock.h"
 #include "sitehosts.h"
 
 #include <QApplication>
@@ -28,6 +32,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 using namespace sw;
 
@@ -55,7 +60,15 @@ void waitUntil(const std::function<bool()> &done, int timeoutMs)
 struct Figures
 {
     int missed = 0;
-    double p50 = 0, p99 = 0, max = 0;
+    double p50 = 0, p99 = 0, min = 0, max = 0;
+};
+
+struct Conditions
+{
+    int n = 1;
+    bool withLoad = false;
+    int oneWayMs = 0;    // every request, both ways
+    int siteAheadMs = 0; // the site's clock against this machine's
 };
 
 double percentile(std::vector<double> v, double p)
@@ -67,17 +80,27 @@ double percentile(std::vector<double> v, double p)
     return v[std::min(rank, v.size() - 1)];
 }
 
-Figures run(int n, bool withLoad)
+Figures run(const Conditions &c)
 {
+    const int n = c.n;
+    const bool withLoad = c.withLoad;
+    siteClock().reset();
     QTemporaryDir home;
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime end =
-        QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()))
-            .addSecs(10);
+    sim::Scenario s;
+    s.clockOffsetMs = c.siteAheadMs;
+    // Whole seconds of the site's clock; a slow site needs a little longer to be known.
+    const qint64 siteNow = s.now().toMSecsSinceEpoch();
+    const QDateTime end = QDateTime::fromMSecsSinceEpoch(
+        (siteNow / 1000 + (c.oneWayMs > 0 ? 30 : 12)) * 1000, sim::japanTime());
     const int befSec = 5;
     const int loadWindows = withLoad ? 20 : 0;
 
-    sim::Scenario s;
+    s.showSeconds = true; // these auctions end at any second
+    if (c.oneWayMs > 0) {
+        sim::Fault f;
+        f.inMs = f.ms = c.oneWayMs;
+        s.faults << f;
+    }
     s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}};
     for (int i = 0; i < n + loadWindows; ++i) {
         sim::Item it;
@@ -165,7 +188,11 @@ Figures run(int n, bool withLoad)
             Qt::BlockingQueuedConnection);
         return out;
     };
-    waitUntil([&] { return QDateTime::currentDateTime() > bidTime.addSecs(3); }, 30000);
+    waitUntil(
+        [&] {
+            return siteClock().nowMs() > bidTime.addSecs(3 + c.oneWayMs / 500).toMSecsSinceEpoch();
+        },
+        60000);
     load.stop();
     const QList<sim::RequestRecord> got = confirmations();
 
@@ -182,6 +209,7 @@ Figures run(int n, bool withLoad)
     f.missed = n - int(bidOn.size());
     f.p50 = percentile(late, 0.50);
     f.p99 = percentile(late, 0.99);
+    f.min = late.empty() ? 0 : *std::min_element(late.begin(), late.end());
     f.max = late.empty() ? 0 : *std::max_element(late.begin(), late.end());
 
     for (frmSw *w : open)
@@ -193,10 +221,19 @@ Figures run(int n, bool withLoad)
     return f;
 }
 
-void print(int n, bool load, const Figures &f)
+void print(const Conditions &c, const Figures &f)
 {
-    std::printf("N=%d%s missed=%d p50_ms=%.0f p99_ms=%.0f max_ms=%.0f\n", n,
-                load ? " load=refresh" : "", f.missed, f.p50, f.p99, f.max);
+    QString conditions;
+    if (c.withLoad)
+        conditions += QStringLiteral(" load=refresh");
+    if (c.oneWayMs)
+        conditions += QStringLiteral(" latency_ms=") + QString::number(c.oneWayMs);
+    if (c.siteAheadMs)
+        conditions += QStringLiteral(" machine_clock=%1%2s")
+                          .arg(c.siteAheadMs > 0 ? QStringLiteral("-") : QStringLiteral("+"))
+                          .arg(std::abs(c.siteAheadMs) / 1000);
+    std::printf("N=%d%s missed=%d p50_ms=%.0f p99_ms=%.0f min_ms=%.0f max_ms=%.0f\n", c.n,
+                qPrintable(conditions), f.missed, f.p50, f.p99, f.min, f.max);
     std::fflush(stdout);
 }
 
@@ -206,9 +243,11 @@ int main(int argc, char *argv[])
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    for (int n : {1, 10})
-        print(n, false, run(n, false));
-    print(50, true, run(50, true));
-    print(50, false, run(50, false));
+    const QList<Conditions> runs = {
+        {1, false, 0, 0},     {10, false, 0, 0},     {50, true, 0, 0},  {50, false, 1000, 0},
+        {50, false, 0, 3000}, {50, false, 0, -3000}, {50, false, 0, 0},
+    };
+    for (const Conditions &c : runs)
+        print(c, run(c));
     return 0;
 }

@@ -12,6 +12,7 @@ packages=(
   qt6-webengine-dev libqt6svg6
   desktop-file-utils
   sqlite3
+  tzdata faketime
   fonts-noto-cjk
 )
 

@@ -159,6 +159,8 @@ int main(int argc, char *argv[])
     loadCredentials(settings, values);
 
     ActivityLog log(db);
+    if (!db.upgradeStoredTimes())
+        log.LOGTodb(db.lastError());
     CategoryNames categories(settings);
     applySystemProxy();
     SiteHosts hosts(settings);

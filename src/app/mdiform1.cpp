@@ -3,10 +3,12 @@
 #include "activitylog.h"
 #include "apppaths.h"
 #include "appvalues.h"
+#include "bidexchange.h"
 #include "bidwindows.h"
 #include "browsercookies.h"
 #include "categories.h"
 #include "clock.h"
+#include "clockreport.h"
 #include "database.h"
 #include "frmabout.h"
 #include "frmbrowser.h"
@@ -27,6 +29,7 @@
 #include <QUrl>
 
 #include <QCloseEvent>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -62,6 +65,18 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     new BrowserCookies(m_ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), this);
     connect(&m_ctx.log, &ActivityLog::failed, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
+    // Where the user looks before a bid: how far the machine's clock is from the site's.
+    auto *clockLabel = new QLabel(this);
+    clockLabel->setObjectName(QStringLiteral("lblSiteClock"));
+    clockLabel->setToolTip(QStringLiteral("入札はサイトの時計に合わせて送ります"));
+    m_clockReport = new ClockReport(m_ctx.log, this);
+    clockLabel->setText(m_clockReport->statusText());
+    clockLabel->setAccessibleName(clockLabel->text());
+    connect(m_clockReport, &ClockReport::statusChanged, clockLabel, [clockLabel](const QString &t) {
+        clockLabel->setText(t);
+        clockLabel->setAccessibleName(t);
+    });
+    statusBar()->addPermanentWidget(clockLabel);
     buildMenus();
     resize(1000, 700);
 }
@@ -492,6 +507,9 @@ void MDIForm1::schedule()
 {
     SchedulerInput in;
     in.now = sw::now();
+    // Reading the items takes a while with a long list; not while a bid goes out.
+    if (bidsImminent(in.now.toMSecsSinceEpoch()))
+        return;
     in.befSec = m_ctx.values.befSec;
     in.catOn = m_ctx.values.catOn;
     in.minimized = isMinimized();
@@ -512,7 +530,7 @@ void MDIForm1::schedule()
             return std::nullopt;
         return !won->isEmpty();
     };
-    in.windowOpen = [this](int id) { return m_bidWindows->find(id) != nullptr; };
+    in.windowOpen = [this](int id) { return m_bidWindows->openOrWaiting(id); };
 
     const SchedulerOutput out = schedulerTick(in);
     if (out.showLogin)
@@ -524,7 +542,7 @@ void MDIForm1::schedule()
     for (const QString &line : out.logLines)
         m_ctx.log.LOGTodb(line);
     for (const ItemRecord &item : out.open)
-        m_bidWindows->open(item.id);
+        m_bidWindows->openSoon(item.id, item.enddate.addSecs(-in.befSec));
 }
 
 void MDIForm1::resizeEvent(QResizeEvent *event)

@@ -16,6 +16,7 @@ class QTimer;
 namespace sw {
 
 class BidWindows;
+class ClockReport;
 class frmBrowser;
 class frmMain;
 class frmSerch;
@@ -104,6 +105,7 @@ private:
     QPointer<frmSerch> m_search;
     QPointer<frmTip> m_tip;
     std::function<void()> m_tick;
+    ClockReport *m_clockReport = nullptr;
 };
 
 } // namespace sw

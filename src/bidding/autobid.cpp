@@ -1,5 +1,7 @@
 #include "autobid.h"
 
+#include "siteclock.h"
+
 namespace sw {
 
 std::optional<qint32> amountOf(const QString &text)
@@ -72,8 +74,11 @@ AutoBidDecision CheckAutoBid(const BidSettings &s)
     return d;
 }
 
-Countdown countdownCaption(const QDateTime &now, const QDateTime &end, int befSec)
+Countdown countdownCaption(const QDateTime &nowAt, const QDateTime &endAt, int befSec)
 {
+    // Days and hours are counted on the site's calendar.
+    const QDateTime now = inSiteZone(nowAt);
+    const QDateTime end = inSiteZone(endAt);
     auto caption = [](qint64 n, const QString &unit) -> QString {
         return QStringLiteral("入札（あと\u3000") + QString::number(n) + QStringLiteral("\u3000") +
                unit + QStringLiteral("）");
@@ -102,12 +107,17 @@ TickActions timerTick(const TickInput &in)
     a.caption = c.caption;
     if (!c.left)
         return a;
-    if (in.armed && *c.left <= 2 && !in.busy && !in.leadingWithSameMaximum)
+    const qint64 toBid = in.now.msecsTo(in.end.addSecs(-in.befSec));
+    if (in.armed && !in.bidding && !in.leadingWithSameMaximum && toBid <= in.previewLeadMs)
         a.startBid = true;
-    if (!a.startBid && !in.busy && in.lastRefresh.secsTo(in.now) > in.refreshIntervalSec)
+    // A refresh never stands in the way of a bid: none starts from the moment the bid
+    // could start until just after its bid time, nor while another window's bid is near.
+    const bool ownBidNear = toBid > -2000 && toBid <= in.previewLeadMs + in.slowAnswerMs + 1000;
+    const bool free = !a.startBid && !in.bidding && !in.refreshing && !in.othersImminent;
+    if (free && !ownBidNear && in.lastRefresh.secsTo(in.now) > in.refreshIntervalSec)
         a.refresh = true;
     // Read the result as soon as the auction is over, not a whole interval later.
-    if (!a.startBid && !in.busy && in.lastRefresh < in.end && in.now >= in.end.addSecs(2))
+    if (free && in.lastRefresh < in.end && in.now >= in.end.addSecs(2))
         a.refresh = true;
     return a;
 }

@@ -81,12 +81,16 @@ struct TickInput
     int befSec = 30;
     bool finished = false;
     bool armed = false;
-    bool busy = false;
+    bool bidding = false;    // a bid of this window is under way
+    bool refreshing = false; // a refresh of this window is on its way
     QDateTime lastRefresh;
     int refreshIntervalSec = 60;
     // The site accepted our bid, we still lead, and the maximum is the one we bid with:
     // nothing to gain from submitting again.
     bool leadingWithSameMaximum = false;
+    qint64 previewLeadMs = 2000; // the bid starts (with its preview) this long before
+    qint64 slowAnswerMs = 0;     // how long the site's pages have been taking
+    bool othersImminent = false; // another window's bid is about to go out
 };
 struct TickActions
 {

@@ -5,9 +5,12 @@
 #include "clock.h"
 #include "itemparser.h"
 #include "pagefetcher.h"
+#include "siteclock.h"
 #include "sitehosts.h"
 
 #include <QTimer>
+
+#include <algorithm>
 
 #include <coroutine>
 #include <map>
@@ -18,10 +21,23 @@ namespace sw {
 namespace {
 const QString CRLF = QStringLiteral("\r\n");
 const QString SEP = QStringLiteral("：");
+constexpr qint64 kMinLeadMs = 2000;
+constexpr qint64 kMaxLeadMs = 60000;
+constexpr int kMaxPreviewAttempts = 3;
+constexpr int kRetryPauseMs = 500;
+constexpr qint64 kLateMs = 500;         // a confirmation this much behind its moment is late
+constexpr qint64 kTimerSliceMs = 250;   // a wait looks at the site's clock again this often
+constexpr qint64 kQuietBeforeMs = 3000; // no heavy work this long before a bid's moment
+constexpr qint64 kQuietAfterMs = 1000;
 
 // One clock for every bid waiting for its moment. Bids due at the same moment are sent
 // one after the other in a single pass, with nothing else running in between, rather than
 // each on a timer of its own that other work could slip in front of.
+//
+// A waiter names the moment its request is to reach the site; it leaves that much earlier
+// as the site's answers take to arrive, worked out again at every look, so a better
+// estimate of the site's clock that comes in during the wait is used. The timer never
+// sleeps long, so a suspend or a wrong timer cannot carry a bid past its moment.
 class BidClock
 {
 public:
@@ -31,12 +47,15 @@ public:
         return clock;
     }
 
-    // Resumes h once the clock reaches `at`, or earlier once its window has closed.
+    // Resumes h once the request of a bid due at `at` (site ms) has to leave, or earlier
+    // once its window has closed.
     void wait(qint64 at, std::coroutine_handle<> h, std::weak_ptr<int> alive)
     {
         m_waiting.emplace(at, Waiter{h, std::move(alive)});
         schedule();
     }
+
+    static qint64 leaveAt(qint64 at) { return at - siteClock().sendAheadMs(); }
 
     // Lets the bids of closed windows end now rather than at their bid time.
     void releaseClosed()
@@ -67,15 +86,15 @@ private:
     {
         if (m_waiting.empty())
             return;
-        const qint64 ms = m_waiting.begin()->first - sw::now().toMSecsSinceEpoch();
-        m_timer.start(int(qBound(qint64(0), ms, qint64(3600 * 1000))));
+        const qint64 ms = leaveAt(m_waiting.begin()->first) - sw::nowMs();
+        m_timer.start(int(qBound(qint64(0), ms, kTimerSliceMs)));
     }
 
     void fire()
     {
-        const qint64 now = sw::now().toMSecsSinceEpoch();
+        const qint64 now = sw::nowMs();
         std::vector<std::coroutine_handle<>> due;
-        while (!m_waiting.empty() && m_waiting.begin()->first <= now) {
+        while (!m_waiting.empty() && leaveAt(m_waiting.begin()->first) <= now) {
             due.push_back(m_waiting.begin()->second.handle);
             m_waiting.erase(m_waiting.begin());
         }
@@ -99,16 +118,56 @@ struct UntilBidTime
 {
     qint64 at;
     const std::weak_ptr<int> *alive; // the exchange's own token, which outlives the wait
-    bool await_ready() const noexcept { return sw::now().toMSecsSinceEpoch() >= at; }
+    bool await_ready() const noexcept { return sw::nowMs() >= BidClock::leaveAt(at); }
     void await_suspend(std::coroutine_handle<> h) { BidClock::instance().wait(at, h, *alive); }
     void await_resume() const noexcept {}
 };
+
+std::map<const void *, qint64> &plannedBids()
+{
+    static std::map<const void *, qint64> planned;
+    return planned;
+}
+
+QString seconds(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 1) + QStringLiteral("秒");
+}
 
 } // namespace
 
 void releaseClosedBids()
 {
     BidClock::instance().releaseClosed();
+}
+
+qint64 previewLeadMs(const SiteClock &clock)
+{
+    // Two and a half slow answers: one preview that takes its time and a second try after
+    // a failure still come back before the confirmation has to leave. A round trip counts
+    // as an answer too: the clock's probes may be all that has been asked yet.
+    const qint64 slow = qMax(clock.slowAnswerMs(), clock.roundTripMs());
+    const qint64 lead = slow * 5 / 2 + clock.sendAheadMs() + 500;
+    return std::clamp(lead, kMinLeadMs, kMaxLeadMs);
+}
+
+void planBid(const void *owner, qint64 atSiteMs)
+{
+    plannedBids()[owner] = atSiteMs;
+}
+
+void unplanBid(const void *owner)
+{
+    plannedBids().erase(owner);
+}
+
+bool bidsImminent(qint64 nowSiteMs, const void *except)
+{
+    for (const auto &[owner, at] : plannedBids()) {
+        if (owner != except && at - kQuietBeforeMs <= nowSiteMs && nowSiteMs <= at + kQuietAfterMs)
+            return true;
+    }
+    return false;
 }
 
 QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
@@ -126,38 +185,71 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
         return result;
     };
 
-    // 1-2. The preview.
-    const FetchResult preview = co_await ctx.fetcher.FetchPage(
-        ctx.hosts.bidPreview(req.serverid, id, amt, req.userId, req.encodedPassword, req.quantity),
-        false);
-    if (ctx.alive.expired())
-        co_return abandoned();
-    if (!preview.ok) {
-        log.LOGTodb(QStringLiteral("入札準備２：") + id + SEP + amt +
-                    QStringLiteral("：サーバー応答なし"));
-        co_return result;
-    }
+    const qint64 bidMs = req.bidTime.toMSecsSinceEpoch();
+    // After the end nothing can arrive in time; without an end given, a minute after the
+    // bid time stands in for it.
+    const qint64 endMs = req.end.isValid() ? req.end.toMSecsSinceEpoch() : bidMs + 60000;
+    SiteClock &clock = siteClock();
+    auto neverSent = [&](const QString &why) {
+        log.LOGTodb(QStringLiteral("入札できませんでした：") + id + SEP + amt + SEP + why);
+        result.dialogText = QStringLiteral("入札結果：") + id + CRLF + amt +
+                            QStringLiteral("円の入札を送れませんでした。") + CRLF + why;
+        result.showDialog = true;
+        return result;
+    };
 
-    // 3-4. The confirmation form, unless the auction is over.
-    int cursor = 1;
-    const QString action = GetBetween(preview.text, cursor, QStringLiteral("<FORM ACTION=\""),
-                                      QStringLiteral("\" METHOD="));
-    if (preview.text.contains(QStringLiteral("既に終了"))) {
-        log.LOGTodb(QStringLiteral("入札結果：") + id + QStringLiteral("：既に終了"));
-        result.dialogText = QStringLiteral("入札結果：") + id + CRLF + QStringLiteral("既に終了。");
-        result.showDialog = true;
-        co_return result;
-    }
-    const QString a =
-        GetBetween(preview.text, cursor, QStringLiteral("\"a\" VALUE=\""), QStringLiteral("\">"));
-    if (action.isEmpty()) {
-        const QString line =
-            QStringLiteral("入札準備３：") + id + SEP + amt + QStringLiteral("：サーバー応答なし");
-        log.LOGTodb(line);
-        result.dialogText =
-            QStringLiteral("入札準備３：") + id + QStringLiteral("：サーバー応答なし");
-        result.showDialog = true;
-        co_return result;
+    // 1-4. The preview and its confirmation form, unless the auction is over. A preview
+    // that fails, stalls or does not read is asked for again while a confirmation could
+    // still reach the site before the end, each try given no more time than is left.
+    QString action;
+    QString a;
+    QString why;
+    for (int attempt = 1;; ++attempt) {
+        const qint64 lastChance = endMs - clock.sendAheadMs() - 200;
+        const qint64 now = sw::nowMs();
+        if (attempt > kMaxPreviewAttempts || (attempt > 1 && now >= lastChance)) {
+            co_return neverSent(why.isEmpty() ? QStringLiteral("終了時刻を過ぎました") : why);
+        }
+        const qint64 usual = qMax<qint64>(clock.slowAnswerMs(), 1000);
+        const qint64 timeout =
+            std::clamp<qint64>(qMin(usual * 2 + 1000, qint64(ctx.fetcher.timeoutMs())), 1000,
+                               qMax<qint64>(1000, lastChance - now));
+        const FetchResult preview =
+            co_await ctx.fetcher.FetchPage(ctx.hosts.bidPreview(req.serverid, id, amt, req.userId,
+                                                                req.encodedPassword, req.quantity),
+                                           false, int(timeout));
+        if (ctx.alive.expired())
+            co_return abandoned();
+        if (!preview.ok) {
+            log.LOGTodb(QStringLiteral("入札準備２：") + id + SEP + amt +
+                        QStringLiteral("：サーバー応答なし"));
+            why = preview.timedOut ? QStringLiteral("入札の確認画面が時間内に届きませんでした")
+                                   : QStringLiteral("入札の確認画面を取得できませんでした");
+            co_await preciseSleep(kRetryPauseMs);
+            if (ctx.alive.expired())
+                co_return abandoned();
+            continue;
+        }
+        int cursor = 1;
+        action = GetBetween(preview.text, cursor, QStringLiteral("<FORM ACTION=\""),
+                            QStringLiteral("\" METHOD="));
+        if (preview.text.contains(QStringLiteral("既に終了"))) {
+            log.LOGTodb(QStringLiteral("入札結果：") + id + QStringLiteral("：既に終了"));
+            result.dialogText =
+                QStringLiteral("入札結果：") + id + CRLF + QStringLiteral("既に終了。");
+            result.showDialog = true;
+            co_return result;
+        }
+        a = GetBetween(preview.text, cursor, QStringLiteral("\"a\" VALUE=\""),
+                       QStringLiteral("\">"));
+        if (!action.isEmpty())
+            break;
+        log.LOGTodb(QStringLiteral("入札準備３：") + id + SEP + amt +
+                    QStringLiteral("：サーバー応答なし"));
+        why = QStringLiteral("入札の確認画面に入札の欄がありませんでした");
+        co_await preciseSleep(kRetryPauseMs);
+        if (ctx.alive.expired())
+            co_return abandoned();
     }
 
     // 5. The confirmation address.
@@ -167,16 +259,23 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
                   QStringLiteral("&bidType=1000&comment=0&itemStyles=1") + QStringLiteral("&a=") +
                   a;
 
-    // 6. Wait for the bid time; a time already past does not wait.
-    co_await UntilBidTime{req.bidTime.toMSecsSinceEpoch(), &ctx.alive};
+    // 6. Wait until the request has to leave to reach the site at the bid time; a moment
+    // already past does not wait.
+    co_await UntilBidTime{bidMs, &ctx.alive};
     if (ctx.alive.expired())
         co_return abandoned();
+    if (const qint64 late = sw::nowMs() - BidClock::leaveAt(bidMs); late > kLateMs) {
+        log.LOGTodbSoon(QStringLiteral("入札遅延：") + id + SEP + amt +
+                        QStringLiteral("：入札時刻より") + seconds(late) +
+                        QStringLiteral("遅れて送りました（入札の確認画面が遅れたため）"));
+    }
 
     for (;;) {
         // 7-8. Submit.
         // The request leaves first; the log line is written right after, so that no disk
         // write stands between the bid time and the request of this or any other window.
         result.lastAmount = amount;
+        result.sent = true;
         QCoro::Task<FetchResult> sending = ctx.fetcher.FetchPage(url, false);
         log.LOGTodbSoon(QStringLiteral("入札開始：") + id + SEP + amt);
         const FetchResult answer = co_await std::move(sending);
@@ -205,7 +304,7 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
                     QStringLiteral("円は直前に他の人が入札した金額より低い金額でした。");
             }
             result.showDialog = true;
-            if (!max || amount >= *max)
+            if (!max || amount >= *max || sw::nowMs() >= endMs)
                 co_return result;
             int c = 1;
             const QString again = GetBetween(page, c, QStringLiteral("<FORM action=\""),

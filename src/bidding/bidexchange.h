@@ -13,6 +13,7 @@ namespace sw {
 
 class ActivityLog;
 class PageFetcher;
+class SiteClock;
 class SiteHosts;
 
 struct BidRequest
@@ -20,7 +21,8 @@ struct BidRequest
     QString serverid;
     QString itemid;
     qint32 amount = 0; // the first amount (次回価格)
-    QDateTime bidTime; // the confirmation is not submitted before this
+    QDateTime bidTime; // the confirmation reaches the site at this moment (site time)
+    QDateTime end;     // the auction's end: nothing is sent for the bid after it
     QString quantity;  // 入札数量
     QString maxText;   // 上限価格 as typed
     qint32 unit = 0;   // 入札単位
@@ -32,6 +34,7 @@ struct BidResult
 {
     bool success = false;              // the site reports us as highest bidder or winner
     bool abandoned = false;            // the window closed during the exchange
+    bool sent = false;                 // a confirmation went to the site
     qint32 lastAmount = 0;             // the amount submitted last
     std::optional<QString> dialogText; // new text for the result window
     bool showDialog = false;
@@ -48,13 +51,26 @@ struct BidContext
     std::function<void(const QString &)> showNextPrice; // the raised amount, as shown
 };
 
-// The exchange with the site that places one bid: preview, wait for the bid time on a
-// precise timer (every other window keeps running meanwhile), confirmation, and while
-// the site answers "too low" a resubmission one bid unit higher, up to the maximum.
+// The exchange with the site that places one bid: the preview (asked for early enough to
+// be in hand however slowly the site answers, and asked again while it fails), a wait on
+// the site's clock, the confirmation sent so that it reaches the site at the bid time,
+// and while the site answers "too low" a resubmission one bid unit higher, up to the
+// maximum. Every other window keeps running meanwhile.
 QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req);
+
+// How long before the bid time the preview is asked for: room for a slow answer and one
+// more try, derived from how long the site has been taking; between 2 and 60 seconds.
+qint64 previewLeadMs(const SiteClock &clock);
 
 // Ends, as abandoned, the bids whose window has closed while they waited for their bid
 // time. Windows call it as they close.
 void releaseClosedBids();
+
+// The moments bids are to reach the site, by the window that will send them. Work that can
+// take tens of milliseconds (opening windows, periodic refreshes, writing the log,
+// re-reading the item list) waits while one of them is near.
+void planBid(const void *owner, qint64 atSiteMs);
+void unplanBid(const void *owner);
+bool bidsImminent(qint64 nowSiteMs, const void *except = nullptr);
 
 } // namespace sw

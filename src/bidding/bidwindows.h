@@ -2,6 +2,7 @@
 
 #include "appcontext.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -9,11 +10,14 @@
 #include <functional>
 
 class QMdiArea;
+class QTimer;
 class QWidget;
 
 namespace sw {
 
+class ClockProbe;
 class Dialog1;
+class PageFetcher;
 class frmSw;
 
 // The open bid windows by item id: the scheduler and the item list look here before
@@ -29,6 +33,13 @@ public:
     frmSw *find(int id) const;
     // A new window for the item, loaded and shown.
     frmSw *open(int id);
+    // Opens the item's window a moment later: windows are opened one at a time, the
+    // earliest bid first, and not while a bid is about to go out (opening one takes tens
+    // of milliseconds). True when the item has a window or is waiting for one.
+    void openSoon(int id, const QDateTime &bidTime);
+    bool openOrWaiting(int id) const;
+    // Asks the site's time when the estimate is too coarse for a bid that is near.
+    ClockProbe &clockProbe();
     QList<frmSw *> windows() const;
 
     Dialog1 *dialog() const { return m_dialog; }
@@ -45,6 +56,9 @@ public:
     // Called by a window when its item id is set or it closes.
     void registerWindow(int id, frmSw *w);
     void unregisterWindow(frmSw *w);
+    // A window changed what the item list shows; the list re-reads once the bids near now
+    // are out.
+    void itemChanged();
 
 signals:
     // Something an item list shows has changed: it should re-query.
@@ -57,6 +71,12 @@ private:
     Dialog1 *m_dialog;
     QHash<int, QPointer<frmSw>> m_byId;
     std::function<void(const QString &)> m_opener;
+    void openNext();
+    QList<std::pair<qint64, int>> m_toOpen; // (bid time, item id), earliest first
+    QTimer *m_openTimer;
+    QTimer *m_changedTimer;
+    PageFetcher *m_probeFetcher;
+    ClockProbe *m_probe;
 };
 
 } // namespace sw

@@ -6,6 +6,7 @@
 #include "bidwindows.h"
 #include "categories.h"
 #include "clock.h"
+#include "clockprobe.h"
 #include "cookiejar.h"
 #include "database.h"
 #include "dialog1.h"
@@ -15,6 +16,7 @@
 #include "prompter.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
+#include "siteclock.h"
 #include "sitehosts.h"
 
 #include <QButtonGroup>
@@ -42,6 +44,7 @@ const char *const kYenCaptions[] = {"現在価格：", "希望落札価格：", 
 const QString kRunning = QStringLiteral("入札（開催中）");
 const QString kEnded = QStringLiteral("入札（終了）");
 constexpr int kAfterBidMs = 300;
+constexpr int kProbeBeforeSec = 120;
 
 int twipsToPixels(int twips, const QWidget *w)
 {
@@ -72,16 +75,16 @@ frmSw::frmSw(AppContext &ctx, BidWindows &windows, QWidget *parent)
     if (!m_fetcher->applyProxySetting(
             m_ctx.settings.get(kSettings, QStringLiteral("Proxy"), QString())))
         m_ctx.log.LOGTodb(invalidProxyMessage());
-    connect(this, &frmSw::itemsChanged, &m_windows, &BidWindows::itemsChanged);
+    connect(this, &frmSw::itemsChanged, &m_windows, &BidWindows::itemChanged);
 
     m_timer1 = new QTimer(this);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(1000);
     m_timer1->setTimerType(Qt::PreciseTimer);
     connect(m_timer1, &QTimer::timeout, this, &frmSw::Timer1_Timer);
-    // Ticks fall half-way between two seconds: bid times are whole seconds, and at that
-    // moment no window should be busy with its countdown or its repaint.
-    const int toHalf = (1500 - QTime::currentTime().msec()) % 1000;
+    // Ticks fall half-way between two seconds of the site's clock: bid times are whole
+    // seconds, and at that moment no window should be busy with its countdown or repaint.
+    const int toHalf = int((1500 - sw::nowMs() % 1000) % 1000);
     QTimer::singleShot(toHalf, Qt::PreciseTimer, this, [this] {
         m_timer1->start();
         Timer1_Timer();
@@ -93,6 +96,7 @@ frmSw::~frmSw()
     // Coroutines of this window see the token expire before anything of it goes away;
     // deleting the fetcher ends their transfers.
     m_alive.reset();
+    unplanBid(this);
     delete m_fetcher;
     releaseClosedBids();
     if (m_registry)
@@ -268,7 +272,7 @@ int frmSw::selectedStatus(int none) const
 
 void frmSw::setId(int id)
 {
-    if (m_busy != Idle)
+    if (busy() != Idle)
         return;
     const std::optional<ItemRecord> rec = m_ctx.db.itemById(id);
     if (!rec) {
@@ -295,7 +299,7 @@ void frmSw::setId(int id)
         m_cmbNum->addItem(QString::number(it.Numkai));
         m_cmbNum->setCurrentIndex(m_cmbNum->count() - 1);
     }
-    m_lblEndTime->setText(it.enddate.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+    m_lblEndTime->setText(siteTimeText(it.enddate));
     setYen(0, it.ItemYenNow);
     setYen(1, it.ItemYenKibou);
     setYen(2, it.ItemYenStart);
@@ -354,22 +358,31 @@ void frmSw::CheckAutoBid()
     m_bidTime = m_end.addSecs(-m_ctx.values.befSec);
     m_statusBar->showMessage(d.message);
     if (d.armed) {
-        m_label2->setText(m_bidTime.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+        m_label2->setText(siteTimeText(m_bidTime));
         m_frame3->setEnabled(!m_finished);
         m_chkAutoBet->setChecked(true);
+        planOwnBid();
         return;
     }
+    unplanBid(this);
     if (m_chkAutoBet->isChecked())
         m_ctx.log.LOGTodb(m_itemid + QStringLiteral("：") + d.message);
     m_label2->setText(QStringLiteral("-"));
     m_chkAutoBet->setChecked(false);
 }
 
-void frmSw::setBusy(Busy b)
+void frmSw::updateButtons()
 {
-    m_busy = b;
-    m_command2->setEnabled(b == Idle);
-    m_command3->setEnabled(b == Idle);
+    m_command2->setEnabled(busy() == Idle);
+    m_command3->setEnabled(busy() == Idle);
+}
+
+void frmSw::planOwnBid()
+{
+    if (m_finished || !m_bidTime.isValid())
+        unplanBid(this);
+    else
+        planBid(this, m_bidTime.toMSecsSinceEpoch());
 }
 
 void frmSw::setFinishedCaption()
@@ -377,9 +390,9 @@ void frmSw::setFinishedCaption()
     m_frame3->setTitle(m_finished ? kEnded : kRunning);
 }
 
-QCoro::Task<> frmSw::RefreshItem(bool fromTimer)
+QCoro::Task<> frmSw::RefreshItem(bool fromTimer, bool afterBid)
 {
-    if (m_busy != Idle) {
+    if (!afterBid && busy() != Idle) {
         // A timer-started refresh just tries again on a later tick; it never raises a box
         // that could hold back a bid in progress.
         if (!fromTimer)
@@ -387,14 +400,19 @@ QCoro::Task<> frmSw::RefreshItem(bool fromTimer)
         co_return;
     }
     const std::weak_ptr<int> alive = m_alive;
-    setBusy(Refreshing);
-    int status = selectedStatus(0);
+    const int seq = ++m_refreshSeq;
+    ++m_refreshing;
+    updateButtons();
     const FetchResult page =
         co_await m_fetcher->FetchPage(m_ctx.hosts.itemPage(m_serverid, m_itemid), false);
     if (alive.expired())
         co_return;
+    --m_refreshing;
+    int status = selectedStatus(0);
+    // A page asked for before a newer refresh (the one after a bid) tells nothing new.
     const std::optional<ItemState> s =
-        page.ok ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now()) : std::nullopt;
+        page.ok && seq == m_refreshSeq ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now())
+                                       : std::nullopt;
     if (s) {
         m_end = s->end;
         const bool unchanged = s->bidder == m_lblItemYen[5]->text() && s->price == m_loadedPrice &&
@@ -423,33 +441,36 @@ QCoro::Task<> frmSw::RefreshItem(bool fromTimer)
             setYen(0, s->price);
             m_lblItemYen[5]->setText(s->bidder);
             m_lblItemYen[6]->setText(QString::number(s->bids));
-            m_lblEndTime->setText(m_end.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+            m_lblEndTime->setText(siteTimeText(m_end));
             showStatus(status);
             emit itemsChanged();
         }
         m_lastRefresh = sw::now();
     }
     CheckAutoBid();
-    setBusy(Idle);
+    updateButtons();
 }
 
 QCoro::Task<> frmSw::BidNow(bool confirm, QDateTime bidTime)
 {
     CheckAutoBid();
-    if (m_busy != Idle) {
+    // A refresh on its way does not hold a bid back; only another bid does.
+    if (m_bidding || (confirm && busy() != Idle)) {
         if (confirm && armed())
             m_ctx.prompter.message(QStringLiteral("処理中です"));
         co_return;
     }
     const std::weak_ptr<int> alive = m_alive;
     if (armed()) {
-        setBusy(Bidding);
+        m_bidding = true;
+        updateButtons();
         if (!confirm || m_ctx.prompter.question(QStringLiteral("今すぐに入札します"), true)) {
             BidRequest req;
             req.serverid = m_serverid;
             req.itemid = m_itemid;
             req.amount = amountOf(m_txtYen[1]->text()).value_or(0);
             req.bidTime = bidTime;
+            req.end = m_end;
             req.quantity = m_cmbNum->currentText();
             req.maxText = m_txtYen[0]->text();
             req.unit = amountOf(m_lblItemYen[3]->text()).value_or(0);
@@ -478,8 +499,9 @@ QCoro::Task<> frmSw::BidNow(bool confirm, QDateTime bidTime)
         }
     }
     m_recompute = true;
-    setBusy(Idle);
-    co_await RefreshItem(true);
+    m_bidding = false;
+    updateButtons();
+    co_await RefreshItem(true, true);
 }
 
 QCoro::Task<> frmSw::Command2_Click()
@@ -533,7 +555,11 @@ void frmSw::Timer1_Timer()
     in.befSec = m_ctx.values.befSec;
     in.finished = m_finished;
     in.armed = armed();
-    in.busy = m_busy != Idle;
+    in.bidding = m_bidding;
+    in.refreshing = m_refreshing > 0;
+    in.previewLeadMs = previewLeadMs(siteClock());
+    in.slowAnswerMs = siteClock().slowAnswerMs();
+    in.othersImminent = bidsImminent(in.now.toMSecsSinceEpoch(), this);
     in.lastRefresh = m_lastRefresh;
     in.refreshIntervalSec = m_refreshIntervalSec;
     in.leadingWithSameMaximum =
@@ -541,6 +567,9 @@ void frmSw::Timer1_Timer()
         m_lblItemYen[5]->text().compare(m_ctx.values.ownId, Qt::CaseInsensitive) == 0 &&
         m_txtYen[0]->text() == m_acceptedMax;
     const TickActions a = timerTick(in);
+    // A bid within two minutes wants the site's clock known to a fraction of a second.
+    if (in.armed && !m_finished && in.now.secsTo(m_bidTime) < kProbeBeforeSec && in.now < m_end)
+        m_windows.clockProbe().want(m_ctx.hosts.itemHostTop(m_serverid));
     if (a.finishFrame) {
         if (m_frame3->isEnabled()) {
             m_frame3->setEnabled(false);

@@ -52,13 +52,14 @@ public:
 
     // Saves the limits, category and status of the item.
     bool cmdUpdatesub();
-    QCoro::Task<> RefreshItem(bool fromTimer = false);
+    // afterBid: the reading right after a bid, which goes ahead of a refresh on its way.
+    QCoro::Task<> RefreshItem(bool fromTimer = false, bool afterBid = false);
     QCoro::Task<> BidNow(bool confirm, QDateTime bidTime);
     QCoro::Task<> Command2_Click();
     void CheckAutoBid();
     void Timer1_Timer();
 
-    int busy() const { return m_busy; }
+    int busy() const { return m_bidding ? Bidding : m_refreshing > 0 ? Refreshing : Idle; }
     bool armed() const;
     QDateTime bidTime() const { return m_bidTime; }
     QDateTime endTime() const { return m_end; }
@@ -82,7 +83,9 @@ private:
     void setFinishedCaption();
     void openInBrowser(const QString &url);
     void toggleMode();
-    void setBusy(Busy b);
+    void updateButtons();
+    // The moment this window's bid is to reach the site, for the work that waits for it.
+    void planOwnBid();
     void setYen(int index, qint64 value);
 
     AppContext &m_ctx;
@@ -101,7 +104,10 @@ private:
     bool m_finished = false;
     QDateTime m_lastRefresh;
     bool m_recompute = true;
-    Busy m_busy = Idle;
+    // A bid and a refresh can be under way at once: a refresh never holds a bid back.
+    bool m_bidding = false;
+    int m_refreshing = 0;
+    int m_refreshSeq = 0; // only the latest refresh's page is taken
     int m_winmode = 0;
     int m_refreshIntervalSec = 60;
     // The last bid the site accepted, and the maximum it was made with.

@@ -1,11 +1,14 @@
 #include "scheduler.h"
 
+#include "siteclock.h"
+
 namespace sw {
 
 namespace {
-QDateTime toMinute(const QDateTime &t)
+QDateTime toMinute(const QDateTime &at)
 {
-    return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute()));
+    const QDateTime t = inSiteZone(at);
+    return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute()), siteZone());
 }
 } // namespace
 

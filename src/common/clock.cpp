@@ -1,5 +1,7 @@
 #include "clock.h"
 
+#include "siteclock.h"
+
 namespace sw {
 namespace {
 std::function<QDateTime()> &clockFunction()
@@ -12,7 +14,13 @@ std::function<QDateTime()> &clockFunction()
 QDateTime now()
 {
     const auto &f = clockFunction();
-    return f ? f() : QDateTime::currentDateTime();
+    return f ? inSiteZone(f()) : siteClock().now();
+}
+
+qint64 nowMs()
+{
+    const auto &f = clockFunction();
+    return f ? f().toMSecsSinceEpoch() : siteClock().nowMs();
 }
 
 void setClock(std::function<QDateTime()> clock)

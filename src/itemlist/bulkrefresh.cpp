@@ -6,6 +6,7 @@
 #include "database.h"
 #include "itemparser.h"
 #include "pagefetcher.h"
+#include "siteclock.h"
 #include "sitehosts.h"
 
 namespace sw {
@@ -20,7 +21,8 @@ QString changeReport(const QString &itemName, const QDateTime &end, const QStrin
                      qint32 oldPrice, qint32 newPrice)
 {
     QString r = QStringLiteral("データが更新されました。") + CRLF + itemName + CRLF +
-                end.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) + CRLF + bidder + CRLF;
+                inSiteZone(end).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) + CRLF + bidder +
+                CRLF;
     if (oldPrice != newPrice)
         r += formatYen(oldPrice) + QStringLiteral("->") + formatYen(newPrice) + CRLF;
     else
@@ -28,8 +30,10 @@ QString changeReport(const QString &itemName, const QDateTime &end, const QStrin
     return r;
 }
 
-QString timeLeftCaption(const QDateTime &now, const QDateTime &end)
+QString timeLeftCaption(const QDateTime &nowAt, const QDateTime &endAt)
 {
+    const QDateTime now = inSiteZone(nowAt);
+    const QDateTime end = inSiteZone(endAt);
     const QString prefix = QStringLiteral("終了まであと");
     const qint64 days = now.date().daysTo(end.date());
     if (days != 0)
@@ -80,7 +84,7 @@ QCoro::Task<BulkRefreshResult> BulkRefresh(BulkRefreshContext ctx)
         const std::optional<ItemState> s = ParseItemStatus(page.text, ctx.ownId, now);
         if (!s)
             continue; // a page that does not read (the item is gone, say) is skipped
-        if (n > kDayRuleFrom && now.date().daysTo(s->end.date()) > 1) {
+        if (n > kDayRuleFrom && now.date().daysTo(inSiteZone(s->end).date()) > 1) {
             result.end = BulkRefreshResult::DayLimit;
             co_return result;
         }

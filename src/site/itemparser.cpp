@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "database.h"
+#include "siteclock.h"
 
 #include <QRegularExpression>
 
@@ -98,13 +99,15 @@ std::optional<QDateTime> parseSiteEndTime(const QString &text, const QDateTime &
                      m.captured(5).isEmpty() ? 0 : m.captured(5).toInt());
     if (!time.isValid())
         return std::nullopt;
+    // The site writes Japan time, whatever zone this machine is in.
+    const int thisYear = inSiteZone(now).date().year();
     std::optional<QDateTime> best;
     qint64 bestDistance = 0;
-    for (int year = now.date().year() - 1; year <= now.date().year() + 1; ++year) {
+    for (int year = thisYear - 1; year <= thisYear + 1; ++year) {
         const QDate date(year, month, day);
         if (!date.isValid())
             continue;
-        const QDateTime candidate(date, time);
+        const QDateTime candidate(date, time, siteZone());
         const qint64 distance = std::llabs(now.secsTo(candidate));
         if (!best || distance < bestDistance) {
             best = candidate;

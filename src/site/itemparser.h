@@ -18,8 +18,9 @@ QString GetBetween(const QString &text, int &cursor, const QString &start, const
 
 // A number as the site writes it: digit-group commas and blanks are fine.
 std::optional<qint32> parseSiteNumber(const QString &text);
-// "12月 6日 21時 0分" (optionally seconds) completed with the year that puts it nearest
-// to now: an auction seen on 31 December that ends on 1 January ends next year.
+// "12月 6日 21時 0分" (optionally seconds), which the site writes in Japan time, completed
+// with the year that puts it nearest to now: an auction seen on 31 December that ends on
+// 1 January ends next year.
 std::optional<QDateTime> parseSiteEndTime(const QString &text, const QDateTime &now);
 
 // Everything the full parse reads from one item page.

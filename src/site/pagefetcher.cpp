@@ -4,6 +4,7 @@
 #include "prompter.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
+#include "siteclock.h"
 #include "textconv.h"
 
 #include <QNetworkAccessManager>
@@ -102,14 +103,25 @@ void PageFetcher::fail(const QString &text)
     m_log.LOGTodb(text);
 }
 
-QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewlines)
+QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewlines, int timeoutMs)
 {
     const std::weak_ptr<int> alive = m_alive;
     QNetworkRequest request{QUrl(url)};
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
+    SiteClock &clock = siteClock();
+    const qint64 sent = clock.monoMs();
     QNetworkReply *reply = m_nam->get(request);
     m_pending.insert(reply);
+    // The site's clock is read off every answer's Date header, against the moments the
+    // request left and its headers came back.
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, sent] {
+        if (reply->property("sw_dated").toBool())
+            return;
+        reply->setProperty("sw_dated", true);
+        SiteClock &c = siteClock();
+        c.addAnswer(sent, c.monoMs(), reply->rawHeader("Date"));
+    });
 
     bool timedOut = false;
     QTimer timer;
@@ -119,7 +131,7 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
         timedOut = true;
         reply->abort();
     });
-    timer.start(m_timeoutMs);
+    timer.start(timeoutMs > 0 ? timeoutMs : m_timeoutMs);
 
     const bool present = co_await ReplyDone(reply);
     timer.stop();
@@ -133,7 +145,7 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
 
     if (timedOut) {
         fail(FetchTexts::timeout());
-        co_return FetchResult{};
+        co_return FetchResult{false, {}, true};
     }
     if (reply->error() != QNetworkReply::NoError) {
         fail(maskSecrets(
@@ -145,11 +157,39 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
         fail(FetchTexts::tooShort());
         co_return FetchResult{};
     }
+    siteClock().addAnswerTime(siteClock().monoMs() - sent);
     QByteArray bytes = EucFoldKana(body);
     if (convertNewlines)
         bytes = NormalizeNewlines(bytes);
     QStringDecoder decoder("EUC-JP");
     co_return FetchResult{true, decoder.decode(bytes)};
+}
+
+QCoro::Task<bool> PageFetcher::probe(QString url)
+{
+    const std::weak_ptr<int> alive = m_alive;
+    SiteClock &clock = siteClock();
+    const qint64 sent = clock.monoMs();
+    QNetworkReply *reply = m_nam->head(QNetworkRequest{QUrl(url)});
+    m_pending.insert(reply);
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, reply, [reply] { reply->abort(); });
+    timer.start(m_timeoutMs);
+    const bool present = co_await ReplyDone(reply);
+    if (!present || alive.expired()) {
+        if (present)
+            reply->deleteLater();
+        co_return false;
+    }
+    m_pending.remove(reply);
+    reply->deleteLater();
+    // Only the headers matter; a probe's failure is nobody's business but the clock's.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        co_return false;
+    siteClock().addAnswer(sent, siteClock().monoMs(), reply->rawHeader("Date"));
+    co_return true;
 }
 
 void configureFetcher(PageFetcher &fetcher, const SettingsStore &settings, bool applyProxy,

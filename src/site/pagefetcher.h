@@ -21,6 +21,7 @@ struct FetchResult
 {
     bool ok = false;
     QString text;
+    bool timedOut = false;
 };
 
 // The fetcher texts of the activity log.
@@ -60,7 +61,11 @@ public:
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
     int timeoutMs() const { return m_timeoutMs; }
 
-    QCoro::Task<FetchResult> FetchPage(QString url, bool convertNewlines);
+    // timeoutMs > 0 replaces the fetcher's time-out for this request.
+    QCoro::Task<FetchResult> FetchPage(QString url, bool convertNewlines, int timeoutMs = 0);
+    // A HEAD request whose only use is the Date of the answer (the site clock reads it);
+    // false when nothing came back. Logs nothing.
+    QCoro::Task<bool> probe(QString url);
 
     static constexpr int kDefaultTimeoutMs = 20000;
 

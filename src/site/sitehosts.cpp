@@ -41,6 +41,11 @@ QString SiteHosts::itemPage(const QString &serverid, const QString &itemid) cons
     return origin(itemHost(serverid)) + QStringLiteral("/jp/auction/") + itemid;
 }
 
+QString SiteHosts::itemHostTop(const QString &serverid) const
+{
+    return origin(itemHost(serverid)) + QLatin1Char('/');
+}
+
 QString SiteHosts::statusPage() const
 {
     return origin(userHost) + QStringLiteral("/jp/show/mystatus");

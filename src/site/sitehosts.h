@@ -29,6 +29,8 @@ public:
     // scheme "://page": what precedes the server number in an item-page address
     QString itemAddressPrefix() const;
     QString itemPage(const QString &serverid, const QString &itemid) const;
+    // The item-page host's top: the lightest page there is, for reading the site's clock.
+    QString itemHostTop(const QString &serverid) const;
     QString statusPage() const;
     QString watchList() const;
     QString loginPage() const;

@@ -2,6 +2,7 @@
 
 #include "database.h"
 
+#include <QDateTime>
 #include <QTimer>
 
 #include <cstdio>
@@ -12,6 +13,8 @@ namespace sw {
 namespace {
 // Long enough for every window whose bid time falls in the same moment to send.
 constexpr int kSoonMs = 300;
+// Lines never wait longer than this for the bids to be out.
+constexpr qint64 kMaxHoldMs = 5000;
 } // namespace
 
 ActivityLog::ActivityLog(ItemDatabase &db, QObject *parent) : QObject(parent), m_db(db) {}
@@ -23,6 +26,11 @@ ActivityLog::~ActivityLog()
 
 void ActivityLog::LOGTodb(const QString &message)
 {
+    if (m_hold && m_hold()) {
+        m_pending << message;
+        scheduleFlush(kSoonMs);
+        return;
+    }
     flush();
     if (append(message))
         emit appended();
@@ -31,10 +39,31 @@ void ActivityLog::LOGTodb(const QString &message)
 void ActivityLog::LOGTodbSoon(const QString &message)
 {
     m_pending << message;
+    scheduleFlush(kSoonMs);
+}
+
+void ActivityLog::scheduleFlush(int ms)
+{
     if (m_flushScheduled)
         return;
     m_flushScheduled = true;
-    QTimer::singleShot(kSoonMs, this, &ActivityLog::flush);
+    QTimer::singleShot(ms, this, &ActivityLog::flushWhenFree);
+}
+
+void ActivityLog::flushWhenFree()
+{
+    m_flushScheduled = false;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (m_hold && m_hold()) {
+        if (m_heldSinceMs < 0)
+            m_heldSinceMs = now;
+        if (now - m_heldSinceMs < kMaxHoldMs) {
+            scheduleFlush(kSoonMs);
+            return;
+        }
+    }
+    m_heldSinceMs = -1;
+    flush();
 }
 
 void ActivityLog::flush()

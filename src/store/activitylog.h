@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace sw {
 
 class ItemDatabase;
@@ -24,6 +26,9 @@ public:
     // Order is kept: any LOGTodb writes the waiting lines first.
     void LOGTodbSoon(const QString &message);
     void flush();
+    // While `hold` answers true (a bid is about to reach the site) lines wait in memory,
+    // for at most a few seconds; a disk write then cannot hold back a request.
+    void setHold(std::function<bool()> hold) { m_hold = std::move(hold); }
     // Deletes every entry; false (and failed()) when the database refused.
     bool clear();
     ItemDatabase &database() { return m_db; }
@@ -35,10 +40,14 @@ signals:
 
 private:
     bool append(const QString &message);
+    void scheduleFlush(int ms);
+    void flushWhenFree();
 
     ItemDatabase &m_db;
     QStringList m_pending;
     bool m_flushScheduled = false;
+    std::function<bool()> m_hold;
+    qint64 m_heldSinceMs = -1;
 };
 
 } // namespace sw

@@ -1,5 +1,8 @@
 #include "database.h"
 
+#include "clock.h"
+#include "siteclock.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -38,9 +41,14 @@ const char *const kSchema[] = {
     "CREATE TABLE tblycat (id INTEGER PRIMARY KEY, ycat TEXT)",
     "CREATE TABLE tblLog ("
     " ID INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " tDate TEXT NOT NULL DEFAULT (datetime('now','localtime')),"
+    " tDate TEXT NOT NULL DEFAULT (datetime('now','+9 hours')),"
     " Memo TEXT)",
+    "PRAGMA user_version = 1",
 };
+
+// Files written before every stored time was Japan time carry user_version 0: their log
+// times are the writing machine's local time (the end times were always the site's own).
+constexpr int kTimesInJapan = 1;
 
 struct TableColumns
 {
@@ -198,7 +206,7 @@ QString ItemDatabase::schemaProblem()
 
 QString ItemDatabase::toDbTime(const QDateTime &t)
 {
-    return t.toString(QString::fromLatin1(kTimeFormat));
+    return inSiteZone(t).toString(QString::fromLatin1(kTimeFormat));
 }
 
 QDateTime ItemDatabase::fromDbTime(const QVariant &v)
@@ -222,9 +230,12 @@ QDateTime ItemDatabase::fromDbTime(const QVariant &v)
         const QDate d(num(0, 4), num(5, 2), num(8, 2));
         const QTime tm(num(11, 2), num(14, 2), num(17, 2));
         if (d.isValid() && tm.isValid())
-            return QDateTime(d, tm);
+            return QDateTime(d, tm, siteZone());
     }
-    return QDateTime::fromString(t, QString::fromLatin1(kTimeFormat));
+    QDateTime other = QDateTime::fromString(t, QString::fromLatin1(kTimeFormat));
+    if (other.isValid())
+        other.setTimeZone(siteZone());
+    return other;
 }
 
 ItemRecord ItemDatabase::recordFrom(const QSqlRecord &r)
@@ -428,7 +439,41 @@ bool ItemDatabase::deleteItem(int id)
 
 bool ItemDatabase::appendLog(const QString &memo)
 {
-    return exec(QStringLiteral("INSERT INTO tblLog (Memo) VALUES (?)"), {memo});
+    // Stamped with the program's own clock (the site's time), not the store's idea of now.
+    return exec(QStringLiteral("INSERT INTO tblLog (tDate, Memo) VALUES (?, ?)"),
+                {toDbTime(sw::now()), memo});
+}
+
+bool ItemDatabase::upgradeStoredTimes()
+{
+    m_lastError.clear();
+    QSqlQuery q(connection());
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
+        fail(QStringLiteral("データベースの版を読めません"), q.lastError());
+        return false;
+    }
+    if (q.value(0).toInt() >= kTimesInJapan)
+        return true;
+    q.finish();
+    QSqlDatabase db = connection();
+    if (!db.transaction()) {
+        fail(QStringLiteral("記録の時刻を日本時間に直せません"), db.lastError());
+        return false;
+    }
+    // SQLite's 'utc' reads the time as this machine's local time, which is how the log
+    // times were written.
+    if (!q.exec(QStringLiteral("UPDATE tblLog SET tDate = datetime(tDate, 'utc', '+9 hours') "
+                               "WHERE datetime(tDate) IS NOT NULL")) ||
+        !q.exec(QStringLiteral("PRAGMA user_version = ") + QString::number(kTimesInJapan))) {
+        fail(QStringLiteral("記録の時刻を日本時間に直せません"), q.lastError());
+        db.rollback();
+        return false;
+    }
+    if (!db.commit()) {
+        fail(QStringLiteral("記録の時刻を日本時間に直せません"), db.lastError());
+        return false;
+    }
+    return true;
 }
 
 std::optional<QList<LogEntry>> ItemDatabase::logEntries()

@@ -52,6 +52,9 @@ public:
     bool createSchema();
     // Empty when every table and column is there; otherwise what is missing.
     QString schemaProblem();
+    // Every time the store keeps is Japan time (the site's own, as "yyyy-MM-dd HH:mm:ss").
+    // A file written before the log was kept that way gets its log times converted once.
+    bool upgradeStoredTimes();
 
     enum class Upsert
     {

@@ -1,5 +1,6 @@
 #include "autobid.h"
 #include "scheduler.h"
+#include "siteclock.h"
 
 #include <QTest>
 
@@ -123,23 +124,24 @@ void tst_AutoBid::countdown_data()
     QTest::addColumn<int>("left"); // -9999: not counting in seconds
     const QDate d(2026, 12, 6);
     QTest::newRow("ends on the hour: seconds before the hour")
-        << QDateTime(d, QTime(20, 59, 0)) << QDateTime(d, QTime(21, 0, 0)) << 5
-        << "入札（あと　55　秒）" << 55;
+        << QDateTime(d, QTime(20, 59, 0), sw::siteZone())
+        << QDateTime(d, QTime(21, 0, 0), sw::siteZone()) << 5 << "入札（あと　55　秒）" << 55;
     QTest::newRow("ends on the hour: an hour ahead")
-        << QDateTime(d, QTime(20, 0, 1)) << QDateTime(d, QTime(21, 0, 0)) << 5
-        << "入札（あと　3594　秒）" << 3594;
+        << QDateTime(d, QTime(20, 0, 1), sw::siteZone())
+        << QDateTime(d, QTime(21, 0, 0), sw::siteZone()) << 5 << "入札（あと　3594　秒）" << 3594;
     QTest::newRow("hours further away")
-        << QDateTime(d, QTime(18, 59, 0)) << QDateTime(d, QTime(21, 0, 0)) << 5
-        << "入札（あと　3　時間）" << -9999;
-    QTest::newRow("days") << QDateTime(d, QTime(23, 0, 0))
-                          << QDateTime(d.addDays(2), QTime(1, 0, 0)) << 5 << "入札（あと　2　日）"
-                          << -9999;
+        << QDateTime(d, QTime(18, 59, 0), sw::siteZone())
+        << QDateTime(d, QTime(21, 0, 0), sw::siteZone()) << 5 << "入札（あと　3　時間）" << -9999;
+    QTest::newRow("days") << QDateTime(d, QTime(23, 0, 0), sw::siteZone())
+                          << QDateTime(d.addDays(2), QTime(1, 0, 0), sw::siteZone()) << 5
+                          << "入札（あと　2　日）" << -9999;
     QTest::newRow("across midnight, last hour")
-        << QDateTime(d, QTime(23, 50, 0)) << QDateTime(d.addDays(1), QTime(0, 10, 0)) << 30
+        << QDateTime(d, QTime(23, 50, 0), sw::siteZone())
+        << QDateTime(d.addDays(1), QTime(0, 10, 0), sw::siteZone()) << 30
         << "入札（あと　1170　秒）" << 1170;
     QTest::newRow("bid time passed")
-        << QDateTime(d, QTime(21, 0, 0)) << QDateTime(d, QTime(21, 0, 5)) << 10
-        << "入札（あと　-5　秒）" << -5;
+        << QDateTime(d, QTime(21, 0, 0), sw::siteZone())
+        << QDateTime(d, QTime(21, 0, 5), sw::siteZone()) << 10 << "入札（あと　-5　秒）" << -5;
 }
 
 void tst_AutoBid::countdown()
@@ -158,57 +160,72 @@ void tst_AutoBid::countdown()
 
 void tst_AutoBid::timerTicks_data()
 {
-    QTest::addColumn<int>("secondsToEnd");
+    QTest::addColumn<int>("msToEnd");
+    QTest::addColumn<int>("leadMs");
     QTest::addColumn<bool>("armed");
-    QTest::addColumn<bool>("busy");
+    QTest::addColumn<QString>("busy"); // "bid", "refresh" or ""
     QTest::addColumn<int>("sinceRefresh");
     QTest::addColumn<bool>("leading");
+    QTest::addColumn<bool>("othersNear");
     QTest::addColumn<bool>("finished");
     QTest::addColumn<bool>("bid");
     QTest::addColumn<bool>("refresh");
-    // Befsec 10, refresh interval 60 s.
-    QTest::newRow("12 s to the end: bid")
-        << 12 << true << false << 5 << false << false << true << false;
-    QTest::newRow("13 s to the end: not yet")
-        << 13 << true << false << 5 << false << false << false << false;
-    QTest::newRow("bid time on the hour still bids")
-        << 10 << true << false << 5 << false << false << true << false;
+    // Befsec 10, refresh interval 60 s; ticks fall half-way between seconds.
+    QTest::newRow("2.5 s before the bid time with a 2 s lead: not yet")
+        << 12500 << 2000 << true << "" << 5 << false << false << false << false << false;
+    QTest::newRow("1.5 s before: the bid starts")
+        << 11500 << 2000 << true << "" << 5 << false << false << false << true << false;
+    QTest::newRow("a slow site starts the bid earlier")
+        << 18500 << 9000 << true << "" << 5 << false << false << false << true << false;
+    QTest::newRow("bid time passed, auction running: still bids")
+        << 9500 << 2000 << true << "" << 5 << false << false << false << true << false;
     QTest::newRow("not armed: no bid")
-        << 12 << false << false << 5 << false << false << false << false;
-    QTest::newRow("busy: neither bid nor refresh")
-        << 12 << true << true << 100 << false << false << false << false;
+        << 11500 << 2000 << false << "" << 5 << false << false << false << false << false;
+    QTest::newRow("a refresh on its way does not hold the bid back")
+        << 11500 << 2000 << true << "refresh" << 100 << false << false << false << true << false;
+    QTest::newRow("a bid under way: neither a second bid nor a refresh")
+        << 11500 << 2000 << true << "bid" << 100 << false << false << false << false << false;
     QTest::newRow("leading with the same maximum: no second bid")
-        << 5 << true << false << 5 << true << false << false << false;
+        << 5500 << 2000 << true << "" << 5 << true << false << false << false << false;
     QTest::newRow("last hour: refresh after the interval")
-        << 1800 << true << false << 61 << false << false << false << true;
+        << 1800000 << 2000 << true << "" << 61 << false << false << false << false << true;
     QTest::newRow("last hour: not before")
-        << 1800 << true << false << 60 << false << false << false << false;
+        << 1800000 << 2000 << true << "" << 60 << false << false << false << false << false;
+    QTest::newRow("no refresh starts in the seconds before the bid")
+        << 12500 << 2000 << true << "" << 100 << false << false << false << false << false;
+    QTest::newRow("nor while another window's bid goes out")
+        << 1800000 << 2000 << true << "" << 100 << false << true << false << false << false;
     QTest::newRow("two hours away: no refresh")
-        << 7200 << true << false << 500 << false << false << false << false;
+        << 7200000 << 2000 << true << "" << 500 << false << false << false << false << false;
     QTest::newRow("just ended: read the result")
-        << -3 << false << false << 10 << false << false << false << true;
+        << -3000 << 2000 << false << "" << 10 << false << false << false << false << true;
     QTest::newRow("finished: nothing")
-        << -100 << true << false << 500 << false << true << false << false;
+        << -100000 << 2000 << true << "" << 500 << false << false << true << false << false;
 }
 
 void tst_AutoBid::timerTicks()
 {
-    QFETCH(int, secondsToEnd);
+    QFETCH(int, msToEnd);
+    QFETCH(int, leadMs);
     QFETCH(bool, armed);
-    QFETCH(bool, busy);
+    QFETCH(QString, busy);
     QFETCH(int, sinceRefresh);
     QFETCH(bool, leading);
+    QFETCH(bool, othersNear);
     QFETCH(bool, finished);
     QFETCH(bool, bid);
     QFETCH(bool, refresh);
     TickInput in;
-    in.now = QDateTime(QDate(2026, 12, 6), QTime(20, 59, 50));
-    in.end = in.now.addSecs(secondsToEnd);
+    in.now = QDateTime(QDate(2026, 12, 6), QTime(20, 59, 50), siteZone());
+    in.end = in.now.addMSecs(msToEnd);
     in.befSec = 10;
+    in.previewLeadMs = leadMs;
     in.armed = armed;
-    in.busy = busy;
+    in.bidding = busy == QLatin1String("bid");
+    in.refreshing = busy == QLatin1String("refresh");
     in.lastRefresh = in.now.addSecs(-sinceRefresh);
     in.leadingWithSameMaximum = leading;
+    in.othersImminent = othersNear;
     in.finished = finished;
     const TickActions a = timerTick(in);
     QCOMPARE(a.startBid, bid);
@@ -266,7 +283,7 @@ void tst_AutoBid::scheduler()
     QFETCH(bool, opens);
     QFETCH(QString, status);
     SchedulerInput in;
-    in.now = QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0));
+    in.now = QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0), sw::siteZone());
     in.befSec = 60;
     in.catOn = catOn;
     in.title = QStringLiteral("Snipewell -  Ver1.8.1");
@@ -287,7 +304,7 @@ void tst_AutoBid::scheduler()
 void tst_AutoBid::schedulerWithNothingToDo()
 {
     SchedulerInput in;
-    in.now = QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0));
+    in.now = QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0), sw::siteZone());
     in.title = QStringLiteral("Snipewell -  Ver1.8.1");
     const SchedulerOutput out = schedulerTick(in);
     QCOMPARE(*out.statusText,
@@ -307,7 +324,7 @@ void tst_AutoBid::schedulerWithNothingToDo()
 void tst_AutoBid::loginPageHoldsEverythingBack()
 {
     SchedulerInput in;
-    in.now = QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0));
+    in.now = QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0), sw::siteZone());
     in.candidates << row(1, QStringLiteral("0"), in.now.addSecs(60));
     in.loginPageShown = true;
     SchedulerOutput out = schedulerTick(in);

@@ -1,7 +1,9 @@
 #include "activitylog.h"
 #include "appvalues.h"
+#include "bidexchange.h"
 #include "bidwindows.h"
 #include "categories.h"
+#include "clock.h"
 #include "cookiejar.h"
 #include "credentials.h"
 #include "database.h"
@@ -12,6 +14,7 @@
 #include "scriptedprompter.h"
 #include "settingsstore.h"
 #include "simsite.h"
+#include "siteclock.h"
 #include "sitehosts.h"
 #include "tempdir.h"
 #include "testapp.h"
@@ -68,7 +71,11 @@ struct Fixture : TestApp
         db.saveUserColumns(id, max, QStringLiteral("0"), quantity, status);
         return id;
     }
-    QStringList logLines() { return ::logLines(db); }
+    QStringList logLines()
+    {
+        log.flush();
+        return ::logLines(db);
+    }
 };
 
 QDateTime wholeSecond(qint64 fromNowMs)
@@ -80,6 +87,7 @@ QDateTime wholeSecond(qint64 fromNowMs)
 sim::Scenario scenarioWith(const sim::Item &it)
 {
     sim::Scenario s;
+    s.showSeconds = true; // these auctions end at any second
     s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
               << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
     s.items << it;
@@ -113,6 +121,9 @@ private slots:
     void refreshRecords_data();
     void refreshRecords();
     void busyWindowRefusesRefresh();
+    void slowSiteStillBidsOnTime_data();
+    void slowSiteStillBidsOnTime();
+    void windowsOpenOneAtATimeEarliestFirst();
     void noSecondBidWhileLeading();
     void closingDuringTheBidAbandonsIt();
     void saveStoresTheLimits_data();
@@ -166,8 +177,12 @@ void tst_BidWindow::showsTheItem()
     QCOMPARE(child<QComboBox>(w, "cat")->itemText(0), QStringLiteral("未分類"));
     QCOMPARE(child<QComboBox>(w, "cat")->itemText(10), QStringLiteral("カテゴリの編集"));
     QVERIFY(w->armed());
-    QCOMPARE(child<QLabel>(w, "Label2")->text(),
-             w->bidTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+    // The bid time in Japan time, said so: this suite runs in another zone.
+    const QDateTime bidTime = it.end.addSecs(-5);
+    QCOMPARE(
+        child<QLabel>(w, "Label2")->text(),
+        bidTime.toTimeZone(QTimeZone(9 * 3600)).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) +
+            QStringLiteral("（日本時間）"));
     // Two hours ahead: the countdown speaks in hours (or days across midnight).
     QTRY_VERIFY(
         child<QGroupBox>(w, "Frame3")->title().startsWith(QStringLiteral("入札（あと\u3000")));
@@ -223,7 +238,8 @@ void tst_BidWindow::refreshRecords()
     QCOMPARE(r.fin, written && ended);
     QCOMPARE(w->finished(), written && ended);
     const QString line = QStringLiteral("入札結果：x1：3500：あなたが落札しました。");
-    QCOMPARE(f.logLines().contains(line), wonLine);
+    QVERIFY2(f.logLines().contains(line) == wonLine,
+             qPrintable(f.logLines().join(QLatin1Char('\n'))));
     if (wonLine)
         QCOMPARE(f.windows.dialog()->text(),
                  QStringLiteral("入札結果：x1\n3500円で落札しました。"));
@@ -247,6 +263,85 @@ void tst_BidWindow::busyWindowRefusesRefresh()
     QCOMPARE(f.prompter.messages, QStringList{QStringLiteral("処理中です")});
     QTRY_COMPARE(w->busy(), int(frmSw::Idle));
     QVERIFY(child<QPushButton>(w, "Command3")->isEnabled());
+}
+
+void tst_BidWindow::slowSiteStillBidsOnTime_data()
+{
+    QTest::addColumn<int>("oneWayMs");         // every request, both ways
+    QTest::addColumn<int>("itemPageMs");       // item pages answer this much later still
+    QTest::addColumn<bool>("refreshOnItsWay"); // the user asks for the price just before
+    QTest::newRow("a second each way") << 1000 << 0 << false;
+    QTest::newRow("slow item page on its way at the bid") << 0 << 4000 << true;
+}
+
+void tst_BidWindow::slowSiteStillBidsOnTime()
+{
+    QFETCH(int, oneWayMs);
+    QFETCH(int, itemPageMs);
+    QFETCH(bool, refreshOnItsWay);
+    siteClock().reset();
+    const QDateTime end = wholeSecond(oneWayMs > 0 ? 26000 : 13000);
+    sim::Scenario s = scenarioWith(item(end));
+    if (oneWayMs > 0) {
+        sim::Fault f;
+        f.inMs = f.ms = oneWayMs;
+        s.faults << f;
+    }
+    if (itemPageMs > 0) {
+        sim::Fault f;
+        f.path = QStringLiteral("/jp/auction/*");
+        f.ms = itemPageMs;
+        s.faults.prepend(f);
+    }
+    Fixture f(s);
+    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
+    const QDateTime bidTime = end.addSecs(-5);
+    if (refreshOnItsWay) {
+        // 現在の価格をゲット a moment before the bid starts: the page takes 4 s to come.
+        QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentDateTime().msecsTo(bidTime) < 3500, 15000);
+        w->RefreshItem(false);
+        QCOMPARE(w->busy(), int(frmSw::Refreshing));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!f.site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty(),
+                             30000);
+    const qint64 late = f.site.requestsTo(QStringLiteral("/jp/config/placebid")).first().atMs -
+                        bidTime.toMSecsSinceEpoch();
+    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late) + QLatin1Char('\n') +
+                                                     f.logLines().join(QLatin1Char('\n'))));
+    QCOMPARE(f.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
+}
+
+void tst_BidWindow::windowsOpenOneAtATimeEarliestFirst()
+{
+    const QDateTime end = wholeSecond(3 * 3600 * 1000);
+    Fixture f(scenarioWith(item(end)));
+    QList<int> ids;
+    for (int i = 0; i < 6; ++i) {
+        sim::Item it = item(end.addSecs(-600 * i)); // the later stored, the earlier it ends
+        it.id = QStringLiteral("x") + QString::number(10 + i);
+        ids << f.store(it, 5000, 1);
+    }
+    // Another window's bid reaches the site in a second: nothing that is not urgent opens.
+    int other = 0;
+    planBid(&other, sw::nowMs() + 1000);
+    for (int i = 0; i < ids.size(); ++i)
+        f.windows.openSoon(ids[i], end.addSecs(-600 * i));
+    QVERIFY(f.windows.openOrWaiting(ids.first()));
+    QTest::qWait(600);
+    QVERIFY(f.windows.windows().isEmpty());
+    unplanBid(&other);
+    // Then one at a time, the earliest bid first.
+    QTRY_COMPARE(f.windows.windows().size(), 1);
+    QVERIFY(f.windows.find(ids.last()));
+    QTRY_COMPARE(f.windows.windows().size(), ids.size());
+    // A bid due within seconds opens even while another is about to go out.
+    planBid(&other, sw::nowMs() + 1000);
+    sim::Item urgent = item(wholeSecond(12000));
+    urgent.id = QStringLiteral("x99");
+    const int id = f.store(urgent, 5000, 1);
+    f.windows.openSoon(id, urgent.end.addSecs(-5));
+    QTRY_VERIFY(f.windows.find(id));
+    unplanBid(&other);
 }
 
 void tst_BidWindow::noSecondBidWhileLeading()

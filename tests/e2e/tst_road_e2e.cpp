@@ -160,7 +160,7 @@ void tst_RoadE2E::demoScenarioFromLoginToWinners()
     for (const QString &id : bidOn) {
         QVERIFY2(late.contains(id), qPrintable(id + QStringLiteral(" was not confirmed")));
         qInfo("%s: confirmation %lld ms after its bid time", qPrintable(id), late[id]);
-        QVERIFY2(late[id] >= 0 && late[id] <= 100, qPrintable(id));
+        QVERIFY2(late[id] >= -300 && late[id] <= 100, qPrintable(id));
     }
     QCOMPARE(confirmations(*g_site, since).size(), bidOn.size()); // nothing else was bid on
 
@@ -204,6 +204,7 @@ void tst_RoadE2E::demoScenarioFromLoginToWinners()
 void tst_RoadE2E::oneWinPerCategory()
 {
     sim::Scenario s;
+    s.showSeconds = true; // these auctions end at any second
     s.bidders << member({QStringLiteral("c1"), QStringLiteral("c2"), QStringLiteral("c3")});
     s.items << plainItem(QStringLiteral("c1"), 25) << plainItem(QStringLiteral("c2"), 45)
             << plainItem(QStringLiteral("c3"), 45);
@@ -241,6 +242,7 @@ void tst_RoadE2E::oneWinPerCategory()
 void tst_RoadE2E::restartLosesNothing()
 {
     sim::Scenario s;
+    s.showSeconds = true; // these auctions end at any second
     s.bidders << member({QStringLiteral("r1"), QStringLiteral("r2")});
     s.items << plainItem(QStringLiteral("r1"), 25) << plainItem(QStringLiteral("r2"), 60);
     const QDateTime endR2 = s.items[1].end;
@@ -288,7 +290,7 @@ void tst_RoadE2E::restartLosesNothing()
     QVERIFY(at.contains(QStringLiteral("r2")));
     const qint64 late = at[QStringLiteral("r2")] - endR2.addSecs(-kBefSec).toMSecsSinceEpoch();
     qInfo("r2 after the restart: confirmation %lld ms after its bid time", late);
-    QVERIFY2(late >= 0 && late <= 100, qPrintable(QString::number(late)));
+    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
     QCOMPARE(g_site->requestsTo(QStringLiteral("/config/login")).size(), loginsBefore);
 
     ItemDatabase db(data + QStringLiteral("/db2k.mdb"));
@@ -314,6 +316,7 @@ void tst_RoadE2E::restartLosesNothing()
 void tst_RoadE2E::droppedConfirmationDoesNotStopTheNextBid()
 {
     sim::Scenario s;
+    s.showSeconds = true; // these auctions end at any second
     s.bidders << member({QStringLiteral("f1"), QStringLiteral("f2")});
     s.items << plainItem(QStringLiteral("f1"), 25, 3) << plainItem(QStringLiteral("f2"), 32, 4);
     QHash<QString, QDateTime> ends{{QStringLiteral("f1"), s.items[0].end},
@@ -346,7 +349,7 @@ void tst_RoadE2E::droppedConfirmationDoesNotStopTheNextBid()
     QVERIFY(late.contains(QStringLiteral("f1")) && late.contains(QStringLiteral("f2")));
     qInfo("f2 after f1's dropped confirmation: %lld ms after its bid time",
           late[QStringLiteral("f2")]);
-    QVERIFY(late[QStringLiteral("f2")] >= 0 && late[QStringLiteral("f2")] <= 100);
+    QVERIFY(late[QStringLiteral("f2")] >= -300 && late[QStringLiteral("f2")] <= 100);
     QCOMPARE(road.item(QStringLiteral("f2"))->status, int(Won));
     QVERIFY(road.item(QStringLiteral("f1"))->fin);
 

@@ -5,6 +5,7 @@
 #include "itemlistmodel.h"
 #include "mdiform1.h"
 #include "simsite.h"
+#include "siteclock.h"
 #include "testapp.h"
 
 #include <QAction>
@@ -209,16 +210,17 @@ void tst_ItemList::timeLeft_data()
     QTest::addColumn<QString>("caption");
     const QDate d(2026, 12, 6);
     QTest::newRow("two hours but after midnight")
-        << QDateTime(d, QTime(23, 0)) << QDateTime(d.addDays(1), QTime(1, 0)) << "終了まであと1日";
+        << QDateTime(d, QTime(23, 0), sw::siteZone())
+        << QDateTime(d.addDays(1), QTime(1, 0), sw::siteZone()) << "終了まであと1日";
     QTest::newRow("ended yesterday")
-        << QDateTime(d, QTime(0, 10)) << QDateTime(d.addDays(-1), QTime(23, 50))
-        << "終了まであと-1日";
-    QTest::newRow("hours") << QDateTime(d, QTime(9, 59)) << QDateTime(d, QTime(12, 0))
-                           << "終了まであと3時間";
-    QTest::newRow("minutes") << QDateTime(d, QTime(12, 0, 59)) << QDateTime(d, QTime(12, 5))
-                             << "終了まであと5分";
-    QTest::newRow("this minute") << QDateTime(d, QTime(12, 5, 1)) << QDateTime(d, QTime(12, 5, 40))
-                                 << "終了";
+        << QDateTime(d, QTime(0, 10), sw::siteZone())
+        << QDateTime(d.addDays(-1), QTime(23, 50), sw::siteZone()) << "終了まであと-1日";
+    QTest::newRow("hours") << QDateTime(d, QTime(9, 59), sw::siteZone())
+                           << QDateTime(d, QTime(12, 0), sw::siteZone()) << "終了まであと3時間";
+    QTest::newRow("minutes") << QDateTime(d, QTime(12, 0, 59), sw::siteZone())
+                             << QDateTime(d, QTime(12, 5), sw::siteZone()) << "終了まであと5分";
+    QTest::newRow("this minute") << QDateTime(d, QTime(12, 5, 1), sw::siteZone())
+                                 << QDateTime(d, QTime(12, 5, 40), sw::siteZone()) << "終了";
 }
 
 void tst_ItemList::timeLeft()

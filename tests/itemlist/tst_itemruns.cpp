@@ -1,6 +1,7 @@
 #include "bulkrefresh.h"
 #include "pagefetcher.h"
 #include "simsite.h"
+#include "siteclock.h"
 #include "testapp.h"
 #include "watchlistimport.h"
 
@@ -256,9 +257,9 @@ void tst_ItemRuns::changeReports()
     QFETCH(int, oldPrice);
     QFETCH(int, newPrice);
     QFETCH(QString, lastLine);
-    const QString r =
-        changeReport(QStringLiteral("品名"), QDateTime(QDate(2026, 12, 6), QTime(21, 0)),
-                     QStringLiteral("rival"), oldPrice, newPrice);
+    const QString r = changeReport(QStringLiteral("品名"),
+                                   QDateTime(QDate(2026, 12, 6), QTime(21, 0), sw::siteZone()),
+                                   QStringLiteral("rival"), oldPrice, newPrice);
     QCOMPARE(
         r, QStringLiteral("データが更新されました。\r\n品名\r\n2026/12/06 21:00:00\r\nrival\r\n") +
                lastLine + QStringLiteral("\r\n"));

@@ -2,6 +2,7 @@
 #include "database.h"
 #include "itemparser.h"
 #include "simpages.h"
+#include "siteclock.h"
 #include "tempdir.h"
 #include "textconv.h"
 
@@ -173,22 +174,25 @@ void tst_ItemParser::endTimes_data()
     const QDateTime dec31(QDate(2026, 12, 31), QTime(23, 50));
     const QDateTime jan1(QDate(2027, 1, 1), QTime(0, 10));
     QTest::newRow("same day") << kNow << "12月 6日 21時 0分"
-                              << QDateTime(QDate(2026, 12, 6), QTime(21, 0));
+                              << QDateTime(QDate(2026, 12, 6), QTime(21, 0), sw::siteZone());
     QTest::newRow("no blanks, seconds")
-        << kNow << "12月6日21時05分30秒" << QDateTime(QDate(2026, 12, 6), QTime(21, 5, 30));
+        << kNow << "12月6日21時05分30秒"
+        << QDateTime(QDate(2026, 12, 6), QTime(21, 5, 30), sw::siteZone());
     QTest::newRow("weekday") << kNow << "12月 7日（月） 9時 3分"
-                             << QDateTime(QDate(2026, 12, 7), QTime(9, 3));
+                             << QDateTime(QDate(2026, 12, 7), QTime(9, 3), sw::siteZone());
     QTest::newRow("seen 31 Dec, ends 1 Jan")
-        << dec31 << "1月 1日 0時 5分" << QDateTime(QDate(2027, 1, 1), QTime(0, 5));
+        << dec31 << "1月 1日 0時 5分" << QDateTime(QDate(2027, 1, 1), QTime(0, 5), sw::siteZone());
     QTest::newRow("seen 1 Jan, ended 31 Dec")
-        << jan1 << "12月 31日 23時 55分" << QDateTime(QDate(2026, 12, 31), QTime(23, 55));
+        << jan1 << "12月 31日 23時 55分"
+        << QDateTime(QDate(2026, 12, 31), QTime(23, 55), sw::siteZone());
     QTest::newRow("full-width digits")
-        << kNow << "１２月６日２１時０分" << QDateTime(QDate(2026, 12, 6), QTime(21, 0));
+        << kNow << "１２月６日２１時０分"
+        << QDateTime(QDate(2026, 12, 6), QTime(21, 0), sw::siteZone());
     QTest::newRow("not a date") << kNow << "終了しました" << QDateTime();
     QTest::newRow("impossible time") << kNow << "12月 6日 25時 0分" << QDateTime();
     QTest::newRow("29 February takes a leap year")
-        << QDateTime(QDate(2027, 12, 1), QTime(0, 0)) << "2月 29日 1時 0分"
-        << QDateTime(QDate(2028, 2, 29), QTime(1, 0));
+        << QDateTime(QDate(2027, 12, 1), QTime(0, 0), sw::siteZone()) << "2月 29日 1時 0分"
+        << QDateTime(QDate(2028, 2, 29), QTime(1, 0), sw::siteZone());
 }
 
 void tst_ItemParser::endTimes()
@@ -271,7 +275,7 @@ void tst_ItemParser::bidderWithoutLinkRestartsNearTheTop()
     QCOMPARE(p.item.NumUri, 1);
     QCOMPARE(p.item.NumNyuusatu, 3);
     QCOMPARE(p.item.ItemYenUnit, 100);
-    QCOMPARE(p.item.enddate, QDateTime(QDate(2026, 12, 6), QTime(18, 30)));
+    QCOMPARE(p.item.enddate, QDateTime(QDate(2026, 12, 6), QTime(18, 30), sw::siteZone()));
     QCOMPARE(p.item.ShuppinShaID, QStringLiteral("seller1"));
 }
 

@@ -1,11 +1,14 @@
 #include "database.h"
+#include "siteclock.h"
 #include "startupdb.h"
 #include "tempdir.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSqlQuery>
 #include <QTest>
 
+#include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -66,6 +69,7 @@ private slots:
     void heldDatabaseIsRefused_data();
     void heldDatabaseIsRefused();
     void failedCompactionLeavesDataInBackup();
+    void dataFolderOfTheLastVersionKeepsWorking();
 };
 
 void tst_StartupDb::firstRunCreatesFolderAndSchema()
@@ -230,6 +234,45 @@ void tst_StartupDb::failedCompactionLeavesDataInBackup()
     // The next start stops at the missing database instead of deleting new.mdb.
     QCOMPARE(backupAndCompact(p).code, DbStartResult::Missing);
     QCOMPARE(countItems(p.backup()), 1);
+}
+
+void tst_StartupDb::dataFolderOfTheLastVersionKeepsWorking()
+{
+    // db2k.mdb as version 1.8.1 left it on a machine in Los Angeles on 6 December 2026 at
+    // 10:00 there: an item read off a page that said "12月 7日 6時 34分" (Japan time, as the
+    // site writes), limits set, one log line stamped with the machine's local time.
+    TempHome home;
+    const AppPaths paths = pathsIn(home.path(QStringLiteral("data")));
+    QVERIFY(QDir().mkpath(paths.dataDir));
+    QVERIFY(QFile::copy(QStringLiteral(FIXTURES_DIR "/db2k-los-angeles.mdb"), paths.database()));
+    QFile::setPermissions(paths.database(), QFile::ReadOwner | QFile::WriteOwner);
+    QVERIFY(backupAndCompact(paths).ok());
+    ItemDatabase db(paths.database());
+    QVERIFY(db.open());
+    // The log's times are converted once, from the zone the file was written in.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "America/Los_Angeles");
+    tzset();
+    const bool upgraded = db.upgradeStoredTimes();
+    qputenv("TZ", zone);
+    tzset();
+    QVERIFY2(upgraded, qPrintable(db.lastError()));
+    QVERIFY(db.upgradeStoredTimes()); // and only once
+
+    const QDateTime endJapan(QDate(2026, 12, 7), QTime(6, 34), siteZone());
+    const ItemRecord it = *db.itemByItemid(QStringLiteral("x777"));
+    QCOMPARE(it.enddate.toMSecsSinceEpoch(), endJapan.toMSecsSinceEpoch());
+    QCOMPARE(it.ItemYen, 4000);
+    QCOMPARE(it.cat, QStringLiteral("2"));
+    QCOMPARE(it.Numkai, 1);
+    // Still running three and a half hours before that end; over a minute after it.
+    QCOMPARE(db.biddingCandidates(endJapan.addSecs(-12600))->size(), 1);
+    QCOMPARE(db.biddingCandidates(endJapan.addSecs(60))->size(), 0);
+    const QList<LogEntry> log = *db.logEntries();
+    QCOMPARE(log.size(), 1);
+    QCOMPARE(log.first().tDate,
+             QDateTime(QDate(2026, 12, 7), QTime(3, 0), siteZone())); // 10:00 in Los Angeles
+    QCOMPARE(log.first().Memo, QStringLiteral("入札準備開始：x777"));
 }
 
 QTEST_GUILESS_MAIN(tst_StartupDb)

@@ -31,8 +31,9 @@ QString link(const QString &href, const QString &text)
            QStringLiteral("</a>");
 }
 
-QString endText(const QDateTime &end, bool seconds)
+QString endText(const QDateTime &at, bool seconds)
 {
+    const QDateTime end = at.toTimeZone(japanTime());
     QString t = QString::number(end.date().month()) + QStringLiteral("月 ") +
                 QString::number(end.date().day()) + QStringLiteral("日 ") +
                 QString::number(end.time().hour()) + QStringLiteral("時 ") +

@@ -6,6 +6,17 @@
 
 namespace sim {
 
+QTimeZone japanTime()
+{
+    static const QTimeZone zone(9 * 3600);
+    return zone;
+}
+
+QDateTime Scenario::now() const
+{
+    return QDateTime::currentDateTimeUtc().addMSecs(clockOffsetMs).toTimeZone(japanTime());
+}
+
 qint32 siteBidUnit(qint32 price)
 {
     if (price < 1000)
@@ -142,7 +153,8 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         return failWith(QStringLiteral("scenario is not a JSON object: ") + pe.errorString());
     const QJsonObject o = doc.object();
     Scenario s;
-    s.start = start;
+    s.clockOffsetMs = qint64(o.value(QLatin1String("clockOffset")).toDouble(0) * 1000);
+    s.start = start.addMSecs(s.clockOffsetMs);
     auto str = [](const QJsonObject &obj, const char *key, QString &value) {
         const QJsonValue v = obj.value(QLatin1String(key));
         if (v.isString())
@@ -158,7 +170,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
     str(hosts, "main", s.mainHost);
     str(hosts, "profile", s.profileHost);
     s.halfWidthLabels = o.value(QLatin1String("halfWidthLabels")).toBool(false);
-    s.showSeconds = o.value(QLatin1String("showSeconds")).toBool(true);
+    s.showSeconds = o.value(QLatin1String("showSeconds")).toBool(false);
 
     for (const QJsonValue &v : o.value(QLatin1String("bidders")).toArray()) {
         const QJsonObject b = v.toObject();
@@ -191,7 +203,11 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         it.autoExtend = j.value(QLatin1String("autoExtend")).toBool(true);
         if (!j.contains(QLatin1String("endsIn")))
             return failWith(QStringLiteral("item ") + it.id + QStringLiteral(" has no endsIn"));
-        it.end = start.addMSecs(qint64(j.value(QLatin1String("endsIn")).toDouble() * 1000));
+        it.end = s.start.addMSecs(qint64(j.value(QLatin1String("endsIn")).toDouble() * 1000));
+        if (!s.showSeconds) {
+            const qint64 ms = it.end.toMSecsSinceEpoch();
+            it.end = QDateTime::fromMSecsSinceEpoch((ms + 59999) / 60000 * 60000, japanTime());
+        }
         for (const QJsonValue &r : j.value(QLatin1String("rivals")).toArray()) {
             const QJsonObject ro = r.toObject();
             RivalBid rival;
@@ -225,6 +241,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         str(j, "host", f.host);
         str(j, "path", f.path);
         f.ms = j.value(QLatin1String("ms")).toInt(0);
+        f.inMs = j.value(QLatin1String("inMs")).toInt(0);
         f.count = j.value(QLatin1String("count")).toInt(-1);
         s.faults << f;
     }

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <QTimeZone>
 
 #include <optional>
 
@@ -88,7 +89,8 @@ struct Fault
     QString host = QStringLiteral("*");
     QString path = QStringLiteral("*");
     Kind kind = Latency;
-    int ms = 0;     // added latency
+    int ms = 0;     // latency: the answer leaves this much later
+    int inMs = 0;   // latency: the request counts as arrived only this much later
     int count = -1; // how many requests it hits; -1 all
     static std::optional<Kind> kindFromName(const QString &name);
     static QString name(Kind kind);
@@ -105,18 +107,26 @@ struct Scenario
     QString mainHost = QStringLiteral("auctions.yahoo.co.jp");
     QString profileHost = QStringLiteral("profiles.yahoo.co.jp");
     bool halfWidthLabels = false; // write the page labels in half-width katakana
-    bool showSeconds = true;      // end times with seconds
+    bool showSeconds = false;     // end times with seconds (the real site shows minutes)
+    qint64 clockOffsetMs = 0;     // the site's clock runs this far ahead of this machine's
     QList<Bidder> bidders;
     QList<Item> items;
     QList<Fault> faults;
     QDateTime start = QDateTime::currentDateTime(); // when the simulated auctions began
 
-    // Item end times in the file are seconds after `start`.
+    // The site's own time now: this machine's clock and the offset.
+    QDateTime now() const;
+
+    // Item end times in the file are seconds after `start` (this machine's clock); without
+    // showSeconds they are moved on to the next whole minute, as the real site's ends are.
     static std::optional<Scenario> fromJson(const QByteArray &json, const QDateTime &start,
                                             QString *error);
     Item *item(const QString &id);
     const Bidder *bidder(const QString &id) const;
 };
+
+// Japan time, in which the site writes its pages.
+QTimeZone japanTime();
 
 // The site's bid unit for a price.
 qint32 siteBidUnit(qint32 price);

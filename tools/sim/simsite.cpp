@@ -5,6 +5,7 @@
 #include <QHttpServerRequest>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QNetworkCookie>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -68,7 +69,7 @@ void SimSite::setScenario(Scenario scenario)
 
 void SimSite::scheduleRivals()
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = m_scenario.now();
     const int generation = m_generation;
     for (const Item &item : std::as_const(m_scenario.items)) {
         for (const RivalBid &r : item.rivals) {
@@ -88,8 +89,9 @@ void SimSite::scheduleRivals()
 
 BidOutcome SimSite::recordBid(Item &item, const QString &bidder, qint32 amount)
 {
-    const BidOutcome outcome = item.bid(bidder, amount, QDateTime::currentDateTime());
-    m_bids << BidRecord{QDateTime::currentMSecsSinceEpoch(), item.id, bidder, amount, outcome};
+    const QDateTime now = m_scenario.now();
+    const BidOutcome outcome = item.bid(bidder, amount, now);
+    m_bids << BidRecord{now.toMSecsSinceEpoch(), item.id, bidder, amount, outcome};
     return outcome;
 }
 
@@ -171,7 +173,7 @@ Fault *SimSite::matchFault(const QString &host, const QString &path)
 SimSite::Response SimSite::route(const QString &host, const QString &path, const QUrlQuery &query,
                                  const QString &viewer)
 {
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = m_scenario.now();
     static const QRegularExpression pageHost(QStringLiteral("^page(\\d+)\\.(.+)$"));
     const QRegularExpressionMatch m = pageHost.match(host);
     if (m.hasMatch() && m.captured(2) == m_scenario.domain &&
@@ -309,7 +311,7 @@ std::optional<SimSite::Response> SimSite::routePages(const QString &host, const 
                                                      bool post)
 {
     const Scenario &s = m_scenario;
-    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime now = s.now();
     auto value = [&query](const char *key) {
         return query.queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
     };
@@ -386,15 +388,25 @@ std::optional<SimSite::Response> SimSite::routePages(const QString &host, const 
     return std::nullopt;
 }
 
-void SimSite::write(QTcpSocket *socket, const Response &r)
+QByteArray SimSite::httpDate(const QDateTime &t)
+{
+    return QLocale::c()
+        .toString(t.toUTC(), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
+        .toLatin1();
+}
+
+void SimSite::write(QTcpSocket *socket, const Response &r, bool headOnly)
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reason(r.status) + "\r\n";
+    if (!r.date.isEmpty())
+        out += "Date: " + r.date + "\r\n";
     out += "Content-Type: text/html; charset=EUC-JP\r\n";
     out += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
     for (const QByteArray &h : r.extraHeaders)
         out += h + "\r\n";
     out += "\r\n";
-    out += r.body;
+    if (!headOnly)
+        out += r.body;
     socket->write(out);
 }
 
@@ -414,52 +426,77 @@ void SimSite::log(const RequestRecord &r)
 
 bool SimSite::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
 {
-    RequestRecord rec;
-    rec.atMs = QDateTime::currentMSecsSinceEpoch();
+    Incoming in;
     const QUrl url = request.url();
-    rec.host = url.host();
-    if (rec.host.isEmpty() || rec.host == QLatin1String("127.0.0.1") ||
-        rec.host == QLatin1String("localhost")) {
+    in.url = url;
+    in.host = url.host();
+    if (in.host.isEmpty() || in.host == QLatin1String("127.0.0.1") ||
+        in.host == QLatin1String("localhost")) {
         // A direct request names the site in its Host header.
         const QByteArray h = request.value("Host");
-        rec.host = QString::fromLatin1(h.left(h.indexOf(':') < 0 ? h.size() : h.indexOf(':')));
+        in.host = QString::fromLatin1(h.left(h.indexOf(':') < 0 ? h.size() : h.indexOf(':')));
     }
-    rec.path = url.path();
-    rec.query = maskQuery(url.query(QUrl::FullyEncoded));
-    rec.method = request.method() == QHttpServerRequest::Method::Post ? QStringLiteral("POST")
-                                                                      : QStringLiteral("GET");
+    in.post = request.method() == QHttpServerRequest::Method::Post;
+    in.head = request.method() == QHttpServerRequest::Method::Head;
+    in.body = request.body();
+    in.viewer = viewerOf(request);
+    Fault *fault = matchFault(in.host, url.path());
+    const std::optional<Fault> f = fault ? std::optional<Fault>(*fault) : std::nullopt;
+    QPointer<QTcpSocket> sock(socket);
+    if (f && f->kind == Fault::Latency && f->inMs > 0) {
+        // On its way: the site sees the request (and its clock reads) only later.
+        QTimer::singleShot(f->inMs, Qt::PreciseTimer, this, [this, in, f, sock] {
+            if (sock)
+                answer(in, f, sock);
+        });
+        return true;
+    }
+    answer(in, f, socket);
+    return true;
+}
 
-    const bool post = request.method() == QHttpServerRequest::Method::Post;
-    const QUrlQuery query(post ? QString::fromLatin1(request.body()) : url.query());
-    if (post)
-        rec.query = maskQuery(QString::fromLatin1(request.body()));
-    const std::optional<Response> page =
-        routePages(rec.host, rec.path, query, viewerOf(request), post);
-    const Response response =
-        page ? *page : route(rec.host, rec.path, QUrlQuery(url), viewerOf(request));
-    Fault *fault = matchFault(rec.host, rec.path);
+void SimSite::answer(const Incoming &in, const std::optional<Fault> &fault, QTcpSocket *socket)
+{
+    RequestRecord rec;
+    const QDateTime now = m_scenario.now();
+    rec.atMs = now.toMSecsSinceEpoch();
+    rec.host = in.host;
+    rec.path = in.url.path();
+    rec.query = maskQuery(in.url.query(QUrl::FullyEncoded));
+    rec.method = in.post   ? QStringLiteral("POST")
+                 : in.head ? QStringLiteral("HEAD")
+                           : QStringLiteral("GET");
+    const QUrlQuery query(in.post ? QString::fromLatin1(in.body) : in.url.query());
+    if (in.post)
+        rec.query = maskQuery(QString::fromLatin1(in.body));
+    const std::optional<Response> page = routePages(rec.host, rec.path, query, in.viewer, in.post);
+    Response response = page ? *page : route(rec.host, rec.path, QUrlQuery(in.url), in.viewer);
+    response.date = httpDate(now); // when the answer was made, as a server stamps it
     QPointer<QTcpSocket> sock(socket);
     if (!fault) {
         rec.status = response.status;
         log(rec);
-        write(socket, response);
-        return true;
+        write(socket, response, in.head);
+        return;
     }
     rec.fault = Fault::name(fault->kind);
     switch (fault->kind) {
     case Fault::Latency:
         rec.status = response.status;
         log(rec);
-        QTimer::singleShot(fault->ms, this, [this, sock, response] {
+        QTimer::singleShot(fault->ms, Qt::PreciseTimer, this, [this, sock, response, in] {
             if (sock)
-                write(sock, response);
+                write(sock, response, in.head);
         });
         break;
-    case Fault::OneByte:
+    case Fault::OneByte: {
         rec.status = 200;
         log(rec);
-        write(socket, {200, QByteArray("x"), {}});
+        Response shortAnswer(200, QByteArray("x"));
+        shortAnswer.date = response.date;
+        write(socket, shortAnswer, in.head);
         break;
+    }
     case Fault::Drop:
         log(rec);
         socket->abort();
@@ -467,19 +504,22 @@ bool SimSite::handleRequest(const QHttpServerRequest &request, QTcpSocket *socke
     case Fault::Stall:
         log(rec); // never answered; the client gives up
         break;
-    case Fault::Http500:
+    case Fault::Http500: {
         rec.status = 500;
         log(rec);
-        write(socket,
-              {500, toEucJp(QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")), {}});
+        Response error(500, toEucJp(QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")));
+        error.date = response.date;
+        write(socket, error, in.head);
         break;
     }
-    return true;
+    }
 }
 
 void SimSite::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
 {
-    write(socket, {404, toEucJp(notFoundPage()), {}});
+    Response r(404, toEucJp(notFoundPage()));
+    r.date = httpDate(m_scenario.now());
+    write(socket, r, false);
 }
 
 } // namespace sim

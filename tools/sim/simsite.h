@@ -19,7 +19,7 @@ namespace sim {
 // One request as the site saw it.
 struct RequestRecord
 {
-    qint64 atMs = 0; // arrival, milliseconds since the epoch
+    qint64 atMs = 0; // arrival by the site's clock, milliseconds since the epoch
     QString method;
     QString host;
     QString path;
@@ -79,10 +79,26 @@ protected:
 private:
     struct Response
     {
-        int status = 200;
+        Response(int s = 200, QByteArray b = {}, QList<QByteArray> extra = {})
+            : status(s), body(std::move(b)), extraHeaders(std::move(extra))
+        {}
+        int status;
         QByteArray body;
         QList<QByteArray> extraHeaders;
+        QByteArray date; // the Date header: the site's clock when the answer was made
     };
+    // What the site keeps of a request until it answers it.
+    struct Incoming
+    {
+        QUrl url;
+        QString host;
+        QByteArray body;
+        QString viewer;
+        bool post = false;
+        bool head = false;
+    };
+    void answer(const Incoming &in, const std::optional<Fault> &fault, QTcpSocket *socket);
+    static QByteArray httpDate(const QDateTime &t);
     Response route(const QString &host, const QString &path, const QUrlQuery &query,
                    const QString &viewer);
     // Login, the member and top pages, search results, category listings and options.
@@ -95,7 +111,7 @@ private:
     QString cookieDomain() const;
     Fault *matchFault(const QString &host, const QString &path);
     QString viewerOf(const QHttpServerRequest &request) const;
-    void write(QTcpSocket *socket, const Response &r);
+    void write(QTcpSocket *socket, const Response &r, bool headOnly);
     void log(const RequestRecord &r);
 
     Scenario m_scenario;

@@ -1,0 +1,209 @@
+#include "siteclock.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <ctime>
+
+namespace sw {
+
+namespace {
+constexpr int kJapanOffsetSecs = 9 * 3600;
+constexpr std::size_t kMaxSamples = 64;
+constexpr qint64 kSampleLifeMs = 30 * 60 * 1000; // the machine's clock drifts a little
+constexpr std::size_t kRecentAnswers = 16;
+constexpr qint64 kPreciseSlackMs = 100;
+
+qint64 systemWallMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+// Counts on through a suspend, unlike the plain monotonic clock, and never jumps.
+qint64 systemMonoMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+} // namespace
+
+QTimeZone siteZone()
+{
+    // A fixed offset: Japan keeps no daylight saving, and this needs no zone database.
+    static const QTimeZone zone(kJapanOffsetSecs);
+    return zone;
+}
+
+QDateTime inSiteZone(const QDateTime &t)
+{
+    return t.isValid() ? t.toTimeZone(siteZone()) : t;
+}
+
+QDateTime siteTimeFromMs(qint64 msSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, siteZone());
+}
+
+QString siteTimeText(const QDateTime &t)
+{
+    if (!t.isValid())
+        return QStringLiteral("-");
+    const QString text = inSiteZone(t).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+    if (t.toLocalTime().offsetFromUtc() == kJapanOffsetSecs)
+        return text;
+    return text + QStringLiteral("（日本時間）");
+}
+
+SiteClock::SiteClock() : m_wall(systemWallMs), m_mono(systemMonoMs)
+{
+    m_wallMinusMono = m_wall() - m_mono();
+}
+
+SiteClock::~SiteClock() = default;
+
+void SiteClock::setSources(Source wallMs, Source monoMs)
+{
+    m_wall = wallMs ? std::move(wallMs) : Source(systemWallMs);
+    m_mono = monoMs ? std::move(monoMs) : Source(systemMonoMs);
+    reset();
+}
+
+void SiteClock::reset()
+{
+    m_samples.clear();
+    m_roundTrips.clear();
+    m_answerTimes.clear();
+    m_have = false;
+    m_lo = m_hi = 0;
+    m_dateWarned = false;
+    m_wallMinusMono = m_wall() - m_mono();
+}
+
+qint64 SiteClock::nowMs() const
+{
+    if (!m_have)
+        return m_wall();
+    return m_mono() + (m_lo + m_hi) / 2;
+}
+
+std::optional<qint64> SiteClock::offsetMs() const
+{
+    if (!m_have)
+        return std::nullopt;
+    return nowMs() - m_wall();
+}
+
+qint64 SiteClock::roundTripMs() const
+{
+    if (m_roundTrips.empty())
+        return 0;
+    return *std::min_element(m_roundTrips.begin(), m_roundTrips.end());
+}
+
+qint64 SiteClock::slowAnswerMs() const
+{
+    if (m_answerTimes.empty())
+        return 0;
+    return *std::max_element(m_answerTimes.begin(), m_answerTimes.end());
+}
+
+qint64 SiteClock::sendAheadMs() const
+{
+    // With the offset taken from the middle of its interval, half the interval is what a
+    // request needs to arrive on time: the two errors of an unevenly fast network cancel.
+    const qint64 half = m_have ? (m_hi - m_lo) / 2 : roundTripMs() / 2;
+    return std::clamp<qint64>(half, 0, kMaxSendAheadMs);
+}
+
+bool SiteClock::precise() const
+{
+    return m_have && m_hi - m_lo <= roundTripMs() + kPreciseSlackMs;
+}
+
+void SiteClock::addAnswerTime(qint64 ms)
+{
+    m_answerTimes.push_back(qMax<qint64>(0, ms));
+    while (m_answerTimes.size() > kRecentAnswers)
+        m_answerTimes.pop_front();
+}
+
+void SiteClock::addAnswer(qint64 sentMono, qint64 headersMono, const QByteArray &dateHeader)
+{
+    if (headersMono < sentMono)
+        return;
+    m_roundTrips.push_back(headersMono - sentMono);
+    while (m_roundTrips.size() > kRecentAnswers)
+        m_roundTrips.pop_front();
+
+    const std::optional<qint64> date = parseHttpDate(dateHeader);
+    if (!date) {
+        if (!m_dateWarned) {
+            m_dateWarned = true;
+            emit dateUnreadable(QString::fromLatin1(dateHeader));
+        }
+        return;
+    }
+    // The site's clock read `date` (whole seconds) at some moment between the two.
+    const Sample s{*date - headersMono, *date + 1000 - sentMono, headersMono};
+    // A sample that contradicts an older one wins: the site's clock was set, or the older
+    // one has drifted. Every interval left then overlaps every other, so they meet.
+    std::erase_if(m_samples, [&](const Sample &old) {
+        return old.hi <= s.lo || s.hi <= old.lo || headersMono - old.atMono > kSampleLifeMs;
+    });
+    m_samples.push_back(s);
+    while (m_samples.size() > kMaxSamples)
+        m_samples.pop_front();
+    recompute();
+}
+
+void SiteClock::recompute()
+{
+    const bool had = m_have;
+    const qint64 lo = m_lo, hi = m_hi;
+    m_have = !m_samples.empty();
+    if (!m_have)
+        return;
+    m_lo = m_samples.front().lo;
+    m_hi = m_samples.front().hi;
+    for (const Sample &s : m_samples) {
+        m_lo = qMax(m_lo, s.lo);
+        m_hi = qMin(m_hi, s.hi);
+    }
+    if (!had || lo != m_lo || hi != m_hi)
+        emit offsetChanged();
+}
+
+qint64 SiteClock::checkWallJump()
+{
+    const qint64 d = m_wall() - m_mono();
+    const qint64 jump = d - m_wallMinusMono;
+    m_wallMinusMono = d;
+    return std::abs(jump) >= 1000 ? jump : 0;
+}
+
+std::optional<qint64> SiteClock::parseHttpDate(const QByteArray &value)
+{
+    // IMF-fixdate, which every current server sends: "Sun, 06 Dec 2026 12:00:00 GMT";
+    // other RFC 2822 forms ("+0000") are read too.
+    const QString t = QString::fromLatin1(value).trimmed();
+    if (t.isEmpty())
+        return std::nullopt;
+    QDateTime d = QLocale::c().toDateTime(t, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    if (d.isValid()) {
+        d.setTimeZone(QTimeZone::utc());
+        return d.toMSecsSinceEpoch();
+    }
+    d = QDateTime::fromString(t, Qt::RFC2822Date);
+    if (d.isValid())
+        return d.toMSecsSinceEpoch();
+    return std::nullopt;
+}
+
+SiteClock &siteClock()
+{
+    static SiteClock clock;
+    return clock;
+}
+
+} // namespace sw

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimeZone>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <utility>
+
+namespace sw {
+
+// The site writes its times in Japan time (no daylight saving), whatever zone this machine
+// is in. Every time the program keeps is an absolute instant; calendar questions (which
+// day, which hour) are asked in this zone.
+QTimeZone siteZone();
+// The same instant, shown in Japan time.
+QDateTime inSiteZone(const QDateTime &t);
+QDateTime siteTimeFromMs(qint64 msSinceEpoch);
+// "yyyy/MM/dd hh:mm:ss" in Japan time, the way the site's pages show the time; on a
+// machine in another zone followed by "（日本時間）", so nobody reads it as local time.
+QString siteTimeText(const QDateTime &t);
+
+// The site's clock as this machine can know it. The site's answers carry a Date header
+// (whole seconds); each answer tells that the site's clock read that second at some moment
+// between sending the request and receiving the answer. The samples are kept as intervals
+// of the offset between the site's clock and this machine's monotonic clock, and their
+// intersection narrows the offset as answers arrive at different moments of a second.
+//
+// Waits for a bid run on the monotonic clock against this estimate, so a jump of the
+// machine's wall clock (a time-sync step, a resume from suspend) neither loses nor moves a
+// bid. Until the site has answered once, the wall clock stands in for the site's.
+class SiteClock : public QObject
+{
+    Q_OBJECT
+public:
+    using Source = std::function<qint64()>;
+
+    SiteClock();
+    ~SiteClock() override;
+
+    // The site's time now, milliseconds since the epoch.
+    qint64 nowMs() const;
+    QDateTime now() const { return siteTimeFromMs(nowMs()); }
+    // The machine's clocks (replaceable by tests).
+    qint64 monoMs() const { return m_mono(); }
+    qint64 wallMs() const { return m_wall(); }
+    void setSources(Source wallMs, Source monoMs);
+
+    // One answer: when the request left, when its headers came back (monotonic ms), and
+    // the Date header as sent. An empty or unreadable header keeps the last estimate.
+    void addAnswer(qint64 sentMono, qint64 headersMono, const QByteArray &dateHeader);
+    // How long a whole page took, from the request to its last byte.
+    void addAnswerTime(qint64 ms);
+
+    bool measured() const { return m_have; }
+    // Site minus wall clock, ms; nullopt until the site has answered with a readable Date.
+    std::optional<qint64> offsetMs() const;
+    // Width of the interval the site's clock is known to be in, ms (0 until measured).
+    qint64 uncertaintyMs() const { return m_have ? m_hi - m_lo : 0; }
+    // How long before a moment a request must leave to reach the site at that moment:
+    // half the round trip, bounded.
+    qint64 sendAheadMs() const;
+    // The shortest round trip seen lately, ms (0 until a request came back).
+    qint64 roundTripMs() const;
+    // The longest whole-page answer seen lately, ms (0 until one came back).
+    qint64 slowAnswerMs() const;
+    // The estimate is as narrow as the network lets it be.
+    bool precise() const;
+    // The interval of site minus monotonic ms the site's clock is known to be in.
+    std::optional<std::pair<qint64, qint64>> bounds() const
+    {
+        if (!m_have)
+            return std::nullopt;
+        return std::make_pair(m_lo, m_hi);
+    }
+
+    // Checks whether the wall clock jumped against the monotonic one since the last call;
+    // returns the jump in ms (0 when it did not).
+    qint64 checkWallJump();
+
+    // Forgets every sample (tests, or a new site).
+    void reset();
+
+    // Parses an HTTP date ("Sun, 06 Dec 2026 12:00:00 GMT"); nullopt when it does not read.
+    static std::optional<qint64> parseHttpDate(const QByteArray &value);
+
+    static constexpr qint64 kMaxSendAheadMs = 1500;
+
+signals:
+    // The estimate changed (first measurement, or a narrower one).
+    void offsetChanged();
+    // An answer came without a readable Date header.
+    void dateUnreadable(const QString &value);
+
+private:
+    struct Sample
+    {
+        qint64 lo; // site minus monotonic, ms: at least this
+        qint64 hi; // and less than this
+        qint64 atMono;
+    };
+    void recompute();
+
+    Source m_wall;
+    Source m_mono;
+    std::deque<Sample> m_samples;
+    std::deque<qint64> m_roundTrips;
+    std::deque<qint64> m_answerTimes;
+    bool m_have = false;
+    qint64 m_lo = 0;
+    qint64 m_hi = 0;
+    qint64 m_wallMinusMono = 0; // for jump detection
+    bool m_dateWarned = false;
+};
+
+// The one site clock of the program: every page answer feeds it, every "now" reads it.
+SiteClock &siteClock();
+
+} // namespace sw

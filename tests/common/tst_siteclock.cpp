@@ -1,0 +1,208 @@
+#include "clock.h"
+#include "siteclock.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace sw;
+
+// The site's clock as the program knows it: read off the Date of the site's answers, kept
+// on the machine's monotonic clock, so that neither the machine's zone nor its wrong or
+// jumping wall clock moves a bid.
+class tst_SiteClock : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void httpDates_data();
+    void httpDates();
+    void samplesNarrowTheOffset_data();
+    void samplesNarrowTheOffset();
+    void unreadableDateKeepsTheEstimate();
+    void siteClockSetAnewWins();
+    void wallClockJumpsDoNotMoveTheSiteTime();
+    void japanTimeWhateverTheZone();
+};
+
+namespace {
+// A machine whose wall clock and monotonic clock the test moves by hand.
+struct FakeMachine
+{
+    qint64 wall = 1796540000000; // 2026-12-06, an ordinary moment
+    qint64 mono = 5000000;
+    void advance(qint64 ms)
+    {
+        wall += ms;
+        mono += ms;
+    }
+    void install()
+    {
+        siteClock().setSources([this] { return wall; }, [this] { return mono; });
+    }
+};
+
+QByteArray httpDate(qint64 ms)
+{
+    return QLocale::c()
+        .toString(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()),
+                  QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
+        .toLatin1();
+}
+
+// One request to a site whose clock runs `offsetMs` ahead of the machine, `upMs` on the
+// way there and `downMs` on the way back.
+void answer(FakeMachine &m, qint64 offsetMs, qint64 upMs, qint64 downMs)
+{
+    const qint64 sent = m.mono;
+    m.advance(upMs);
+    const qint64 siteNow = m.wall + offsetMs;
+    const QByteArray date = httpDate(siteNow / 1000 * 1000);
+    m.advance(downMs);
+    siteClock().addAnswer(sent, m.mono, date);
+}
+} // namespace
+
+void tst_SiteClock::init()
+{
+    siteClock().reset();
+}
+
+void tst_SiteClock::cleanup()
+{
+    siteClock().setSources({}, {});
+}
+
+void tst_SiteClock::httpDates_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<qint64>("ms"); // -1: does not read
+    const qint64 t =
+        QDateTime(QDate(2026, 12, 6), QTime(12, 0, 5), QTimeZone::utc()).toMSecsSinceEpoch();
+    QTest::newRow("the usual form") << QByteArray("Sun, 06 Dec 2026 12:00:05 GMT") << t;
+    QTest::newRow("with an offset") << QByteArray("Sun, 06 Dec 2026 21:00:05 +0900") << t;
+    QTest::newRow("blanks around") << QByteArray("  Sun, 06 Dec 2026 12:00:05 GMT ") << t;
+    QTest::newRow("missing") << QByteArray() << qint64(-1);
+    QTest::newRow("not a date") << QByteArray("yesterday") << qint64(-1);
+    QTest::newRow("impossible day") << QByteArray("Sun, 32 Dec 2026 12:00:05 GMT") << qint64(-1);
+}
+
+void tst_SiteClock::httpDates()
+{
+    QFETCH(QByteArray, header);
+    QFETCH(qint64, ms);
+    const std::optional<qint64> got = SiteClock::parseHttpDate(header);
+    QCOMPARE(got.value_or(-1), ms);
+}
+
+void tst_SiteClock::samplesNarrowTheOffset_data()
+{
+    QTest::addColumn<qint64>("offsetMs"); // site ahead of the machine
+    QTest::addColumn<qint64>("upMs");
+    QTest::addColumn<qint64>("downMs");
+    QTest::addColumn<qint64>("maxErrorMs"); // of the arrival moment, after the samples
+    QTest::newRow("same clocks, fast network") << qint64(0) << qint64(5) << qint64(5) << qint64(40);
+    QTest::newRow("machine 3.2 s slow") << qint64(3200) << qint64(20) << qint64(20) << qint64(60);
+    QTest::newRow("machine 3 s fast") << qint64(-3000) << qint64(20) << qint64(20) << qint64(60);
+    QTest::newRow("a second each way")
+        << qint64(1500) << qint64(1000) << qint64(1000) << qint64(80);
+    QTest::newRow("slow one way only") << qint64(700) << qint64(50) << qint64(900) << qint64(80);
+}
+
+void tst_SiteClock::samplesNarrowTheOffset()
+{
+    QFETCH(qint64, offsetMs);
+    QFETCH(qint64, upMs);
+    QFETCH(qint64, downMs);
+    QFETCH(qint64, maxErrorMs);
+    FakeMachine m;
+    m.install();
+    QVERIFY(!siteClock().measured());
+    QCOMPARE(siteClock().nowMs(), m.wall); // nothing known: the wall clock stands in
+    // Answers that arrive at different moments of a second, as pages read over a minute do.
+    for (int i = 0; i < 40; ++i) {
+        answer(m, offsetMs, upMs, downMs);
+        m.advance(137 + (i * 211) % 1000);
+    }
+    QVERIFY(siteClock().measured());
+    // A request leaving sendAheadMs before a moment (by the estimate) reaches the site
+    // when the site's clock shows that moment, however the delay splits between the ways.
+    const qint64 target = siteClock().nowMs() + 10000;
+    const qint64 leaveAtSite = target - siteClock().sendAheadMs();
+    const qint64 leaveWall = m.wall + (leaveAtSite - siteClock().nowMs());
+    const qint64 arrivesAtSite = leaveWall + upMs + offsetMs;
+    QVERIFY2(std::abs(arrivesAtSite - target) <= maxErrorMs,
+             qPrintable(QString::number(arrivesAtSite - target)));
+    QVERIFY(siteClock().uncertaintyMs() <= upMs + downMs + 2 * maxErrorMs);
+    QVERIFY(std::abs(*siteClock().offsetMs() - offsetMs) <= (upMs + downMs) / 2 + maxErrorMs);
+}
+
+void tst_SiteClock::unreadableDateKeepsTheEstimate()
+{
+    FakeMachine m;
+    m.install();
+    for (int i = 0; i < 10; ++i) {
+        answer(m, 2000, 10, 10);
+        m.advance(330);
+    }
+    const std::optional<qint64> before = siteClock().offsetMs();
+    QSignalSpy unreadable(&siteClock(), &SiteClock::dateUnreadable);
+    for (const QByteArray &bad : {QByteArray(), QByteArray("garbage"), QByteArray("0")})
+        siteClock().addAnswer(m.mono - 20, m.mono, bad);
+    QCOMPARE(siteClock().offsetMs(), before);
+    QCOMPARE(unreadable.count(), 1); // said once, not at every answer
+}
+
+void tst_SiteClock::siteClockSetAnewWins()
+{
+    FakeMachine m;
+    m.install();
+    for (int i = 0; i < 10; ++i) {
+        answer(m, 0, 10, 10);
+        m.advance(310);
+    }
+    // The site's clock is stepped 5 s on: the new answers contradict the old ones.
+    for (int i = 0; i < 10; ++i) {
+        answer(m, 5000, 10, 10);
+        m.advance(290);
+    }
+    QVERIFY(std::abs(*siteClock().offsetMs() - 5000) < 600);
+}
+
+void tst_SiteClock::wallClockJumpsDoNotMoveTheSiteTime()
+{
+    FakeMachine m;
+    m.install();
+    for (int i = 0; i < 20; ++i) {
+        answer(m, 0, 10, 10);
+        m.advance(173);
+    }
+    const qint64 site = siteClock().nowMs();
+    QCOMPARE(siteClock().checkWallJump(), 0);
+    m.wall -= 30000; // a time-sync step backwards
+    QCOMPARE(siteClock().nowMs(), site);
+    QCOMPARE(siteClock().checkWallJump(), -30000);
+    m.mono += 3600000; // a night in suspend: the boot-time clock counts it, the wall too
+    m.wall += 3600000;
+    QCOMPARE(siteClock().nowMs(), site + 3600000);
+    QCOMPARE(siteClock().checkWallJump(), 0);
+}
+
+void tst_SiteClock::japanTimeWhateverTheZone()
+{
+    // The suite runs in another zone; Japan time is still nine hours ahead of UTC.
+    const QDateTime utc(QDate(2026, 12, 6), QTime(15, 30), QTimeZone::utc());
+    const QDateTime jst = inSiteZone(utc);
+    QCOMPARE(jst.date(), QDate(2026, 12, 7));
+    QCOMPARE(jst.time(), QTime(0, 30));
+    QCOMPARE(jst.toMSecsSinceEpoch(), utc.toMSecsSinceEpoch());
+    // Summer in California changes nothing.
+    const QDateTime july(QDate(2026, 7, 1), QTime(12, 0), siteZone());
+    QCOMPARE(july.toUTC().time(), QTime(3, 0));
+    setClock([] { return QDateTime(QDate(2026, 12, 6), QTime(15, 30), QTimeZone::utc()); });
+    QCOMPARE(sw::now().time(), QTime(0, 30));
+    setClock({});
+}
+
+QTEST_GUILESS_MAIN(tst_SiteClock)
+#include "tst_siteclock.moc"
