@@ -145,6 +145,7 @@ frmSw *BidWindows::open(int id)
         w->parentWidget()->show();
     else
         w->show();
+    emit windowOpened(id);
     return w;
 }
 

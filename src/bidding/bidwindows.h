@@ -63,6 +63,8 @@ public:
 signals:
     // Something an item list shows has changed: it should re-query.
     void itemsChanged();
+    // A bid window was opened for the item.
+    void windowOpened(int id);
 
 private:
     AppContext &m_ctx;
