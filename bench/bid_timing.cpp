@@ -10,6 +10,7 @@
 // times relative to the site's bid time (end - Befsec); negative is early.
 #include "activitylog.h"
 #include "appvalues.h"
+#include "armedbid.h"
 #include "bidwindows.h"
 #include "categories.h"
 #include "cookiejar.h"
@@ -175,7 +176,7 @@ Figures run(const Conditions &c)
     if (withLoad) {
         QObject::connect(&load, &QTimer::timeout, [&open, n] {
             for (int i = n; i < open.size(); ++i)
-                open[i]->RefreshItem(true);
+                open[i]->bid()->refresh(false);
         });
         load.start(100);
     }

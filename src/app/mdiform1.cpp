@@ -61,6 +61,8 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     m_timer1->setInterval(3000);
     connect(m_timer1, &QTimer::timeout, this, &MDIForm1::Timer1_Timer);
     m_bidWindows = new BidWindows(m_ctx, nullptr, this, this);
+    // A bid answered with the site's login page: the user logs in, the next bid goes on.
+    connect(m_bidWindows, &BidWindows::loginNeeded, this, &MDIForm1::showLogin);
     // One login for the browser and every fetcher.
     new BrowserCookies(m_ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), this);
     connect(&m_ctx.log, &ActivityLog::failed, this,
@@ -541,6 +543,13 @@ void MDIForm1::schedule()
         statusBar()->showMessage(*out.statusText);
     for (const QString &line : out.logLines)
         m_ctx.log.LOGTodb(line);
+    for (const ItemRecord &row : out.unreadable) {
+        if (m_reportedUnreadable.contains(row.id))
+            continue;
+        m_reportedUnreadable.insert(row.id);
+        m_ctx.log.LOGTodb(QStringLiteral("終了日時が読めないので自動入札しません：") + row.itemid +
+                          QStringLiteral("（") + row.Itemname + QStringLiteral("）"));
+    }
     for (const ItemRecord &item : out.open)
         m_bidWindows->openSoon(item.id, item.enddate.addSecs(-in.befSec));
 }

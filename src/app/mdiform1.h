@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSet>
 
 #include <QCoro/QCoroTask>
 
@@ -106,6 +107,7 @@ private:
     QPointer<frmTip> m_tip;
     std::function<void()> m_tick;
     ClockReport *m_clockReport = nullptr;
+    QSet<int> m_reportedUnreadable; // items whose stored end does not read, said once
 };
 
 } // namespace sw

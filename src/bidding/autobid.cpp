@@ -108,13 +108,20 @@ TickActions timerTick(const TickInput &in)
     if (!c.left)
         return a;
     const qint64 toBid = in.now.msecsTo(in.end.addSecs(-in.befSec));
-    if (in.armed && !in.bidding && !in.leadingWithSameMaximum && toBid <= in.previewLeadMs)
+    // Nothing is asked for a bid once the auction is over by the site's clock.
+    if (in.armed && !in.bidding && !in.holdBid && toBid <= in.previewLeadMs && in.now < in.end)
         a.startBid = true;
     // A refresh never stands in the way of a bid: none starts from the moment the bid
     // could start until just after its bid time, nor while another window's bid is near.
     const bool ownBidNear = toBid > -2000 && toBid <= in.previewLeadMs + in.slowAnswerMs + 1000;
     const bool free = !a.startBid && !in.bidding && !in.refreshing && !in.othersImminent;
     if (free && !ownBidNear && in.lastRefresh.secsTo(in.now) > in.refreshIntervalSec)
+        a.refresh = true;
+    // Holding back (we lead, say) and the bid time comes again (the auction was extended):
+    // the page is read once just before, so a bid goes out if we have been outbid.
+    const qint64 quietFrom = in.previewLeadMs + in.slowAnswerMs + 1000;
+    if (free && in.holdBid && toBid > quietFrom && toBid <= quietFrom + 3000 &&
+        in.lastRefresh.msecsTo(in.now) > 5000)
         a.refresh = true;
     // Read the result as soon as the auction is over, not a whole interval later.
     if (free && in.lastRefresh < in.end && in.now >= in.end.addSecs(2))

@@ -85,9 +85,9 @@ struct TickInput
     bool refreshing = false; // a refresh of this window is on its way
     QDateTime lastRefresh;
     int refreshIntervalSec = 60;
-    // The site accepted our bid, we still lead, and the maximum is the one we bid with:
-    // nothing to gain from submitting again.
-    bool leadingWithSameMaximum = false;
+    // No reason to bid again: the site accepted our bid and we still lead with the same
+    // maximum, or refused it and the maximum is the same, or the amount went already.
+    bool holdBid = false;
     qint64 previewLeadMs = 2000; // the bid starts (with its preview) this long before
     qint64 slowAnswerMs = 0;     // how long the site's pages have been taking
     bool othersImminent = false; // another window's bid is about to go out

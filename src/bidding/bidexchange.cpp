@@ -170,6 +170,47 @@ bool bidsImminent(qint64 nowSiteMs, const void *except)
     return false;
 }
 
+qint64 RequestPacer::reserve()
+{
+    const qint64 now = siteClock().monoMs();
+    while (!m_slots.empty() && now - m_slots.front() >= 1000)
+        m_slots.pop_front();
+    qint64 at = now;
+    if (int(m_slots.size()) >= kPerSecond)
+        at = m_slots[m_slots.size() - kPerSecond] + 1000;
+    m_slots.push_back(at);
+    return at - now;
+}
+
+namespace {
+
+// The amounts a bid may still send, raised one unit at a time from `first` up to the
+// maximum, leaving out what was sent before.
+struct AmountLadder
+{
+    qint32 unit; // 0: the site's increment for the amount being raised from
+    qint32 max;
+    const QSet<qint32> &sent;
+    std::optional<qint32> next(qint32 from) const
+    {
+        qint32 a = from;
+        for (;;) {
+            if (a >= max)
+                return std::nullopt;
+            a = qMin(max, a + (unit > 0 ? unit : siteBidIncrement(a)));
+            if (!sent.contains(a))
+                return a;
+        }
+    }
+};
+
+QString resultLine(const QString &id, const QString &amt, const QString &outcome)
+{
+    return QStringLiteral("入札結果：") + id + SEP + amt + SEP + outcome;
+}
+
+} // namespace
+
 QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
 {
     BidResult result;
@@ -184,19 +225,52 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
         result.abandoned = true;
         return result;
     };
+    auto dialog = [&](const QString &text) {
+        result.dialogText = QStringLiteral("入札結果：") + id + CRLF + text;
+        result.showDialog = true;
+    };
+    auto neverSent = [&](const QString &why) {
+        log.LOGTodb(QStringLiteral("入札できませんでした：") + id + SEP + amt + SEP + why);
+        dialog(amt + QStringLiteral("円の入札を送れませんでした。") + CRLF + why);
+        result.why = why;
+        return result;
+    };
+    auto loginNeeded = [&] {
+        result.outcome = BidResult::LoginNeeded;
+        const QString why =
+            QStringLiteral("ログインが必要です（サイトがログイン画面を返しました）");
+        log.LOGTodb(QStringLiteral("入札できませんでした：") + id + SEP + amt + SEP + why);
+        dialog(QStringLiteral("ログインが必要です。Yahoo! JAPANにログインしてください。"));
+        result.why = why;
+        return result;
+    };
+    auto blocked = [&](const QString &why) {
+        result.outcome = BidResult::Blocked;
+        result.why = why;
+        log.LOGTodb(QStringLiteral("入札中止：") + id + SEP + amt + SEP + why);
+        return result;
+    };
+    // Waits for the item's next request slot; false when the window closed meanwhile.
+    auto paced = [&]() -> QCoro::Task<bool> {
+        const qint64 wait = ctx.pacer ? ctx.pacer->reserve() : 0;
+        if (wait > 0)
+            co_await preciseSleep(int(wait));
+        co_return !ctx.alive.expired();
+    };
 
     const qint64 bidMs = req.bidTime.toMSecsSinceEpoch();
     // After the end nothing can arrive in time; without an end given, a minute after the
     // bid time stands in for it.
     const qint64 endMs = req.end.isValid() ? req.end.toMSecsSinceEpoch() : bidMs + 60000;
     SiteClock &clock = siteClock();
-    auto neverSent = [&](const QString &why) {
-        log.LOGTodb(QStringLiteral("入札できませんでした：") + id + SEP + amt + SEP + why);
-        result.dialogText = QStringLiteral("入札結果：") + id + CRLF + amt +
-                            QStringLiteral("円の入札を送れませんでした。") + CRLF + why;
-        result.showDialog = true;
-        return result;
-    };
+    if (sw::nowMs() >= endMs)
+        co_return neverSent(QStringLiteral("終了時刻を過ぎています"));
+    if (req.alreadySent.contains(amount))
+        co_return neverSent(QStringLiteral("同じ金額はすでに入札しています"));
+    if (ctx.mayBid) {
+        if (const std::optional<QString> why = ctx.mayBid())
+            co_return blocked(*why);
+    }
 
     // 1-4. The preview and its confirmation form, unless the auction is over. A preview
     // that fails, stalls or does not read is asked for again while a confirmation could
@@ -207,13 +281,14 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
     for (int attempt = 1;; ++attempt) {
         const qint64 lastChance = endMs - clock.sendAheadMs() - 200;
         const qint64 now = sw::nowMs();
-        if (attempt > kMaxPreviewAttempts || (attempt > 1 && now >= lastChance)) {
+        if (attempt > kMaxPreviewAttempts || (attempt > 1 && now >= lastChance))
             co_return neverSent(why.isEmpty() ? QStringLiteral("終了時刻を過ぎました") : why);
-        }
         const qint64 usual = qMax<qint64>(clock.slowAnswerMs(), 1000);
         const qint64 timeout =
             std::clamp<qint64>(qMin(usual * 2 + 1000, qint64(ctx.fetcher.timeoutMs())), 1000,
                                qMax<qint64>(1000, lastChance - now));
+        if (!co_await paced())
+            co_return abandoned();
         const FetchResult preview =
             co_await ctx.fetcher.FetchPage(ctx.hosts.bidPreview(req.serverid, id, amt, req.userId,
                                                                 req.encodedPassword, req.quantity),
@@ -230,14 +305,15 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
                 co_return abandoned();
             continue;
         }
+        if (looksLikeLoginPage(preview.text))
+            co_return loginNeeded();
         int cursor = 1;
         action = GetBetween(preview.text, cursor, QStringLiteral("<FORM ACTION=\""),
                             QStringLiteral("\" METHOD="));
         if (preview.text.contains(QStringLiteral("既に終了"))) {
             log.LOGTodb(QStringLiteral("入札結果：") + id + QStringLiteral("：既に終了"));
-            result.dialogText =
-                QStringLiteral("入札結果：") + id + CRLF + QStringLiteral("既に終了。");
-            result.showDialog = true;
+            dialog(QStringLiteral("既に終了。"));
+            result.outcome = BidResult::Ended;
             co_return result;
         }
         a = GetBetween(preview.text, cursor, QStringLiteral("\"a\" VALUE=\""),
@@ -264,47 +340,59 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
     co_await UntilBidTime{bidMs, &ctx.alive};
     if (ctx.alive.expired())
         co_return abandoned();
+    if (sw::nowMs() >= endMs)
+        co_return neverSent(
+            QStringLiteral("入札の確認画面が届いたときには終了時刻を過ぎていました"));
+    if (ctx.mayBid) {
+        if (const std::optional<QString> blockedBy = ctx.mayBid())
+            co_return blocked(*blockedBy);
+    }
     if (const qint64 late = sw::nowMs() - BidClock::leaveAt(bidMs); late > kLateMs) {
         log.LOGTodbSoon(QStringLiteral("入札遅延：") + id + SEP + amt +
                         QStringLiteral("：入札時刻より") + seconds(late) +
                         QStringLiteral("遅れて送りました（入札の確認画面が遅れたため）"));
     }
 
+    // Enough for the maximum at the site's smallest increment, and never more.
+    const int maxSubmissions = 2 + (max ? qMax(0, *max - amount) / 10 : 0);
+    const AmountLadder ladder{req.unit, max.value_or(amount), req.alreadySent};
     for (;;) {
         // 7-8. Submit.
         // The request leaves first; the log line is written right after, so that no disk
         // write stands between the bid time and the request of this or any other window.
         result.lastAmount = amount;
         result.sent = true;
+        result.submitted << amount;
+        if (ctx.pacer && result.submitted.size() == 1)
+            ctx.pacer->reserve(); // counted, never held: it leaves at its moment
         QCoro::Task<FetchResult> sending = ctx.fetcher.FetchPage(url, false);
         log.LOGTodbSoon(QStringLiteral("入札開始：") + id + SEP + amt);
         const FetchResult answer = co_await std::move(sending);
         if (ctx.alive.expired())
             co_return abandoned();
         if (!answer.ok) {
-            result.dialogText =
-                QStringLiteral("入札結果：") + id + CRLF + amt + QStringLiteral("サーバー応答なし");
-            result.showDialog = true;
+            result.outcome = BidResult::NoAnswer;
+            dialog(amt + QStringLiteral("サーバー応答なし"));
             co_return result;
         }
         const QString &page = answer.text;
+        if (looksLikeLoginPage(page))
+            co_return loginNeeded();
 
         // 9. Refused: too low, or below the reserve.
         if (page.contains(QStringLiteral("申し訳"))) {
             if (page.contains(QStringLiteral("最低落札価格よりも低い金額"))) {
-                log.LOGTodb(QStringLiteral("入札結果：") + id + SEP + amt +
-                            QStringLiteral("：最低落札価格よりも低い金額 "));
-                result.dialogText = QStringLiteral("入札結果：") + id + CRLF + amt +
-                                    QStringLiteral("円は最低落札価格よりも低い金額でした。");
+                log.LOGTodb(resultLine(id, amt, QStringLiteral("最低落札価格よりも低い金額 ")));
+                dialog(amt + QStringLiteral("円は最低落札価格よりも低い金額でした。"));
+                result.outcome = BidResult::BelowReserve;
             } else {
-                log.LOGTodb(QStringLiteral("入札結果：") + id + SEP + amt +
-                            QStringLiteral("：低い金額"));
-                result.dialogText =
-                    QStringLiteral("入札結果：") + id + CRLF + amt +
-                    QStringLiteral("円は直前に他の人が入札した金額より低い金額でした。");
+                log.LOGTodb(resultLine(id, amt, QStringLiteral("低い金額")));
+                dialog(amt + QStringLiteral("円は直前に他の人が入札した金額より低い金額でした。"));
+                result.outcome = BidResult::Refused;
             }
-            result.showDialog = true;
-            if (!max || amount >= *max || sw::nowMs() >= endMs)
+            const std::optional<qint32> raised = ladder.next(amount);
+            if (!max || !raised || result.submitted.size() >= maxSubmissions ||
+                sw::nowMs() >= endMs)
                 co_return result;
             int c = 1;
             const QString again = GetBetween(page, c, QStringLiteral("<FORM action=\""),
@@ -319,12 +407,8 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
             c = 1;
             const QString aValue =
                 GetBetween(page, c, QStringLiteral("a value="), QStringLiteral(">"));
-            amount += req.unit;
-            amt = QString::number(amount);
-            if (*max < amount) {
-                amount = *max;
-                amt = req.maxText.trimmed();
-            }
+            amount = *raised;
+            amt = amount == *max ? req.maxText.trimmed() : QString::number(amount);
             if (ctx.showNextPrice)
                 ctx.showNextPrice(amt);
             url = again + QStringLiteral("?") + QStringLiteral("ItemID=") + id +
@@ -333,29 +417,31 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
                   QStringLiteral("&bidType=1000") + QStringLiteral("&cc=jp") +
                   QStringLiteral("&Partial=") + partial + QStringLiteral("&previousBid=") +
                   previousBid + QStringLiteral("&a=") + aValue;
+            if (!co_await paced())
+                co_return abandoned();
             continue;
         }
 
         // 10-11. Accepted, won outright, or not understood.
         if (page.contains(QStringLiteral("あなたが現在の「最高額入札者")) ||
             page.contains(QStringLiteral("あなたの入札額が現在の最高値"))) {
-            log.LOGTodb(QStringLiteral("入札結果：") + id + SEP + amt + QStringLiteral("：成功 "));
-            result.dialogText = QStringLiteral("入札結果：") + id + CRLF + amt +
-                                QStringLiteral("円で入札しました。") + CRLF +
-                                QStringLiteral("あなたの入札額が現在の最高値です。");
+            log.LOGTodb(resultLine(id, amt, QStringLiteral("成功 ")));
+            dialog(amt + QStringLiteral("円で入札しました。") + CRLF +
+                   QStringLiteral("あなたの入札額が現在の最高値です。"));
+            result.outcome = BidResult::Accepted;
             result.success = true;
         } else if (page.contains(QStringLiteral("あなたが落札"))) {
-            log.LOGTodb(QStringLiteral("入札結果：") + id + SEP + amt +
-                        QStringLiteral("：あなたが落札しました。"));
-            result.dialogText = QStringLiteral("入札結果：") + id + CRLF + amt +
-                                QStringLiteral("円で落札しました。");
+            log.LOGTodb(resultLine(id, amt, QStringLiteral("あなたが落札しました。")));
+            dialog(amt + QStringLiteral("円で落札しました。"));
+            result.outcome = BidResult::Won;
             result.success = true;
         } else {
-            log.LOGTodb(QStringLiteral("入札結果：") + id + SEP + amt + QStringLiteral("：不明 "));
-            result.dialogText = QStringLiteral("入札結果：") + id + CRLF + amt +
-                                QStringLiteral("円で入札しました。");
+            // Not a placed bid until the item's page says so: it is read again at once.
+            log.LOGTodb(resultLine(id, amt, QStringLiteral("不明 ")));
+            dialog(amt + QStringLiteral("円の入札の結果が確認できません。") + CRLF +
+                   QStringLiteral("商品ページを読み直して確かめます。"));
+            result.outcome = BidResult::Unknown;
         }
-        result.showDialog = true;
         co_return result;
     }
 }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
+#include <QSet>
 #include <QString>
 
 #include <QCoro/QCoroTask>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,6 +18,18 @@ class ActivityLog;
 class PageFetcher;
 class SiteClock;
 class SiteHosts;
+
+// At most a few requests a second for one item, whatever goes wrong.
+class RequestPacer
+{
+public:
+    // How long the next request has to wait (ms); the slot is taken.
+    qint64 reserve();
+    static constexpr int kPerSecond = 4;
+
+private:
+    std::deque<qint64> m_slots; // monotonic ms of the last requests
+};
 
 struct BidRequest
 {
@@ -28,14 +43,31 @@ struct BidRequest
     qint32 unit = 0;   // 入札単位
     QString userId;
     QString encodedPassword;
+    QSet<qint32> alreadySent; // amounts this item's bids sent before: never again
 };
 
 struct BidResult
 {
-    bool success = false;              // the site reports us as highest bidder or winner
+    enum Outcome
+    {
+        NotSent,      // no confirmation left (why is in the log)
+        Accepted,     // the site reports us as the highest bidder
+        Won,          // bought outright
+        Refused,      // too low, and nothing higher up to the maximum left to send
+        BelowReserve, // below the reserve price
+        Ended,        // the site says the auction is over
+        Unknown,      // an answer the program does not know
+        LoginNeeded,  // the site answered with its login page
+        Blocked,      // one win per category: another item of the category is won
+        NoAnswer,     // the confirmation went out and nothing readable came back
+    };
+    Outcome outcome = NotSent;
+    bool success = false;              // Accepted or Won
     bool abandoned = false;            // the window closed during the exchange
     bool sent = false;                 // a confirmation went to the site
     qint32 lastAmount = 0;             // the amount submitted last
+    QList<qint32> submitted;           // every amount sent, in order
+    QString why;                       // for NotSent and Blocked: the reason, in words
     std::optional<QString> dialogText; // new text for the result window
     bool showDialog = false;
 };
@@ -49,6 +81,10 @@ struct BidContext
     ActivityLog &log;
     std::weak_ptr<int> alive;
     std::function<void(const QString &)> showNextPrice; // the raised amount, as shown
+    RequestPacer *pacer = nullptr;                      // the item's, owned with the token above
+    // Asked just before the preview and before the confirmation: a reason not to bid
+    // (another item of the category won), or nullopt.
+    std::function<std::optional<QString>()> mayBid;
 };
 
 // The exchange with the site that places one bid: the preview (asked for early enough to

@@ -1,15 +1,11 @@
 #include "bidwindows.h"
 
-#include "activitylog.h"
 #include "appcontext.h"
+#include "armedbids.h"
 #include "bidexchange.h"
 #include "clock.h"
-#include "clockprobe.h"
-#include "cookiejar.h"
 #include "dialog1.h"
 #include "frmsw.h"
-#include "pagefetcher.h"
-#include "settingsstore.h"
 
 #include <QDesktopServices>
 #include <QMdiArea>
@@ -31,45 +27,26 @@ constexpr qint64 kUrgentMs = 15000;
 BidWindows::BidWindows(AppContext &ctx, QMdiArea *area, QWidget *mainWindow, QObject *parent)
     : QObject(parent), m_ctx(ctx), m_area(area), m_main(mainWindow),
       m_dialog(new Dialog1(mainWindow)), m_openTimer(new QTimer(this)),
-      m_changedTimer(new QTimer(this)),
-      m_probeFetcher(new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this)),
-      m_probe(new ClockProbe(*m_probeFetcher, this))
+      m_bids(new ArmedBids(ctx, this))
 {
-    configureFetcher(*m_probeFetcher, ctx.settings, false, ctx.prompter);
-    m_ctx.log.setHold([] { return bidsImminent(sw::nowMs()); });
     m_openTimer->setSingleShot(true);
     connect(m_openTimer, &QTimer::timeout, this, &BidWindows::openNext);
-    m_changedTimer->setSingleShot(true);
-    connect(m_changedTimer, &QTimer::timeout, this, &BidWindows::itemChanged);
+    connect(m_bids, &ArmedBids::itemsChanged, this, &BidWindows::itemsChanged);
+    connect(m_bids, &ArmedBids::loginNeeded, this, &BidWindows::loginNeeded);
+    connect(m_bids, &ArmedBids::result, this, [this](const QString &text, bool show) {
+        m_dialog->setText(text);
+        if (show)
+            m_dialog->showModeless();
+    });
 }
 
 BidWindows::~BidWindows()
 {
-    m_ctx.log.setHold({});
     // Windows without a frame to close with go with the registry.
     for (frmSw *w : windows()) {
         if (!w->parentWidget())
             delete w;
     }
-}
-
-ClockProbe &BidWindows::clockProbe()
-{
-    // The clock's requests go the way the bids go, through the Proxy setting as it is now.
-    m_probeFetcher->applyProxySetting(
-        m_ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()));
-    return *m_probe;
-}
-
-void BidWindows::itemChanged()
-{
-    if (bidsImminent(sw::nowMs())) {
-        if (!m_changedTimer->isActive())
-            m_changedTimer->start(kQuietCheckMs);
-        return;
-    }
-    m_changedTimer->stop();
-    emit itemsChanged();
 }
 
 bool BidWindows::openOrWaiting(int id) const

@@ -15,9 +15,8 @@ class QWidget;
 
 namespace sw {
 
-class ClockProbe;
+class ArmedBids;
 class Dialog1;
-class PageFetcher;
 class frmSw;
 
 // The open bid windows by item id: the scheduler and the item list look here before
@@ -38,8 +37,8 @@ public:
     // of milliseconds). True when the item has a window or is waiting for one.
     void openSoon(int id, const QDateTime &bidTime);
     bool openOrWaiting(int id) const;
-    // Asks the site's time when the estimate is too coarse for a bid that is near.
-    ClockProbe &clockProbe();
+    // The items watched for bidding, with or without a window.
+    ArmedBids &armedBids() { return *m_bids; }
     QList<frmSw *> windows() const;
 
     Dialog1 *dialog() const { return m_dialog; }
@@ -56,15 +55,14 @@ public:
     // Called by a window when its item id is set or it closes.
     void registerWindow(int id, frmSw *w);
     void unregisterWindow(frmSw *w);
-    // A window changed what the item list shows; the list re-reads once the bids near now
-    // are out.
-    void itemChanged();
 
 signals:
     // Something an item list shows has changed: it should re-query.
     void itemsChanged();
     // A bid window was opened for the item.
     void windowOpened(int id);
+    // The site answered a bid with its login page.
+    void loginNeeded();
 
 private:
     AppContext &m_ctx;
@@ -76,9 +74,7 @@ private:
     void openNext();
     QList<std::pair<qint64, int>> m_toOpen; // (bid time, item id), earliest first
     QTimer *m_openTimer;
-    QTimer *m_changedTimer;
-    PageFetcher *m_probeFetcher;
-    ClockProbe *m_probe;
+    ArmedBids *m_bids;
 };
 
 } // namespace sw

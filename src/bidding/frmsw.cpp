@@ -1,20 +1,14 @@
 #include "frmsw.h"
 
-#include "activitylog.h"
-#include "appvalues.h"
-#include "bidexchange.h"
+#include "armedbid.h"
+#include "armedbids.h"
 #include "bidwindows.h"
 #include "categories.h"
 #include "clock.h"
-#include "clockprobe.h"
-#include "cookiejar.h"
 #include "database.h"
 #include "dialog1.h"
 #include "frmcat.h"
-#include "itemparser.h"
-#include "pagefetcher.h"
 #include "prompter.h"
-#include "proxyconfig.h"
 #include "settingsstore.h"
 #include "siteclock.h"
 #include "sitehosts.h"
@@ -31,7 +25,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace sw {
@@ -43,8 +36,6 @@ const char *const kYenCaptions[] = {"現在価格：", "希望落札価格：", 
                                     "数量：",     "最高額入札者：", "入札件数：", "出品者："};
 const QString kRunning = QStringLiteral("入札（開催中）");
 const QString kEnded = QStringLiteral("入札（終了）");
-constexpr int kAfterBidMs = 300;
-constexpr int kProbeBeforeSec = 120;
 
 int twipsToPixels(int twips, const QWidget *w)
 {
@@ -58,47 +49,15 @@ frmSw::frmSw(AppContext &ctx, BidWindows &windows, QWidget *parent)
     setObjectName(QStringLiteral("frmSw"));
     setWindowTitle(QStringLiteral("入札"));
     build();
-
-    // Opening: refresh interval, categories, window mode, the fetcher and its proxy.
-    const int minutes = m_ctx.settings.getInt(kSettings, QStringLiteral("accesskankaku"), 1);
-    m_refreshIntervalSec = minutes < 1 ? 60 : minutes * 60;
-    m_ctx.values.refreshIntervalSec = m_refreshIntervalSec;
-    m_lastRefresh = sw::now();
     m_winmode = m_ctx.settings.get(kSettings, QStringLiteral("min"), QStringLiteral("0")) ==
                         QLatin1String("1")
                     ? 1
                     : 0;
-    m_fetcher = new PageFetcher(&m_ctx.cookies, m_ctx.log, m_ctx.prompter);
-    // The scheduler opens bid windows from its timer: a bad proxy setting is written to the
-    // log rather than shown in a box that would hold the tick until someone answers it.
-    configureFetcher(*m_fetcher, m_ctx.settings, false, m_ctx.prompter);
-    if (!m_fetcher->applyProxySetting(
-            m_ctx.settings.get(kSettings, QStringLiteral("Proxy"), QString())))
-        m_ctx.log.LOGTodb(invalidProxyMessage());
-    connect(this, &frmSw::itemsChanged, &m_windows, &BidWindows::itemChanged);
-
-    m_timer1 = new QTimer(this);
-    m_timer1->setObjectName(QStringLiteral("Timer1"));
-    m_timer1->setInterval(1000);
-    m_timer1->setTimerType(Qt::PreciseTimer);
-    connect(m_timer1, &QTimer::timeout, this, &frmSw::Timer1_Timer);
-    // Ticks fall half-way between two seconds of the site's clock: bid times are whole
-    // seconds, and at that moment no window should be busy with its countdown or repaint.
-    const int toHalf = int((1500 - sw::nowMs() % 1000) % 1000);
-    QTimer::singleShot(toHalf, Qt::PreciseTimer, this, [this] {
-        m_timer1->start();
-        Timer1_Timer();
-    });
 }
 
 frmSw::~frmSw()
 {
-    // Coroutines of this window see the token expire before anything of it goes away;
-    // deleting the fetcher ends their transfers.
-    m_alive.reset();
-    unplanBid(this);
-    delete m_fetcher;
-    releaseClosedBids();
+    detach();
     if (m_registry)
         m_windows.unregisterWindow(this);
 }
@@ -151,8 +110,10 @@ void frmSw::build()
     links->addWidget(seller);
     links->addWidget(list);
     grid->addLayout(links, 7, 0, 1, 4);
-    connect(page, &QPushButton::clicked, this,
-            [this] { openInBrowser(m_ctx.hosts.itemPage(m_serverid, m_itemid)); });
+    connect(page, &QPushButton::clicked, this, [this] {
+        if (m_bid)
+            openInBrowser(m_ctx.hosts.itemPage(m_bid->item().Serverid, m_bid->item().itemid));
+    });
     connect(seller, &QPushButton::clicked, this,
             [this] { openInBrowser(m_ctx.hosts.profile(m_lblItemYen[7]->text())); });
     connect(list, &QPushButton::clicked, &m_windows, &BidWindows::bringMainForward);
@@ -167,6 +128,8 @@ void frmSw::build()
     bid->addWidget(new QLabel(QStringLiteral("次回価格："), m_frame3), 1, 0);
     m_txtYen[1] = new QLineEdit(m_frame3);
     m_txtYen[1]->setObjectName(QStringLiteral("txtYen_1"));
+    // Worked out from the saved maximum and the page; typing cannot change what is bid.
+    m_txtYen[1]->setReadOnly(true);
     bid->addWidget(m_txtYen[1], 1, 1);
     bid->addWidget(new QLabel(QStringLiteral("入札数量："), m_frame3), 2, 0);
     m_cmbNum = new QComboBox(m_frame3);
@@ -222,9 +185,13 @@ void frmSw::build()
 
     fillCategories();
     connect(m_cat, &QComboBox::activated, this, &frmSw::onCategoryChosen);
-    connect(m_chkAutoBet, &QCheckBox::clicked, this, [this] { CheckAutoBid(); });
+    connect(m_chkAutoBet, &QCheckBox::clicked, this, [this] {
+        if (m_bid)
+            m_bid->checkAutoBid();
+        showState();
+    });
     connect(m_command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
-    connect(m_command3, &QPushButton::clicked, this, [this] { RefreshItem(false); });
+    connect(m_command3, &QPushButton::clicked, this, [this] { RefreshItem(); });
     connect(m_command4, &QPushButton::clicked, this, &frmSw::toggleMode);
     connect(save, &QPushButton::clicked, this, [this] {
         if (cmdUpdatesub())
@@ -254,13 +221,6 @@ void frmSw::setYen(int index, qint64 value)
     m_lblItemYen[index]->setText(formatYen(value));
 }
 
-void frmSw::showStatus(int status)
-{
-    m_option1[0]->setEnabled(status == Watching);
-    if (status >= 0 && status < 5)
-        m_option1[status]->setChecked(true);
-}
-
 int frmSw::selectedStatus(int none) const
 {
     for (int i = 0; i < 5; ++i) {
@@ -270,25 +230,74 @@ int frmSw::selectedStatus(int none) const
     return none;
 }
 
+void frmSw::detach()
+{
+    if (!m_bid)
+        return;
+    disconnect(m_bid, nullptr, this, nullptr);
+    const int id = m_bid->id();
+    m_bid = nullptr;
+    // The item's bid goes on without the window when it is armed.
+    if (m_registry)
+        m_windows.armedBids().release(id);
+}
+
 void frmSw::setId(int id)
 {
-    if (busy() != Idle)
+    if (m_bid && (m_bid->id() == id || m_bid->busy() != ArmedBid::Idle)) {
+        if (m_bid->id() == id)
+            m_bid->load();
+        showLimits();
+        showState();
         return;
-    const std::optional<ItemRecord> rec = m_ctx.db.itemById(id);
-    if (!rec) {
+    }
+    ArmedBid *bid = m_windows.armedBids().acquire(id);
+    if (!bid) {
         m_statusBar->showMessage(QStringLiteral("商品が見つかりません（") + QString::number(id) +
                                  QStringLiteral("）") + m_ctx.db.lastError());
         return;
     }
-    const ItemRecord &it = *rec;
-    m_id = it.id;
-    m_serverid = it.Serverid;
-    m_itemid = it.itemid;
-    m_loadedPrice = it.ItemYenNow;
-    m_end = it.enddate;
-    m_finished = it.fin;
-    m_windows.registerWindow(m_id, this);
+    detach();
+    m_bid = bid;
+    m_windows.registerWindow(id, this);
+    connect(m_bid, &ArmedBid::changed, this, &frmSw::showState);
+    connect(m_bid, &ArmedBid::ticked, this, &frmSw::showCaption);
+    connect(m_bid, &QObject::destroyed, this, [this] { m_bid = nullptr; });
+    showLimits();
+    showState();
+    showCaption();
+}
 
+int frmSw::id() const
+{
+    return m_bid ? m_bid->id() : 0;
+}
+
+bool frmSw::armed() const
+{
+    return m_bid && m_bid->armed();
+}
+
+int frmSw::busy() const
+{
+    return m_bid ? m_bid->busy() : 0;
+}
+
+QDateTime frmSw::bidTime() const
+{
+    return m_bid ? m_bid->bidTime() : QDateTime();
+}
+
+bool frmSw::finished() const
+{
+    return m_bid && m_bid->finished();
+}
+
+void frmSw::showLimits()
+{
+    if (!m_bid)
+        return;
+    const ItemRecord &it = m_bid->item();
     m_cmbNum->clear();
     for (int n = 0; n <= qMax(0, it.NumUri); ++n)
         m_cmbNum->addItem(QString::number(n));
@@ -299,6 +308,19 @@ void frmSw::setId(int id)
         m_cmbNum->addItem(QString::number(it.Numkai));
         m_cmbNum->setCurrentIndex(m_cmbNum->count() - 1);
     }
+    m_txtYen[0]->setText(QString::number(it.ItemYen));
+    m_cat->setCurrentIndex(qBound(0, it.cat.toInt(), 9));
+    m_option1[0]->setEnabled(it.status == Watching);
+    if (it.status >= 0 && it.status < 5)
+        m_option1[it.status]->setChecked(true);
+}
+
+void frmSw::showState()
+{
+    if (!m_bid)
+        return;
+    const ItemRecord &it = m_bid->item();
+    setWindowTitle(it.Itemname);
     m_lblEndTime->setText(siteTimeText(it.enddate));
     setYen(0, it.ItemYenNow);
     setYen(1, it.ItemYenKibou);
@@ -308,283 +330,85 @@ void frmSw::setId(int id)
     m_lblItemYen[5]->setText(it.SaikougakuShaid);
     m_lblItemYen[6]->setText(QString::number(it.NumNyuusatu));
     m_lblItemYen[7]->setText(it.ShuppinShaID);
-    m_txtYen[0]->setText(QString::number(it.ItemYen));
-    m_cat->setCurrentIndex(qBound(0, it.cat.toInt(), 9));
-    setWindowTitle(it.Itemname);
-    showStatus(it.status);
     m_chkExtension->setChecked(it.Flagjidouencho);
     m_chkReserve->setChecked(it.Flagsaitei);
-    if (m_finished) {
+    // The status the program sets (won, or back to watching) follows the item.
+    m_option1[0]->setEnabled(it.status == Watching);
+    if (it.status >= 0 && it.status < 5 && selectedStatus(-1) <= Won)
+        m_option1[it.status]->setChecked(true);
+    m_txtYen[1]->setText(m_bid->nextAmountText());
+    m_chkAutoBet->setChecked(m_bid->armed());
+    m_label2->setText(m_bid->armed() ? siteTimeText(m_bid->bidTime()) : QStringLiteral("-"));
+    m_frame3->setEnabled(!it.fin);
+    if (it.fin)
+        m_frame3->setTitle(kEnded);
+    m_statusBar->showMessage(m_bid->statusMessage());
+    m_command2->setEnabled(m_bid->busy() == ArmedBid::Idle);
+    m_command3->setEnabled(m_bid->busy() == ArmedBid::Idle);
+}
+
+void frmSw::showCaption()
+{
+    if (!m_bid)
+        return;
+    if (m_bid->finished()) {
         m_frame3->setTitle(kEnded);
         m_frame3->setEnabled(false);
-        m_chkAutoBet->setChecked(false);
-    } else {
-        m_frame3->setTitle(kRunning);
-        m_frame3->setEnabled(true);
-    }
-    CheckAutoBid();
-}
-
-BidSettings frmSw::currentSettings() const
-{
-    BidSettings s;
-    s.quantity = m_cmbNum->currentText().toInt();
-    s.maxPriceText = m_txtYen[0]->text();
-    s.nextPriceText = m_txtYen[1]->text();
-    s.buyNow = amountOf(m_lblItemYen[1]->text()).value_or(0);
-    s.unit = amountOf(m_lblItemYen[3]->text()).value_or(0);
-    s.currentPrice = amountOf(m_lblItemYen[0]->text()).value_or(0);
-    s.bidCount = amountOf(m_lblItemYen[6]->text()).value_or(0);
-    s.highBidder = m_lblItemYen[5]->text();
-    s.ownId = m_ctx.values.ownId;
-    s.autoExtend = m_chkExtension->isChecked();
-    s.manualSwitch = m_ctx.values.mnlNyusatu;
-    s.recompute = m_recompute;
-    return s;
-}
-
-bool frmSw::armed() const
-{
-    return m_chkAutoBet->isChecked();
-}
-
-void frmSw::CheckAutoBid()
-{
-    const AutoBidDecision d = sw::CheckAutoBid(currentSettings());
-    if (d.beep)
-        m_ctx.prompter.beep();
-    if (d.nextPriceText)
-        m_txtYen[1]->setText(*d.nextPriceText);
-    m_bidTime = m_end.addSecs(-m_ctx.values.befSec);
-    m_statusBar->showMessage(d.message);
-    if (d.armed) {
-        m_label2->setText(siteTimeText(m_bidTime));
-        m_frame3->setEnabled(!m_finished);
-        m_chkAutoBet->setChecked(true);
-        planOwnBid();
         return;
     }
-    unplanBid(this);
-    if (m_chkAutoBet->isChecked())
-        m_ctx.log.LOGTodb(m_itemid + QStringLiteral("：") + d.message);
-    m_label2->setText(QStringLiteral("-"));
-    m_chkAutoBet->setChecked(false);
+    m_frame3->setTitle(m_bid->caption().isEmpty() ? kRunning : m_bid->caption());
 }
 
-void frmSw::updateButtons()
+void frmSw::RefreshItem()
 {
-    m_command2->setEnabled(busy() == Idle);
-    m_command3->setEnabled(busy() == Idle);
-}
-
-void frmSw::planOwnBid()
-{
-    if (m_finished || !m_bidTime.isValid())
-        unplanBid(this);
-    else
-        planBid(this, m_bidTime.toMSecsSinceEpoch());
-}
-
-void frmSw::setFinishedCaption()
-{
-    m_frame3->setTitle(m_finished ? kEnded : kRunning);
-}
-
-QCoro::Task<> frmSw::RefreshItem(bool fromTimer, bool afterBid)
-{
-    if (!afterBid && busy() != Idle) {
-        // A timer-started refresh just tries again on a later tick; it never raises a box
-        // that could hold back a bid in progress.
-        if (!fromTimer)
-            m_ctx.prompter.message(QStringLiteral("処理中です"));
-        co_return;
-    }
-    const std::weak_ptr<int> alive = m_alive;
-    const int seq = ++m_refreshSeq;
-    ++m_refreshing;
-    updateButtons();
-    const FetchResult page =
-        co_await m_fetcher->FetchPage(m_ctx.hosts.itemPage(m_serverid, m_itemid), false);
-    if (alive.expired())
-        co_return;
-    --m_refreshing;
-    int status = selectedStatus(0);
-    // A page asked for before a newer refresh (the one after a bid) tells nothing new.
-    const std::optional<ItemState> s =
-        page.ok && seq == m_refreshSeq ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now())
-                                       : std::nullopt;
-    if (s) {
-        m_end = s->end;
-        const bool unchanged = s->bidder == m_lblItemYen[5]->text() && s->price == m_loadedPrice &&
-                               s->finished == m_finished;
-        if (!unchanged) {
-            m_finished = s->finished;
-            setFinishedCaption();
-            const bool won = !m_ctx.values.ownId.isEmpty() &&
-                             s->bidder.compare(m_ctx.values.ownId, Qt::CaseInsensitive) == 0 &&
-                             m_finished;
-            if (won && status == Watching) {
-                status = Won;
-                m_ctx.log.LOGTodb(QStringLiteral("入札結果：") + m_itemid + QStringLiteral("：") +
-                                  QString::number(s->price) +
-                                  QStringLiteral("：あなたが落札しました。"));
-                m_windows.dialog()->setText(QStringLiteral("入札結果：") + m_itemid +
-                                            QStringLiteral("\r\n") + QString::number(s->price) +
-                                            QStringLiteral("円で落札しました。"));
-            } else if (!won) {
-                status = Watching;
-            }
-            if (!m_ctx.db.saveRefresh(m_id, s->price, s->bidder, s->bids, status, m_finished,
-                                      m_end))
-                m_ctx.log.LOGTodb(m_itemid + QStringLiteral("：更新を保存できませんでした：") +
-                                  m_ctx.db.lastError());
-            setYen(0, s->price);
-            m_lblItemYen[5]->setText(s->bidder);
-            m_lblItemYen[6]->setText(QString::number(s->bids));
-            m_lblEndTime->setText(siteTimeText(m_end));
-            showStatus(status);
-            emit itemsChanged();
-        }
-        m_lastRefresh = sw::now();
-    }
-    CheckAutoBid();
-    updateButtons();
-}
-
-QCoro::Task<> frmSw::BidNow(bool confirm, QDateTime bidTime)
-{
-    CheckAutoBid();
-    // A refresh on its way does not hold a bid back; only another bid does.
-    if (m_bidding || (confirm && busy() != Idle)) {
-        if (confirm && armed())
-            m_ctx.prompter.message(QStringLiteral("処理中です"));
-        co_return;
-    }
-    const std::weak_ptr<int> alive = m_alive;
-    if (armed()) {
-        m_bidding = true;
-        updateButtons();
-        if (!confirm || m_ctx.prompter.question(QStringLiteral("今すぐに入札します"), true)) {
-            BidRequest req;
-            req.serverid = m_serverid;
-            req.itemid = m_itemid;
-            req.amount = amountOf(m_txtYen[1]->text()).value_or(0);
-            req.bidTime = bidTime;
-            req.end = m_end;
-            req.quantity = m_cmbNum->currentText();
-            req.maxText = m_txtYen[0]->text();
-            req.unit = amountOf(m_lblItemYen[3]->text()).value_or(0);
-            req.userId = m_ctx.values.ownId;
-            req.encodedPassword = m_ctx.values.encodedPassword;
-            QLineEdit *next = m_txtYen[1];
-            BidContext bc{*m_fetcher, m_ctx.hosts, m_ctx.log, alive,
-                          [next, alive](const QString &amount) {
-                              if (!alive.expired())
-                                  next->setText(amount);
-                          }};
-            const BidResult r = co_await PlaceBid(bc, req);
-            if (alive.expired())
-                co_return;
-            // Other windows may be sending their bids in this very moment: showing the
-            // result window and reading the page again can wait a little.
-            co_await preciseSleep(kAfterBidMs);
-            if (alive.expired())
-                co_return;
-            m_accepted = r.success;
-            m_acceptedMax = req.maxText;
-            if (r.dialogText)
-                m_windows.dialog()->setText(*r.dialogText);
-            if (r.showDialog)
-                m_windows.dialog()->showModeless();
-        }
-    }
-    m_recompute = true;
-    m_bidding = false;
-    updateButtons();
-    co_await RefreshItem(true, true);
+    if (m_bid)
+        m_bid->refresh(true);
 }
 
 QCoro::Task<> frmSw::Command2_Click()
 {
-    const std::weak_ptr<int> alive = m_alive;
-    CheckAutoBid();
-    if (armed()) {
-        co_await BidNow(true, sw::now());
+    if (!m_bid)
+        co_return;
+    QPointer<ArmedBid> bid = m_bid;
+    bid->checkAutoBid();
+    if (bid->armed()) {
+        if (bid->busy() != ArmedBid::Idle)
+            m_ctx.prompter.message(QStringLiteral("処理中です"));
+        else if (m_ctx.prompter.question(QStringLiteral("今すぐに入札します"), true))
+            co_await bid->bidNow(true, sw::now());
     } else {
-        const std::optional<qint32> max = amountOf(m_txtYen[0]->text());
-        const qint32 buyNow = amountOf(m_lblItemYen[1]->text()).value_or(0);
-        if (max && *max > 0 && *max == buyNow &&
-            m_ctx.prompter.question(QStringLiteral("希望落札価格で落札しますか？"), false)) {
-            m_txtYen[1]->setText(m_txtYen[0]->text());
-            m_recompute = false;
-            co_await BidNow(true, sw::now());
-        } else {
-            m_ctx.prompter.message(m_statusBar->currentMessage());
-        }
+        const qint32 max = bid->item().ItemYen;
+        if (max > 0 && max == bid->item().ItemYenKibou &&
+            m_ctx.prompter.question(QStringLiteral("希望落札価格で落札しますか？"), false))
+            co_await bid->buyAtBuyNowPrice();
+        else
+            m_ctx.prompter.message(bid->statusMessage());
     }
-    if (alive.expired())
+    if (!bid)
         co_return;
-    co_await RefreshItem(true);
-    if (alive.expired())
-        co_return;
-    cmdUpdatesub();
+    co_await bid->refresh(false);
 }
 
 bool frmSw::cmdUpdatesub()
 {
+    if (!m_bid)
+        return false;
     const std::optional<qint32> max = amountOf(m_txtYen[0]->text());
     if (!max || *max < 0) {
         m_ctx.prompter.message(AutoBidText::maxNotANumber());
         return false;
     }
-    const int catIndex = qBound(0, m_cat->currentIndex(), 9);
-    if (!m_ctx.db.saveUserColumns(m_id, *max, QString::number(catIndex),
-                                  m_cmbNum->currentText().toInt(), selectedStatus(5))) {
-        m_ctx.prompter.message(QStringLiteral("保存できませんでした：") + m_ctx.db.lastError());
+    BidLimits l;
+    l.max = *max;
+    l.quantity = m_cmbNum->currentText().toInt();
+    l.cat = QString::number(qBound(0, m_cat->currentIndex(), 9));
+    l.status = selectedStatus(5);
+    QString error;
+    if (!m_bid->saveLimits(l, &error)) {
+        m_ctx.prompter.message(error);
         return false;
     }
-    emit itemsChanged();
     return true;
-}
-
-void frmSw::Timer1_Timer()
-{
-    TickInput in;
-    in.now = sw::now();
-    in.end = m_end;
-    in.befSec = m_ctx.values.befSec;
-    in.finished = m_finished;
-    in.armed = armed();
-    in.bidding = m_bidding;
-    in.refreshing = m_refreshing > 0;
-    in.previewLeadMs = previewLeadMs(siteClock());
-    in.slowAnswerMs = siteClock().slowAnswerMs();
-    in.othersImminent = bidsImminent(in.now.toMSecsSinceEpoch(), this);
-    in.lastRefresh = m_lastRefresh;
-    in.refreshIntervalSec = m_refreshIntervalSec;
-    in.leadingWithSameMaximum =
-        m_accepted && !m_ctx.values.ownId.isEmpty() &&
-        m_lblItemYen[5]->text().compare(m_ctx.values.ownId, Qt::CaseInsensitive) == 0 &&
-        m_txtYen[0]->text() == m_acceptedMax;
-    const TickActions a = timerTick(in);
-    // A bid within two minutes wants the site's clock known to a fraction of a second.
-    if (in.armed && !m_finished && in.now.secsTo(m_bidTime) < kProbeBeforeSec && in.now < m_end)
-        m_windows.clockProbe().want(m_ctx.hosts.itemHostTop(m_serverid));
-    if (a.finishFrame) {
-        if (m_frame3->isEnabled()) {
-            m_frame3->setEnabled(false);
-            m_frame3->setTitle(a.caption);
-        }
-        return;
-    }
-    m_frame3->setTitle(a.caption);
-    if (a.startBid) {
-        m_ctx.log.LOGTodb(QStringLiteral("入札準備その２"));
-        BidNow(false, m_bidTime);
-    } else if (a.refresh) {
-        m_ctx.log.LOGTodb(QStringLiteral("最新情報所得"));
-        RefreshItem(true);
-    }
 }
 
 void frmSw::openInBrowser(const QString &url)
@@ -618,12 +442,6 @@ void frmSw::toggleMode()
     m_ctx.settings.save(kSettings, QStringLiteral("min"),
                         toCompact ? QStringLiteral("1") : QStringLiteral("0"));
     setWinmode(toCompact ? 1 : 0);
-}
-
-void frmSw::closeEvent(QCloseEvent *event)
-{
-    m_timer1->stop();
-    QWidget::closeEvent(event);
 }
 
 } // namespace sw

@@ -30,6 +30,10 @@ SchedulerOutput schedulerTick(const SchedulerInput &in)
         return out;
     }
     for (const ItemRecord &row : in.candidates) {
+        if (!row.enddate.isValid()) {
+            out.unreadable << row;
+            continue;
+        }
         bool candidate = true;
         if (in.catOn) {
             if (row.cat.toInt() > 0) {

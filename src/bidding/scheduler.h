@@ -39,6 +39,7 @@ struct SchedulerOutput
     bool showLogin = false;
     QList<ItemRecord> open; // a bid window for each, in this order
     QStringList logLines;
+    QList<ItemRecord> unreadable; // rows whose end is no time: reported, left alone
 };
 
 // What the 3-second tick decides: the status text, and which items get a bid window.

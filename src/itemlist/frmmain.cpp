@@ -2,6 +2,8 @@
 
 #include "activitylog.h"
 #include "appvalues.h"
+#include "armedbid.h"
+#include "armedbids.h"
 #include "bidwindows.h"
 #include "bulkrefresh.h"
 #include "categories.h"
@@ -357,9 +359,12 @@ QCoro::Task<> frmMain::mnuUpdateRec()
                                windows.dialog()->showModeless();
                            },
                            [&windows](int id) {
+                               // The item's bid reads the new state, with a window or not.
                                if (frmSw *w = windows.find(id)) {
                                    w->setId(id);
                                    w->window()->show();
+                               } else if (ArmedBid *b = windows.armedBids().find(id)) {
+                                   b->load();
                                }
                            }};
     co_await BulkRefresh(run);

@@ -19,14 +19,30 @@ const QString kBidsLabel = QStringLiteral("入札件数：</TD><TD>");
 const QString kEndLabel = QStringLiteral("終了日時：</TD><TD>");
 const QString kEndEnd = QStringLiteral("<a href");
 const QString kWonByYou = QStringLiteral("あなたが落札しました。");
+const QString kWinnerLabel = QStringLiteral("落札者：");
+const QString kEndedNotices[] = {QStringLiteral("このオークションは終了しました"),
+                                 QStringLiteral("このオークションは終了しています")};
+// The seller's own words begin under this heading; nothing in them tells the auction's
+// state, however much they talk of winning or ending.
+const QString kDescriptionHeading = QStringLiteral(">商品説明<");
 
-// The highest bidder (or winner) and where the following labels are searched from.
+// The highest bidder (or winner) and where the following labels are searched from. The
+// cell ends at the bidder link's closing tag; an ID that begins with "A" stays whole.
 QString extractBidder(const QString &page, int &cursor)
 {
-    QString cell = GetBetween(page, cursor, QStringLiteral("最高額入札者："), QStringLiteral("/A"));
-    if (cell.isEmpty())
-        cell = GetBetween(page, cursor, QStringLiteral("落札者："), QStringLiteral("/A"));
-    const qsizetype p = cell.indexOf(QStringLiteral("?\">"));
+    auto cell = [&](const QString &label) {
+        int c = cursor;
+        QString text = GetBetween(page, c, label, QStringLiteral("</A>"));
+        if (text.isEmpty()) {
+            c = cursor;
+            text = GetBetween(page, c, label, QStringLiteral("</a>"));
+        }
+        return text;
+    };
+    QString text = cell(QStringLiteral("最高額入札者："));
+    if (text.isEmpty())
+        text = cell(kWinnerLabel);
+    const qsizetype p = text.indexOf(QStringLiteral("?\">"));
     if (p < 0) {
         cursor = 1;
         return QStringLiteral("-");
@@ -34,7 +50,7 @@ QString extractBidder(const QString &page, int &cursor)
     // 1-based position of the marker in the cell: the next labels are searched from
     // near the top of the page again.
     cursor = int(p) + 1;
-    return cell.mid(p + 3, cell.size() - (p + 3) - 1);
+    return text.mid(p + 3);
 }
 
 // A number that must read if present: empty counts as absent (0).
@@ -52,6 +68,56 @@ bool readNumber(const QString &text, qint32 &out)
 }
 
 } // namespace
+
+QString pageStatusPart(const QString &page)
+{
+    QString status = page;
+    const qsizetype d = status.indexOf(kDescriptionHeading);
+    if (d >= 0)
+        status.truncate(d);
+    int cursor = 1;
+    const QString title = GetBetween(status, cursor, QStringLiteral("<TITLE>"), kTitleEnd);
+    if (!title.isEmpty())
+        status.replace(title, QString());
+    return status;
+}
+
+PageStatus readPageStatus(const QString &page)
+{
+    const QString status = pageStatusPart(page);
+    PageStatus s;
+    s.wonNotice = status.contains(kWonByYou);
+    s.endedShown = s.wonNotice || status.contains(kWinnerLabel);
+    for (const QString &notice : kEndedNotices)
+        s.endedShown = s.endedShown || status.contains(notice);
+    return s;
+}
+
+bool looksLikeLoginPage(const QString &page)
+{
+    int cursor = 1;
+    QString title = GetBetween(page, cursor, QStringLiteral("<TITLE>"), QStringLiteral("</TITLE>"));
+    if (title.isEmpty()) {
+        cursor = 1;
+        title = GetBetween(page, cursor, QStringLiteral("<title>"), QStringLiteral("</title>"));
+    }
+    return title.contains(QStringLiteral("ログイン")) ||
+           page.contains(QStringLiteral("type=password"), Qt::CaseInsensitive);
+}
+
+qint32 siteBidIncrement(qint32 price)
+{
+    // The site's own table of bid increments by the current price.
+    if (price < 1000)
+        return 10;
+    if (price < 5000)
+        return 100;
+    if (price < 10000)
+        return 250;
+    if (price < 50000)
+        return 500;
+    return 1000;
+}
 
 QString GetBetween(const QString &text, int &cursor, const QString &start, const QString &end)
 {
@@ -77,6 +143,11 @@ std::optional<qint32> parseSiteNumber(const QString &text)
     t.remove(QChar(0x3000));
     if (t.isEmpty())
         return std::nullopt;
+    // Digits only: "-100" is no price, no unit and no quantity.
+    for (const QChar c : t) {
+        if (!c.isDigit())
+            return std::nullopt;
+    }
     bool ok = false;
     const qint32 v = t.toInt(&ok);
     if (!ok)
@@ -156,13 +227,10 @@ ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &
     }
     it.ItemYenNow = *priceValue;
 
-    if (page.contains(kWonByYou)) {
-        it.SaikougakuShaid =
-            GetBetween(page, cursor, QStringLiteral("/user/"), QStringLiteral("?"));
+    const PageStatus status = readPageStatus(page);
+    it.SaikougakuShaid = extractBidder(page, cursor);
+    if (status.endedShown)
         it.fin = true;
-    } else {
-        it.SaikougakuShaid = extractBidder(page, cursor);
-    }
 
     struct NumberField
     {
@@ -184,6 +252,13 @@ ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &
         const QString text = GetBetween(page, cursor, f.start, f.end);
         if (text.isEmpty())
             missing(f.start);
+        if (f.target == &it.ItemYenUnit) {
+            // No usable unit (absent, 0, not a number): the site's increment table stands in
+            // wherever a unit is needed.
+            if (!readNumber(text, it.ItemYenUnit))
+                it.ItemYenUnit = 0;
+            continue;
+        }
         if (!readNumber(text.mid(f.skip), *f.target)) {
             out.failure =
                 QString::fromUtf8(f.label) + QStringLiteral("が数字ではありません：") + text;
@@ -219,12 +294,13 @@ std::optional<ItemState> ParseItemStatus(const QString &page, const QString &own
     if (!priceValue)
         return std::nullopt;
     s.price = *priceValue;
-    if (page.contains(QStringLiteral("落札しました"))) {
+    // Won only when the page says so to the logged-in user, or an ended page names the
+    // user as the winner; the title and the description never decide.
+    const PageStatus status = readPageStatus(page);
+    s.bidder = extractBidder(page, cursor);
+    if (status.wonNotice)
         s.bidder = ownId;
-        s.finished = true;
-    } else {
-        s.bidder = extractBidder(page, cursor);
-    }
+    s.finished = status.endedShown;
     if (!readNumber(GetBetween(page, cursor, kBidsLabel, QStringLiteral("<")), s.bids))
         return std::nullopt;
     const auto endTime = parseSiteEndTime(GetBetween(page, cursor, kEndLabel, kEndEnd), now);

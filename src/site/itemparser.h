@@ -16,12 +16,28 @@ class ItemDatabase;
 // found: empty, and the cursor stays.
 QString GetBetween(const QString &text, int &cursor, const QString &start, const QString &end);
 
-// A number as the site writes it: digit-group commas and blanks are fine.
+// A number as the site writes it: digit-group commas and blanks are fine; a sign is not.
 std::optional<qint32> parseSiteNumber(const QString &text);
 // "12月 6日 21時 0分" (optionally seconds), which the site writes in Japan time, completed
 // with the year that puts it nearest to now: an auction seen on 31 December that ends on
 // 1 January ends next year.
 std::optional<QDateTime> parseSiteEndTime(const QString &text, const QDateTime &now);
+
+// What the page says of the auction's state, read outside its title and the seller's
+// description: the win notice the site shows the logged-in winner, and whether it shows
+// the auction ended (the winner's label, or the site's ended notice).
+struct PageStatus
+{
+    bool wonNotice = false;
+    bool endedShown = false;
+};
+PageStatus readPageStatus(const QString &html);
+// The page without its title and without the seller's description.
+QString pageStatusPart(const QString &html);
+// The site's login page (or its wrong-password page) where another page was asked for.
+bool looksLikeLoginPage(const QString &html);
+// The site's bid increment for a price, for pages that give no usable unit.
+qint32 siteBidIncrement(qint32 price);
 
 // Everything the full parse reads from one item page.
 struct ItemPage

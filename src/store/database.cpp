@@ -378,7 +378,10 @@ bool ItemDatabase::setCategory(int id, const QString &cat)
 
 std::optional<QList<ItemRecord>> ItemDatabase::biddingCandidates(const QDateTime &now)
 {
-    return selectItems({QStringLiteral("SELECT * FROM tblYo WHERE enddate > ? AND Numkai > 0 "
+    // A row whose end is no time at all (damaged, hand-edited) comes too, so that the
+    // scheduler can say so; as text it would compare as a time far ahead.
+    return selectItems({QStringLiteral("SELECT * FROM tblYo WHERE Numkai > 0 AND "
+                                       "(enddate > ? OR datetime(enddate) IS NULL) "
                                        "ORDER BY enddate DESC"),
                         {toDbTime(now)}});
 }
@@ -387,6 +390,7 @@ std::optional<QList<ItemRecord>>
 ItemDatabase::wonInCategory(const QDateTime &now, const QString &ownId, const QString &cat)
 {
     return selectItems({QStringLiteral("SELECT * FROM tblYo WHERE enddate < ? AND "
+                                       "datetime(enddate) IS NOT NULL AND "
                                        "SaikougakuShaid = ? COLLATE NOCASE AND cat = ? "
                                        "ORDER BY enddate"),
                         {toDbTime(now), ownId, cat}});

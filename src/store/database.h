@@ -75,7 +75,8 @@ public:
     // Items not finished, earliest end first.
     std::optional<QList<ItemRecord>> openItems();
     bool setCategory(int id, const QString &cat);
-    // Running items with a quantity, latest end first.
+    // Running items with a quantity, latest end first; rows whose end does not read as a
+    // time come too (with an invalid enddate).
     std::optional<QList<ItemRecord>> biddingCandidates(const QDateTime &now);
     // Ended items of the category whose highest bidder is the user.
     std::optional<QList<ItemRecord>> wonInCategory(const QDateTime &now, const QString &ownId,

@@ -195,6 +195,10 @@ void tst_AutoBid::timerTicks_data()
         << 12500 << 2000 << true << "" << 100 << false << false << false << false << false;
     QTest::newRow("nor while another window's bid goes out")
         << 1800000 << 2000 << true << "" << 100 << false << true << false << false << false;
+    QTest::newRow("leading, the bid time comes again: the page is read just before")
+        << 15500 << 2000 << true << "" << 10 << true << false << false << false << true;
+    QTest::newRow("leading, read a moment ago: not again")
+        << 15500 << 2000 << true << "" << 3 << true << false << false << false << false;
     QTest::newRow("two hours away: no refresh")
         << 7200000 << 2000 << true << "" << 500 << false << false << false << false << false;
     QTest::newRow("just ended: read the result")
@@ -224,7 +228,7 @@ void tst_AutoBid::timerTicks()
     in.bidding = busy == QLatin1String("bid");
     in.refreshing = busy == QLatin1String("refresh");
     in.lastRefresh = in.now.addSecs(-sinceRefresh);
-    in.leadingWithSameMaximum = leading;
+    in.holdBid = leading;
     in.othersImminent = othersNear;
     in.finished = finished;
     const TickActions a = timerTick(in);

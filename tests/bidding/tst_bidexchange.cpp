@@ -79,8 +79,9 @@ struct Exchange
     std::optional<BidResult> run(const BidRequest &r, int timeoutMs = 15000)
     {
         std::optional<BidResult> result;
-        BidContext ctx{*fetcher, hosts, log, alive,
-                       [this](const QString &amount) { shownNext << amount; }};
+        BidContext ctx{
+            *fetcher, hosts, log, alive, [this](const QString &amount) { shownNext << amount; },
+            nullptr,  {}};
         PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
         if (!QTest::qWaitFor([&] { return result.has_value(); }, timeoutMs))
             qWarning("the exchange did not finish in time");
@@ -150,38 +151,70 @@ void tst_BidExchange::outcomes_data()
     QTest::addColumn<int>("rivalMax");
     QTest::addColumn<int>("reserve");
     QTest::addColumn<int>("buyNow");
-    QTest::addColumn<int>("endsIn");
+    QTest::addColumn<int>("endsIn");       // on the site
+    QTest::addColumn<int>("storedEndsIn"); // as the program has it
     QTest::addColumn<QString>("password");
-    QTest::addColumn<int>("fault"); // -1 none; else the kind, on the confirmation
-    QTest::addColumn<bool>("success");
+    QTest::addColumn<QString>("faultOn"); // "confirmation", "preview" or ""
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("previews");
     QTest::addColumn<QString>("lastLog");
     QTest::addColumn<QString>("dialog");
+    const int none = -1;
     QTest::newRow("success")
-        << 6000 << 0 << 0 << 600 << "taro1234" << -1 << true << "入札結果：x1：10000：成功 "
+        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+        << "" << none << int(BidResult::Accepted) << 1 << "入札結果：x1：10000：成功 "
         << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
     QTest::newRow("below the reserve")
-        << 6000 << 20000 << 0 << 600 << "taro1234" << -1 << false
+        << 6000 << 20000 << 0 << 600 << 600 << "taro1234"
+        << "" << none << int(BidResult::BelowReserve) << 1
         << "入札結果：x1：10000：最低落札価格よりも低い金額 "
         << "入札結果：x1\r\n10000円は最低落札価格よりも低い金額でした。";
-    QTest::newRow("bought outright") << 6000 << 0 << 9000 << 600 << "taro1234" << -1 << true
-                                     << "入札結果：x1：10000：あなたが落札しました。"
-                                     << "入札結果：x1\r\n10000円で落札しました。";
-    QTest::newRow("already ended")
-        << 6000 << 0 << 0 << -10 << "taro1234" << -1 << false << "入札結果：x1：既に終了"
+    QTest::newRow("bought outright")
+        << 6000 << 0 << 9000 << 600 << 600 << "taro1234"
+        << "" << none << int(BidResult::Won) << 1 << "入札結果：x1：10000：あなたが落札しました。"
+        << "入札結果：x1\r\n10000円で落札しました。";
+    QTest::newRow("the site ended it early")
+        << 6000 << 0 << 0 << -10 << 600 << "taro1234"
+        << "" << none << int(BidResult::Ended) << 1 << "入札結果：x1：既に終了"
         << "入札結果：x1\r\n既に終了。";
-    QTest::newRow("no form in the preview, asked three times")
-        << 6000 << 0 << 0 << 600 << "wrong" << -1 << false
+    QTest::newRow("over by the site's clock: nothing asked")
+        << 6000 << 0 << 0 << -10 << -10 << "taro1234"
+        << "" << none << int(BidResult::NotSent) << 0
+        << "入札できませんでした：x1：10000：終了時刻を過ぎています"
+        << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n終了時刻を過ぎています";
+    QTest::newRow("wrong password: the login page, asked once")
+        << 6000 << 0 << 0 << 600 << 600 << "wrong"
+        << "" << none << int(BidResult::LoginNeeded) << 1
+        << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しました）"
+        << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
+    QTest::newRow("busy page for the preview, asked three times")
+        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+        << "preview" << int(sim::Fault::ErrorPage) << int(BidResult::NotSent) << 3
         << "入札できませんでした：x1：10000：入札の確認画面に入札の欄がありませんでした"
         << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n"
            "入札の確認画面に入札の欄がありませんでした";
+    QTest::newRow("login page for the confirmation")
+        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+        << "confirmation" << int(sim::Fault::LoginPage) << int(BidResult::LoginNeeded) << 1
+        << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しました）"
+        << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
     QTest::newRow("no answer to the confirmation")
-        << 6000 << 0 << 0 << 600 << "taro1234" << int(sim::Fault::Drop) << false
+        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+        << "confirmation" << int(sim::Fault::Drop) << int(BidResult::NoAnswer) << 1
         << "入札開始：x1：10000"
         << "入札結果：x1\r\n10000サーバー応答なし";
-    QTest::newRow("an answer nobody knows")
-        << 6000 << 0 << 0 << 600 << "taro1234" << int(sim::Fault::Http500) << false
+    QTest::newRow("a server error for the confirmation")
+        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+        << "confirmation" << int(sim::Fault::Http500) << int(BidResult::NoAnswer) << 1
         << "入札開始：x1：10000"
         << "入札結果：x1\r\n10000サーバー応答なし";
+    QTest::newRow("an answer nobody knows is not a placed bid")
+        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+        << "confirmation" << int(sim::Fault::ErrorPage) << int(BidResult::Unknown) << 1
+        << "入札結果：x1：10000：不明 "
+        << "入札結果：x1\r\n10000円の入札の結果が確認できません。\r\n商品ページを読み直して確かめま"
+           "す。";
 }
 
 void tst_BidExchange::outcomes()
@@ -190,28 +223,35 @@ void tst_BidExchange::outcomes()
     QFETCH(int, reserve);
     QFETCH(int, buyNow);
     QFETCH(int, endsIn);
+    QFETCH(int, storedEndsIn);
     QFETCH(QString, password);
+    QFETCH(QString, faultOn);
     QFETCH(int, fault);
-    QFETCH(bool, success);
+    QFETCH(int, outcome);
+    QFETCH(int, previews);
     QFETCH(QString, lastLog);
     QFETCH(QString, dialog);
     Exchange x(scenario(5000, rivalMax, reserve, buyNow, endsIn));
     if (fault >= 0) {
         sim::Fault f;
         f.kind = sim::Fault::Kind(fault);
-        f.path = QStringLiteral("/jp/config/*");
+        f.path = faultOn == QLatin1String("preview") ? QStringLiteral("/jp/show/*")
+                                                     : QStringLiteral("/jp/config/*");
         x.site.addFault(f);
     }
     BidRequest r = x.request(10000, QStringLiteral("10000"));
+    r.end = QDateTime::currentDateTime().addSecs(storedEndsIn);
     r.encodedPassword = encodePassword(password);
     const auto result = x.run(r);
     QVERIFY(result);
-    QCOMPARE(result->success, success);
+    QCOMPARE(int(result->outcome), outcome);
+    QCOMPARE(result->success,
+             outcome == int(BidResult::Accepted) || outcome == int(BidResult::Won));
     QCOMPARE(result->dialogText.value_or(QString()), dialog);
     QVERIFY(result->showDialog);
     const QStringList log = x.logLines();
     QVERIFY2(log.contains(lastLog), qPrintable(log.join(QLatin1Char('\n'))));
-    QVERIFY(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size() <= 3);
+    QCOMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), previews);
     // Only the preview carries the password.
     for (const sim::RequestRecord &req : x.site.requests()) {
         if (req.path != QLatin1String("/jp/show/bid_preview"))
@@ -223,39 +263,56 @@ void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond_data()
 {
     QTest::addColumn<int>("rivalMax");
     QTest::addColumn<int>("siteUnit");
+    QTest::addColumn<int>("knownUnit"); // as the item page gave it; 0: no usable unit
     QTest::addColumn<int>("first");
     QTest::addColumn<QString>("max");
+    QTest::addColumn<QStringList>("sentBefore");
     QTest::addColumn<QStringList>("amounts");
     QTest::addColumn<bool>("success");
+    const QStringList none;
     QTest::newRow("refused at the maximum")
-        << 10000 << 500 << 9000 << "10000"
+        << 10000 << 500 << 500 << 9000 << "10000" << none
         << QStringList{QStringLiteral("9000"), QStringLiteral("9500"), QStringLiteral("10000")}
         << false;
     QTest::newRow("the last step is the maximum")
-        << 10100 << 500 << 9500 << "10200"
+        << 10100 << 500 << 500 << 9500 << "10200" << none
         << QStringList{QStringLiteral("9500"), QStringLiteral("10000"), QStringLiteral("10200")}
         << false;
     QTest::newRow("raised until it leads")
-        << 9600 << 100 << 9000 << "10000"
+        << 9600 << 100 << 500 << 9000 << "10000" << none
         << QStringList{QStringLiteral("9000"), QStringLiteral("9500"), QStringLiteral("10000")}
         << true;
     QTest::newRow("first amount is the maximum: no retry")
-        << 20000 << 500 << 10000 << "10000" << QStringList{QStringLiteral("10000")} << false;
+        << 20000 << 500 << 500 << 10000 << "10000" << none << QStringList{QStringLiteral("10000")}
+        << false;
     QTest::newRow("maximum with digit groups")
-        << 9700 << 100 << 9500 << "10,000"
+        << 9700 << 100 << 500 << 9500 << "10,000" << none
         << QStringList{QStringLiteral("9500"), QStringLiteral("10000")} << true;
+    QTest::newRow("no unit on the page: the site's increment for each amount")
+        << 10100 << 100 << 0 << 9500 << "10500" << none
+        << QStringList{QStringLiteral("9500"), QStringLiteral("9750"), QStringLiteral("10000"),
+                       QStringLiteral("10500")}
+        << true;
+    QTest::newRow("an amount sent before is not sent again")
+        << 9600 << 100 << 500 << 9000 << "10000" << QStringList{QStringLiteral("9500")}
+        << QStringList{QStringLiteral("9000"), QStringLiteral("10000")} << true;
 }
 
 void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond()
 {
     QFETCH(int, rivalMax);
     QFETCH(int, siteUnit);
+    QFETCH(int, knownUnit);
     QFETCH(int, first);
     QFETCH(QString, max);
+    QFETCH(QStringList, sentBefore);
     QFETCH(QStringList, amounts);
     QFETCH(bool, success);
     Exchange x(scenario(5000, rivalMax, 0, 0, 600, siteUnit));
-    const auto result = x.run(x.request(first, max));
+    BidRequest r = x.request(first, max, knownUnit);
+    for (const QString &a : sentBefore)
+        r.alreadySent.insert(a.toInt());
+    const auto result = x.run(r);
     QVERIFY(result);
     QCOMPARE(x.submittedAmounts(), amounts);
     QCOMPARE(result->success, success);
@@ -389,7 +446,7 @@ void tst_BidExchange::wallClockJumpDuringTheWait()
     BidRequest r = x.request(10000, QStringLiteral("10000"));
     r.bidTime = x.siteSecondsFromNow(3);
     std::optional<BidResult> result;
-    BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}};
+    BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}, nullptr, {}};
     PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
     QTRY_COMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
     QTest::qWait(1000);
@@ -408,7 +465,7 @@ void tst_BidExchange::closingTheWindowAbandonsTheBid()
     BidRequest r = x.request(10000, QStringLiteral("10000"));
     r.bidTime = QDateTime::currentDateTime().addSecs(3);
     std::optional<BidResult> result;
-    BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}};
+    BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}, nullptr, {}};
     PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
     QTRY_COMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
     // The window closes while its bid waits for the bid time.

@@ -1,6 +1,8 @@
 #include "activitylog.h"
 #include "appvalues.h"
+#include "armedbids.h"
 #include "bidexchange.h"
+#include "bidfixture.h"
 #include "bidwindows.h"
 #include "categories.h"
 #include "clock.h"
@@ -34,81 +36,11 @@ using namespace sw;
 
 namespace {
 
-struct Fixture : TestApp
+struct Fixture : BidFixture
 {
-    sim::SimSite site;
     BidWindows windows{ctx, nullptr, nullptr};
-
-    explicit Fixture(sim::Scenario s) : site(std::move(s))
-    {
-        if (site.listenOn() == 0)
-            qFatal("cannot set up");
-        settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
-        values.ownId = QStringLiteral("snipe_taro");
-        values.password = QStringLiteral("taro1234");
-        values.encodedPassword = encodePassword(values.password);
-        values.befSec = 5;
-    }
-    // Stores the simulated item as the program would have read it.
-    int store(const sim::Item &it, qint32 max, int quantity, int status = 0)
-    {
-        ItemRecord r;
-        r.itemid = it.id;
-        r.Itemname = it.title;
-        r.Serverid = QString::number(it.server);
-        r.ItemYenNow = it.price;
-        r.SaikougakuShaid = it.highBidder.isEmpty() ? QStringLiteral("-") : it.highBidder;
-        r.enddate = it.end;
-        r.NumUri = it.quantity;
-        r.NumNyuusatu = it.bids;
-        r.ItemYenStart = it.startPrice;
-        r.ItemYenUnit = it.unit();
-        r.ItemYenKibou = it.buyNow;
-        r.Flagjidouencho = it.autoExtend;
-        db.upsertItem(r);
-        const int id = db.itemByItemid(it.id)->id;
-        db.saveUserColumns(id, max, QStringLiteral("0"), quantity, status);
-        return id;
-    }
-    QStringList logLines()
-    {
-        log.flush();
-        return ::logLines(db);
-    }
+    using BidFixture::BidFixture;
 };
-
-QDateTime wholeSecond(qint64 fromNowMs)
-{
-    const QDateTime t = QDateTime::currentDateTime().addMSecs(fromNowMs);
-    return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()));
-}
-
-sim::Scenario scenarioWith(const sim::Item &it)
-{
-    sim::Scenario s;
-    s.showSeconds = true; // these auctions end at any second
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
-              << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
-    s.items << it;
-    return s;
-}
-
-sim::Item item(const QDateTime &end)
-{
-    sim::Item it;
-    it.id = QStringLiteral("x1");
-    it.server = 3;
-    it.title = QStringLiteral("テスト商品");
-    it.startPrice = 1000;
-    it.price = 3000;
-    it.bids = 2;
-    it.highBidder = QStringLiteral("rival");
-    it.maxBids.insert(it.highBidder, 3000);
-    it.end = end;
-    it.autoExtend = false;
-    return it;
-}
 
 } // namespace
 
@@ -116,34 +48,16 @@ class tst_BidWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void armsAndBidsAtTheBidTime();
     void showsTheItem();
-    void refreshRecords_data();
-    void refreshRecords();
-    void busyWindowRefusesRefresh();
-    void slowSiteStillBidsOnTime_data();
-    void slowSiteStillBidsOnTime();
     void windowsOpenEarliestFirstAndNotBeforeABid();
-    void noSecondBidWhileLeading();
-    void closingDuringTheBidAbandonsIt();
+    void typedMaximumIsBidOnlyOnceSaved();
+    void closingTheWindowKeepsTheBid();
     void saveStoresTheLimits_data();
     void saveStoresTheLimits();
     void bidNowAsksFirst();
     void badProxyIsLoggedNotAsked();
     void screenshot();
 };
-
-void tst_BidWindow::armsAndBidsAtTheBidTime()
-{
-    const QDateTime end = wholeSecond(9000);
-    Fixture f(scenarioWith(item(end)));
-    const int id = f.store(item(end), 5000, 1);
-    frmSw *w = f.windows.open(id);
-    QVERIFY(w->armed());
-    QTRY_VERIFY_WITH_TIMEOUT(!f.site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty(),
-                             12000);
-    qInfo() << f.logLines();
-}
 
 namespace {
 template <typename T> T *child(QWidget *w, const char *name)
@@ -160,7 +74,7 @@ void tst_BidWindow::showsTheItem()
     Fixture f(scenarioWith(it));
     const int id = f.store(it, 5000, 2, 2);
     frmSw *w = f.windows.open(id);
-    QCOMPARE(w->windowTitle(), QStringLiteral("テスト商品"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("テスト商品 x1"));
     QCOMPARE(f.windows.find(id), w);
     auto *num = child<QComboBox>(w, "cmbNum");
     QStringList quantities;
@@ -190,125 +104,6 @@ void tst_BidWindow::showsTheItem()
     QVERIFY2(caption.endsWith(QStringLiteral("\u3000時間）")) ||
                  caption.endsWith(QStringLiteral("\u3000日）")),
              qPrintable(caption));
-}
-
-void tst_BidWindow::refreshRecords_data()
-{
-    QTest::addColumn<int>("storedStatus");
-    QTest::addColumn<int>("price");
-    QTest::addColumn<QString>("bidder");
-    QTest::addColumn<bool>("ended");
-    QTest::addColumn<bool>("written");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("wonLine");
-    QTest::newRow("same page: nothing written")
-        << 0 << 3000 << "rival" << false << false << 0 << false;
-    QTest::newRow("price moved: recorded") << 0 << 3500 << "rival" << false << true << 0 << false;
-    QTest::newRow("won: status 落札") << 0 << 3500 << "snipe_taro" << true << true << 1 << true;
-    QTest::newRow("won, status 連絡 kept")
-        << 2 << 3500 << "snipe_taro" << true << true << 2 << false;
-    QTest::newRow("lost: back to 様子見") << 3 << 3500 << "rival" << true << true << 0 << false;
-}
-
-void tst_BidWindow::refreshRecords()
-{
-    QFETCH(int, storedStatus);
-    QFETCH(int, price);
-    QFETCH(QString, bidder);
-    QFETCH(bool, ended);
-    QFETCH(bool, written);
-    QFETCH(int, status);
-    QFETCH(bool, wonLine);
-    const QDateTime end = wholeSecond(3600 * 1000);
-    Fixture f(scenarioWith(item(end)));
-    const int id = f.store(item(end), 5000, 1, storedStatus);
-    frmSw *w = f.windows.open(id);
-    QSignalSpy changed(w, &frmSw::itemsChanged);
-    sim::Item &onSite = *f.site.scenario().item(QStringLiteral("x1"));
-    onSite.price = price;
-    onSite.highBidder = bidder;
-    if (ended)
-        onSite.end = QDateTime::currentDateTime().addSecs(-5);
-    w->RefreshItem(false);
-    QTRY_COMPARE(w->busy(), int(frmSw::Idle));
-    const ItemRecord r = *f.db.itemById(id);
-    QCOMPARE(changed.size(), written ? 1 : 0);
-    QCOMPARE(r.ItemYenNow, written ? price : 3000);
-    QCOMPARE(r.status, written ? status : storedStatus);
-    QCOMPARE(r.fin, written && ended);
-    QCOMPARE(w->finished(), written && ended);
-    const QString line = QStringLiteral("入札結果：x1：3500：あなたが落札しました。");
-    QVERIFY2(f.logLines().contains(line) == wonLine,
-             qPrintable(f.logLines().join(QLatin1Char('\n'))));
-    if (wonLine)
-        QCOMPARE(f.windows.dialog()->text(),
-                 QStringLiteral("入札結果：x1\n3500円で落札しました。"));
-}
-
-void tst_BidWindow::busyWindowRefusesRefresh()
-{
-    const QDateTime end = wholeSecond(3600 * 1000);
-    Fixture f(scenarioWith(item(end)));
-    sim::Fault slow;
-    slow.kind = sim::Fault::Latency;
-    slow.ms = 800;
-    f.site.addFault(slow);
-    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
-    w->RefreshItem(false);
-    QCOMPARE(w->busy(), int(frmSw::Refreshing));
-    QVERIFY(!child<QPushButton>(w, "Command2")->isEnabled());
-    w->RefreshItem(true); // from the timer: skipped without a box
-    QVERIFY(f.prompter.messages.isEmpty());
-    w->RefreshItem(false); // from the user: told so
-    QCOMPARE(f.prompter.messages, QStringList{QStringLiteral("処理中です")});
-    QTRY_COMPARE(w->busy(), int(frmSw::Idle));
-    QVERIFY(child<QPushButton>(w, "Command3")->isEnabled());
-}
-
-void tst_BidWindow::slowSiteStillBidsOnTime_data()
-{
-    QTest::addColumn<int>("oneWayMs");         // every request, both ways
-    QTest::addColumn<int>("itemPageMs");       // item pages answer this much later still
-    QTest::addColumn<bool>("refreshOnItsWay"); // the user asks for the price just before
-    QTest::newRow("a second each way") << 1000 << 0 << false;
-    QTest::newRow("slow item page on its way at the bid") << 0 << 4000 << true;
-}
-
-void tst_BidWindow::slowSiteStillBidsOnTime()
-{
-    QFETCH(int, oneWayMs);
-    QFETCH(int, itemPageMs);
-    QFETCH(bool, refreshOnItsWay);
-    siteClock().reset();
-    const QDateTime end = wholeSecond(oneWayMs > 0 ? 26000 : 13000);
-    sim::Scenario s = scenarioWith(item(end));
-    if (oneWayMs > 0) {
-        sim::Fault f;
-        f.inMs = f.ms = oneWayMs;
-        s.faults << f;
-    }
-    if (itemPageMs > 0) {
-        sim::Fault f;
-        f.path = QStringLiteral("/jp/auction/*");
-        f.ms = itemPageMs;
-        s.faults.prepend(f);
-    }
-    Fixture f(s);
-    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
-    const QDateTime bidTime = end.addSecs(-5);
-    if (refreshOnItsWay) {
-        // 現在の価格をゲット a moment before the bid starts: the page takes 4 s to come.
-        QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentDateTime().msecsTo(bidTime) < 3500, 15000);
-        w->RefreshItem(false);
-        QCOMPARE(w->busy(), int(frmSw::Refreshing));
-    }
-    QTRY_VERIFY_WITH_TIMEOUT(!f.site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty(),
-                             30000);
-    const qint64 late = f.site.requestsTo(QStringLiteral("/jp/config/placebid")).first().atMs -
-                        bidTime.toMSecsSinceEpoch();
-    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late) + QLatin1Char('\n') +
-                                                     f.logLines().join(QLatin1Char('\n'))));
-    QCOMPARE(f.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
 }
 
 void tst_BidWindow::windowsOpenEarliestFirstAndNotBeforeABid()
@@ -347,38 +142,39 @@ void tst_BidWindow::windowsOpenEarliestFirstAndNotBeforeABid()
     unplanBid(&other);
 }
 
-void tst_BidWindow::noSecondBidWhileLeading()
+void tst_BidWindow::typedMaximumIsBidOnlyOnceSaved()
 {
-    const QDateTime end = wholeSecond(12000);
+    const QDateTime end = wholeSecond(8000);
     Fixture f(scenarioWith(item(end)));
     frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
-    QTRY_VERIFY_WITH_TIMEOUT(f.logLines().contains(QStringLiteral("入札結果：x1：5000：成功 ")),
-                             12000);
-    QTest::qWait(2500); // ticks after the bid time, still the highest bidder
-    QCOMPARE(f.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
-    QVERIFY(w->armed());
-    // The user raises the maximum: the next tick bids again with it.
-    child<QLineEdit>(w, "txtYen_0")->setText(QStringLiteral("8000"));
-    QTRY_VERIFY2_WITH_TIMEOUT(f.logLines().contains(QStringLiteral("入札結果：x1：8000：成功 ")),
-                              qPrintable(f.logLines().join(QLatin1Char('\n'))), 3000);
-    QCOMPARE(
-        f.site.scenario().item(QStringLiteral("x1"))->maxBids.value(QStringLiteral("snipe_taro")),
-        8000);
+    // Half typed in the last seconds and never saved: the saved maximum is bid.
+    child<QLineEdit>(w, "txtYen_0")->setText(QStringLiteral("80"));
+    QVERIFY(child<QLineEdit>(w, "txtYen_1")->isReadOnly());
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 10000);
+    QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("5000")});
+    // What the user typed stays in the box while the window shows the bid's outcome.
+    QTRY_COMPARE(child<QLabel>(w, "lblItemYen_5")->text(), QStringLiteral("snipe_taro"));
+    QCOMPARE(child<QLineEdit>(w, "txtYen_0")->text(), QStringLiteral("80"));
 }
 
-void tst_BidWindow::closingDuringTheBidAbandonsIt()
+void tst_BidWindow::closingTheWindowKeepsTheBid()
 {
-    const QDateTime end = wholeSecond(10000);
+    const QDateTime end = wholeSecond(9000);
     Fixture f(scenarioWith(item(end)));
-    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
-    const int id = w->id();
+    const int id = f.store(item(end), 5000, 1);
+    frmSw *w = f.windows.open(id);
     QTRY_VERIFY_WITH_TIMEOUT(w->busy() == frmSw::Bidding, 10000);
-    delete w; // the user closes it while it waits for the bid time
+    delete w; // the user closes it while the bid waits for its moment
     QVERIFY(!f.windows.find(id));
-    QTRY_VERIFY_WITH_TIMEOUT(!f.logLines().isEmpty() &&
-                                 f.logLines().last().startsWith(QStringLiteral("入札中止：x1")),
-                             8000);
-    QVERIFY(f.site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty());
+    QVERIFY(f.windows.armedBids().find(id));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 8000);
+    QVERIFY(!f.logText().contains(QStringLiteral("入札中止")));
+    // Opened again, the window shows the same bid.
+    QTRY_COMPARE(f.windows.armedBids().find(id)->item().SaikougakuShaid,
+                 QStringLiteral("snipe_taro"));
+    frmSw *again = f.windows.open(id);
+    QCOMPARE(again->bid(), f.windows.armedBids().find(id));
+    QCOMPARE(child<QLabel>(again, "lblItemYen_5")->text(), QStringLiteral("snipe_taro"));
 }
 
 void tst_BidWindow::saveStoresTheLimits_data()

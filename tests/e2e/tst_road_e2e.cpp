@@ -22,6 +22,7 @@ private slots:
     void oneWinPerCategory();
     void restartLosesNothing();
     void droppedConfirmationDoesNotStopTheNextBid();
+    void realPagesAndFaultsUnattended();
 };
 
 namespace {
@@ -367,6 +368,100 @@ void tst_RoadE2E::droppedConfirmationDoesNotStopTheNextBid()
     }
     QVERIFY(log.contains(QStringLiteral("入札結果：f2：3000：成功 ")));
     QVERIFY(road.frame->isVisible());
+}
+
+void tst_RoadE2E::realPagesAndFaultsUnattended()
+{
+    // Pages as the real site writes them, and the faults it has, in one unattended evening.
+    sim::Scenario s;
+    s.showSeconds = true; // these auctions end at any second
+    const QStringList ids = {QStringLiteral("w1"), QStringLiteral("w2"), QStringLiteral("w3"),
+                             QStringLiteral("w4"), QStringLiteral("w5"), QStringLiteral("w6"),
+                             QStringLiteral("w7")};
+    s.bidders << member(ids);
+    s.bidders << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
+    const int endsIn[] = {25, 28, 31, 34, 37, 40, 47};
+    for (int i = 0; i < ids.size(); ++i)
+        s.items << plainItem(ids[i], endsIn[i], 1 + i);
+    sim::Item &talk = s.items[0]; // a seller who talks of winning and ending
+    talk.title = QStringLiteral("前回落札しました品の同型");
+    talk.description = QStringLiteral("前回は3000円で落札しました。最高額入札者：多数　終了間近");
+    sim::Item &noUnit = s.items[1]; // no unit on the page, a rival above our maximum
+    noUnit.showUnit = false;
+    noUnit.highBidder = QStringLiteral("rival");
+    noUnit.maxBids.insert(noUnit.highBidder, 9000);
+    noUnit.bids = 1;
+    s.items[2].reserve = 8000;                                // a reserve above our maximum
+    s.items[5].title = QStringLiteral("同じカテゴリ 一つ目"); // w6 and w7: one win is enough
+    s.items[6].title = QStringLiteral("同じカテゴリ 二つ目");
+    newDay(s);
+    sim::Fault login; // w5's preview is answered with the login page
+    login.host = QStringLiteral("page5.*");
+    login.path = QStringLiteral("/jp/show/bid_preview");
+    login.kind = sim::Fault::LoginPage;
+    g_site->addFault(login);
+    QHash<QString, QDateTime> ends;
+    for (const sim::Item &it : s.items)
+        ends.insert(it.id, it.end);
+    const qint64 since = g_site->scenario().now().toMSecsSinceEpoch();
+    TempHome home;
+    constexpr int kBefSec = 5;
+    Road road(*g_site, home.path(QStringLiteral("data")), kBefSec, true);
+    QVERIFY(road.logIn());
+    QVERIFY(road.importWatchList(ids.size()));
+    for (int i = 0; i < ids.size(); ++i)
+        QVERIFY(road.setLimits(ids[i], 5000, 1, i >= 5 ? 1 : 0));
+    bool busyPageAdded = false;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            // After w4's bid is accepted its page turns into the site's busy page.
+            if (!busyPageAdded && confirmations(*g_site, since).contains(QStringLiteral("w4"))) {
+                sim::Fault busy;
+                busy.host = QStringLiteral("page4.*");
+                busy.path = QStringLiteral("/jp/auction/*");
+                busy.kind = sim::Fault::ErrorPage;
+                g_site->addFault(busy);
+                busyPageAdded = true;
+            }
+            return g_site->scenario().now() > ends[QStringLiteral("w7")].addSecs(4);
+        },
+        120000));
+
+    auto confirmationsOf = [&](const QString &id) {
+        int n = 0;
+        for (const sim::RequestRecord &r :
+             g_site->requestsTo(QStringLiteral("/jp/config/placebid")))
+            n += r.item == id && r.atMs >= since ? 1 : 0;
+        return n;
+    };
+    const QString why = dump(road);
+    QCOMPARE(confirmationsOf(QStringLiteral("w1")), 1);
+    QCOMPARE(road.item(QStringLiteral("w1"))->status, int(Won)); // the words did not stop it
+    QCOMPARE(confirmationsOf(QStringLiteral("w2")), 1);          // refused at the maximum: once
+    QCOMPARE(confirmationsOf(QStringLiteral("w3")), 1);          // below the reserve: once
+    QCOMPARE(confirmationsOf(QStringLiteral("w4")), 1);          // accepted, then unreadable: once
+    QCOMPARE(confirmationsOf(QStringLiteral("w5")), 0);          // the login page: not sent
+    QVERIFY2(road.frame->login() && road.frame->login()->isVisible(), qPrintable(why));
+    QCOMPARE(confirmationsOf(QStringLiteral("w6")), 1);
+    QCOMPARE(road.item(QStringLiteral("w6"))->status, int(Won));
+    QCOMPARE(confirmationsOf(QStringLiteral("w7")), 0); // its category is won already
+    const QHash<QString, qint64> late = lateness(*g_site, since, ends, kBefSec);
+    for (const QString &id : {QStringLiteral("w1"), QStringLiteral("w6")})
+        QVERIFY2(late[id] >= -300 && late[id] <= 100, qPrintable(id));
+    for (const QString &id : ids) {
+        QVERIFY2(g_site->maxPerSecond(id) <= 4, qPrintable(id + QLatin1Char('\n') + why));
+        for (const sim::RequestRecord &r : g_site->requests()) {
+            if (r.item == id && r.atMs >= since && !r.path.startsWith(QLatin1String("/jp/auction")))
+                QVERIFY2(r.atMs < ends[id].toMSecsSinceEpoch(), qPrintable(id + r.path));
+        }
+    }
+    const QStringList log = road.logLines();
+    QVERIFY(log.contains(
+        QStringLiteral("入札中止：w7：5000：同じカテゴリの「同じカテゴリ 一つ目」を落札"
+                       "したので入札しません")));
+    QVERIFY(std::any_of(log.cbegin(), log.cend(), [](const QString &l) {
+        return l.startsWith(QStringLiteral("入札できませんでした：w5：5000：ログインが必要です"));
+    }));
 }
 
 QTEST_MAIN(tst_RoadE2E)

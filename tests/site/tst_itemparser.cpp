@@ -154,6 +154,8 @@ void tst_ItemParser::numbers_data()
     QTest::newRow("markup left in") << "<b>100" << -1;
     QTest::newRow("empty") << "" << -1;
     QTest::newRow("too large") << "99,999,999,999" << -1;
+    QTest::newRow("negative is no price") << "-100" << -1;
+    QTest::newRow("a plus sign neither") << "+100" << -1;
 }
 
 void tst_ItemParser::numbers()
@@ -214,27 +216,49 @@ void tst_ItemParser::simulatedPages_data()
     QTest::addColumn<bool>("reserve");
     QTest::addColumn<bool>("extension");
     QTest::addColumn<bool>("fin");
+    QTest::addColumn<int>("unit");
     sim::Item it = simItem();
     QTest::newRow("running, full width")
-        << pageOf(it) << "rival_hanako" << 0 << false << true << false;
+        << pageOf(it) << "rival_hanako" << 0 << false << true << false << 500;
     QTest::newRow("half-width labels")
-        << pageOf(it, {}, true) << "rival_hanako" << 0 << false << true << false;
+        << pageOf(it, {}, true) << "rival_hanako" << 0 << false << true << false << 500;
+    sim::Item noUnit = it;
+    noUnit.showUnit = false;
+    QTest::newRow("no unit on the page: none, the increment table stands in")
+        << pageOf(noUnit) << "rival_hanako" << 0 << false << true << false << 0;
+    QTest::newRow("a negative unit is no unit")
+        << QString(pageOf(it))
+               .replace(QStringLiteral("入札単位：</TD><TD>500円"),
+                        QStringLiteral("入札単位：</TD><TD>-500円"))
+        << "rival_hanako" << 0 << false << true << false << 0;
+    sim::Item words = it;
+    words.title = QStringLiteral("終了間近 落札しました品と同型");
+    words.description = QStringLiteral("前回は3000円で落札しました。あなたが落札しました。"
+                                       "このオークションは終了しました");
+    QTest::newRow("marker words in the title and the description decide nothing")
+        << pageOf(words) << "rival_hanako" << 0 << false << true << false << 500;
+    sim::Item named = it;
+    named.highBidder = QStringLiteral("Aiko_99");
+    QTest::newRow("a bidder whose ID begins with A")
+        << pageOf(named) << "Aiko_99" << 0 << false << true << false << 500;
     sim::Item noBids = it;
     noBids.highBidder.clear();
     noBids.bids = 0;
     noBids.buyNow = 30000;
     noBids.autoExtend = false;
     QTest::newRow("no bidder, buy-it-now, no extension")
-        << pageOf(noBids) << "-" << 30000 << false << false << false;
+        << pageOf(noBids) << "-" << 30000 << false << false << false << 500;
     sim::Item reserve = it;
     reserve.reserve = 50000;
-    QTest::newRow("reserve") << pageOf(reserve) << "rival_hanako" << 0 << true << true << false;
+    QTest::newRow("reserve") << pageOf(reserve) << "rival_hanako" << 0 << true << true << false
+                             << 500;
     sim::Item ended = it;
     ended.end = kNow.addSecs(-60);
-    QTest::newRow("ended, seen by another")
-        << pageOf(ended, QStringLiteral("someone")) << "rival_hanako" << 0 << false << true << true;
-    QTest::newRow("ended, won by the viewer") << pageOf(ended, QStringLiteral("rival_hanako"))
-                                              << "rival_hanako" << 0 << false << true << true;
+    QTest::newRow("ended, seen by another") << pageOf(ended, QStringLiteral("someone"))
+                                            << "rival_hanako" << 0 << false << true << true << 500;
+    QTest::newRow("ended, won by the viewer")
+        << pageOf(ended, QStringLiteral("rival_hanako")) << "rival_hanako" << 0 << false << true
+        << true << 500;
 }
 
 void tst_ItemParser::simulatedPages()
@@ -245,19 +269,20 @@ void tst_ItemParser::simulatedPages()
     QFETCH(bool, reserve);
     QFETCH(bool, extension);
     QFETCH(bool, fin);
+    QFETCH(int, unit);
     // What the fetcher hands over: the page folded to full width.
     const ItemPage p = readItemPage(kUrl, fetched(html), kNow);
     QVERIFY2(p.ok(), qPrintable(p.failure));
     QCOMPARE(p.item.itemid, QStringLiteral("x100000001"));
     QCOMPARE(p.item.Serverid, QStringLiteral("3"));
-    QCOMPARE(p.item.Itemname, QStringLiteral("ガンダム プラモデル"));
+    QVERIFY(!p.item.Itemname.isEmpty());
     QCOMPARE(p.item.ShuppinShaID, QStringLiteral("toy_shop"));
     QCOMPARE(p.item.ItemYenNow, 12500);
     QCOMPARE(p.item.SaikougakuShaid, bidder);
     QCOMPARE(p.item.ItemYenKibou, buyNow);
     QCOMPARE(p.item.NumUri, 2);
     QCOMPARE(p.item.ItemYenStart, 1000);
-    QCOMPARE(p.item.ItemYenUnit, 500);
+    QCOMPARE(p.item.ItemYenUnit, unit);
     QCOMPARE(p.item.Flagsaitei, reserve);
     QCOMPARE(p.item.Flagjidouencho, extension);
     QCOMPARE(p.item.fin, fin);
@@ -304,6 +329,14 @@ void tst_ItemParser::badValuesStoreNothing_data()
                .replace(QStringLiteral("12月 6日 18時 30分"), QStringLiteral("まもなく"));
     QTest::newRow("won by the user")
         << kUrl << handPage(QStringLiteral("-"), QStringLiteral("あなたが落札しました。"));
+    QTest::newRow("negative price")
+        << kUrl
+        << QString(handPage(QStringLiteral("-")))
+               .replace(QStringLiteral("1,500円"), QStringLiteral("-100円"));
+    QTest::newRow("negative quantity")
+        << kUrl
+        << QString(handPage(QStringLiteral("-")))
+               .replace(QStringLiteral("<TD>1</TD>"), QStringLiteral("<TD>-1</TD>"));
 }
 
 void tst_ItemParser::badValuesStoreNothing()
@@ -408,6 +441,25 @@ void tst_ItemParser::shortParse_data()
     QTest::newRow("won: the user's own ID")
         << pageOf(ended, QStringLiteral("rival_hanako")) << true << true << "me";
     QTest::newRow("not an item page") << sim::notFoundPage() << false << false << "";
+    sim::Item talk = it;
+    talk.description =
+        QStringLiteral("前回は3000円で落札しました。最高額入札者：<a href=\"http://u/"
+                       "jp/user/me?\">me</A> 終了");
+    QTest::newRow("a running item's description decides nothing")
+        << pageOf(talk) << true << false << "rival_hanako";
+    sim::Item titled = it;
+    titled.title = QStringLiteral("あなたが落札しました。と書いてある品");
+    QTest::newRow("nor its title") << pageOf(titled) << true << false << "rival_hanako";
+    sim::Item endedTalk = ended;
+    endedTalk.description = QStringLiteral("あなたが落札しました。");
+    QTest::newRow("ended, won by another whatever the description says")
+        << pageOf(endedTalk) << true << true << "rival_hanako";
+    QTest::newRow("ended early by the page's own notice")
+        << QString(pageOf(it))
+               .replace(QStringLiteral("<TABLE><TR><TD><B>商品説明"),
+                        QStringLiteral("<P>このオークションは終了しました。</P>"
+                                       "<TABLE><TR><TD><B>商品説明"))
+        << true << true << "rival_hanako";
     QTest::newRow("end not a date") << QString(pageOf(it))
                                            .replace(QStringLiteral("終了日時：</TD><TD>"),
                                                     QStringLiteral("終了日時：</TD><TD>未定"))

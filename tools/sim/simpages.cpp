@@ -135,8 +135,9 @@ QString itemPage(const Scenario &s, const Item &it, const QString &viewer, const
          QStringLiteral("</TD></TR>\n");
     p += QStringLiteral("<TR><TD>開始価格：") + kStartMarkup + yen(it.startPrice) +
          QStringLiteral("円</TD></TR>\n");
-    p += QStringLiteral("<TR><TD>入札単位：</TD><TD>") + yen(it.unit()) +
-         QStringLiteral("円</TD></TR>\n");
+    if (it.showUnit)
+        p += QStringLiteral("<TR><TD>入札単位：</TD><TD>") + yen(it.unit()) +
+             QStringLiteral("円</TD></TR>\n");
     p += QStringLiteral("<TR><TD>終了日時：</TD><TD>") + endText(it.end, s.showSeconds) +
          QStringLiteral(" ") +
          link(origin + s.mainHost + QStringLiteral("/jp/show/help"), QStringLiteral("（ヘルプ）")) +
@@ -152,6 +153,11 @@ QString itemPage(const Scenario &s, const Item &it, const QString &viewer, const
         p += QStringLiteral("<P>このオークションは終了しました。</P>\n");
     if (!viewer.isEmpty() && !winner.isEmpty() && winner.compare(viewer, Qt::CaseInsensitive) == 0)
         p += QStringLiteral("<P><b>おめでとうございます!!　あなたが落札しました。</b></P>\n");
+    // The seller's words come last, and say whatever the seller likes.
+    p += QStringLiteral("<TABLE><TR><TD><B>商品説明</B></TD></TR>\n<TR><TD>") +
+         (it.description.isEmpty() ? QStringLiteral("ご覧いただきありがとうございます。")
+                                   : it.description) +
+         QStringLiteral("</TD></TR></TABLE>\n");
     p += QStringLiteral("</BODY></HTML>\n");
     return s.halfWidthLabels ? toHalfWidthKatakana(p) : p;
 }
@@ -174,6 +180,13 @@ QString bidPreviewEndedPage(const Item &item)
                "<P>") +
            item.title +
            QStringLiteral("</P>\n<P>このオークションは既に終了しています。</P>\n</BODY></HTML>\n");
+}
+
+QString busyPage()
+{
+    return QStringLiteral("<HTML><HEAD><TITLE>Yahoo!オークション</TITLE></HEAD><BODY>\n"
+                          "<P>ただいまアクセスが集中しています。しばらくしてから"
+                          "もう一度お試しください。</P>\n</BODY></HTML>\n");
 }
 
 QString loginFailedPage()

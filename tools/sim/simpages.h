@@ -22,6 +22,8 @@ QString bidPreviewPage(const Item &item, qint32 amount, const QString &action,
                        const QString &token);
 QString bidPreviewEndedPage(const Item &item);
 QString loginFailedPage();
+// What the site shows when it is too busy to answer properly (status 200).
+QString busyPage();
 // The site's login page, shown instead of member pages when nobody is logged in. Its form
 // posts to the login host: ID, password, "stay logged in", then the button.
 QString loginPage(const Scenario &s);

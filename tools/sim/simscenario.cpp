@@ -83,8 +83,8 @@ BidOutcome Item::bid(const QString &bidder, qint32 amount, const QDateTime &now)
     }
     if (reserve > 0 && price < reserve && maxBids.value(highBidder) >= reserve)
         price = reserve;
-    if (autoExtend && price > oldPrice && now.secsTo(end) <= 300)
-        end = end.addSecs(300);
+    if (autoExtend && price > oldPrice && now.secsTo(end) <= extensionSecs)
+        end = end.addSecs(extensionSecs);
     return outcome;
 }
 
@@ -101,6 +101,10 @@ std::optional<Fault::Kind> Fault::kindFromName(const QString &name)
         return Stall;
     if (n == QLatin1String("http500") || n == QLatin1String("500"))
         return Http500;
+    if (n == QLatin1String("loginpage"))
+        return LoginPage;
+    if (n == QLatin1String("errorpage"))
+        return ErrorPage;
     return std::nullopt;
 }
 
@@ -117,6 +121,10 @@ QString Fault::name(Kind kind)
         return QStringLiteral("stall");
     case Http500:
         return QStringLiteral("http500");
+    case LoginPage:
+        return QStringLiteral("loginpage");
+    case ErrorPage:
+        return QStringLiteral("errorpage");
     }
     return {};
 }
@@ -201,6 +209,9 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         it.buyNow = j.value(QLatin1String("buyNow")).toInt(0);
         it.reserve = j.value(QLatin1String("reserve")).toInt(0);
         it.autoExtend = j.value(QLatin1String("autoExtend")).toBool(true);
+        it.showUnit = j.value(QLatin1String("showUnit")).toBool(true);
+        it.extensionSecs = j.value(QLatin1String("extensionSecs")).toInt(300);
+        it.description = j.value(QLatin1String("description")).toString();
         if (!j.contains(QLatin1String("endsIn")))
             return failWith(QStringLiteral("item ") + it.id + QStringLiteral(" has no endsIn"));
         it.end = s.start.addMSecs(qint64(j.value(QLatin1String("endsIn")).toDouble() * 1000));

@@ -59,6 +59,9 @@ struct Item
     qint32 buyNow = 0;  // 0: none
     qint32 reserve = 0; // 0: none
     bool autoExtend = true;
+    bool showUnit = true;    // false: the page has no "単位：" row, as some pages do not
+    int extensionSecs = 300; // how far a late price-raising bid moves the end
+    QString description;     // the seller's own words, under "商品説明"
     QDateTime end;
     QList<Category> trail; // category trail, root first
     QList<RivalBid> rivals;
@@ -84,7 +87,9 @@ struct Fault
         OneByte,
         Drop,
         Stall,
-        Http500
+        Http500,
+        LoginPage, // the site's login page instead (a session that expired mid-way)
+        ErrorPage  // the site's "busy" page instead, with status 200
     };
     QString host = QStringLiteral("*");
     QString path = QStringLiteral("*");

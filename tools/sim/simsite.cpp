@@ -410,14 +410,39 @@ void SimSite::write(QTcpSocket *socket, const Response &r, bool headOnly)
     socket->write(out);
 }
 
-void SimSite::log(const RequestRecord &r)
+int SimSite::maxPerSecond(const QString &itemId) const
 {
+    int most = 0;
+    for (const RequestRecord &r : m_requests) {
+        if (r.item == itemId)
+            most = qMax(most, r.perSecond);
+    }
+    return most;
+}
+
+void SimSite::log(const RequestRecord &entry)
+{
+    RequestRecord r = entry;
+    if (!r.item.isEmpty()) {
+        // Requests for the same item in the second up to this one, this one included.
+        r.perSecond = 1;
+        for (auto it = m_requests.crbegin(); it != m_requests.crend(); ++it) {
+            if (r.atMs - it->atMs >= 1000)
+                break;
+            if (it->item == r.item)
+                ++r.perSecond;
+        }
+    }
     m_requests << r;
     if (!m_logFile.isOpen())
         return;
     QJsonObject o{{QStringLiteral("t"), double(r.atMs)}, {QStringLiteral("method"), r.method},
                   {QStringLiteral("host"), r.host},      {QStringLiteral("path"), r.path},
                   {QStringLiteral("query"), r.query},    {QStringLiteral("status"), r.status}};
+    if (!r.item.isEmpty()) {
+        o.insert(QStringLiteral("item"), r.item);
+        o.insert(QStringLiteral("perSecond"), r.perSecond);
+    }
     if (!r.fault.isEmpty())
         o.insert(QStringLiteral("fault"), r.fault);
     m_logFile.write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
@@ -463,6 +488,9 @@ void SimSite::answer(const Incoming &in, const std::optional<Fault> &fault, QTcp
     rec.host = in.host;
     rec.path = in.url.path();
     rec.query = maskQuery(in.url.query(QUrl::FullyEncoded));
+    rec.item = QUrlQuery(in.url).queryItemValue(QStringLiteral("ItemID"));
+    if (rec.item.isEmpty() && rec.path.startsWith(QLatin1String("/jp/auction/")))
+        rec.item = rec.path.mid(int(qstrlen("/jp/auction/")));
     rec.method = in.post   ? QStringLiteral("POST")
                  : in.head ? QStringLiteral("HEAD")
                            : QStringLiteral("GET");
@@ -510,6 +538,16 @@ void SimSite::answer(const Incoming &in, const std::optional<Fault> &fault, QTcp
         Response error(500, toEucJp(QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")));
         error.date = response.date;
         write(socket, error, in.head);
+        break;
+    }
+    case Fault::LoginPage:
+    case Fault::ErrorPage: {
+        rec.status = 200;
+        log(rec);
+        Response instead(
+            200, toEucJp(fault->kind == Fault::LoginPage ? loginPage(m_scenario) : busyPage()));
+        instead.date = response.date;
+        write(socket, instead, in.head);
         break;
     }
     }

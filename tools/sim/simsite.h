@@ -23,9 +23,11 @@ struct RequestRecord
     QString method;
     QString host;
     QString path;
-    QString query;  // password values masked
-    int status = 0; // what it answered; 0 when it answered nothing
-    QString fault;  // the fault applied, if any
+    QString query;     // password values masked
+    int status = 0;    // what it answered; 0 when it answered nothing
+    QString fault;     // the fault applied, if any
+    QString item;      // the auction it concerns (its page, its bid pages), if any
+    int perSecond = 0; // requests for that item in the second up to this one
 };
 
 // The simulated auction site: an HTTP server on loopback that also answers proxy-style
@@ -46,6 +48,8 @@ public:
     bool setLogFile(const QString &path);
     const QList<RequestRecord> &requests() const { return m_requests; }
     QList<RequestRecord> requestsTo(const QString &pathPrefix) const;
+    // The most requests the item got within one second.
+    int maxPerSecond(const QString &itemId) const;
 
     void addFault(const Fault &fault) { m_scenario.faults << fault; }
     void clearFaults() { m_scenario.faults.clear(); }

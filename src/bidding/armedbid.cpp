@@ -1,0 +1,461 @@
+#include "armedbid.h"
+
+#include "activitylog.h"
+#include "appvalues.h"
+#include "clock.h"
+#include "cookiejar.h"
+#include "database.h"
+#include "itemparser.h"
+#include "pagefetcher.h"
+#include "prompter.h"
+#include "proxyconfig.h"
+#include "settingsstore.h"
+#include "siteclock.h"
+#include "sitehosts.h"
+
+#include <QTimer>
+
+namespace sw {
+
+namespace {
+const QString kSettings = QStringLiteral("Settings");
+const QString SEP = QStringLiteral("：");
+constexpr int kAfterBidMs = 300;
+constexpr int kProbeBeforeSec = 120;
+constexpr int kHoldAfterFailureSec = 2;
+constexpr int kHoldAfterLoginSec = 10;
+constexpr int kFirstRetrySec = 5;
+constexpr int kLongestRetrySec = 60;
+} // namespace
+
+ArmedBid::ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent)
+    : QObject(parent), m_ctx(ctx), m_hooks(std::move(hooks)),
+      m_fetcher(new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this)),
+      m_timer(new QTimer(this)), m_id(id)
+{
+    // The refresh interval is read when an item is opened; 設定 changes it for all.
+    const int minutes = m_ctx.settings.getInt(kSettings, QStringLiteral("accesskankaku"), 1);
+    m_ctx.values.refreshIntervalSec = minutes < 1 ? 60 : minutes * 60;
+    m_lastRefresh = sw::now();
+    // The scheduler opens items from its timer: a bad proxy setting is written to the log
+    // rather than shown in a box that would hold the tick until someone answers it.
+    configureFetcher(*m_fetcher, m_ctx.settings, false, m_ctx.prompter);
+    if (!m_fetcher->applyProxySetting(m_ctx.settings.get(kSettings, QStringLiteral("Proxy"), {})))
+        m_ctx.log.LOGTodb(invalidProxyMessage());
+
+    m_timer->setInterval(1000);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    connect(m_timer, &QTimer::timeout, this, &ArmedBid::tick);
+    // Ticks fall half-way between two seconds of the site's clock: bid times are whole
+    // seconds, and at that moment nothing should be busy with a countdown.
+    const int toHalf = int((1500 - sw::nowMs() % 1000) % 1000);
+    QTimer::singleShot(toHalf, Qt::PreciseTimer, this, [this] {
+        m_timer->start();
+        tick();
+    });
+}
+
+ArmedBid::~ArmedBid()
+{
+    // Coroutines of this item see the token expire before anything of it goes away;
+    // deleting the fetcher ends their transfers.
+    m_alive.reset();
+    unplanBid(this);
+    delete m_fetcher;
+    m_fetcher = nullptr;
+    releaseClosedBids();
+}
+
+BidLimits ArmedBid::limits() const
+{
+    return {m_item.ItemYen, m_item.Numkai, m_item.cat, m_item.status};
+}
+
+bool ArmedBid::load()
+{
+    if (busy() != Idle)
+        return true;
+    const std::optional<ItemRecord> rec = m_ctx.db.itemById(m_id);
+    if (!rec) {
+        m_message = QStringLiteral("商品が見つかりません（") + QString::number(m_id) +
+                    QStringLiteral("）") + m_ctx.db.lastError();
+        emit changed();
+        return false;
+    }
+    m_item = *rec;
+    m_loadedPrice = m_item.ItemYenNow;
+    m_recompute = true;
+    if (!endReadable() && !m_endReported) {
+        // A damaged or hand-edited row: reported once, and left alone.
+        m_endReported = true;
+        m_ctx.log.LOGTodb(QStringLiteral("終了日時が読めないので自動入札しません：") +
+                          m_item.itemid + QStringLiteral("（") + m_item.Itemname +
+                          QStringLiteral("）"));
+    }
+    checkAutoBid();
+    emit changed();
+    return true;
+}
+
+BidSettings ArmedBid::settingsForCheck() const
+{
+    BidSettings s;
+    s.quantity = m_item.Numkai;
+    s.maxPriceText = QString::number(m_item.ItemYen);
+    s.nextPriceText = m_next;
+    s.buyNow = m_item.ItemYenKibou;
+    // A page without a usable unit: the site's increment for the current price.
+    s.unit = m_item.ItemYenUnit > 0 ? m_item.ItemYenUnit : siteBidIncrement(m_item.ItemYenNow);
+    s.currentPrice = m_item.ItemYenNow;
+    s.bidCount = m_item.NumNyuusatu;
+    s.highBidder = m_item.SaikougakuShaid;
+    s.ownId = m_ctx.values.ownId;
+    s.autoExtend = m_item.Flagjidouencho;
+    s.manualSwitch = m_ctx.values.mnlNyusatu;
+    s.recompute = m_recompute;
+    return s;
+}
+
+bool ArmedBid::mayBidAgain(QString *why) const
+{
+    auto no = [why](const QString &text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    if (!m_blocked.isEmpty())
+        return no(m_blocked);
+    const std::optional<qint32> next = amountOf(m_next);
+    if (m_leading && m_acceptedMax && m_item.ItemYen <= *m_acceptedMax)
+        return no(QStringLiteral("最高額入札者です。上限価格を上げたときだけ入札し直します。"));
+    if (m_refusedMax && m_item.ItemYen <= *m_refusedMax)
+        return no(m_refusedWhy);
+    if (next && m_sent.contains(*next))
+        return no(
+            QStringLiteral("この金額は入札済みです。上限価格を上げたときだけ入札し直します。"));
+    if (m_holdUntil.isValid() && sw::now() < m_holdUntil)
+        return no(m_message);
+    return true;
+}
+
+void ArmedBid::checkAutoBid()
+{
+    const bool wasArmed = m_armed;
+    if (!endReadable()) {
+        m_armed = false;
+        m_message = QStringLiteral("終了日時が読めないので自動入札しません。");
+        m_bidTime = {};
+        unplanBid(this);
+        return;
+    }
+    const AutoBidDecision d = CheckAutoBid(settingsForCheck());
+    if (d.beep)
+        m_ctx.prompter.beep();
+    if (d.nextPriceText)
+        m_next = *d.nextPriceText;
+    m_bidTime = m_item.enddate.addSecs(-m_ctx.values.befSec);
+    m_message = d.message;
+    m_armed = d.armed;
+    if (m_armed) {
+        QString why;
+        if (m_bidding || mayBidAgain(&why))
+            planOwnBid();
+        else
+            unplanBid(this); // nothing of ours goes out: no quiet needed for it
+        if (!why.isEmpty() && !m_bidding)
+            m_message = why;
+        return;
+    }
+    unplanBid(this);
+    if (wasArmed)
+        m_ctx.log.LOGTodb(m_item.itemid + SEP + d.message);
+}
+
+void ArmedBid::planOwnBid()
+{
+    if (m_item.fin || !m_bidTime.isValid())
+        unplanBid(this);
+    else
+        planBid(this, m_bidTime.toMSecsSinceEpoch());
+}
+
+bool ArmedBid::saveLimits(const BidLimits &l, QString *error)
+{
+    if (l.max < 0) {
+        if (error)
+            *error = AutoBidText::maxNotANumber();
+        return false;
+    }
+    if (!m_ctx.db.saveUserColumns(m_id, l.max, l.cat, l.quantity, l.status)) {
+        if (error)
+            *error = QStringLiteral("保存できませんでした：") + m_ctx.db.lastError();
+        return false;
+    }
+    m_item.ItemYen = l.max;
+    m_item.Numkai = l.quantity;
+    m_item.cat = l.cat;
+    m_item.status = l.status;
+    m_recompute = true;
+    checkAutoBid();
+    emit changed();
+    emit itemsChanged();
+    return true;
+}
+
+void ArmedBid::setReadFailure(const QString &why)
+{
+    ++m_readFailures;
+    // Tried again a little later each time: an unreadable page is no reason to ask for
+    // it every second.
+    const int wait = qMin(kLongestRetrySec, kFirstRetrySec << qMin(m_readFailures - 1, 4));
+    m_nextReadAttempt = sw::now().addSecs(wait);
+    if (why == m_readFailure)
+        return;
+    m_readFailure = why;
+    if (!why.isEmpty())
+        m_ctx.log.LOGTodb(QStringLiteral("商品ページを読めませんでした：") + m_item.itemid + SEP +
+                          why);
+}
+
+QCoro::Task<> ArmedBid::refresh(bool fromUser, bool afterBid)
+{
+    if (!afterBid && busy() != Idle) {
+        // A timer-started refresh just tries again on a later tick; it never raises a box
+        // that could hold back a bid in progress.
+        if (fromUser)
+            m_ctx.prompter.message(QStringLiteral("処理中です"));
+        co_return;
+    }
+    const std::weak_ptr<int> alive = m_alive;
+    const int seq = ++m_refreshSeq;
+    ++m_refreshing;
+    emit changed();
+    const qint64 wait = m_pacer.reserve();
+    if (wait > 0)
+        co_await preciseSleep(int(wait));
+    if (alive.expired())
+        co_return;
+    const FetchResult page =
+        co_await m_fetcher->FetchPage(m_ctx.hosts.itemPage(m_item.Serverid, m_item.itemid), false);
+    if (alive.expired())
+        co_return;
+    --m_refreshing;
+    // A page asked for before a newer reading (the one after a bid) tells nothing new.
+    const bool latest = seq == m_refreshSeq;
+    const std::optional<ItemState> s =
+        page.ok && latest ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now())
+                          : std::nullopt;
+    if (latest && !s) {
+        if (!page.ok) {
+            setReadFailure({}); // the fetcher has said why
+        } else if (looksLikeLoginPage(page.text)) {
+            const bool news = m_readFailure.isEmpty();
+            setReadFailure(QStringLiteral("ログイン画面が表示されました"));
+            if (news)
+                emit loginNeeded();
+        } else {
+            setReadFailure(QStringLiteral("商品ページの形が違います（価格が見つかりません）"));
+        }
+    }
+    if (s) {
+        m_readFailures = 0;
+        m_readFailure.clear();
+        m_nextReadAttempt = {};
+        applyReading(*s);
+    }
+    checkAutoBid();
+    emit changed();
+}
+
+void ArmedBid::applyReading(const ItemState &s)
+{
+    const QString own = m_ctx.values.ownId;
+    const bool ours = !own.isEmpty() && s.bidder.compare(own, Qt::CaseInsensitive) == 0;
+    // Only a page that was read decides whether we still lead.
+    m_leading = ours;
+    if (ours && !m_acceptedMax && !m_sent.isEmpty())
+        m_acceptedMax = m_item.ItemYen; // an answer not understood, and yet we lead
+    m_item.enddate = s.end;             // a later end: the auction was extended
+    const bool unchanged =
+        s.bidder == m_item.SaikougakuShaid && s.price == m_loadedPrice && s.finished == m_item.fin;
+    m_lastRefresh = sw::now();
+    if (unchanged)
+        return;
+    m_item.fin = s.finished;
+    int status = m_item.status;
+    const bool won = ours && s.finished;
+    if (won && status == Watching) {
+        status = Won;
+        m_ctx.log.LOGTodb(QStringLiteral("入札結果：") + m_item.itemid + SEP +
+                          QString::number(s.price) + QStringLiteral("：あなたが落札しました。"));
+        emit result(QStringLiteral("入札結果：") + m_item.itemid + QStringLiteral("\r\n") +
+                        QString::number(s.price) + QStringLiteral("円で落札しました。"),
+                    false);
+    } else if (!won) {
+        status = Watching;
+    }
+    if (!m_ctx.db.saveRefresh(m_id, s.price, s.bidder, s.bids, status, s.finished, s.end))
+        m_ctx.log.LOGTodb(m_item.itemid + QStringLiteral("：更新を保存できませんでした：") +
+                          m_ctx.db.lastError());
+    m_item.ItemYenNow = s.price;
+    m_item.SaikougakuShaid = s.bidder;
+    m_item.NumNyuusatu = s.bids;
+    m_item.status = status;
+    emit itemsChanged();
+}
+
+void ArmedBid::recordOutcome(const BidResult &r, qint32 maxSent)
+{
+    for (const qint32 a : r.submitted)
+        m_sent.insert(a);
+    const QDateTime now = sw::now();
+    switch (r.outcome) {
+    case BidResult::Accepted:
+    case BidResult::Won:
+        m_leading = true;
+        m_acceptedMax = maxSent;
+        m_refusedMax.reset();
+        break;
+    case BidResult::BelowReserve:
+        m_refusedMax = maxSent;
+        m_refusedWhy = QStringLiteral(
+            "最低落札価格に届きませんでした。上限価格を上げたときだけ入札し直します。");
+        break;
+    case BidResult::Refused:
+        if (!r.submitted.isEmpty() && r.submitted.last() >= maxSent) {
+            m_refusedMax = maxSent;
+            m_refusedWhy = QStringLiteral(
+                "上限価格でも他の入札より低い金額でした。上限価格を上げたときだけ入札し直します。");
+        }
+        break;
+    case BidResult::Blocked:
+        m_blocked = r.why;
+        break;
+    case BidResult::LoginNeeded:
+        m_holdUntil = now.addSecs(kHoldAfterLoginSec);
+        m_message = r.why;
+        break;
+    case BidResult::NotSent:
+        m_holdUntil = now.addSecs(kHoldAfterFailureSec);
+        m_message = r.why;
+        break;
+    case BidResult::Unknown: // the reading right after tells
+    case BidResult::NoAnswer:
+    case BidResult::Ended:
+        break;
+    }
+}
+
+QCoro::Task<> ArmedBid::bidNow(bool fromUser, QDateTime bidTime)
+{
+    checkAutoBid();
+    // A reading on its way does not hold a bid back; only another bid does.
+    if (m_bidding || (fromUser && busy() != Idle)) {
+        if (fromUser && m_armed)
+            m_ctx.prompter.message(QStringLiteral("処理中です"));
+        co_return;
+    }
+    const std::weak_ptr<int> alive = m_alive;
+    if (m_armed) {
+        m_bidding = true;
+        emit changed();
+        BidRequest req;
+        req.serverid = m_item.Serverid;
+        req.itemid = m_item.itemid;
+        req.amount = amountOf(m_next).value_or(0);
+        req.bidTime = bidTime;
+        req.end = m_item.enddate;
+        req.quantity = QString::number(m_item.Numkai);
+        req.maxText = QString::number(m_item.ItemYen);
+        req.unit = m_item.ItemYenUnit;
+        req.userId = m_ctx.values.ownId;
+        req.encodedPassword = m_ctx.values.encodedPassword;
+        req.alreadySent = m_sent;
+        BidContext bc{*m_fetcher,
+                      m_ctx.hosts,
+                      m_ctx.log,
+                      alive,
+                      [this, alive](const QString &amount) {
+                          if (alive.expired())
+                              return;
+                          m_next = amount;
+                          emit changed();
+                      },
+                      &m_pacer,
+                      [this, alive]() -> std::optional<QString> {
+                          if (alive.expired() || !m_hooks.categoryBlock)
+                              return std::nullopt;
+                          return m_hooks.categoryBlock(*this);
+                      }};
+        const qint32 maxSent = m_item.ItemYen;
+        const BidResult r = co_await PlaceBid(bc, req);
+        if (alive.expired())
+            co_return;
+        recordOutcome(r, maxSent);
+        // Other items may be sending their bids in this very moment: showing the result
+        // and reading the page again can wait a little.
+        co_await preciseSleep(kAfterBidMs);
+        if (alive.expired())
+            co_return;
+        if (r.dialogText)
+            emit result(*r.dialogText, r.showDialog);
+        if (r.outcome == BidResult::LoginNeeded)
+            emit loginNeeded();
+    }
+    m_recompute = true;
+    m_bidding = false;
+    emit changed();
+    co_await refresh(false, true);
+}
+
+QCoro::Task<> ArmedBid::buyAtBuyNowPrice()
+{
+    m_next = QString::number(m_item.ItemYen);
+    m_recompute = false; // CheckAutoBid keeps this amount
+    co_await bidNow(true, sw::now());
+}
+
+void ArmedBid::tick()
+{
+    if (!endReadable()) {
+        m_caption = QStringLiteral("入札（終了日時不明）");
+        emit ticked();
+        return;
+    }
+    TickInput in;
+    in.now = sw::now();
+    in.end = m_item.enddate;
+    in.befSec = m_ctx.values.befSec;
+    in.finished = m_item.fin;
+    in.armed = m_armed;
+    in.bidding = m_bidding;
+    in.refreshing = m_refreshing > 0;
+    in.lastRefresh = m_lastRefresh;
+    in.refreshIntervalSec = m_ctx.values.refreshIntervalSec;
+    in.holdBid = !mayBidAgain(nullptr);
+    in.previewLeadMs = previewLeadMs(siteClock());
+    in.slowAnswerMs = siteClock().slowAnswerMs();
+    in.othersImminent = bidsImminent(in.now.toMSecsSinceEpoch(), this);
+    TickActions a = timerTick(in);
+    if (a.refresh && m_nextReadAttempt.isValid() && in.now < m_nextReadAttempt)
+        a.refresh = false;
+    // A bid within two minutes wants the site's clock known to a fraction of a second.
+    if (m_armed && !m_item.fin && in.now.secsTo(m_bidTime) < kProbeBeforeSec &&
+        in.now < m_item.enddate && m_hooks.wantClock)
+        m_hooks.wantClock(m_ctx.hosts.itemHostTop(m_item.Serverid));
+    if (a.caption != m_caption) {
+        m_caption = a.caption;
+        emit ticked();
+    }
+    if (a.finishFrame)
+        return;
+    if (a.startBid) {
+        m_ctx.log.LOGTodb(QStringLiteral("入札準備その２"));
+        bidNow(false, m_bidTime);
+    } else if (a.refresh) {
+        m_ctx.log.LOGTodb(QStringLiteral("最新情報所得"));
+        refresh(false);
+    }
+}
+
+} // namespace sw

@@ -1,0 +1,151 @@
+#pragma once
+
+#include "appcontext.h"
+#include "autobid.h"
+#include "bidexchange.h"
+#include "itemparser.h"
+#include "itemrecord.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include <QCoro/QCoroTask>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace sw {
+
+class PageFetcher;
+
+// What the user saves for an item: 上限価格, 入札数量, category and follow-up status.
+struct BidLimits
+{
+    qint32 max = 0;
+    int quantity = 0;
+    QString cat = QStringLiteral("0");
+    int status = Watching;
+};
+
+// One item watched for bidding, and everything decided about it: the item as last read,
+// the user's saved limits, the next amount, whether it is armed, what the site did with
+// the bids so far, and the one-second countdown that starts the bid and the readings of
+// the item's page. No widgets: the bid window shows it and hands it the user's edits when
+// they are saved; tests drive it against the simulated site without a display.
+class ArmedBid : public QObject
+{
+    Q_OBJECT
+public:
+    enum Busy
+    {
+        Idle = 0,
+        Refreshing = 1,
+        Bidding = 2
+    };
+
+    struct Hooks
+    {
+        // Another item of the category won or leading at its end: why not to bid.
+        std::function<std::optional<QString>(const ArmedBid &)> categoryBlock;
+        // A bid is near: the site's clock should be known closely (url: a page on the
+        // item's host).
+        std::function<void(const QString &url)> wantClock;
+    };
+
+    ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent = nullptr);
+    ~ArmedBid() override;
+
+    // Reads the item and the limits from the store (only while idle). False when the row
+    // is not there; a row whose end does not read is reported and never armed.
+    bool load();
+
+    int id() const { return m_id; }
+    const ItemRecord &item() const { return m_item; }
+    BidLimits limits() const;
+    bool armed() const { return m_armed; }
+    QString statusMessage() const { return m_message; }
+    QString nextAmountText() const { return m_next; }
+    QDateTime bidTime() const { return m_bidTime; }
+    QDateTime endTime() const { return m_item.enddate; }
+    bool finished() const { return m_item.fin; }
+    bool endReadable() const { return m_item.enddate.isValid(); }
+    int busy() const { return m_bidding ? Bidding : m_refreshing > 0 ? Refreshing : Idle; }
+    QString caption() const { return m_caption; }
+    // The site accepted our bid and no successful reading has shown us outbid since.
+    bool leading() const { return m_leading; }
+    PageFetcher &fetcher() { return *m_fetcher; }
+
+    // The user's 保存. False (nothing changed) when the maximum is not a number or the
+    // store refused; error says why.
+    bool saveLimits(const BidLimits &limits, QString *error);
+
+    // A reading of the item's page. fromUser: 現在の価格をゲット (a busy item says so);
+    // afterBid: the reading right after a bid, which overtakes one on its way.
+    QCoro::Task<> refresh(bool fromUser, bool afterBid = false);
+    // A bid with the next amount: the timer's at the bid time, or 今入札 (already
+    // confirmed by the user) now.
+    QCoro::Task<> bidNow(bool fromUser, QDateTime bidTime);
+    // 今入札 when the item is not armed but the maximum is the buy-it-now price and the
+    // user agreed to buy at it.
+    QCoro::Task<> buyAtBuyNowPrice();
+    // Recomputes the next amount and arms or disarms.
+    void checkAutoBid();
+    void tick();
+
+signals:
+    void changed();      // the window should show the state again
+    void ticked();       // the countdown caption moved
+    void itemsChanged(); // the item list should read the items again
+    void result(const QString &dialogText, bool show);
+    void loginNeeded();
+
+private:
+    BidSettings settingsForCheck() const;
+    bool mayBidAgain(QString *why) const;
+    void recordOutcome(const BidResult &r, qint32 maxSent);
+    void applyReading(const ItemState &s);
+    void setReadFailure(const QString &why);
+    void planOwnBid();
+
+    AppContext &m_ctx;
+    Hooks m_hooks;
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
+    PageFetcher *m_fetcher;
+    QTimer *m_timer;
+    RequestPacer m_pacer;
+
+    int m_id;
+    ItemRecord m_item; // as last read; the user's columns are in it too
+    qint32 m_loadedPrice = 0;
+    QString m_next;
+    bool m_armed = false;
+    QString m_message;
+    QString m_caption;
+    QDateTime m_bidTime;
+    QDateTime m_lastRefresh;
+    QDateTime m_nextReadAttempt; // after a failed reading, not before this
+    int m_readFailures = 0;
+    QString m_readFailure; // what the last failed reading said (reported once)
+    bool m_recompute = true;
+    bool m_bidding = false;
+    int m_refreshing = 0;
+    int m_refreshSeq = 0;
+    int m_refreshIntervalSec = 60;
+    bool m_endReported = false;
+
+    // What the site did with the bids so far.
+    QSet<qint32> m_sent;                 // amounts that went to the site
+    bool m_leading = false;              // accepted and not shown outbid since
+    std::optional<qint32> m_acceptedMax; // the maximum of the accepted bid
+    std::optional<qint32> m_refusedMax;  // refused (reserve, or too low at the maximum)
+    QString m_refusedWhy;
+    QString m_blocked;     // another item of the category is won: why no bid
+    QDateTime m_holdUntil; // no new bid before this (a failure just now)
+};
+
+} // namespace sw

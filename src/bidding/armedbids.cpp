@@ -1,0 +1,138 @@
+#include "armedbids.h"
+
+#include "activitylog.h"
+#include "appvalues.h"
+#include "armedbid.h"
+#include "bidexchange.h"
+#include "clock.h"
+#include "clockprobe.h"
+#include "cookiejar.h"
+#include "database.h"
+#include "pagefetcher.h"
+#include "settingsstore.h"
+
+#include <QTimer>
+
+#include <utility>
+
+namespace sw {
+
+namespace {
+constexpr int kQuietCheckMs = 250;
+}
+
+ArmedBids::ArmedBids(AppContext &ctx, QObject *parent)
+    : QObject(parent), m_ctx(ctx), m_changedTimer(new QTimer(this)),
+      m_probeFetcher(new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this)),
+      m_probe(new ClockProbe(*m_probeFetcher, this))
+{
+    configureFetcher(*m_probeFetcher, ctx.settings, false, ctx.prompter);
+    m_ctx.log.setHold([] { return bidsImminent(sw::nowMs()); });
+    m_changedTimer->setSingleShot(true);
+    connect(m_changedTimer, &QTimer::timeout, this, &ArmedBids::itemChanged);
+}
+
+ArmedBids::~ArmedBids()
+{
+    m_ctx.log.setHold({});
+    const std::map<int, ArmedBid *> bids = std::exchange(m_bids, {});
+    for (const auto &[id, bid] : bids)
+        delete bid;
+}
+
+ArmedBid *ArmedBids::find(int id) const
+{
+    const auto it = m_bids.find(id);
+    return it == m_bids.end() ? nullptr : it->second;
+}
+
+QList<ArmedBid *> ArmedBids::all() const
+{
+    QList<ArmedBid *> out;
+    for (const auto &[id, bid] : m_bids)
+        out << bid;
+    return out;
+}
+
+ArmedBid *ArmedBids::acquire(int id)
+{
+    if (ArmedBid *b = find(id))
+        return b;
+    ArmedBid::Hooks hooks;
+    hooks.categoryBlock = [this](const ArmedBid &b) { return categoryBlock(b); };
+    hooks.wantClock = [this](const QString &url) { clockProbe().want(url); };
+    auto *b = new ArmedBid(m_ctx, id, std::move(hooks));
+    if (!b->load()) {
+        delete b;
+        return nullptr;
+    }
+    connect(b, &ArmedBid::itemsChanged, this, &ArmedBids::itemChanged);
+    connect(b, &ArmedBid::result, this, &ArmedBids::result);
+    connect(b, &ArmedBid::loginNeeded, this, &ArmedBids::loginNeeded);
+    connect(b, &QObject::destroyed, this, [this, id, b] {
+        const auto it = m_bids.find(id);
+        if (it != m_bids.end() && it->second == b)
+            m_bids.erase(it);
+    });
+    m_bids.emplace(id, b);
+    return b;
+}
+
+void ArmedBids::release(int id)
+{
+    const auto it = m_bids.find(id);
+    if (it == m_bids.end())
+        return;
+    ArmedBid *b = it->second;
+    if ((b->armed() && !b->finished()) || b->busy() != 0)
+        return;
+    m_bids.erase(it);
+    delete b;
+}
+
+std::optional<QString> ArmedBids::categoryBlock(const ArmedBid &bid) const
+{
+    const QString cat = bid.limits().cat;
+    if (!m_ctx.values.catOn || cat.toInt() <= 0)
+        return std::nullopt;
+    const QDateTime now = sw::now();
+    const QString own = m_ctx.values.ownId;
+    auto because = [](const QString &name) -> QString {
+        return QStringLiteral("同じカテゴリの「") + name +
+               QStringLiteral("」を落札したので入札しません");
+    };
+    if (const auto won = m_ctx.db.wonInCategory(now, own, cat)) {
+        for (const ItemRecord &r : *won) {
+            if (r.id != bid.id())
+                return because(r.Itemname);
+        }
+    }
+    // Just bid on and leading at its end: won, though no reading has said so yet.
+    for (const auto &[id, other] : m_bids) {
+        if (other != &bid && other->limits().cat == cat && other->leading() &&
+            other->endTime().isValid() && other->endTime() <= now)
+            return because(other->item().Itemname);
+    }
+    return std::nullopt;
+}
+
+ClockProbe &ArmedBids::clockProbe()
+{
+    // The clock's requests go the way the bids go, through the Proxy setting as it is now.
+    m_probeFetcher->applyProxySetting(
+        m_ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()));
+    return *m_probe;
+}
+
+void ArmedBids::itemChanged()
+{
+    if (bidsImminent(sw::nowMs())) {
+        if (!m_changedTimer->isActive())
+            m_changedTimer->start(kQuietCheckMs);
+        return;
+    }
+    m_changedTimer->stop();
+    emit itemsChanged();
+}
+
+} // namespace sw

@@ -1,0 +1,421 @@
+#include "bidfixture.h"
+#include "clock.h"
+#include "siteclock.h"
+
+#include <QSignalSpy>
+#include <QSqlQuery>
+
+using namespace sw;
+
+// One item's bid, its decisions and its readings of the item's page, against the simulated
+// site, with no window at all.
+class tst_ArmedBid : public QObject
+{
+    Q_OBJECT
+private slots:
+    void armsAndBidsAtTheBidTime();
+    void refreshRecords_data();
+    void refreshRecords();
+    void userRefreshWhileBusyIsTold();
+    void slowSiteStillBidsOnTime_data();
+    void slowSiteStillBidsOnTime();
+    void bidsAgainOnlyForAReason_data();
+    void bidsAgainOnlyForAReason();
+    void raisedMaximumBidsAgain();
+    void pageWithoutUnitRaisesByTheSiteIncrement();
+    void unknownAnswerIsNotAPlacedBid();
+    void loginPageInsteadOfThePreview();
+    void oneWinPerCategoryAtTheBid();
+    void followsAnAutomaticExtension();
+    void damagedEndIsLeftAlone();
+    void programEndAbandonsAWaitingBid();
+};
+
+namespace {
+
+struct Bids : BidFixture
+{
+    ArmedBids bids{ctx};
+    using BidFixture::BidFixture;
+    ArmedBid *open(int id) { return bids.acquire(id); }
+};
+
+// Waits until the auction is over by the site's clock, and a little more.
+void waitPast(const QDateTime &end, int extraMs = 2500)
+{
+    if (!QTest::qWaitFor([&] { return sw::now().msecsTo(end) < -extraMs; }, 60000))
+        qWarning("the auction did not end in time");
+}
+
+void noBidRequestAfter(Bids &f, const QDateTime &end, const QString &itemId = QStringLiteral("x1"))
+{
+    for (const sim::RequestRecord &r : f.site.requests()) {
+        if (r.item == itemId && r.path != QLatin1String("/jp/auction/") + itemId)
+            QVERIFY2(r.atMs < end.toMSecsSinceEpoch(),
+                     qPrintable(r.path + QLatin1Char('?') + r.query));
+    }
+}
+
+} // namespace
+
+void tst_ArmedBid::armsAndBidsAtTheBidTime()
+{
+    const QDateTime end = wholeSecond(8000);
+    Bids f(scenarioWith(item(end)));
+    ArmedBid *b = f.open(f.store(item(end), 5000, 1));
+    QVERIFY(b->armed());
+    QCOMPARE(b->nextAmountText(), QStringLiteral("5000"));
+    QCOMPARE(b->bidTime(), end.addSecs(-5));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 10000);
+    const qint64 late = f.confirmations().first().atMs - b->bidTime().toMSecsSinceEpoch();
+    QVERIFY2(late >= -1000 && late <= 100, qPrintable(QString::number(late)));
+    QTRY_VERIFY(b->leading());
+    for (const QString &line :
+         {QStringLiteral("入札準備その２"), QStringLiteral("入札開始：x1：5000"),
+          QStringLiteral("入札結果：x1：5000：成功 ")})
+        QVERIFY2(f.logLines().contains(line), qPrintable(f.logText()));
+}
+
+void tst_ArmedBid::refreshRecords_data()
+{
+    QTest::addColumn<int>("storedStatus");
+    QTest::addColumn<int>("price");
+    QTest::addColumn<QString>("bidder");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("wonLine");
+    QTest::newRow("same page: nothing written")
+        << 0 << 3000 << "rival" << false << false << 0 << false;
+    QTest::newRow("price moved: recorded") << 0 << 3500 << "rival" << false << true << 0 << false;
+    QTest::newRow("won: status 落札") << 0 << 3500 << "snipe_taro" << true << true << 1 << true;
+    QTest::newRow("won, status 連絡 kept")
+        << 2 << 3500 << "snipe_taro" << true << true << 2 << false;
+    QTest::newRow("lost: back to 様子見") << 3 << 3500 << "rival" << true << true << 0 << false;
+}
+
+void tst_ArmedBid::refreshRecords()
+{
+    QFETCH(int, storedStatus);
+    QFETCH(int, price);
+    QFETCH(QString, bidder);
+    QFETCH(bool, ended);
+    QFETCH(bool, written);
+    QFETCH(int, status);
+    QFETCH(bool, wonLine);
+    const QDateTime end = wholeSecond(3600 * 1000);
+    Bids f(scenarioWith(item(end)));
+    const int id = f.store(item(end), 5000, 1, storedStatus);
+    ArmedBid *b = f.open(id);
+    QSignalSpy changed(b, &ArmedBid::itemsChanged);
+    QSignalSpy result(b, &ArmedBid::result);
+    sim::Item &onSite = *f.site.scenario().item(QStringLiteral("x1"));
+    onSite.price = price;
+    onSite.highBidder = bidder;
+    if (ended)
+        onSite.end = QDateTime::currentDateTime().addSecs(-5);
+    b->refresh(true);
+    QTRY_COMPARE(b->busy(), int(ArmedBid::Idle));
+    const ItemRecord r = *f.db.itemById(id);
+    QCOMPARE(changed.size(), written ? 1 : 0);
+    QCOMPARE(r.ItemYenNow, written ? price : 3000);
+    QCOMPARE(r.status, written ? status : storedStatus);
+    QCOMPARE(r.fin, written && ended);
+    QCOMPARE(b->finished(), written && ended);
+    QCOMPARE(f.logLines().contains(QStringLiteral("入札結果：x1：3500：あなたが落札しました。")),
+             wonLine);
+    QCOMPARE(result.size(), wonLine ? 1 : 0);
+    if (wonLine)
+        QCOMPARE(result.first().first().toString(),
+                 QStringLiteral("入札結果：x1\r\n3500円で落札しました。"));
+}
+
+void tst_ArmedBid::userRefreshWhileBusyIsTold()
+{
+    const QDateTime end = wholeSecond(3600 * 1000);
+    sim::Scenario s = scenarioWith(item(end));
+    sim::Fault slow;
+    slow.ms = 800;
+    s.faults << slow;
+    Bids f(s);
+    ArmedBid *b = f.open(f.store(item(end), 5000, 1));
+    b->refresh(true);
+    QCOMPARE(b->busy(), int(ArmedBid::Refreshing));
+    b->refresh(false); // from the timer: skipped without a box
+    QVERIFY(f.prompter.messages.isEmpty());
+    b->refresh(true); // from the user: told so
+    QCOMPARE(f.prompter.messages, QStringList{QStringLiteral("処理中です")});
+    QTRY_COMPARE(b->busy(), int(ArmedBid::Idle));
+}
+
+void tst_ArmedBid::slowSiteStillBidsOnTime_data()
+{
+    QTest::addColumn<int>("oneWayMs");         // every request, both ways
+    QTest::addColumn<int>("itemPageMs");       // item pages answer this much later still
+    QTest::addColumn<bool>("refreshOnItsWay"); // the user asks for the price just before
+    QTest::newRow("a second each way") << 1000 << 0 << false;
+    QTest::newRow("slow item page on its way at the bid") << 0 << 4000 << true;
+}
+
+void tst_ArmedBid::slowSiteStillBidsOnTime()
+{
+    QFETCH(int, oneWayMs);
+    QFETCH(int, itemPageMs);
+    QFETCH(bool, refreshOnItsWay);
+    siteClock().reset();
+    const QDateTime end = wholeSecond(oneWayMs > 0 ? 26000 : 13000);
+    sim::Scenario s = scenarioWith(item(end));
+    if (oneWayMs > 0) {
+        sim::Fault f;
+        f.inMs = f.ms = oneWayMs;
+        s.faults << f;
+    }
+    if (itemPageMs > 0) {
+        sim::Fault f;
+        f.path = QStringLiteral("/jp/auction/*");
+        f.ms = itemPageMs;
+        s.faults.prepend(f);
+    }
+    Bids f(s);
+    ArmedBid *b = f.open(f.store(item(end), 5000, 1));
+    const QDateTime bidTime = end.addSecs(-5);
+    if (refreshOnItsWay) {
+        // 現在の価格をゲット a moment before the bid starts: the page takes 4 s to come.
+        QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentDateTime().msecsTo(bidTime) < 3500, 15000);
+        b->refresh(true);
+        QCOMPARE(b->busy(), int(ArmedBid::Refreshing));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 30000);
+    const qint64 late = f.confirmations().first().atMs - bidTime.toMSecsSinceEpoch();
+    QVERIFY2(late >= -300 && late <= 100,
+             qPrintable(QString::number(late) + QLatin1Char('\n') + f.logText()));
+    QCOMPARE(f.previews().size(), 1);
+}
+
+void tst_ArmedBid::bidsAgainOnlyForAReason_data()
+{
+    QTest::addColumn<int>("reserve");
+    QTest::addColumn<int>("rivalMax");
+    QTest::addColumn<int>("pageFault"); // on the item page after the first bid; -1 none
+    QTest::addColumn<bool>("login");    // the program is told to log in
+    QTest::newRow("accepted, then the item page is a busy page")
+        << 0 << 3000 << int(sim::Fault::ErrorPage) << false;
+    QTest::newRow("accepted, then the item page is the login page")
+        << 0 << 3000 << int(sim::Fault::LoginPage) << true;
+    QTest::newRow("refused below the reserve") << 8000 << 3000 << -1 << false;
+    QTest::newRow("too low at the maximum: a rival's maximum is higher")
+        << 0 << 9000 << -1 << false;
+}
+
+void tst_ArmedBid::bidsAgainOnlyForAReason()
+{
+    QFETCH(int, reserve);
+    QFETCH(int, rivalMax);
+    QFETCH(int, pageFault);
+    QFETCH(bool, login);
+    const QDateTime end = wholeSecond(8000);
+    sim::Item it = item(end);
+    it.reserve = reserve;
+    it.maxBids.insert(it.highBidder, rivalMax);
+    Bids f(scenarioWith(it));
+    QSignalSpy loginNeeded(&f.bids, &ArmedBids::loginNeeded);
+    ArmedBid *b = f.open(f.store(it, 5000, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 10000);
+    if (pageFault >= 0) {
+        sim::Fault fault;
+        fault.kind = sim::Fault::Kind(pageFault);
+        fault.path = QStringLiteral("/jp/auction/*");
+        f.site.addFault(fault);
+    }
+    waitPast(end);
+    // One confirmation, one preview: the password went to the site once.
+    QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("5000")});
+    QCOMPARE(f.previews().size(), 1);
+    QVERIFY2(f.site.maxPerSecond(QStringLiteral("x1")) <= RequestPacer::kPerSecond,
+             qPrintable(QString::number(f.site.maxPerSecond(QStringLiteral("x1")))));
+    noBidRequestAfter(f, end);
+    QCOMPARE(loginNeeded.isEmpty(), !login);
+    QVERIFY(!b->statusMessage().isEmpty());
+}
+
+void tst_ArmedBid::raisedMaximumBidsAgain()
+{
+    const QDateTime end = wholeSecond(9000);
+    sim::Item it = item(end);
+    it.reserve = 8000;
+    Bids f(scenarioWith(it));
+    const int id = f.store(it, 5000, 1);
+    ArmedBid *b = f.open(id);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 10000);
+    QTRY_COMPARE(b->busy(), int(ArmedBid::Idle));
+    QVERIFY2(b->statusMessage().contains(QStringLiteral("最低落札価格")),
+             qPrintable(b->statusMessage()));
+    // The user raises the maximum above the reserve and saves: the next tick bids again.
+    BidLimits l = b->limits();
+    l.max = 9000;
+    QString error;
+    QVERIFY(b->saveLimits(l, &error));
+    QTRY_COMPARE_WITH_TIMEOUT(f.amountsSent(),
+                              (QStringList{QStringLiteral("5000"), QStringLiteral("9000")}), 5000);
+    QTRY_VERIFY(b->leading());
+    QCOMPARE(f.db.itemById(id)->ItemYen, 9000);
+}
+
+void tst_ArmedBid::pageWithoutUnitRaisesByTheSiteIncrement()
+{
+    const QDateTime end = wholeSecond(8000);
+    sim::Item it = item(end);
+    it.showUnit = false;  // no "単位：" on the page
+    it.autoExtend = true; // bid one unit above the price...
+    it.extensionSecs = 0;
+    it.maxBids.insert(it.highBidder, 3450); // ...against a rival bidding by proxy up to 3,450
+    Bids f(scenarioWith(it));
+    f.values.mnlNyusatu = true;
+    ArmedBid *b = f.open(f.store(it, 4000, 1));
+    QCOMPARE(b->nextAmountText(), QStringLiteral("3100")); // 3,000 + the site's 100
+    QTRY_VERIFY_WITH_TIMEOUT(b->leading(), 12000);
+    QCOMPARE(f.amountsSent(),
+             (QStringList{QStringLiteral("3100"), QStringLiteral("3200"), QStringLiteral("3300"),
+                          QStringLiteral("3400"), QStringLiteral("3500")}));
+    QVERIFY(f.site.maxPerSecond(QStringLiteral("x1")) <= RequestPacer::kPerSecond);
+}
+
+void tst_ArmedBid::unknownAnswerIsNotAPlacedBid()
+{
+    const QDateTime end = wholeSecond(8000);
+    Bids f(scenarioWith(item(end)));
+    // The site takes the bid but answers with its busy page.
+    sim::Fault busy;
+    busy.kind = sim::Fault::ErrorPage;
+    busy.path = QStringLiteral("/jp/config/placebid");
+    busy.count = 1;
+    f.site.addFault(busy);
+    QSignalSpy result(&f.bids, &ArmedBids::result);
+    ArmedBid *b = f.open(f.store(item(end), 5000, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(!result.isEmpty(), 10000);
+    const QString text = result.first().first().toString();
+    QVERIFY2(text.contains(QStringLiteral("確認できません")) &&
+                 !text.contains(QStringLiteral("入札しました")),
+             qPrintable(text));
+    QVERIFY(f.logLines().contains(QStringLiteral("入札結果：x1：5000：不明 ")));
+    // The item's page is read at once and tells that we lead: no second bid.
+    const qint64 sentAt = f.confirmations().first().atMs;
+    QTRY_VERIFY(!f.site.requestsTo(QStringLiteral("/jp/auction/x1")).isEmpty() &&
+                f.site.requestsTo(QStringLiteral("/jp/auction/x1")).last().atMs > sentAt);
+    QVERIFY(f.site.requestsTo(QStringLiteral("/jp/auction/x1")).last().atMs - sentAt < 1500);
+    QTRY_VERIFY(b->leading());
+    waitPast(end);
+    QCOMPARE(f.confirmations().size(), 1);
+}
+
+void tst_ArmedBid::loginPageInsteadOfThePreview()
+{
+    const QDateTime end = wholeSecond(8000);
+    sim::Item other = item(end.addSecs(1), QStringLiteral("x2"));
+    other.server = 4;
+    Bids f(scenarioWith({item(end), other}));
+    sim::Fault login;
+    login.kind = sim::Fault::LoginPage;
+    login.host = QStringLiteral("page3.*");
+    login.path = QStringLiteral("/jp/show/bid_preview");
+    f.site.addFault(login);
+    QSignalSpy loginNeeded(&f.bids, &ArmedBids::loginNeeded);
+    f.open(f.store(item(end), 5000, 1));
+    f.open(f.store(other, 5000, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(!loginNeeded.isEmpty(), 10000);
+    QVERIFY2(
+        f.logText().contains(QStringLiteral("入札できませんでした：x1：5000：ログインが必要です")),
+        qPrintable(f.logText()));
+    QVERIFY(!f.logText().contains(QStringLiteral("入札準備２：x1")));
+    // The next item's bid is on time.
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations(QStringLiteral("x2")).isEmpty(), 10000);
+    const qint64 late = f.confirmations(QStringLiteral("x2")).first().atMs -
+                        other.end.addSecs(-5).toMSecsSinceEpoch();
+    QVERIFY2(late >= -1000 && late <= 100, qPrintable(QString::number(late)));
+    waitPast(end, 0);
+    QCOMPARE(f.previews().size(), 1); // asked once, not again and again with the password
+    QVERIFY(f.confirmations().isEmpty());
+}
+
+void tst_ArmedBid::oneWinPerCategoryAtTheBid()
+{
+    // Two items of category 1 end seven seconds apart; both are open long before either
+    // bid. The first is won (we lead at its end); the second is then not bid on. An item
+    // of category 2 is.
+    const QDateTime end = wholeSecond(8000);
+    const sim::Item first = item(end, QStringLiteral("x1"));
+    const sim::Item second = item(end.addSecs(7), QStringLiteral("x2"));
+    const sim::Item elsewhere = item(end.addSecs(7), QStringLiteral("x3"));
+    Bids f(scenarioWith({first, second, elsewhere}));
+    f.values.catOn = true;
+    f.open(f.store(first, 5000, 1, 0, QStringLiteral("1")));
+    ArmedBid *b2 = f.open(f.store(second, 5000, 1, 0, QStringLiteral("1")));
+    f.open(f.store(elsewhere, 5000, 1, 0, QStringLiteral("2")));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations(QStringLiteral("x3")).isEmpty(), 20000);
+    QCOMPARE(f.confirmations(QStringLiteral("x1")).size(), 1);
+    QVERIFY(f.confirmations(QStringLiteral("x2")).isEmpty());
+    const QString why = QStringLiteral("同じカテゴリの「テスト商品 x1」を落札したので入札しません");
+    QVERIFY2(f.logText().contains(QStringLiteral("入札中止：x2：5000：") + why),
+             qPrintable(f.logText()));
+    QCOMPARE(b2->statusMessage(), why);
+}
+
+void tst_ArmedBid::followsAnAutomaticExtension()
+{
+    const QDateTime end = wholeSecond(9000);
+    sim::Item it = item(end);
+    it.autoExtend = true;
+    it.extensionSecs = 12;
+    // Our bid five seconds before the end moves it 12 s on; then a rival bids up to 3,450.
+    it.rivals << sim::RivalBid{QStringLiteral("rival2"), 3450, -1, 2};
+    sim::Scenario s = scenarioWith(it);
+    s.bidders << sim::Bidder{QStringLiteral("rival2"), QStringLiteral("r2"), {}};
+    Bids f(s);
+    f.values.mnlNyusatu = true;
+    ArmedBid *b = f.open(f.store(it, 6000, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(f.confirmations().size() == 1 && b->leading(), 12000);
+    // After the first end the window reads the new end, and bids at the new bid time.
+    QTRY_VERIFY_WITH_TIMEOUT(b->endTime() > end, 8000);
+    const QDateTime newEnd = f.site.scenario().item(QStringLiteral("x1"))->end;
+    QCOMPARE(b->endTime(), newEnd);
+    QCOMPARE(b->bidTime(), newEnd.addSecs(-5));
+    QTRY_VERIFY2_WITH_TIMEOUT(f.confirmations().size() >= 2, qPrintable(f.logText()), 20000);
+    const qint64 late = f.confirmations().at(1).atMs - newEnd.addSecs(-5).toMSecsSinceEpoch();
+    QVERIFY2(late >= -1000 && late <= 100, qPrintable(QString::number(late) + f.logText()));
+    QTRY_VERIFY_WITH_TIMEOUT(b->leading(), 5000);
+    QCOMPARE(f.amountsSent().first(), QStringLiteral("3100"));
+}
+
+void tst_ArmedBid::damagedEndIsLeftAlone()
+{
+    const QDateTime end = wholeSecond(8000);
+    Bids f(scenarioWith(item(end)));
+    const int id = f.store(item(end), 5000, 1);
+    QSqlQuery q(f.db.connection());
+    QVERIFY(q.exec(QStringLiteral("UPDATE tblYo SET enddate = '12月がくる' WHERE id = ") +
+                   QString::number(id)));
+    ArmedBid *b = f.open(id);
+    QVERIFY(!b->armed());
+    QTest::qWait(3000);
+    QVERIFY(f.site.requests().isEmpty()); // nothing asked, every second or otherwise
+    const QStringList log = f.logLines();
+    QCOMPARE(
+        log.count(QStringLiteral("終了日時が読めないので自動入札しません：x1（テスト商品 x1）")),
+        1);
+    QCOMPARE(b->caption(), QStringLiteral("入札（終了日時不明）"));
+}
+
+void tst_ArmedBid::programEndAbandonsAWaitingBid()
+{
+    const QDateTime end = wholeSecond(10000);
+    auto f = std::make_unique<Bids>(scenarioWith(item(end)));
+    ArmedBid *b = f->open(f->store(item(end), 5000, 1));
+    QTRY_VERIFY_WITH_TIMEOUT(b->busy() == ArmedBid::Bidding, 10000);
+    QTRY_COMPARE(f->previews().size(), 1);
+    delete b; // the program ends while the bid waits for its moment
+    QTRY_VERIFY_WITH_TIMEOUT(f->logText().contains(QStringLiteral("入札中止：x1")), 5000);
+    QVERIFY(f->confirmations().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(tst_ArmedBid)
+#include "tst_armedbid.moc"
