@@ -13,6 +13,7 @@ packages=(
   desktop-file-utils
   sqlite3
   tzdata faketime
+  qtkeychain-qt6-dev gnome-keyring dbus
   fonts-noto-cjk
 )
 

@@ -2,6 +2,7 @@
 
 #include "appvalues.h"
 #include "credentials.h"
+#include "passwordstore.h"
 #include "prompter.h"
 #include "settingsstore.h"
 
@@ -36,6 +37,9 @@ frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompte
     m_pass->setEchoMode(QLineEdit::Password);
     auto *note = new QLabel(QStringLiteral("※注意：CapsLockははずしてください"), this);
     note->setObjectName(QStringLiteral("Label4"));
+    m_place = new QLabel(this);
+    m_place->setObjectName(QStringLiteral("lblPasswordPlace"));
+    m_place->setWordWrap(true);
 
     auto *login = new QPushButton(QStringLiteral("ログインする"), this);
     login->setObjectName(QStringLiteral("Command2"));
@@ -59,7 +63,8 @@ frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompte
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    grid->addLayout(buttons, 3, 0, 1, 2);
+    grid->addWidget(m_place, 3, 0, 1, 2);
+    grid->addLayout(buttons, 4, 0, 1, 2);
 
     connect(ok, &QPushButton::clicked, this, &frmLogin::cmdOK_Click);
     connect(cancel, &QPushButton::clicked, this, &frmLogin::cmdCancel_Click);
@@ -72,7 +77,9 @@ frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompte
 void frmLogin::loadFromSettings()
 {
     m_user->setText(m_settings.get(kSettings, QStringLiteral("yuser"), QString()));
-    m_pass->setText(Unscramble(m_settings.get(kSettings, QStringLiteral("ypass"), QString())));
+    // The password as the program holds it: read at start from the keyring or the file.
+    m_pass->setText(m_values.password);
+    m_place->setText(passwordPlaceText(passwordPlace(m_settings)));
 }
 
 void frmLogin::showEvent(QShowEvent *event)
@@ -147,10 +154,9 @@ void frmLogin::closeEvent(QCloseEvent *event)
     m_values.ownId = m_user->text();
     m_values.password = m_pass->text();
     m_values.encodedPassword = encodePassword(m_values.password);
-    const bool saved =
-        m_settings.save(kSettings, QStringLiteral("yuser"), m_values.ownId) &&
-        m_settings.save(kSettings, QStringLiteral("ypass"), Scramble(m_values.password));
-    if (!saved) {
+    const bool saved = m_settings.save(kSettings, QStringLiteral("yuser"), m_values.ownId);
+    savePassword(m_settings, m_values.password);
+    if (!saved || !m_settings.error().isEmpty()) {
         m_prompter.message(QStringLiteral("IDとパスワードを設定ファイルに保存できませんでした。"
                                           "プログラムを終了するまでは有効です。\n") +
                            m_settings.error());

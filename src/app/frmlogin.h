@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class QLineEdit;
 
 namespace sw {
@@ -49,6 +50,7 @@ private:
     Prompter &m_prompter;
     QLineEdit *m_user;
     QLineEdit *m_pass;
+    QLabel *m_place; // where the password is kept
     bool m_dismissing = false;
 };
 

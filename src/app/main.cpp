@@ -3,12 +3,14 @@
 #include "appvalues.h"
 #include "bidwindows.h"
 #include "categories.h"
+#include "clock.h"
 #include "cookiejar.h"
 #include "credentials.h"
 #include "database.h"
 #include "demo.h"
 #include "itemparser.h"
 #include "mdiform1.h"
+#include "passwordstore.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
 #include "sitehosts.h"
@@ -94,6 +96,7 @@ int main(int argc, char *argv[])
     // The engine describes its graphics set-up at every start; users need not read that.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     const Options options = parseOptions(argc, argv);
+    keepNewFilesPrivate(); // settings, cookies and databases: nobody else's to read
 
     QApplication app(argc, argv);
     describe();
@@ -148,8 +151,20 @@ int main(int argc, char *argv[])
         return refuse(QStringLiteral("データフォルダーに書き込めません：") + paths.dataDir, false);
     }
 
-    if (const DbStartResult db = backupAndCompact(paths); !db.ok())
-        return refuse(db.message, false);
+    // The activity log is kept short before the backup and the compaction copy the file, so
+    // that a start stays quick however long the program has run.
+    int trimmed = 0;
+    if (checkDatabaseFile(paths.database()).ok()) {
+        ItemDatabase before(paths.database());
+        if (before.open())
+            trimmed = before.trimLog(
+                sw::now(),
+                settings.getInt(QStringLiteral("Settings"), QStringLiteral("LogDays"), 90),
+                settings.getInt(QStringLiteral("Settings"), QStringLiteral("LogRows"), 20000));
+    }
+    const DbStartResult started = backupAndCompact(paths);
+    if (!started.ok())
+        return refuse(started.message, false);
 
     ItemDatabase db(paths.database());
     if (!db.open())
@@ -157,10 +172,23 @@ int main(int argc, char *argv[])
 
     AppValues values;
     loadCredentials(settings, values);
+    const LoadedPassword password = loadPassword(settings);
+    values.password = password.password;
+    values.encodedPassword = encodePassword(values.password);
 
     ActivityLog log(db);
     if (!db.upgradeStoredTimes())
         log.LOGTodb(db.lastError());
+    if (!started.note.isEmpty())
+        log.LOGTodb(started.note);
+    if (trimmed > 0)
+        log.LOGTodb(QStringLiteral("古いログを") + QString::number(trimmed) +
+                    QStringLiteral("件削除しました（設定 LogDays・LogRows の範囲だけ残します）"));
+    if (!password.note.isEmpty())
+        log.LOGTodb(password.note);
+    for (const QString &opened : paths.makePrivate())
+        log.LOGTodb(QStringLiteral("他のユーザーも読めたので、本人だけが読めるようにしました：") +
+                    opened);
     CategoryNames categories(settings);
     applySystemProxy();
     SiteHosts hosts(settings);

@@ -547,8 +547,12 @@ void MDIForm1::schedule()
         if (m_reportedUnreadable.contains(row.id))
             continue;
         m_reportedUnreadable.insert(row.id);
-        m_ctx.log.LOGTodb(QStringLiteral("終了日時が読めないので自動入札しません：") + row.itemid +
-                          QStringLiteral("（") + row.Itemname + QStringLiteral("）"));
+        const QString why =
+            row.enddate.isValid()
+                ? QStringLiteral("商品IDかサーバー番号が正しくないので自動入札しません")
+                : QStringLiteral("終了日時が読めないので自動入札しません");
+        m_ctx.log.LOGTodb(why + QStringLiteral("：") + row.itemid + QStringLiteral("（") +
+                          row.Itemname + QStringLiteral("）"));
     }
     for (const ItemRecord &item : out.open)
         m_bidWindows->openSoon(item.id, item.enddate.addSecs(-in.befSec));

@@ -40,6 +40,7 @@ ArmedBid::ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent)
     // The scheduler opens items from its timer: a bad proxy setting is written to the log
     // rather than shown in a box that would hold the tick until someone answers it.
     configureFetcher(*m_fetcher, m_ctx.settings, false, m_ctx.prompter);
+    m_fetcher->setSiteHosts(&m_ctx.hosts); // the only fetcher that sends the password
     if (!m_fetcher->applyProxySetting(m_ctx.settings.get(kSettings, QStringLiteral("Proxy"), {})))
         m_ctx.log.LOGTodb(invalidProxyMessage());
 
@@ -66,6 +67,15 @@ ArmedBid::~ArmedBid()
     releaseClosedBids();
 }
 
+QString ArmedBid::unusable() const
+{
+    if (!SiteHosts::isServerId(m_item.Serverid) || !SiteHosts::isItemId(m_item.itemid))
+        return QStringLiteral("商品IDかサーバー番号が正しくないので自動入札しません");
+    if (!endReadable())
+        return QStringLiteral("終了日時が読めないので自動入札しません");
+    return {};
+}
+
 BidLimits ArmedBid::limits() const
 {
     return {m_item.ItemYen, m_item.Numkai, m_item.cat, m_item.status};
@@ -85,12 +95,11 @@ bool ArmedBid::load()
     m_item = *rec;
     m_loadedPrice = m_item.ItemYenNow;
     m_recompute = true;
-    if (!endReadable() && !m_endReported) {
+    if (!unusable().isEmpty() && !m_endReported) {
         // A damaged or hand-edited row: reported once, and left alone.
         m_endReported = true;
-        m_ctx.log.LOGTodb(QStringLiteral("終了日時が読めないので自動入札しません：") +
-                          m_item.itemid + QStringLiteral("（") + m_item.Itemname +
-                          QStringLiteral("）"));
+        m_ctx.log.LOGTodb(unusable() + QStringLiteral("：") + m_item.itemid + QStringLiteral("（") +
+                          m_item.Itemname + QStringLiteral("）"));
     }
     checkAutoBid();
     emit changed();
@@ -141,9 +150,9 @@ bool ArmedBid::mayBidAgain(QString *why) const
 void ArmedBid::checkAutoBid()
 {
     const bool wasArmed = m_armed;
-    if (!endReadable()) {
+    if (!unusable().isEmpty()) {
         m_armed = false;
-        m_message = QStringLiteral("終了日時が読めないので自動入札しません。");
+        m_message = unusable() + QStringLiteral("。");
         m_bidTime = {};
         unplanBid(this);
         return;
@@ -219,6 +228,8 @@ void ArmedBid::setReadFailure(const QString &why)
 
 QCoro::Task<> ArmedBid::refresh(bool fromUser, bool afterBid)
 {
+    if (!unusable().isEmpty())
+        co_return; // nothing is asked for a row that cannot name its item
     if (!afterBid && busy() != Idle) {
         // A timer-started refresh just tries again on a later tick; it never raises a box
         // that could hold back a bid in progress.
@@ -417,8 +428,9 @@ QCoro::Task<> ArmedBid::buyAtBuyNowPrice()
 
 void ArmedBid::tick()
 {
-    if (!endReadable()) {
-        m_caption = QStringLiteral("入札（終了日時不明）");
+    if (!unusable().isEmpty()) {
+        m_caption = endReadable() ? QStringLiteral("入札（商品IDが不正）")
+                                  : QStringLiteral("入札（終了日時不明）");
         emit ticked();
         return;
     }

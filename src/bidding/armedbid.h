@@ -74,6 +74,8 @@ public:
     QDateTime endTime() const { return m_item.enddate; }
     bool finished() const { return m_item.fin; }
     bool endReadable() const { return m_item.enddate.isValid(); }
+    // Why this row is never bid on (its end or its address does not read); empty if none.
+    QString unusable() const;
     int busy() const { return m_bidding ? Bidding : m_refreshing > 0 ? Refreshing : Idle; }
     QString caption() const { return m_caption; }
     // The site accepted our bid and no successful reading has shown us outbid since.

@@ -25,7 +25,8 @@ constexpr qint64 kMinLeadMs = 2000;
 constexpr qint64 kMaxLeadMs = 60000;
 constexpr int kMaxPreviewAttempts = 3;
 constexpr int kRetryPauseMs = 500;
-constexpr qint64 kLateMs = 500;         // a confirmation this much behind its moment is late
+constexpr qint64 kLateMs = 500; // a confirmation this much behind its moment is late
+const QString kNotTheSite = QStringLiteral("入札の送信先がサイトのものではありません：");
 constexpr qint64 kTimerSliceMs = 250;   // a wait looks at the site's clock again this often
 constexpr qint64 kQuietBeforeMs = 3000; // no heavy work this long before a bid's moment
 constexpr qint64 kQuietAfterMs = 1000;
@@ -263,6 +264,8 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
     // bid time stands in for it.
     const qint64 endMs = req.end.isValid() ? req.end.toMSecsSinceEpoch() : bidMs + 60000;
     SiteClock &clock = siteClock();
+    if (!SiteHosts::isServerId(req.serverid) || !SiteHosts::isItemId(id))
+        co_return neverSent(QStringLiteral("商品IDかサーバー番号が正しくありません"));
     if (sw::nowMs() >= endMs)
         co_return neverSent(QStringLiteral("終了時刻を過ぎています"));
     if (req.alreadySent.contains(amount))
@@ -328,12 +331,20 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
             co_return abandoned();
     }
 
-    // 5. The confirmation address.
-    QString url = action + QStringLiteral("?Partial=1") + QStringLiteral("&ItemID=") + id +
-                  QStringLiteral("&login=") + req.userId + QStringLiteral("&cc=jp&Quantity=") +
-                  req.quantity + QStringLiteral("&Bid=") + amt +
-                  QStringLiteral("&bidType=1000&comment=0&itemStyles=1") + QStringLiteral("&a=") +
-                  a;
+    // 5. The confirmation address: on the site's own host, whatever the page says.
+    QString url =
+        ctx.hosts.formSubmission(action, {{QStringLiteral("Partial"), QStringLiteral("1")},
+                                          {QStringLiteral("ItemID"), id},
+                                          {QStringLiteral("login"), req.userId},
+                                          {QStringLiteral("cc"), QStringLiteral("jp")},
+                                          {QStringLiteral("Quantity"), req.quantity},
+                                          {QStringLiteral("Bid"), QString::number(amount)},
+                                          {QStringLiteral("bidType"), QStringLiteral("1000")},
+                                          {QStringLiteral("comment"), QStringLiteral("0")},
+                                          {QStringLiteral("itemStyles"), QStringLiteral("1")},
+                                          {QStringLiteral("a"), a}});
+    if (url.isEmpty())
+        co_return neverSent(kNotTheSite + action);
 
     // 6. Wait until the request has to leave to reach the site at the bid time; a moment
     // already past does not wait.
@@ -411,12 +422,21 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
             amt = amount == *max ? req.maxText.trimmed() : QString::number(amount);
             if (ctx.showNextPrice)
                 ctx.showNextPrice(amt);
-            url = again + QStringLiteral("?") + QStringLiteral("ItemID=") + id +
-                  QStringLiteral("&Bid=") + QString::number(amount) + QStringLiteral("&Quantity=") +
-                  req.quantity + QStringLiteral("&login=") + req.userId +
-                  QStringLiteral("&bidType=1000") + QStringLiteral("&cc=jp") +
-                  QStringLiteral("&Partial=") + partial + QStringLiteral("&previousBid=") +
-                  previousBid + QStringLiteral("&a=") + aValue;
+            url = ctx.hosts.formSubmission(again,
+                                           {{QStringLiteral("ItemID"), id},
+                                            {QStringLiteral("Bid"), QString::number(amount)},
+                                            {QStringLiteral("Quantity"), req.quantity},
+                                            {QStringLiteral("login"), req.userId},
+                                            {QStringLiteral("bidType"), QStringLiteral("1000")},
+                                            {QStringLiteral("cc"), QStringLiteral("jp")},
+                                            {QStringLiteral("Partial"), partial},
+                                            {QStringLiteral("previousBid"), previousBid},
+                                            {QStringLiteral("a"), aValue}});
+            if (url.isEmpty()) {
+                log.LOGTodb(QStringLiteral("入札できませんでした：") + id + SEP + amt + SEP +
+                            kNotTheSite + again);
+                co_return result;
+            }
             if (!co_await paced())
                 co_return abandoned();
             continue;

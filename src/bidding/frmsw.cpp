@@ -413,6 +413,10 @@ bool frmSw::cmdUpdatesub()
 
 void frmSw::openInBrowser(const QString &url)
 {
+    if (url.isEmpty()) {
+        m_statusBar->showMessage(QStringLiteral("アドレスが正しくないので開けません。"));
+        return;
+    }
     m_windows.openPage(url);
 }
 

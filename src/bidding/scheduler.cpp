@@ -1,6 +1,7 @@
 #include "scheduler.h"
 
 #include "siteclock.h"
+#include "sitehosts.h"
 
 namespace sw {
 
@@ -30,7 +31,8 @@ SchedulerOutput schedulerTick(const SchedulerInput &in)
         return out;
     }
     for (const ItemRecord &row : in.candidates) {
-        if (!row.enddate.isValid()) {
+        if (!row.enddate.isValid() || !SiteHosts::isServerId(row.Serverid) ||
+            !SiteHosts::isItemId(row.itemid)) {
             out.unreadable << row;
             continue;
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace sw {
 
@@ -17,6 +18,13 @@ struct AppPaths
     QString lockFile() const { return dataDir + QStringLiteral("/snipewell.lock"); }
 
     static AppPaths fromEnvironment();
+
+    // The session, the password and the items are the user's alone: the folders 0700 and
+    // every file of the program in them 0600. Returns what had been readable by others.
+    QStringList makePrivate() const;
 };
+
+// From here on, every file and folder the program makes is the user's alone.
+void keepNewFilesPrivate();
 
 } // namespace sw

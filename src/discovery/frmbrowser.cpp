@@ -190,9 +190,23 @@ QCoro::Task<> frmBrowser::typeCredentials()
     co_await WaitFor(QStringLiteral("00:00:01"));
     if (alive.expired())
         co_return;
+    // The page may have moved on during the second: the ID and password are typed only
+    // into the site's own login page.
+    if (!onLoginHost()) {
+        m_typing = false;
+        co_return;
+    }
     m_view->page()->runJavaScript(loginScript(m_ctx.values.ownId, m_ctx.values.password));
     m_loginStep = CredentialsTyped;
     m_typing = false;
+}
+
+bool frmBrowser::onLoginHost() const
+{
+    const QUrl shown = m_view->url();
+    return shown.scheme() == m_ctx.hosts.scheme &&
+           shown.host().compare(m_ctx.hosts.loginHost, Qt::CaseInsensitive) == 0 &&
+           shown.userInfo().isEmpty();
 }
 
 void frmBrowser::timTimer_Timer()
@@ -205,7 +219,8 @@ void frmBrowser::timTimer_Timer()
     if (m_loginStep != PageRequested && m_loginStep != CredentialsTyped)
         m_timer->stop();
     const QString shown = windowTitle();
-    if (m_loginStep == PageRequested && shown.contains(QStringLiteral("ログイン")) && !m_typing) {
+    if (m_loginStep == PageRequested && shown.contains(QStringLiteral("ログイン")) && !m_typing &&
+        onLoginHost()) {
         typeCredentials();
         return;
     }
@@ -260,7 +275,15 @@ QCoro::Task<> frmBrowser::StartingAddress(QString address, QString title)
 QCoro::Task<> frmBrowser::capture()
 {
     const std::weak_ptr<int> alive = m_alive;
-    const QString url = currentUrl();
+    // Only an item page of the site's own form is taken, and it is read at the address the
+    // program builds for it, not at whatever the browser shows.
+    const std::optional<ItemAddress> where = SiteHosts::parseItemPageUrl(currentUrl());
+    const QString url = where ? m_ctx.hosts.itemPage(where->serverid, where->itemid) : QString();
+    if (url.isEmpty()) {
+        m_ctx.prompter.message(QStringLiteral("このページは「Yahoo!オークション - 商品詳細」ではあ"
+                                              "りませんので取り込めません。"));
+        co_return;
+    }
     // The program reads the page itself rather than taking the browser's copy.
     const FetchResult page = co_await m_fetcher->FetchPage(url, false);
     if (alive.expired())

@@ -73,6 +73,8 @@ private:
     void toolbarClicked(const QString &key);
     void timTimer_Timer();
     QCoro::Task<> typeCredentials();
+    // The page shown is the site's login page: its host over the configured scheme.
+    bool onLoginHost() const;
     void clearHistory();
 
     AppContext &m_ctx;

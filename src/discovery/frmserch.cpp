@@ -236,6 +236,8 @@ QCoro::Task<> frmSerch::go()
     run.showExamined = [this](const QString &t) { m_lbllog0->setText(t); };
     run.showImported = [this](int n) { m_lbllog1->setText(QString::number(n)); };
     run.addTitle = [this](const QString &t) { m_list1->addItem(t); };
+    run.hosts = &m_ctx.hosts;
+    run.report = [this](const QString &line) { m_ctx.log.LOGTodb(line); };
 
     m_list1->clear();
     m_lbllog0->clear();

@@ -1,5 +1,7 @@
 #include "searchimport.h"
 
+#include "sitehosts.h"
+
 #include "itemparser.h"
 #include "pagefetcher.h"
 #include "searchquery.h"
@@ -87,15 +89,29 @@ QCoro::Task<SearchResult> RunSearch(PageFetcher &fetcher, ItemPageParser &parser
             const qsizetype at = titleStart(row);
             if (at < 0)
                 continue;
+            // The row's link names the item; the address read is built from the site's hosts.
+            const std::optional<ItemAddress> where = SiteHosts::parseItemPageUrl(url);
+            const QString itemUrl = where && run.hosts
+                                        ? run.hosts->itemPage(where->serverid, where->itemid)
+                                        : QString();
+            if (itemUrl.isEmpty()) {
+                run.addTitle(row.mid(at) +
+                             QStringLiteral("（商品ページのアドレスではないので取り込みません）"));
+                if (run.report)
+                    run.report(QStringLiteral("検索結果の商品のアドレスが正しくないので取り込み"
+                                              "ません：") +
+                               url);
+                continue;
+            }
             run.addTitle(row.mid(at));
-            const FetchResult item = co_await fetcher.FetchPage(url, false);
+            const FetchResult item = co_await fetcher.FetchPage(itemUrl, false);
             if (gone())
                 co_return result;
             if (!item.ok) {
                 result.message = SearchTexts::network();
                 co_return result;
             }
-            if (parser.ParseItemPage(url, item.text, run.minPrice, run.maxPrice,
+            if (parser.ParseItemPage(itemUrl, item.text, run.minPrice, run.maxPrice,
                                      run.noAutoExtension, run.buyPriceDiffers) != NothingStored) {
                 ++result.imported;
                 run.showImported(result.imported);

@@ -9,6 +9,8 @@
 
 namespace sw {
 
+class SiteHosts;
+
 class ItemPageParser;
 class PageFetcher;
 
@@ -35,6 +37,9 @@ struct SearchRun
     std::function<void(const QString &)> showExamined;
     std::function<void(int)> showImported;
     std::function<void(const QString &)> addTitle;
+    // The site's hosts: every listed item is read at an address built from them.
+    const SiteHosts *hosts = nullptr;
+    std::function<void(const QString &)> report; // a line for the activity log
 };
 
 struct SearchResult

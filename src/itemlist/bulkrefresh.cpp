@@ -69,8 +69,14 @@ QCoro::Task<BulkRefreshResult> BulkRefresh(BulkRefreshContext ctx)
             result.end = BulkRefreshResult::Stopped;
             co_return result;
         }
-        const FetchResult page =
-            co_await ctx.fetcher.FetchPage(ctx.hosts.itemPage(row.Serverid, row.itemid), false);
+        const QString url = ctx.hosts.itemPage(row.Serverid, row.itemid);
+        if (url.isEmpty()) { // a stored row that does not name an item of the site's form
+            ctx.log.LOGTodb(QStringLiteral("商品IDかサーバー番号が正しくないので読みません：") +
+                            row.itemid + QStringLiteral("（") + row.Itemname +
+                            QStringLiteral("）"));
+            continue;
+        }
+        const FetchResult page = co_await ctx.fetcher.FetchPage(url, false);
         if (ctx.alive.expired()) {
             result.end = BulkRefreshResult::Closed;
             co_return result;

@@ -36,6 +36,11 @@
 namespace sw {
 
 namespace {
+const QString kBadAddress =
+    QStringLiteral("この商品の商品IDかサーバー番号が正しくないので、ページを開けません。");
+}
+
+namespace {
 struct ToolButton
 {
     const char *key;
@@ -302,7 +307,12 @@ void frmMain::mnuGoHP()
         emit pageRequested(m_ctx.hosts.statusPage(), QStringLiteral(","));
         return;
     }
-    emit pageRequested(m_ctx.hosts.itemPage(item->Serverid, item->itemid), item->Itemname);
+    const QString address = m_ctx.hosts.itemPage(item->Serverid, item->itemid);
+    if (address.isEmpty()) {
+        m_ctx.prompter.message(kBadAddress);
+        return;
+    }
+    emit pageRequested(address, item->Itemname);
 }
 
 void frmMain::showUncategorised()
@@ -333,7 +343,8 @@ QCoro::Task<> frmMain::mnuGetWatchList()
                          m_ctx.hosts,
                          alive,
                          [&values] { return values.StopFlag; },
-                         [this] { emit browserLoginRequested(); }};
+                         [this] { emit browserLoginRequested(); },
+                         [this](const QString &line) { m_ctx.log.LOGTodb(line); }};
     co_await ImportWatchList(run);
     if (alive.expired())
         co_return;

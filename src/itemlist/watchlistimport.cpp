@@ -50,6 +50,13 @@ QCoro::Task<WatchListResult> ImportWatchList(WatchListContext ctx)
         c = 1;
         const QString server = GetBetween(entry, c, prefix, QStringLiteral("."));
         const QString url = ctx.hosts.itemPage(server, id);
+        if (url.isEmpty()) { // not the site's form of id and server: never asked for
+            if (ctx.report)
+                ctx.report(QStringLiteral("ウォッチリストの商品のアドレスが正しくないので取り込み"
+                                          "ません：") +
+                           id + QStringLiteral("（") + server + QStringLiteral("）"));
+            continue;
+        }
         const FetchResult page = co_await ctx.fetcher.FetchPage(url, false);
         if (ctx.alive.expired()) {
             result.end = WatchListResult::Closed;

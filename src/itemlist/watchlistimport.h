@@ -16,9 +16,10 @@ struct WatchListContext
     PageFetcher &fetcher;
     ItemPageParser &parser;
     const SiteHosts &hosts;
-    std::weak_ptr<int> alive;            // expires when the list window closes
-    std::function<bool()> stopRequested; // StopFlag
-    std::function<void()> browserLogin;  // the site wants a login first
+    std::weak_ptr<int> alive;                    // expires when the list window closes
+    std::function<bool()> stopRequested;         // StopFlag
+    std::function<void()> browserLogin;          // the site wants a login first
+    std::function<void(const QString &)> report; // a line for the activity log
 };
 
 struct WatchListResult

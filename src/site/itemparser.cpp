@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "database.h"
 #include "siteclock.h"
+#include "sitehosts.h"
 
 #include <QRegularExpression>
 
@@ -194,14 +195,15 @@ ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &
     ItemRecord &it = out.item;
     auto missing = [&out](const QString &label) { out.missing << label; };
 
-    const QStringList parts = url.split(QLatin1Char('/'));
-    if (parts.size() < 6) {
+    // The id and server number come from an item page's address of the site's own form,
+    // and from nothing else: they go into every later request for the item.
+    const std::optional<ItemAddress> address = SiteHosts::parseItemPageUrl(url);
+    if (!address) {
         out.failure = QStringLiteral("商品ページのアドレスではありません：") + url;
         return out;
     }
-    it.itemid = parts.at(5);
-    int urlCursor = 1;
-    it.Serverid = GetBetween(url, urlCursor, QStringLiteral("page"), QStringLiteral("."));
+    it.itemid = address->itemid;
+    it.Serverid = address->serverid;
 
     int cursor = 1;
     it.Itemname = GetBetween(page, cursor, kTitleStart, kTitleEnd);

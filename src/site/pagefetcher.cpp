@@ -5,6 +5,7 @@
 #include "proxyconfig.h"
 #include "settingsstore.h"
 #include "siteclock.h"
+#include "sitehosts.h"
 #include "textconv.h"
 
 #include <QNetworkAccessManager>
@@ -14,6 +15,7 @@
 #include <QStringDecoder>
 #include <QTime>
 #include <QTimer>
+#include <QUrlQuery>
 
 namespace sw {
 
@@ -106,9 +108,23 @@ void PageFetcher::fail(const QString &text)
 QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewlines, int timeoutMs)
 {
     const std::weak_ptr<int> alive = m_alive;
-    QNetworkRequest request{QUrl(url)};
+    const QUrl target(url, QUrl::StrictMode);
+    if (url.isEmpty() || !target.isValid() || target.host().isEmpty()) {
+        fail(QStringLiteral("アドレスが正しくないので読みませんでした：") + maskSecrets(url));
+        co_return FetchResult{};
+    }
+    const bool carriesPassword = QUrlQuery(target).hasQueryItem(QStringLiteral("passwd"));
+    if (carriesPassword && (!m_hosts || !m_hosts->isSiteHost(target.host()) ||
+                            target.scheme() != m_hosts->scheme || !target.userInfo().isEmpty())) {
+        fail(QStringLiteral("パスワードを含む要求をサイト以外のホスト（") + target.host() +
+             QStringLiteral("）には送りません"));
+        co_return FetchResult{};
+    }
+    QNetworkRequest request{target};
+    // A request with the password is never redirected to another host either.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+                         carriesPassword ? QNetworkRequest::SameOriginRedirectPolicy
+                                         : QNetworkRequest::NoLessSafeRedirectPolicy);
     SiteClock &clock = siteClock();
     const qint64 sent = clock.monoMs();
     QNetworkReply *reply = m_nam->get(request);

@@ -16,6 +16,7 @@ namespace sw {
 
 class ActivityLog;
 class Prompter;
+class SiteHosts;
 
 struct FetchResult
 {
@@ -59,6 +60,8 @@ public:
     // the value is not a valid proxy. The caller shows the message.
     bool applyProxySetting(const QString &value);
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+    // The hosts a request carrying the password may go to; without them it goes nowhere.
+    void setSiteHosts(const SiteHosts *hosts) { m_hosts = hosts; }
     int timeoutMs() const { return m_timeoutMs; }
 
     // timeoutMs > 0 replaces the fetcher's time-out for this request.
@@ -75,6 +78,7 @@ private:
     QNetworkAccessManager *m_nam;
     ActivityLog &m_log;
     Prompter &m_prompter;
+    const SiteHosts *m_hosts = nullptr;
     int m_timeoutMs = kDefaultTimeoutMs;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     QSet<QNetworkReply *> m_pending;

@@ -2,6 +2,9 @@
 
 #include "settingsstore.h"
 
+#include <QRegularExpression>
+#include <QUrl>
+
 namespace sw {
 
 SiteHosts::SiteHosts(const SettingsStore &s)
@@ -36,13 +39,88 @@ QString SiteHosts::itemAddressPrefix() const
     return scheme + QStringLiteral("://page");
 }
 
+bool SiteHosts::isServerId(const QString &serverid)
+{
+    static const QRegularExpression re(QStringLiteral("\\A[0-9]{1,4}\\z"));
+    return re.match(serverid).hasMatch();
+}
+
+bool SiteHosts::isItemId(const QString &itemid)
+{
+    static const QRegularExpression re(QStringLiteral("\\A[A-Za-z0-9]{1,32}\\z"));
+    return re.match(itemid).hasMatch();
+}
+
+std::optional<ItemAddress> SiteHosts::parseItemPageUrl(const QString &url)
+{
+    const QUrl u(url, QUrl::StrictMode);
+    if (!u.isValid() || u.scheme().isEmpty() || !u.userInfo().isEmpty() || u.port() != -1)
+        return std::nullopt;
+    static const QRegularExpression host(QStringLiteral("\\Apage([0-9]{1,4})\\.[A-Za-z0-9.-]+\\z"));
+    static const QRegularExpression path(QStringLiteral("\\A/jp/auction/([A-Za-z0-9]{1,32})\\z"));
+    const QRegularExpressionMatch h = host.match(u.host());
+    const QRegularExpressionMatch p = path.match(u.path());
+    if (!h.hasMatch() || !p.hasMatch())
+        return std::nullopt;
+    return ItemAddress{h.captured(1), p.captured(1)};
+}
+
+bool SiteHosts::isItemHost(const QString &host) const
+{
+    static const QRegularExpression re(QStringLiteral("\\Apage([0-9]{1,4})\\.(.+)\\z"));
+    const QRegularExpressionMatch m = re.match(host);
+    return m.hasMatch() && m.captured(2).compare(domain, Qt::CaseInsensitive) == 0;
+}
+
+bool SiteHosts::isSiteHost(const QString &host) const
+{
+    if (isItemHost(host))
+        return true;
+    for (const QString &h : {userHost, loginHost, searchHost, listHost, mainHost, profileHost}) {
+        if (h.compare(host, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QString SiteHosts::encodeQuery(const QList<std::pair<QString, QString>> &values)
+{
+    static const QRegularExpression encoded(QStringLiteral("\\A(?:%[0-9A-Fa-f]{2})+\\z"));
+    QString q;
+    for (const auto &[key, value] : values) {
+        if (!q.isEmpty())
+            q += QLatin1Char('&');
+        q += key + QLatin1Char('=');
+        q += encoded.match(value).hasMatch() ? value
+                                             : QString::fromLatin1(QUrl::toPercentEncoding(value));
+    }
+    return q;
+}
+
+QString SiteHosts::formSubmission(const QString &action,
+                                  const QList<std::pair<QString, QString>> &values) const
+{
+    const QUrl u(action, QUrl::StrictMode);
+    if (!u.isValid() || u.scheme() != scheme || !u.userInfo().isEmpty() || u.port() != -1 ||
+        !isItemHost(u.host()))
+        return {};
+    QUrl out(u);
+    out.setQuery(encodeQuery(values), QUrl::StrictMode);
+    out.setFragment({});
+    return out.toString(QUrl::FullyEncoded);
+}
+
 QString SiteHosts::itemPage(const QString &serverid, const QString &itemid) const
 {
+    if (!isServerId(serverid) || !isItemId(itemid))
+        return {};
     return origin(itemHost(serverid)) + QStringLiteral("/jp/auction/") + itemid;
 }
 
 QString SiteHosts::itemHostTop(const QString &serverid) const
 {
+    if (!isServerId(serverid))
+        return {};
     return origin(itemHost(serverid)) + QLatin1Char('/');
 }
 
@@ -68,7 +146,8 @@ QString SiteHosts::searchBase() const
 
 QString SiteHosts::categoryListing(const QString &categoryId, int page) const
 {
-    return origin(listHost) + QStringLiteral("/jp/") + categoryId +
+    return origin(listHost) + QStringLiteral("/jp/") +
+           QString::fromLatin1(QUrl::toPercentEncoding(categoryId)) +
            QStringLiteral("-category-leaf.html?apg=") + QString::number(page);
 }
 
@@ -79,7 +158,8 @@ QString SiteHosts::searchOptions() const
 
 QString SiteHosts::profile(const QString &sellerId) const
 {
-    return origin(profileHost) + QLatin1Char('/') + sellerId;
+    return origin(profileHost) + QLatin1Char('/') +
+           QString::fromLatin1(QUrl::toPercentEncoding(sellerId));
 }
 
 } // namespace sw
@@ -90,11 +170,16 @@ QString SiteHosts::bidPreview(const QString &serverid, const QString &itemid, co
                               const QString &login, const QString &encodedPassword,
                               const QString &quantity) const
 {
+    if (!isServerId(serverid) || !isItemId(itemid))
+        return {};
     return origin(itemHost(serverid)) + QStringLiteral("/jp/show/bid_preview?") +
-           QStringLiteral("ItemID=") + itemid + QStringLiteral("&Bid=") + bid +
-           QStringLiteral("&login=") + login + QStringLiteral("&passwd=") + encodedPassword +
-           QStringLiteral("&bidType=1000") + QStringLiteral("&cc=jp") +
-           QStringLiteral("&Quantity=") + quantity;
+           encodeQuery({{QStringLiteral("ItemID"), itemid},
+                        {QStringLiteral("Bid"), bid},
+                        {QStringLiteral("login"), login},
+                        {QStringLiteral("passwd"), encodedPassword},
+                        {QStringLiteral("bidType"), QStringLiteral("1000")},
+                        {QStringLiteral("cc"), QStringLiteral("jp")},
+                        {QStringLiteral("Quantity"), quantity}});
 }
 
 } // namespace sw

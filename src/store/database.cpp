@@ -495,6 +495,33 @@ std::optional<QList<LogEntry>> ItemDatabase::logEntries()
     return rows;
 }
 
+int ItemDatabase::trimLog(const QDateTime &now, int keepDays, int keepRows)
+{
+    m_lastError.clear();
+    QSqlQuery q(connection());
+    int removed = 0;
+    if (keepDays > 0) {
+        q.prepare(QStringLiteral("DELETE FROM tblLog WHERE tDate < ?"));
+        q.addBindValue(toDbTime(now.addDays(-keepDays)));
+        if (!q.exec()) {
+            fail(QStringLiteral("ログを整理できません"), q.lastError());
+            return -1;
+        }
+        removed += q.numRowsAffected();
+    }
+    if (keepRows > 0) {
+        q.prepare(QStringLiteral("DELETE FROM tblLog WHERE ID <= (SELECT ID FROM tblLog ORDER BY "
+                                 "ID DESC LIMIT 1 OFFSET ?)"));
+        q.addBindValue(keepRows);
+        if (!q.exec()) {
+            fail(QStringLiteral("ログを整理できません"), q.lastError());
+            return -1;
+        }
+        removed += q.numRowsAffected();
+    }
+    return removed;
+}
+
 bool ItemDatabase::clearLog()
 {
     return exec(QStringLiteral("DELETE FROM tblLog"), {});

@@ -98,6 +98,9 @@ public:
     bool appendLog(const QString &memo);
     std::optional<QList<LogEntry>> logEntries();
     bool clearLog();
+    // Keeps the log to the last keepDays days and keepRows entries; the number of entries
+    // removed, or -1 when the store refused.
+    int trimLog(const QDateTime &now, int keepDays, int keepRows);
 
     // Adds the site category unless one with that number is already known.
     bool addSiteCategory(qint64 id, const QString &name);

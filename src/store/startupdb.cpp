@@ -9,6 +9,7 @@
 #include <QSqlQuery>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -22,7 +23,7 @@ const QString kLocked =
 
 DbStartResult refuse(DbStartResult::Code code, const QString &message)
 {
-    return {code, message};
+    return {code, message, {}};
 }
 
 // Another process holding the file with flock() or an SQLite lock both count as "open
@@ -118,53 +119,119 @@ DbStartResult createDataFolderIfNew(const AppPaths &paths)
     return {};
 }
 
+namespace {
+
+// For the crash tests: SNIPEWELL_CRASH_AT names a step at which the program is killed, as a
+// power cut would stop it.
+void crashPoint(const char *step)
+{
+    static const QByteArray at = qgetenv("SNIPEWELL_CRASH_AT");
+    if (!at.isEmpty() && at == step)
+        ::raise(SIGKILL);
+}
+
+bool syncPath(const QString &path, bool directory)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), (directory ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Replaces `to` by `from` in one step, and makes the change last through a power cut.
+QString replaceWith(const QString &from, const QString &to, const QString &folder)
+{
+    if (!syncPath(from, false))
+        return QString::fromLocal8Bit(strerror(errno));
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return QString::fromLocal8Bit(strerror(errno));
+    syncPath(folder, true);
+    return {};
+}
+
+// A compacted copy of `source` written to `target` (which must not exist).
+QString compactInto(const QString &source, const QString &target)
+{
+    QString error;
+    ItemDatabase db(source);
+    if (!db.open())
+        return db.lastError();
+    QSqlQuery q(db.connection());
+    QString quoted = target;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
+    if (!q.exec(QStringLiteral("VACUUM INTO '") + quoted + QLatin1Char('\'')))
+        error = q.lastError().text();
+    return error;
+}
+
+} // namespace
+
 DbStartResult backupAndCompact(const AppPaths &paths)
 {
+    // At no moment of this is there no usable db2k.mdb: the backup is a second name for the
+    // same file (or a copy), and every file is replaced by renaming a complete one over it.
     const QString db = paths.database();
     const QString backup = paths.backup();
+    const QString linking = backup + QStringLiteral(".writing");
+    const QString temp = db + QStringLiteral(".compacting");
+    removeWithJournal(linking); // left by a start that was cut short
+    removeWithJournal(temp);
+
+    DbStartResult result;
+    if (!QFileInfo::exists(db) && QFileInfo::exists(backup) && checkDatabaseFile(backup).ok()) {
+        // Only the previous state is there (the database was lost after a crash, say).
+        const QString restoring = db + QStringLiteral(".restoring");
+        removeWithJournal(restoring);
+        QString error = compactInto(backup, restoring);
+        crashPoint("restored");
+        if (error.isEmpty())
+            error = replaceWith(restoring, db, paths.dataDir);
+        if (!error.isEmpty()) {
+            removeWithJournal(restoring);
+            return refuse(DbStartResult::CompactFailed,
+                          QStringLiteral("前回の状態（new.mdb）から戻せませんでした：") + error);
+        }
+        result.note = QStringLiteral("データベースがなかったので、前回の状態（new.mdb）から戻し"
+                                     "ました");
+    }
     DbStartResult check = checkDatabaseFile(db);
     if (!check.ok())
         return check;
 
-    if (!removeWithJournal(backup)) {
-        return refuse(DbStartResult::RenameFailed,
-                      QStringLiteral("前回のバックアップを削除できません：") + backup);
+    // The backup: new.mdb becomes what db2k.mdb is now.
+    QString error;
+    if (::link(QFile::encodeName(db).constData(), QFile::encodeName(linking).constData()) != 0) {
+        // A file system without hard links: a copy, then.
+        error = compactInto(db, linking);
     }
-    if (::rename(QFile::encodeName(db).constData(), QFile::encodeName(backup).constData()) != 0) {
+    crashPoint("backup-written");
+    if (error.isEmpty())
+        error = replaceWith(linking, backup, paths.dataDir);
+    if (!error.isEmpty()) {
+        removeWithJournal(linking);
         return refuse(DbStartResult::RenameFailed,
-                      QStringLiteral("データベースの名前を変更できません（") +
-                          QString::fromLocal8Bit(strerror(errno)) +
+                      QStringLiteral("バックアップ（new.mdb）を作れません（") + error +
                           QStringLiteral("）。データフォルダーに書き込めるか確認してください：") +
                           paths.dataDir);
     }
+    crashPoint("backup-done");
 
-    // Compact into a temporary file first and move it in place only when complete, so
-    // a half-written db2k.mdb can never make the next start throw new.mdb away.
-    const QString temp = db + QStringLiteral(".compacting");
-    removeWithJournal(temp);
-    QString error;
-    {
-        ItemDatabase source(backup);
-        if (!source.open()) {
-            error = source.lastError();
-        } else {
-            QSqlQuery q(source.connection());
-            QString quoted = temp;
-            quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
-            if (!q.exec(QStringLiteral("VACUUM INTO '") + quoted + QLatin1Char('\'')))
-                error = q.lastError().text();
-        }
-    }
-    if (error.isEmpty() &&
-        ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(db).constData()) != 0)
-        error = QString::fromLocal8Bit(strerror(errno));
+    // The compacted copy, moved in place only when complete.
+    error = compactInto(backup, temp);
+    crashPoint("compacted");
+    if (error.isEmpty())
+        error = replaceWith(temp, db, paths.dataDir);
     if (!error.isEmpty()) {
         removeWithJournal(temp);
         return refuse(DbStartResult::CompactFailed,
                       QStringLiteral("データベースの最適化に失敗しました。データは ") + backup +
                           QStringLiteral(" に残っています。\n") + error);
     }
-    return {};
+    crashPoint("compact-done");
+    return result;
 }
 
 } // namespace sw

@@ -22,6 +22,7 @@ struct DbStartResult
     };
     Code code = Ok;
     QString message;
+    QString note; // for the activity log (a database restored from new.mdb)
     bool ok() const { return code == Ok; }
 };
 
@@ -30,9 +31,9 @@ struct DbStartResult
 // next start tries again.
 DbStartResult createDataFolderIfNew(const AppPaths &paths);
 
-// Presence check, lock test, backup rename to new.mdb and compaction into a fresh
-// db2k.mdb. Any refusal leaves the user's data where it was (db2k.mdb before the
-// rename, new.mdb after it).
+// Presence check, lock test, backup to new.mdb and compaction into a fresh db2k.mdb. There
+// is never a moment without a usable db2k.mdb, so a crash at any point leaves a folder the
+// next start takes; a folder with only new.mdb (db2k.mdb lost) is restored from it.
 DbStartResult backupAndCompact(const AppPaths &paths);
 
 // The lock test alone: is db2k.mdb free, an SQLite database and complete?

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace sw;
@@ -20,9 +21,14 @@ private slots:
     void refusals_data();
     void refusals();
     void secondInstanceIsRefused();
+    void killedAtAnyStepOfTheStartUp_data();
+    void killedAtAnyStepOfTheStartUp();
+    void filesAreTheUsersAlone();
 
 private:
     static void configure(QProcess &p, const QString &home);
+    // Starts the program, waits until its frame is up, ends it; false if it never got there.
+    static bool startsAndRuns(const QString &home, QString *err);
     static bool waitUntilRunning(const QString &home);
 };
 
@@ -151,6 +157,121 @@ void tst_Process::secondInstanceIsRefused()
     QCOMPARE(first.state(), QProcess::Running);
     first.terminate();
     QVERIFY(first.waitForFinished(5000));
+}
+
+bool tst_Process::startsAndRuns(const QString &home, QString *err)
+{
+    QProcess p;
+    configure(p, home);
+    const QString ready = home + QStringLiteral(".ready");
+    QFile::remove(ready);
+    QProcessEnvironment env = p.processEnvironment();
+    env.insert(QStringLiteral("SNIPEWELL_READY_FILE"), ready);
+    p.setProcessEnvironment(env);
+    p.start();
+    const bool up = QTest::qWaitFor(
+        [&] { return QFile::exists(ready) || p.state() == QProcess::NotRunning; }, 30000);
+    const bool ran = up && QFile::exists(ready);
+    p.terminate();
+    p.waitForFinished(5000);
+    if (err)
+        *err = QString::fromLocal8Bit(p.readAllStandardError());
+    return ran;
+}
+
+void tst_Process::killedAtAnyStepOfTheStartUp_data()
+{
+    QTest::addColumn<QString>("step");
+    QTest::addColumn<bool>("databaseLost"); // db2k.mdb gone before the start (only new.mdb)
+    for (const char *step : {"backup-written", "backup-done", "compacted", "compact-done"})
+        QTest::newRow(step) << QString::fromLatin1(step) << false;
+    QTest::newRow("restoring the lost database") << QStringLiteral("restored") << true;
+}
+
+void tst_Process::killedAtAnyStepOfTheStartUp()
+{
+    QFETCH(QString, step);
+    QFETCH(bool, databaseLost);
+    TempHome t;
+    const QString home = t.path(QStringLiteral("data"));
+    QString err;
+    QVERIFY2(startsAndRuns(home, &err), qPrintable(err));
+    {
+        ItemDatabase db(home + QStringLiteral("/db2k.mdb"));
+        QVERIFY(db.open());
+        ItemRecord item;
+        item.itemid = QStringLiteral("x1");
+        item.enddate = QDateTime::currentDateTime().addDays(1);
+        QVERIFY(db.upsertItem(item) == ItemDatabase::Upsert::Inserted);
+        QVERIFY(db.saveUserColumns(db.itemByItemid(QStringLiteral("x1"))->id, 5000,
+                                   QStringLiteral("2"), 1, 0));
+    }
+    if (databaseLost) {
+        QVERIFY(startsAndRuns(home, &err)); // new.mdb now holds x1
+        QVERIFY(QFile::remove(home + QStringLiteral("/db2k.mdb")));
+    }
+    // A power cut at that step of the start-up.
+    QProcess killed;
+    configure(killed, home);
+    QProcessEnvironment env = killed.processEnvironment();
+    env.insert(QStringLiteral("SNIPEWELL_CRASH_AT"), step);
+    killed.setProcessEnvironment(env);
+    killed.start();
+    QVERIFY(killed.waitForFinished(20000));
+    QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
+    // The next start goes on as if nothing had happened, and nothing is lost.
+    QVERIFY2(startsAndRuns(home, &err), qPrintable(err));
+    ItemDatabase db(home + QStringLiteral("/db2k.mdb"));
+    QVERIFY(db.open());
+    const std::optional<ItemRecord> kept = db.itemByItemid(QStringLiteral("x1"));
+    QVERIFY(kept);
+    QCOMPARE(kept->ItemYen, 5000);
+    QCOMPARE(kept->cat, QStringLiteral("2"));
+    if (databaseLost) {
+        QStringList log;
+        for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
+            log << e.Memo;
+        QVERIFY2(log.contains(QStringLiteral("データベースがなかったので、前回の状態（new.mdb）から"
+                                             "戻しました")),
+                 qPrintable(log.join(QLatin1Char('\n'))));
+    }
+}
+
+void tst_Process::filesAreTheUsersAlone()
+{
+    TempHome t;
+    const QString home = t.path(QStringLiteral("data"));
+    QString err;
+    QVERIFY2(startsAndRuns(home, &err), qPrintable(err));
+    auto mode = [](const QString &path) {
+        struct stat st
+        {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    };
+    QCOMPARE(mode(home), 0700);
+    for (const char *f : {"/db2k.mdb", "/new.mdb", "/snipewell.ini", "/snipewell.lock"})
+        QVERIFY2(mode(home + QString::fromLatin1(f)) == 0600, f);
+    // A folder an earlier version left open to everyone is closed at the next start.
+    ::chmod(QFile::encodeName(home).constData(), 0755);
+    ::chmod(QFile::encodeName(home + QStringLiteral("/db2k.mdb")).constData(), 0644);
+    QFile cookies(home + QStringLiteral("/cookies.txt"));
+    QVERIFY(cookies.open(QIODevice::WriteOnly));
+    cookies.close();
+    ::chmod(QFile::encodeName(cookies.fileName()).constData(), 0644);
+    QVERIFY2(startsAndRuns(home, &err), qPrintable(err));
+    QCOMPARE(mode(home), 0700);
+    QCOMPARE(mode(home + QStringLiteral("/db2k.mdb")), 0600);
+    QCOMPARE(mode(home + QStringLiteral("/new.mdb")), 0600);
+    QCOMPARE(mode(cookies.fileName()), 0600);
+    ItemDatabase db(home + QStringLiteral("/db2k.mdb"));
+    QVERIFY(db.open());
+    QStringList log;
+    for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
+        log << e.Memo;
+    QVERIFY2(
+        log.contains(QStringLiteral("他のユーザーも読めたので、本人だけが読めるようにしました：") +
+                     cookies.fileName()),
+        qPrintable(log.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(tst_Process)

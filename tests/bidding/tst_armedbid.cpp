@@ -27,7 +27,8 @@ private slots:
     void loginPageInsteadOfThePreview();
     void oneWinPerCategoryAtTheBid();
     void followsAnAutomaticExtension();
-    void damagedEndIsLeftAlone();
+    void damagedRowIsLeftAlone_data();
+    void damagedRowIsLeftAlone();
     void programEndAbandonsAWaitingBid();
 };
 
@@ -386,23 +387,50 @@ void tst_ArmedBid::followsAnAutomaticExtension()
     QCOMPARE(f.amountsSent().first(), QStringLiteral("3100"));
 }
 
-void tst_ArmedBid::damagedEndIsLeftAlone()
+void tst_ArmedBid::damagedRowIsLeftAlone_data()
 {
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("report");
+    QTest::addColumn<QString>("caption");
+    QTest::newRow("an end that is no time") << "enddate"
+                                            << "12月がくる"
+                                            << "終了日時が読めないので自動入札しません"
+                                            << "入札（終了日時不明）";
+    QTest::newRow("a server number with a path in it")
+        << "Serverid"
+        << "3/../../x?"
+        << "商品IDかサーバー番号が正しくないので自動入札しません"
+        << "入札（商品IDが不正）";
+    QTest::newRow("an id with more query in it")
+        << "itemid"
+        << "a&Bid=1&passwd=zz"
+        << "商品IDかサーバー番号が正しくないので自動入札しません"
+        << "入札（商品IDが不正）";
+}
+
+void tst_ArmedBid::damagedRowIsLeftAlone()
+{
+    QFETCH(QString, column);
+    QFETCH(QString, value);
+    QFETCH(QString, report);
+    QFETCH(QString, caption);
     const QDateTime end = wholeSecond(8000);
     Bids f(scenarioWith(item(end)));
     const int id = f.store(item(end), 5000, 1);
     QSqlQuery q(f.db.connection());
-    QVERIFY(q.exec(QStringLiteral("UPDATE tblYo SET enddate = '12月がくる' WHERE id = ") +
-                   QString::number(id)));
+    q.prepare(QStringLiteral("UPDATE tblYo SET ") + column + QStringLiteral(" = ? WHERE id = ?"));
+    q.addBindValue(value);
+    q.addBindValue(id);
+    QVERIFY(q.exec());
     ArmedBid *b = f.open(id);
     QVERIFY(!b->armed());
+    b->refresh(true);
     QTest::qWait(3000);
     QVERIFY(f.site.requests().isEmpty()); // nothing asked, every second or otherwise
-    const QStringList log = f.logLines();
-    QCOMPARE(
-        log.count(QStringLiteral("終了日時が読めないので自動入札しません：x1（テスト商品 x1）")),
-        1);
-    QCOMPARE(b->caption(), QStringLiteral("入札（終了日時不明）"));
+    const QString name = QStringLiteral("（テスト商品 x1）");
+    QCOMPARE(f.logLines().count(report + QStringLiteral("：") + b->item().itemid + name), 1);
+    QCOMPARE(b->caption(), caption);
 }
 
 void tst_ArmedBid::programEndAbandonsAWaitingBid()

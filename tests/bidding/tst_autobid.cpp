@@ -22,6 +22,7 @@ private slots:
     void scheduler();
     void schedulerWithNothingToDo();
     void loginPageHoldsEverythingBack();
+    void unreadableRowsAreReportedNotOpened();
     void arrangement_data();
     void arrangement();
 };
@@ -243,6 +244,7 @@ ItemRecord row(int id, const QString &cat, const QDateTime &end)
     ItemRecord r;
     r.id = id;
     r.itemid = QStringLiteral("x") + QString::number(id);
+    r.Serverid = QStringLiteral("3");
     r.cat = cat;
     r.enddate = end;
     r.Numkai = 1;
@@ -339,6 +341,22 @@ void tst_AutoBid::loginPageHoldsEverythingBack()
     out = schedulerTick(in);
     QVERIFY(out.open.isEmpty());
     QVERIFY(!out.showLogin);
+}
+
+void tst_AutoBid::unreadableRowsAreReportedNotOpened()
+{
+    SchedulerInput in;
+    in.now = QDateTime(QDate(2026, 12, 6), QTime(12, 0, 0), siteZone());
+    ItemRecord noEnd = row(1, QStringLiteral("0"), QDateTime());
+    ItemRecord badServer = row(2, QStringLiteral("0"), in.now.addSecs(60));
+    badServer.Serverid = QStringLiteral("3/../../x?");
+    ItemRecord good = row(3, QStringLiteral("0"), in.now.addSecs(60));
+    good.Serverid = QStringLiteral("3");
+    in.candidates << noEnd << badServer << good;
+    const SchedulerOutput out = schedulerTick(in);
+    QCOMPARE(out.unreadable.size(), 2);
+    QCOMPARE(out.open.size(), 1);
+    QCOMPARE(out.open.first().id, 3);
 }
 
 void tst_AutoBid::arrangement_data()

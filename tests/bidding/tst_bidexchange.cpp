@@ -57,6 +57,7 @@ struct Exchange
         if (!db.open() || !db.createSchema() || site.listenOn() == 0)
             qFatal("cannot set up");
         fetcher = std::make_unique<PageFetcher>(&jar, log, prompter);
+        fetcher->setSiteHosts(&hosts);
         fetcher->applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") +
                                    QString::number(site.port()));
         fetcher->setTimeoutMs(2000);

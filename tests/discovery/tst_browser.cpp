@@ -47,6 +47,8 @@ private slots:
     void categoryRegistration_data();
     void categoryRegistration();
     void loginScriptKeepsValuesIntact();
+    void captureTakesOnlyTheSitesItemAddresses();
+    void loginIsTypedOnlyOnTheLoginHost();
     void addressHistoryGoesBackInsteadOfReloading();
     void screenshots();
 };
@@ -280,6 +282,48 @@ void tst_Browser::loginScriptKeepsValuesIntact()
         });
     QTRY_VERIFY(done);
     QCOMPARE(typed.toString(), kPass);
+}
+
+void tst_Browser::captureTakesOnlyTheSitesItemAddresses()
+{
+    Site t;
+    frmBrowser browser(t.ctx);
+    browser.show();
+    // An address whose "page3@" would be user info, the host 127.0.0.1 and a port.
+    QVERIFY(loadedPage(browser,
+                       QStringLiteral("http://evil.example/page3@2130706433:18999/a/x1.html")));
+    const qsizetype before = t.site.requests().size();
+    browser.toolbar()->findChild<QAction *>(QStringLiteral("set"))->trigger();
+    QTRY_COMPARE(t.prompter.messages.size(), 1);
+    QCOMPARE(
+        t.prompter.messages.last(),
+        QStringLiteral("このページは「Yahoo!オークション - 商品詳細」ではありませんので取り込めま"
+                       "せん。"));
+    QTest::qWait(200);
+    // Nothing asked for the "item" (the browser may still be fetching the page's icon).
+    for (qsizetype i = before; i < t.site.requests().size(); ++i)
+        QVERIFY2(!t.site.requests().at(i).path.startsWith(QLatin1String("/jp/")),
+                 qPrintable(t.site.requests().at(i).path));
+    QVERIFY(t.db.listItems({}, QDateTime::currentDateTime())->isEmpty());
+}
+
+void tst_Browser::loginIsTypedOnlyOnTheLoginHost()
+{
+    Site t;
+    t.values.ownId = kUser;
+    t.values.password = kPass;
+    t.hosts.loginHost = QStringLiteral("login.example.test"); // the login host is elsewhere
+    frmBrowser browser(t.ctx);
+    browser.show();
+    const qsizetype before = t.site.requests().size();
+    browser.Login();
+    // A page titled "ログイン" on another host (the user host's page without a session).
+    QVERIFY(loadedPage(browser, t.hosts.statusPage()));
+    QTRY_VERIFY(browser.caption().contains(QStringLiteral("ログイン")));
+    QTest::qWait(2500);
+    QCOMPARE(browser.loginStep(), int(frmBrowser::PageRequested)); // nothing typed
+    for (qsizetype i = before; i < t.site.requests().size(); ++i)
+        QVERIFY(t.site.requests().at(i).method != QLatin1String("POST"));
 }
 
 void tst_Browser::addressHistoryGoesBackInsteadOfReloading()

@@ -72,9 +72,14 @@ struct Runs : TestApp
     WatchListResult importNow(std::function<bool()> stopAfter = {})
     {
         std::optional<WatchListResult> r;
-        ImportWatchList({fetcher, parser, hosts, alive,
-                         stopAfter ? stopAfter : [this] { return stop; }, [this] { ++logins; }})
-            .then([&r](WatchListResult x) { r = x; });
+        const WatchListContext run{fetcher,
+                                   parser,
+                                   hosts,
+                                   alive,
+                                   stopAfter ? stopAfter : [this] { return stop; },
+                                   [this] { ++logins; },
+                                   [this](const QString &line) { log.LOGTodb(line); }};
+        ImportWatchList(run).then([&r](WatchListResult x) { r = x; });
         if (!QTest::qWaitFor([&] { return r.has_value(); }, 20000))
             qFatal("the import did not finish");
         return *r;

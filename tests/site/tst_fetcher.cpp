@@ -6,6 +6,7 @@
 #include "scriptedprompter.h"
 #include "settingsstore.h"
 #include "simsite.h"
+#include "sitehosts.h"
 #include "tempdir.h"
 
 #include <QCoro/QCoroTask>
@@ -52,11 +53,13 @@ struct Net
     PersistentCookieJar jar{home.path(QStringLiteral("cookies.txt"))};
     sim::SimSite site;
     PageFetcher fetcher{&jar, log, prompter};
+    SiteHosts hosts;
     explicit Net(sim::Scenario s = scenario()) : site(std::move(s))
     {
         if (!db.open() || !db.createSchema() || site.listenOn() == 0)
             qFatal("cannot set up");
         fetcher.applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        fetcher.setSiteHosts(&hosts);
     }
     QStringList logLines()
     {
@@ -79,6 +82,8 @@ private slots:
     void faultsLogExactlyOneText();
     void latencyWithinTheTimeOutIsFine();
     void passwordNeverReachesTheLog();
+    void passwordGoesOnlyToTheSite_data();
+    void passwordGoesOnlyToTheSite();
     void closingTheWindowMidFetchIsHarmless();
     void proxySetting_data();
     void proxySetting();
@@ -170,6 +175,49 @@ void tst_Fetcher::passwordNeverReachesTheLog()
     QVERIFY2(!line.contains(QStringLiteral("%73%65")) && !line.contains(QStringLiteral("secret")),
              qPrintable(line));
     QVERIFY(n.site.requests().first().query.contains(QStringLiteral("passwd=****")));
+}
+
+void tst_Fetcher::passwordGoesOnlyToTheSite_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("hostsKnown");
+    QTest::addColumn<QString>("refusedHost"); // empty: it goes out
+    const QString query = QStringLiteral("/jp/show/bid_preview?ItemID=x1&login=taro&passwd=%73%65");
+    QTest::newRow("an item host of the site")
+        << QStringLiteral("http://page3.auctions.yahoo.co.jp") + query << true << "";
+    QTest::newRow("another host") << QStringLiteral("http://evil.example") + query << true
+                                  << "evil.example";
+    QTest::newRow("the site's name as user info")
+        << QStringLiteral("http://page3.auctions.yahoo.co.jp@127.0.0.1") + query << true
+        << "127.0.0.1";
+    QTest::newRow("a look-alike host")
+        << QStringLiteral("http://page3.auctions.yahoo.co.jp.evil.example") + query << true
+        << "page3.auctions.yahoo.co.jp.evil.example";
+    QTest::newRow("another scheme than the configured one")
+        << QStringLiteral("https://page3.auctions.yahoo.co.jp") + query << true
+        << "page3.auctions.yahoo.co.jp";
+    QTest::newRow("a fetcher that knows no site hosts")
+        << QStringLiteral("http://page3.auctions.yahoo.co.jp") + query << false
+        << "page3.auctions.yahoo.co.jp";
+}
+
+void tst_Fetcher::passwordGoesOnlyToTheSite()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, hostsKnown);
+    QFETCH(QString, refusedHost);
+    Net n;
+    if (!hostsKnown)
+        n.fetcher.setSiteHosts(nullptr);
+    fetchNow(n.fetcher, url);
+    if (refusedHost.isEmpty()) {
+        QCOMPARE(n.site.requests().size(), 1);
+        return;
+    }
+    QVERIFY(n.site.requests().isEmpty());
+    QCOMPARE(n.logLines(),
+             QStringList{QStringLiteral("パスワードを含む要求をサイト以外のホスト（") +
+                         refusedHost + QStringLiteral("）には送りません")});
 }
 
 void tst_Fetcher::closingTheWindowMidFetchIsHarmless()

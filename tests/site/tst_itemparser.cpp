@@ -3,8 +3,11 @@
 #include "itemparser.h"
 #include "simpages.h"
 #include "siteclock.h"
+#include "sitehosts.h"
 #include "tempdir.h"
 #include "textconv.h"
+#include <QUrl>
+#include <QUrlQuery>
 
 #include <QStringDecoder>
 
@@ -88,6 +91,9 @@ private slots:
     void insertThenUpdateKeepsTheUsersColumns();
     void shortParse_data();
     void shortParse();
+    void itemAddresses_data();
+    void itemAddresses();
+    void addressesAreBuiltNotPasted();
 };
 
 void tst_ItemParser::getBetween_data()
@@ -480,6 +486,95 @@ void tst_ItemParser::shortParse()
     QCOMPARE(s->bidder, bidder);
     QCOMPARE(s->price, 12500);
     QCOMPARE(s->bids, 7);
+}
+
+void tst_ItemParser::itemAddresses_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("server"); // empty: not an item page of the site's form
+    QTest::addColumn<QString>("id");
+    QTest::newRow("an item page") << kUrl << "3"
+                                  << "x100000001";
+    QTest::newRow("with a query and a fragment") << kUrl + QStringLiteral("?tab=1#bid") << "3"
+                                                 << "x100000001";
+    QTest::newRow("the server number as user info, a port, another host")
+        << "http://evil.example/page3@2130706433:18999/a/x1.html"
+        << ""
+        << "";
+    QTest::newRow("user info before the host")
+        << "http://page3.auctions.yahoo.co.jp@127.0.0.1/jp/auction/x1"
+        << ""
+        << "";
+    QTest::newRow("a port") << "http://page3.auctions.yahoo.co.jp:8080/jp/auction/x1"
+                            << ""
+                            << "";
+    QTest::newRow("a server that is not a number")
+        << "http://page3x.auctions.yahoo.co.jp/jp/auction/x1"
+        << ""
+        << "";
+    QTest::newRow("a path going elsewhere")
+        << "http://page3.auctions.yahoo.co.jp/jp/auction/../show/x1"
+        << ""
+        << "";
+    QTest::newRow("an id with more in it")
+        << "http://page3.auctions.yahoo.co.jp/jp/auction/a&Bid=1&passwd=zz"
+        << ""
+        << "";
+    QTest::newRow("no scheme") << "page3.auctions.yahoo.co.jp/jp/auction/x1"
+                               << ""
+                               << "";
+}
+
+void tst_ItemParser::itemAddresses()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, server);
+    QFETCH(QString, id);
+    const std::optional<ItemAddress> a = SiteHosts::parseItemPageUrl(url);
+    QCOMPARE(a.has_value(), !server.isEmpty());
+    if (a) {
+        QCOMPARE(a->serverid, server);
+        QCOMPARE(a->itemid, id);
+    }
+    // The full parse takes its id and server from nowhere else.
+    QCOMPARE(readItemPage(url, pageOf(simItem()), kNow).ok(), !server.isEmpty());
+}
+
+void tst_ItemParser::addressesAreBuiltNotPasted()
+{
+    const SiteHosts hosts;
+    // Stored values of another form give no address at all.
+    QCOMPARE(hosts.itemPage(QStringLiteral("3/../../x?"), QStringLiteral("x1")), QString());
+    QCOMPARE(hosts.itemPage(QStringLiteral("3"), QStringLiteral("a#frag")), QString());
+    QCOMPARE(hosts.bidPreview(QStringLiteral("3"), QStringLiteral("a&Bid=1&passwd=zz"),
+                              QStringLiteral("100"), QStringLiteral("taro"),
+                              QStringLiteral("%70%77"), QStringLiteral("1")),
+             QString());
+    // Every value is one value of the query, whatever it holds.
+    const QString preview = hosts.bidPreview(QStringLiteral("3"), QStringLiteral("x1"),
+                                             QStringLiteral("100"), QStringLiteral("ta ro&x=1"),
+                                             QStringLiteral("%70%77"), QStringLiteral("1#2"));
+    const QUrl u(preview);
+    QCOMPARE(u.host(), QStringLiteral("page3.auctions.yahoo.co.jp"));
+    const QUrlQuery q(u);
+    QCOMPARE(q.queryItemValue(QStringLiteral("login"), QUrl::FullyDecoded),
+             QStringLiteral("ta ro&x=1"));
+    QCOMPARE(q.queryItemValue(QStringLiteral("passwd"), QUrl::FullyDecoded), QStringLiteral("pw"));
+    QCOMPARE(q.queryItemValue(QStringLiteral("Quantity"), QUrl::FullyDecoded),
+             QStringLiteral("1#2"));
+    QVERIFY(!q.hasQueryItem(QStringLiteral("x")));
+    // A form's target from a page is used only on the site's own item hosts.
+    const QList<std::pair<QString, QString>> values = {{QStringLiteral("a"), QStringLiteral("t")}};
+    QVERIFY(hosts
+                .formSubmission(
+                    QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/config/placebid"), values)
+                .startsWith(
+                    QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/config/placebid?a=t")));
+    for (const char *elsewhere : {"http://evil.example/jp/config/placebid",
+                                  "http://page3.auctions.yahoo.co.jp.evil.example/p",
+                                  "https://page3.auctions.yahoo.co.jp/p",
+                                  "http://x@page3.auctions.yahoo.co.jp/p", "/jp/config/placebid"})
+        QVERIFY2(hosts.formSubmission(QString::fromLatin1(elsewhere), values).isEmpty(), elsewhere);
 }
 
 QTEST_GUILESS_MAIN(tst_ItemParser)

@@ -76,6 +76,8 @@ private slots:
     void logNewestFirstWithInsertTime();
     void siteCategoriesAddedOnce();
     void failuresAreReportedNotThrown();
+    void logIsKeptShort_data();
+    void logIsKeptShort();
 };
 
 void tst_Database::reregistrationKeepsTheUsersColumns()
@@ -295,6 +297,45 @@ void tst_Database::failuresAreReportedNotThrown()
     QVERIFY(!d.db.lastError().isEmpty());
     QVERIFY(!d.db.logEntries());
     QVERIFY(d.db.schemaProblem().contains(QStringLiteral("tblLog")));
+}
+
+void tst_Database::logIsKeptShort_data()
+{
+    QTest::addColumn<int>("keepDays");
+    QTest::addColumn<int>("keepRows");
+    QTest::addColumn<QStringList>("left"); // newest first
+    // Entries written 200, 100, 50, 10 and 0 days ago, in that order.
+    QTest::newRow("90 days") << 90 << 1000
+                             << QStringList{QStringLiteral("0"), QStringLiteral("10"),
+                                            QStringLiteral("50")};
+    QTest::newRow("two entries") << 0 << 2
+                                 << QStringList{QStringLiteral("0"), QStringLiteral("10")};
+    QTest::newRow("both bounds") << 30 << 1 << QStringList{QStringLiteral("0")};
+    QTest::newRow("nothing to trim")
+        << 365 << 10
+        << QStringList{QStringLiteral("0"), QStringLiteral("10"), QStringLiteral("50"),
+                       QStringLiteral("100"), QStringLiteral("200")};
+}
+
+void tst_Database::logIsKeptShort()
+{
+    QFETCH(int, keepDays);
+    QFETCH(int, keepRows);
+    QFETCH(QStringList, left);
+    Db d;
+    QSqlQuery q(d.db.connection());
+    for (int daysAgo : {200, 100, 50, 10, 0}) {
+        q.prepare(QStringLiteral("INSERT INTO tblLog (tDate, Memo) VALUES (?, ?)"));
+        q.addBindValue(ItemDatabase::toDbTime(kNow.addDays(-daysAgo)));
+        q.addBindValue(QString::number(daysAgo));
+        QVERIFY(q.exec());
+    }
+    QCOMPARE(d.db.trimLog(kNow, keepDays, keepRows), 5 - int(left.size()));
+    QStringList memos;
+    const QList<LogEntry> entries = d.db.logEntries().value();
+    for (const LogEntry &e : entries)
+        memos << e.Memo;
+    QCOMPARE(memos, left);
 }
 
 QTEST_GUILESS_MAIN(tst_Database)

@@ -70,6 +70,7 @@ private slots:
     void heldDatabaseIsRefused();
     void failedCompactionLeavesDataInBackup();
     void dataFolderOfTheLastVersionKeepsWorking();
+    void onlyTheBackupLeftIsRestored();
 };
 
 void tst_StartupDb::firstRunCreatesFolderAndSchema()
@@ -229,10 +230,27 @@ void tst_StartupDb::failedCompactionLeavesDataInBackup()
     const DbStartResult r = backupAndCompact(p);
     QCOMPARE(r.code, DbStartResult::CompactFailed);
     QVERIFY(r.message.contains(p.backup()));
-    QVERIFY(!QFile::exists(p.database()));
+    // The database is still there and whole, and so is the backup.
+    QCOMPARE(countItems(p.database()), 1);
     QCOMPARE(countItems(p.backup()), 1);
-    // The next start stops at the missing database instead of deleting new.mdb.
-    QCOMPARE(backupAndCompact(p).code, DbStartResult::Missing);
+    QVERIFY(QDir(p.database() + QStringLiteral(".compacting")).removeRecursively());
+    QVERIFY(backupAndCompact(p).ok());
+    QCOMPARE(countItems(p.database()), 1);
+}
+
+void tst_StartupDb::onlyTheBackupLeftIsRestored()
+{
+    TempHome home;
+    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    QVERIFY(createDataFolderIfNew(p).ok());
+    addItem(p.database(), QStringLiteral("keep"));
+    QVERIFY(backupAndCompact(p).ok());
+    QVERIFY(QFile::remove(p.database())); // lost, by whatever means
+    const DbStartResult r = backupAndCompact(p);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(r.note,
+             QStringLiteral("データベースがなかったので、前回の状態（new.mdb）から戻しました"));
+    QCOMPARE(countItems(p.database()), 1);
     QCOMPARE(countItems(p.backup()), 1);
 }
 

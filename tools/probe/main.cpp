@@ -7,6 +7,7 @@
 #include "database.h"
 #include "itemparser.h"
 #include "pagefetcher.h"
+#include "sitehosts.h"
 #include "prompter.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
@@ -107,6 +108,8 @@ int main(int argc, char *argv[])
     const bool proxySet =
         !settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()).isEmpty();
     configureFetcher(fetcher, settings, proxySet, prompter);
+    const SiteHosts hosts(settings); // a password in the address goes to these only
+    fetcher.setSiteHosts(&hosts);
 
     int rc = 0;
     probe(fetcher, args[1]).then([&rc](int result) {

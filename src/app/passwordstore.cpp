@@ -1,0 +1,143 @@
+#include "passwordstore.h"
+
+#include "credentials.h"
+#include "settingsstore.h"
+
+#include <qt6keychain/keychain.h>
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <memory>
+
+namespace sw {
+
+namespace {
+const QString kService = QStringLiteral("snipewell");
+const QString kKey = QStringLiteral("yahoo-japan-password");
+const QString kSettings = QStringLiteral("Settings");
+const QString kPlace = QStringLiteral("PasswordIn");
+
+void remember(SettingsStore &settings, PasswordPlace place)
+{
+    settings.save(kSettings, kPlace,
+                  place == PasswordPlace::Keyring ? QStringLiteral("keyring")
+                                                  : QStringLiteral("file"));
+}
+
+// Runs a keyring job to its end. Only at start-up, before any window or timer exists.
+bool finish(QKeychain::Job *job, int timeoutMs)
+{
+    QEventLoop loop;
+    bool done = false;
+    QObject::connect(job, &QKeychain::Job::finished, &loop, [&] {
+        done = true;
+        loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    job->start();
+    if (!done)
+        loop.exec();
+    return done;
+}
+
+bool writeKeyring(const QString &password, int timeoutMs, QString *why)
+{
+    auto *job = new QKeychain::WritePasswordJob(kService);
+    job->setAutoDelete(false);
+    job->setKey(kKey);
+    job->setTextData(password);
+    const bool done = finish(job, timeoutMs);
+    const bool ok = done && job->error() == QKeychain::NoError;
+    if (!ok && why)
+        *why = done ? job->errorString() : QStringLiteral("キーリングが応答しません");
+    job->deleteLater();
+    return ok;
+}
+} // namespace
+
+QString passwordPlaceText(PasswordPlace place)
+{
+    return place == PasswordPlace::Keyring
+               ? QStringLiteral("パスワードの保存先：デスクトップのキーリング")
+               : QStringLiteral("パスワードの保存先：設定ファイル（キーリングが見つからないため、"
+                                "読めない形に変えて保存しています）");
+}
+
+PasswordPlace passwordPlace(const SettingsStore &settings)
+{
+    return settings.get(kSettings, kPlace, QString()) == QLatin1String("keyring")
+               ? PasswordPlace::Keyring
+               : PasswordPlace::SettingsFile;
+}
+
+LoadedPassword loadPassword(SettingsStore &settings, int timeoutMs)
+{
+    LoadedPassword out;
+    const QString stored = settings.get(kSettings, QStringLiteral("ypass"), QString());
+    auto *job = new QKeychain::ReadPasswordJob(kService);
+    job->setAutoDelete(false);
+    job->setKey(kKey);
+    const bool done = finish(job, timeoutMs);
+    const QKeychain::Error error = done ? job->error() : QKeychain::OtherError;
+    const QString keyring = job->textData();
+    job->deleteLater();
+    const bool haveKeyring = error == QKeychain::NoError || error == QKeychain::EntryNotFound;
+    if (!haveKeyring) {
+        out.password = Unscramble(stored);
+        out.place = PasswordPlace::SettingsFile;
+        remember(settings, out.place);
+        return out;
+    }
+    if (stored.isEmpty()) {
+        out.password = keyring;
+        out.place = PasswordPlace::Keyring;
+        remember(settings, out.place);
+        return out;
+    }
+    // A password in the file is the newest (an older version wrote it, or the keyring was
+    // away at the last save): it goes into the keyring, and out of the file.
+    out.password = Unscramble(stored);
+    QString refused;
+    if (writeKeyring(out.password, timeoutMs, &refused) &&
+        settings.save(kSettings, QStringLiteral("ypass"), QString())) {
+        out.place = PasswordPlace::Keyring;
+        out.note =
+            QStringLiteral("パスワードを設定ファイルからデスクトップのキーリングに移しました");
+    } else {
+        out.place = PasswordPlace::SettingsFile;
+        out.note = QStringLiteral("パスワードをキーリングに移せませんでした（") + refused +
+                   QStringLiteral("）。設定ファイルに残しています");
+    }
+    remember(settings, out.place);
+    return out;
+}
+
+void savePassword(SettingsStore &settings, const QString &password,
+                  std::function<void(PasswordPlace, const QString &)> done)
+{
+    // In the file first, so that it is kept somewhere whatever the keyring does; out of
+    // the file again once the keyring has it.
+    settings.save(kSettings, QStringLiteral("ypass"), Scramble(password));
+    remember(settings, PasswordPlace::SettingsFile);
+    auto *job = new QKeychain::WritePasswordJob(kService);
+    job->setKey(kKey);
+    job->setTextData(password);
+    QObject::connect(job, &QKeychain::Job::finished, job,
+                     [&settings, done = std::move(done)](QKeychain::Job *j) {
+                         QString why;
+                         PasswordPlace place = PasswordPlace::SettingsFile;
+                         if (j->error() == QKeychain::NoError &&
+                             settings.save(kSettings, QStringLiteral("ypass"), QString())) {
+                             place = PasswordPlace::Keyring;
+                             remember(settings, place);
+                         } else {
+                             why = j->errorString();
+                         }
+                         if (done)
+                             done(place, why);
+                     });
+    job->start();
+}
+
+} // namespace sw

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+namespace sw {
+
+class SettingsStore;
+
+// Where the site password is kept: the desktop's keyring (the Secret Service) when there
+// is one, else the settings file, scrambled, as before.
+enum class PasswordPlace
+{
+    Keyring,
+    SettingsFile
+};
+
+struct LoadedPassword
+{
+    QString password;
+    PasswordPlace place = PasswordPlace::SettingsFile;
+    QString note; // for the activity log: a move into the keyring, or why there is none
+};
+
+// At start-up, before any window: reads the password. A scrambled one in the settings file
+// is moved into the keyring (and taken out of the file) once there is a keyring. Waits at
+// most timeoutMs for the keyring.
+LoadedPassword loadPassword(SettingsStore &settings, int timeoutMs = 3000);
+
+// Saves the password where it belongs; `done` is called with where it went and, when the
+// keyring refused, why (the password then stands scrambled in the settings file).
+void savePassword(SettingsStore &settings, const QString &password,
+                  std::function<void(PasswordPlace, const QString &why)> done = {});
+
+// Where the password was kept last, as the credentials dialog tells the user.
+PasswordPlace passwordPlace(const SettingsStore &settings);
+QString passwordPlaceText(PasswordPlace place);
+
+} // namespace sw

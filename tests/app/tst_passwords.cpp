@@ -1,0 +1,144 @@
+#include "appvalues.h"
+#include "credentials.h"
+#include "frmlogin.h"
+#include "passwordstore.h"
+#include "scriptedprompter.h"
+#include "settingsstore.h"
+#include "tempdir.h"
+
+#include <qt6keychain/keychain.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+using namespace sw;
+
+// Where the site password is kept. The suite runs twice: with a keyring of its own on a
+// private D-Bus session (SNIPEWELL_TEST_KEYRING=1), and with no D-Bus session at all.
+class tst_Passwords : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void savedWhereTheDesktopKeepsIt();
+    void scrambledPasswordMovesIntoTheKeyringOnce();
+    void dialogSaysWhereItIsKept();
+};
+
+namespace {
+bool keyringExpected()
+{
+    return qEnvironmentVariableIntValue("SNIPEWELL_TEST_KEYRING") == 1;
+}
+
+QString storedScrambled(const SettingsStore &s)
+{
+    return s.get(QStringLiteral("Settings"), QStringLiteral("ypass"), QString());
+}
+
+// What the keyring itself holds for the program, read as another program would.
+QString inKeyring()
+{
+    QKeychain::ReadPasswordJob job(QStringLiteral("snipewell"));
+    job.setAutoDelete(false);
+    job.setKey(QStringLiteral("yahoo-japan-password"));
+    bool done = false;
+    QObject::connect(&job, &QKeychain::Job::finished, [&done] { done = true; });
+    job.start();
+    if (!QTest::qWaitFor([&done] { return done; }, 5000))
+        return QStringLiteral("(no answer)");
+    return job.error() == QKeychain::NoError ? job.textData() : QString();
+}
+
+void clearKeyring()
+{
+    QKeychain::DeletePasswordJob job(QStringLiteral("snipewell"));
+    job.setAutoDelete(false);
+    job.setKey(QStringLiteral("yahoo-japan-password"));
+    bool done = false;
+    QObject::connect(&job, &QKeychain::Job::finished, [&done] { done = true; });
+    job.start();
+    (void)QTest::qWaitFor([&done] { return done; }, 5000);
+}
+} // namespace
+
+void tst_Passwords::init()
+{
+    if (keyringExpected())
+        clearKeyring();
+}
+
+void tst_Passwords::savedWhereTheDesktopKeepsIt()
+{
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    std::optional<PasswordPlace> place;
+    savePassword(settings, QStringLiteral("tar'o%12\"34"),
+                 [&place](PasswordPlace p, const QString &) { place = p; });
+    QTRY_VERIFY_WITH_TIMEOUT(place.has_value(), 10000);
+    const PasswordPlace expected =
+        keyringExpected() ? PasswordPlace::Keyring : PasswordPlace::SettingsFile;
+    QCOMPARE(*place, expected);
+    QCOMPARE(passwordPlace(settings), expected);
+    if (keyringExpected()) {
+        QCOMPARE(storedScrambled(settings), QString()); // not in the file at all
+        QCOMPARE(inKeyring(), QStringLiteral("tar'o%12\"34"));
+    } else {
+        QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("tar'o%12\"34"));
+    }
+    // Read back at the next start.
+    SettingsStore again(home.path(QStringLiteral("snipewell.ini")));
+    const LoadedPassword loaded = loadPassword(again);
+    QCOMPARE(loaded.password, QStringLiteral("tar'o%12\"34"));
+    QCOMPARE(loaded.place, expected);
+    QCOMPARE(loaded.note, QString());
+}
+
+void tst_Passwords::scrambledPasswordMovesIntoTheKeyringOnce()
+{
+    // The settings file as an earlier version left it.
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
+                  Scramble(QStringLiteral("old5678")));
+    const LoadedPassword first = loadPassword(settings);
+    QCOMPARE(first.password, QStringLiteral("old5678"));
+    if (keyringExpected()) {
+        QCOMPARE(first.place, PasswordPlace::Keyring);
+        QCOMPARE(
+            first.note,
+            QStringLiteral("パスワードを設定ファイルからデスクトップのキーリングに移しました"));
+        QCOMPARE(storedScrambled(settings), QString());
+        QCOMPARE(inKeyring(), QStringLiteral("old5678"));
+    } else {
+        QCOMPARE(first.place, PasswordPlace::SettingsFile);
+        QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("old5678"));
+    }
+    const LoadedPassword second = loadPassword(settings);
+    QCOMPARE(second.password, QStringLiteral("old5678"));
+    QCOMPARE(second.note, QString()); // moved once only
+}
+
+void tst_Passwords::dialogSaysWhereItIsKept()
+{
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
+                  Scramble(QStringLiteral("taro1234")));
+    AppValues values;
+    values.password = loadPassword(settings).password;
+    ScriptedPrompter prompter;
+    frmLogin dialog(settings, values, prompter);
+    dialog.show();
+    const QString text = dialog.findChild<QLabel *>(QStringLiteral("lblPasswordPlace"))->text();
+    QCOMPARE(text, passwordPlaceText(keyringExpected() ? PasswordPlace::Keyring
+                                                       : PasswordPlace::SettingsFile));
+    QVERIFY(text.contains(keyringExpected() ? QStringLiteral("キーリング")
+                                            : QStringLiteral("設定ファイル")));
+    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->text(),
+             QStringLiteral("taro1234"));
+}
+
+QTEST_MAIN(tst_Passwords)
+#include "tst_passwords.moc"
