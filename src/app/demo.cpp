@@ -59,6 +59,7 @@ void DemoSite::prepareSettings(SettingsStore &settings) const
     const QString s = QStringLiteral("Settings");
     settings.save(s, QStringLiteral("yuser"), memberId());
     settings.save(s, QStringLiteral("ypass"), Scramble(memberPassword()));
+    settings.save(s, QStringLiteral("Keyring"), QStringLiteral("0")); // not the user's keyring
     settings.save(s, QStringLiteral("Proxy"), proxySetting());
     settings.save(s, QStringLiteral("BefSec"), QStringLiteral("10"));
     settings.save(s, QStringLiteral("ntp"), QString());

@@ -14,9 +14,22 @@ namespace sw {
 
 namespace {
 const QString kService = QStringLiteral("snipewell");
-const QString kKey = QStringLiteral("yahoo-japan-password");
 const QString kSettings = QStringLiteral("Settings");
 const QString kPlace = QStringLiteral("PasswordIn");
+
+// One entry per site ID: the password belongs to the ID it was typed for.
+QString keyFor(const SettingsStore &settings)
+{
+    return QStringLiteral("yahoo-japan:") +
+           settings.get(kSettings, QStringLiteral("yuser"), QString());
+}
+
+// Keyring=0 keeps the password in the file (the demo, which must not touch the user's
+// keyring).
+bool keyringWanted(const SettingsStore &settings)
+{
+    return settings.getBool(kSettings, QStringLiteral("Keyring"), true);
+}
 
 void remember(SettingsStore &settings, PasswordPlace place)
 {
@@ -41,11 +54,11 @@ bool finish(QKeychain::Job *job, int timeoutMs)
     return done;
 }
 
-bool writeKeyring(const QString &password, int timeoutMs, QString *why)
+bool writeKeyring(const QString &key, const QString &password, int timeoutMs, QString *why)
 {
     auto *job = new QKeychain::WritePasswordJob(kService);
     job->setAutoDelete(false);
-    job->setKey(kKey);
+    job->setKey(key);
     job->setTextData(password);
     const bool done = finish(job, timeoutMs);
     const bool ok = done && job->error() == QKeychain::NoError;
@@ -75,9 +88,14 @@ LoadedPassword loadPassword(SettingsStore &settings, int timeoutMs)
 {
     LoadedPassword out;
     const QString stored = settings.get(kSettings, QStringLiteral("ypass"), QString());
+    if (!keyringWanted(settings)) {
+        out.password = Unscramble(stored);
+        remember(settings, out.place);
+        return out;
+    }
     auto *job = new QKeychain::ReadPasswordJob(kService);
     job->setAutoDelete(false);
-    job->setKey(kKey);
+    job->setKey(keyFor(settings));
     const bool done = finish(job, timeoutMs);
     const QKeychain::Error error = done ? job->error() : QKeychain::OtherError;
     const QString keyring = job->textData();
@@ -99,7 +117,7 @@ LoadedPassword loadPassword(SettingsStore &settings, int timeoutMs)
     // away at the last save): it goes into the keyring, and out of the file.
     out.password = Unscramble(stored);
     QString refused;
-    if (writeKeyring(out.password, timeoutMs, &refused) &&
+    if (writeKeyring(keyFor(settings), out.password, timeoutMs, &refused) &&
         settings.save(kSettings, QStringLiteral("ypass"), QString())) {
         out.place = PasswordPlace::Keyring;
         out.note =
@@ -120,8 +138,13 @@ void savePassword(SettingsStore &settings, const QString &password,
     // the file again once the keyring has it.
     settings.save(kSettings, QStringLiteral("ypass"), Scramble(password));
     remember(settings, PasswordPlace::SettingsFile);
+    if (!keyringWanted(settings)) {
+        if (done)
+            done(PasswordPlace::SettingsFile, QString());
+        return;
+    }
     auto *job = new QKeychain::WritePasswordJob(kService);
-    job->setKey(kKey);
+    job->setKey(keyFor(settings));
     job->setTextData(password);
     QObject::connect(job, &QKeychain::Job::finished, job,
                      [&settings, done = std::move(done)](QKeychain::Job *j) {

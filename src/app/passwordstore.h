@@ -8,8 +8,9 @@ namespace sw {
 
 class SettingsStore;
 
-// Where the site password is kept: the desktop's keyring (the Secret Service) when there
-// is one, else the settings file, scrambled, as before.
+// Where the site password is kept: the desktop's keyring (the Secret Service), one entry
+// per site ID, when there is one; else the settings file, scrambled, as before. The
+// setting Keyring=0 keeps it in the file.
 enum class PasswordPlace
 {
     Keyring,

@@ -24,6 +24,7 @@ private slots:
     void savedWhereTheDesktopKeepsIt();
     void scrambledPasswordMovesIntoTheKeyringOnce();
     void dialogSaysWhereItIsKept();
+    void keyringCanBeTurnedOff();
 };
 
 namespace {
@@ -42,7 +43,7 @@ QString inKeyring()
 {
     QKeychain::ReadPasswordJob job(QStringLiteral("snipewell"));
     job.setAutoDelete(false);
-    job.setKey(QStringLiteral("yahoo-japan-password"));
+    job.setKey(QStringLiteral("yahoo-japan:snipe_taro"));
     bool done = false;
     QObject::connect(&job, &QKeychain::Job::finished, [&done] { done = true; });
     job.start();
@@ -55,7 +56,7 @@ void clearKeyring()
 {
     QKeychain::DeletePasswordJob job(QStringLiteral("snipewell"));
     job.setAutoDelete(false);
-    job.setKey(QStringLiteral("yahoo-japan-password"));
+    job.setKey(QStringLiteral("yahoo-japan:snipe_taro"));
     bool done = false;
     QObject::connect(&job, &QKeychain::Job::finished, [&done] { done = true; });
     job.start();
@@ -73,6 +74,8 @@ void tst_Passwords::savedWhereTheDesktopKeepsIt()
 {
     TempHome home;
     SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
+                  QStringLiteral("snipe_taro"));
     std::optional<PasswordPlace> place;
     savePassword(settings, QStringLiteral("tar'o%12\"34"),
                  [&place](PasswordPlace p, const QString &) { place = p; });
@@ -100,6 +103,8 @@ void tst_Passwords::scrambledPasswordMovesIntoTheKeyringOnce()
     // The settings file as an earlier version left it.
     TempHome home;
     SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
+                  QStringLiteral("snipe_taro"));
     settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
                   Scramble(QStringLiteral("old5678")));
     const LoadedPassword first = loadPassword(settings);
@@ -138,6 +143,29 @@ void tst_Passwords::dialogSaysWhereItIsKept()
                                             : QStringLiteral("設定ファイル")));
     QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->text(),
              QStringLiteral("taro1234"));
+}
+
+void tst_Passwords::keyringCanBeTurnedOff()
+{
+    // As the demo does: its member's password never goes near the user's keyring.
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
+                  QStringLiteral("snipe_taro"));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("Keyring"), QStringLiteral("0"));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
+                  Scramble(QStringLiteral("demo1234")));
+    const LoadedPassword loaded = loadPassword(settings);
+    QCOMPARE(loaded.password, QStringLiteral("demo1234"));
+    QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
+    std::optional<PasswordPlace> place;
+    savePassword(settings, QStringLiteral("demo5678"),
+                 [&place](PasswordPlace p, const QString &) { place = p; });
+    QTRY_VERIFY(place.has_value());
+    QCOMPARE(*place, PasswordPlace::SettingsFile);
+    QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("demo5678"));
+    if (keyringExpected())
+        QCOMPARE(inKeyring(), QString());
 }
 
 QTEST_MAIN(tst_Passwords)
