@@ -52,11 +52,9 @@ frmTip::frmTip(SettingsStore &settings, const QStringList &candidates, QWidget *
     connect(next, &QPushButton::clicked, this, &frmTip::nextTip);
     connect(ok, &QPushButton::clicked, this, &QWidget::close);
 
-    if (m_settings.getInt(kOptions, kShowTips, 1) == 0) {
-        m_wanted = false;
-        return;
-    }
-    m_check->setChecked(true);
+    // The setting only decides the showing at start-up; from the menu the tips always show.
+    m_wanted = m_settings.getInt(kOptions, kShowTips, 1) != 0;
+    m_check->setChecked(m_wanted);
     connect(m_check, &QCheckBox::toggled, this, [this](bool on) {
         m_settings.save(kOptions, kShowTips, on ? QStringLiteral("1") : QStringLiteral("0"));
     });

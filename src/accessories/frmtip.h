@@ -21,7 +21,7 @@ public:
     bool LoadTips(const QString &fileName);
     void DisplayCurrentTip();
     void nextTip();
-    // Whether the window is to be shown at all ("Show Tips at Startup" not 0).
+    // Whether the window is to be shown at start-up ("Show Tips at Startup" not 0).
     bool wanted() const { return m_wanted; }
 
     QString tipText() const;

@@ -117,15 +117,23 @@ void frmLogin::cmdOK_Click()
 
 void frmLogin::cmdCancel_Click()
 {
+    // Nothing typed is kept: the stored ID and password stay as they were.
     hide();
-    emit endProgram();
+    if (m_endsProgram)
+        emit endProgram();
+}
+
+void frmLogin::reject()
+{
+    cmdCancel_Click();
 }
 
 void frmLogin::Command2_Click()
 {
     if (tooShort(m_user->text()) || tooShort(m_pass->text())) {
         m_prompter.message(QStringLiteral("4文字以上必要です。"));
-        emit endProgram();
+        if (m_endsProgram)
+            emit endProgram();
         return;
     }
     if (passwordTooLong())
@@ -144,7 +152,8 @@ void frmLogin::closeEvent(QCloseEvent *event)
     if (tooShort(m_user->text()) || tooShort(m_pass->text())) {
         m_prompter.message(QStringLiteral("4文字以上必要です。"));
         event->accept();
-        emit endProgram();
+        if (m_endsProgram)
+            emit endProgram();
         return;
     }
     if (passwordTooLong()) {
@@ -162,6 +171,7 @@ void frmLogin::closeEvent(QCloseEvent *event)
                            m_settings.error());
     }
     event->accept();
+    m_endsProgram = false; // the program has its credentials now
     emit itemListRequested();
 }
 

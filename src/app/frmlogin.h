@@ -22,6 +22,12 @@ public:
 
     // Closes without the checks and without saving (the program is ending anyway).
     void dismiss();
+    // At the first start, without an ID and password the program cannot work: ｷｬﾝｾﾙ or a
+    // too-short entry ends it. Opened later, the dialog just closes.
+    void setEndsProgram(bool ends) { m_endsProgram = ends; }
+    bool endsProgram() const { return m_endsProgram; }
+    // Escape: as ｷｬﾝｾﾙ.
+    void reject() override;
 
     void cmdOK_Click();
     void cmdCancel_Click();
@@ -30,7 +36,7 @@ public:
     static bool tooShort(const QString &text) { return text.size() < 4; }
 
 signals:
-    // The program must end (a credential too short, or ｷｬﾝｾﾙ).
+    // The program must end (at the first start: a credential too short, or ｷｬﾝｾﾙ).
     void endProgram();
     // ログインする: the in-memory ID and password are set; the browser should log in.
     void browserLoginRequested(QWidget *from);
@@ -52,6 +58,7 @@ private:
     QLineEdit *m_pass;
     QLabel *m_place; // where the password is kept
     bool m_dismissing = false;
+    bool m_endsProgram = false;
 };
 
 } // namespace sw

@@ -167,17 +167,30 @@ void frmOptions::publish()
 void frmOptions::cmdOK_Click()
 {
     publish();
-    m_settings.save(kSettings, QStringLiteral("promode"), flag(m_check1));
-    m_settings.save(kSettings, QStringLiteral("ntp"), m_txtntp->text());
-    m_settings.save(kSettings, QStringLiteral("min"), flag(m_chkMin));
-    m_settings.save(kSettings, QStringLiteral("ClickHP"), flag(m_chkClickHP));
-    m_settings.save(kSettings, QStringLiteral("CATOn"), flag(m_chkCATOn));
-    m_settings.save(kSettings, QStringLiteral("BefSec"), m_cmbefSec->currentText());
-    m_settings.save(kSettings, QStringLiteral("MnlNyusatu"), flag(m_chkMnlNyusatu));
-    m_settings.save(kSettings, QStringLiteral("accesskankaku"), m_combo1->currentText());
-    m_settings.save(kSettings, QStringLiteral("Proxy"), m_text2->text());
+    const std::pair<const char *, QString> values[] = {
+        {"promode", flag(m_check1)},
+        {"ntp", m_txtntp->text()},
+        {"min", flag(m_chkMin)},
+        {"ClickHP", flag(m_chkClickHP)},
+        {"CATOn", flag(m_chkCATOn)},
+        {"BefSec", m_cmbefSec->currentText()},
+        {"MnlNyusatu", flag(m_chkMnlNyusatu)},
+        {"accesskankaku", m_combo1->currentText()},
+        {"Proxy", m_text2->text()},
+    };
+    bool saved = true;
+    for (const auto &[key, value] : values)
+        saved = m_settings.save(kSettings, QString::fromLatin1(key), value) && saved;
     if (proxyOk())
         m_values.refreshIntervalSec = refreshIntervalFrom(m_settings);
+    if (!saved || !m_settings.error().isEmpty()) {
+        // The values hold until the program ends; the dialog stays open so the user knows
+        // they will not be there next time.
+        m_prompter.message(QStringLiteral("設定を設定ファイルに保存できませんでした。"
+                                          "プログラムを終了するまでは有効です。\n") +
+                           m_settings.error());
+        return;
+    }
     accept();
 }
 

@@ -3,12 +3,15 @@
 #include "activitylog.h"
 #include "apppaths.h"
 #include "appvalues.h"
+#include "armedbid.h"
+#include "armedbids.h"
 #include "bidexchange.h"
 #include "bidwindows.h"
 #include "browsercookies.h"
 #include "categories.h"
 #include "clock.h"
 #include "clockreport.h"
+#include "cookiejar.h"
 #include "database.h"
 #include "frmabout.h"
 #include "frmbrowser.h"
@@ -17,11 +20,17 @@
 #include "frmlogin.h"
 #include "frmmain.h"
 #include "frmoptions.h"
+#include "frmoverview.h"
 #include "frmserch.h"
 #include "frmsw.h"
 #include "frmtip.h"
+#include "itemcapture.h"
+#include "notifier.h"
+#include "pagefetcher.h"
+#include "prompter.h"
 #include "scheduler.h"
 #include "settingsstore.h"
+#include "siteclock.h"
 #include "sitehosts.h"
 #include "tips.h"
 
@@ -29,15 +38,20 @@
 #include <QUrl>
 
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QIcon>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
 #include <QWebEngineProfile>
+
+#include <algorithm>
 
 namespace sw {
 
@@ -62,7 +76,7 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     connect(m_timer1, &QTimer::timeout, this, &MDIForm1::Timer1_Timer);
     m_bidWindows = new BidWindows(m_ctx, nullptr, this, this);
     // A bid answered with the site's login page: the user logs in, the next bid goes on.
-    connect(m_bidWindows, &BidWindows::loginNeeded, this, &MDIForm1::showLogin);
+    connect(m_bidWindows, &BidWindows::loginNeeded, this, [this] { showLogin(); });
     // One login for the browser and every fetcher.
     new BrowserCookies(m_ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), this);
     connect(&m_ctx.log, &ActivityLog::failed, this,
@@ -79,7 +93,65 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
         clockLabel->setAccessibleName(t);
     });
     statusBar()->addPermanentWidget(clockLabel);
+    // When the site cannot be reached, said where the user looks, in the program's words.
+    m_siteLabel = new QLabel(this);
+    m_siteLabel->setObjectName(QStringLiteral("lblSiteReach"));
+    m_siteLabel->setStyleSheet(QStringLiteral("color: #b00000;"));
+    m_siteLabel->setVisible(false);
+    statusBar()->addPermanentWidget(m_siteLabel);
+    connect(&m_bidWindows->armedBids(), &ArmedBids::bidChanged, this, [this] {
+        const QString text = siteUnreachableText(m_bidWindows->armedBids());
+        m_siteLabel->setText(text);
+        m_siteLabel->setAccessibleName(text);
+        m_siteLabel->setVisible(!text.isEmpty());
+    });
+    m_fetcher = new PageFetcher(&m_ctx.cookies, m_ctx.log, m_ctx.prompter, this);
+
+    // Told without looking: notifications, the tray, and no sleep while a bid is due.
+    m_notifier = new Notifier(m_ctx.settings, QDBusConnection::sessionBus(), this);
+    connect(&m_bidWindows->armedBids(), &ArmedBids::notice, m_notifier, &Notifier::notify);
+    connect(m_clockReport, &ClockReport::farOff, m_notifier,
+            [this](const QString &text) { m_notifier->notify(NoticeKind::ClockOff, text); });
+    m_inhibitor = new SleepInhibitor(QDBusConnection::systemBus(), this);
     buildMenus();
+    m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/snipewell.svg")), this);
+    m_tray->setObjectName(QStringLiteral("trayIcon"));
+    m_tray->setToolTip(QStringLiteral("Snipewell"));
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setObjectName(QStringLiteral("mnuTray"));
+    m_trayNext = m_trayMenu->addAction(QStringLiteral("入札予定はありません"));
+    m_trayNext->setObjectName(QStringLiteral("trayNext"));
+    m_trayNext->setEnabled(false);
+    m_trayMenu->addSeparator();
+    auto bringBack = [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    };
+    QAction *a = m_trayMenu->addAction(QStringLiteral("入札予定一覧"));
+    a->setObjectName(QStringLiteral("trayOverview"));
+    connect(a, &QAction::triggered, this, [this, bringBack] {
+        bringBack();
+        showOverview();
+    });
+    a = m_trayMenu->addAction(QStringLiteral("商品ﾘｽﾄ"));
+    a->setObjectName(QStringLiteral("trayList"));
+    connect(a, &QAction::triggered, this, [this, bringBack] {
+        bringBack();
+        showItemList();
+    });
+    a = m_trayMenu->addAction(QStringLiteral("終了"));
+    a->setObjectName(QStringLiteral("trayQuit"));
+    connect(a, &QAction::triggered, this, &MDIForm1::quitFromTray);
+    m_tray->setContextMenu(m_trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [bringBack](QSystemTrayIcon::ActivationReason why) {
+                if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick)
+                    bringBack();
+            });
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_tray->show();
+    m_notifier->setTray(m_tray);
     resize(1000, 700);
 }
 
@@ -141,10 +213,14 @@ void MDIForm1::buildMenus()
             });
     connect(addItem(disp, "mnuLog", QStringLiteral("ログ")), &QAction::triggered, this,
             &MDIForm1::showLog);
+    connect(addItem(disp, "mnuOverview", QStringLiteral("入札予定一覧")), &QAction::triggered, this,
+            [this] { showOverview(); });
 
     QMenu *tools = menu("mnuTools", QStringLiteral("ﾂｰﾙ"));
     connect(addItem(tools, "mnuReg", QStringLiteral("Yahoo! JAPANへログイン")), &QAction::triggered,
-            this, &MDIForm1::showLogin);
+            this, [this] { showLogin(); });
+    connect(addItem(tools, "mnuAddItem", QStringLiteral("商品を追加")), &QAction::triggered, this,
+            [this] { addItemByAddress(); });
     connect(addItem(tools, "mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み")),
             &QAction::triggered, this, [this] { mnuGetWatchList_Click(); });
     connect(addItem(tools, "mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する")),
@@ -200,7 +276,17 @@ void MDIForm1::buildMenus()
 void MDIForm1::publishBiddingValues()
 {
     const QString section = QStringLiteral("Settings");
-    m_ctx.values.befSec = m_ctx.settings.getInt(section, QStringLiteral("Befsec"), 30);
+    const QString stored = m_ctx.settings.get(section, QStringLiteral("Befsec"), QString());
+    bool ok = false;
+    const int befSec = stored.trimmed().toInt(&ok);
+    m_ctx.values.befSec = ok && befSec > 0 ? befSec : 30;
+    if (!stored.isEmpty() && !(ok && befSec > 0)) {
+        // A hand-edited file: a bid at or after the end would never go out.
+        m_ctx.log.LOGTodb(QStringLiteral("設定ファイルの入札秒数（Befsec）が正しくないので30秒前に"
+                                         "入札します：") +
+                          stored);
+    }
+    m_ctx.values.refreshIntervalSec = frmOptions::refreshIntervalFrom(m_ctx.settings);
     m_ctx.values.mnlNyusatu = m_ctx.settings.getBool(section, QStringLiteral("mnlNyusatu"), false);
     m_ctx.values.catOn = m_ctx.settings.getBool(section, QStringLiteral("CatOn"), false);
 }
@@ -213,7 +299,7 @@ void MDIForm1::load()
     showItemList();
     m_mdi->tileSubWindows();
     if (frmLogin::tooShort(m_ctx.values.ownId) || frmLogin::tooShort(m_ctx.values.password))
-        showLogin();
+        showLogin(true);
     {
         // The options window's load, without showing it: the stored bidding values.
         frmOptions options(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
@@ -303,6 +389,8 @@ frmSerch *MDIForm1::showSearch()
 
 void MDIForm1::mnuSettings_Click()
 {
+    if (m_longRuns > 0)
+        return; // the menu and the button are off during a run; a late click does nothing
     m_timer1->stop();
     {
         frmOptions options(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
@@ -328,10 +416,6 @@ void MDIForm1::mnuTip_Click()
         m_tip->setWindowFlag(Qt::Window);
         m_tip->setAttribute(Qt::WA_DeleteOnClose);
     }
-    if (!m_tip->wanted()) {
-        m_tip->close();
-        return;
-    }
     m_tip->show();
     m_tip->raise();
 }
@@ -346,6 +430,7 @@ void MDIForm1::showItemList()
         sub->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_list, &frmMain::watchListRequested, this, [this] { mnuGetWatchList_Click(); });
         connect(m_list, &frmMain::reloadRequested, this, [this] { mnuUpdateRec_Click(); });
+        connect(m_list, &frmMain::addItemRequested, this, [this] { addItemByAddress(); });
         connect(m_list, &frmMain::popupRequested, this,
                 [this](const QPoint &pos) { m_mnupop1->popup(pos); });
         connect(m_list, &frmMain::categoryNamesChanged, this, &MDIForm1::SetmnuCat);
@@ -360,23 +445,31 @@ void MDIForm1::showItemList()
 }
 
 namespace {
-// While a long run goes on: no scheduler tick, no ﾂｰﾙ, no list tool bar. Undone however the
-// run ends.
+// While a long run goes on: no scheduler tick, no ﾂｰﾙ, no 設定, no list tool bar. Undone
+// however the run ends.
 class LongRunGuard
 {
 public:
-    LongRunGuard(QTimer *timer, QAction *tools, frmMain *list)
-        : m_timer(timer), m_tools(tools), m_list(list)
+    LongRunGuard(QTimer *timer, QList<QAction *> actions, frmMain *list, int &runs)
+        : m_timer(timer), m_list(list), m_runs(runs)
     {
+        ++m_runs;
         m_timer->stop();
-        m_tools->setEnabled(false);
+        for (QAction *a : actions) {
+            a->setEnabled(false);
+            m_actions << a;
+        }
         if (m_list)
             m_list->toolbar()->setEnabled(false);
     }
     ~LongRunGuard()
     {
-        if (m_tools)
-            m_tools->setEnabled(true);
+        if (--m_runs > 0)
+            return;
+        for (const QPointer<QAction> &a : m_actions) {
+            if (a)
+                a->setEnabled(true);
+        }
         if (m_list)
             m_list->toolbar()->setEnabled(true);
         if (m_timer)
@@ -385,17 +478,23 @@ public:
 
 private:
     QPointer<QTimer> m_timer;
-    QPointer<QAction> m_tools;
+    QList<QPointer<QAction>> m_actions;
     QPointer<frmMain> m_list;
+    int &m_runs;
 };
 } // namespace
+
+QList<QAction *> MDIForm1::longRunActions() const
+{
+    return {findChild<QMenu *>(QStringLiteral("mnuTools"))->menuAction(),
+            findChild<QAction *>(QStringLiteral("mnuSettings"))};
+}
 
 QCoro::Task<> MDIForm1::mnuGetWatchList_Click()
 {
     if (!m_list)
         co_return;
-    LongRunGuard guard(m_timer1, findChild<QMenu *>(QStringLiteral("mnuTools"))->menuAction(),
-                       m_list);
+    LongRunGuard guard(m_timer1, longRunActions(), m_list, m_longRuns);
     co_await m_list->mnuGetWatchList();
 }
 
@@ -403,8 +502,7 @@ QCoro::Task<> MDIForm1::mnuUpdateRec_Click()
 {
     if (!m_list)
         co_return;
-    LongRunGuard guard(m_timer1, findChild<QMenu *>(QStringLiteral("mnuTools"))->menuAction(),
-                       m_list);
+    LongRunGuard guard(m_timer1, longRunActions(), m_list, m_longRuns);
     co_await m_list->mnuUpdateRec();
 }
 
@@ -450,6 +548,11 @@ void MDIForm1::mnuWin1_Click()
                     screen.height() - tallest);
     }
     m_mdi->tileSubWindows();
+    // In front of the frame, every one: none stays hidden behind it.
+    for (QWidget *w : column) {
+        w->showNormal();
+        w->raise();
+    }
 }
 
 void MDIForm1::SetmnuCat()
@@ -476,7 +579,7 @@ void MDIForm1::showLog()
     m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(sub));
 }
 
-void MDIForm1::showLogin()
+void MDIForm1::showLogin(bool atStart)
 {
     if (!m_login) {
         m_login = new frmLogin(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
@@ -485,6 +588,9 @@ void MDIForm1::showLogin()
         connect(m_login, &frmLogin::itemListRequested, this, &MDIForm1::showItemList);
         connect(m_login, &frmLogin::browserLoginRequested, this, &MDIForm1::BrowserLogin);
     }
+    // Only a dialog that was already waiting for the first credentials still ends the
+    // program; one brought up mid-session by a bid or the scheduler just closes.
+    m_login->setEndsProgram(atStart || (m_login->isVisible() && m_login->endsProgram()));
     m_login->show();
     m_login->raise();
     m_login->activateWindow();
@@ -499,6 +605,7 @@ void MDIForm1::openCategoryEditor()
 
 void MDIForm1::Timer1_Timer()
 {
+    updateWatch();
     if (m_tick)
         m_tick();
     else
@@ -571,8 +678,144 @@ void MDIForm1::changeEvent(QEvent *event)
     QMainWindow::changeEvent(event);
 }
 
+QList<ItemRecord> MDIForm1::pendingBids()
+{
+    const QDateTime now = sw::now();
+    QList<ItemRecord> out;
+    QSet<int> seen;
+    for (const ArmedBid *b : m_bidWindows->armedBids().all()) {
+        if (b->armed() && !b->finished() && b->endTime() > now) {
+            out << b->item();
+            seen.insert(b->id());
+        }
+    }
+    // Items the scheduler has not opened yet count too: their bids are planned.
+    for (const ItemRecord &r : m_ctx.db.biddingCandidates(now).value_or(QList<ItemRecord>{})) {
+        if (!seen.contains(r.id) && r.enddate > now && r.ItemYen > 0)
+            out << r;
+    }
+    std::stable_sort(out.begin(), out.end(), [](const ItemRecord &a, const ItemRecord &b) {
+        return a.enddate < b.enddate;
+    });
+    return out;
+}
+
+void MDIForm1::updateWatch()
+{
+    const QList<ItemRecord> pending = pendingBids();
+    const QDateTime now = sw::now();
+    if (pending.isEmpty()) {
+        m_trayNext->setText(QStringLiteral("入札予定はありません"));
+    } else {
+        const ItemRecord &next = pending.first();
+        m_trayNext->setText(QStringLiteral("次の入札：") +
+                            inSiteZone(next.enddate.addSecs(-m_ctx.values.befSec))
+                                .toString(QStringLiteral("MM/dd HH:mm:ss")) +
+                            QStringLiteral(" ") + next.Itemname);
+    }
+    m_tray->setToolTip(QStringLiteral("Snipewell：") + QString::number(pending.size()) +
+                       QStringLiteral("件の入札予定"));
+    // The machine stays awake from a few minutes before a bid until just after it.
+    bool due = false;
+    for (const ItemRecord &r : pending) {
+        const qint64 toBid = now.secsTo(r.enddate.addSecs(-m_ctx.values.befSec));
+        due = due || (toBid < 10 * 60 && toBid > -60);
+    }
+    m_inhibitor->update(due, QStringLiteral("入札予定があります"));
+}
+
+void MDIForm1::logAbandoned(const QList<ItemRecord> &pending)
+{
+    for (const ItemRecord &r : pending)
+        m_ctx.log.LOGTodb(QStringLiteral("入札中止（プログラムを終了しました）：") + r.itemid +
+                          QStringLiteral("（") + r.Itemname + QStringLiteral("）"));
+}
+
+void MDIForm1::quitFromTray()
+{
+    const QList<ItemRecord> pending = pendingBids();
+    if (!pending.isEmpty() &&
+        !m_ctx.prompter.question(QString::number(pending.size()) +
+                                     QStringLiteral("件の入札予定があります。終了すると入札されませ"
+                                                    "ん。\n終了しますか？"),
+                                 false))
+        return;
+    logAbandoned(pending);
+    m_quitting = true;
+    close();
+}
+
+frmOverview *MDIForm1::showOverview()
+{
+    if (!m_overview) {
+        m_overview = new frmOverview(m_bidWindows->armedBids());
+        QMdiSubWindow *sub = m_mdi->addSubWindow(m_overview);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_overview, &frmOverview::openRequested, this, [this](int id) {
+            frmSw *w = m_bidWindows->find(id);
+            if (!w)
+                w = m_bidWindows->open(id);
+            w->window()->raise();
+        });
+    }
+    m_overview->parentWidget()->show();
+    m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(m_overview->parentWidget()));
+    return m_overview;
+}
+
+QCoro::Task<> MDIForm1::addItemByAddress()
+{
+    const QPointer<MDIForm1> self(this);
+    const std::optional<QString> typed = m_ctx.prompter.input(
+        QStringLiteral("追加する商品のページのアドレスかオークションIDを入力してください"),
+        QString());
+    if (!typed || typed->trimmed().isEmpty())
+        co_return;
+    const std::optional<ItemAddress> where = itemFromUserText(*typed);
+    if (!where) {
+        m_ctx.prompter.message(QStringLiteral("商品ページのアドレスでもオークションIDでもありませ"
+                                              "ん：") +
+                               typed->trimmed());
+        co_return;
+    }
+    m_fetcher->applyProxySetting(
+        m_ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()));
+    bool inserted = false;
+    const QString text = co_await captureItem(m_ctx, *m_fetcher, *where, &inserted);
+    if (!self)
+        co_return;
+    m_ctx.prompter.message(text);
+    if (m_list)
+        m_list->ReSql();
+}
+
 void MDIForm1::closeEvent(QCloseEvent *event)
 {
+    if (!m_quitting) {
+        // Bids still to go out: the user decides, and an abandoned bid is said in the log.
+        const QList<ItemRecord> pending = pendingBids();
+        if (!pending.isEmpty()) {
+            const bool tray = m_tray->isVisible();
+            const QString text =
+                QString::number(pending.size()) +
+                QStringLiteral("件の入札予定があります。終了すると入札されません。\n\n") +
+                (tray ? QStringLiteral("ﾀｽｸﾄﾚｲに入れて入札を続けますか？（「いいえ」で終了します）")
+                      : QStringLiteral("最小化して入札を続けますか？（「いいえ」で終了します）"));
+            if (m_ctx.prompter.question(text, true)) {
+                event->ignore();
+                if (tray) {
+                    hide();
+                    m_tray->showMessage(QStringLiteral("Snipewell"),
+                                        QStringLiteral("ﾀｽｸﾄﾚｲで入札を続けます"));
+                } else {
+                    showMinimized();
+                }
+                return;
+            }
+            logAbandoned(pending);
+        }
+    }
+    m_quitting = true;
     m_timer1->stop();
     if (m_browser)
         m_browser->stopLoading();

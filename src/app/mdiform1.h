@@ -10,8 +10,10 @@
 
 #include <functional>
 
+class QLabel;
 class QMdiArea;
 class QMenu;
+class QSystemTrayIcon;
 class QTimer;
 
 namespace sw {
@@ -24,6 +26,11 @@ class frmSerch;
 class frmTip;
 class frmLog;
 class frmLogin;
+class frmOverview;
+class Notifier;
+class PageFetcher;
+class SleepInhibitor;
+struct ItemRecord;
 
 // The frame window: child windows in an MDI area, the menus, the status bar and the
 // scheduler timer.
@@ -43,7 +50,8 @@ public:
 
     void SetmnuCat();
     void showLog();
-    void showLogin();
+    // atStart: the credentials are missing at start-up; without them the program ends.
+    void showLogin(bool atStart = false);
     // Opens the category editor modally and refreshes the pop-up menu's names.
     void openCategoryEditor();
 
@@ -81,6 +89,20 @@ public:
     // The bidding values the windows read from memory, from the settings.
     void publishBiddingValues();
 
+    // 入札予定一覧: created on first use, shown in the frame.
+    frmOverview *showOverview();
+    // ﾂｰﾙ > 商品を追加: an item by its address or auction id, stored as the browser's 取込.
+    QCoro::Task<> addItemByAddress();
+    // The bids still to go out: armed and running, or due for a window; earliest end first.
+    QList<ItemRecord> pendingBids();
+    QSystemTrayIcon *trayIcon() const { return m_tray; }
+    QMenu *trayMenu() const { return m_trayMenu; }
+    Notifier *notifier() const { return m_notifier; }
+    // The tray's next-bid line, the site's reachability and the sleep inhibitor, again.
+    void updateWatch();
+    // The tray's 終了: asks when bids are pending, then ends.
+    void quitFromTray();
+
 signals:
     void endProgram();
 
@@ -93,6 +115,8 @@ private:
     void buildMenus();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption);
     void schedule();
+    QList<QAction *> longRunActions() const;
+    void logAbandoned(const QList<ItemRecord> &pending);
 
     AppContext &m_ctx;
     BidWindows *m_bidWindows = nullptr;
@@ -107,6 +131,16 @@ private:
     QPointer<frmTip> m_tip;
     std::function<void()> m_tick;
     ClockReport *m_clockReport = nullptr;
+    QPointer<frmOverview> m_overview;
+    QSystemTrayIcon *m_tray = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    QAction *m_trayNext = nullptr;
+    QLabel *m_siteLabel = nullptr;
+    Notifier *m_notifier = nullptr;
+    SleepInhibitor *m_inhibitor = nullptr;
+    PageFetcher *m_fetcher = nullptr;
+    bool m_quitting = false;
+    int m_longRuns = 0;             // watch-list imports and bulk refreshes under way
     QSet<int> m_reportedUnreadable; // items whose stored end does not read, said once
 };
 

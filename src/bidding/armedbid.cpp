@@ -33,9 +33,6 @@ ArmedBid::ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent)
       m_fetcher(new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this)),
       m_timer(new QTimer(this)), m_id(id)
 {
-    // The refresh interval is read when an item is opened; 設定 changes it for all.
-    const int minutes = m_ctx.settings.getInt(kSettings, QStringLiteral("accesskankaku"), 1);
-    m_ctx.values.refreshIntervalSec = minutes < 1 ? 60 : minutes * 60;
     m_lastRefresh = sw::now();
     // The scheduler opens items from its timer: a bad proxy setting is written to the log
     // rather than shown in a box that would hold the tick until someone answers it.
@@ -282,6 +279,13 @@ void ArmedBid::applyReading(const ItemState &s)
 {
     const QString own = m_ctx.values.ownId;
     const bool ours = !own.isEmpty() && s.bidder.compare(own, Qt::CaseInsensitive) == 0;
+    if (m_leading && !ours && !s.finished) {
+        m_lastResult = QStringLiteral("他の入札者に抜かれました（現在") + formatYen(s.price) +
+                       QStringLiteral("円）");
+        emit notice(NoticeKind::Outbid, label() + QStringLiteral("\n") + m_lastResult);
+    }
+    if (s.finished && !m_item.fin)
+        reachVerdict(s, ours);
     // Only a page that was read decides whether we still lead.
     m_leading = ours;
     if (ours && !m_acceptedMax && !m_sent.isEmpty())
@@ -320,17 +324,24 @@ void ArmedBid::recordOutcome(const BidResult &r, qint32 maxSent)
     for (const qint32 a : r.submitted)
         m_sent.insert(a);
     const QDateTime now = sw::now();
+    m_lastFailed = false;
     switch (r.outcome) {
     case BidResult::Accepted:
     case BidResult::Won:
         m_leading = true;
         m_acceptedMax = maxSent;
         m_refusedMax.reset();
+        m_lastResult = (r.outcome == BidResult::Won ? QStringLiteral("落札しました（")
+                                                    : QStringLiteral("最高額入札者です（")) +
+                       formatYen(r.lastAmount) + QStringLiteral("円）");
+        emit notice(r.outcome == BidResult::Won ? NoticeKind::Won : NoticeKind::BidPlaced,
+                    label() + QStringLiteral("\n") + m_lastResult);
         break;
     case BidResult::BelowReserve:
         m_refusedMax = maxSent;
         m_refusedWhy = QStringLiteral(
             "最低落札価格に届きませんでした。上限価格を上げたときだけ入札し直します。");
+        m_lastResult = QStringLiteral("最低落札価格に届きませんでした");
         break;
     case BidResult::Refused:
         if (!r.submitted.isEmpty() && r.submitted.last() >= maxSent) {
@@ -338,23 +349,36 @@ void ArmedBid::recordOutcome(const BidResult &r, qint32 maxSent)
             m_refusedWhy = QStringLiteral(
                 "上限価格でも他の入札より低い金額でした。上限価格を上げたときだけ入札し直します。");
         }
+        m_lastResult = QStringLiteral("上限価格でも他の入札より低い金額でした");
         break;
     case BidResult::Blocked:
         m_blocked = r.why;
+        m_lastResult = r.why;
         break;
     case BidResult::LoginNeeded:
         m_holdUntil = now.addSecs(kHoldAfterLoginSec);
         m_message = r.why;
+        m_lastFailed = true;
+        m_lastResult = QStringLiteral("ログインしていないので入札できませんでした");
+        emit notice(NoticeKind::LoginNeeded, label() + QStringLiteral("\n") + m_lastResult);
         break;
     case BidResult::NotSent:
         m_holdUntil = now.addSecs(kHoldAfterFailureSec);
         m_message = r.why;
+        m_lastFailed = true;
+        m_lastResult = QStringLiteral("入札できませんでした：") + r.why;
         break;
     case BidResult::Unknown: // the reading right after tells
     case BidResult::NoAnswer:
+        m_lastResult = QStringLiteral("入札の結果がわかりません。商品ページを読み直します");
+        break;
     case BidResult::Ended:
+        m_lastResult = QStringLiteral("入札する前にオークションが終了しました");
         break;
     }
+    if (r.outcome == BidResult::NotSent || r.outcome == BidResult::BelowReserve ||
+        r.outcome == BidResult::Refused)
+        emit notice(NoticeKind::Failed, label() + QStringLiteral("\n") + m_lastResult);
 }
 
 QCoro::Task<> ArmedBid::bidNow(bool fromUser, QDateTime bidTime)
@@ -424,6 +448,81 @@ QCoro::Task<> ArmedBid::buyAtBuyNowPrice()
     m_next = QString::number(m_item.ItemYen);
     m_recompute = false; // CheckAutoBid keeps this amount
     co_await bidNow(true, sw::now());
+}
+
+QString ArmedBid::label() const
+{
+    return m_item.itemid + QStringLiteral(" ") + m_item.Itemname;
+}
+
+void ArmedBid::reachVerdict(const ItemState &s, bool ours)
+{
+    // Said once, when a reading first shows the auction over; only for items we meant to bid on.
+    if (!m_armed && m_sent.isEmpty() && m_lastResult.isEmpty())
+        return;
+    const QString price = formatYen(s.price) + QStringLiteral("円");
+    NoticeKind kind = NoticeKind::Lost;
+    if (ours) {
+        m_verdict = QStringLiteral("落札しました：") + price;
+        kind = NoticeKind::Won;
+    } else if (m_sent.isEmpty()) {
+        QString why = !m_blocked.isEmpty()      ? m_blocked
+                      : !m_lastResult.isEmpty() ? m_lastResult
+                      : !m_readFailure.isEmpty()
+                          ? QStringLiteral("商品ページを読めませんでした（") + m_readFailure +
+                                QStringLiteral("）")
+                      : !m_message.isEmpty() ? m_message
+                                             : QStringLiteral("入札時刻が来ませんでした");
+        m_verdict = QStringLiteral("入札しませんでした：") + why;
+    } else if (m_refusedMax && m_refusedWhy.startsWith(QStringLiteral("最低落札価格"))) {
+        m_verdict = QStringLiteral("落札できませんでした：最低落札価格に届きませんでした");
+    } else if (s.bidder.isEmpty() || s.bids == 0) {
+        m_verdict = QStringLiteral("落札できませんでした：落札者はいません");
+    } else {
+        m_verdict = QStringLiteral("落札できませんでした：より高い入札がありました（最終価格") +
+                    price + QStringLiteral("）");
+    }
+    m_lastResult = m_verdict;
+    m_ctx.log.LOGTodb(QStringLiteral("最終結果：") + m_item.itemid + SEP + m_item.Itemname + SEP +
+                      m_verdict);
+    emit notice(kind, label() + QStringLiteral("\n") + m_verdict);
+}
+
+ArmedBid::State ArmedBid::state() const
+{
+    if (m_item.fin) {
+        const QString own = m_ctx.values.ownId;
+        const bool ours =
+            m_item.status == Won ||
+            (!own.isEmpty() && m_item.SaikougakuShaid.compare(own, Qt::CaseInsensitive) == 0);
+        return ours ? State::Won : State::Lost;
+    }
+    if (m_leading)
+        return State::Leading;
+    if (m_lastFailed || !m_readFailure.isEmpty() || !unusable().isEmpty())
+        return State::Error;
+    if (!m_sent.isEmpty())
+        return State::Sent;
+    return State::Planned;
+}
+
+QString ArmedBid::stateText(State s)
+{
+    switch (s) {
+    case State::Planned:
+        return QStringLiteral("予定");
+    case State::Sent:
+        return QStringLiteral("入札済");
+    case State::Leading:
+        return QStringLiteral("最高額");
+    case State::Won:
+        return QStringLiteral("落札");
+    case State::Lost:
+        return QStringLiteral("落札できませんでした");
+    case State::Error:
+        return QStringLiteral("エラー");
+    }
+    return {};
 }
 
 void ArmedBid::tick()

@@ -5,6 +5,7 @@
 #include "bidexchange.h"
 #include "itemparser.h"
 #include "itemrecord.h"
+#include "notice.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -82,6 +83,25 @@ public:
     bool leading() const { return m_leading; }
     PageFetcher &fetcher() { return *m_fetcher; }
 
+    // Where the bid stands, as the overview shows it.
+    enum class State
+    {
+        Planned, // 予定: armed, nothing sent yet (or outbid and waiting to bid again)
+        Sent,    // 入札済: a bid went out and another bidder is ahead now
+        Leading, // 最高額
+        Won,     // 落札
+        Lost,    // 落札できませんでした
+        Error,   // エラー: the page cannot be read or the last bid could not be placed
+    };
+    State state() const;
+    static QString stateText(State s);
+    // The last thing that happened to the bid, with its reason; empty before anything did.
+    QString lastResult() const { return m_lastResult; }
+    // Once the auction is over: why it ended as it did (won at N円, lost to a higher bid, …).
+    QString verdict() const { return m_verdict; }
+    // The last reading failed (the site could not be reached or answered nonsense).
+    bool readFailing() const { return !m_readFailure.isEmpty(); }
+
     // The user's 保存. False (nothing changed) when the maximum is not a number or the
     // store refused; error says why.
     bool saveLimits(const BidLimits &limits, QString *error);
@@ -105,6 +125,7 @@ signals:
     void itemsChanged(); // the item list should read the items again
     void result(const QString &dialogText, bool show);
     void loginNeeded();
+    void notice(sw::NoticeKind kind, const QString &text);
 
 private:
     BidSettings settingsForCheck() const;
@@ -113,6 +134,8 @@ private:
     void applyReading(const ItemState &s);
     void setReadFailure(const QString &why);
     void planOwnBid();
+    void reachVerdict(const ItemState &s, bool ours);
+    QString label() const; // the item as the user knows it: id and name
 
     AppContext &m_ctx;
     Hooks m_hooks;
@@ -137,7 +160,6 @@ private:
     bool m_bidding = false;
     int m_refreshing = 0;
     int m_refreshSeq = 0;
-    int m_refreshIntervalSec = 60;
     bool m_endReported = false;
 
     // What the site did with the bids so far.
@@ -146,8 +168,11 @@ private:
     std::optional<qint32> m_acceptedMax; // the maximum of the accepted bid
     std::optional<qint32> m_refusedMax;  // refused (reserve, or too low at the maximum)
     QString m_refusedWhy;
-    QString m_blocked;     // another item of the category is won: why no bid
-    QDateTime m_holdUntil; // no new bid before this (a failure just now)
+    QString m_blocked;         // another item of the category is won: why no bid
+    QDateTime m_holdUntil;     // no new bid before this (a failure just now)
+    bool m_lastFailed = false; // the last bid could not be placed
+    QString m_lastResult;
+    QString m_verdict;
 };
 
 } // namespace sw

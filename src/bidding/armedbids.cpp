@@ -69,6 +69,8 @@ ArmedBid *ArmedBids::acquire(int id)
     connect(b, &ArmedBid::itemsChanged, this, &ArmedBids::itemChanged);
     connect(b, &ArmedBid::result, this, &ArmedBids::result);
     connect(b, &ArmedBid::loginNeeded, this, &ArmedBids::loginNeeded);
+    connect(b, &ArmedBid::notice, this, &ArmedBids::notice);
+    connect(b, &ArmedBid::changed, this, &ArmedBids::bidChanged);
     connect(b, &QObject::destroyed, this, [this, id, b] {
         const auto it = m_bids.find(id);
         if (it != m_bids.end() && it->second == b)

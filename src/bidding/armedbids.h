@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appcontext.h"
+#include "notice.h"
 
 #include <QList>
 #include <QObject>
@@ -46,6 +47,8 @@ signals:
     void itemsChanged();
     void result(const QString &dialogText, bool show);
     void loginNeeded();
+    void notice(sw::NoticeKind kind, const QString &text);
+    void bidChanged(); // one of the bids changed its state or its item
 
 private:
     void itemChanged();

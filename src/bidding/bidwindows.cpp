@@ -10,6 +10,7 @@
 #include <QDesktopServices>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScreen>
 #include <QTimer>
 #include <QUrl>
 
@@ -96,11 +97,28 @@ frmSw *BidWindows::find(int id) const
 QList<frmSw *> BidWindows::windows() const
 {
     QList<frmSw *> out;
-    for (const QPointer<frmSw> &w : m_byId) {
-        if (w)
+    for (const QPointer<frmSw> &w : m_order) {
+        if (w && m_byId.value(w->id()) == w)
             out << w.data();
     }
     return out;
+}
+
+QPoint windowPlace(const QRect &frame, const QRect &screen, const QSize &size, int index)
+{
+    // The part of the frame that is on the screen; the whole screen if none is.
+    QRect area = frame.intersected(screen);
+    if (area.width() < size.width() / 2 || area.height() < size.height() / 2)
+        area = screen;
+    constexpr int kStep = 28;
+    const int room =
+        qMax(1, qMin(area.width() - size.width(), area.height() - size.height()) / kStep);
+    const int offset = kStep * (1 + qMax(0, index) % room);
+    QPoint p = area.topLeft() + QPoint(offset, offset);
+    // Never past the screen's edges, whatever the sizes.
+    p.setX(qBound(screen.left(), p.x(), qMax(screen.left(), screen.right() + 1 - size.width())));
+    p.setY(qBound(screen.top(), p.y(), qMax(screen.top(), screen.bottom() + 1 - size.height())));
+    return p;
 }
 
 frmSw *BidWindows::open(int id)
@@ -118,10 +136,20 @@ frmSw *BidWindows::open(int id)
     }
     w->setId(id);
     w->applyWindowMode();
-    if (m_area)
+    if (m_area) {
         w->parentWidget()->show();
-    else
+    } else {
+        // Inside the frame the user sees, one a little below the other, and in front of it.
+        if (m_main) {
+            const QScreen *screen = m_main->screen();
+            const QRect avail = screen ? screen->availableGeometry() : m_main->frameGeometry();
+            w->adjustSize();
+            w->move(windowPlace(m_main->frameGeometry(), avail, w->frameGeometry().size(),
+                                int(windows().size()) - 1));
+        }
         w->show();
+        w->raise();
+    }
     emit windowOpened(id);
     return w;
 }
@@ -135,10 +163,15 @@ void BidWindows::registerWindow(int id, frmSw *w)
             ++it;
     }
     m_byId.insert(id, w);
+    m_order.removeAll(nullptr);
+    if (!m_order.contains(w))
+        m_order << w;
 }
 
 void BidWindows::unregisterWindow(frmSw *w)
 {
+    m_order.removeAll(w);
+    m_order.removeAll(nullptr);
     for (auto it = m_byId.begin(); it != m_byId.end();) {
         if (it.value() == w || !it.value())
             it = m_byId.erase(it);

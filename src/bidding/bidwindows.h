@@ -5,7 +5,9 @@
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
+#include <QRect>
 
 #include <functional>
 
@@ -18,6 +20,10 @@ namespace sw {
 class ArmedBids;
 class Dialog1;
 class frmSw;
+
+// Where the index-th bid window of this size opens: inside the part of the frame that is on
+// the screen, cascaded, and never past the screen's edges.
+QPoint windowPlace(const QRect &frame, const QRect &screen, const QSize &size, int index);
 
 // The open bid windows by item id: the scheduler and the item list look here before
 // opening a window, so an item never has two. Also owns the result window.
@@ -39,6 +45,7 @@ public:
     bool openOrWaiting(int id) const;
     // The items watched for bidding, with or without a window.
     ArmedBids &armedBids() { return *m_bids; }
+    // In the order they were opened, the first opened first.
     QList<frmSw *> windows() const;
 
     Dialog1 *dialog() const { return m_dialog; }
@@ -70,6 +77,7 @@ private:
     QPointer<QWidget> m_main;
     Dialog1 *m_dialog;
     QHash<int, QPointer<frmSw>> m_byId;
+    QList<QPointer<frmSw>> m_order; // every window, in opening order
     std::function<void(const QString &)> m_opener;
     void openNext();
     QList<std::pair<qint64, int>> m_toOpen; // (bid time, item id), earliest first

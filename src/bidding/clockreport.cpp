@@ -70,9 +70,11 @@ void ClockReport::onOffsetChanged()
     m_logged = offset;
     const QString how =
         *offset > 0 ? QStringLiteral("遅れています") : QStringLiteral("進んでいます");
-    m_log.LOGTodb(offsetText(offset) + QStringLiteral("（パソコンの時計が") +
-                  secondsText(*offset, false) + how +
-                  QStringLiteral("。入札はサイトの時計に合わせます）"));
+    const QString text = offsetText(offset) + QStringLiteral("（パソコンの時計が") +
+                         secondsText(*offset, false) + how +
+                         QStringLiteral("。入札はサイトの時計に合わせます）");
+    m_log.LOGTodb(text);
+    emit farOff(text);
 }
 
 void ClockReport::checkJump()

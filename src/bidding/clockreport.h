@@ -26,6 +26,8 @@ public:
 
 signals:
     void statusChanged(const QString &text);
+    // The machine's clock is more than a second from the site's (said once per change).
+    void farOff(const QString &text);
 
 private:
     void onOffsetChanged();

@@ -208,12 +208,15 @@ void frmSw::fillCategories()
 
 void frmSw::onCategoryChosen(int index)
 {
-    if (index != m_cat->count() - 1)
+    if (index != m_cat->count() - 1) {
+        m_chosenCat = index;
         return;
+    }
     frmCAT editor(m_ctx.categories, m_ctx.prompter, this);
     editor.exec();
     fillCategories();
-    m_cat->setCurrentIndex(0);
+    // Back to the category chosen before: the names may have changed, the choice has not.
+    m_cat->setCurrentIndex(m_chosenCat);
 }
 
 void frmSw::setYen(int index, qint64 value)
@@ -309,7 +312,8 @@ void frmSw::showLimits()
         m_cmbNum->setCurrentIndex(m_cmbNum->count() - 1);
     }
     m_txtYen[0]->setText(QString::number(it.ItemYen));
-    m_cat->setCurrentIndex(qBound(0, it.cat.toInt(), 9));
+    m_chosenCat = qBound(0, it.cat.toInt(), 9);
+    m_cat->setCurrentIndex(m_chosenCat);
     m_option1[0]->setEnabled(it.status == Watching);
     if (it.status >= 0 && it.status < 5)
         m_option1[it.status]->setChecked(true);

@@ -89,6 +89,7 @@ private:
     std::array<QLineEdit *, 2> m_txtYen{};
     QComboBox *m_cmbNum = nullptr;
     QComboBox *m_cat = nullptr;
+    int m_chosenCat = 0; // the selector's entry other than the editor's
     std::array<QRadioButton *, 5> m_option1{};
     QCheckBox *m_chkExtension = nullptr; // Check1(2)
     QCheckBox *m_chkReserve = nullptr;   // Check1(3)

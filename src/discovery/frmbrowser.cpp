@@ -3,6 +3,7 @@
 #include "activitylog.h"
 #include "appvalues.h"
 #include "cookiejar.h"
+#include "itemcapture.h"
 #include "itemparser.h"
 #include "pagefetcher.h"
 #include "prompter.h"
@@ -278,29 +279,17 @@ QCoro::Task<> frmBrowser::capture()
     // Only an item page of the site's own form is taken, and it is read at the address the
     // program builds for it, not at whatever the browser shows.
     const std::optional<ItemAddress> where = SiteHosts::parseItemPageUrl(currentUrl());
-    const QString url = where ? m_ctx.hosts.itemPage(where->serverid, where->itemid) : QString();
-    if (url.isEmpty()) {
-        m_ctx.prompter.message(QStringLiteral("このページは「Yahoo!オークション - 商品詳細」ではあ"
-                                              "りませんので取り込めません。"));
+    if (!where) {
+        m_ctx.prompter.message(notAnItemPageText());
         co_return;
     }
-    // The program reads the page itself rather than taking the browser's copy.
-    const FetchResult page = co_await m_fetcher->FetchPage(url, false);
+    bool inserted = false;
+    const QString text = co_await captureItem(m_ctx, *m_fetcher, *where, &inserted);
     if (alive.expired())
         co_return;
-    switch (m_ctx.parser.ParseItemPage(url, page.text, 0, 0, false, false)) {
-    case Inserted:
-        m_ctx.prompter.message(QStringLiteral("取り込み完了"));
+    m_ctx.prompter.message(text);
+    if (inserted)
         emit itemCaptured();
-        break;
-    case Updated:
-        m_ctx.prompter.message(QStringLiteral("すでに登録してあります"));
-        break;
-    default:
-        m_ctx.prompter.message(QStringLiteral("このページは「Yahoo!オークション - "
-                                              "商品詳細」ではありませんので取り込めません。"));
-        break;
-    }
 }
 
 QCoro::Task<> frmBrowser::mnuSerch()

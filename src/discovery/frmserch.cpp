@@ -249,8 +249,11 @@ QCoro::Task<> frmSerch::go()
     m_running = false;
     if (result.imported > 0)
         emit itemsImported();
-    if (!result.message.isEmpty())
-        m_ctx.prompter.message(result.message);
+    QString message = result.message;
+    if (result.storeFailures > 0)
+        message += QStringLiteral("\n") + ItemPageParser::storeFailuresText(result.storeFailures);
+    if (!message.isEmpty())
+        m_ctx.prompter.message(message);
 }
 
 void frmSerch::stop()

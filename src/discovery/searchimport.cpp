@@ -119,6 +119,10 @@ QCoro::Task<SearchResult> RunSearch(PageFetcher &fetcher, ItemPageParser &parser
                     result.message = SearchTexts::limit();
                     co_return result;
                 }
+            } else if (parser.storeFailed()) {
+                ++result.storeFailures;
+                if (run.report)
+                    run.report(parser.storeFailureText(where->itemid));
             }
         }
         if (k < result.pages) {

@@ -47,7 +47,8 @@ struct SearchResult
     QString message; // what the window shows at the end (empty: the window has gone)
     int examined = 0;
     int imported = 0;
-    int pages = 0; // result pages announced by the hit count
+    int storeFailures = 0; // read, but the store refused them
+    int pages = 0;         // result pages announced by the hit count
 };
 
 // The end messages.

@@ -52,6 +52,7 @@ const ToolButton kButtons[] = {
     {"sw", "商品詳細(入札)", "入札"},
     {nullptr, nullptr, nullptr},
     {"get", "ウォッチリストから取り込みます", "取込"},
+    {"add", "商品のアドレスかオークションIDで追加します", "追加"},
     {"reload", "商品リストを更新します", "更新"},
     {"del", "商品ﾘｽﾄから削除します", "削除"},
     {nullptr, nullptr, nullptr},
@@ -157,6 +158,8 @@ void frmMain::onCategoryChosen(int index)
         frmCAT editor(m_ctx.categories, m_ctx.prompter, this);
         editor.exec();
         rebuildCategories();
+        const QSignalBlocker block(m_cmbCAT);
+        m_cmbCAT->setCurrentIndex(m_shownCat);
         emit categoryNamesChanged();
     }
     ReSql();
@@ -212,6 +215,12 @@ void frmMain::ReSql()
     if (!rows)
         m_ctx.log.LOGTodb(QStringLiteral("商品ﾘｽﾄを読めません：") + m_ctx.db.lastError());
     m_model->setRows(rows.value_or(QList<ItemRecord>{}));
+    // The keys and the buttons act on the current row: there is always one while the list
+    // shows rows.
+    if (m_model->rowCount() > 0 && !m_grid->currentIndex().isValid())
+        m_grid->setCurrentIndex(m_model->index(0, 0));
+    if (m_cmbCAT->currentIndex() != kEditorPosition)
+        m_shownCat = m_cmbCAT->currentIndex();
     myRefreshToolbar();
     m_busy = false;
 }
@@ -288,7 +297,10 @@ void frmMain::mnuGoFrmSw()
         open->window()->raise();
         return;
     }
-    if (!m_ownSw) {
+    // The list's own window moves from item to item, but never away from an item whose
+    // bid is armed: that one keeps its window and the list gets a new one.
+    const ArmedBid *shown = m_ownSw ? m_windows.armedBids().find(m_ownSw->id()) : nullptr;
+    if (!m_ownSw || (shown && shown->armed() && !shown->finished())) {
         m_ownSw = m_windows.open(id);
         return;
     }
@@ -327,9 +339,11 @@ void frmMain::showUncategorised()
 QCoro::Task<> frmMain::mnuGetWatchList()
 {
     const std::weak_ptr<int> alive = m_alive;
+    m_ctx.values.StopFlag = false;
     m_toolbar->setEnabled(false);
     for (QToolButton *b : m_chkOpen)
         b->setChecked(false);
+    m_wonView = false; // the imported items show under 未分類, not the filters of before
     {
         const QSignalBlocker block(m_cmbCAT);
         m_cmbCAT->setCurrentIndex(1);
@@ -345,11 +359,13 @@ QCoro::Task<> frmMain::mnuGetWatchList()
                          [&values] { return values.StopFlag; },
                          [this] { emit browserLoginRequested(); },
                          [this](const QString &line) { m_ctx.log.LOGTodb(line); }};
-    co_await ImportWatchList(run);
+    const WatchListResult result = co_await ImportWatchList(run);
     if (alive.expired())
         co_return;
     ReSql();
     m_toolbar->setEnabled(true);
+    if (result.storeFailures > 0)
+        m_ctx.prompter.message(ItemPageParser::storeFailuresText(result.storeFailures));
 }
 
 QCoro::Task<> frmMain::mnuUpdateRec()
@@ -393,6 +409,8 @@ void frmMain::toolbarClicked(const QString &key)
         mnuGoFrmSw();
     else if (key == QLatin1String("get"))
         emit watchListRequested();
+    else if (key == QLatin1String("add"))
+        emit addItemRequested();
     else if (key == QLatin1String("reload"))
         emit reloadRequested();
     else if (key == QLatin1String("del"))
@@ -409,24 +427,31 @@ void frmMain::updateTimeLeft()
 
 bool frmMain::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_grid && event->type() == QEvent::KeyRelease) {
+    // The keys act on the press, before the grid's type-ahead search could move the current
+    // row away from the one the user chose; the grid never sees them.
+    if (watched == m_grid && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->isAutoRepeat())
+        if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
             return false;
-        if (key->key() == Qt::Key_S) {
+        const int k = key->key();
+        const bool ours = k == Qt::Key_S || k == Qt::Key_Escape || k == Qt::Key_Delete ||
+                          (k >= Qt::Key_1 && k <= Qt::Key_9);
+        if (!ours)
+            return false;
+        if (key->isAutoRepeat())
+            return true;
+        if (k == Qt::Key_S) {
             mnuGoFrmSw();
-        } else if (key->key() == Qt::Key_Escape) {
+        } else if (k == Qt::Key_Escape) {
             m_ctx.values.StopFlag = true;
-        } else {
-            if (m_model->rowCount() != 0) {
-                if (key->key() == Qt::Key_Delete)
-                    mnudelrec();
-                else if (key->key() >= Qt::Key_1 && key->key() <= Qt::Key_9)
-                    SetCat(key->key() - Qt::Key_0);
-            }
-            myRefreshToolbar();
+        } else if (m_model->rowCount() != 0) {
+            if (k == Qt::Key_Delete)
+                mnudelrec();
+            else
+                SetCat(k - Qt::Key_0);
         }
-        return false;
+        myRefreshToolbar();
+        return true;
     }
     if (watched == m_grid->viewport() && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);

@@ -59,6 +59,7 @@ public:
 signals:
     void watchListRequested(); // toolbar "get"
     void reloadRequested();    // toolbar "reload"
+    void addItemRequested();   // toolbar "add"
     void settingsRequested();  // toolbar "settings"
     void popupRequested(const QPoint &globalPos);
     void categoryNamesChanged();
@@ -92,6 +93,7 @@ private:
     bool m_wonView = false;
     bool m_saved0 = false, m_saved1 = false;
     int m_savedCat = 0;
+    int m_shownCat = 0; // the selector's entry before the category editor was chosen
 };
 
 } // namespace sw

@@ -67,8 +67,14 @@ QCoro::Task<WatchListResult> ImportWatchList(WatchListContext ctx)
             co_return result;
         }
         ++result.entries;
-        if (ctx.parser.ParseItemPage(url, page.text, 0, 0, false, false) != NothingStored)
+        if (ctx.parser.ParseItemPage(url, page.text, 0, 0, false, false) != NothingStored) {
             ++result.stored;
+        } else if (ctx.parser.storeFailed()) {
+            // Said, and the next item is tried: the fault may be this row's alone.
+            ++result.storeFailures;
+            if (ctx.report)
+                ctx.report(ctx.parser.storeFailureText(id));
+        }
     }
     co_return result;
 }

@@ -24,8 +24,9 @@ struct WatchListContext
 
 struct WatchListResult
 {
-    int entries = 0; // items on the watch list that were read
-    int stored = 0;  // of those, inserted or updated
+    int entries = 0;       // items on the watch list that were read
+    int stored = 0;        // of those, inserted or updated
+    int storeFailures = 0; // read, but the store refused them
     enum End
     {
         Done,

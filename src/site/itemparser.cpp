@@ -332,6 +332,7 @@ int ItemPageParser::ParseItemPage(const QString &url, const QString &html, qint3
                                   qint32 maxPrice, bool noAutoExtension, bool buyPriceDiffers)
 {
     m_lastError.clear();
+    m_storeFailed = false;
     const ItemPage page = readItemPage(url, html, sw::now());
     if (!page.ok()) {
         m_lastError = page.failure;
@@ -342,10 +343,23 @@ int ItemPageParser::ParseItemPage(const QString &url, const QString &html, qint3
     const ItemDatabase::Upsert r = m_db.upsertItem(page.item);
     if (r == ItemDatabase::Upsert::Failed) {
         m_lastError = m_db.lastError();
+        m_storeFailed = true;
         return NothingStored;
     }
     emit itemsChanged();
     return r == ItemDatabase::Upsert::Inserted ? Inserted : Updated;
+}
+
+QString ItemPageParser::storeFailureText(const QString &itemid) const
+{
+    return QStringLiteral("商品を保存できませんでした（") + itemid + QStringLiteral("）：") +
+           m_lastError;
+}
+
+QString ItemPageParser::storeFailuresText(int n)
+{
+    return QString::number(n) +
+           QStringLiteral("件の商品を保存できませんでした。理由はログに書いてあります。");
 }
 
 } // namespace sw

@@ -87,6 +87,12 @@ public:
                       bool noAutoExtension = false, bool buyPriceDiffers = false);
     // Why the last call stored nothing, for callers that report it (may be empty).
     QString lastError() const { return m_lastError; }
+    // The last call read an item but the store refused it (a full disk, a locked file).
+    bool storeFailed() const { return m_storeFailed; }
+    // What to tell the user about a refused store, naming the item.
+    QString storeFailureText(const QString &itemid) const;
+    // The end of a run that could not store n of its items.
+    static QString storeFailuresText(int n);
 
     // The four filters; true when the item passes them.
     static bool passesFilters(const ItemRecord &item, qint32 minPrice, qint32 maxPrice,
@@ -98,6 +104,7 @@ signals:
 private:
     ItemDatabase &m_db;
     QString m_lastError;
+    bool m_storeFailed = false;
 };
 
 } // namespace sw

@@ -12,9 +12,9 @@
 
 namespace sw {
 
-frmLog::frmLog(ActivityLog &log, QWidget *parent)
+frmLog::frmLog(ActivityLog &log, QWidget *parent, const QString &itemid)
     : QWidget(parent), m_log(log), m_toolbar(new QToolBar(this)), m_model(new QSqlQueryModel(this)),
-      m_grid(new QTableView(this))
+      m_grid(new QTableView(this)), m_itemid(itemid)
 {
     setObjectName(QStringLiteral("frmLog"));
     setWindowTitle(QStringLiteral("ログ"));
@@ -29,7 +29,8 @@ frmLog::frmLog(ActivityLog &log, QWidget *parent)
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->verticalHeader()->setVisible(false);
     m_grid->horizontalHeader()->setStretchLastSection(true);
-    m_grid->setWordWrap(false);
+    m_grid->setWordWrap(true);
+    m_grid->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -48,7 +49,15 @@ frmLog::frmLog(ActivityLog &log, QWidget *parent)
 void frmLog::refresh()
 {
     QSqlQuery q(m_log.database().connection());
-    q.exec(QStringLiteral("SELECT tDate, Memo FROM tblLog ORDER BY ID DESC"));
+    const QString columns = QStringLiteral("SELECT replace(tDate, '-', '/') AS tDate, Memo FROM "
+                                           "tblLog ");
+    if (m_itemid.isEmpty()) {
+        q.exec(columns + QStringLiteral("ORDER BY ID DESC"));
+    } else {
+        q.prepare(columns + QStringLiteral("WHERE instr(Memo, ?) > 0 ORDER BY ID DESC"));
+        q.addBindValue(m_itemid);
+        q.exec();
+    }
     m_model->setQuery(std::move(q));
     m_model->setHeaderData(0, Qt::Horizontal, QStringLiteral("tDate"));
     m_model->setHeaderData(1, Qt::Horizontal, QStringLiteral("Memo"));

@@ -21,9 +21,8 @@ class tst_Accessories : public QObject
     Q_OBJECT
 private slots:
     void optionsRoundTrip();
-    void refreshInterval_data();
-    void refreshInterval();
     void cancelStillAppliesStoredValues();
+    void okWithAnUnwritableFileSaysSoAndStaysOpen();
     void badProxy_data();
     void badProxy();
     void tipsFiles_data();
@@ -74,28 +73,6 @@ void tst_Accessories::optionsRoundTrip()
              QStringLiteral("HTTP=proxy.example.jp:8080"));
 }
 
-void tst_Accessories::refreshInterval_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<int>("seconds");
-    QTest::newRow("0 -> 60") << QStringLiteral("0") << 60;
-    QTest::newRow("5 -> 300") << QStringLiteral("5") << 300;
-    QTest::newRow("10 -> 600") << QStringLiteral("10") << 600;
-    QTest::newRow("negative -> 60") << QStringLiteral("-3") << 60;
-}
-
-void tst_Accessories::refreshInterval()
-{
-    QFETCH(QString, stored);
-    QFETCH(int, seconds);
-    TestApp t;
-    t.settings.save(kSettings, QStringLiteral("accesskankaku"), stored);
-    frmOptions dialog(t.settings, t.values, t.prompter);
-    dialog.load();
-    dialog.cmdOK_Click();
-    QCOMPARE(t.values.refreshIntervalSec, seconds);
-}
-
 void tst_Accessories::cancelStillAppliesStoredValues()
 {
     TestApp t;
@@ -109,6 +86,28 @@ void tst_Accessories::cancelStillAppliesStoredValues()
     QCOMPARE(t.values.befSec, 60);
     QVERIFY(t.values.catOn);
     QCOMPARE(t.settings.get(kSettings, QStringLiteral("Befsec"), QString()), QStringLiteral("60"));
+}
+
+void tst_Accessories::okWithAnUnwritableFileSaysSoAndStaysOpen()
+{
+    TestApp t;
+    // The settings file's folder is a plain file: nothing can be written there.
+    QFile blocker(t.home.path(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    SettingsStore settings(blocker.fileName() + QStringLiteral("/snipewell.ini"));
+    frmOptions dialog(settings, t.values, t.prompter);
+    dialog.load();
+    dialog.show();
+    child<QComboBox>(dialog, "cmbefSec")->setCurrentText(QStringLiteral("60"));
+    child<QPushButton>(dialog, "cmdOK")->click();
+    QCOMPARE(t.prompter.messages.size(), 1);
+    QVERIFY2(t.prompter.messages.first().startsWith(
+                 QStringLiteral("設定を設定ファイルに保存できませんでした。プログラムを終了するまで"
+                                "は有効です。")),
+             qPrintable(t.prompter.messages.first()));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(t.values.befSec, 60); // in effect until the program ends
 }
 
 void tst_Accessories::badProxy_data()
@@ -199,12 +198,22 @@ void tst_Accessories::tipWindow()
 
 void tst_Accessories::tipsSwitchedOff()
 {
+    // Switched off for start-up, the menu still shows the tips; the box says how it stands.
     TestApp t;
     t.settings.save(QStringLiteral("options"), QStringLiteral("show tips at startup"),
                     QStringLiteral("0"));
-    frmTip tip(t.settings, {});
+    QFile f(t.home.path(tipsFileName()));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("入札は終了の30秒前\n");
+    f.close();
+    frmTip tip(t.settings, {f.fileName()});
     QVERIFY(!tip.wanted());
-    QVERIFY(tip.tips().isEmpty());
+    QCOMPARE(tip.tipText(), QStringLiteral("入札は終了の30秒前"));
+    QVERIFY(!tip.startupCheck()->isChecked());
+    tip.startupCheck()->setChecked(true);
+    QCOMPARE(t.settings.get(QStringLiteral("Options"), QStringLiteral("Show Tips at Startup"),
+                            QString()),
+             QStringLiteral("1"));
 }
 
 void tst_Accessories::aboutWindow()

@@ -5,7 +5,6 @@
 #include "tempdir.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTest>
 
 using namespace sw;
@@ -17,8 +16,6 @@ private slots:
     void roundTripInEverySecond_data();
     void roundTripInEverySecond();
     void storedTextHidesThePassword();
-    void differentSecondsGiveDifferentStoredTexts();
-    void randomPasswordsRoundTrip();
     void damagedStoredTextIsRejected_data();
     void damagedStoredTextIsRejected();
     void encodedPassword_data();
@@ -63,28 +60,6 @@ void tst_Credentials::storedTextHidesThePassword()
     QVERIFY(!stored.contains(QStringLiteral("secret")));
     QVERIFY(!stored.contains(QStringLiteral("word")));
     QCOMPARE(Unscramble(QString()), QString());
-}
-
-void tst_Credentials::differentSecondsGiveDifferentStoredTexts()
-{
-    QSet<QString> texts;
-    for (int sec = 0; sec < 4; ++sec)
-        texts.insert(Scramble(QStringLiteral("samepassword"), sec));
-    QCOMPARE(texts.size(), 4);
-}
-
-void tst_Credentials::randomPasswordsRoundTrip()
-{
-    QRandomGenerator rng(42);
-    const QString alphabet = QStringLiteral("aab01%%9Z-_.");
-    for (int i = 0; i < 5000; ++i) {
-        const int len = rng.bounded(1, kMaxPasswordLength + 1);
-        QString pw;
-        for (int k = 0; k < len; ++k)
-            pw += alphabet.at(rng.bounded(int(alphabet.size())));
-        const int sec = rng.bounded(60);
-        QVERIFY2(Unscramble(Scramble(pw, sec)) == pw, qPrintable(pw));
-    }
 }
 
 void tst_Credentials::damagedStoredTextIsRejected_data()

@@ -79,6 +79,8 @@ private slots:
     void loadOrderAndTimer();
     void loginAtStartOnlyWhenACredentialIsMissing_data();
     void loginAtStartOnlyWhenACredentialIsMissing();
+    void badStoredBidSecondsAreReplacedAndSaid_data();
+    void badStoredBidSecondsAreReplacedAndSaid();
     void popupMenuUsesCategoryNames();
     void logWindowFromMenuAndStatusBarOnLogFailure();
     void endClosesEverything();
@@ -132,40 +134,59 @@ void tst_Windows::settingsAndAboutAreModalAndHoldTheScheduler()
 
 void tst_Windows::loginChecks_data()
 {
+    QTest::addColumn<bool>("atStart");
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("pass");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("ends");
     QTest::addColumn<bool>("stillOpen");
-    QTest::newRow("OK, short ID") << "ok"
+    const QString shortFw = QStringLiteral("４文字以上必要です。");
+    const QString shortHw = QStringLiteral("4文字以上必要です。");
+    QTest::newRow("OK, short ID") << true << "ok"
                                   << "abc"
-                                  << "abcd"
-                                  << "４文字以上必要です。" << false << true;
-    QTest::newRow("OK, short password") << "ok"
+                                  << "abcd" << shortFw << false << true;
+    QTest::newRow("OK, short password") << true << "ok"
                                         << "abcd"
-                                        << "abc"
-                                        << "４文字以上必要です。" << false << true;
-    QTest::newRow("close, short password") << "close"
-                                           << "abcd"
-                                           << "abc"
-                                           << "4文字以上必要です。" << true << false;
-    QTest::newRow("login, short ID") << "login"
-                                     << ""
-                                     << "abcd"
-                                     << "4文字以上必要です。" << true << true;
-    QTest::newRow("cancel with valid input") << "cancel"
-                                             << "abcd"
-                                             << "abcd"
-                                             << "" << true << false;
-    QTest::newRow("OK with exactly four") << "ok"
+                                        << "abc" << shortFw << false << true;
+    QTest::newRow("start: close, short password") << true << "close"
+                                                  << "abcd"
+                                                  << "abc" << shortHw << true << false;
+    QTest::newRow("start: login, short ID") << true << "login"
+                                            << ""
+                                            << "abcd" << shortHw << true << true;
+    QTest::newRow("start: cancel") << true << "cancel"
+                                   << "abcd"
+                                   << "abcd"
+                                   << "" << true << false;
+    QTest::newRow("start: Escape") << true << "escape"
+                                   << "abcd"
+                                   << "abcd"
+                                   << "" << true << false;
+    QTest::newRow("OK with exactly four") << true << "ok"
                                           << "abcd"
                                           << "wxyz"
                                           << "" << false << false;
+    // Opened from the menu or by a bid that met the login page: the program goes on.
+    QTest::newRow("later: cancel") << false << "cancel"
+                                   << "abcd"
+                                   << "abcd"
+                                   << "" << false << false;
+    QTest::newRow("later: Escape") << false << "escape"
+                                   << "abcd"
+                                   << "abcd"
+                                   << "" << false << false;
+    QTest::newRow("later: close, short password") << false << "close"
+                                                  << "abcd"
+                                                  << "abc" << shortHw << false << false;
+    QTest::newRow("later: login, short ID") << false << "login"
+                                            << ""
+                                            << "abcd" << shortHw << false << true;
 }
 
 void tst_Windows::loginChecks()
 {
+    QFETCH(bool, atStart);
     QFETCH(QString, action);
     QFETCH(QString, user);
     QFETCH(QString, pass);
@@ -174,6 +195,7 @@ void tst_Windows::loginChecks()
     QFETCH(bool, stillOpen);
     App app;
     frmLogin w(app.settings, app.values, app.prompter);
+    w.setEndsProgram(atStart);
     QSignalSpy end(&w, &frmLogin::endProgram);
     w.show();
     QCOMPARE(w.windowTitle(), QStringLiteral("ﾛｸﾞｲﾝ"));
@@ -185,12 +207,14 @@ void tst_Windows::loginChecks()
         w.close();
     else if (action == QLatin1String("login"))
         button(w, "Command2")->click();
+    else if (action == QLatin1String("escape"))
+        QTest::keyClick(box(w, 1), Qt::Key_Escape);
     else
         button(w, "cmdCancel")->click();
     QCOMPARE(app.prompter.messages, message.isEmpty() ? QStringList() : QStringList{message});
     QCOMPARE(end.size(), ends ? 1 : 0);
     QCOMPARE(w.isVisible(), stillOpen);
-    if (ends) // nothing was stored on the way out
+    if (!stillOpen && !message.isEmpty()) // nothing was stored on the way out
         QCOMPARE(app.settings.get(QStringLiteral("Settings"), QStringLiteral("ypass"), QString()),
                  QString());
 }
@@ -341,9 +365,62 @@ void tst_Windows::loginAtStartOnlyWhenACredentialIsMissing()
     app.values.ownId = user;
     app.values.password = pass;
     MDIForm1 frame(app.ctx);
+    QSignalSpy ends(&frame, &MDIForm1::endProgram);
     frame.show();
     frame.load();
     QCOMPARE(frame.login() && frame.login()->isVisible(), shown);
+    if (shown) { // without credentials at start-up, ｷｬﾝｾﾙ ends the program
+        button(*frame.login(), "cmdCancel")->click();
+        QCOMPARE(ends.size(), 1);
+        return;
+    }
+    // Brought up later from the menu, ｷｬﾝｾﾙ or Escape only closes the dialog.
+    for (int i = 0; i < 2; ++i) {
+        frame.findChild<QAction *>(QStringLiteral("mnuReg"))->trigger();
+        QVERIFY(frame.login()->isVisible());
+        if (i == 0)
+            button(*frame.login(), "cmdCancel")->click();
+        else
+            QTest::keyClick(frame.login(), Qt::Key_Escape);
+        QVERIFY(!frame.login()->isVisible());
+    }
+    QCOMPARE(ends.size(), 0);
+}
+
+void tst_Windows::badStoredBidSecondsAreReplacedAndSaid_data()
+{
+    QTest::addColumn<QString>("befsec");
+    QTest::addColumn<int>("used");
+    QTest::addColumn<bool>("logged");
+    QTest::newRow("10") << "10" << 10 << false;
+    QTest::newRow("0") << "0" << 30 << true;
+    QTest::newRow("negative") << "-5" << 30 << true;
+    QTest::newRow("not a number") << "abc" << 30 << true;
+}
+
+void tst_Windows::badStoredBidSecondsAreReplacedAndSaid()
+{
+    QFETCH(QString, befsec);
+    QFETCH(int, used);
+    QFETCH(bool, logged);
+    App app;
+    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    app.settings.save(QStringLiteral("Settings"), QStringLiteral("Befsec"), befsec);
+    app.settings.save(QStringLiteral("Settings"), QStringLiteral("accesskankaku"),
+                      QStringLiteral("5"));
+    MDIForm1 frame(app.ctx);
+    frame.setSchedulerTick([] {});
+    frame.load();
+    QCOMPARE(app.values.befSec, used);
+    QCOMPARE(app.values.refreshIntervalSec, 300); // every bid window refreshes this often
+    const QStringList log = logLines(app.db);
+    QCOMPARE(std::count_if(log.begin(), log.end(),
+                           [](const QString &l) {
+                               return l.startsWith(
+                                   QStringLiteral("設定ファイルの入札秒数（Befsec）が正しくないので"
+                                                  "30秒前に入札します："));
+                           }),
+             logged ? 1 : 0);
 }
 
 void tst_Windows::popupMenuUsesCategoryNames()

@@ -132,6 +132,14 @@ void tst_BidWindow::windowsOpenEarliestFirstAndNotBeforeABid()
     for (const QList<QVariant> &args : opened)
         order << args.first().toInt();
     QCOMPARE(order, QList<int>(ids.rbegin(), ids.rend()));
+    // 整列 stacks them in the order they opened; one opened again goes on top.
+    QList<int> listed;
+    for (frmSw *w : f.windows.windows())
+        listed << w->id();
+    QCOMPARE(listed, order);
+    delete f.windows.find(order.at(1));
+    f.windows.open(order.at(1));
+    QCOMPARE(f.windows.windows().last()->id(), order.at(1));
     // A bid due within seconds opens even while another is about to go out.
     planBid(&other, sw::nowMs() + 1000);
     sim::Item urgent = item(wholeSecond(12000));

@@ -9,6 +9,7 @@
 #include "testapp.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QMenu>
@@ -36,6 +37,8 @@ private slots:
     void timeLeft_data();
     void timeLeft();
     void bidWindowIsReusedPerItem();
+    void keysActOnTheRowTheUserChose();
+    void categoryEditorKeepsTheCategoryShown();
     void watchListImportPausesTheScheduler();
     void screenshots();
 };
@@ -236,18 +239,83 @@ void tst_ItemList::bidWindowIsReusedPerItem()
     List l;
     frmMain w(l.ctx, l.windows);
     w.show();
-    w.grid()->setCurrentIndex(w.model()->index(2, 0));
+    w.grid()->setCurrentIndex(w.model()->index(3, 2)); // run3: nothing to bid yet
     QTest::keyClick(w.grid(), Qt::Key_S);
     QCOMPARE(l.windows.windows().size(), 1);
-    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run0"));
+    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run3"));
     QTest::keyClick(w.grid(), Qt::Key_S); // the same item: the open window
     QCOMPARE(l.windows.windows().size(), 1);
-    const QPoint cell = w.grid()->visualRect(w.model()->index(3, 2)).center();
-    QTest::mouseClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
-    QTest::mouseDClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
+    auto doubleClick = [&w](int row) {
+        const QPoint cell = w.grid()->visualRect(w.model()->index(row, 2)).center();
+        QTest::mouseClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(w.grid()->viewport(), Qt::LeftButton, {}, cell);
+    };
+    doubleClick(4);
     QCOMPARE(l.windows.windows().size(), 1); // the list's own window moves to the item
-    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run3"));
+    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run3set"));
+    // run3set's bid is armed: its window stays with it, the next item gets a window of its own.
+    doubleClick(2);
+    QCOMPARE(l.windows.windows().size(), 2);
+    QCOMPARE(l.windows.windows().at(0)->windowTitle(), QStringLiteral("run3set"));
+    QCOMPARE(l.windows.windows().at(1)->windowTitle(), QStringLiteral("run0"));
+    QVERIFY(l.windows.windows().at(0)->armed());
     qDeleteAll(l.windows.windows());
+}
+
+void tst_ItemList::keysActOnTheRowTheUserChose()
+{
+    List l;
+    l.add(QStringLiteral("sale"), 5000, QStringLiteral("0"), 0, 0); // a name starting with S
+    frmMain w(l.ctx, l.windows);
+    w.show();
+    // After a filter change there is a current row: the keys work without a click first.
+    chooseCategory(w, 4);
+    QVERIFY(w.grid()->currentIndex().isValid());
+    const QString first = w.model()->row(w.grid()->currentIndex().row()).itemid;
+    QTest::keyClick(w.grid(), Qt::Key_2);
+    QCOMPARE(l.db.itemByItemid(first)->cat, QStringLiteral("2"));
+
+    // "S" opens the chosen row's window, not the row whose name the grid's search finds.
+    chooseCategory(w, 0);
+    QCOMPARE(shown(w).at(2), QStringLiteral("run0"));
+    w.grid()->setCurrentIndex(w.model()->index(2, 2));
+    QTest::keyClick(w.grid(), Qt::Key_S);
+    QCOMPARE(w.grid()->currentIndex().row(), 2);
+    QCOMPARE(l.windows.windows().size(), 1);
+    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run0"));
+    // With Ctrl the keys are not the list's.
+    QTest::keyClick(w.grid(), Qt::Key_3, Qt::ControlModifier);
+    QCOMPARE(l.db.itemByItemid(QStringLiteral("run0"))->cat, QStringLiteral("0"));
+    qDeleteAll(l.windows.windows());
+}
+
+void tst_ItemList::categoryEditorKeepsTheCategoryShown()
+{
+    List l;
+    frmMain w(l.ctx, l.windows);
+    w.show();
+    chooseCategory(w, 4);
+    QTimer::singleShot(0, &w, [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    chooseCategory(w, w.categorySelector()->count() - 1); // カテゴリの編集
+    QCOMPARE(w.categorySelector()->currentIndex(), 4);
+    QCOMPARE(shown(w), (QStringList{QStringLiteral("ended3"), QStringLiteral("run3"),
+                                    QStringLiteral("run3set")}));
+
+    // The bid window's selector as well: back to the item's category, not to 未分類.
+    frmSw *sw = l.windows.open(l.db.itemByItemid(QStringLiteral("run3"))->id);
+    auto *cat = sw->findChild<QComboBox *>(QStringLiteral("cat"));
+    QCOMPARE(cat->currentIndex(), 3);
+    QTimer::singleShot(0, sw, [] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    cat->setCurrentIndex(cat->count() - 1);
+    emit cat->activated(cat->count() - 1);
+    QCOMPARE(cat->currentIndex(), 3);
+    delete sw;
 }
 
 void tst_ItemList::watchListImportPausesTheScheduler()
@@ -281,14 +349,20 @@ void tst_ItemList::watchListImportPausesTheScheduler()
     frame.show();
     frame.load();
     QAction *tools = frame.findChild<QMenu *>(QStringLiteral("mnuTools"))->menuAction();
+    // Started from the 落札 view, with an Escape pressed a while ago: it still imports and shows.
+    QTest::mouseClick(frame.itemList()->filterButton(2), Qt::LeftButton);
+    QTest::keyClick(frame.itemList()->grid(), Qt::Key_Escape);
     bool done = false;
     frame.mnuGetWatchList_Click().then([&done] { done = true; });
     QVERIFY(!frame.timer1()->isActive());
     QVERIFY(!tools->isEnabled());
+    QAction *settings = frame.findChild<QAction *>(QStringLiteral("mnuSettings"));
+    QVERIFY(!settings->isEnabled()); // 設定 would restart the scheduler mid-run
     QVERIFY(!frame.itemList()->toolbar()->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
     QVERIFY(frame.timer1()->isActive());
     QVERIFY(tools->isEnabled());
+    QVERIFY(settings->isEnabled());
     QVERIFY(frame.itemList()->toolbar()->isEnabled());
     QCOMPARE(frame.itemList()->categorySelector()->currentIndex(), 1); // 未分類
     QCOMPARE(shown(*frame.itemList()), QStringList{QStringLiteral("x1")});

@@ -6,6 +6,7 @@
 #include "watchlistimport.h"
 
 #include <QNetworkCookie>
+#include <QSqlQuery>
 #include <QTest>
 
 using namespace sw;
@@ -18,6 +19,7 @@ class tst_ItemRuns : public QObject
 private slots:
     void watchListImportsInOrderWithoutDuplicates();
     void expiredLoginImportsNothing();
+    void itemsThatCannotBeStoredAreSaidAndTheRestImported();
     void stopEndsTheImportAfterTheCurrentItem();
     void bulkRefreshStopsAtTheDayLimit();
     void bulkRefreshEndsAtAFetchFailure();
@@ -172,6 +174,32 @@ void tst_ItemRuns::expiredLoginImportsNothing()
     QCOMPARE(r.logins, 1);
     QVERIFY(r.storedIds().isEmpty());
     QVERIFY(r.site.requestsTo(QStringLiteral("/jp/auction/")).isEmpty());
+}
+
+void tst_ItemRuns::itemsThatCannotBeStoredAreSaidAndTheRestImported()
+{
+    Runs r(watchScenario());
+    r.logIn(QStringLiteral("snipe_taro"));
+    // The disk refuses new rows for one item: the others are still imported.
+    QSqlQuery q(r.db.connection());
+    QVERIFY(
+        q.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON tblYo WHEN "
+                              "NEW.itemid = 'x1' BEGIN SELECT RAISE(ABORT, 'disk full'); END")));
+    const WatchListResult result = r.importNow();
+    QCOMPARE(result.end, WatchListResult::Done);
+    QCOMPARE(result.stored, 2);
+    QCOMPARE(result.storeFailures, 1);
+    QCOMPARE(r.storedIds().size(), 2);
+    const QStringList log = logLines(r.db);
+    QVERIFY2(std::any_of(log.begin(), log.end(),
+                         [](const QString &l) {
+                             return l.startsWith(
+                                        QStringLiteral("商品を保存できませんでした（x1）：")) &&
+                                    l.contains(QStringLiteral("disk full"));
+                         }),
+             qPrintable(log.join(QLatin1Char('\n'))));
+    QCOMPARE(ItemPageParser::storeFailuresText(1),
+             QStringLiteral("1件の商品を保存できませんでした。理由はログに書いてあります。"));
 }
 
 void tst_ItemRuns::stopEndsTheImportAfterTheCurrentItem()

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTableView>
@@ -68,7 +69,18 @@ void tst_ActivityLog::openWindowShowsNewestFirstAndFollowsAppends()
     QCOMPARE(memos(w.grid()),
              (QStringList{QStringLiteral("複数行\n二行目"), QStringLiteral("入札準備開始：x1"),
                           QStringLiteral("before the window")}));
-    QVERIFY(!w.grid()->model()->index(0, 0).data().toString().isEmpty());
+    // Dates as the user writes them, with slashes.
+    const QString date = w.grid()->model()->index(0, 0).data().toString();
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
+                 .match(date)
+                 .hasMatch(),
+             qPrintable(date));
+    // A multi-line entry shows all its lines: its row is taller than a one-line row.
+    QVERIFY(w.grid()->rowHeight(0) > w.grid()->rowHeight(1));
+
+    // One item's log: only the lines that name it.
+    frmLog one(f.log, nullptr, QStringLiteral("x1"));
+    QCOMPARE(memos(one.grid()), QStringList{QStringLiteral("入札準備開始：x1")});
 }
 
 void tst_ActivityLog::delEmptiesTheLogWithoutAsking()

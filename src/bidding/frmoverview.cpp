@@ -1,0 +1,139 @@
+#include "frmoverview.h"
+
+#include "armedbid.h"
+#include "armedbids.h"
+#include "autobid.h"
+#include "clock.h"
+#include "siteclock.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace sw {
+
+namespace {
+const QStringList kHeaders = {QStringLiteral("品名"),     QStringLiteral("終了日時"),
+                              QStringLiteral("残り時間"), QStringLiteral("上限価格"),
+                              QStringLiteral("現在価格"), QStringLiteral("最高額入札者"),
+                              QStringLiteral("状態"),     QStringLiteral("結果")};
+} // namespace
+
+QString timeLeftText(const QDateTime &now, const QDateTime &end)
+{
+    if (!end.isValid())
+        return QStringLiteral("不明");
+    const qint64 secs = now.secsTo(end);
+    if (secs <= 0)
+        return QStringLiteral("終了");
+    const qint64 days = secs / 86400;
+    const QString clock = QStringLiteral("%1:%2:%3")
+                              .arg((secs / 3600) % 24, 2, 10, QLatin1Char('0'))
+                              .arg((secs / 60) % 60, 2, 10, QLatin1Char('0'))
+                              .arg(secs % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("残り ") +
+           (days > 0 ? QString::number(days) + QStringLiteral("日 ") : QString()) + clock;
+}
+
+QString siteUnreachableText(const ArmedBids &bids)
+{
+    for (const ArmedBid *b : bids.all()) {
+        if (b->readFailing())
+            return QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡");
+    }
+    return {};
+}
+
+QList<ArmedBid *> frmOverview::shownBids(const ArmedBids &bids)
+{
+    QList<ArmedBid *> out;
+    for (ArmedBid *b : bids.all()) {
+        if (b->armed() || !b->lastResult().isEmpty())
+            out << b;
+    }
+    std::stable_sort(out.begin(), out.end(), [](const ArmedBid *a, const ArmedBid *b) {
+        return a->endTime() < b->endTime();
+    });
+    return out;
+}
+
+frmOverview::frmOverview(ArmedBids &bids, QWidget *parent)
+    : QWidget(parent), m_bids(bids), m_status(new QLabel(this)),
+      m_grid(new QTableWidget(0, int(kHeaders.size()), this)), m_timer(new QTimer(this))
+{
+    setObjectName(QStringLiteral("frmOverview"));
+    setWindowTitle(QStringLiteral("入札予定一覧"));
+    m_status->setObjectName(QStringLiteral("lblSite"));
+    m_status->setStyleSheet(QStringLiteral("color: #b00000;"));
+    m_status->setVisible(false);
+    m_grid->setObjectName(QStringLiteral("grdOverview"));
+    m_grid->setAccessibleName(windowTitle());
+    m_grid->setHorizontalHeaderLabels(kHeaders);
+    m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_grid->verticalHeader()->setVisible(false);
+    m_grid->horizontalHeader()->setStretchLastSection(true);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_status);
+    layout->addWidget(m_grid);
+    resize(900, 260);
+
+    connect(m_grid, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
+        if (row >= 0 && row < m_ids.size())
+            emit openRequested(m_ids.at(row));
+    });
+    connect(&m_bids, &ArmedBids::bidChanged, this, &frmOverview::refresh);
+    m_timer->setInterval(1000);
+    connect(m_timer, &QTimer::timeout, this, &frmOverview::refresh);
+    m_timer->start();
+    refresh();
+}
+
+void frmOverview::refresh()
+{
+    const QList<ArmedBid *> rows = shownBids(m_bids);
+    const QDateTime now = sw::now();
+    m_grid->setRowCount(int(rows.size()));
+    m_ids.clear();
+    for (int r = 0; r < rows.size(); ++r) {
+        const ArmedBid *b = rows[r];
+        const ItemRecord &it = b->item();
+        m_ids << b->id();
+        const bool ours = b->leading() || b->state() == ArmedBid::State::Won;
+        const QString bidder =
+            it.SaikougakuShaid.isEmpty() || it.SaikougakuShaid == QLatin1String("-")
+                ? QStringLiteral("なし")
+            : ours ? QStringLiteral("あなた")
+                   : QStringLiteral("他の人（") + it.SaikougakuShaid + QStringLiteral("）");
+        const QStringList cells = {
+            it.itemid + QStringLiteral(" ") + it.Itemname,
+            it.enddate.isValid() ? inSiteZone(it.enddate).toString(QStringLiteral("MM/dd HH:mm:ss"))
+                                 : QStringLiteral("不明"),
+            it.fin ? QStringLiteral("終了") : timeLeftText(now, it.enddate),
+            formatYen(it.ItemYen) + QStringLiteral("円"),
+            formatYen(it.ItemYenNow) + QStringLiteral("円"),
+            bidder,
+            ArmedBid::stateText(b->state()),
+            b->lastResult(),
+        };
+        for (int c = 0; c < cells.size(); ++c) {
+            QTableWidgetItem *cell = m_grid->item(r, c);
+            if (!cell) {
+                cell = new QTableWidgetItem;
+                m_grid->setItem(r, c, cell);
+            }
+            if (cell->text() != cells[c])
+                cell->setText(cells[c]);
+        }
+    }
+    const QString unreachable = siteUnreachableText(m_bids);
+    m_status->setText(unreachable);
+    m_status->setVisible(!unreachable.isEmpty());
+}
+
+} // namespace sw
