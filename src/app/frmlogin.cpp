@@ -40,6 +40,10 @@ frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompte
     m_place = new QLabel(this);
     m_place->setObjectName(QStringLiteral("lblPasswordPlace"));
     m_place->setWordWrap(true);
+    m_siteState = new QLabel(this);
+    m_siteState->setObjectName(QStringLiteral("lblSiteState"));
+    m_siteState->setWordWrap(true);
+    m_siteState->setVisible(false);
 
     auto *login = new QPushButton(QStringLiteral("ログインする"), this);
     login->setObjectName(QStringLiteral("Command2"));
@@ -64,7 +68,8 @@ frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompte
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
     grid->addWidget(m_place, 3, 0, 1, 2);
-    grid->addLayout(buttons, 4, 0, 1, 2);
+    grid->addWidget(m_siteState, 4, 0, 1, 2);
+    grid->addLayout(buttons, 5, 0, 1, 2);
 
     connect(ok, &QPushButton::clicked, this, &frmLogin::cmdOK_Click);
     connect(cancel, &QPushButton::clicked, this, &frmLogin::cmdCancel_Click);
@@ -88,6 +93,18 @@ void frmLogin::showEvent(QShowEvent *event)
     if (!event->spontaneous())
         loadFromSettings();
     QDialog::showEvent(event);
+}
+
+void frmLogin::setSiteState(const QString &text)
+{
+    m_siteState->setText(text);
+    m_siteState->setAccessibleName(text);
+    m_siteState->setVisible(!text.isEmpty());
+}
+
+QString frmLogin::siteState() const
+{
+    return m_siteState->text();
 }
 
 bool frmLogin::passwordTooLong()

@@ -34,6 +34,10 @@ public:
     void Command2_Click();
 
     static bool tooShort(const QString &text) { return text.size() < 4; }
+    // What the login waits for ("" hides the line): the site's answer, or a site that
+    // cannot be reached.
+    void setSiteState(const QString &text);
+    QString siteState() const;
 
 signals:
     // The program must end (at the first start: a credential too short, or ｷｬﾝｾﾙ).
@@ -57,6 +61,7 @@ private:
     QLineEdit *m_user;
     QLineEdit *m_pass;
     QLabel *m_place; // where the password is kept
+    QLabel *m_siteState;
     bool m_dismissing = false;
     bool m_endsProgram = false;
 };

@@ -1,6 +1,7 @@
 #include "frmoptions.h"
 
 #include "appvalues.h"
+#include "notice.h"
 #include "prompter.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
@@ -8,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -98,6 +100,21 @@ frmOptions::frmOptions(SettingsStore &settings, AppValues &values, Prompter &pro
     otherBox->addWidget(m_check1);
     otherBox->addWidget(m_chkMin);
 
+    // Which happenings are told by a desktop notification, and whether with a sound.
+    auto *notices = new QGroupBox(QStringLiteral("通知"), this);
+    auto *noticeGrid = new QGridLayout(notices);
+    int n = 0;
+    for (const NoticeKindInfo &k : kNoticeKinds) {
+        const QString key = noticeSettingKey(k.kind);
+        QCheckBox *box =
+            check(this, ("chk" + key.toStdString()).c_str(), QString::fromUtf8(k.label));
+        m_noticeBoxes.append({key, box});
+        noticeGrid->addWidget(box, n / 4, n % 4);
+        ++n;
+    }
+    m_chkSound = check(this, "chkNotifySound", QStringLiteral("音を鳴らす"));
+    noticeGrid->addWidget(m_chkSound, n / 4 + 1, 0, 1, 4);
+
     auto *ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("cmdOK"));
     ok->setDefault(true);
@@ -114,6 +131,7 @@ frmOptions::frmOptions(SettingsStore &settings, AppValues &values, Prompter &pro
     layout->addWidget(network);
     layout->addWidget(bidding);
     layout->addWidget(other);
+    layout->addWidget(notices);
     layout->addLayout(buttons);
 }
 
@@ -141,6 +159,9 @@ void frmOptions::load()
     selectText(m_combo1,
                m_settings.get(kSettings, QStringLiteral("accesskankaku"), QStringLiteral("1")));
     m_text2->setText(m_settings.get(kSettings, QStringLiteral("Proxy"), QString()));
+    for (const auto &[key, box] : m_noticeBoxes)
+        box->setChecked(m_settings.getBool(kSettings, key, true));
+    m_chkSound->setChecked(m_settings.getBool(kSettings, QStringLiteral("NotifySound"), false));
     if (!proxyOk())
         return;
     publish();
@@ -181,6 +202,9 @@ void frmOptions::cmdOK_Click()
     bool saved = true;
     for (const auto &[key, value] : values)
         saved = m_settings.save(kSettings, QString::fromLatin1(key), value) && saved;
+    for (const auto &[key, box] : m_noticeBoxes)
+        saved = m_settings.save(kSettings, key, flag(box)) && saved;
+    saved = m_settings.save(kSettings, QStringLiteral("NotifySound"), flag(m_chkSound)) && saved;
     if (proxyOk())
         m_values.refreshIntervalSec = refreshIntervalFrom(m_settings);
     if (!saved || !m_settings.error().isEmpty()) {

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+
+#include <utility>
 
 class QCheckBox;
 class QComboBox;
@@ -45,6 +48,8 @@ private:
     QCheckBox *m_chkCATOn;
     QCheckBox *m_check1;
     QCheckBox *m_chkMin;
+    QCheckBox *m_chkSound;
+    QList<std::pair<QString, QCheckBox *>> m_noticeBoxes; // setting key, its box
 };
 
 } // namespace sw

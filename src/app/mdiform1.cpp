@@ -99,12 +99,7 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
     m_siteLabel->setStyleSheet(QStringLiteral("color: #b00000;"));
     m_siteLabel->setVisible(false);
     statusBar()->addPermanentWidget(m_siteLabel);
-    connect(&m_bidWindows->armedBids(), &ArmedBids::bidChanged, this, [this] {
-        const QString text = siteUnreachableText(m_bidWindows->armedBids());
-        m_siteLabel->setText(text);
-        m_siteLabel->setAccessibleName(text);
-        m_siteLabel->setVisible(!text.isEmpty());
-    });
+    connect(&m_bidWindows->armedBids(), &ArmedBids::bidChanged, this, &MDIForm1::showSiteReach);
     m_fetcher = new PageFetcher(&m_ctx.cookies, m_ctx.log, m_ctx.prompter, this);
 
     // Told without looking: notifications, the tray, and no sleep while a bid is due.
@@ -266,6 +261,11 @@ void MDIForm1::buildMenus()
                 if (m_list)
                     m_list->mnuGoHP();
             });
+    connect(addItem(m_mnupop1, "mnuItemLog", QStringLiteral("この商品のログ")), &QAction::triggered,
+            this, [this] {
+                if (m_list)
+                    m_list->mnuItemLog();
+            });
     connect(addItem(m_mnupop1, "mnudelrec", QStringLiteral("削除")), &QAction::triggered, this,
             [this] {
                 if (m_list)
@@ -334,6 +334,14 @@ frmBrowser *MDIForm1::browser()
                     if (m_search)
                         m_search->addcat(name, id);
                 });
+        connect(m_browser, &frmBrowser::loginProgress, this, [this](const QString &text) {
+            if (m_login)
+                m_login->setSiteState(text);
+        });
+        connect(m_browser, &frmBrowser::siteReached, this, [this](bool reached) {
+            m_browserUnreachable = !reached;
+            showSiteReach();
+        });
         connect(m_browser, &frmBrowser::loggedIn, this, [this] {
             // The site greeted the user: the credentials dialog has done its job.
             if (m_login && m_login->isVisible())
@@ -341,6 +349,16 @@ frmBrowser *MDIForm1::browser()
         });
     }
     return m_browser;
+}
+
+void MDIForm1::showSiteReach()
+{
+    QString text = siteUnreachableText(m_bidWindows->armedBids());
+    if (text.isEmpty() && m_browserUnreachable)
+        text = QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡");
+    m_siteLabel->setText(text);
+    m_siteLabel->setAccessibleName(text);
+    m_siteLabel->setVisible(!text.isEmpty());
 }
 
 void MDIForm1::showBrowser()
@@ -431,6 +449,7 @@ void MDIForm1::showItemList()
         connect(m_list, &frmMain::watchListRequested, this, [this] { mnuGetWatchList_Click(); });
         connect(m_list, &frmMain::reloadRequested, this, [this] { mnuUpdateRec_Click(); });
         connect(m_list, &frmMain::addItemRequested, this, [this] { addItemByAddress(); });
+        connect(m_list, &frmMain::itemLogRequested, this, &MDIForm1::showItemLog);
         connect(m_list, &frmMain::popupRequested, this,
                 [this](const QPoint &pos) { m_mnupop1->popup(pos); });
         connect(m_list, &frmMain::categoryNamesChanged, this, &MDIForm1::SetmnuCat);
@@ -577,6 +596,18 @@ void MDIForm1::showLog()
         sub->showNormal();
     sub->show();
     m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(sub));
+}
+
+frmLog *MDIForm1::showItemLog(const QString &itemid, const QString &name)
+{
+    auto *log = new frmLog(m_ctx.log, nullptr, itemid);
+    log->setWindowTitle(QStringLiteral("ログ：") + itemid + QStringLiteral(" ") + name);
+    QMdiSubWindow *sub = m_mdi->addSubWindow(log);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->resize(640, 320);
+    sub->show();
+    m_mdi->setActiveSubWindow(sub);
+    return log;
 }
 
 void MDIForm1::showLogin(bool atStart)
@@ -756,6 +787,10 @@ frmOverview *MDIForm1::showOverview()
             if (!w)
                 w = m_bidWindows->open(id);
             w->window()->raise();
+        });
+        connect(m_overview, &frmOverview::logRequested, this, [this](int id) {
+            if (const ArmedBid *b = m_bidWindows->armedBids().find(id))
+                showItemLog(b->item().itemid, b->item().Itemname);
         });
     }
     m_overview->parentWidget()->show();

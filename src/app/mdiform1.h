@@ -73,6 +73,10 @@ public:
     // The built-in browser, created on first use; shown in the frame.
     frmBrowser *browser();
     void showBrowser();
+    // The status bar line when the site cannot be reached (by the bids or the browser).
+    void showSiteReach();
+    // The log of one item, in a window named after it.
+    frmLog *showItemLog(const QString &itemid, const QString &name);
     // Shows the page in the built-in browser and brings it to the front.
     void showPage(const QString &address, const QString &title);
     // 検索: the search window, created and shown on first use.
@@ -136,6 +140,7 @@ private:
     QMenu *m_trayMenu = nullptr;
     QAction *m_trayNext = nullptr;
     QLabel *m_siteLabel = nullptr;
+    bool m_browserUnreachable = false; // the browser's last page of the site did not come
     Notifier *m_notifier = nullptr;
     SleepInhibitor *m_inhibitor = nullptr;
     PageFetcher *m_fetcher = nullptr;

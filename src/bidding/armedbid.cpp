@@ -26,6 +26,9 @@ constexpr int kHoldAfterFailureSec = 2;
 constexpr int kHoldAfterLoginSec = 10;
 constexpr int kFirstRetrySec = 5;
 constexpr int kLongestRetrySec = 60;
+// The auction is this long over and its page still cannot be read: the user is told that
+// the result is not known, rather than nothing at all.
+constexpr int kUnknownVerdictSec = 20;
 } // namespace
 
 ArmedBid::ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent)
@@ -253,6 +256,8 @@ QCoro::Task<> ArmedBid::refresh(bool fromUser, bool afterBid)
     const std::optional<ItemState> s =
         page.ok && latest ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now())
                           : std::nullopt;
+    if (latest)
+        m_unreachable = !page.ok;
     if (latest && !s) {
         if (!page.ok) {
             setReadFailure({}); // the fetcher has said why
@@ -488,6 +493,23 @@ void ArmedBid::reachVerdict(const ItemState &s, bool ours)
     emit notice(kind, label() + QStringLiteral("\n") + m_verdict);
 }
 
+void ArmedBid::verdictUnknown()
+{
+    // Provisional: a reading that succeeds later gives the real verdict.
+    const QString why =
+        m_unreachable ? QStringLiteral("ヤフオク!に接続できません")
+        : m_readFailure == QStringLiteral("ログイン画面が表示されました")
+            ? QStringLiteral("ログインしていません（ログイン画面が表示されました）")
+            : QStringLiteral("商品ページを読めません（") + m_readFailure + QStringLiteral("）");
+    m_verdict = QStringLiteral("結果不明：") + why +
+                (m_sent.isEmpty() ? QStringLiteral("。入札はしていません")
+                                  : QStringLiteral("。入札はしました"));
+    m_ctx.log.LOGTodb(QStringLiteral("最終結果：") + m_item.itemid + SEP + m_item.Itemname + SEP +
+                      m_verdict);
+    emit notice(NoticeKind::Failed, label() + QStringLiteral("\n") + m_verdict);
+    emit changed();
+}
+
 ArmedBid::State ArmedBid::state() const
 {
     if (m_item.fin) {
@@ -499,7 +521,7 @@ ArmedBid::State ArmedBid::state() const
     }
     if (m_leading)
         return State::Leading;
-    if (m_lastFailed || !m_readFailure.isEmpty() || !unusable().isEmpty())
+    if (m_lastFailed || readFailing() || !unusable().isEmpty())
         return State::Error;
     if (!m_sent.isEmpty())
         return State::Sent;
@@ -560,6 +582,10 @@ void ArmedBid::tick()
     }
     if (a.finishFrame)
         return;
+    // Over by the site's clock, and the page that would tell the result does not come.
+    if (readFailing() && m_verdict.isEmpty() && (m_armed || !m_sent.isEmpty()) &&
+        m_item.enddate.isValid() && in.now >= m_item.enddate.addSecs(kUnknownVerdictSec))
+        verdictUnknown();
     if (a.startBid) {
         m_ctx.log.LOGTodb(QStringLiteral("入札準備その２"));
         bidNow(false, m_bidTime);

@@ -100,7 +100,9 @@ public:
     // Once the auction is over: why it ended as it did (won at N円, lost to a higher bid, …).
     QString verdict() const { return m_verdict; }
     // The last reading failed (the site could not be reached or answered nonsense).
-    bool readFailing() const { return !m_readFailure.isEmpty(); }
+    bool readFailing() const { return m_unreachable || !m_readFailure.isEmpty(); }
+    // The last reading got no page at all: the site could not be reached.
+    bool siteUnreachable() const { return m_unreachable; }
 
     // The user's 保存. False (nothing changed) when the maximum is not a number or the
     // store refused; error says why.
@@ -135,6 +137,7 @@ private:
     void setReadFailure(const QString &why);
     void planOwnBid();
     void reachVerdict(const ItemState &s, bool ours);
+    void verdictUnknown();
     QString label() const; // the item as the user knows it: id and name
 
     AppContext &m_ctx;
@@ -155,7 +158,8 @@ private:
     QDateTime m_lastRefresh;
     QDateTime m_nextReadAttempt; // after a failed reading, not before this
     int m_readFailures = 0;
-    QString m_readFailure; // what the last failed reading said (reported once)
+    QString m_readFailure;      // what the last failed reading said (reported once)
+    bool m_unreachable = false; // the last reading got no page
     bool m_recompute = true;
     bool m_bidding = false;
     int m_refreshing = 0;

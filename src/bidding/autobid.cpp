@@ -86,6 +86,11 @@ Countdown countdownCaption(const QDateTime &nowAt, const QDateTime &endAt, int b
     const qint64 seconds = now.secsTo(end);
     if (seconds < 3600) {
         const qint64 left = seconds - befSec;
+        // The count stops at the bid time; what follows is said in words.
+        if (seconds <= 0)
+            return {QStringLiteral("入札（終了時刻を過ぎました）"), left};
+        if (left < 0)
+            return {QStringLiteral("入札（入札時刻を過ぎました）"), left};
         return {caption(left, QStringLiteral("秒")), left};
     }
     const qint64 days = now.date().daysTo(end.date());

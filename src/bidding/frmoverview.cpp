@@ -8,6 +8,7 @@
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -42,7 +43,7 @@ QString timeLeftText(const QDateTime &now, const QDateTime &end)
 QString siteUnreachableText(const ArmedBids &bids)
 {
     for (const ArmedBid *b : bids.all()) {
-        if (b->readFailing())
+        if (b->siteUnreachable())
             return QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡");
     }
     return {};
@@ -52,7 +53,7 @@ QList<ArmedBid *> frmOverview::shownBids(const ArmedBids &bids)
 {
     QList<ArmedBid *> out;
     for (ArmedBid *b : bids.all()) {
-        if (b->armed() || !b->lastResult().isEmpty())
+        if (b->armed() || !b->lastResult().isEmpty() || !b->verdict().isEmpty())
             out << b;
     }
     std::stable_sort(out.begin(), out.end(), [](const ArmedBid *a, const ArmedBid *b) {
@@ -81,11 +82,24 @@ frmOverview::frmOverview(ArmedBids &bids, QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_status);
     layout->addWidget(m_grid);
-    resize(900, 260);
+    resize(1180, 260);
 
     connect(m_grid, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
         if (row >= 0 && row < m_ids.size())
             emit openRequested(m_ids.at(row));
+    });
+    m_grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_grid, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        const int row = m_grid->rowAt(at.y());
+        if (row < 0 || row >= m_ids.size())
+            return;
+        const int id = m_ids.at(row);
+        auto *menu = new QMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->addAction(QStringLiteral("入札画面"), this, [this, id] { emit openRequested(id); });
+        menu->addAction(QStringLiteral("この商品のログ"), this,
+                        [this, id] { emit logRequested(id); });
+        menu->popup(m_grid->viewport()->mapToGlobal(at));
     });
     connect(&m_bids, &ArmedBids::bidChanged, this, &frmOverview::refresh);
     m_timer->setInterval(1000);
@@ -98,6 +112,8 @@ void frmOverview::refresh()
 {
     const QList<ArmedBid *> rows = shownBids(m_bids);
     const QDateTime now = sw::now();
+    const int shownBefore = m_grid->rowCount();
+    bool widen = false;
     m_grid->setRowCount(int(rows.size()));
     m_ids.clear();
     for (int r = 0; r < rows.size(); ++r) {
@@ -119,7 +135,7 @@ void frmOverview::refresh()
             formatYen(it.ItemYenNow) + QStringLiteral("円"),
             bidder,
             ArmedBid::stateText(b->state()),
-            b->lastResult(),
+            b->verdict().isEmpty() ? b->lastResult() : b->verdict(),
         };
         for (int c = 0; c < cells.size(); ++c) {
             QTableWidgetItem *cell = m_grid->item(r, c);
@@ -127,10 +143,16 @@ void frmOverview::refresh()
                 cell = new QTableWidgetItem;
                 m_grid->setItem(r, c, cell);
             }
-            if (cell->text() != cells[c])
+            if (cell->text() != cells[c]) {
                 cell->setText(cells[c]);
+                cell->setToolTip(cells[c]); // a long reason is read in full here
+                if (c != 2)
+                    widen = true; // the countdown alone never changes the widths
+            }
         }
     }
+    if (widen || rows.size() != shownBefore)
+        m_grid->resizeColumnsToContents();
     const QString unreachable = siteUnreachableText(m_bids);
     m_status->setText(unreachable);
     m_status->setVisible(!unreachable.isEmpty());

@@ -21,7 +21,8 @@ QString siteUnreachableText(const ArmedBids &bids);
 
 // 入札予定一覧: every item armed for a bid or with something to tell about its bid, sorted by
 // its end, with the time left counting down each second, the prices, who leads, the bid's
-// state and its last result. A double click opens the item's bid window.
+// state and its last result. A double click opens the item's bid window; the row's menu
+// (right button) opens the bid window or the item's log.
 class frmOverview : public QWidget
 {
     Q_OBJECT
@@ -38,6 +39,7 @@ public:
 
 signals:
     void openRequested(int id);
+    void logRequested(int id); // この商品のログ, from the row's menu
 
 private:
     ArmedBids &m_bids;

@@ -17,6 +17,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -60,6 +61,10 @@ frmBrowser::frmBrowser(AppContext &ctx, QWidget *parent)
         m_busy = false;
         setWindowTitle(pageTitle());
     });
+    // The engine's error page says little: a page of the site that does not come is said
+    // in the program's words, where the user looks.
+    connect(m_view->page(), &QWebEnginePage::loadingChanged, this,
+            [this](const QWebEngineLoadingInfo &info) { loadingChanged(info); });
 
     m_toolbar->setObjectName(QStringLiteral("tbToolBar"));
     for (const Button &b : kButtons) {
@@ -144,6 +149,34 @@ void frmBrowser::toolbarClicked(const QString &key)
     }
 }
 
+void frmBrowser::loadingChanged(const QWebEngineLoadingInfo &info)
+{
+    if (!m_ctx.hosts.isSiteHost(info.url().host()))
+        return;
+    const bool loginUnderWay = m_loginStep == PageRequested || m_loginStep == CredentialsTyped;
+    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus) {
+        emit siteReached(true);
+        if (loginUnderWay)
+            emit loginProgress(QString()); // the site answers: nothing to wait for
+        return;
+    }
+    if (info.status() != QWebEngineLoadingInfo::LoadFailedStatus)
+        return;
+    // An answer with an error status came from the site; no answer at all did not.
+    const bool noAnswer = info.errorDomain() == QWebEngineLoadingInfo::ConnectionErrorDomain ||
+                          info.errorDomain() == QWebEngineLoadingInfo::DnsErrorDomain ||
+                          info.errorDomain() == QWebEngineLoadingInfo::InternalErrorDomain ||
+                          info.errorDomain() == QWebEngineLoadingInfo::HttpErrorDomain;
+    if (!noAnswer)
+        return;
+    emit siteReached(false);
+    m_ctx.log.LOGTodb(QStringLiteral("ヤフオク!に接続できません：") + info.url().host() +
+                      QStringLiteral("：") + info.errorString());
+    if (loginUnderWay)
+        emit loginProgress(QStringLiteral("ヤフオク!に接続できません。接続を確認してから、"
+                                          "もう一度「ログインする」を押してください｡"));
+}
+
 void frmBrowser::Login()
 {
     m_timer->stop();
@@ -151,6 +184,7 @@ void frmBrowser::Login()
     setWindowTitle(pageTitle());
     m_loginStep = PageRequested;
     m_timer->start();
+    emit loginProgress(QStringLiteral("ヤフオク!の応答を待っています…"));
     m_view->load(QUrl(m_ctx.hosts.loginPage()));
 }
 

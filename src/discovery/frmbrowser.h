@@ -11,6 +11,7 @@
 
 class QTimer;
 class QToolBar;
+class QWebEngineLoadingInfo;
 class QWebEngineView;
 
 namespace sw {
@@ -68,10 +69,15 @@ signals:
     void searchWindowRequested();
     void categoryFound(const QString &name, qint64 id);
     void loggedIn(); // the site greeted the user: close the credentials dialog
+    // How the login stands, for the credentials dialog ("" once there is nothing to say).
+    void loginProgress(const QString &text);
+    // A page of the site did or did not come: false when the site could not be reached.
+    void siteReached(bool reached);
 
 private:
     void toolbarClicked(const QString &key);
     void timTimer_Timer();
+    void loadingChanged(const QWebEngineLoadingInfo &info);
     QCoro::Task<> typeCredentials();
     // The page shown is the site's login page: its host over the configured scheme.
     bool onLoginHost() const;

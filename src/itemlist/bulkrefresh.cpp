@@ -35,6 +35,8 @@ QString timeLeftCaption(const QDateTime &nowAt, const QDateTime &endAt)
     const QDateTime now = inSiteZone(nowAt);
     const QDateTime end = inSiteZone(endAt);
     const QString prefix = QStringLiteral("終了まであと");
+    if (end <= now)
+        return QStringLiteral("終了"); // never a negative time left
     const qint64 days = now.date().daysTo(end.date());
     if (days != 0)
         return prefix + QString::number(days) + QStringLiteral("日");

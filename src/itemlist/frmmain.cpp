@@ -104,6 +104,17 @@ frmMain::frmMain(AppContext &ctx, BidWindows &windows, QWidget *parent)
 
     m_grid->setObjectName(QStringLiteral("DataGrid1"));
     m_grid->setModel(m_model);
+    m_model->setStateSource([this](const ItemRecord &r) -> QString {
+        const QString own = m_ctx.values.ownId;
+        if (r.fin)
+            return r.status == Won || (!own.isEmpty() &&
+                                       r.SaikougakuShaid.compare(own, Qt::CaseInsensitive) == 0)
+                       ? QStringLiteral("落札")
+                       : QStringLiteral("終了");
+        if (const ArmedBid *b = m_windows.armedBids().find(r.id))
+            return ArmedBid::stateText(b->state());
+        return r.Numkai > 0 && r.ItemYen > 0 ? QStringLiteral("予定") : QString();
+    });
     m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -325,6 +336,12 @@ void frmMain::mnuGoHP()
         return;
     }
     emit pageRequested(address, item->Itemname);
+}
+
+void frmMain::mnuItemLog()
+{
+    if (const std::optional<ItemRecord> item = current())
+        emit itemLogRequested(item->itemid, item->Itemname);
 }
 
 void frmMain::showUncategorised()

@@ -42,6 +42,8 @@ public:
     void mnudelrec();
     void mnuGoFrmSw();
     void mnuGoHP();
+    // この商品のログ: the log of the chosen row's item.
+    void mnuItemLog();
     // The items that have no category yet, where a newly captured item lands.
     void showUncategorised();
     QCoro::Task<> mnuGetWatchList();
@@ -57,6 +59,7 @@ public:
     int currentRow() const;
 
 signals:
+    void itemLogRequested(const QString &itemid, const QString &name);
     void watchListRequested(); // toolbar "get"
     void reloadRequested();    // toolbar "reload"
     void addItemRequested();   // toolbar "add"

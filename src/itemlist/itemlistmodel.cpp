@@ -1,12 +1,13 @@
 #include "itemlistmodel.h"
 
 #include "autobid.h"
+#include "siteclock.h"
 
 namespace sw {
 
 namespace {
-const char *const kHeaders[] = {"入札個数", "CNO",    "品名",         "終了日",
-                                "現在価格", "入札額", "最高額入札者", "出品者"};
+const char *const kHeaders[] = {"入札個数", "CNO",          "品名",   "終了日",   "現在価格",
+                                "入札額",   "最高額入札者", "出品者", "終了時刻", "状態"};
 } // namespace
 
 QString ItemListModel::yen(qint64 amount)
@@ -28,7 +29,7 @@ int ItemListModel::rowCount(const QModelIndex &parent) const
 
 int ItemListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : 8;
+    return parent.isValid() ? 0 : kColumns;
 }
 
 QVariant ItemListModel::data(const QModelIndex &index, int role) const
@@ -48,7 +49,8 @@ QVariant ItemListModel::data(const QModelIndex &index, int role) const
     case 2:
         return r.Itemname;
     case 3:
-        return r.enddate.toString(QStringLiteral("yyyy/MM/dd"));
+        // The site's calendar day, whatever this machine's zone.
+        return inSiteZone(r.enddate).toString(QStringLiteral("yyyy/MM/dd"));
     case 4:
         return yen(r.ItemYenNow);
     case 5:
@@ -57,13 +59,19 @@ QVariant ItemListModel::data(const QModelIndex &index, int role) const
         return r.SaikougakuShaid;
     case 7:
         return r.ShuppinShaID;
+    case 8:
+        return r.enddate.isValid() ? inSiteZone(r.enddate).toString(QStringLiteral("HH:mm:ss"))
+                                   : QString();
+    case 9:
+        return m_state ? m_state(r) : QString();
     }
     return {};
 }
 
 QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 8)
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < kColumns)
         return QString::fromUtf8(kHeaders[section]);
     return QAbstractTableModel::headerData(section, orientation, role);
 }

@@ -53,6 +53,9 @@ void tst_Accessories::optionsRoundTrip()
         child<QCheckBox>(dialog, "chkMnlNyusatu")->setChecked(true);
         child<QComboBox>(dialog, "Combo1")->setCurrentText(QStringLiteral("5"));
         child<QLineEdit>(dialog, "Text2")->setText(QStringLiteral("HTTP=proxy.example.jp:8080"));
+        QVERIFY(child<QCheckBox>(dialog, "chkNotifyWon")->isChecked()); // every notice is on
+        child<QCheckBox>(dialog, "chkNotifyWon")->setChecked(false);
+        child<QCheckBox>(dialog, "chkNotifySound")->setChecked(true);
         child<QPushButton>(dialog, "cmdOK")->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
@@ -63,6 +66,12 @@ void tst_Accessories::optionsRoundTrip()
     // Written as "BefSec" and "CATOn", read back by the list as "Befsec" and "CatOn".
     QCOMPARE(t.settings.get(kSettings, QStringLiteral("Befsec"), QString()), QStringLiteral("10"));
     QVERIFY(t.settings.getBool(kSettings, QStringLiteral("CatOn"), false));
+    QCOMPARE(t.settings.get(kSettings, QStringLiteral("NotifyWon"), QString()),
+             QStringLiteral("0"));
+    QCOMPARE(t.settings.get(kSettings, QStringLiteral("NotifyLost"), QString()),
+             QStringLiteral("1"));
+    QCOMPARE(t.settings.get(kSettings, QStringLiteral("NotifySound"), QString()),
+             QStringLiteral("1"));
 
     frmOptions again(t.settings, t.values, t.prompter);
     again.load();

@@ -8,9 +8,12 @@
 #include "frmcat.h"
 #include "frmlog.h"
 #include "frmlogin.h"
+#include "frmmain.h"
 #include "frmsw.h"
+#include "itemlistmodel.h"
 #include "itemparser.h"
 #include "mdiform1.h"
+#include "screenshot.h"
 #include "scriptedprompter.h"
 #include "settingsstore.h"
 #include "sitehosts.h"
@@ -27,6 +30,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 
@@ -54,15 +58,6 @@ QPushButton *button(QWidget &w, const char *name)
     return w.findChild<QPushButton *>(QString::fromLatin1(name));
 }
 
-void saveScreenshot(QWidget *w, const char *name)
-{
-    const QString dir = qEnvironmentVariable("SNIPEWELL_SCREENSHOTS");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    w->grab().save(dir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png"));
-}
-
 } // namespace
 
 class tst_Windows : public QObject
@@ -84,6 +79,8 @@ private slots:
     void popupMenuUsesCategoryNames();
     void logWindowFromMenuAndStatusBarOnLogFailure();
     void endClosesEverything();
+    void closingWithBidsPendingAsks();
+    void itemLogFromThePopupMenu();
     void schedulerOpensBidWindows();
     void settingsAndAboutAreModalAndHoldTheScheduler();
     void screenshots();
@@ -308,6 +305,7 @@ void tst_Windows::menusCaptionsAndNames()
         {"mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ")},
         {"mnuGoFrmSw", QStringLiteral("詳細")},
         {"mnuGoHP", QStringLiteral("ホームページを見る")},
+        {"mnuItemLog", QStringLiteral("この商品のログ")},
         {"mnudelrec", QStringLiteral("削除")},
     };
     for (const auto &[name, caption] : expected) {
@@ -480,6 +478,85 @@ void tst_Windows::endClosesEverything()
     QVERIFY(app.prompter.messages.isEmpty()); // the dialog's checks do not run on the way out
 }
 
+void tst_Windows::closingWithBidsPendingAsks()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    ItemRecord r;
+    r.itemid = QStringLiteral("x1");
+    r.Itemname = QStringLiteral("腕時計");
+    r.Serverid = QStringLiteral("3");
+    r.ItemYenNow = 1000;
+    r.enddate = QDateTime::currentDateTime().addSecs(300);
+    QVERIFY(app.db.upsertItem(r) != ItemDatabase::Upsert::Failed);
+    app.db.saveUserColumns(app.db.itemByItemid(QStringLiteral("x1"))->id, 5000, QStringLiteral("0"),
+                           1, 0);
+    MDIForm1 frame(app.ctx);
+    frame.setSchedulerTick([] {});
+    QSignalSpy ends(&frame, &MDIForm1::endProgram);
+    frame.show();
+    frame.load();
+    frame.Timer1_Timer();
+    QVERIFY2(frame.trayMenu()->actions().first()->text().startsWith(QStringLiteral("次の入札：")),
+             qPrintable(frame.trayMenu()->actions().first()->text()));
+    QVERIFY(frame.trayMenu()->actions().first()->text().endsWith(QStringLiteral("腕時計")));
+
+    // Yes: the program keeps running (minimized, or in the tray where there is one).
+    app.prompter.questionAnswers.enqueue(true);
+    QVERIFY(!frame.close());
+    QCOMPARE(ends.size(), 0);
+    QCOMPARE(app.prompter.questions.size(), 1);
+    QVERIFY2(app.prompter.questions.first().startsWith(
+                 QStringLiteral("1件の入札予定があります。終了すると入札されません。")),
+             qPrintable(app.prompter.questions.first()));
+
+    // No: it ends, and the log says which bid was given up.
+    app.prompter.questionAnswers.enqueue(false);
+    frame.close();
+    QCOMPARE(ends.size(), 1);
+    QVERIFY(logLines(app.db).contains(
+        QStringLiteral("入札中止（プログラムを終了しました）：x1（腕時計）")));
+}
+
+void tst_Windows::itemLogFromThePopupMenu()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    for (const char *id : {"x1", "x2"}) {
+        ItemRecord r;
+        r.itemid = QString::fromLatin1(id);
+        r.Itemname = QStringLiteral("腕時計 ") + r.itemid;
+        r.Serverid = QStringLiteral("3");
+        r.enddate = QDateTime::currentDateTime().addDays(2);
+        QVERIFY(app.db.upsertItem(r) != ItemDatabase::Upsert::Failed);
+        app.log.LOGTodb(QStringLiteral("入札準備開始：") + r.itemid);
+    }
+    app.log.LOGTodb(QStringLiteral("最終結果：x2：腕時計 x2：落札しました：4,300円"));
+    MDIForm1 frame(app.ctx);
+    frame.setSchedulerTick([] {});
+    frame.show();
+    frame.load();
+    auto *list = frame.findChild<frmMain *>();
+    QVERIFY(list);
+    const QModelIndexList x2 =
+        list->model()->match(list->model()->index(0, 2), Qt::DisplayRole,
+                             QStringLiteral("腕時計 x2"), 1, Qt::MatchExactly);
+    list->grid()->setCurrentIndex(list->model()->index(x2.isEmpty() ? 0 : x2.first().row(), 2));
+    frame.findChild<QAction *>(QStringLiteral("mnuItemLog"))->trigger();
+    frmLog *log = nullptr;
+    for (frmLog *l : frame.findChildren<frmLog *>()) {
+        if (l->windowTitle() == QStringLiteral("ログ：x2 腕時計 x2"))
+            log = l;
+    }
+    QVERIFY(log);
+    QAbstractItemModel *rows = log->findChild<QTableView *>(QStringLiteral("DataGrid2"))->model();
+    QStringList memos;
+    for (int r = 0; r < rows->rowCount(); ++r)
+        memos << rows->index(r, 1).data().toString();
+    QCOMPARE(memos, (QStringList{QStringLiteral("最終結果：x2：腕時計 x2：落札しました：4,300円"),
+                                 QStringLiteral("入札準備開始：x2")}));
+}
+
 void tst_Windows::schedulerOpensBidWindows()
 {
     App app;
@@ -526,8 +603,10 @@ void tst_Windows::schedulerOpensBidWindows()
     QCOMPARE(opened(), QStringList{QStringLiteral("otherCategory")});
     QStringList log;
     const QList<LogEntry> entries = app.db.logEntries().value();
-    for (const LogEntry &e : entries)
-        log << e.Memo;
+    for (const LogEntry &e : entries) {
+        if (e.Memo.startsWith(QStringLiteral("入札準備"))) // the browser may log its page
+            log << e.Memo;
+    }
     QCOMPARE(log, QStringList{QStringLiteral("入札準備開始：otherCategory")});
     // The earliest-ending candidate's line is what stays in the status bar.
     QCOMPARE(frame.statusBar()->currentMessage(),

@@ -140,9 +140,13 @@ void tst_AutoBid::countdown_data()
         << QDateTime(d, QTime(23, 50, 0), sw::siteZone())
         << QDateTime(d.addDays(1), QTime(0, 10, 0), sw::siteZone()) << 30
         << "入札（あと　1170　秒）" << 1170;
-    QTest::newRow("bid time passed")
-        << QDateTime(d, QTime(21, 0, 0), sw::siteZone())
-        << QDateTime(d, QTime(21, 0, 5), sw::siteZone()) << 10 << "入札（あと　-5　秒）" << -5;
+    QTest::newRow("bid time passed") << QDateTime(d, QTime(21, 0, 0), sw::siteZone())
+                                     << QDateTime(d, QTime(21, 0, 5), sw::siteZone()) << 10
+                                     << "入札（入札時刻を過ぎました）" << -5;
+    QTest::newRow("auction over, the count never negative")
+        << QDateTime(d, QTime(21, 0, 7), sw::siteZone())
+        << QDateTime(d, QTime(21, 0, 5), sw::siteZone()) << 10 << "入札（終了時刻を過ぎました）"
+        << -12;
 }
 
 void tst_AutoBid::countdown()

@@ -43,6 +43,7 @@ private slots:
     void cleanupTestCase();
     void credentialsDialogLogsInThroughTheBrowser();
     void wrongPasswordLeavesTheDialogOpen();
+    void loginSaysWhenTheSiteCannotBeReached();
     void captureStoresAnItemOnce();
     void categoryRegistration_data();
     void categoryRegistration();
@@ -186,6 +187,47 @@ void tst_Browser::wrongPasswordLeavesTheDialogOpen()
     QCOMPARE(loggedIn.count(), 0);
     QVERIFY(browser.timer()->isActive());
     QVERIFY(t.cookies.cookies().isEmpty());
+}
+
+void tst_Browser::loginSaysWhenTheSiteCannotBeReached()
+{
+    Site t;
+    // The login host drops every connection: no answer comes at all.
+    sim::Fault drop;
+    drop.host = t.hosts.loginHost;
+    drop.kind = sim::Fault::Drop;
+    t.site.addFault(drop);
+    MDIForm1 frame(t.ctx);
+    frame.show();
+    frame.showLogin(false);
+    frmLogin *dialog = frame.login();
+    QVERIFY(dialog && dialog->isVisible());
+    dialog->findChild<QLineEdit *>(QStringLiteral("txtUser_0"))->setText(kUser);
+    dialog->findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->setText(kPass);
+    auto *state = dialog->findChild<QLabel *>(QStringLiteral("lblSiteState"));
+    dialog->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    QCOMPARE(state->text(), QStringLiteral("ヤフオク!の応答を待っています…"));
+    QVERIFY(state->isVisible());
+
+    // Said in the dialog and in the status bar, in the program's words, and in the log.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        state->text().startsWith(QStringLiteral("ヤフオク!に接続できません。")), 15000);
+    auto *bar = frame.findChild<QLabel *>(QStringLiteral("lblSiteReach"));
+    QVERIFY(bar->isVisible());
+    QCOMPARE(bar->text(), QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡"));
+    QVERIFY(dialog->isVisible());
+    t.log.flush();
+    QVERIFY(logLines(t.db)
+                .join(QLatin1Char('\n'))
+                .contains(QStringLiteral("ヤフオク!に接続できません：") + t.hosts.loginHost));
+
+    // The site is back: the next try logs in, and the warnings go.
+    t.site.clearFaults();
+    dialog->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), 20000);
+    QVERIFY(!bar->isVisible());
+    QVERIFY(state->text().isEmpty());
+    frame.close();
 }
 
 void tst_Browser::captureStoresAnItemOnce()

@@ -40,6 +40,7 @@ private slots:
     void keysActOnTheRowTheUserChose();
     void categoryEditorKeepsTheCategoryShown();
     void watchListImportPausesTheScheduler();
+    void addItemByAddressOrId();
     void screenshots();
 };
 
@@ -146,6 +147,20 @@ void tst_ItemList::filters()
     for (int b : buttons)
         QTest::mouseClick(w.filterButton(b), Qt::LeftButton);
     QCOMPARE(shown(w), rows);
+    // The end's time of day in Japan time, and where each row's bid stands.
+    QCOMPARE(w.model()->headerData(8, Qt::Horizontal, Qt::DisplayRole).toString(),
+             QStringLiteral("終了時刻"));
+    const QHash<QString, QString> states = {{QStringLiteral("ended0"), QStringLiteral("落札")},
+                                            {QStringLiteral("ended3"), QStringLiteral("終了")},
+                                            {QStringLiteral("run0"), QStringLiteral("予定")},
+                                            {QStringLiteral("run3"), QString()}};
+    for (int r = 0; r < w.model()->rowCount(); ++r) {
+        const ItemRecord &row = w.model()->row(r);
+        QCOMPARE(w.model()->index(r, 8).data().toString(),
+                 inSiteZone(row.enddate).toString(QStringLiteral("HH:mm:ss")));
+        if (states.contains(row.itemid))
+            QCOMPARE(w.model()->index(r, 9).data().toString(), states.value(row.itemid));
+    }
 }
 
 void tst_ItemList::wonViewRestoresTheFilters()
@@ -217,7 +232,9 @@ void tst_ItemList::timeLeft_data()
         << QDateTime(d.addDays(1), QTime(1, 0), sw::siteZone()) << "終了まであと1日";
     QTest::newRow("ended yesterday")
         << QDateTime(d, QTime(0, 10), sw::siteZone())
-        << QDateTime(d.addDays(-1), QTime(23, 50), sw::siteZone()) << "終了まであと-1日";
+        << QDateTime(d.addDays(-1), QTime(23, 50), sw::siteZone()) << "終了";
+    QTest::newRow("ended a minute ago") << QDateTime(d, QTime(12, 6, 1), sw::siteZone())
+                                        << QDateTime(d, QTime(12, 5, 40), sw::siteZone()) << "終了";
     QTest::newRow("hours") << QDateTime(d, QTime(9, 59), sw::siteZone())
                            << QDateTime(d, QTime(12, 0), sw::siteZone()) << "終了まであと3時間";
     QTest::newRow("minutes") << QDateTime(d, QTime(12, 0, 59), sw::siteZone())
@@ -375,6 +392,51 @@ void tst_ItemList::watchListImportPausesTheScheduler()
     QVERIFY(frame.timer1()->isActive());
     QVERIFY(tools->isEnabled());
     QVERIFY(app.prompter.messages.isEmpty());
+}
+
+void tst_ItemList::addItemByAddressOrId()
+{
+    TestApp app;
+    app.values.ownId = QStringLiteral("snipe_taro");
+    app.values.password = QStringLiteral("taro1234");
+    sim::Scenario s;
+    sim::Item it;
+    it.id = QStringLiteral("x7");
+    it.server = 5;
+    it.title = QStringLiteral("万年筆");
+    it.end = QDateTime::currentDateTime().addDays(1);
+    s.items << it;
+    sim::SimSite site(s);
+    QVERIFY(site.listenOn() != 0);
+    app.settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
+                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+    MDIForm1 frame(app.ctx);
+    frame.setSchedulerTick([] {});
+    frame.show();
+    frame.load();
+    const QList<std::pair<QString, QString>> steps = {
+        {QStringLiteral(" x7 "), QStringLiteral("取り込み完了")},
+        {QStringLiteral("http://page5.auctions.yahoo.co.jp/jp/auction/x7?x=1"),
+         QStringLiteral("すでに登録してあります")},
+        {QStringLiteral("x7; rm -rf"),
+         QStringLiteral("商品ページのアドレスでもオークションIDでもありません：x7; rm -rf")},
+        {QStringLiteral("zz404"), QStringLiteral("このページは「Yahoo!オークション - "
+                                                 "商品詳細」ではありませんので取り込めません。")},
+    };
+    for (const auto &[typed, said] : steps) {
+        app.prompter.messages.clear();
+        app.prompter.answers.enqueue(typed);
+        bool done = false;
+        // From the list's tool bar for the first, from ﾂｰﾙ for the others.
+        if (typed == steps.first().first)
+            toolAction(*frame.itemList(), "add")->trigger();
+        else
+            frame.addItemByAddress().then([&done] { done = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(!app.prompter.messages.isEmpty(), 10000);
+        QCOMPARE(app.prompter.messages, QStringList{said});
+    }
+    QCOMPARE(app.db.itemByItemid(QStringLiteral("x7"))->Itemname, QStringLiteral("万年筆"));
+    QVERIFY(shown(*frame.itemList()).contains(QStringLiteral("x7")));
 }
 
 void tst_ItemList::screenshots()
