@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 out="$here/docs/images"
 build="${BUILD:-$here/build}"
 need=()
-for p in dunst xvfb imagemagick xauth dbus fonts-noto-cjk; do
+for p in dunst xvfb imagemagick xauth dbus libglib2.0-bin fonts-noto-cjk; do
     dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -34,11 +34,21 @@ background = "#ffffff"
 foreground = "#222222"
 timeout = 0
 RC
+# The two notices as Snipewell hands them to the desktop (the same call, summary and body).
 cat >"$work/inside.sh" <<IN
 #!/bin/bash
 dunst -config "$work/dunstrc" 2>/dev/null &
 sleep 1.5
-SNIPEWELL_SCREENSHOTS=1 QT_QPA_PLATFORM=offscreen "$build/tests/tst_notifier" screenshots >/dev/null
+notice() {
+    gdbus call --session --dest org.freedesktop.Notifications \\
+        --object-path /org/freedesktop/Notifications \\
+        --method org.freedesktop.Notifications.Notify -- \\
+        Snipewell 0 snipewell "\$1" "\$2" '[]' '{"urgency": <byte 1>}' -1 >/dev/null
+}
+notice "Snipewell：落札しました" "x1 腕時計 アンティーク
+落札しました：4,300円"
+notice "Snipewell：落札できませんでした" "x2 文庫本セット
+落札できませんでした：より高い入札がありました（最終価格5,250円）"
 sleep 1
 import -window root "$work/root.png"
 IN

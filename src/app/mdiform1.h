@@ -75,6 +75,7 @@ public:
     void showBrowser();
     // The status bar line when the site cannot be reached (by the bids or the browser).
     void showSiteReach();
+    void buildTray();
     // The log of one item, in a window named after it.
     frmLog *showItemLog(const QString &itemid, const QString &name);
     // Shows the page in the built-in browser and brings it to the front.

@@ -63,7 +63,6 @@ private slots:
     void eachKindReachesTheDesktopUnlessTurnedOff();
     void noServiceBreaksNothing();
     void sleepIsHeldWhileABidIsDue();
-    void screenshots();
 
 private:
     QProcess m_bus;
@@ -169,22 +168,6 @@ void tst_Notifier::sleepIsHeldWhileABidIsDue()
     char c;
     QCOMPARE(::read(fake.readEnd, &c, 1), ssize_t(0));
     ::close(fake.readEnd);
-}
-
-void tst_Notifier::screenshots()
-{
-    // For the pictures in the documentation: the notices sent to the session's own
-    // notification service (a desktop on a virtual display), to be photographed there.
-    if (qEnvironmentVariableIsEmpty("SNIPEWELL_SCREENSHOTS"))
-        QSKIP("set SNIPEWELL_SCREENSHOTS to send the notices to the session's own desktop");
-    TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    Notifier n(settings, QDBusConnection::sessionBus());
-    n.notify(NoticeKind::Won, QStringLiteral("x1 腕時計 アンティーク\n落札しました：4,300円"));
-    n.notify(NoticeKind::Lost, QStringLiteral("x2 文庫本セット\n落札できませんでした：より高い"
-                                              "入札がありました（最終価格5,250円）"));
-    QTest::qWait(1500);
-    QCOMPARE(n.fallbacks(), 0);
 }
 
 QTEST_MAIN(tst_Notifier)

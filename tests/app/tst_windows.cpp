@@ -13,7 +13,6 @@
 #include "itemlistmodel.h"
 #include "itemparser.h"
 #include "mdiform1.h"
-#include "screenshot.h"
 #include "scriptedprompter.h"
 #include "settingsstore.h"
 #include "sitehosts.h"
@@ -83,7 +82,6 @@ private slots:
     void itemLogFromThePopupMenu();
     void schedulerOpensBidWindows();
     void settingsAndAboutAreModalAndHoldTheScheduler();
-    void screenshots();
 };
 
 void tst_Windows::initTestCase()
@@ -611,32 +609,6 @@ void tst_Windows::schedulerOpensBidWindows()
     // The earliest-ending candidate's line is what stays in the status bar.
     QCOMPARE(frame.statusBar()->currentMessage(),
              QStringLiteral("sameCategory:カテゴリの中の１つ以上を落札しているので入札しない"));
-}
-
-void tst_Windows::screenshots()
-{
-    if (qEnvironmentVariableIsEmpty("SNIPEWELL_SCREENSHOTS"))
-        QSKIP("set SNIPEWELL_SCREENSHOTS to a folder to write the screenshots");
-    App app;
-    app.log.LOGTodb(QStringLiteral("入札準備開始：x123456789"));
-    app.log.LOGTodb(QStringLiteral("要求がタイムアウトになりました。接続を確認してください｡"));
-    MDIForm1 frame(app.ctx);
-    frame.resize(1000, 600);
-    frame.show();
-    frame.load();
-    frame.showLog();
-    frame.menuBar()->findChild<QMenu *>(QStringLiteral("mnuTools"));
-    QTest::qWait(50);
-    saveScreenshot(&frame, "mainframe");
-    saveScreenshot(frame.login(), "login");
-    auto *tools = frame.findChild<QMenu *>(QStringLiteral("mnudisp"));
-    tools->popup(frame.mapToGlobal(QPoint(40, 20)));
-    QTest::qWait(50);
-    saveScreenshot(tools, "menu-disp");
-    tools->hide();
-    frmCAT editor(app.categories, app.prompter);
-    editor.show();
-    saveScreenshot(&editor, "category-editor");
 }
 
 QTEST_MAIN(tst_Windows)

@@ -56,7 +56,6 @@ private slots:
     void saveStoresTheLimits();
     void bidNowAsksFirst();
     void badProxyIsLoggedNotAsked();
-    void screenshot();
 };
 
 namespace {
@@ -248,22 +247,6 @@ void tst_BidWindow::badProxyIsLoggedNotAsked()
     f.windows.open(f.store(item(end), 5000, 1));
     QVERIFY(f.prompter.messages.isEmpty()); // no box the scheduler's tick would wait on
     QVERIFY(f.logLines().contains(invalidProxyMessage()));
-}
-
-void tst_BidWindow::screenshot()
-{
-    const QString dir = qEnvironmentVariable("SNIPEWELL_SCREENSHOTS");
-    if (dir.isEmpty())
-        QSKIP("set SNIPEWELL_SCREENSHOTS to a folder to write the screenshots");
-    const QDateTime end = wholeSecond(1800 * 1000);
-    Fixture f(scenarioWith(item(end)));
-    frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
-    QTest::qWait(1600);
-    QDir().mkpath(dir);
-    w->grab().save(dir + QStringLiteral("/bid-window.png"));
-    w->setWinmode(1);
-    QTest::qWait(100);
-    w->grab().save(dir + QStringLiteral("/bid-window-compact.png"));
 }
 
 QTEST_MAIN(tst_BidWindow)

@@ -12,7 +12,6 @@ class tst_SettingsStore : public QObject
 private slots:
     void keysIgnoreCase_data();
     void keysIgnoreCase();
-    void missingKeyGivesReadersDefault();
     void valuesSurviveARestart();
     void conversions_data();
     void conversions();
@@ -29,14 +28,6 @@ void tst_SettingsStore::keysIgnoreCase_data()
                                            << "BefSec"
                                            << "Settings"
                                            << "Befsec";
-    QTest::newRow("CATOn read as CatOn") << "Settings"
-                                         << "CATOn"
-                                         << "Settings"
-                                         << "CatOn";
-    QTest::newRow("MnlNyusatu read as mnlNyusatu") << "Settings"
-                                                   << "MnlNyusatu"
-                                                   << "Settings"
-                                                   << "mnlNyusatu";
     QTest::newRow("section case differs") << "SETTINGS"
                                           << "ntp"
                                           << "settings"
@@ -69,17 +60,6 @@ void tst_SettingsStore::keysIgnoreCase()
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray text = f.readAll();
     QCOMPARE(text.count("60"), 1); // one key, not two spellings side by side
-}
-
-void tst_SettingsStore::missingKeyGivesReadersDefault()
-{
-    TempHome home;
-    SettingsStore s(home.path(QStringLiteral("snipewell.ini")));
-    QCOMPARE(s.get(QStringLiteral("Settings"), QStringLiteral("Befsec"), QStringLiteral("30")),
-             QStringLiteral("30"));
-    QCOMPARE(s.getInt(QStringLiteral("Settings"), QStringLiteral("Befsec"), 30), 30);
-    QCOMPARE(s.getBool(QStringLiteral("Settings"), QStringLiteral("CatOn"), true), true);
-    QVERIFY(s.error().isEmpty());
 }
 
 void tst_SettingsStore::valuesSurviveARestart()

@@ -51,7 +51,6 @@ private slots:
     void captureTakesOnlyTheSitesItemAddresses();
     void loginIsTypedOnlyOnTheLoginHost();
     void addressHistoryGoesBackInsteadOfReloading();
-    void screenshots();
 };
 
 namespace {
@@ -387,56 +386,6 @@ void tst_Browser::addressHistoryGoesBackInsteadOfReloading()
     // A title that never shows: after three seconds the history starts again from this page.
     browser.StartingAddress(second, QStringLiteral("別の商品"));
     QTRY_COMPARE_WITH_TIMEOUT(browser.history(), QStringList{second}, 8000);
-}
-
-void tst_Browser::screenshots()
-{
-    const QString dir = qEnvironmentVariable("SNIPEWELL_SCREENSHOTS");
-    if (dir.isEmpty())
-        QSKIP("set SNIPEWELL_SCREENSHOTS to a folder to write the screenshots");
-    QDir().mkpath(dir);
-    auto save = [&dir](QWidget *w, const char *name) {
-        QTest::qWait(1500); // the page's first frame
-        w->grab().save(dir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png"));
-    };
-    Site t;
-    t.values.ownId = kUser;
-    t.values.password = kPass;
-    MDIForm1 frame(t.ctx);
-    frame.resize(1100, 750);
-    frame.show();
-    frame.load();
-    QTRY_VERIFY_WITH_TIMEOUT(frame.browser()->caption().contains(QStringLiteral("ログイン")),
-                             10000);
-    frame.BrowserLogin();
-    QTRY_COMPARE_WITH_TIMEOUT(frame.browser()->loginStep(), int(frmBrowser::LoggedIn), 20000);
-    frame.showPage(t.hosts.itemPage(QStringLiteral("1"), QStringLiteral("b1")),
-                   QStringLiteral("-"));
-    QTRY_VERIFY_WITH_TIMEOUT(frame.browser()->caption().contains(QStringLiteral("セット1")), 10000);
-    frame.browser()->parentWidget()->showMaximized();
-    save(&frame, "browser-item-page");
-
-    frmSerch *search = frame.showSearch();
-    QTRY_VERIFY(search->categoryNames()->count() > 1);
-    search->keyword()->setText(QStringLiteral("ミニ四駆"));
-    search->priceBox(0)->setText(QStringLiteral("0"));
-    search->priceBox(1)->setText(QStringLiteral("5000"));
-    search->parentWidget()->showMaximized();
-    search->go();
-    QTRY_VERIFY_WITH_TIMEOUT(t.prompter.messages.contains(QStringLiteral("検索終了")), 20000);
-    save(search, "search-after-run");
-
-    frmOptions options(t.settings, t.values, t.prompter);
-    options.load();
-    options.show();
-    save(&options, "options");
-    frmTip tip(t.settings, {QStringLiteral(TIPS_FILE)});
-    tip.show();
-    save(&tip, "tip");
-    frmAbout about(t.values.aboutOpen, t.prompter);
-    about.show();
-    save(&about, "about");
-    frame.close();
 }
 
 QTEST_MAIN(tst_Browser)

@@ -41,7 +41,6 @@ private slots:
     void categoryEditorKeepsTheCategoryShown();
     void watchListImportPausesTheScheduler();
     void addItemByAddressOrId();
-    void screenshots();
 };
 
 void tst_ItemList::initTestCase()
@@ -437,27 +436,6 @@ void tst_ItemList::addItemByAddressOrId()
     }
     QCOMPARE(app.db.itemByItemid(QStringLiteral("x7"))->Itemname, QStringLiteral("万年筆"));
     QVERIFY(shown(*frame.itemList()).contains(QStringLiteral("x7")));
-}
-
-void tst_ItemList::screenshots()
-{
-    const QString dir = qEnvironmentVariable("SNIPEWELL_SCREENSHOTS");
-    if (dir.isEmpty())
-        QSKIP("set SNIPEWELL_SCREENSHOTS to a folder to write the screenshots");
-    List l;
-    l.values.password = QStringLiteral("secret1");
-    l.values.ownId = QStringLiteral("me_taro");
-    MDIForm1 frame(l.ctx);
-    frame.resize(1100, 600);
-    frame.show();
-    frame.load();
-    frame.itemList()->parentWidget()->showMaximized();
-    QTest::qWait(100);
-    QDir().mkpath(dir);
-    frame.grab().save(dir + QStringLiteral("/item-list.png"));
-    frame.popupMenu()->popup(frame.mapToGlobal(QPoint(300, 200)));
-    QTest::qWait(100);
-    frame.popupMenu()->grab().save(dir + QStringLiteral("/popup-menu.png"));
 }
 
 QTEST_MAIN(tst_ItemList)

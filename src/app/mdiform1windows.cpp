@@ -1,0 +1,337 @@
+#include "mdiform1.h"
+
+#include "activitylog.h"
+#include "appvalues.h"
+#include "armedbid.h"
+#include "armedbids.h"
+#include "bidwindows.h"
+#include "clock.h"
+#include "database.h"
+#include "frmbrowser.h"
+#include "frmlog.h"
+#include "frmlogin.h"
+#include "frmmain.h"
+#include "frmoverview.h"
+#include "frmsw.h"
+#include "itemcapture.h"
+#include "notifier.h"
+#include "pagefetcher.h"
+#include "prompter.h"
+#include "scheduler.h"
+#include "settingsstore.h"
+#include "siteclock.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QPointer>
+#include <QScreen>
+#include <QSet>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <algorithm>
+
+// The frame's windows and what works while nobody looks: the tray icon and its menu, the bids
+// still to go out, the question on quitting, the overview, the logs, the credentials dialog,
+// 整列, the site's reach, and items added by hand.
+namespace sw {
+
+void MDIForm1::buildTray()
+{
+    m_tray = new QSystemTrayIcon(QIcon(QStringLiteral(":/snipewell.svg")), this);
+    m_tray->setObjectName(QStringLiteral("trayIcon"));
+    m_tray->setToolTip(QStringLiteral("Snipewell"));
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setObjectName(QStringLiteral("mnuTray"));
+    m_trayNext = m_trayMenu->addAction(QStringLiteral("入札予定はありません"));
+    m_trayNext->setObjectName(QStringLiteral("trayNext"));
+    m_trayNext->setEnabled(false);
+    m_trayMenu->addSeparator();
+    auto bringBack = [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    };
+    QAction *a = m_trayMenu->addAction(QStringLiteral("入札予定一覧"));
+    a->setObjectName(QStringLiteral("trayOverview"));
+    connect(a, &QAction::triggered, this, [this, bringBack] {
+        bringBack();
+        showOverview();
+    });
+    a = m_trayMenu->addAction(QStringLiteral("商品ﾘｽﾄ"));
+    a->setObjectName(QStringLiteral("trayList"));
+    connect(a, &QAction::triggered, this, [this, bringBack] {
+        bringBack();
+        showItemList();
+    });
+    a = m_trayMenu->addAction(QStringLiteral("終了"));
+    a->setObjectName(QStringLiteral("trayQuit"));
+    connect(a, &QAction::triggered, this, &MDIForm1::quitFromTray);
+    m_tray->setContextMenu(m_trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [bringBack](QSystemTrayIcon::ActivationReason why) {
+                if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick)
+                    bringBack();
+            });
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_tray->show();
+    m_notifier->setTray(m_tray);
+}
+
+void MDIForm1::showSiteReach()
+{
+    QString text = siteUnreachableText(m_bidWindows->armedBids());
+    if (text.isEmpty() && m_browserUnreachable)
+        text = QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡");
+    m_siteLabel->setText(text);
+    m_siteLabel->setAccessibleName(text);
+    m_siteLabel->setVisible(!text.isEmpty());
+}
+
+frmLog *MDIForm1::showItemLog(const QString &itemid, const QString &name)
+{
+    auto *log = new frmLog(m_ctx.log, nullptr, itemid);
+    log->setWindowTitle(QStringLiteral("ログ：") + itemid + QStringLiteral(" ") + name);
+    QMdiSubWindow *sub = m_mdi->addSubWindow(log);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    sub->resize(640, 320);
+    sub->show();
+    m_mdi->setActiveSubWindow(sub);
+    return log;
+}
+
+QList<ItemRecord> MDIForm1::pendingBids()
+{
+    const QDateTime now = sw::now();
+    QList<ItemRecord> out;
+    QSet<int> seen;
+    for (const ArmedBid *b : m_bidWindows->armedBids().all()) {
+        if (b->armed() && !b->finished() && b->endTime() > now) {
+            out << b->item();
+            seen.insert(b->id());
+        }
+    }
+    // Items the scheduler has not opened yet count too: their bids are planned.
+    for (const ItemRecord &r : m_ctx.db.biddingCandidates(now).value_or(QList<ItemRecord>{})) {
+        if (!seen.contains(r.id) && r.enddate > now && r.ItemYen > 0)
+            out << r;
+    }
+    std::stable_sort(out.begin(), out.end(), [](const ItemRecord &a, const ItemRecord &b) {
+        return a.enddate < b.enddate;
+    });
+    return out;
+}
+
+void MDIForm1::updateWatch()
+{
+    const QList<ItemRecord> pending = pendingBids();
+    const QDateTime now = sw::now();
+    if (pending.isEmpty()) {
+        m_trayNext->setText(QStringLiteral("入札予定はありません"));
+    } else {
+        const ItemRecord &next = pending.first();
+        m_trayNext->setText(QStringLiteral("次の入札：") +
+                            inSiteZone(next.enddate.addSecs(-m_ctx.values.befSec))
+                                .toString(QStringLiteral("MM/dd HH:mm:ss")) +
+                            QStringLiteral(" ") + next.Itemname);
+    }
+    m_tray->setToolTip(QStringLiteral("Snipewell：") + QString::number(pending.size()) +
+                       QStringLiteral("件の入札予定"));
+    // The machine stays awake from a few minutes before a bid until just after it.
+    bool due = false;
+    for (const ItemRecord &r : pending) {
+        const qint64 toBid = now.secsTo(r.enddate.addSecs(-m_ctx.values.befSec));
+        due = due || (toBid < 10 * 60 && toBid > -60);
+    }
+    m_inhibitor->update(due, QStringLiteral("入札予定があります"));
+}
+
+void MDIForm1::logAbandoned(const QList<ItemRecord> &pending)
+{
+    for (const ItemRecord &r : pending)
+        m_ctx.log.LOGTodb(QStringLiteral("入札中止（プログラムを終了しました）：") + r.itemid +
+                          QStringLiteral("（") + r.Itemname + QStringLiteral("）"));
+}
+
+void MDIForm1::quitFromTray()
+{
+    const QList<ItemRecord> pending = pendingBids();
+    if (!pending.isEmpty() &&
+        !m_ctx.prompter.question(QString::number(pending.size()) +
+                                     QStringLiteral("件の入札予定があります。終了すると入札されませ"
+                                                    "ん。\n終了しますか？"),
+                                 false))
+        return;
+    logAbandoned(pending);
+    m_quitting = true;
+    close();
+}
+
+frmOverview *MDIForm1::showOverview()
+{
+    if (!m_overview) {
+        m_overview = new frmOverview(m_bidWindows->armedBids());
+        QMdiSubWindow *sub = m_mdi->addSubWindow(m_overview);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_overview, &frmOverview::openRequested, this, [this](int id) {
+            frmSw *w = m_bidWindows->find(id);
+            if (!w)
+                w = m_bidWindows->open(id);
+            w->window()->raise();
+        });
+        connect(m_overview, &frmOverview::logRequested, this, [this](int id) {
+            if (const ArmedBid *b = m_bidWindows->armedBids().find(id))
+                showItemLog(b->item().itemid, b->item().Itemname);
+        });
+    }
+    m_overview->parentWidget()->show();
+    m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(m_overview->parentWidget()));
+    return m_overview;
+}
+
+QCoro::Task<> MDIForm1::addItemByAddress()
+{
+    const QPointer<MDIForm1> self(this);
+    const std::optional<QString> typed = m_ctx.prompter.input(
+        QStringLiteral("追加する商品のページのアドレスかオークションIDを入力してください"),
+        QString());
+    if (!typed || typed->trimmed().isEmpty())
+        co_return;
+    const std::optional<ItemAddress> where = itemFromUserText(*typed);
+    if (!where) {
+        m_ctx.prompter.message(QStringLiteral("商品ページのアドレスでもオークションIDでもありませ"
+                                              "ん：") +
+                               typed->trimmed());
+        co_return;
+    }
+    m_fetcher->applyProxySetting(
+        m_ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()));
+    bool inserted = false;
+    const QString text = co_await captureItem(m_ctx, *m_fetcher, *where, &inserted);
+    if (!self)
+        co_return;
+    m_ctx.prompter.message(text);
+    if (m_list)
+        m_list->ReSql();
+}
+
+void MDIForm1::closeEvent(QCloseEvent *event)
+{
+    if (!m_quitting) {
+        // Bids still to go out: the user decides, and an abandoned bid is said in the log.
+        const QList<ItemRecord> pending = pendingBids();
+        if (!pending.isEmpty()) {
+            const bool tray = m_tray->isVisible();
+            const QString text =
+                QString::number(pending.size()) +
+                QStringLiteral("件の入札予定があります。終了すると入札されません。\n\n") +
+                (tray ? QStringLiteral("ﾀｽｸﾄﾚｲに入れて入札を続けますか？（「いいえ」で終了します）")
+                      : QStringLiteral("最小化して入札を続けますか？（「いいえ」で終了します）"));
+            if (m_ctx.prompter.question(text, true)) {
+                event->ignore();
+                if (tray) {
+                    hide();
+                    m_tray->showMessage(QStringLiteral("Snipewell"),
+                                        QStringLiteral("ﾀｽｸﾄﾚｲで入札を続けます"));
+                } else {
+                    showMinimized();
+                }
+                return;
+            }
+            logAbandoned(pending);
+        }
+    }
+    m_quitting = true;
+    m_timer1->stop();
+    if (m_browser)
+        m_browser->stopLoading();
+    if (m_login)
+        m_login->dismiss();
+    for (frmSw *w : m_bidWindows->windows())
+        w->window()->close();
+    const QList<QMdiSubWindow *> windows = m_mdi->subWindowList(QMdiArea::CreationOrder);
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it)
+        (*it)->close();
+    event->accept();
+    emit endProgram();
+}
+
+void MDIForm1::mnuWin1_Click()
+{
+    const bool compact = m_ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("min"),
+                                            QStringLiteral("0")) == QLatin1String("1");
+    const QRect screen =
+        this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1280, 1024);
+    auto fromTwips = [this](int twips) { return twips * logicalDpiY() / 1440; };
+    QList<QWidget *> column;
+    int widest = 0, tallest = 0;
+    const QList<frmSw *> windows = m_bidWindows->windows();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it) {
+        (*it)->setWinmode(compact ? 1 : 0);
+        QWidget *w = (*it)->window();
+        column << w;
+        widest = qMax(widest, w->frameGeometry().width());
+        tallest = qMax(tallest, w->frameGeometry().height());
+    }
+    if (column.isEmpty())
+        return;
+    QList<QSize> sizes;
+    for (QWidget *w : column)
+        sizes << w->frameGeometry().size();
+    const QList<QPoint> at = arrangeColumn(sizes, screen.size());
+    for (int k = 0; k < column.size(); ++k)
+        column[k]->move(screen.topLeft() + at[k]);
+    if (widest < fromTwips(4000) && compact) {
+        showNormal();
+        setGeometry(screen.left(), screen.top(), screen.width() - widest, screen.height());
+    }
+    if (tallest < fromTwips(7000) && !compact) {
+        showNormal();
+        setGeometry(screen.left(), screen.top() + tallest, screen.width(),
+                    screen.height() - tallest);
+    }
+    m_mdi->tileSubWindows();
+    // In front of the frame, every one: none stays hidden behind it.
+    for (QWidget *w : column) {
+        w->showNormal();
+        w->raise();
+    }
+}
+
+void MDIForm1::showLog()
+{
+    if (!m_log) {
+        m_log = new frmLog(m_ctx.log);
+        QMdiSubWindow *sub = m_mdi->addSubWindow(m_log);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+        sub->resize(640, 320);
+    }
+    QWidget *sub = m_log->parentWidget();
+    if (sub->isMinimized())
+        sub->showNormal();
+    sub->show();
+    m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(sub));
+}
+
+void MDIForm1::showLogin(bool atStart)
+{
+    if (!m_login) {
+        m_login = new frmLogin(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
+        m_login->setWindowFlag(Qt::Window);
+        connect(m_login, &frmLogin::endProgram, this, &MDIForm1::endProgram);
+        connect(m_login, &frmLogin::itemListRequested, this, &MDIForm1::showItemList);
+        connect(m_login, &frmLogin::browserLoginRequested, this, &MDIForm1::BrowserLogin);
+    }
+    // Only a dialog that was already waiting for the first credentials still ends the
+    // program; one brought up mid-session by a bid or the scheduler just closes.
+    m_login->setEndsProgram(atStart || (m_login->isVisible() && m_login->endsProgram()));
+    m_login->show();
+    m_login->raise();
+    m_login->activateWindow();
+}
+
+} // namespace sw
