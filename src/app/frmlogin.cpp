@@ -102,11 +102,6 @@ void frmLogin::setSiteState(const QString &text)
     m_siteState->setVisible(!text.isEmpty());
 }
 
-QString frmLogin::siteState() const
-{
-    return m_siteState->text();
-}
-
 bool frmLogin::passwordTooLong()
 {
     if (m_pass->text().size() <= kMaxPasswordLength)

@@ -37,7 +37,6 @@ public:
     // What the login waits for ("" hides the line): the site's answer, or a site that
     // cannot be reached.
     void setSiteState(const QString &text);
-    QString siteState() const;
 
 signals:
     // The program must end (at the first start: a credential too short, or ｷｬﾝｾﾙ).

@@ -86,7 +86,7 @@ void MDIForm1::showSiteReach()
 {
     QString text = siteUnreachableText(m_bidWindows->armedBids());
     if (text.isEmpty() && m_browserUnreachable)
-        text = QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡");
+        text = siteUnreachableMessage();
     m_siteLabel->setText(text);
     m_siteLabel->setAccessibleName(text);
     m_siteLabel->setVisible(!text.isEmpty());

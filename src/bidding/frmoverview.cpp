@@ -40,11 +40,16 @@ QString timeLeftText(const QDateTime &now, const QDateTime &end)
            (days > 0 ? QString::number(days) + QStringLiteral("日 ") : QString()) + clock;
 }
 
+QString siteUnreachableMessage()
+{
+    return QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡");
+}
+
 QString siteUnreachableText(const ArmedBids &bids)
 {
     for (const ArmedBid *b : bids.all()) {
         if (b->siteUnreachable())
-            return QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡");
+            return siteUnreachableMessage();
     }
     return {};
 }

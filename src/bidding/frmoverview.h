@@ -18,6 +18,8 @@ QString timeLeftText(const QDateTime &now, const QDateTime &end);
 // The reason the site cannot be reached, taken from the bids' failed readings; empty while
 // every reading succeeds.
 QString siteUnreachableText(const ArmedBids &bids);
+// What the user is told when the site cannot be reached.
+QString siteUnreachableMessage();
 
 // 入札予定一覧: every item armed for a bid or with something to tell about its bid, sorted by
 // its end, with the time left counting down each second, the prices, who leads, the bid's
