@@ -11,6 +11,7 @@
 #include "activitylog.h"
 #include "appvalues.h"
 #include "armedbid.h"
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "categories.h"
 #include "cookiejar.h"
@@ -153,7 +154,8 @@ Figures run(const Conditions &c)
     PersistentCookieJar cookies(home.filePath(QStringLiteral("cookies.txt")));
     ItemPageParser parser(db);
     AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};
-    BidWindows windows(ctx, nullptr, nullptr);
+    BidHost host(ctx);
+    BidWindows windows(ctx, host, nullptr, nullptr);
 
     QList<frmSw *> open;
     for (const sim::Item &it : s.items) {

@@ -1,5 +1,6 @@
 // How long does the item list take to show a filter's result with 5,000 items?
 // Prints the time from the filter click to the repainted grid, for each filter.
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "frmmain.h"
 #include "itemlistmodel.h"
@@ -35,7 +36,8 @@ int main(int argc, char *argv[])
         t.db.saveUserColumns(i + 1, (i % 3) * 1000, QString::number(i % 10), i % 2, 0);
     }
     t.db.connection().commit();
-    BidWindows windows(t.ctx, nullptr, nullptr);
+    BidHost host(t.ctx);
+    BidWindows windows(t.ctx, host, nullptr, nullptr);
     frmMain w(t.ctx, windows);
     w.resize(1000, 700);
     w.show();

@@ -1,6 +1,7 @@
 #include "activitylog.h"
 #include "apppaths.h"
 #include "appvalues.h"
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "categories.h"
 #include "clock.h"
@@ -97,6 +98,7 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     const Options options = parseOptions(argc, argv);
     keepNewFilesPrivate(); // settings, cookies and databases: nobody else's to read
+    keepSecretsOutOfCrashDumps();
 
     QApplication app(argc, argv);
     describe();
@@ -195,7 +197,9 @@ int main(int argc, char *argv[])
     PersistentCookieJar cookies(paths.dataDir + QStringLiteral("/cookies.txt"));
     ItemPageParser parser(db);
     AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};
-    MDIForm1 frame(ctx);
+    // The bids' owner comes first and goes last; the windows only look at it.
+    BidHost host(ctx);
+    MDIForm1 frame(ctx, &host);
     prompter.setParent(&frame);
     QObject::connect(
         &frame, &MDIForm1::endProgram, &app, [] { QApplication::exit(0); }, Qt::QueuedConnection);

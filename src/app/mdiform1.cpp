@@ -5,7 +5,8 @@
 #include "appvalues.h"
 #include "armedbid.h"
 #include "armedbids.h"
-#include "bidexchange.h"
+#include "bidclock.h"
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "browsercookies.h"
 #include "categories.h"
@@ -63,18 +64,35 @@ QString &titleNote()
 }
 } // namespace
 
-MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
-    : QMainWindow(parent), m_ctx(ctx), m_mdi(new QMdiArea(this)), m_timer1(new QTimer(this))
+MDIForm1::MDIForm1(AppContext &ctx, BidHost *host)
+    : QMainWindow(nullptr), m_ctx(ctx), m_host(host ? host : new BidHost(ctx, this)),
+      m_mdi(new QMdiArea(this))
 {
     setObjectName(QStringLiteral("MDIForm1"));
     setWindowTitle(titleNote().isEmpty() ? QStringLiteral("Snipewell")
                                          : QStringLiteral("Snipewell ") + titleNote());
     setCentralWidget(m_mdi);
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-    m_timer1->setObjectName(QStringLiteral("Timer1"));
-    m_timer1->setInterval(3000);
-    connect(m_timer1, &QTimer::timeout, this, &MDIForm1::Timer1_Timer);
-    m_bidWindows = new BidWindows(m_ctx, nullptr, this, this);
+    // What the scheduler says, where the user looks; the tray follows each tick.
+    connect(m_host->timer(), &QTimer::timeout, this, &MDIForm1::updateWatch);
+    connect(m_host, &BidHost::statusText, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
+    connect(m_host, &BidHost::captionText, this, [this](const QString &text) {
+        if (windowTitle() != text)
+            setWindowTitle(text);
+    });
+    connect(m_host, &BidHost::loginWanted, this, [this] { showLogin(); });
+    m_host->setOutlook([this] {
+        BidHost::Outlook o;
+        const QString caption = m_browser ? m_browser->caption() : QString();
+        o.loginPageShown = caption.contains(QStringLiteral("ログイン"));
+        o.browserLoading = caption.contains(QStringLiteral("接続中"));
+        o.aboutOpen = m_ctx.values.aboutOpen;
+        o.minimized = isMinimized();
+        o.title = title();
+        return o;
+    });
+    m_bidWindows = new BidWindows(m_ctx, *m_host, nullptr, this, this);
     // A bid answered with the site's login page: the user logs in, the next bid goes on.
     connect(m_bidWindows, &BidWindows::loginNeeded, this, [this] { showLogin(); });
     // One login for the browser and every fetcher.
@@ -114,6 +132,16 @@ MDIForm1::MDIForm1(AppContext &ctx, QWidget *parent)
 }
 
 MDIForm1::~MDIForm1() = default;
+
+QTimer *MDIForm1::timer1() const
+{
+    return m_host->timer();
+}
+
+void MDIForm1::setSchedulerTick(std::function<void()> tick)
+{
+    m_host->setTickOverride(std::move(tick));
+}
 
 frmMain *MDIForm1::itemList() const
 {
@@ -238,20 +266,7 @@ void MDIForm1::buildMenus()
 
 void MDIForm1::publishBiddingValues()
 {
-    const QString section = QStringLiteral("Settings");
-    const QString stored = m_ctx.settings.get(section, QStringLiteral("Befsec"), QString());
-    bool ok = false;
-    const int befSec = stored.trimmed().toInt(&ok);
-    m_ctx.values.befSec = ok && befSec > 0 ? befSec : 30;
-    if (!stored.isEmpty() && !(ok && befSec > 0)) {
-        // A hand-edited file: a bid at or after the end would never go out.
-        m_ctx.log.LOGTodb(QStringLiteral("設定ファイルの入札秒数（Befsec）が正しくないので30秒前に"
-                                         "入札します：") +
-                          stored);
-    }
-    m_ctx.values.refreshIntervalSec = frmOptions::refreshIntervalFrom(m_ctx.settings);
-    m_ctx.values.mnlNyusatu = m_ctx.settings.getBool(section, QStringLiteral("mnlNyusatu"), false);
-    m_ctx.values.catOn = m_ctx.settings.getBool(section, QStringLiteral("CatOn"), false);
+    m_host->loadSettings();
 }
 
 void MDIForm1::load()
@@ -268,7 +283,7 @@ void MDIForm1::load()
         frmOptions options(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
         options.load();
     }
-    m_timer1->start();
+    m_host->start();
 }
 
 frmBrowser *MDIForm1::browser()
@@ -362,7 +377,7 @@ void MDIForm1::mnuSettings_Click()
 {
     if (m_longRuns > 0)
         return; // the menu and the button are off during a run; a late click does nothing
-    m_timer1->stop();
+    m_host->hold();
     {
         frmOptions options(m_ctx.settings, m_ctx.values, m_ctx.prompter, this);
         options.load();
@@ -370,7 +385,7 @@ void MDIForm1::mnuSettings_Click()
             options.move(s->availableGeometry().center() - options.rect().center());
         options.exec();
     }
-    m_timer1->start();
+    m_host->release();
 }
 
 void MDIForm1::mnuVer_Click()
@@ -422,11 +437,11 @@ namespace {
 class LongRunGuard
 {
 public:
-    LongRunGuard(QTimer *timer, QList<QAction *> actions, frmMain *list, int &runs)
-        : m_timer(timer), m_list(list), m_runs(runs)
+    LongRunGuard(BidHost *host, QList<QAction *> actions, frmMain *list, int &runs)
+        : m_host(host), m_list(list), m_runs(runs)
     {
         ++m_runs;
-        m_timer->stop();
+        m_host->hold();
         for (QAction *a : actions) {
             a->setEnabled(false);
             m_actions << a;
@@ -436,6 +451,8 @@ public:
     }
     ~LongRunGuard()
     {
+        if (m_host)
+            m_host->release();
         if (--m_runs > 0)
             return;
         for (const QPointer<QAction> &a : m_actions) {
@@ -444,12 +461,10 @@ public:
         }
         if (m_list)
             m_list->toolbar()->setEnabled(true);
-        if (m_timer)
-            m_timer->start();
     }
 
 private:
-    QPointer<QTimer> m_timer;
+    QPointer<BidHost> m_host;
     QList<QPointer<QAction>> m_actions;
     QPointer<frmMain> m_list;
     int &m_runs;
@@ -466,7 +481,7 @@ QCoro::Task<> MDIForm1::mnuGetWatchList_Click()
 {
     if (!m_list)
         co_return;
-    LongRunGuard guard(m_timer1, longRunActions(), m_list, m_longRuns);
+    LongRunGuard guard(m_host, longRunActions(), m_list, m_longRuns);
     co_await m_list->mnuGetWatchList();
 }
 
@@ -474,7 +489,7 @@ QCoro::Task<> MDIForm1::mnuUpdateRec_Click()
 {
     if (!m_list)
         co_return;
-    LongRunGuard guard(m_timer1, longRunActions(), m_list, m_longRuns);
+    LongRunGuard guard(m_host, longRunActions(), m_list, m_longRuns);
     co_await m_list->mnuUpdateRec();
 }
 
@@ -504,63 +519,7 @@ void MDIForm1::openCategoryEditor()
 void MDIForm1::Timer1_Timer()
 {
     updateWatch();
-    if (m_tick)
-        m_tick();
-    else
-        schedule();
-}
-
-void MDIForm1::schedule()
-{
-    SchedulerInput in;
-    in.now = sw::now();
-    // Reading the items takes a while with a long list; not while a bid goes out.
-    if (bidsImminent(in.now.toMSecsSinceEpoch()))
-        return;
-    in.befSec = m_ctx.values.befSec;
-    in.catOn = m_ctx.values.catOn;
-    in.minimized = isMinimized();
-    in.title = title();
-    const QString browserCaption = m_browser ? m_browser->caption() : QString();
-    in.loginPageShown = browserCaption.contains(QStringLiteral("ログイン"));
-    in.browserLoading = browserCaption.contains(QStringLiteral("接続中"));
-    in.aboutOpen = m_ctx.values.aboutOpen;
-    const auto candidates = m_ctx.db.biddingCandidates(in.now);
-    if (!candidates)
-        return; // the next tick tries again
-    in.candidates = *candidates;
-    const QString ownId = m_ctx.values.ownId;
-    ItemDatabase &db = m_ctx.db;
-    in.categoryWon = [&db, ownId, now = in.now](const QString &cat) -> std::optional<bool> {
-        const auto won = db.wonInCategory(now, ownId, cat);
-        if (!won)
-            return std::nullopt;
-        return !won->isEmpty();
-    };
-    in.windowOpen = [this](int id) { return m_bidWindows->openOrWaiting(id); };
-
-    const SchedulerOutput out = schedulerTick(in);
-    if (out.showLogin)
-        showLogin();
-    if (out.caption && windowTitle() != *out.caption)
-        setWindowTitle(*out.caption);
-    if (out.statusText)
-        statusBar()->showMessage(*out.statusText);
-    for (const QString &line : out.logLines)
-        m_ctx.log.LOGTodb(line);
-    for (const ItemRecord &row : out.unreadable) {
-        if (m_reportedUnreadable.contains(row.id))
-            continue;
-        m_reportedUnreadable.insert(row.id);
-        const QString why =
-            row.enddate.isValid()
-                ? QStringLiteral("商品IDかサーバー番号が正しくないので自動入札しません")
-                : QStringLiteral("終了日時が読めないので自動入札しません");
-        m_ctx.log.LOGTodb(why + QStringLiteral("：") + row.itemid + QStringLiteral("（") +
-                          row.Itemname + QStringLiteral("）"));
-    }
-    for (const ItemRecord &item : out.open)
-        m_bidWindows->openSoon(item.id, item.enddate.addSecs(-in.befSec));
+    m_host->tick();
 }
 
 void MDIForm1::resizeEvent(QResizeEvent *event)

@@ -18,6 +18,7 @@ class QTimer;
 
 namespace sw {
 
+class BidHost;
 class BidWindows;
 class ClockReport;
 class frmBrowser;
@@ -32,13 +33,13 @@ class PageFetcher;
 class SleepInhibitor;
 struct ItemRecord;
 
-// The frame window: child windows in an MDI area, the menus, the status bar and the
-// scheduler timer.
+// The frame window: child windows in an MDI area, the menus and the status bar. The bids
+// belong to the BidHost below it (made here when none is given); the frame shows them.
 class MDIForm1 : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit MDIForm1(AppContext &ctx, QWidget *parent = nullptr);
+    explicit MDIForm1(AppContext &ctx, BidHost *host = nullptr);
     ~MDIForm1() override;
 
     // The load sequence: runs once after the window is shown.
@@ -55,7 +56,9 @@ public:
     // Opens the category editor modally and refreshes the pop-up menu's names.
     void openCategoryEditor();
 
-    QTimer *timer1() const { return m_timer1; }
+    // The scheduler's timer, which the bids' owner runs.
+    QTimer *timer1() const;
+    BidHost &host() { return *m_host; }
     QMdiArea *mdiArea() const { return m_mdi; }
     frmLogin *login() const;
     QMenu *popupMenu() const { return m_mnupop1; }
@@ -90,7 +93,7 @@ public:
     // The bid scheduler: one pass over the running items with a quantity.
     void Timer1_Timer();
     // Replaces the scheduler's tick (tests count ticks with it).
-    void setSchedulerTick(std::function<void()> tick) { m_tick = std::move(tick); }
+    void setSchedulerTick(std::function<void()> tick);
     // The bidding values the windows read from memory, from the settings.
     void publishBiddingValues();
 
@@ -119,22 +122,19 @@ protected:
 private:
     void buildMenus();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption);
-    void schedule();
     QList<QAction *> longRunActions() const;
-    void logAbandoned(const QList<ItemRecord> &pending);
 
     AppContext &m_ctx;
+    BidHost *m_host;
     BidWindows *m_bidWindows = nullptr;
     QPointer<frmMain> m_list;
     QMdiArea *m_mdi;
-    QTimer *m_timer1;
     QMenu *m_mnupop1 = nullptr;
     QPointer<frmLog> m_log;
     QPointer<frmLogin> m_login;
     QPointer<frmBrowser> m_browser;
     QPointer<frmSerch> m_search;
     QPointer<frmTip> m_tip;
-    std::function<void()> m_tick;
     ClockReport *m_clockReport = nullptr;
     QPointer<frmOverview> m_overview;
     QSystemTrayIcon *m_tray = nullptr;
@@ -146,8 +146,7 @@ private:
     SleepInhibitor *m_inhibitor = nullptr;
     PageFetcher *m_fetcher = nullptr;
     bool m_quitting = false;
-    int m_longRuns = 0;             // watch-list imports and bulk refreshes under way
-    QSet<int> m_reportedUnreadable; // items whose stored end does not read, said once
+    int m_longRuns = 0; // watch-list imports and bulk refreshes under way
 };
 
 } // namespace sw

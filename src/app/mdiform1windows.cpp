@@ -4,6 +4,7 @@
 #include "appvalues.h"
 #include "armedbid.h"
 #include "armedbids.h"
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "clock.h"
 #include "database.h"
@@ -106,24 +107,7 @@ frmLog *MDIForm1::showItemLog(const QString &itemid, const QString &name)
 
 QList<ItemRecord> MDIForm1::pendingBids()
 {
-    const QDateTime now = sw::now();
-    QList<ItemRecord> out;
-    QSet<int> seen;
-    for (const ArmedBid *b : m_bidWindows->armedBids().all()) {
-        if (b->armed() && !b->finished() && b->endTime() > now) {
-            out << b->item();
-            seen.insert(b->id());
-        }
-    }
-    // Items the scheduler has not opened yet count too: their bids are planned.
-    for (const ItemRecord &r : m_ctx.db.biddingCandidates(now).value_or(QList<ItemRecord>{})) {
-        if (!seen.contains(r.id) && r.enddate > now && r.ItemYen > 0)
-            out << r;
-    }
-    std::stable_sort(out.begin(), out.end(), [](const ItemRecord &a, const ItemRecord &b) {
-        return a.enddate < b.enddate;
-    });
-    return out;
+    return m_host->pendingBids();
 }
 
 void MDIForm1::updateWatch()
@@ -150,13 +134,6 @@ void MDIForm1::updateWatch()
     m_inhibitor->update(due, QStringLiteral("入札予定があります"));
 }
 
-void MDIForm1::logAbandoned(const QList<ItemRecord> &pending)
-{
-    for (const ItemRecord &r : pending)
-        m_ctx.log.LOGTodb(QStringLiteral("入札中止（プログラムを終了しました）：") + r.itemid +
-                          QStringLiteral("（") + r.Itemname + QStringLiteral("）"));
-}
-
 void MDIForm1::quitFromTray()
 {
     const QList<ItemRecord> pending = pendingBids();
@@ -166,7 +143,7 @@ void MDIForm1::quitFromTray()
                                                     "ん。\n終了しますか？"),
                                  false))
         return;
-    logAbandoned(pending);
+    m_host->abandonPending(QStringLiteral("プログラムを終了しました"));
     m_quitting = true;
     close();
 }
@@ -242,11 +219,11 @@ void MDIForm1::closeEvent(QCloseEvent *event)
                 }
                 return;
             }
-            logAbandoned(pending);
+            m_host->abandonPending(QStringLiteral("プログラムを終了しました"));
         }
     }
     m_quitting = true;
-    m_timer1->stop();
+    m_host->hold();
     if (m_browser)
         m_browser->stopLoading();
     if (m_login)

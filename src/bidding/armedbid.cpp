@@ -22,9 +22,10 @@ const QString kSettings = QStringLiteral("Settings");
 const QString SEP = QStringLiteral("：");
 constexpr int kAfterBidMs = 300;
 constexpr int kProbeBeforeSec = 120;
-constexpr int kHoldAfterFailureSec = 2;
-constexpr int kHoldAfterLoginSec = 10;
 constexpr int kFirstRetrySec = 5;
+// The end time alone marks the auction over only this long past (beyond what the site's
+// clock may be off): the site shows minutes, and its page's own status decides sooner.
+constexpr qint64 kEndedMarginMs = 5000;
 constexpr int kLongestRetrySec = 60;
 // The auction is this long over and its page still cannot be read: the user is told that
 // the result is not known, rather than nothing at all.
@@ -41,6 +42,7 @@ ArmedBid::ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent)
     // rather than shown in a box that would hold the tick until someone answers it.
     configureFetcher(*m_fetcher, m_ctx.settings, false, m_ctx.prompter);
     m_fetcher->setSiteHosts(&m_ctx.hosts); // the only fetcher that sends the password
+    m_fetcher->setTimesBids(true);
     if (!m_fetcher->applyProxySetting(m_ctx.settings.get(kSettings, QStringLiteral("Proxy"), {})))
         m_ctx.log.LOGTodb(invalidProxyMessage());
 
@@ -132,16 +134,12 @@ bool ArmedBid::mayBidAgain(QString *why) const
             *why = text;
         return false;
     };
-    if (!m_blocked.isEmpty())
-        return no(m_blocked);
-    const std::optional<qint32> next = amountOf(m_next);
-    if (m_leading && m_acceptedMax && m_item.ItemYen <= *m_acceptedMax)
-        return no(QStringLiteral("最高額入札者です。上限価格を上げたときだけ入札し直します。"));
-    if (m_refusedMax && m_item.ItemYen <= *m_refusedMax)
-        return no(m_refusedWhy);
-    if (next && m_sent.contains(*next))
-        return no(
-            QStringLiteral("この金額は入札済みです。上限価格を上げたときだけ入札し直します。"));
+    if (m_deleted)
+        return no(QStringLiteral("商品ﾘｽﾄから削除されました。"));
+    if (const std::optional<QString> w = m_history.whyNot(m_item.ItemYen, amountOf(m_next)))
+        return no(*w);
+    if (!m_categoryNote.isEmpty())
+        return no(m_categoryNote);
     if (m_holdUntil.isValid() && sw::now() < m_holdUntil)
         return no(m_message);
     return true;
@@ -164,8 +162,9 @@ void ArmedBid::checkAutoBid()
         m_next = *d.nextPriceText;
     m_bidTime = m_item.enddate.addSecs(-m_ctx.values.befSec);
     m_message = d.message;
-    m_armed = d.armed;
+    m_armed = d.armed && !m_deleted;
     if (m_armed) {
+        noteCategoryOverlap();
         QString why;
         if (m_bidding || mayBidAgain(&why))
             planOwnBid();
@@ -190,9 +189,14 @@ void ArmedBid::planOwnBid()
 
 bool ArmedBid::saveLimits(const BidLimits &l, QString *error)
 {
-    if (l.max < 0) {
+    if (l.max < 0 || l.max > kMaxBidYen) {
         if (error)
-            *error = AutoBidText::maxNotANumber();
+            *error = l.max < 0 ? AutoBidText::maxNotANumber() : AutoBidText::maxTooHigh();
+        return false;
+    }
+    if (m_deleted) {
+        if (error)
+            *error = QStringLiteral("この商品は商品ﾘｽﾄから削除されています。");
         return false;
     }
     if (!m_ctx.db.saveUserColumns(m_id, l.max, l.cat, l.quantity, l.status)) {
@@ -228,8 +232,8 @@ void ArmedBid::setReadFailure(const QString &why)
 
 QCoro::Task<> ArmedBid::refresh(bool fromUser, bool afterBid)
 {
-    if (!unusable().isEmpty())
-        co_return; // nothing is asked for a row that cannot name its item
+    if (!unusable().isEmpty() || m_deleted)
+        co_return; // nothing is asked for a row that cannot name its item, or is gone
     if (!afterBid && busy() != Idle) {
         // A timer-started refresh just tries again on a later tick; it never raises a box
         // that could hold back a bid in progress.
@@ -254,7 +258,8 @@ QCoro::Task<> ArmedBid::refresh(bool fromUser, bool afterBid)
     // A page asked for before a newer reading (the one after a bid) tells nothing new.
     const bool latest = seq == m_refreshSeq;
     const std::optional<ItemState> s =
-        page.ok && latest ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now())
+        page.ok && latest ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now(),
+                                            siteClock().uncertaintyMs() + kEndedMarginMs)
                           : std::nullopt;
     if (latest)
         m_unreachable = !page.ok;
@@ -270,7 +275,7 @@ QCoro::Task<> ArmedBid::refresh(bool fromUser, bool afterBid)
             setReadFailure(QStringLiteral("商品ページの形が違います（価格が見つかりません）"));
         }
     }
-    if (s) {
+    if (s && !m_deleted) {
         m_readFailures = 0;
         m_readFailure.clear();
         m_nextReadAttempt = {};
@@ -284,17 +289,11 @@ void ArmedBid::applyReading(const ItemState &s)
 {
     const QString own = m_ctx.values.ownId;
     const bool ours = !own.isEmpty() && s.bidder.compare(own, Qt::CaseInsensitive) == 0;
-    if (m_leading && !ours && !s.finished) {
-        m_lastResult = QStringLiteral("他の入札者に抜かれました（現在") + formatYen(s.price) +
-                       QStringLiteral("円）");
-        emit notice(NoticeKind::Outbid, label() + QStringLiteral("\n") + m_lastResult);
-    }
+    tell(m_history.onReading(ours, s.finished, s.price));
+    if (ours && !m_history.acceptedMax)
+        m_history.acceptedMax = m_item.ItemYen; // we lead (an answer not understood, an earlier run)
     if (s.finished && !m_item.fin)
         reachVerdict(s, ours);
-    // Only a page that was read decides whether we still lead.
-    m_leading = ours;
-    if (ours && !m_acceptedMax && !m_sent.isEmpty())
-        m_acceptedMax = m_item.ItemYen; // an answer not understood, and yet we lead
     m_item.enddate = s.end;             // a later end: the auction was extended
     const bool unchanged =
         s.bidder == m_item.SaikougakuShaid && s.price == m_loadedPrice && s.finished == m_item.fin;
@@ -324,66 +323,22 @@ void ArmedBid::applyReading(const ItemState &s)
     emit itemsChanged();
 }
 
-void ArmedBid::recordOutcome(const BidResult &r, qint32 maxSent)
+void ArmedBid::tell(const BidHistory::Told &t)
 {
-    for (const qint32 a : r.submitted)
-        m_sent.insert(a);
-    const QDateTime now = sw::now();
-    m_lastFailed = false;
-    switch (r.outcome) {
-    case BidResult::Accepted:
-    case BidResult::Won:
-        m_leading = true;
-        m_acceptedMax = maxSent;
-        m_refusedMax.reset();
-        m_lastResult = (r.outcome == BidResult::Won ? QStringLiteral("落札しました（")
-                                                    : QStringLiteral("最高額入札者です（")) +
-                       formatYen(r.lastAmount) + QStringLiteral("円）");
-        emit notice(r.outcome == BidResult::Won ? NoticeKind::Won : NoticeKind::BidPlaced,
-                    label() + QStringLiteral("\n") + m_lastResult);
-        break;
-    case BidResult::BelowReserve:
-        m_refusedMax = maxSent;
-        m_refusedWhy = QStringLiteral(
-            "最低落札価格に届きませんでした。上限価格を上げたときだけ入札し直します。");
-        m_lastResult = QStringLiteral("最低落札価格に届きませんでした");
-        break;
-    case BidResult::Refused:
-        if (!r.submitted.isEmpty() && r.submitted.last() >= maxSent) {
-            m_refusedMax = maxSent;
-            m_refusedWhy = QStringLiteral(
-                "上限価格でも他の入札より低い金額でした。上限価格を上げたときだけ入札し直します。");
-        }
-        m_lastResult = QStringLiteral("上限価格でも他の入札より低い金額でした");
-        break;
-    case BidResult::Blocked:
-        m_blocked = r.why;
-        m_lastResult = r.why;
-        break;
-    case BidResult::LoginNeeded:
-        m_holdUntil = now.addSecs(kHoldAfterLoginSec);
+    if (!t.lastResult.isEmpty())
+        m_lastResult = t.lastResult;
+    if (t.notice)
+        emit notice(*t.notice, label() + QStringLiteral("\n") + m_lastResult);
+    if (t.holdSecs > 0)
+        m_holdUntil = sw::now().addSecs(t.holdSecs);
+}
+
+void ArmedBid::recordOutcome(const BidResult &r, qint64 maxSent)
+{
+    if (r.outcome == BidResult::LoginNeeded || r.outcome == BidResult::NotSent ||
+        r.outcome == BidResult::NotArrived)
         m_message = r.why;
-        m_lastFailed = true;
-        m_lastResult = QStringLiteral("ログインしていないので入札できませんでした");
-        emit notice(NoticeKind::LoginNeeded, label() + QStringLiteral("\n") + m_lastResult);
-        break;
-    case BidResult::NotSent:
-        m_holdUntil = now.addSecs(kHoldAfterFailureSec);
-        m_message = r.why;
-        m_lastFailed = true;
-        m_lastResult = QStringLiteral("入札できませんでした：") + r.why;
-        break;
-    case BidResult::Unknown: // the reading right after tells
-    case BidResult::NoAnswer:
-        m_lastResult = QStringLiteral("入札の結果がわかりません。商品ページを読み直します");
-        break;
-    case BidResult::Ended:
-        m_lastResult = QStringLiteral("入札する前にオークションが終了しました");
-        break;
-    }
-    if (r.outcome == BidResult::NotSent || r.outcome == BidResult::BelowReserve ||
-        r.outcome == BidResult::Refused)
-        emit notice(NoticeKind::Failed, label() + QStringLiteral("\n") + m_lastResult);
+    tell(m_history.onAnswer(r, maxSent));
 }
 
 QCoro::Task<> ArmedBid::bidNow(bool fromUser, QDateTime bidTime)
@@ -399,18 +354,20 @@ QCoro::Task<> ArmedBid::bidNow(bool fromUser, QDateTime bidTime)
     if (m_armed) {
         m_bidding = true;
         emit changed();
+        // A reading already on its way says nothing about the bid that starts now.
+        ++m_refreshSeq;
         BidRequest req;
         req.serverid = m_item.Serverid;
         req.itemid = m_item.itemid;
         req.amount = amountOf(m_next).value_or(0);
         req.bidTime = bidTime;
         req.end = m_item.enddate;
-        req.quantity = QString::number(m_item.Numkai);
-        req.maxText = QString::number(m_item.ItemYen);
+        req.quantity = m_item.Numkai;
+        req.max = m_item.ItemYen;
         req.unit = m_item.ItemYenUnit;
         req.userId = m_ctx.values.ownId;
         req.encodedPassword = m_ctx.values.encodedPassword;
-        req.alreadySent = m_sent;
+        req.alreadySent = m_history.answered;
         BidContext bc{*m_fetcher,
                       m_ctx.hosts,
                       m_ctx.log,
@@ -426,12 +383,17 @@ QCoro::Task<> ArmedBid::bidNow(bool fromUser, QDateTime bidTime)
                           if (alive.expired() || !m_hooks.categoryBlock)
                               return std::nullopt;
                           return m_hooks.categoryBlock(*this);
+                      },
+                      [this, alive]() -> std::optional<LiveLimits> {
+                          if (alive.expired())
+                              return std::nullopt;
+                          return liveLimits();
                       }};
-        const qint32 maxSent = m_item.ItemYen;
         const BidResult r = co_await PlaceBid(bc, req);
         if (alive.expired())
             co_return;
-        recordOutcome(r, maxSent);
+        ++m_refreshSeq;
+        recordOutcome(r, r.submitted.isEmpty() ? m_item.ItemYen : qMax(req.max, r.lastAmount));
         // Other items may be sending their bids in this very moment: showing the result
         // and reading the page again can wait a little.
         co_await preciseSleep(kAfterBidMs);
@@ -463,25 +425,33 @@ QString ArmedBid::label() const
 void ArmedBid::reachVerdict(const ItemState &s, bool ours)
 {
     // Said once, when a reading first shows the auction over; only for items we meant to bid on.
-    if (!m_armed && m_sent.isEmpty() && m_lastResult.isEmpty())
+    if (!m_armed && !m_missed && !m_history.anythingSent() && m_lastResult.isEmpty())
         return;
     const QString price = formatYen(s.price) + QStringLiteral("円");
     NoticeKind kind = NoticeKind::Lost;
+    const bool sent = m_history.anythingSent() || m_earlierBid;
     if (ours) {
         m_verdict = QStringLiteral("落札しました：") + price;
         kind = NoticeKind::Won;
-    } else if (m_sent.isEmpty()) {
-        QString why = !m_blocked.isEmpty()      ? m_blocked
-                      : !m_lastResult.isEmpty() ? m_lastResult
+    } else if (!sent && !m_history.notArrived.isEmpty()) {
+        m_verdict = QStringLiteral("入札が届きませんでした：") + m_history.notArrived;
+    } else if (!sent) {
+        const BidHistory &h = m_history;
+        QString why = !h.blocked.isEmpty() ? h.blocked
+                      : m_missed           ? QStringLiteral("プログラムが動いていませんでした")
+                      : !h.cancelled.isEmpty()
+                          ? QStringLiteral("入札を中止しました（") + h.cancelled + QStringLiteral("）")
+                      : !m_categoryNote.isEmpty() ? m_categoryNote
+                      : !m_lastResult.isEmpty()   ? m_lastResult
                       : !m_readFailure.isEmpty()
                           ? QStringLiteral("商品ページを読めませんでした（") + m_readFailure +
                                 QStringLiteral("）")
                       : !m_message.isEmpty() ? m_message
                                              : QStringLiteral("入札時刻が来ませんでした");
         m_verdict = QStringLiteral("入札しませんでした：") + why;
-    } else if (m_refusedMax && m_refusedWhy.startsWith(QStringLiteral("最低落札価格"))) {
+    } else if (m_history.refusedMax && m_history.belowReserve) {
         m_verdict = QStringLiteral("落札できませんでした：最低落札価格に届きませんでした");
-    } else if (s.bidder.isEmpty() || s.bids == 0) {
+    } else if (s.bidder.isEmpty() || s.bidder == QLatin1String("-") || s.bids == 0) {
         m_verdict = QStringLiteral("落札できませんでした：落札者はいません");
     } else {
         m_verdict = QStringLiteral("落札できませんでした：より高い入札がありました（最終価格") +
@@ -502,8 +472,8 @@ void ArmedBid::verdictUnknown()
             ? QStringLiteral("ログインしていません（ログイン画面が表示されました）")
             : QStringLiteral("商品ページを読めません（") + m_readFailure + QStringLiteral("）");
     m_verdict = QStringLiteral("結果不明：") + why +
-                (m_sent.isEmpty() ? QStringLiteral("。入札はしていません")
-                                  : QStringLiteral("。入札はしました"));
+                (m_history.anythingSent() ? QStringLiteral("。入札はしました")
+                                          : QStringLiteral("。入札はしていません"));
     m_ctx.log.LOGTodb(QStringLiteral("最終結果：") + m_item.itemid + SEP + m_item.Itemname + SEP +
                       m_verdict);
     emit notice(NoticeKind::Failed, label() + QStringLiteral("\n") + m_verdict);
@@ -519,11 +489,11 @@ ArmedBid::State ArmedBid::state() const
             (!own.isEmpty() && m_item.SaikougakuShaid.compare(own, Qt::CaseInsensitive) == 0);
         return ours ? State::Won : State::Lost;
     }
-    if (m_leading)
+    if (m_history.leading)
         return State::Leading;
-    if (m_lastFailed || readFailing() || !unusable().isEmpty())
+    if (m_history.lastFailed || readFailing() || !unusable().isEmpty())
         return State::Error;
-    if (!m_sent.isEmpty())
+    if (m_history.anythingSent())
         return State::Sent;
     return State::Planned;
 }
@@ -582,8 +552,10 @@ void ArmedBid::tick()
     }
     if (a.finishFrame)
         return;
+    noteCategoryOverlap();
     // Over by the site's clock, and the page that would tell the result does not come.
-    if (readFailing() && m_verdict.isEmpty() && (m_armed || !m_sent.isEmpty()) &&
+    if (readFailing() && m_verdict.isEmpty() &&
+        (m_armed || m_missed || m_history.anythingSent()) &&
         m_item.enddate.isValid() && in.now >= m_item.enddate.addSecs(kUnknownVerdictSec))
         verdictUnknown();
     if (a.startBid) {
@@ -593,6 +565,75 @@ void ArmedBid::tick()
         m_ctx.log.LOGTodb(QStringLiteral("最新情報所得"));
         refresh(false);
     }
+}
+
+} // namespace sw
+
+namespace sw {
+
+std::optional<LiveLimits> ArmedBid::liveLimits() const
+{
+    if (m_deleted)
+        return std::nullopt;
+    const qint64 unit =
+        m_item.ItemYenUnit > 0 ? m_item.ItemYenUnit : siteBidIncrement(m_item.ItemYenNow);
+    LiveLimits l;
+    l.armed = m_armed;
+    l.quantity = m_item.Numkai;
+    l.max = m_item.ItemYen;
+    l.lowest = m_item.NumNyuusatu > 0 ? m_item.ItemYenNow + unit : m_item.ItemYenNow;
+    return l;
+}
+
+void ArmedBid::disarmDeleted()
+{
+    if (m_deleted)
+        return;
+    const bool wanted = m_armed || m_bidding;
+    m_deleted = true;
+    m_armed = false;
+    unplanBid(this);
+    m_message = QStringLiteral("商品ﾘｽﾄから削除されました。");
+    if (wanted)
+        m_ctx.log.LOGTodb(QStringLiteral("入札中止：") + label() +
+                          QStringLiteral("：商品ﾘｽﾄから削除されたので入札しません"));
+    emit changed();
+}
+
+void ArmedBid::categorySet(const QString &cat)
+{
+    m_item.cat = cat;
+    checkAutoBid();
+    emit changed();
+}
+
+void ArmedBid::missedWhileAway(bool earlierBid)
+{
+    m_missed = true;
+    m_earlierBid = earlierBid;
+    m_lastRefresh = m_item.enddate.addSecs(-1); // read at the next tick
+    emit changed();
+}
+
+void ArmedBid::noteCategoryOverlap()
+{
+    // Only what keeps this bid back for now (another item of the category ends first);
+    // a win of the category stops it for good at the bid itself.
+    const std::optional<QString> why =
+        m_armed && !m_item.fin && m_hooks.categoryBlock ? m_hooks.categoryBlock(*this)
+                                                        : std::nullopt;
+    const QString note = why.value_or(QString());
+    if (note == m_categoryNote)
+        return;
+    const QString before = std::exchange(m_categoryNote, note);
+    if (!note.isEmpty()) {
+        m_message = note;
+        m_lastResult = note;
+        m_ctx.log.LOGTodb(QStringLiteral("入札しません：") + label() + SEP + note);
+    } else if (m_lastResult == before) {
+        m_lastResult.clear();
+    }
+    emit changed();
 }
 
 } // namespace sw

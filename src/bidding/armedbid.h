@@ -3,6 +3,7 @@
 #include "appcontext.h"
 #include "autobid.h"
 #include "bidexchange.h"
+#include "bidhistory.h"
 #include "itemparser.h"
 #include "itemrecord.h"
 #include "notice.h"
@@ -27,7 +28,7 @@ class PageFetcher;
 // What the user saves for an item: 上限価格, 入札数量, category and follow-up status.
 struct BidLimits
 {
-    qint32 max = 0;
+    qint64 max = 0;
     int quantity = 0;
     QString cat = QStringLiteral("0");
     int status = Watching;
@@ -80,7 +81,7 @@ public:
     int busy() const { return m_bidding ? Bidding : m_refreshing > 0 ? Refreshing : Idle; }
     QString caption() const { return m_caption; }
     // The site accepted our bid and no successful reading has shown us outbid since.
-    bool leading() const { return m_leading; }
+    bool leading() const { return m_history.leading; }
     PageFetcher &fetcher() { return *m_fetcher; }
 
     // Where the bid stands, as the overview shows it.
@@ -107,6 +108,24 @@ public:
     // The user's 保存. False (nothing changed) when the maximum is not a number or the
     // store refused; error says why.
     bool saveLimits(const BidLimits &limits, QString *error);
+    // The user's word as it stands now, for a bid on its way; nullopt once deleted.
+    std::optional<LiveLimits> liveLimits() const;
+    // The item's row was deleted (商品ﾘｽﾄ): nothing more goes to the site for it.
+    void disarmDeleted();
+    bool deleted() const { return m_deleted; }
+    // The category was set from the list (the store already has it).
+    void categorySet(const QString &cat);
+    // The bid time passed while the program was not running: the next reading gives the
+    // verdict. earlierBid: a bid of an earlier run went out (its log says so).
+    void missedWhileAway(bool earlierBid);
+    // Over by this machine's clock, which may be wrong: the page is read at the next tick.
+    void readSoon() { m_lastRefresh = m_item.enddate.addSecs(-1); }
+    // The user no longer wants to see this item's finished bid in the overview.
+    void dismiss() { m_dismissed = true; }
+    bool dismissed() const { return m_dismissed; }
+    // The category rule holds this bid back for now (another item of it ends first).
+    bool categoryHeld() const { return !m_categoryNote.isEmpty(); }
+    const BidHistory &history() const { return m_history; }
 
     // A reading of the item's page. fromUser: 現在の価格をゲット (a busy item says so);
     // afterBid: the reading right after a bid, which overtakes one on its way.
@@ -132,7 +151,9 @@ signals:
 private:
     BidSettings settingsForCheck() const;
     bool mayBidAgain(QString *why) const;
-    void recordOutcome(const BidResult &r, qint32 maxSent);
+    void recordOutcome(const BidResult &r, qint64 maxSent);
+    void tell(const BidHistory::Told &t);
+    void noteCategoryOverlap();
     void applyReading(const ItemState &s);
     void setReadFailure(const QString &why);
     void planOwnBid();
@@ -149,7 +170,7 @@ private:
 
     int m_id;
     ItemRecord m_item; // as last read; the user's columns are in it too
-    qint32 m_loadedPrice = 0;
+    qint64 m_loadedPrice = 0;
     QString m_next;
     bool m_armed = false;
     QString m_message;
@@ -166,15 +187,13 @@ private:
     int m_refreshSeq = 0;
     bool m_endReported = false;
 
-    // What the site did with the bids so far.
-    QSet<qint32> m_sent;                 // amounts that went to the site
-    bool m_leading = false;              // accepted and not shown outbid since
-    std::optional<qint32> m_acceptedMax; // the maximum of the accepted bid
-    std::optional<qint32> m_refusedMax;  // refused (reserve, or too low at the maximum)
-    QString m_refusedWhy;
-    QString m_blocked;         // another item of the category is won: why no bid
+    BidHistory m_history;      // what the site did with the bids so far
     QDateTime m_holdUntil;     // no new bid before this (a failure just now)
-    bool m_lastFailed = false; // the last bid could not be placed
+    QString m_categoryNote;    // why the category rule holds this bid back, as last logged
+    bool m_deleted = false;    // the row is gone: nothing more is sent
+    bool m_missed = false;     // the bid time passed while the program was not running
+    bool m_earlierBid = false; // …and a bid of that earlier run went out
+    bool m_dismissed = false;  // cleared from the overview by the user
     QString m_lastResult;
     QString m_verdict;
 };

@@ -10,6 +10,7 @@
 #include "database.h"
 #include "pagefetcher.h"
 #include "settingsstore.h"
+#include "siteclock.h"
 
 #include <QTimer>
 
@@ -86,10 +87,20 @@ void ArmedBids::release(int id)
     if (it == m_bids.end())
         return;
     ArmedBid *b = it->second;
-    if ((b->armed() && !b->finished()) || b->busy() != 0)
+    const bool tells = !b->dismissed() && (!b->verdict().isEmpty() || !b->lastResult().isEmpty());
+    if ((b->armed() && !b->finished()) || b->busy() != 0 || tells)
         return;
     m_bids.erase(it);
     delete b;
+}
+
+void ArmedBids::dismissFinished()
+{
+    for (ArmedBid *b : all()) {
+        if (b->finished() || b->deleted() || !b->verdict().isEmpty())
+            b->dismiss();
+    }
+    emit bidChanged();
 }
 
 std::optional<QString> ArmedBids::categoryBlock(const ArmedBid &bid) const
@@ -103,8 +114,16 @@ std::optional<QString> ArmedBids::categoryBlock(const ArmedBid &bid) const
         return QStringLiteral("同じカテゴリの「") + name +
                QStringLiteral("」を落札したので入札しません");
     };
-    if (const auto won = m_ctx.db.wonInCategory(now, own, cat)) {
-        for (const ItemRecord &r : *won) {
+    // Asked every second by every armed item of the category: the store is read at most
+    // once a second for it.
+    const qint64 mono = siteClock().monoMs();
+    auto cached = m_wonCache.find(cat);
+    if (cached == m_wonCache.end() || mono - cached->first >= 1000) {
+        const auto won = m_ctx.db.wonInCategory(now, own, cat);
+        cached = m_wonCache.insert(cat, {mono, won.value_or(QList<ItemRecord>{})});
+    }
+    {
+        for (const ItemRecord &r : cached->second) {
             if (r.id != bid.id())
                 return because(r.Itemname);
         }
@@ -114,6 +133,24 @@ std::optional<QString> ArmedBids::categoryBlock(const ArmedBid &bid) const
         if (other != &bid && other->limits().cat == cat && other->leading() &&
             other->endTime().isValid() && other->endTime() <= now)
             return because(other->item().Itemname);
+    }
+    // Two items of the category whose bids overlap: only the one ending first bids. The
+    // other waits for that one's result when it can be known before its own bid starts
+    // (the end, the reading after it, a slow answer), else it does not bid at all.
+    const SiteClock &clock = siteClock();
+    const qint64 resultTakes = 2000 + qMax<qint64>(clock.slowAnswerMs(), 1000) + 3000;
+    const qint64 startsAt = bid.bidTime().toMSecsSinceEpoch() - previewLeadMs(clock);
+    for (const auto &[id, other] : m_bids) {
+        if (other == &bid || other->limits().cat != cat || other->deleted() ||
+            other->finished() || other->categoryHeld() || !other->endTime().isValid())
+            continue;
+        if (!other->armed() && !other->leading() && !other->history().anythingSent())
+            continue;
+        const bool first = other->endTime() < bid.endTime() ||
+                           (other->endTime() == bid.endTime() && other->id() < bid.id());
+        if (first && other->endTime().toMSecsSinceEpoch() + resultTakes > startsAt)
+            return QStringLiteral("同じカテゴリの「") + other->item().Itemname +
+                   QStringLiteral("」と終了時刻が近いので入札しません（先に終わる方だけ入札します）");
     }
     return std::nullopt;
 }

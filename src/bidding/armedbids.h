@@ -1,7 +1,10 @@
 #pragma once
 
 #include "appcontext.h"
+#include "itemrecord.h"
 #include "notice.h"
+
+#include <QHash>
 
 #include <QList>
 #include <QObject>
@@ -33,12 +36,16 @@ public:
     // The item's, made and loaded when there is none yet; nullptr when the store has no
     // such item.
     ArmedBid *acquire(int id);
-    // No window shows the item any more: it goes unless it is armed for a bid to come.
+    // No window shows the item any more: it goes unless it is armed for a bid to come or
+    // has something to tell (a verdict stays until the user clears it).
     void release(int id);
+    // 一覧から消す: the finished bids leave the overview.
+    void dismissFinished();
     QList<ArmedBid *> all() const;
 
-    // Another item of the same category already won, or ended with us leading: why `bid`
-    // must not be made (only while one win per category is on).
+    // Why `bid` must not be made while one win per category is on: another item of the
+    // category already won, or ended with us leading, or ending so close before it that its
+    // result cannot be known in time (the one ending first bids).
     std::optional<QString> categoryBlock(const ArmedBid &bid) const;
 
     ClockProbe &clockProbe();
@@ -56,6 +63,7 @@ private:
     AppContext &m_ctx;
     std::map<int, ArmedBid *> m_bids;
     QTimer *m_changedTimer;
+    mutable QHash<QString, std::pair<qint64, QList<ItemRecord>>> m_wonCache;
     PageFetcher *m_probeFetcher;
     ClockProbe *m_probe;
 };

@@ -4,15 +4,15 @@
 
 namespace sw {
 
-std::optional<qint32> amountOf(const QString &text)
+std::optional<qint64> amountOf(const QString &text)
 {
     QString t = text.trimmed();
     t.remove(QLatin1Char(','));
     if (t.isEmpty())
         return std::nullopt;
     bool ok = false;
-    const qint32 v = t.toInt(&ok);
-    return ok ? std::optional<qint32>(v) : std::nullopt;
+    const qint64 v = t.toLongLong(&ok);
+    return ok ? std::optional<qint64>(v) : std::nullopt;
 }
 
 QString formatYen(qint64 amount)
@@ -35,7 +35,7 @@ AutoBidDecision CheckAutoBid(const BidSettings &s)
     if (s.quantity <= 0)
         return disarm(AutoBidText::zeroQuantity());
 
-    const std::optional<qint32> shownNext = amountOf(s.nextPriceText);
+    const std::optional<qint64> shownNext = amountOf(s.nextPriceText);
     if (s.buyNow >= 1 && shownNext && s.buyNow <= *shownNext) {
         d.nextPriceText = formatYen(s.buyNow);
         d.armed = true;
@@ -43,20 +43,20 @@ AutoBidDecision CheckAutoBid(const BidSettings &s)
         return d;
     }
 
-    const std::optional<qint32> max = amountOf(s.maxPriceText);
+    const std::optional<qint64> max = amountOf(s.maxPriceText);
     if (!max)
         return disarm(AutoBidText::maxNotANumber());
     if (*max < s.unit)
         return disarm(AutoBidText::tooLow());
 
-    std::optional<qint32> next = shownNext;
+    std::optional<qint64> next = shownNext;
     if (s.recompute) {
         if (!s.ownId.isEmpty() && s.highBidder.compare(s.ownId, Qt::CaseInsensitive) == 0) {
             d.beep = true;
             d.message = AutoBidText::selfHighBidder();
         }
         if (s.autoExtend && s.manualSwitch) {
-            const qint32 candidate = s.currentPrice + s.unit;
+            const qint64 candidate = s.currentPrice + s.unit;
             next = *max > candidate ? candidate : *max;
             d.nextPriceText =
                 *max > candidate ? QString::number(candidate) : s.maxPriceText.trimmed();
@@ -66,7 +66,7 @@ AutoBidDecision CheckAutoBid(const BidSettings &s)
         }
     }
 
-    const qint32 lowest = s.bidCount > 0 ? s.currentPrice + s.unit : s.currentPrice;
+    const qint64 lowest = s.bidCount > 0 ? s.currentPrice + s.unit : s.currentPrice;
     if (!next || *next < lowest)
         return disarm(AutoBidText::tooLow());
     d.armed = true;

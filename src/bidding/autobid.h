@@ -13,10 +13,10 @@ struct BidSettings
     int quantity = 0;          // 入札数量
     QString maxPriceText;      // 上限価格 as typed
     QString nextPriceText;     // 次回価格 as shown
-    qint32 buyNow = 0;         // 希望落札価格 (0: none)
-    qint32 unit = 0;           // 入札単位
-    qint32 currentPrice = 0;   // 現在価格
-    qint32 bidCount = 0;       // 入札件数
+    qint64 buyNow = 0;         // 希望落札価格 (0: none)
+    qint64 unit = 0;           // 入札単位
+    qint64 currentPrice = 0;   // 現在価格
+    qint64 bidCount = 0;       // 入札件数
     QString highBidder;        // 最高額入札者
     QString ownId;             // the user's site ID
     bool autoExtend = false;   // 自動延長あり
@@ -56,10 +56,18 @@ inline QString maxNotANumber()
 {
     return QStringLiteral("上限価格を数字で入力してください。");
 }
+inline QString maxTooHigh()
+{
+    return QStringLiteral("上限価格は999,999,999円までです。");
+}
 } // namespace AutoBidText
 
+// The highest maximum the program takes: more than any auction fetches, and far from
+// where the arithmetic of amounts could overflow.
+constexpr qint64 kMaxBidYen = 999'999'999;
+
 // An amount as a box shows it ("12,500" or "12500"); nullopt when it is not a number.
-std::optional<qint32> amountOf(const QString &text);
+std::optional<qint64> amountOf(const QString &text);
 // "##,##0"
 QString formatYen(qint64 amount);
 

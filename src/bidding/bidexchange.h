@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bidclock.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QSet>
@@ -7,7 +9,6 @@
 
 #include <QCoro/QCoroTask>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,31 +20,28 @@ class PageFetcher;
 class SiteClock;
 class SiteHosts;
 
-// At most a few requests a second for one item, whatever goes wrong.
-class RequestPacer
-{
-public:
-    // How long the next request has to wait (ms); the slot is taken.
-    qint64 reserve();
-    static constexpr int kPerSecond = 4;
-
-private:
-    std::deque<qint64> m_slots; // monotonic ms of the last requests
-};
-
 struct BidRequest
 {
     QString serverid;
     QString itemid;
-    qint32 amount = 0; // the first amount (次回価格)
+    qint64 amount = 0; // the first amount (次回価格)
     QDateTime bidTime; // the confirmation reaches the site at this moment (site time)
     QDateTime end;     // the auction's end: nothing is sent for the bid after it
-    QString quantity;  // 入札数量
-    QString maxText;   // 上限価格 as typed
-    qint32 unit = 0;   // 入札単位
+    int quantity = 1;  // 入札数量
+    qint64 max = 0;    // 上限価格
+    qint64 unit = 0;   // 入札単位 (0: the site's increment)
     QString userId;
     QString encodedPassword;
-    QSet<qint32> alreadySent; // amounts this item's bids sent before: never again
+    QSet<qint64> alreadySent; // amounts the site answered for this item before: never again
+};
+
+// The user's word on the item as it stands at this moment.
+struct LiveLimits
+{
+    bool armed = false;
+    int quantity = 0;
+    qint64 max = 0;
+    qint64 lowest = 0; // the lowest amount the site takes now
 };
 
 struct BidResult
@@ -56,24 +54,26 @@ struct BidResult
         Refused,      // too low, and nothing higher up to the maximum left to send
         BelowReserve, // below the reserve price
         Ended,        // the site says the auction is over
-        Unknown,      // an answer the program does not know
+        Unknown,      // an answer the program does not know, and the page does not say
         LoginNeeded,  // the site answered with its login page
         Blocked,      // one win per category: another item of the category is won
-        NoAnswer,     // the confirmation went out and nothing readable came back
+        NotArrived,   // the confirmation got no answer and the item's page does not show it
+        Cancelled,    // the user cancelled, lowered or deleted while it was on its way
     };
     Outcome outcome = NotSent;
     bool success = false;              // Accepted or Won
-    bool abandoned = false;            // the window closed during the exchange
+    bool abandoned = false;            // the item went away during the exchange
     bool sent = false;                 // a confirmation went to the site
-    qint32 lastAmount = 0;             // the amount submitted last
-    QList<qint32> submitted;           // every amount sent, in order
-    QString why;                       // for NotSent and Blocked: the reason, in words
+    qint64 lastAmount = 0;             // the amount submitted last
+    QList<qint64> submitted;           // every amount sent, in order
+    QList<qint64> answered;            // the amounts the site is known to have received
+    QString why;                       // NotSent, Blocked, NotArrived, Cancelled: in words
     std::optional<QString> dialogText; // new text for the result window
     bool showDialog = false;
 };
 
-// The windows a bid exchange belongs to: its fetcher, and a token that expires when the
-// window closes. Nothing of a closed window is touched after that.
+// What a bid exchange belongs to: the item's fetcher, and a token that expires when the
+// item goes away. Nothing of it is touched after that.
 struct BidContext
 {
     PageFetcher &fetcher;
@@ -85,28 +85,23 @@ struct BidContext
     // Asked just before the preview and before the confirmation: a reason not to bid
     // (another item of the category won), or nullopt.
     std::function<std::optional<QString>()> mayBid;
+    // Asked right before each confirmation leaves: the user's word now; nullopt when the
+    // item was deleted.
+    std::function<std::optional<LiveLimits>()> limitsNow;
 };
 
 // The exchange with the site that places one bid: the preview (asked for early enough to
-// be in hand however slowly the site answers, and asked again while it fails), a wait on
-// the site's clock, the confirmation sent so that it reaches the site at the bid time,
-// and while the site answers "too low" a resubmission one bid unit higher, up to the
-// maximum. Every other window keeps running meanwhile.
+// be in hand however slowly the site answers; a second one races a preview that stalls),
+// a wait on the site's clock, the confirmation sent so that it reaches the site at the
+// bid time with the limits the user last saved, and while the site answers "too low" a
+// resubmission one bid unit higher, up to the maximum. A confirmation that gets no answer
+// is checked on the item's page and sent once more while there is time.
 QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req);
 
-// How long before the bid time the preview is asked for: room for a slow answer and one
-// more try, derived from how long the site has been taking; between 2 and 60 seconds.
+// How long a preview may go unanswered before a second one is asked for.
+qint64 previewStallMs(const SiteClock &clock);
+// How long before the bid time the preview is asked for: a stalled preview and the one
+// that races it still come back before the confirmation has to leave; 2 to 60 seconds.
 qint64 previewLeadMs(const SiteClock &clock);
-
-// Ends, as abandoned, the bids whose window has closed while they waited for their bid
-// time. Windows call it as they close.
-void releaseClosedBids();
-
-// The moments bids are to reach the site, by the window that will send them. Work that can
-// take tens of milliseconds (opening windows, periodic refreshes, writing the log,
-// re-reading the item list) waits while one of them is near.
-void planBid(const void *owner, qint64 atSiteMs);
-void unplanBid(const void *owner);
-bool bidsImminent(qint64 nowSiteMs, const void *except = nullptr);
 
 } // namespace sw

@@ -3,6 +3,7 @@
 #include "appcontext.h"
 #include "armedbids.h"
 #include "bidexchange.h"
+#include "bidhost.h"
 #include "clock.h"
 #include "dialog1.h"
 #include "frmsw.h"
@@ -25,19 +26,24 @@ constexpr int kQuietCheckMs = 250;
 constexpr qint64 kUrgentMs = 15000;
 } // namespace
 
-BidWindows::BidWindows(AppContext &ctx, QMdiArea *area, QWidget *mainWindow, QObject *parent)
-    : QObject(parent), m_ctx(ctx), m_area(area), m_main(mainWindow),
-      m_dialog(new Dialog1(mainWindow)), m_openTimer(new QTimer(this)),
-      m_bids(new ArmedBids(ctx, this))
+BidWindows::BidWindows(AppContext &ctx, BidHost &host, QMdiArea *area, QWidget *mainWindow,
+                       QObject *parent)
+    : QObject(parent), m_ctx(ctx), m_host(host), m_area(area), m_main(mainWindow),
+      m_dialog(new Dialog1(mainWindow)), m_openTimer(new QTimer(this)), m_bids(&host.bids())
 {
     m_openTimer->setSingleShot(true);
     connect(m_openTimer, &QTimer::timeout, this, &BidWindows::openNext);
-    connect(m_bids, &ArmedBids::itemsChanged, this, &BidWindows::itemsChanged);
-    connect(m_bids, &ArmedBids::loginNeeded, this, &BidWindows::loginNeeded);
-    connect(m_bids, &ArmedBids::result, this, [this](const QString &text, bool show) {
+    connect(&m_host, &BidHost::bidNear, this, &BidWindows::openSoon);
+    connect(&m_host, &BidHost::itemsChanged, this, &BidWindows::itemsChanged);
+    connect(&m_host, &BidHost::loginNeeded, this, &BidWindows::loginNeeded);
+    connect(&m_host, &BidHost::result, this, [this](const QString &text, bool show) {
         m_dialog->setText(text);
         if (show)
             m_dialog->showModeless();
+    });
+    connect(&m_host, &BidHost::itemDeleted, this, [this](int id) {
+        if (frmSw *w = find(id))
+            w->window()->close();
     });
 }
 

@@ -18,6 +18,7 @@ class QWidget;
 namespace sw {
 
 class ArmedBids;
+class BidHost;
 class Dialog1;
 class frmSw;
 
@@ -31,7 +32,8 @@ class BidWindows : public QObject
 {
     Q_OBJECT
 public:
-    BidWindows(AppContext &ctx, QMdiArea *area, QWidget *mainWindow, QObject *parent = nullptr);
+    BidWindows(AppContext &ctx, BidHost &host, QMdiArea *area, QWidget *mainWindow,
+               QObject *parent = nullptr);
     ~BidWindows() override;
 
     // The item's open window, or nullptr.
@@ -43,8 +45,9 @@ public:
     // of milliseconds). True when the item has a window or is waiting for one.
     void openSoon(int id, const QDateTime &bidTime);
     bool openOrWaiting(int id) const;
-    // The items watched for bidding, with or without a window.
+    // The items watched for bidding, with or without a window, and their owner.
     ArmedBids &armedBids() { return *m_bids; }
+    BidHost &host() { return m_host; }
     // In the order they were opened, the first opened first.
     QList<frmSw *> windows() const;
 
@@ -73,6 +76,7 @@ signals:
 
 private:
     AppContext &m_ctx;
+    BidHost &m_host;
     QPointer<QMdiArea> m_area;
     QPointer<QWidget> m_main;
     Dialog1 *m_dialog;

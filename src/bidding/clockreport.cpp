@@ -12,6 +12,7 @@ namespace sw {
 namespace {
 constexpr qint64 kWorthTellingMs = 1000;
 constexpr qint64 kTellAgainMs = 500;
+constexpr qint64 kNarrowEnoughMs = 400;
 
 QString secondsText(qint64 ms, bool sign)
 {
@@ -59,6 +60,9 @@ void ClockReport::onOffsetChanged()
     const std::optional<qint64> offset = siteClock().offsetMs();
     emit statusChanged(statusText());
     if (!offset)
+        return;
+    // Said once the estimate is narrow enough to be worth its tenths of a second.
+    if (siteClock().uncertaintyMs() > kNarrowEnoughMs)
         return;
     const bool worth = std::llabs(*offset) > kWorthTellingMs;
     const bool moved = !m_logged || std::llabs(*offset - *m_logged) >= kTellAgainMs;

@@ -58,6 +58,8 @@ QList<ArmedBid *> frmOverview::shownBids(const ArmedBids &bids)
 {
     QList<ArmedBid *> out;
     for (ArmedBid *b : bids.all()) {
+        if (b->deleted() || b->dismissed())
+            continue;
         if (b->armed() || !b->lastResult().isEmpty() || !b->verdict().isEmpty())
             out << b;
     }
@@ -104,6 +106,9 @@ frmOverview::frmOverview(ArmedBids &bids, QWidget *parent)
         menu->addAction(QStringLiteral("入札画面"), this, [this, id] { emit openRequested(id); });
         menu->addAction(QStringLiteral("この商品のログ"), this,
                         [this, id] { emit logRequested(id); });
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("終了した入札を一覧から消す"), this,
+                        [this] { m_bids.dismissFinished(); });
         menu->popup(m_grid->viewport()->mapToGlobal(at));
     });
     connect(&m_bids, &ArmedBids::bidChanged, this, &frmOverview::refresh);

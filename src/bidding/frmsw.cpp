@@ -2,6 +2,7 @@
 
 #include "armedbid.h"
 #include "armedbids.h"
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "categories.h"
 #include "clock.h"
@@ -381,7 +382,7 @@ QCoro::Task<> frmSw::Command2_Click()
         else if (m_ctx.prompter.question(QStringLiteral("今すぐに入札します"), true))
             co_await bid->bidNow(true, sw::now());
     } else {
-        const qint32 max = bid->item().ItemYen;
+        const qint64 max = bid->item().ItemYen;
         if (max > 0 && max == bid->item().ItemYenKibou &&
             m_ctx.prompter.question(QStringLiteral("希望落札価格で落札しますか？"), false))
             co_await bid->buyAtBuyNowPrice();
@@ -397,7 +398,7 @@ bool frmSw::cmdUpdatesub()
 {
     if (!m_bid)
         return false;
-    const std::optional<qint32> max = amountOf(m_txtYen[0]->text());
+    const std::optional<qint64> max = amountOf(m_txtYen[0]->text());
     if (!max || *max < 0) {
         m_ctx.prompter.message(AutoBidText::maxNotANumber());
         return false;
@@ -408,7 +409,7 @@ bool frmSw::cmdUpdatesub()
     l.cat = QString::number(qBound(0, m_cat->currentIndex(), 9));
     l.status = selectedStatus(5);
     QString error;
-    if (!m_bid->saveLimits(l, &error)) {
+    if (!m_windows.host().saveLimits(m_bid->id(), l, &error)) {
         m_ctx.prompter.message(error);
         return false;
     }

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace sw {
@@ -67,6 +69,15 @@ QStringList AppPaths::makePrivate() const
 void keepNewFilesPrivate()
 {
     ::umask(077);
+}
+
+void keepSecretsOutOfCrashDumps()
+{
+    // The site password is in this process's memory: no core file, and no other process
+    // of the user's attaching to read it.
+    const rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
 } // namespace sw

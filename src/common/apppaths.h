@@ -26,5 +26,7 @@ struct AppPaths
 
 // From here on, every file and folder the program makes is the user's alone.
 void keepNewFilesPrivate();
+// No core dump and no attaching: the site password lives in this process's memory.
+void keepSecretsOutOfCrashDumps();
 
 } // namespace sw

@@ -1,9 +1,11 @@
 #include "siteclock.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <ctime>
+#include <vector>
 
 namespace sw {
 
@@ -13,6 +15,16 @@ constexpr std::size_t kMaxSamples = 64;
 constexpr qint64 kSampleLifeMs = 30 * 60 * 1000; // the machine's clock drifts a little
 constexpr std::size_t kRecentAnswers = 16;
 constexpr qint64 kPreciseSlackMs = 100;
+// A sample that disagrees with the estimate takes over once this many more agree with it.
+constexpr std::size_t kConfirmations = 2;
+constexpr qint64 kAsideLifeMs = 10 * 60 * 1000;
+
+void keepRecent(std::deque<qint64> &d, qint64 v)
+{
+    d.push_back(qMax<qint64>(0, v));
+    while (d.size() > kRecentAnswers)
+        d.pop_front();
+}
 
 qint64 systemWallMs()
 {
@@ -72,7 +84,9 @@ void SiteClock::setSources(Source wallMs, Source monoMs)
 void SiteClock::reset()
 {
     m_samples.clear();
+    m_aside.clear();
     m_roundTrips.clear();
+    m_pageRoundTrips.clear();
     m_answerTimes.clear();
     m_have = false;
     m_lo = m_hi = 0;
@@ -101,19 +115,41 @@ qint64 SiteClock::roundTripMs() const
     return *std::min_element(m_roundTrips.begin(), m_roundTrips.end());
 }
 
+qint64 SiteClock::pageRoundTripMs() const
+{
+    if (m_pageRoundTrips.empty())
+        return 0;
+    return *std::min_element(m_pageRoundTrips.begin(), m_pageRoundTrips.end());
+}
+
 qint64 SiteClock::slowAnswerMs() const
 {
     if (m_answerTimes.empty())
         return 0;
-    return *std::max_element(m_answerTimes.begin(), m_answerTimes.end());
+    std::vector<qint64> sorted(m_answerTimes.begin(), m_answerTimes.end());
+    std::sort(sorted.begin(), sorted.end());
+    // The 90th percentile: with a handful of answers the slowest, with many the one
+    // below a lone outlier.
+    const std::size_t at = (sorted.size() * 9 + 9) / 10 - 1;
+    return sorted[qMin(at, sorted.size() - 1)];
 }
 
 qint64 SiteClock::sendAheadMs() const
 {
     // With the offset taken from the middle of its interval, half the interval is what a
     // request needs to arrive on time: the two errors of an unevenly fast network cancel.
+    // A confirmation is a page of the item's host, though, and a front server may answer
+    // the clock's small requests at once while every page takes its time: the request
+    // leaves at least half such a page's round trip early.
     const qint64 half = m_have ? (m_hi - m_lo) / 2 : roundTripMs() / 2;
-    return std::clamp<qint64>(half, 0, kMaxSendAheadMs);
+    return std::clamp<qint64>(qMax(half, pageRoundTripMs() / 2), 0, kMaxSendAheadMs);
+}
+
+bool SiteClock::tellsSiteTime(const QString &host, int status, bool hasAge) const
+{
+    if (hasAge || status < 200 || status >= 400)
+        return false;
+    return !m_isSiteHost || m_isSiteHost(host);
 }
 
 bool SiteClock::precise() const
@@ -123,9 +159,12 @@ bool SiteClock::precise() const
 
 void SiteClock::addAnswerTime(qint64 ms)
 {
-    m_answerTimes.push_back(qMax<qint64>(0, ms));
-    while (m_answerTimes.size() > kRecentAnswers)
-        m_answerTimes.pop_front();
+    keepRecent(m_answerTimes, ms);
+}
+
+void SiteClock::addPageRoundTrip(qint64 ms)
+{
+    keepRecent(m_pageRoundTrips, ms);
 }
 
 void SiteClock::addAnswer(qint64 sentMono, qint64 headersMono, const QByteArray &dateHeader)
@@ -146,11 +185,27 @@ void SiteClock::addAnswer(qint64 sentMono, qint64 headersMono, const QByteArray 
     }
     // The site's clock read `date` (whole seconds) at some moment between the two.
     const Sample s{*date - headersMono, *date + 1000 - sentMono, headersMono};
-    // A sample that contradicts an older one wins: the site's clock was set, or the older
-    // one has drifted. Every interval left then overlaps every other, so they meet.
-    std::erase_if(m_samples, [&](const Sample &old) {
-        return old.hi <= s.lo || s.hi <= old.lo || headersMono - old.atMono > kSampleLifeMs;
-    });
+    std::erase_if(m_samples,
+                  [&](const Sample &old) { return headersMono - old.atMono > kSampleLifeMs; });
+    std::erase_if(m_aside,
+                  [&](const Sample &old) { return headersMono - old.atMono > kAsideLifeMs; });
+    if (m_have && !m_samples.empty() && (s.hi <= m_lo || m_hi <= s.lo)) {
+        // It contradicts the estimate: a cache's old answer, or the site's clock was set
+        // anew. Kept aside; it takes over only when further answers agree with it.
+        std::erase_if(m_aside, [&](const Sample &old) { return old.hi <= s.lo || s.hi <= old.lo; });
+        m_aside.push_back(s);
+        qint64 lo = m_aside.front().lo, hi = m_aside.front().hi;
+        for (const Sample &a : m_aside) {
+            lo = qMax(lo, a.lo);
+            hi = qMin(hi, a.hi);
+        }
+        if (m_aside.size() < kConfirmations + 1 || lo >= hi)
+            return;
+        m_samples.assign(m_aside.begin(), m_aside.end());
+        m_aside.clear();
+        recompute();
+        return;
+    }
     m_samples.push_back(s);
     while (m_samples.size() > kMaxSamples)
         m_samples.pop_front();
@@ -189,12 +244,24 @@ std::optional<qint64> SiteClock::parseHttpDate(const QByteArray &value)
     const QString t = QString::fromLatin1(value).trimmed();
     if (t.isEmpty())
         return std::nullopt;
-    QDateTime d = QLocale::c().toDateTime(t, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
-    if (d.isValid()) {
-        d.setTimeZone(QTimeZone::utc());
-        return d.toMSecsSinceEpoch();
+    // Read as UTC from the start: a parse in the machine's zone fails for the hour a
+    // daylight-saving change skips there.
+    static const QRegularExpression fixdate(QStringLiteral(
+        "\\A[A-Za-z]{3}, (\\d{2}) ([A-Za-z]{3}) (\\d{4}) (\\d{2}):(\\d{2}):(\\d{2}) GMT\\z"));
+    if (const QRegularExpressionMatch m = fixdate.match(t); m.hasMatch()) {
+        static const QStringList months = {
+            QStringLiteral("Jan"), QStringLiteral("Feb"), QStringLiteral("Mar"),
+            QStringLiteral("Apr"), QStringLiteral("May"), QStringLiteral("Jun"),
+            QStringLiteral("Jul"), QStringLiteral("Aug"), QStringLiteral("Sep"),
+            QStringLiteral("Oct"), QStringLiteral("Nov"), QStringLiteral("Dec")};
+        const int month = int(months.indexOf(m.captured(2))) + 1;
+        const QDate day(m.captured(3).toInt(), month, m.captured(1).toInt());
+        const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
+        if (month < 1 || !day.isValid() || !time.isValid())
+            return std::nullopt;
+        return QDateTime(day, time, QTimeZone::utc()).toMSecsSinceEpoch();
     }
-    d = QDateTime::fromString(t, Qt::RFC2822Date);
+    const QDateTime d = QDateTime::fromString(t, Qt::RFC2822Date);
     if (d.isValid())
         return d.toMSecsSinceEpoch();
     return std::nullopt;

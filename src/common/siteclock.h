@@ -49,10 +49,24 @@ public:
     void setSources(Source wallMs, Source monoMs);
 
     // One answer: when the request left, when its headers came back (monotonic ms), and
-    // the Date header as sent. An empty or unreadable header keeps the last estimate.
+    // the Date header as sent. An empty or unreadable header keeps the last estimate. A
+    // sample that disagrees with the estimate is kept aside and takes over only when
+    // further samples confirm it: one answer from a cache cannot move the site's clock.
     void addAnswer(qint64 sentMono, qint64 headersMono, const QByteArray &dateHeader);
-    // How long a whole page took, from the request to its last byte.
+    // Whether an answer may tell the site's time at all: from one of the site's own hosts,
+    // with a 2xx or 3xx status, and not served from a cache (no Age header).
+    bool tellsSiteTime(const QString &host, int status, bool hasAge) const;
+    // Which hosts are the site's (the program's settings); without it every host counts.
+    void setSiteHosts(std::function<bool(const QString &host)> isSiteHost)
+    {
+        m_isSiteHost = std::move(isSiteHost);
+    }
+    // How long a page of an item's host took, from the request to its last byte (a try
+    // that timed out counts with the time it was given).
     void addAnswerTime(qint64 ms);
+    // How long a page of an item's host took from the request to its headers: the kind of
+    // round trip a confirmation makes.
+    void addPageRoundTrip(qint64 ms);
 
     bool measured() const { return m_have; }
     // Site minus wall clock, ms; nullopt until the site has answered with a readable Date.
@@ -64,8 +78,13 @@ public:
     qint64 sendAheadMs() const;
     // The shortest round trip seen lately, ms (0 until a request came back).
     qint64 roundTripMs() const;
-    // The longest whole-page answer seen lately, ms (0 until one came back).
+    // The shortest round trip of an item host's page lately, ms (0 until one came back).
+    qint64 pageRoundTripMs() const;
+    // A slow whole-page answer of the items' hosts lately (a high percentile, so that one
+    // odd answer does not stretch every bid), ms; 0 until one came back.
     qint64 slowAnswerMs() const;
+    // Samples kept aside because they disagree with the estimate (tests).
+    int samplesAside() const { return int(m_aside.size()); }
     // The estimate is as narrow as the network lets it be.
     bool precise() const;
     // The interval of site minus monotonic ms the site's clock is known to be in.
@@ -105,8 +124,11 @@ private:
 
     Source m_wall;
     Source m_mono;
+    std::function<bool(const QString &)> m_isSiteHost;
     std::deque<Sample> m_samples;
+    std::deque<Sample> m_aside; // disagree with m_samples; take over once confirmed
     std::deque<qint64> m_roundTrips;
+    std::deque<qint64> m_pageRoundTrips;
     std::deque<qint64> m_answerTimes;
     bool m_have = false;
     qint64 m_lo = 0;

@@ -18,7 +18,7 @@ const QString CRLF = QStringLiteral("\r\n");
 } // namespace
 
 QString changeReport(const QString &itemName, const QDateTime &end, const QString &bidder,
-                     qint32 oldPrice, qint32 newPrice)
+                     qint64 oldPrice, qint64 newPrice)
 {
     QString r = QStringLiteral("データが更新されました。") + CRLF + itemName + CRLF +
                 inSiteZone(end).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) + CRLF + bidder +

@@ -54,6 +54,6 @@ QString timeLeftCaption(const QDateTime &now, const QDateTime &end);
 
 // "データが更新されました。" and what changed, as the 情報 window shows it.
 QString changeReport(const QString &itemName, const QDateTime &end, const QString &bidder,
-                     qint32 oldPrice, qint32 newPrice);
+                     qint64 oldPrice, qint64 newPrice);
 
 } // namespace sw

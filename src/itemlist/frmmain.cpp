@@ -4,6 +4,7 @@
 #include "appvalues.h"
 #include "armedbid.h"
 #include "armedbids.h"
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "bulkrefresh.h"
 #include "categories.h"
@@ -111,7 +112,7 @@ frmMain::frmMain(AppContext &ctx, BidWindows &windows, QWidget *parent)
                                        r.SaikougakuShaid.compare(own, Qt::CaseInsensitive) == 0)
                        ? QStringLiteral("落札")
                        : QStringLiteral("終了");
-        if (const ArmedBid *b = m_windows.armedBids().find(r.id))
+        if (const ArmedBid *b = m_windows.armedBids().find(r.id); b && !b->deleted())
             return ArmedBid::stateText(b->state());
         return r.Numkai > 0 && r.ItemYen > 0 ? QStringLiteral("予定") : QString();
     });
@@ -278,9 +279,10 @@ void frmMain::SetCat(int cat)
     if (!item)
         return;
     const int r = currentRow();
-    if (!m_ctx.db.setCategory(item->id, QString::number(cat)))
-        m_ctx.prompter.message(QStringLiteral("カテゴリを設定できませんでした：") +
-                               m_ctx.db.lastError());
+    // Through the bids' owner: an armed item bids with the category the user set.
+    QString error;
+    if (!m_windows.host().setCategory(item->id, QString::number(cat), &error))
+        m_ctx.prompter.message(error);
     ReSql();
     selectRow(r);
 }
@@ -291,8 +293,10 @@ void frmMain::mnudelrec()
     if (!item)
         return;
     const int r = currentRow();
-    if (!m_ctx.db.deleteItem(item->id))
-        m_ctx.prompter.message(QStringLiteral("削除できませんでした：") + m_ctx.db.lastError());
+    // An armed item's bid stops before the row goes, and the log says so.
+    QString error;
+    if (!m_windows.host().deleteItem(item->id, &error))
+        m_ctx.prompter.message(error);
     ReSql();
     selectRow(r);
     myRefreshToolbar();
@@ -404,11 +408,10 @@ QCoro::Task<> frmMain::mnuUpdateRec()
                            },
                            [&windows](int id) {
                                // The item's bid reads the new state, with a window or not.
+                               windows.host().itemStored(id);
                                if (frmSw *w = windows.find(id)) {
                                    w->setId(id);
                                    w->window()->show();
-                               } else if (ArmedBid *b = windows.armedBids().find(id)) {
-                                   b->load();
                                }
                            }};
     co_await BulkRefresh(run);

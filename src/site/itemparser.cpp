@@ -1,5 +1,7 @@
 #include "itemparser.h"
 
+#include <limits>
+
 #include "clock.h"
 #include "database.h"
 #include "siteclock.h"
@@ -55,7 +57,7 @@ QString extractBidder(const QString &page, int &cursor)
 }
 
 // A number that must read if present: empty counts as absent (0).
-bool readNumber(const QString &text, qint32 &out)
+bool readNumber(const QString &text, qint64 &out)
 {
     if (text.trimmed().isEmpty()) {
         out = 0;
@@ -106,7 +108,7 @@ bool looksLikeLoginPage(const QString &page)
            page.contains(QStringLiteral("type=password"), Qt::CaseInsensitive);
 }
 
-qint32 siteBidIncrement(qint32 price)
+qint64 siteBidIncrement(qint64 price)
 {
     // The site's own table of bid increments by the current price.
     if (price < 1000)
@@ -136,7 +138,7 @@ QString GetBetween(const QString &text, int &cursor, const QString &start, const
     return text.mid(contentStart, e - contentStart);
 }
 
-std::optional<qint32> parseSiteNumber(const QString &text)
+std::optional<qint64> parseSiteNumber(const QString &text)
 {
     QString t = text.trimmed();
     t.remove(QLatin1Char(','));
@@ -150,8 +152,9 @@ std::optional<qint32> parseSiteNumber(const QString &text)
             return std::nullopt;
     }
     bool ok = false;
-    const qint32 v = t.toInt(&ok);
-    if (!ok)
+    const qint64 v = t.toLongLong(&ok);
+    // Nothing on the site comes near this; a longer run of digits is not a number of it.
+    if (!ok || v > std::numeric_limits<qint32>::max())
         return std::nullopt;
     return v;
 }
@@ -240,7 +243,7 @@ ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &
         QString start;
         QString end;
         qsizetype skip; // leading markup characters
-        qint32 *target;
+        qint64 *target;
     };
     const NumberField numbers[] = {
         {"希望落札価格", QStringLiteral("希望落札価格："), QStringLiteral("円"), 31,
@@ -285,7 +288,7 @@ ItemPage readItemPage(const QString &url, const QString &page, const QDateTime &
 }
 
 std::optional<ItemState> ParseItemStatus(const QString &page, const QString &ownId,
-                                         const QDateTime &now)
+                                         const QDateTime &now, qint64 endedAfterMs)
 {
     ItemState s;
     int cursor = 1;
@@ -309,7 +312,7 @@ std::optional<ItemState> ParseItemStatus(const QString &page, const QString &own
     if (!endTime)
         return std::nullopt;
     s.end = *endTime;
-    if (s.end <= now)
+    if (s.end.addMSecs(endedAfterMs) <= now)
         s.finished = true;
     return s;
 }

@@ -17,7 +17,7 @@ class ItemDatabase;
 QString GetBetween(const QString &text, int &cursor, const QString &start, const QString &end);
 
 // A number as the site writes it: digit-group commas and blanks are fine; a sign is not.
-std::optional<qint32> parseSiteNumber(const QString &text);
+std::optional<qint64> parseSiteNumber(const QString &text);
 // "12月 6日 21時 0分" (optionally seconds), which the site writes in Japan time, completed
 // with the year that puts it nearest to now: an auction seen on 31 December that ends on
 // 1 January ends next year.
@@ -37,7 +37,7 @@ QString pageStatusPart(const QString &html);
 // The site's login page (or its wrong-password page) where another page was asked for.
 bool looksLikeLoginPage(const QString &html);
 // The site's bid increment for a price, for pages that give no usable unit.
-qint32 siteBidIncrement(qint32 price);
+qint64 siteBidIncrement(qint64 price);
 
 // Everything the full parse reads from one item page.
 struct ItemPage
@@ -55,16 +55,18 @@ ItemPage readItemPage(const QString &url, const QString &html, const QDateTime &
 struct ItemState
 {
     bool finished = false;
-    qint32 price = 0;
+    qint64 price = 0;
     QString bidder;
-    qint32 bids = 0;
+    qint64 bids = 0;
     QDateTime end;
 };
 
 // The short parse used by refreshes; nullopt when the page holds no current price or a
-// present value does not read as a number or a date.
+// present value does not read as a number or a date. The page's own status says whether
+// the auction is over; its end time alone says so only once it is endedAfterMs past (how
+// far the site's clock may be from the estimate, and a margin).
 std::optional<ItemState> ParseItemStatus(const QString &html, const QString &ownId,
-                                         const QDateTime &now);
+                                         const QDateTime &now, qint64 endedAfterMs = 0);
 
 // Result of the full parse with storing.
 enum ItemPageResult

@@ -131,12 +131,17 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
     m_pending.insert(reply);
     // The site's clock is read off every answer's Date header, against the moments the
     // request left and its headers came back.
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, sent] {
+    const bool timesBids = m_timesBids;
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, sent, timesBids] {
         if (reply->property("sw_dated").toBool())
             return;
         reply->setProperty("sw_dated", true);
         SiteClock &c = siteClock();
-        c.addAnswer(sent, c.monoMs(), reply->rawHeader("Date"));
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (c.tellsSiteTime(reply->url().host(), status, reply->hasRawHeader("Age")))
+            c.addAnswer(sent, c.monoMs(), reply->rawHeader("Date"));
+        if (timesBids && status >= 200 && status < 400)
+            c.addPageRoundTrip(c.monoMs() - sent);
     });
 
     bool timedOut = false;
@@ -147,7 +152,8 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
         timedOut = true;
         reply->abort();
     });
-    timer.start(timeoutMs > 0 ? timeoutMs : m_timeoutMs);
+    const int given = timeoutMs > 0 ? timeoutMs : m_timeoutMs;
+    timer.start(given);
 
     const bool present = co_await ReplyDone(reply);
     timer.stop();
@@ -160,6 +166,8 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
     reply->deleteLater();
 
     if (timedOut) {
+        if (m_timesBids) // the next try needs at least this long
+            siteClock().addAnswerTime(given);
         fail(FetchTexts::timeout());
         co_return FetchResult{false, {}, true};
     }
@@ -173,7 +181,8 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
         fail(FetchTexts::tooShort());
         co_return FetchResult{};
     }
-    siteClock().addAnswerTime(siteClock().monoMs() - sent);
+    if (m_timesBids)
+        siteClock().addAnswerTime(siteClock().monoMs() - sent);
     QByteArray bytes = EucFoldKana(body);
     if (convertNewlines)
         bytes = NormalizeNewlines(bytes);
@@ -185,8 +194,18 @@ QCoro::Task<bool> PageFetcher::probe(QString url)
 {
     const std::weak_ptr<int> alive = m_alive;
     SiteClock &clock = siteClock();
+    // Something no cache answers: a query of its own each time, and no-cache asked for.
+    QUrl target(url);
+    QUrlQuery q(target);
+    q.addQueryItem(QStringLiteral("sw"), QString::number(clock.monoMs()));
+    target.setQuery(q);
+    QNetworkRequest request{target};
+    request.setRawHeader("Cache-Control", "no-cache");
+    request.setRawHeader("Pragma", "no-cache");
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         QNetworkRequest::AlwaysNetwork);
     const qint64 sent = clock.monoMs();
-    QNetworkReply *reply = m_nam->head(QNetworkRequest{QUrl(url)});
+    QNetworkReply *reply = m_nam->head(request);
     m_pending.insert(reply);
     QTimer timer;
     timer.setSingleShot(true);
@@ -204,7 +223,8 @@ QCoro::Task<bool> PageFetcher::probe(QString url)
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
         co_return false;
-    siteClock().addAnswer(sent, siteClock().monoMs(), reply->rawHeader("Date"));
+    if (clock.tellsSiteTime(target.host(), status.toInt(), reply->hasRawHeader("Age")))
+        clock.addAnswer(sent, clock.monoMs(), reply->rawHeader("Date"));
     co_return true;
 }
 

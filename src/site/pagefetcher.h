@@ -62,6 +62,9 @@ public:
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
     // The hosts a request carrying the password may go to; without them it goes nowhere.
     void setSiteHosts(const SiteHosts *hosts) { m_hosts = hosts; }
+    // This fetcher asks for the pages a bid needs (the item's page, the preview, the
+    // confirmation): how long they take sets how early a bid starts.
+    void setTimesBids(bool on) { m_timesBids = on; }
     int timeoutMs() const { return m_timeoutMs; }
 
     // timeoutMs > 0 replaces the fetcher's time-out for this request.
@@ -80,6 +83,7 @@ private:
     Prompter &m_prompter;
     const SiteHosts *m_hosts = nullptr;
     int m_timeoutMs = kDefaultTimeoutMs;
+    bool m_timesBids = false;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     QSet<QNetworkReply *> m_pending;
 };

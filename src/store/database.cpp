@@ -245,19 +245,19 @@ ItemRecord ItemDatabase::recordFrom(const QSqlRecord &r)
     it.itemid = r.value(QStringLiteral("itemid")).toString();
     it.Itemname = r.value(QStringLiteral("Itemname")).toString();
     it.Serverid = r.value(QStringLiteral("Serverid")).toString();
-    it.ItemYenNow = r.value(QStringLiteral("ItemYenNow")).toInt();
+    it.ItemYenNow = r.value(QStringLiteral("ItemYenNow")).toLongLong();
     it.SaikougakuShaid = r.value(QStringLiteral("SaikougakuShaid")).toString();
     it.enddate = fromDbTime(r.value(QStringLiteral("enddate")));
     it.ShuppinShaID = r.value(QStringLiteral("ShuppinShaID")).toString();
-    it.ItemYenKibou = r.value(QStringLiteral("ItemYenKibou")).toInt();
-    it.NumUri = r.value(QStringLiteral("NumUri")).toInt();
-    it.NumNyuusatu = r.value(QStringLiteral("NumNyuusatu")).toInt();
-    it.ItemYenStart = r.value(QStringLiteral("ItemYenStart")).toInt();
-    it.ItemYenUnit = r.value(QStringLiteral("ItemYenUnit")).toInt();
+    it.ItemYenKibou = r.value(QStringLiteral("ItemYenKibou")).toLongLong();
+    it.NumUri = r.value(QStringLiteral("NumUri")).toLongLong();
+    it.NumNyuusatu = r.value(QStringLiteral("NumNyuusatu")).toLongLong();
+    it.ItemYenStart = r.value(QStringLiteral("ItemYenStart")).toLongLong();
+    it.ItemYenUnit = r.value(QStringLiteral("ItemYenUnit")).toLongLong();
     it.Flagsaitei = r.value(QStringLiteral("Flagsaitei")).toInt() != 0;
     it.Flagjidouencho = r.value(QStringLiteral("Flagjidouencho")).toInt() != 0;
     it.cat = r.value(QStringLiteral("cat")).toString();
-    it.ItemYen = r.value(QStringLiteral("ItemYen")).toInt();
+    it.ItemYen = r.value(QStringLiteral("ItemYen")).toLongLong();
     it.Numkai = r.value(QStringLiteral("Numkai")).toInt();
     it.status = r.value(QStringLiteral("status")).toInt();
     it.fin = r.value(QStringLiteral("fin")).toInt() != 0;
@@ -351,14 +351,14 @@ std::optional<ItemRecord> ItemDatabase::itemByItemid(const QString &itemid)
     return rows->first();
 }
 
-bool ItemDatabase::saveUserColumns(int id, qint32 itemYen, const QString &cat, qint32 numkai,
+bool ItemDatabase::saveUserColumns(int id, qint64 itemYen, const QString &cat, qint32 numkai,
                                    int status)
 {
     return exec(QStringLiteral("UPDATE tblYo SET ItemYen=?, cat=?, Numkai=?, status=? WHERE id=?"),
                 {itemYen, cat, numkai, status, id});
 }
 
-bool ItemDatabase::saveRefresh(int id, qint32 itemYenNow, const QString &bidder, qint32 numNyuusatu,
+bool ItemDatabase::saveRefresh(int id, qint64 itemYenNow, const QString &bidder, qint64 numNyuusatu,
                                int status, bool fin, const QDateTime &enddate)
 {
     return exec(QStringLiteral("UPDATE tblYo SET ItemYenNow=?, SaikougakuShaid=?, "
@@ -384,6 +384,27 @@ std::optional<QList<ItemRecord>> ItemDatabase::biddingCandidates(const QDateTime
                                        "(enddate > ? OR datetime(enddate) IS NULL) "
                                        "ORDER BY enddate DESC"),
                         {toDbTime(now)}});
+}
+
+std::optional<QList<ItemRecord>> ItemDatabase::endedUnrecorded(const QDateTime &now)
+{
+    return selectItems({QStringLiteral("SELECT * FROM tblYo WHERE Numkai > 0 AND ItemYen > 0 AND "
+                                       "fin = 0 AND datetime(enddate) IS NOT NULL AND "
+                                       "enddate <= ? ORDER BY enddate DESC"),
+                        {toDbTime(now)}});
+}
+
+bool ItemDatabase::logHasEntryStarting(const QString &prefix)
+{
+    QSqlQuery q(connection());
+    q.prepare(QStringLiteral("SELECT 1 FROM tblLog WHERE substr(Memo, 1, ?) = ? LIMIT 1"));
+    q.addBindValue(int(prefix.size()));
+    q.addBindValue(prefix);
+    if (!q.exec()) {
+        fail(QStringLiteral("ログを読めません"), q.lastError());
+        return false;
+    }
+    return q.next();
 }
 
 std::optional<QList<ItemRecord>>

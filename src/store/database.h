@@ -68,9 +68,9 @@ public:
     std::optional<ItemRecord> itemById(int id);
     std::optional<ItemRecord> itemByItemid(const QString &itemid);
     // The bid window's save: maximum price, category, quantity and status.
-    bool saveUserColumns(int id, qint32 itemYen, const QString &cat, qint32 numkai, int status);
+    bool saveUserColumns(int id, qint64 itemYen, const QString &cat, qint32 numkai, int status);
     // A refresh from the item page.
-    bool saveRefresh(int id, qint32 itemYenNow, const QString &bidder, qint32 numNyuusatu,
+    bool saveRefresh(int id, qint64 itemYenNow, const QString &bidder, qint64 numNyuusatu,
                      int status, bool fin, const QDateTime &enddate);
     // Items not finished, earliest end first.
     std::optional<QList<ItemRecord>> openItems();
@@ -78,6 +78,11 @@ public:
     // Running items with a quantity, latest end first; rows whose end does not read as a
     // time come too (with an invalid enddate).
     std::optional<QList<ItemRecord>> biddingCandidates(const QDateTime &now);
+    // Items with a quantity and a maximum, not recorded as finished, whose end lies
+    // before `now`: bids whose time came while the program was not running. Latest first.
+    std::optional<QList<ItemRecord>> endedUnrecorded(const QDateTime &now);
+    // Whether a log entry begins with this text (an earlier run's "入札開始：id：").
+    bool logHasEntryStarting(const QString &prefix);
     // Ended items of the category whose highest bidder is the user.
     std::optional<QList<ItemRecord>> wonInCategory(const QDateTime &now, const QString &ownId,
                                                    const QString &cat);

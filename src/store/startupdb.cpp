@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStorageInfo>
 
 #include <cerrno>
 #include <csignal>
@@ -218,6 +219,18 @@ DbStartResult backupAndCompact(const AppPaths &paths)
                           paths.dataDir);
     }
     crashPoint("backup-done");
+
+    // A full disk: the compacted copy would not fit. db2k.mdb stays as it is and the
+    // program starts all the same (bids are due), saying why.
+    const QStorageInfo disk(paths.dataDir);
+    const qint64 need = QFileInfo(backup).size() * 2 + (qint64(1) << 20);
+    if (disk.isValid() && disk.bytesAvailable() >= 0 && disk.bytesAvailable() < need) {
+        result.note = QStringLiteral("ディスクの空きが足りないので、起動時のデータベースの最適化を"
+                                     "しませんでした（空き") +
+                      QString::number(disk.bytesAvailable() / 1024) +
+                      QStringLiteral("KB）。空きを作ってください：") + paths.dataDir;
+        return result;
+    }
 
     // The compacted copy, moved in place only when complete.
     error = compactInto(backup, temp);

@@ -1,4 +1,5 @@
 #include "autobid.h"
+#include "bidhistory.h"
 #include "scheduler.h"
 #include "siteclock.h"
 
@@ -25,6 +26,8 @@ private slots:
     void unreadableRowsAreReportedNotOpened();
     void arrangement_data();
     void arrangement();
+    void historyDecides_data();
+    void historyDecides();
 };
 
 void tst_AutoBid::checkAutoBid_data()
@@ -387,6 +390,69 @@ void tst_AutoBid::arrangement()
     QFETCH(QSize, screen);
     QFETCH(QList<QPoint>, positions);
     QCOMPARE(arrangeColumn(windows, screen), positions);
+}
+
+void tst_AutoBid::historyDecides_data()
+{
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("answered"); // the amount the site is known to have; 0 none
+    QTest::addColumn<int>("reading");  // then a page read: -1 none, 0 someone else leads, 1 we do
+    QTest::addColumn<int>("max");      // the maximum saved when asked
+    QTest::addColumn<QString>("whyNot");
+    QTest::addColumn<QString>("told");
+    const QString leads = QStringLiteral("最高額入札者です。上限価格を上げたときだけ入札し直します。");
+    const QString sentAlready =
+        QStringLiteral("この金額は入札済みです。上限価格を上げたときだけ入札し直します。");
+    QTest::newRow("accepted: no bid again at the same maximum")
+        << int(BidResult::Accepted) << 5000 << -1 << 5000 << leads << "最高額入札者です（5,000円）";
+    QTest::newRow("accepted, maximum raised: bids again")
+        << int(BidResult::Accepted) << 5000 << -1 << 6000 << "" << "最高額入札者です（5,000円）";
+    QTest::newRow("accepted, then shown outbid: not the same amount again")
+        << int(BidResult::Accepted) << 5000 << 0 << 5000 << sentAlready
+        << "他の入札者に抜かれました（現在5,100円）";
+    QTest::newRow("below the reserve: only a raised maximum")
+        << int(BidResult::BelowReserve) << 5000 << -1 << 5000
+        << "最低落札価格に届きませんでした。上限価格を上げたときだけ入札し直します。"
+        << "入札しましたが、最低落札価格に届きませんでした";
+    QTest::newRow("refused at the maximum is a bid that arrived")
+        << int(BidResult::Refused) << 5000 << -1 << 5000
+        << "上限価格でも他の入札より低い金額でした。上限価格を上げたときだけ入札し直します。"
+        << "入札しましたが、上限価格でも他の入札より低い金額でした";
+    QTest::newRow("never arrived: the amount may go again")
+        << int(BidResult::NotArrived) << 0 << -1 << 5000 << ""
+        << "入札が届きませんでした：応答なし";
+    QTest::newRow("not known, then the page shows us leading")
+        << int(BidResult::Unknown) << 0 << 1 << 5000 << leads
+        << "入札の結果がわかりません。商品ページを読み直します";
+    QTest::newRow("cancelled on its way: nothing counted")
+        << int(BidResult::Cancelled) << 0 << -1 << 5000 << "" << "入札を中止しました：応答なし";
+}
+
+void tst_AutoBid::historyDecides()
+{
+    QFETCH(int, outcome);
+    QFETCH(int, answered);
+    QFETCH(int, reading);
+    QFETCH(int, max);
+    QFETCH(QString, whyNot);
+    QFETCH(QString, told);
+    BidHistory h;
+    BidResult r;
+    r.outcome = BidResult::Outcome(outcome);
+    r.lastAmount = 5000;
+    r.why = QStringLiteral("応答なし");
+    if (answered > 0)
+        r.answered << answered;
+    QString last = h.onAnswer(r, 5000).lastResult;
+    if (reading >= 0) {
+        const BidHistory::Told t = h.onReading(reading == 1, false, 5100);
+        if (!t.lastResult.isEmpty())
+            last = t.lastResult;
+        if (reading == 1 && !h.acceptedMax)
+            h.acceptedMax = 5000; // as the item does when a page shows it leading
+    }
+    QCOMPARE(h.whyNot(max, max).value_or(QString()), whyNot);
+    QCOMPARE(last, told);
 }
 
 QTEST_GUILESS_MAIN(tst_AutoBid)

@@ -3,6 +3,7 @@
 #include "armedbids.h"
 #include "bidexchange.h"
 #include "bidfixture.h"
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "categories.h"
 #include "clock.h"
@@ -38,7 +39,8 @@ namespace {
 
 struct Fixture : BidFixture
 {
-    BidWindows windows{ctx, nullptr, nullptr};
+    BidHost host{ctx};
+    BidWindows windows{ctx, host, nullptr, nullptr};
     using BidFixture::BidFixture;
 };
 

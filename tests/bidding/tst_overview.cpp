@@ -1,4 +1,5 @@
 #include "bidfixture.h"
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "frmoverview.h"
 #include "frmsw.h"
@@ -83,7 +84,8 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
     reserve.reserve = 9000;
     sim::Item watched = item(end.addSecs(3600), QStringLiteral("x4"));
     BidFixture f(scenarioWith({win, lose, reserve, watched}));
-    BidWindows windows(f.ctx, nullptr, nullptr);
+    BidHost host(f.ctx);
+    BidWindows windows(f.ctx, host, nullptr, nullptr);
     ArmedBids &bids = windows.armedBids();
     QList<std::pair<NoticeKind, QString>> notices;
     connect(&bids, &ArmedBids::notice, &bids, [&notices](NoticeKind k, const QString &t) {
@@ -148,7 +150,7 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
     };
     QCOMPARE(told(NoticeKind::BidPlaced, QStringLiteral("x1")), 1);
     QCOMPARE(told(NoticeKind::Won, QStringLiteral("x1")), 1);
-    QCOMPARE(told(NoticeKind::Failed, QStringLiteral("x2")), 1);
+    QCOMPARE(told(NoticeKind::Outbid, QStringLiteral("x2")), 1); // it arrived, and was beaten
     QCOMPARE(told(NoticeKind::Lost, QStringLiteral("x2")), 1);
     QCOMPARE(told(NoticeKind::Lost, QStringLiteral("x3")), 1);
 
@@ -165,7 +167,8 @@ void tst_Overview::siteUnreachablePastTheEnd()
     const QDateTime end = wholeSecond(8000);
     sim::Item it = item(end);
     BidFixture f(scenarioWith(it));
-    BidWindows windows(f.ctx, nullptr, nullptr);
+    BidHost host(f.ctx);
+    BidWindows windows(f.ctx, host, nullptr, nullptr);
     ArmedBids &bids = windows.armedBids();
     QStringList failures;
     connect(&bids, &ArmedBids::notice, &bids, [&failures](NoticeKind k, const QString &t) {

@@ -21,6 +21,10 @@ private slots:
     void samplesNarrowTheOffset();
     void unreadableDateKeepsTheEstimate();
     void siteClockSetAnewWins();
+    void oneOddAnswerDoesNotMoveIt();
+    void whichAnswersTellTheTime_data();
+    void whichAnswersTellTheTime();
+    void oneSlowPageDoesNotStretchEveryBid();
     void wallClockJumpsDoNotMoveTheSiteTime();
     void japanTimeWhateverTheZone();
 };
@@ -85,6 +89,10 @@ void tst_SiteClock::httpDates_data()
     QTest::newRow("missing") << QByteArray() << qint64(-1);
     QTest::newRow("not a date") << QByteArray("yesterday") << qint64(-1);
     QTest::newRow("impossible day") << QByteArray("Sun, 32 Dec 2026 12:00:05 GMT") << qint64(-1);
+    // The hour a daylight-saving change skips in California is an ordinary hour in UTC.
+    QTest::newRow("during California's spring-forward hour")
+        << QByteArray("Sun, 08 Mar 2026 02:30:00 GMT")
+        << QDateTime(QDate(2026, 3, 8), QTime(2, 30), QTimeZone::utc()).toMSecsSinceEpoch();
 }
 
 void tst_SiteClock::httpDates()
@@ -167,6 +175,60 @@ void tst_SiteClock::siteClockSetAnewWins()
         m.advance(290);
     }
     QVERIFY(std::abs(*siteClock().offsetMs() - 5000) < 600);
+}
+
+void tst_SiteClock::oneOddAnswerDoesNotMoveIt()
+{
+    FakeMachine m;
+    m.install();
+    for (int i = 0; i < 10; ++i) {
+        answer(m, 0, 10, 10);
+        m.advance(310);
+    }
+    const qint64 before = *siteClock().offsetMs();
+    // A cache serves a page made two minutes ago, and then one more stale answer.
+    answer(m, -120000, 10, 10);
+    m.advance(300);
+    answer(m, 0, 10, 10);
+    m.advance(300);
+    answer(m, -120000, 10, 10);
+    QVERIFY(std::abs(*siteClock().offsetMs() - before) < 50);
+    QCOMPARE(siteClock().samplesAside(), 2);
+}
+
+void tst_SiteClock::whichAnswersTellTheTime_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("age");
+    QTest::addColumn<bool>("tells");
+    QTest::newRow("an item page") << "page3.auctions.yahoo.co.jp" << 200 << false << true;
+    QTest::newRow("a redirect") << "user.auctions.yahoo.co.jp" << 302 << false << true;
+    QTest::newRow("from a cache") << "page3.auctions.yahoo.co.jp" << 200 << true << false;
+    QTest::newRow("a server error") << "page3.auctions.yahoo.co.jp" << 503 << false << false;
+    QTest::newRow("not found") << "page3.auctions.yahoo.co.jp" << 404 << false << false;
+    QTest::newRow("another host") << "cdn.example.com" << 200 << false << false;
+}
+
+void tst_SiteClock::whichAnswersTellTheTime()
+{
+    QFETCH(QString, host);
+    QFETCH(int, status);
+    QFETCH(bool, age);
+    QFETCH(bool, tells);
+    siteClock().setSiteHosts([](const QString &h) { return h.endsWith(QLatin1String(".yahoo.co.jp")); });
+    QCOMPARE(siteClock().tellsSiteTime(host, status, age), tells);
+    siteClock().setSiteHosts({});
+}
+
+void tst_SiteClock::oneSlowPageDoesNotStretchEveryBid()
+{
+    for (int i = 0; i < 15; ++i)
+        siteClock().addAnswerTime(200);
+    siteClock().addAnswerTime(30000); // one search page, say
+    QCOMPARE(siteClock().slowAnswerMs(), 200);
+    siteClock().addAnswerTime(30000); // twice is a slow site
+    QCOMPARE(siteClock().slowAnswerMs(), 30000);
 }
 
 void tst_SiteClock::wallClockJumpsDoNotMoveTheSiteTime()

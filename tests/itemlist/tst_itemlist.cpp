@@ -1,3 +1,4 @@
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "bulkrefresh.h"
 #include "frmmain.h"
@@ -54,7 +55,8 @@ namespace {
 
 struct List : TestApp
 {
-    BidWindows windows{ctx, nullptr, nullptr};
+    BidHost host{ctx};
+    BidWindows windows{ctx, host, nullptr, nullptr};
     QDateTime now = QDateTime::currentDateTime();
 
     List()

@@ -105,6 +105,10 @@ std::optional<Fault::Kind> Fault::kindFromName(const QString &name)
         return LoginPage;
     if (n == QLatin1String("errorpage"))
         return ErrorPage;
+    if (n == QLatin1String("http503") || n == QLatin1String("503"))
+        return Http503;
+    if (n == QLatin1String("stale"))
+        return Stale;
     return std::nullopt;
 }
 
@@ -125,6 +129,10 @@ QString Fault::name(Kind kind)
         return QStringLiteral("loginpage");
     case ErrorPage:
         return QStringLiteral("errorpage");
+    case Http503:
+        return QStringLiteral("http503");
+    case Stale:
+        return QStringLiteral("stale");
     }
     return {};
 }
@@ -254,6 +262,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         f.ms = j.value(QLatin1String("ms")).toInt(0);
         f.inMs = j.value(QLatin1String("inMs")).toInt(0);
         f.count = j.value(QLatin1String("count")).toInt(-1);
+        f.beforeProcessing = j.value(QLatin1String("before")).toBool(false);
         s.faults << f;
     }
     return s;

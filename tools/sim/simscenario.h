@@ -89,7 +89,9 @@ struct Fault
         Stall,
         Http500,
         LoginPage, // the site's login page instead (a session that expired mid-way)
-        ErrorPage  // the site's "busy" page instead, with status 200
+        ErrorPage, // the site's "busy" page instead, with status 200
+        Http503,   // "Service Unavailable", as a front server answers when it sheds load
+        Stale      // a cache in front answers: the page as it was `ms` ago, Date and Age to match
     };
     QString host = QStringLiteral("*");
     QString path = QStringLiteral("*");
@@ -97,6 +99,10 @@ struct Fault
     int ms = 0;     // latency: the answer leaves this much later
     int inMs = 0;   // latency: the request counts as arrived only this much later
     int count = -1; // how many requests it hits; -1 all
+    // The site refuses the request before it looks at it (a busy front server, a dropped
+    // connection): a bid sent this way never arrives. Otherwise the site processes the
+    // request first and only its answer goes wrong.
+    bool beforeProcessing = false;
     static std::optional<Kind> kindFromName(const QString &name);
     static QString name(Kind kind);
 };

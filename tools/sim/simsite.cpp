@@ -45,6 +45,8 @@ QByteArray reason(int status)
         return "Not Found";
     case 500:
         return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
     default:
         return "Status";
     }
@@ -156,10 +158,10 @@ QString SimSite::viewerOf(const QHttpServerRequest &request) const
     return {};
 }
 
-Fault *SimSite::matchFault(const QString &host, const QString &path)
+Fault *SimSite::matchFault(const QString &host, const QString &path, bool noCache)
 {
     for (Fault &f : m_scenario.faults) {
-        if (f.count == 0)
+        if (f.count == 0 || (noCache && f.kind == Fault::Stale))
             continue;
         if (wildcardMatch(f.host, host) && wildcardMatch(f.path, path)) {
             if (f.count > 0)
@@ -184,6 +186,8 @@ SimSite::Response SimSite::route(const QString &host, const QString &path, const
             return {200, toEucJp(notFoundPage()), {}};
         return {200, toEucJp(itemPage(m_scenario, *item, viewer, now)), {}};
     }
+    if (m.hasMatch() && m.captured(2) == m_scenario.domain && path == QLatin1String("/"))
+        return {200, toEucJp(QStringLiteral("<HTML><BODY>ヤフオク!</BODY></HTML>")), {}};
     if (m.hasMatch() && m.captured(2) == m_scenario.domain) {
         auto value = [&query](const char *key) {
             return query.queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
@@ -465,7 +469,10 @@ bool SimSite::handleRequest(const QHttpServerRequest &request, QTcpSocket *socke
     in.head = request.method() == QHttpServerRequest::Method::Head;
     in.body = request.body();
     in.viewer = viewerOf(request);
-    Fault *fault = matchFault(in.host, url.path());
+    // A cache in front forwards what asks it not to answer from its store.
+    const bool noCache = request.value("Cache-Control").contains("no-cache") ||
+                         request.value("Pragma").contains("no-cache");
+    Fault *fault = matchFault(in.host, url.path(), noCache);
     const std::optional<Fault> f = fault ? std::optional<Fault>(*fault) : std::nullopt;
     QPointer<QTcpSocket> sock(socket);
     if (f && f->kind == Fault::Latency && f->inMs > 0) {
@@ -497,8 +504,16 @@ void SimSite::answer(const Incoming &in, const std::optional<Fault> &fault, QTcp
     const QUrlQuery query(in.post ? QString::fromLatin1(in.body) : in.url.query());
     if (in.post)
         rec.query = maskQuery(QString::fromLatin1(in.body));
-    const std::optional<Response> page = routePages(rec.host, rec.path, query, in.viewer, in.post);
-    Response response = page ? *page : route(rec.host, rec.path, QUrlQuery(in.url), in.viewer);
+    // A request refused before the site looks at it changes nothing there: a bid sent
+    // this way is not recorded.
+    const bool refusedFirst = fault && fault->beforeProcessing && fault->kind != Fault::Latency &&
+                              fault->kind != Fault::Stale;
+    Response response;
+    if (!refusedFirst) {
+        const std::optional<Response> page =
+            routePages(rec.host, rec.path, query, in.viewer, in.post);
+        response = page ? *page : route(rec.host, rec.path, QUrlQuery(in.url), in.viewer);
+    }
     response.date = httpDate(now); // when the answer was made, as a server stamps it
     QPointer<QTcpSocket> sock(socket);
     if (!fault) {
@@ -538,6 +553,24 @@ void SimSite::answer(const Incoming &in, const std::optional<Fault> &fault, QTcp
         Response error(500, toEucJp(QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")));
         error.date = response.date;
         write(socket, error, in.head);
+        break;
+    }
+    case Fault::Http503: {
+        rec.status = 503;
+        log(rec);
+        Response busy(503, toEucJp(QStringLiteral("<HTML><BODY>Service Unavailable</BODY></HTML>")));
+        busy.date = response.date;
+        write(socket, busy, in.head);
+        break;
+    }
+    case Fault::Stale: {
+        // A cache in front of the host: the answer it kept, stamped when it was made.
+        rec.status = response.status;
+        log(rec);
+        Response kept = response;
+        kept.date = httpDate(now.addMSecs(-fault->ms));
+        kept.extraHeaders << "Age: " + QByteArray::number(fault->ms / 1000);
+        write(socket, kept, in.head);
         break;
     }
     case Fault::LoginPage:

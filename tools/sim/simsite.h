@@ -113,7 +113,7 @@ private:
     // The domain the session cookie is set for: what the login host and the auction
     // hosts share.
     QString cookieDomain() const;
-    Fault *matchFault(const QString &host, const QString &path);
+    Fault *matchFault(const QString &host, const QString &path, bool noCache);
     QString viewerOf(const QHttpServerRequest &request) const;
     void write(QTcpSocket *socket, const Response &r, bool headOnly);
     void log(const RequestRecord &r);

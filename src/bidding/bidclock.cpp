@@ -1,0 +1,154 @@
+#include "bidclock.h"
+
+#include "clock.h"
+#include "siteclock.h"
+
+#include <QTimer>
+
+#include <map>
+#include <vector>
+
+namespace sw {
+
+namespace {
+constexpr qint64 kTimerSliceMs = 250;   // a wait looks at the site's clock again this often
+constexpr qint64 kQuietBeforeMs = 3000; // no heavy work this long before a bid's moment
+constexpr qint64 kQuietAfterMs = 1000;
+
+// One clock for every bid waiting for its moment. Bids due at the same moment are sent
+// one after the other in a single pass, with nothing else running in between, rather than
+// each on a timer of its own that other work could slip in front of.
+//
+// A waiter names the moment its request is to reach the site; it leaves that much earlier
+// as the site's answers take to arrive, worked out again at every look, so a better
+// estimate of the site's clock that comes in during the wait is used. The timer never
+// sleeps long, so a suspend or a wrong timer cannot carry a bid past its moment.
+class BidClock
+{
+public:
+    static BidClock &instance()
+    {
+        thread_local BidClock clock;
+        return clock;
+    }
+
+    void wait(qint64 at, std::coroutine_handle<> h, std::weak_ptr<int> alive)
+    {
+        m_waiting.emplace(at, Waiter{h, std::move(alive)});
+        schedule();
+    }
+
+    void releaseClosed()
+    {
+        std::vector<std::coroutine_handle<>> closed;
+        for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+            if (it->second.alive.expired()) {
+                closed.push_back(it->second.handle);
+                it = m_waiting.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (std::coroutine_handle<> h : closed)
+            h.resume();
+        schedule();
+    }
+
+private:
+    BidClock()
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { fire(); });
+    }
+
+    void schedule()
+    {
+        if (m_waiting.empty())
+            return;
+        const qint64 ms = leaveAt(m_waiting.begin()->first) - sw::nowMs();
+        m_timer.start(int(qBound(qint64(0), ms, kTimerSliceMs)));
+    }
+
+    void fire()
+    {
+        const qint64 now = sw::nowMs();
+        std::vector<std::coroutine_handle<>> due;
+        while (!m_waiting.empty() && leaveAt(m_waiting.begin()->first) <= now) {
+            due.push_back(m_waiting.begin()->second.handle);
+            m_waiting.erase(m_waiting.begin());
+        }
+        for (std::coroutine_handle<> h : due)
+            h.resume();
+        schedule();
+    }
+
+    struct Waiter
+    {
+        std::coroutine_handle<> handle;
+        std::weak_ptr<int> alive;
+    };
+    std::multimap<qint64, Waiter> m_waiting;
+    QTimer m_timer;
+};
+
+std::map<const void *, qint64> &plannedBids()
+{
+    static std::map<const void *, qint64> planned;
+    return planned;
+}
+
+} // namespace
+
+qint64 leaveAt(qint64 at)
+{
+    return at - siteClock().sendAheadMs();
+}
+
+bool UntilBidTime::await_ready() const noexcept
+{
+    return sw::nowMs() >= leaveAt(at);
+}
+
+void UntilBidTime::await_suspend(std::coroutine_handle<> h)
+{
+    BidClock::instance().wait(at, h, *alive);
+}
+
+void releaseClosedBids()
+{
+    BidClock::instance().releaseClosed();
+}
+
+void planBid(const void *owner, qint64 atSiteMs)
+{
+    plannedBids()[owner] = atSiteMs;
+}
+
+void unplanBid(const void *owner)
+{
+    plannedBids().erase(owner);
+}
+
+bool bidsImminent(qint64 nowSiteMs, const void *except)
+{
+    for (const auto &[owner, at] : plannedBids()) {
+        if (owner != except && at - kQuietBeforeMs <= nowSiteMs && nowSiteMs <= at + kQuietAfterMs)
+            return true;
+    }
+    return false;
+}
+
+qint64 RequestPacer::reserve()
+{
+    const qint64 now = siteClock().monoMs();
+    while (!m_slots.empty() && now - m_slots.front() >= 1000)
+        m_slots.pop_front();
+    qint64 at = now;
+    if (int(m_slots.size()) >= kPerSecond)
+        at = m_slots[m_slots.size() - kPerSecond] + 1000;
+    m_slots.push_back(at);
+    return at - now;
+}
+
+} // namespace sw

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <coroutine>
+#include <deque>
+#include <memory>
+
+namespace sw {
+
+// At most a few requests a second for one item, whatever goes wrong.
+class RequestPacer
+{
+public:
+    // How long the next request has to wait (ms); the slot is taken.
+    qint64 reserve();
+    static constexpr int kPerSecond = 4;
+
+private:
+    std::deque<qint64> m_slots; // monotonic ms of the last requests
+};
+
+// Resumes the awaiting exchange once the request of a bid due at `at` (site ms) has to
+// leave to reach the site at that moment, or earlier once its item has gone. Every bid
+// due at the same moment leaves in one pass of one timer.
+// Trivially copyable on purpose: g++ 12 may destroy a temporary awaiter with owning
+// members twice.
+struct UntilBidTime
+{
+    qint64 at;
+    const std::weak_ptr<int> *alive; // the exchange's own token, which outlives the wait
+    bool await_ready() const noexcept;
+    void await_suspend(std::coroutine_handle<> h);
+    void await_resume() const noexcept {}
+};
+// When the request of a bid due at `at` (site ms) leaves.
+qint64 leaveAt(qint64 at);
+
+// Ends, as abandoned, the bids whose item went away while they waited for their bid time.
+void releaseClosedBids();
+
+// The moments bids are to reach the site, by the item that will send them. Work that can
+// take tens of milliseconds (opening windows, periodic refreshes, writing the log,
+// re-reading the item list) waits while one of them is near.
+void planBid(const void *owner, qint64 atSiteMs);
+void unplanBid(const void *owner);
+bool bidsImminent(qint64 nowSiteMs, const void *except = nullptr);
+
+} // namespace sw

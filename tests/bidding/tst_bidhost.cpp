@@ -1,0 +1,195 @@
+#include "bidfixture.h"
+#include "bidhost.h"
+#include "clock.h"
+#include "siteclock.h"
+
+#include <QSignalSpy>
+
+using namespace sw;
+
+// The one owner of the armed bids, driven as the windows and the service drive it: the
+// user's edits reach a bid on its way, a start after a night away tells what happened, and
+// neither a wrong machine clock nor a cache in front of the site loses a bid.
+class tst_BidHost : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void editsReachTheBidOnItsWay_data();
+    void editsReachTheBidOnItsWay();
+    void bidsMissedWhileAwayAreToldAtStart_data();
+    void bidsMissedWhileAwayAreToldAtStart();
+    void wrongMachineClockNeverSkipsABid();
+    void aCacheInFrontOfTheSiteDoesNotMoveTheBid();
+};
+
+namespace {
+
+struct Host : BidFixture
+{
+    BidHost host{ctx};
+    using BidFixture::BidFixture;
+};
+
+void waitPast(const QDateTime &end, int extraMs = 2500)
+{
+    if (!QTest::qWaitFor([&] { return sw::now().msecsTo(end) < -extraMs; }, 60000))
+        qWarning("the auction did not end in time");
+}
+
+} // namespace
+
+void tst_BidHost::init()
+{
+    siteClock().reset();
+}
+
+void tst_BidHost::cleanup()
+{
+    siteClock().setSources({}, {});
+}
+
+void tst_BidHost::editsReachTheBidOnItsWay_data()
+{
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("log");
+    QTest::newRow("deleted in the list")
+        << "delete" << "" << "入札中止：x1 テスト商品 x1：商品ﾘｽﾄから削除されたので入札しません";
+    QTest::newRow("quantity 0 saved")
+        << "quantity0" << "" << "入札中止：x1：5000：入札数量が０に変更されました";
+    QTest::newRow("a lower maximum saved") << "max4000" << "4000" << "入札開始：x1：4000";
+    QTest::newRow("a category already won, set from the list")
+        << "category" << ""
+        << "入札中止：x1：5000：同じカテゴリの「勝った商品」を落札したので入札しません";
+}
+
+void tst_BidHost::editsReachTheBidOnItsWay()
+{
+    QFETCH(QString, edit);
+    QFETCH(QString, sent);
+    QFETCH(QString, log);
+    const QDateTime end = wholeSecond(10000);
+    Host f(scenarioWith(item(end)));
+    f.values.catOn = true;
+    const int id = f.store(item(end), 5000, 1);
+    // An item of category 3 the user won yesterday.
+    ItemRecord won;
+    won.itemid = QStringLiteral("w1");
+    won.Itemname = QStringLiteral("勝った商品");
+    won.Serverid = QStringLiteral("3");
+    won.SaikougakuShaid = f.values.ownId;
+    won.enddate = QDateTime::currentDateTime().addDays(-1);
+    f.db.upsertItem(won);
+    f.db.setCategory(f.db.itemByItemid(QStringLiteral("w1"))->id, QStringLiteral("3"));
+
+    f.host.tick(); // the scheduler takes the item up
+    QVERIFY(f.host.bids().find(id));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.previews().isEmpty(), 10000);
+    QVERIFY(f.confirmations().isEmpty());
+    // The user acts in the list or the bid window while the preview is in hand.
+    QString error;
+    BidLimits l = f.host.bids().find(id)->limits();
+    if (edit == QLatin1String("delete")) {
+        QVERIFY(f.host.deleteItem(id, &error));
+        QVERIFY(!f.db.itemById(id));
+    } else if (edit == QLatin1String("quantity0")) {
+        l.quantity = 0;
+        QVERIFY(f.host.saveLimits(id, l, &error));
+    } else if (edit == QLatin1String("max4000")) {
+        l.max = 4000;
+        QVERIFY(f.host.saveLimits(id, l, &error));
+    } else {
+        QVERIFY(f.host.setCategory(id, QStringLiteral("3"), &error));
+    }
+    waitPast(end, 0);
+    QCOMPARE(f.amountsSent(), sent.isEmpty() ? QStringList() : QStringList{sent});
+    QVERIFY2(f.logLines().contains(log), qPrintable(f.logText()));
+}
+
+void tst_BidHost::bidsMissedWhileAwayAreToldAtStart_data()
+{
+    QTest::addColumn<QString>("winner");
+    QTest::addColumn<bool>("earlierBid"); // the log of the run before has its bid
+    QTest::addColumn<QString>("verdict");
+    QTest::newRow("not running, nothing sent")
+        << "rival" << false << "入札しませんでした：プログラムが動いていませんでした";
+    QTest::newRow("the bid of the run before won") << "snipe_taro" << true
+                                                   << "落札しました：3,000円";
+    QTest::newRow("the bid of the run before lost")
+        << "rival" << true << "落札できませんでした：より高い入札がありました（最終価格3,000円）";
+}
+
+void tst_BidHost::bidsMissedWhileAwayAreToldAtStart()
+{
+    QFETCH(QString, winner);
+    QFETCH(bool, earlierBid);
+    QFETCH(QString, verdict);
+    // Armed, then the program was not running (the laptop slept) through the end.
+    const QDateTime end = wholeSecond(-60000);
+    sim::Item it = item(end);
+    it.highBidder = winner;
+    it.maxBids.clear();
+    it.maxBids.insert(winner, 3000);
+    Host f(scenarioWith(it));
+    sim::Item stored = item(end);
+    const int id = f.store(stored, 5000, 1);
+    if (earlierBid)
+        f.log.LOGTodb(QStringLiteral("入札開始：x1：5000"));
+    QSignalSpy notices(&f.host, &BidHost::notice);
+    f.host.start();
+    QTRY_VERIFY_WITH_TIMEOUT(f.host.bids().find(id) && !f.host.bids().find(id)->verdict().isEmpty(),
+                             15000);
+    const ArmedBid *b = f.host.bids().find(id);
+    QCOMPARE(b->verdict(), verdict);
+    QVERIFY2(f.logLines().contains(QStringLiteral("最終結果：x1：テスト商品 x1：") + verdict),
+             qPrintable(f.logText()));
+    QVERIFY(!notices.isEmpty());
+    QVERIFY(f.db.itemById(id)->fin);
+    QCOMPARE(b->state(), winner == f.values.ownId ? ArmedBid::State::Won : ArmedBid::State::Lost);
+    QVERIFY(f.confirmations().isEmpty() && f.previews().isEmpty());
+}
+
+void tst_BidHost::wrongMachineClockNeverSkipsABid()
+{
+    // This machine's clock runs a minute fast: by it, the auction ended 40 s ago. The
+    // program starts 20 s before the real end and asks the site first.
+    siteClock().setSources([] { return QDateTime::currentMSecsSinceEpoch() + 60000; }, {});
+    const QDateTime end = wholeSecond(20000);
+    Host f(scenarioWith(item(end)));
+    const int id = f.store(item(end), 5000, 1);
+    f.host.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 25000);
+    const qint64 late = f.confirmations().first().atMs - end.addSecs(-5).toMSecsSinceEpoch();
+    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late) + f.logText()));
+    QTRY_VERIFY(f.host.bids().find(id)->leading());
+}
+
+void tst_BidHost::aCacheInFrontOfTheSiteDoesNotMoveTheBid()
+{
+    // A caching proxy answers the host's top page (what the clock asks for) and now and
+    // then an item page with a copy two minutes old.
+    const QDateTime end = wholeSecond(14000);
+    sim::Scenario s = scenarioWith(item(end));
+    sim::Fault top;
+    top.kind = sim::Fault::Stale;
+    top.path = QStringLiteral("/");
+    top.ms = 120000;
+    sim::Fault page = top;
+    page.path = QStringLiteral("/jp/auction/*");
+    page.count = 2;
+    s.faults << top << page;
+    Host f(s);
+    const int id = f.store(item(end), 5000, 1);
+    f.host.start();
+    f.host.tick();
+    QVERIFY(f.host.bids().find(id));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 20000);
+    const qint64 late = f.confirmations().first().atMs - end.addSecs(-5).toMSecsSinceEpoch();
+    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late) + f.logText()));
+    QVERIFY(std::abs(siteClock().offsetMs().value_or(0)) < 1000);
+}
+
+QTEST_GUILESS_MAIN(tst_BidHost)
+#include "tst_bidhost.moc"
