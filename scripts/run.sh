@@ -9,6 +9,6 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 prefix="${PREFIX:-$HOME/.local}"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX="$prefix"
-cmake --build build -j2 --target snipewell snipewell-sim snipewell-probe
+cmake --build build -j2 --target snipewell snipewell-service snipewell-sim snipewell-probe
 cmake --install build
 exec "$prefix/bin/snipewell" "$@"

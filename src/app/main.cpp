@@ -3,12 +3,14 @@
 #include "appvalues.h"
 #include "bidhost.h"
 #include "bidwindows.h"
+#include "browsercookies.h"
 #include "categories.h"
 #include "clock.h"
 #include "cookiejar.h"
 #include "credentials.h"
 #include "database.h"
 #include "demo.h"
+#include "frmbrowser.h"
 #include "itemparser.h"
 #include "mdiform1.h"
 #include "passwordstore.h"
@@ -26,6 +28,9 @@
 #include <QIcon>
 #include <QLockFile>
 #include <QLoggingCategory>
+#include <QNetworkProxy>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
 #include <QTimer>
 
 #include <cstdio>
@@ -36,9 +41,57 @@ using namespace sw;
 
 namespace {
 
+// `snipewell --login-only`: the service's login on a machine without a display. The site's
+// login form is filled in the browser engine (as ログインする does), the session's cookies go
+// to the data folder's cookie file, and the program ends: 0 logged in, 1 the site did not
+// greet the ID, 2 the site could not be reached. It takes no instance lock (the service
+// holds it) and leaves the database as it is.
+int runLoginOnly(WidgetPrompter &prompter)
+{
+    const AppPaths paths = AppPaths::fromEnvironment();
+    SettingsStore settings(paths.settingsFile);
+    ProgramCore core(paths, settings, prompter);
+    QString why;
+    if (!core.open(&why)) {
+        std::fprintf(stderr, "snipewell: %s\n", qPrintable(why));
+        return 3;
+    }
+    ActivityLog &log = core.log;
+    AppContext &ctx = core.ctx;
+    if (const QString proxy = settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
+        !proxy.isEmpty()) {
+        const ProxyChoice choice = parseProxySetting(proxy);
+        if (choice.kind == ProxyChoice::Named)
+            QNetworkProxy::setApplicationProxy(choice.proxy);
+    }
+    frmBrowser browser(ctx);
+    BrowserCookies bridge(core.cookies, QWebEngineProfile::defaultProfile()->cookieStore());
+    browser.resize(1000, 800);
+    browser.show();
+    int result = 1;
+    QObject::connect(&browser, &frmBrowser::loggedIn, &browser, [&result] {
+        result = 0;
+        // A moment for the last cookies to reach the file.
+        QTimer::singleShot(500, [] { QApplication::exit(0); });
+    });
+    QObject::connect(&browser, &frmBrowser::siteReached, &browser, [&result](bool reached) {
+        if (!reached && result != 0) {
+            result = 2;
+            QApplication::exit(2);
+        }
+    });
+    QTimer::singleShot(90000, [] { QApplication::exit(1); });
+    browser.Login();
+    const int code = QApplication::exec();
+    log.flush();
+    return result == 0 ? 0 : code;
+}
+
+
 struct Options
 {
     bool demo = false;
+    bool loginOnly = false;
 };
 
 void describe()
@@ -69,6 +122,11 @@ Options parseOptions(int argc, char *argv[])
         QStringLiteral("Run against a simulated auction site on this computer, with a data "
                        "folder of its own (デモ). Nothing reaches the real site."));
     parser.addOption(demo);
+    const QCommandLineOption loginOnly(
+        QStringLiteral("login-only"),
+        QStringLiteral("Log in to the site with the stored ID and password, keep the session's "
+                       "cookies in the data folder and exit (the service runs this; no window)."));
+    parser.addOption(loginOnly);
     // The window system's own options (-platform offscreen, -style, …) are for QApplication.
     for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
                              "stylesheet", "geometry", "qwindowgeometry", "qwindowtitle",
@@ -83,7 +141,7 @@ Options parseOptions(int argc, char *argv[])
         parser.addOption(qtFlag);
     }
     parser.process(core);
-    return {parser.isSet(demo)};
+    return {parser.isSet(demo), parser.isSet(loginOnly)};
 }
 
 } // namespace
@@ -117,6 +175,9 @@ int main(int argc, char *argv[])
         return 1;
     };
 
+    if (options.loginOnly)
+        return runLoginOnly(prompter);
+
     std::unique_ptr<DemoSite> demo;
     if (options.demo) {
         QString why;
@@ -137,66 +198,24 @@ int main(int argc, char *argv[])
 
     startClockProgram(settings);
 
-    if (const DbStartResult made = createDataFolderIfNew(paths); !made.ok())
-        return refuse(made.message, false);
-    if (demo) // the demo member, and the simulated site as the proxy
+    if (demo) { // the demo member, and the simulated site as the proxy
+        if (const DbStartResult made = createDataFolderIfNew(paths); !made.ok())
+            return refuse(made.message, false);
         demo->prepareSettings(settings);
-
+    }
     QLockFile instanceLock(paths.lockFile());
-    instanceLock.setStaleLockTime(0);
-    if (!instanceLock.tryLock(0)) {
-        if (instanceLock.error() == QLockFile::LockFailedError) {
-            return refuse(
-                secondInstanceText(QFileInfo(QApplication::applicationFilePath()).fileName()),
-                true);
-        }
-        return refuse(QStringLiteral("データフォルダーに書き込めません：") + paths.dataDir, false);
-    }
+    const FolderStart started = startDataFolder(paths, settings, instanceLock);
+    if (!started.refusal.isEmpty())
+        return refuse(heldByText(started, settings), started.beep);
 
-    // The activity log is kept short before the backup and the compaction copy the file, so
-    // that a start stays quick however long the program has run.
-    int trimmed = 0;
-    if (checkDatabaseFile(paths.database()).ok()) {
-        ItemDatabase before(paths.database());
-        if (before.open())
-            trimmed = before.trimLog(
-                sw::now(),
-                settings.getInt(QStringLiteral("Settings"), QStringLiteral("LogDays"), 90),
-                settings.getInt(QStringLiteral("Settings"), QStringLiteral("LogRows"), 20000));
-    }
-    const DbStartResult started = backupAndCompact(paths);
-    if (!started.ok())
-        return refuse(started.message, false);
-
-    ItemDatabase db(paths.database());
-    if (!db.open())
-        return refuse(db.lastError(), false);
-
-    AppValues values;
-    loadCredentials(settings, values);
-    const LoadedPassword password = loadPassword(settings);
-    values.password = password.password;
-    values.encodedPassword = encodePassword(values.password);
-
-    ActivityLog log(db);
-    if (!db.upgradeStoredTimes())
-        log.LOGTodb(db.lastError());
-    if (!started.note.isEmpty())
-        log.LOGTodb(started.note);
-    if (trimmed > 0)
-        log.LOGTodb(QStringLiteral("古いログを") + QString::number(trimmed) +
-                    QStringLiteral("件削除しました（設定 LogDays・LogRows の範囲だけ残します）"));
-    if (!password.note.isEmpty())
-        log.LOGTodb(password.note);
-    for (const QString &opened : paths.makePrivate())
-        log.LOGTodb(QStringLiteral("他のユーザーも読めたので、本人だけが読めるようにしました：") +
-                    opened);
-    CategoryNames categories(settings);
-    applySystemProxy();
-    SiteHosts hosts(settings);
-    PersistentCookieJar cookies(paths.dataDir + QStringLiteral("/cookies.txt"));
-    ItemPageParser parser(db);
-    AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};
+    ProgramCore core(paths, settings, prompter);
+    QString why;
+    if (!core.open(&why))
+        return refuse(why, false);
+    logStartNotes(core.log, core.db, paths,
+                  core.passwordNote.isEmpty() ? started.notes
+                                              : started.notes + QStringList{core.passwordNote});
+    AppContext &ctx = core.ctx;
     // The bids' owner comes first and goes last; the windows only look at it.
     BidHost host(ctx);
     MDIForm1 frame(ctx, &host);

@@ -25,6 +25,7 @@
 #include "frmserch.h"
 #include "frmsw.h"
 #include "frmtip.h"
+#include "itemlistmodel.h"
 #include "itemcapture.h"
 #include "notifier.h"
 #include "pagefetcher.h"
@@ -93,6 +94,8 @@ MDIForm1::MDIForm1(AppContext &ctx, BidHost *host)
         return o;
     });
     m_bidWindows = new BidWindows(m_ctx, *m_host, nullptr, this, this);
+    connect(m_bidWindows, &BidWindows::handOverRequested, this,
+            [this](int id) { handOverItem(id); });
     // A bid answered with the site's login page: the user logs in, the next bid goes on.
     connect(m_bidWindows, &BidWindows::loginNeeded, this, [this] { showLogin(); });
     // One login for the browser and every fetcher.
@@ -256,6 +259,11 @@ void MDIForm1::buildMenus()
             this, [this] {
                 if (m_list)
                     m_list->mnuItemLog();
+            });
+    connect(addItem(m_mnupop1, "mnuHandOver", QStringLiteral("入札サービスに任せる")),
+            &QAction::triggered, this, [this] {
+                if (m_list && m_list->currentRow() >= 0)
+                    handOverItem(m_list->model()->row(m_list->currentRow()).id);
             });
     connect(addItem(m_mnupop1, "mnudelrec", QStringLiteral("削除")), &QAction::triggered, this,
             [this] {

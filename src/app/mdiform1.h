@@ -101,6 +101,8 @@ public:
     frmOverview *showOverview();
     // ﾂｰﾙ > 商品を追加: an item by its address or auction id, stored as the browser's 取込.
     QCoro::Task<> addItemByAddress();
+    // 入札サービスに任せる: the item and its limits go to the service; not armed here again.
+    QCoro::Task<> handOverItem(int id);
     // The bids still to go out: armed and running, or due for a window; earliest end first.
     QList<ItemRecord> pendingBids();
     QSystemTrayIcon *trayIcon() const { return m_tray; }

@@ -14,6 +14,7 @@
 #include "frmmain.h"
 #include "frmoverview.h"
 #include "frmsw.h"
+#include "handover.h"
 #include "itemcapture.h"
 #include "notifier.h"
 #include "pagefetcher.h"
@@ -194,6 +195,35 @@ QCoro::Task<> MDIForm1::addItemByAddress()
     m_ctx.prompter.message(text);
     if (m_list)
         m_list->ReSql();
+}
+
+QCoro::Task<> MDIForm1::handOverItem(int id)
+{
+    const QPointer<MDIForm1> self(this);
+    const std::optional<ItemRecord> item = m_ctx.db.itemById(id);
+    if (!item)
+        co_return;
+    if (item->ItemYen <= 0 || item->Numkai <= 0) {
+        m_ctx.prompter.message(QStringLiteral("上限価格と入札数量を保存してから任せてください。"));
+        co_return;
+    }
+    if (!m_ctx.prompter.question(QStringLiteral("「") + item->Itemname +
+                                     QStringLiteral("」の入札を入札サービス（") +
+                                     handOverUrl(m_ctx.settings) +
+                                     QStringLiteral("）に任せますか？\nこのパソコンでは入札しなく"
+                                                    "なります。"),
+                                 true))
+        co_return;
+    const HandOverResult r = co_await handOverToService(
+        m_ctx.settings, *item, m_ctx.hosts.itemPage(item->Serverid, item->itemid));
+    if (!self)
+        co_return;
+    QString error;
+    if (r.ok && !m_host->handedOver(id, &error)) {
+        m_ctx.prompter.message(error);
+        co_return;
+    }
+    m_ctx.prompter.message(r.message);
 }
 
 void MDIForm1::closeEvent(QCloseEvent *event)

@@ -1,5 +1,6 @@
 #include "notifier.h"
 
+#include "desktopnotice.h"
 #include "settingsstore.h"
 
 #include <QApplication>
@@ -14,8 +15,6 @@ namespace sw {
 
 namespace {
 const QString kSettings = QStringLiteral("Settings");
-const QString kService = QStringLiteral("org.freedesktop.Notifications");
-const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 } // namespace
 
 Notifier::Notifier(SettingsStore &settings, QDBusConnection bus, QObject *parent)
@@ -24,23 +23,7 @@ Notifier::Notifier(SettingsStore &settings, QDBusConnection bus, QObject *parent
 
 QString Notifier::title(NoticeKind kind)
 {
-    switch (kind) {
-    case NoticeKind::BidPlaced:
-        return QStringLiteral("入札しました");
-    case NoticeKind::Outbid:
-        return QStringLiteral("他の入札者に抜かれました");
-    case NoticeKind::Won:
-        return QStringLiteral("落札しました");
-    case NoticeKind::Lost:
-        return QStringLiteral("落札できませんでした");
-    case NoticeKind::Failed:
-        return QStringLiteral("入札できませんでした");
-    case NoticeKind::LoginNeeded:
-        return QStringLiteral("ログインが必要です");
-    case NoticeKind::ClockOff:
-        return QStringLiteral("パソコンの時計がずれています");
-    }
-    return {};
+    return noticeTitle(kind);
 }
 
 bool Notifier::enabled(NoticeKind kind) const
@@ -55,31 +38,15 @@ void Notifier::notify(NoticeKind kind, const QString &body)
     if (m_settings.getBool(kSettings, QStringLiteral("NotifySound"), false))
         playSound();
     const QString summary = QStringLiteral("Snipewell：") + title(kind);
-    auto fallBack = [this, summary, body] {
+    sendDesktopNotice(m_bus, kind, body, this, [this, summary, kind, body](bool taken) {
+        if (taken) {
+            emit shown(kind, body);
+            return;
+        }
         ++m_fallbacks;
         if (m_tray && m_tray->isVisible())
             m_tray->showMessage(summary, body);
-    };
-    if (!m_bus.isConnected()) {
-        fallBack();
-        return;
-    }
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
-    const bool urgent = kind == NoticeKind::Failed || kind == NoticeKind::LoginNeeded;
-    QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue<uchar>(urgent ? 2 : 1)},
-                      {QStringLiteral("desktop-entry"), QStringLiteral("snipewell")}};
-    call << QStringLiteral("Snipewell") << uint(0) << QStringLiteral("snipewell") << summary << body
-         << QStringList() << hints << int(-1);
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, 5000), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this, watcher, fallBack, kind, body] {
-                watcher->deleteLater();
-                if (watcher->isError())
-                    fallBack();
-                else
-                    emit shown(kind, body);
-            });
+    });
 }
 
 void Notifier::playSound()

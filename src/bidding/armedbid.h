@@ -120,6 +120,13 @@ public:
     void missedWhileAway(bool earlierBid);
     // Over by this machine's clock, which may be wrong: the page is read at the next tick.
     void readSoon() { m_lastRefresh = m_item.enddate.addSecs(-1); }
+    // Something to tell about the item that is no bid of this program (handed over, say).
+    void setNote(const QString &text)
+    {
+        m_lastResult = text;
+        m_message = text;
+        emit changed();
+    }
     // The user no longer wants to see this item's finished bid in the overview.
     void dismiss() { m_dismissed = true; }
     bool dismissed() const { return m_dismissed; }

@@ -277,6 +277,16 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
         log.LOGTodb(QStringLiteral("入札中止：") + id + SEP + amt + SEP + why);
         return result;
     };
+    // The site has the amount and we lead with it.
+    auto accepted = [&](qint64 sent, const QString &how) {
+        log.LOGTodb(resultLine(id, amt, how));
+        dialog(amt + QStringLiteral("円で入札しました。") + CRLF +
+               QStringLiteral("あなたの入札額が現在の最高値です。"));
+        result.answered << sent;
+        result.outcome = BidResult::Accepted;
+        result.success = true;
+        return result;
+    };
     auto loginNeeded = [&] {
         result.outcome = BidResult::LoginNeeded;
         const QString why =
@@ -492,15 +502,8 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
 
             // 10-11. Accepted, or won outright.
             if (answer.ok && (page.contains(QStringLiteral("あなたが現在の「最高額入札者")) ||
-                              page.contains(QStringLiteral("あなたの入札額が現在の最高値")))) {
-                log.LOGTodb(resultLine(id, amt, QStringLiteral("成功 ")));
-                dialog(amt + QStringLiteral("円で入札しました。") + CRLF +
-                       QStringLiteral("あなたの入札額が現在の最高値です。"));
-                result.answered << amount;
-                result.outcome = BidResult::Accepted;
-                result.success = true;
-                co_return result;
-            }
+                              page.contains(QStringLiteral("あなたの入札額が現在の最高値"))))
+                co_return accepted(amount, QStringLiteral("成功 "));
             if (answer.ok && page.contains(QStringLiteral("あなたが落札"))) {
                 log.LOGTodb(resultLine(id, amt, QStringLiteral("あなたが落札しました。")));
                 dialog(amt + QStringLiteral("円で落札しました。"));
@@ -527,15 +530,8 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
             itemPage.ok ? ParseItemStatus(itemPage.text, req.userId, sw::now()) : std::nullopt;
         const bool ours = s && !req.userId.isEmpty() &&
                           s->bidder.compare(req.userId, Qt::CaseInsensitive) == 0;
-        if (ours) {
-            log.LOGTodb(resultLine(id, amt, QStringLiteral("成功（商品ページで確認） ")));
-            dialog(amt + QStringLiteral("円で入札しました。") + CRLF +
-                   QStringLiteral("あなたの入札額が現在の最高値です。"));
-            result.answered << amount;
-            result.outcome = BidResult::Accepted;
-            result.success = true;
-            co_return result;
-        }
+        if (ours)
+            co_return accepted(amount, QStringLiteral("成功（商品ページで確認） "));
         if (s && s->price >= amount) {
             // Someone holds this much already: this amount cannot lead, arrived or not.
             result.answered << amount;

@@ -8,6 +8,7 @@
 #include "clock.h"
 #include "clockprobe.h"
 #include "database.h"
+#include "handedover.h"
 #include "settingsstore.h"
 #include "siteclock.h"
 #include "sitehosts.h"
@@ -184,6 +185,8 @@ void BidHost::schedule()
     std::stable_sort(open.begin(), open.end(),
                      [](const ItemRecord &a, const ItemRecord &b) { return a.enddate < b.enddate; });
     for (const ItemRecord &row : open) {
+        if (isHandedOver(m_ctx.settings, row.itemid))
+            continue; // the service bids on it
         ArmedBid *b = m_bids->find(row.id);
         const bool fresh = !b;
         if (!b)
@@ -244,6 +247,16 @@ void BidHost::catchUpNext()
 
 bool BidHost::saveLimits(int id, const BidLimits &l, QString *error)
 {
+    if (l.quantity > 0) {
+        const std::optional<ItemRecord> r = m_ctx.db.itemById(id);
+        if (r && isHandedOver(m_ctx.settings, r->itemid)) {
+            // Never armed in two places: the service bids on it.
+            if (error)
+                *error = QStringLiteral("この商品は入札サービスに任せています。入札数量は入札サービス"
+                                        "の画面で変えてください。");
+            return false;
+        }
+    }
     if (ArmedBid *b = m_bids->find(id))
         return b->saveLimits(l, error);
     if (l.max < 0 || l.max > kMaxBidYen) {
@@ -285,6 +298,27 @@ bool BidHost::setCategory(int id, const QString &cat, QString *error)
     }
     if (ArmedBid *b = m_bids->find(id))
         b->categorySet(cat);
+    emit itemsChanged();
+    return true;
+}
+
+bool BidHost::handedOver(int id, QString *error)
+{
+    const std::optional<ItemRecord> r = m_ctx.db.itemById(id);
+    if (!r) {
+        if (error)
+            *error = QStringLiteral("商品が見つかりません（") + QString::number(id) +
+                     QStringLiteral("）");
+        return false;
+    }
+    BidLimits l{r->ItemYen, 0, r->cat, r->status};
+    if (!saveLimits(id, l, error))
+        return false;
+    rememberHandedOver(m_ctx.settings, r->itemid);
+    if (ArmedBid *b = m_bids->find(id))
+        b->setNote(handedOverText());
+    m_ctx.log.LOGTodb(handedOverText() + QStringLiteral("：") + r->itemid + QStringLiteral("（") +
+                      r->Itemname + QStringLiteral("）"));
     emit itemsChanged();
     return true;
 }

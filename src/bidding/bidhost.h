@@ -63,6 +63,8 @@ public:
     bool setCategory(int id, const QString &cat, QString *error);
     // A run (the bulk refresh, an import, a capture) wrote the item's row.
     void itemStored(int id);
+    // The item went to a snipewell-service: it is never armed here again.
+    bool handedOver(int id, QString *error);
 
     // Bids still to go out: armed and running, or due for one; earliest end first.
     QList<ItemRecord> pendingBids();

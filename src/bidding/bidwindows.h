@@ -73,6 +73,8 @@ signals:
     void windowOpened(int id);
     // The site answered a bid with its login page.
     void loginNeeded();
+    // 入札サービスに任せる, from a bid window.
+    void handOverRequested(int id);
 
 private:
     AppContext &m_ctx;

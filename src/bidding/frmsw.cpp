@@ -167,7 +167,15 @@ void frmSw::build()
     auto *save = new QPushButton(QStringLiteral("保存"), this);
     save->setObjectName(QStringLiteral("cmdUpdate"));
     save->setToolTip(QStringLiteral("設定を保存して閉じる"));
+    auto *handOver = new QPushButton(QStringLiteral("入札サービスに任せる"), this);
+    handOver->setObjectName(QStringLiteral("cmdHandOver"));
+    handOver->setToolTip(QStringLiteral("常時動いている入札サービスに、この商品の入札を任せます"));
+    connect(handOver, &QPushButton::clicked, this, [this] {
+        if (m_bid)
+            emit m_windows.handOverRequested(m_bid->id());
+    });
     buttons->addWidget(m_command4);
+    buttons->addWidget(handOver);
     buttons->addStretch();
     buttons->addWidget(save);
 

@@ -33,6 +33,28 @@ inline constexpr NoticeKindInfo kNoticeKinds[] = {
     {NoticeKind::ClockOff, "Clock", "時計がずれている"},
 };
 
+// The notice's title, as the desktop and the service's pushes show it.
+inline QString noticeTitle(NoticeKind kind)
+{
+    switch (kind) {
+    case NoticeKind::BidPlaced:
+        return QStringLiteral("入札しました");
+    case NoticeKind::Outbid:
+        return QStringLiteral("他の入札者に抜かれました");
+    case NoticeKind::Won:
+        return QStringLiteral("落札しました");
+    case NoticeKind::Lost:
+        return QStringLiteral("落札できませんでした");
+    case NoticeKind::Failed:
+        return QStringLiteral("入札できませんでした");
+    case NoticeKind::LoginNeeded:
+        return QStringLiteral("ログインが必要です");
+    case NoticeKind::ClockOff:
+        return QStringLiteral("パソコンの時計がずれています");
+    }
+    return {};
+}
+
 inline QString noticeSettingKey(NoticeKind kind)
 {
     for (const NoticeKindInfo &k : kNoticeKinds) {

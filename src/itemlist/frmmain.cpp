@@ -14,6 +14,7 @@
 #include "dialog1.h"
 #include "frmcat.h"
 #include "frmsw.h"
+#include "handedover.h"
 #include "itemlistmodel.h"
 #include "itemparser.h"
 #include "pagefetcher.h"
@@ -112,6 +113,8 @@ frmMain::frmMain(AppContext &ctx, BidWindows &windows, QWidget *parent)
                                        r.SaikougakuShaid.compare(own, Qt::CaseInsensitive) == 0)
                        ? QStringLiteral("落札")
                        : QStringLiteral("終了");
+        if (isHandedOver(m_ctx.settings, r.itemid))
+            return QStringLiteral("サービス");
         if (const ArmedBid *b = m_windows.armedBids().find(r.id); b && !b->deleted())
             return ArmedBid::stateText(b->state());
         return r.Numkai > 0 && r.ItemYen > 0 ? QStringLiteral("予定") : QString();

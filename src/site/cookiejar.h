@@ -21,6 +21,12 @@ public:
 
     // False when the file could not be written (the cookies stay in memory).
     bool save();
+    // Reads the file again: another process of the program (a login) wrote it.
+    void reload()
+    {
+        load();
+        emit changed();
+    }
 
 signals:
     void changed();

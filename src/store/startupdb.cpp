@@ -96,13 +96,17 @@ DbStartResult checkDatabaseFile(const QString &path)
 DbStartResult createDataFolderIfNew(const AppPaths &paths)
 {
     const QFileInfo dir(paths.dataDir);
-    if (dir.exists())
-        return {};
-    const QString cannot = QStringLiteral("データフォルダーを作成できません：") + paths.dataDir;
-    if (!QDir().mkpath(dir.absolutePath()) || !QDir().mkdir(paths.dataDir)) {
+    if (dir.exists()) {
+        // A folder made by hand (or holding only the settings, the cookies or the service's
+        // token) is a first start too; a lost database with its backup beside it is restored
+        // from the backup instead.
+        if (QFileInfo::exists(paths.database()) || QFileInfo::exists(paths.backup()))
+            return {};
+    } else if (!QDir().mkpath(dir.absolutePath()) || !QDir().mkdir(paths.dataDir)) {
         if (QFileInfo(paths.dataDir).isDir())
             return {}; // made by a program started at the same moment
-        return refuse(DbStartResult::CreateFailed, cannot);
+        return refuse(DbStartResult::CreateFailed,
+                      QStringLiteral("データフォルダーを作成できません：") + paths.dataDir);
     }
     QString error;
     {
@@ -112,7 +116,7 @@ DbStartResult createDataFolderIfNew(const AppPaths &paths)
     }
     if (!error.isEmpty()) {
         removeWithJournal(paths.database());
-        QDir().rmdir(paths.dataDir);
+        QDir().rmdir(paths.dataDir); // only when it is empty
         return refuse(DbStartResult::CreateFailed,
                       QStringLiteral("データベースを作成できません：") + paths.database() +
                           QStringLiteral("\n") + error);

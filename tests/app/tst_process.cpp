@@ -95,8 +95,6 @@ void tst_Process::refusals_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("text");
-    QTest::newRow("database missing") << "missing"
-                                      << "データベースがありませんので実行できません。";
     QTest::newRow("database held")
         << "held"
         << "データベースがロックされています。開いている場合は閉じてください。";

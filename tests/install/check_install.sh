@@ -7,7 +7,8 @@ prefix="$(mktemp -d)"
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" > /dev/null
 
-for f in bin/snipewell bin/snipewell-sim bin/snipewell-probe \
+for f in bin/snipewell bin/snipewell-service bin/snipewell-sim bin/snipewell-probe \
+         share/systemd/user/snipewell-service.service \
          share/applications/snipewell.desktop \
          share/icons/hicolor/scalable/apps/snipewell.svg \
          share/snipewell/TIPOFDAY.TXT share/snipewell/demo.json; do
@@ -30,6 +31,19 @@ grep -q -- '--demo' <<< "$help" || { echo "--help does not mention --demo"; exit
 if "$prefix/bin/snipewell" --no-such-option 2> /dev/null; then
   echo "an unknown option was accepted"; exit 1
 fi
+
+# The service's unit starts the installed service, and the service links no widgets.
+unit="$prefix/share/systemd/user/snipewell-service.service"
+grep -q "^ExecStart=$prefix/bin/snipewell-service\$" "$unit" || grep -q '^ExecStart=.*/bin/snipewell-service$' "$unit" \
+  || { echo "the unit does not start snipewell-service"; exit 1; }
+if command -v systemd-analyze > /dev/null; then
+  systemd-analyze verify --user "$unit" 2>&1 | grep -v 'Failed to\|No such file' || true
+fi
+if ldd "$prefix/bin/snipewell-service" | grep -q 'Qt6Widgets\|Qt6WebEngine'; then
+  echo "snipewell-service links widgets or the browser engine"; exit 1
+fi
+env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS "$prefix/bin/snipewell-service" --version \
+  | grep -qx 'snipewell-service [0-9.]*' || { echo "snipewell-service --version"; exit 1; }
 
 # The tips and the demo scenario are the real ones.
 grep -q 'ﾜﾝﾎﾟｲﾝﾄ\|入札' "$prefix/share/snipewell/TIPOFDAY.TXT"

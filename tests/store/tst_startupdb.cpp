@@ -86,11 +86,19 @@ void tst_StartupDb::firstRunCreatesFolderAndSchema()
 
 void tst_StartupDb::existingFolderIsLeftAlone()
 {
+    // A folder made by hand, holding only the settings: a first start all the same.
     TempHome home;
     const AppPaths p = pathsIn(home.path());
+    writeFile(p.settingsFile, "[Settings]\nyuser=taro\n");
     QVERIFY(createDataFolderIfNew(p).ok());
-    QVERIFY(!QFile::exists(p.database())); // no database appears in an existing folder
-    QCOMPARE(backupAndCompact(p).code, DbStartResult::Missing);
+    QVERIFY(QFile::exists(p.database()));
+    QVERIFY(backupAndCompact(p).ok());
+    // With a database there, nothing is made anew: its rows stay.
+    addItem(p.database(), QStringLiteral("x1"));
+    QVERIFY(createDataFolderIfNew(p).ok());
+    ItemDatabase db(p.database());
+    QVERIFY(db.open());
+    QVERIFY(db.itemByItemid(QStringLiteral("x1")).has_value());
 }
 
 void tst_StartupDb::backupHoldsPreviousStateAndCompactedCopyTheSameRows()

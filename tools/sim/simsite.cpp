@@ -547,20 +547,15 @@ void SimSite::answer(const Incoming &in, const std::optional<Fault> &fault, QTcp
     case Fault::Stall:
         log(rec); // never answered; the client gives up
         break;
-    case Fault::Http500: {
-        rec.status = 500;
+    case Fault::Http500:
+    case Fault::Http503: {
+        const bool server = fault->kind == Fault::Http500;
+        rec.status = server ? 500 : 503;
         log(rec);
-        Response error(500, toEucJp(QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")));
+        Response error(rec.status, toEucJp(server ? QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")
+                                                  : QStringLiteral("<HTML><BODY>Service Unavailable</BODY></HTML>")));
         error.date = response.date;
         write(socket, error, in.head);
-        break;
-    }
-    case Fault::Http503: {
-        rec.status = 503;
-        log(rec);
-        Response busy(503, toEucJp(QStringLiteral("<HTML><BODY>Service Unavailable</BODY></HTML>")));
-        busy.date = response.date;
-        write(socket, busy, in.head);
         break;
     }
     case Fault::Stale: {

@@ -1,0 +1,66 @@
+#include "noticesender.h"
+
+#include "activitylog.h"
+#include "desktopnotice.h"
+#include "settingsstore.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+namespace sw {
+
+namespace {
+constexpr int kPostTimeoutMs = 10000;
+} // namespace
+
+NoticeSender::NoticeSender(SettingsStore &settings, ActivityLog &log, QDBusConnection bus,
+                           QObject *parent)
+    : QObject(parent), m_settings(settings), m_log(log), m_bus(std::move(bus)),
+      m_nam(new QNetworkAccessManager(this))
+{}
+
+void NoticeSender::notify(NoticeKind kind, const QString &body)
+{
+    if (!m_settings.getBool(QStringLiteral("Settings"), noticeSettingKey(kind), true))
+        return;
+    if (m_bus.isConnected())
+        sendDesktopNotice(m_bus, kind, body, this, {});
+    post(kind, body);
+}
+
+void NoticeSender::post(NoticeKind kind, const QString &body)
+{
+    const QString target =
+        m_settings.get(QStringLiteral("Service"), QStringLiteral("NotifyUrl"), QString()).trimmed();
+    if (target.isEmpty())
+        return;
+    const QUrl url(target, QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
+        m_log.LOGTodb(QStringLiteral("入札サービス：NotifyUrl が正しくないので通知を送りません：") +
+                      target);
+        return;
+    }
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/plain; charset=utf-8"));
+    // The title as ntfy-style servers read it (RFC 2047 for the non-ASCII text).
+    request.setRawHeader("Title", "=?UTF-8?B?" +
+                                      (QStringLiteral("Snipewell：") + noticeTitle(kind)).toUtf8().toBase64() +
+                                      "?=");
+    request.setTransferTimeout(kPostTimeoutMs);
+    QNetworkReply *reply = m_nam->post(request, body.toUtf8());
+    connect(reply, &QNetworkReply::finished, this, [this, reply, target] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() == QNetworkReply::NoError && status >= 200 && status < 300) {
+            ++m_posted;
+            return;
+        }
+        // Said once; the notice is not sent again (no loop against a server that is down).
+        m_log.LOGTodb(QStringLiteral("入札サービス：通知を送れませんでした（") + QUrl(target).host() +
+                      QStringLiteral("）：") + reply->errorString());
+    });
+}
+
+} // namespace sw

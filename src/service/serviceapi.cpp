@@ -1,0 +1,565 @@
+#include "serviceapi.h"
+
+#include "activitylog.h"
+#include "appvalues.h"
+#include "armedbid.h"
+#include "armedbids.h"
+#include "autobid.h"
+#include "bidhost.h"
+#include "clock.h"
+#include "cookiejar.h"
+#include "database.h"
+#include "itemcapture.h"
+#include "itemjson.h"
+#include "itemparser.h"
+#include "pagefetcher.h"
+#include "serviceapi_page.h"
+#include "servicelogin.h"
+#include "settingsstore.h"
+#include "siteclock.h"
+#include "sitehosts.h"
+
+#include <QFile>
+#include <QHttpServerRequest>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QUrlQuery>
+
+namespace sw {
+
+namespace {
+const QByteArray kSessionCookie = "sw_session";
+constexpr int kMaxQuantity = 99;
+constexpr int kMaxLogLines = 500;
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 303:
+        return "See Other";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 409:
+        return "Conflict";
+    case 413:
+        return "Payload Too Large";
+    case 421:
+        return "Misdirected Request";
+    case 429:
+        return "Too Many Requests";
+    case 502:
+        return "Bad Gateway";
+    default:
+        return "Status";
+    }
+}
+
+QString cookieValue(const QHttpServerRequest &request, const QByteArray &name)
+{
+    for (const QByteArray &part : request.value("Cookie").split(';')) {
+        const QByteArray kv = part.trimmed();
+        const qsizetype eq = kv.indexOf('=');
+        if (eq > 0 && kv.left(eq) == name)
+            return QString::fromLatin1(kv.mid(eq + 1));
+    }
+    return {};
+}
+
+// A whole number of yen from 1 to the program's bound; nullopt for anything else.
+std::optional<qint64> yen(const QJsonValue &v)
+{
+    std::optional<qint64> n;
+    if (v.isDouble() && v.toDouble() == double(qint64(v.toDouble())))
+        n = qint64(v.toDouble());
+    else if (v.isString())
+        n = amountOf(v.toString());
+    if (!n || *n < 1 || *n > kMaxBidYen)
+        return std::nullopt;
+    return n;
+}
+
+std::optional<int> quantityOf(const QJsonValue &v)
+{
+    const std::optional<qint64> n = v.isString() ? amountOf(v.toString())
+                                    : v.isDouble() && v.toDouble() == double(int(v.toDouble()))
+                                        ? std::optional<qint64>(qint64(v.toDouble()))
+                                        : std::nullopt;
+    if (!n || *n < 0 || *n > kMaxQuantity)
+        return std::nullopt;
+    return int(*n);
+}
+
+std::optional<QString> categoryOf(const QJsonValue &v)
+{
+    const QString c = v.isDouble() ? QString::number(v.toDouble()) : v.toString().trimmed();
+    static const QRegularExpression digit(QStringLiteral("\\A[0-9]\\z"));
+    if (!digit.match(c).hasMatch())
+        return std::nullopt;
+    return c;
+}
+
+QString tooMuchText()
+{
+    return QStringLiteral("上限価格は1円から999,999,999円までの整数で指定してください。");
+}
+
+std::optional<QJsonObject> objectOf(const QByteArray &body, QString *why)
+{
+    QJsonParseError e;
+    const QJsonDocument d = QJsonDocument::fromJson(body, &e);
+    if (e.error != QJsonParseError::NoError || !d.isObject()) {
+        *why = QStringLiteral("JSONの形が正しくありません") +
+               (e.error != QJsonParseError::NoError ? QStringLiteral("：") + e.errorString()
+                                                    : QString());
+        return std::nullopt;
+    }
+    return d.object();
+}
+} // namespace
+
+ServiceApi::ServiceApi(BidHost &host, ServiceGate &gate, ServiceLogin *login, bool tls,
+                       QObject *parent)
+    : QAbstractHttpServer(parent), m_host(host), m_gate(gate), m_login(login), m_tls(tls)
+{
+    AppContext &ctx = host.context();
+    m_fetcher = new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this);
+    configureFetcher(*m_fetcher, ctx.settings, false, ctx.prompter);
+}
+
+ServiceApi::~ServiceApi() = default;
+
+ServiceApi::Answer ServiceApi::json(int status, const QJsonValue &value)
+{
+    Answer a;
+    a.status = status;
+    a.body = value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact)
+                             : QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+    return a;
+}
+
+ServiceApi::Answer ServiceApi::error(int status, const QString &why)
+{
+    return json(status, QJsonObject{{QStringLiteral("error"), why}});
+}
+
+void ServiceApi::send(QTcpSocket *socket, const Answer &a)
+{
+    if (!socket)
+        return;
+    QByteArray out = "HTTP/1.1 " + QByteArray::number(a.status) + ' ' + reasonPhrase(a.status) +
+                     "\r\nContent-Type: " + a.type +
+                     "\r\nContent-Length: " + QByteArray::number(a.body.size()) +
+                     "\r\nCache-Control: no-store"
+                     "\r\nX-Content-Type-Options: nosniff"
+                     "\r\nX-Frame-Options: DENY"
+                     "\r\nReferrer-Policy: no-referrer\r\n";
+    for (const QByteArray &h : a.headers)
+        out += h + "\r\n";
+    out += "\r\n" + a.body;
+    socket->write(out);
+}
+
+void ServiceApi::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
+{
+    send(socket, error(404, QStringLiteral("そのページはありません。")));
+}
+
+bool ServiceApi::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
+{
+    AppContext &ctx = m_host.context();
+    const qint64 now = siteClock().monoMs();
+    const QString peer = socket->peerAddress().toString();
+    // A name that points here but is not ours: another site's page trying its luck.
+    if (!m_gate.hostAllowed(request.value("Host"))) {
+        send(socket, error(421, QStringLiteral("このホスト名では受け付けません。")));
+        return true;
+    }
+    if (const qint64 wait = m_gate.waitFor(peer, now); wait > 0) {
+        Answer a = error(429, QStringLiteral("アクセストークンの間違いが続いたので、しばらく受け付け"
+                                             "ません。"));
+        a.headers << "Retry-After: " + QByteArray::number((wait + 999) / 1000);
+        send(socket, a);
+        return true;
+    }
+    if (request.body().size() > kMaxBody) {
+        send(socket, error(413, QStringLiteral("送られたデータが大きすぎます。")));
+        return true;
+    }
+    auto wrongToken = [&] {
+        if (m_gate.failed(peer, now))
+            ctx.log.LOGTodb(QStringLiteral("入札サービス：アクセストークンの間違いが続いています（") +
+                            peer + QStringLiteral("）。しばらく受け付けません"));
+    };
+    const QString path = request.url().path();
+    const bool get = request.method() == QHttpServerRequest::Method::Get;
+    const QByteArray authorization = request.value("Authorization");
+    QString csrf;
+    bool in = false;
+    if (authorization.startsWith("Bearer ")) {
+        in = m_gate.tokenMatches(QString::fromLatin1(authorization.mid(7).trimmed()));
+        if (!in) {
+            wrongToken();
+            send(socket, error(401, QStringLiteral("アクセストークンが違います。")));
+            return true;
+        }
+    } else if (const auto s = m_gate.session(cookieValue(request, kSessionCookie), now)) {
+        // The page: every change it asks for carries its session's CSRF token.
+        if (!get && !sameSecret(QString::fromLatin1(request.value("X-CSRF-Token")), s->csrf)) {
+            send(socket, error(403, QStringLiteral("この操作は入札サービスの画面からしか行えません。")));
+            return true;
+        }
+        in = true;
+        csrf = s->csrf;
+    } else if (path == QLatin1String("/") || path == QLatin1String("/session")) {
+        // The page takes the token once: from its address, or from its form.
+        const QString given =
+            get ? QUrlQuery(request.url()).queryItemValue(QStringLiteral("token"))
+                : QUrlQuery(QString::fromLatin1(request.body())).queryItemValue(QStringLiteral("token"));
+        if (given.isEmpty()) {
+            send(socket, tokenForm(QString()));
+            return true;
+        }
+        if (!m_gate.tokenMatches(given)) {
+            wrongToken();
+            Answer a = tokenForm(QStringLiteral("アクセストークンが違います。"));
+            a.status = 401;
+            send(socket, a);
+            return true;
+        }
+        m_gate.succeeded(peer);
+        const ServiceGate::Session s = m_gate.openSession(now);
+        Answer a;
+        a.status = 303;
+        a.type = "text/plain; charset=utf-8";
+        a.headers << "Location: /"
+                  << "Set-Cookie: " + kSessionCookie + '=' + s.id.toLatin1() +
+                         "; Path=/; HttpOnly; SameSite=Strict" + (m_tls ? "; Secure" : "");
+        send(socket, a);
+        return true;
+    }
+    if (!in) {
+        wrongToken();
+        send(socket, error(401, QStringLiteral("アクセストークンが必要です。")));
+        return true;
+    }
+    m_gate.succeeded(peer);
+    if (const std::optional<Answer> a = route(request, socket, csrf))
+        send(socket, *a);
+    return true;
+}
+
+std::optional<ServiceApi::Answer> ServiceApi::route(const QHttpServerRequest &request,
+                                                    QTcpSocket *socket, const QString &csrf)
+{
+    using M = QHttpServerRequest::Method;
+    const M method = request.method();
+    const QString path = request.url().path();
+    static const QRegularExpression one(QStringLiteral("\\A/api/items/([A-Za-z0-9]{1,32})(/log)?\\z"));
+    if (path == QLatin1String("/") && method == M::Get)
+        return page(csrf);
+    if (path == QLatin1String("/api/status") && method == M::Get)
+        return json(200, status());
+    if (path == QLatin1String("/api/items")) {
+        if (method == M::Get)
+            return items();
+        if (method == M::Post) {
+            addItem(request.body(), QPointer<QTcpSocket>(socket));
+            return std::nullopt;
+        }
+        return error(405, QStringLiteral("その操作はできません。"));
+    }
+    if (path == QLatin1String("/api/overview/clear") && method == M::Post) {
+        m_host.bids().dismissFinished();
+        return items();
+    }
+    if (path == QLatin1String("/api/login") && method == M::Post) {
+        if (!m_login)
+            return error(409, QStringLiteral("この入札サービスはログインできません。"));
+        QString why;
+        const std::optional<QJsonObject> o = objectOf(request.body(), &why);
+        if (!o)
+            return error(400, why);
+        if (!m_login->start(o->value(QStringLiteral("id")).toString(),
+                            o->value(QStringLiteral("password")).toString(), &why))
+            return error(400, why);
+        return json(202, QJsonObject{{QStringLiteral("login"), m_login->stateText()}});
+    }
+    const QRegularExpressionMatch m = one.match(path);
+    if (!m.hasMatch())
+        return error(404, QStringLiteral("そのページはありません。"));
+    const QString itemid = m.captured(1);
+    if (!m.captured(2).isEmpty())
+        return method == M::Get ? itemLog(itemid)
+                                : error(405, QStringLiteral("その操作はできません。"));
+    if (method == M::Patch)
+        return changeItem(itemid, request.body());
+    if (method == M::Delete)
+        return deleteItem(itemid);
+    if (method == M::Get) {
+        const std::optional<int> id = idOf(itemid);
+        if (!id)
+            return error(404, QStringLiteral("その商品はありません：") + itemid);
+        const std::optional<ItemRecord> r = m_host.context().db.itemById(*id);
+        return json(200, itemJson(*r, m_host.bids().find(*id)));
+    }
+    return error(405, QStringLiteral("その操作はできません。"));
+}
+
+std::optional<int> ServiceApi::idOf(const QString &itemid) const
+{
+    const std::optional<ItemRecord> r = m_host.context().db.itemByItemid(itemid);
+    if (!r)
+        return std::nullopt;
+    return r->id;
+}
+
+QJsonObject ServiceApi::status() const
+{
+    AppContext &ctx = m_host.context();
+    const SiteClock &clock = siteClock();
+    QJsonObject next;
+    const QList<ItemRecord> pending = m_host.pendingBids();
+    if (!pending.isEmpty()) {
+        const ItemRecord &r = pending.first();
+        next = QJsonObject{{QStringLiteral("itemid"), r.itemid},
+                           {QStringLiteral("name"), r.Itemname},
+                           {QStringLiteral("bidTime"),
+                            isoSiteTime(r.enddate.addSecs(-ctx.values.befSec))}};
+    }
+    return QJsonObject{
+        {QStringLiteral("version"), QStringLiteral(SNIPEWELL_VERSION)},
+        {QStringLiteral("clockOffsetMs"),
+         clock.offsetMs() ? QJsonValue(double(*clock.offsetMs())) : QJsonValue()},
+        {QStringLiteral("clockText"), clock.offsetMs()
+                                          ? QStringLiteral("サイトの時計との差：") +
+                                                QString::number(double(*clock.offsetMs()) / 1000.0,
+                                                                'f', 1) +
+                                                QStringLiteral("秒")
+                                          : QStringLiteral("サイトの時計との差：未測定")},
+        {QStringLiteral("userId"), ctx.values.ownId},
+        {QStringLiteral("loggedIn"),
+         m_login && m_login->state() == ServiceLogin::State::LoggedIn ? QJsonValue(true)
+         : m_login && m_login->state() == ServiceLogin::State::LoggedOut ? QJsonValue(false)
+                                                                          : QJsonValue()},
+        {QStringLiteral("login"), m_login ? m_login->stateText() : QString()},
+        {QStringLiteral("pending"), int(pending.size())},
+        {QStringLiteral("nextBid"), next.isEmpty() ? QJsonValue() : QJsonValue(next)},
+    };
+}
+
+ServiceApi::Answer ServiceApi::items() const
+{
+    AppContext &ctx = m_host.context();
+    QJsonArray out;
+    QSet<int> seen;
+    // Every bid with something to tell, then the items armed but not taken up yet.
+    QList<ArmedBid *> bids = m_host.bids().all();
+    std::stable_sort(bids.begin(), bids.end(), [](const ArmedBid *a, const ArmedBid *b) {
+        return a->endTime() < b->endTime();
+    });
+    for (const ArmedBid *b : bids) {
+        if (b->deleted() || b->dismissed())
+            continue;
+        if (!b->armed() && b->lastResult().isEmpty() && b->verdict().isEmpty())
+            continue;
+        seen.insert(b->id());
+        out << itemJson(b->item(), b);
+    }
+    for (const ItemRecord &r : m_host.pendingBids()) {
+        if (!seen.contains(r.id))
+            out << itemJson(r, nullptr);
+    }
+    Q_UNUSED(ctx);
+    return json(200, out);
+}
+
+ServiceApi::Answer ServiceApi::itemLog(const QString &itemid) const
+{
+    ItemDatabase &db = m_host.context().db;
+    if (!idOf(itemid))
+        return error(404, QStringLiteral("その商品はありません：") + itemid);
+    m_host.context().log.flush();
+    const std::optional<QList<LogEntry>> entries = db.logEntries();
+    if (!entries)
+        return error(500, QStringLiteral("ログを読めません：") + db.lastError());
+    // The item's id as a word of its own: x1's lines, not x10's.
+    const QRegularExpression mine(QStringLiteral("(?:^|[：:（( \\s])") +
+                                  QRegularExpression::escape(itemid) +
+                                  QStringLiteral("(?:$|[：:）) \\s])"));
+    QJsonArray out;
+    for (const LogEntry &e : *entries) {
+        if (!mine.match(e.Memo).hasMatch())
+            continue;
+        out << QJsonObject{{QStringLiteral("time"), isoSiteTime(e.tDate)},
+                           {QStringLiteral("text"), e.Memo}};
+        if (out.size() >= kMaxLogLines)
+            break;
+    }
+    return json(200, out);
+}
+
+ServiceApi::Answer ServiceApi::changeItem(const QString &itemid, const QByteArray &body)
+{
+    const std::optional<int> id = idOf(itemid);
+    if (!id)
+        return error(404, QStringLiteral("その商品はありません：") + itemid);
+    QString why;
+    const std::optional<QJsonObject> o = objectOf(body, &why);
+    if (!o)
+        return error(400, why);
+    AppContext &ctx = m_host.context();
+    const ArmedBid *bid = m_host.bids().find(*id);
+    const ItemRecord r = bid ? bid->item() : *ctx.db.itemById(*id);
+    BidLimits l{r.ItemYen, r.Numkai, r.cat, r.status};
+    if (o->contains(QStringLiteral("max"))) {
+        const std::optional<qint64> max = yen(o->value(QStringLiteral("max")));
+        if (!max)
+            return error(400, tooMuchText());
+        l.max = *max;
+    }
+    if (o->contains(QStringLiteral("quantity"))) {
+        const std::optional<int> q = quantityOf(o->value(QStringLiteral("quantity")));
+        if (!q)
+            return error(400, QStringLiteral("入札数量は0から99までの整数で指定してください。"));
+        l.quantity = *q;
+    }
+    if (o->contains(QStringLiteral("category"))) {
+        const std::optional<QString> c = categoryOf(o->value(QStringLiteral("category")));
+        if (!c)
+            return error(400, QStringLiteral("カテゴリは0から9までの数字で指定してください。"));
+        l.cat = *c;
+    }
+    if (!m_host.saveLimits(*id, l, &why))
+        return error(400, why);
+    m_host.itemStored(*id);
+    return json(200, itemJson(*ctx.db.itemById(*id), m_host.bids().find(*id)));
+}
+
+ServiceApi::Answer ServiceApi::deleteItem(const QString &itemid)
+{
+    const std::optional<int> id = idOf(itemid);
+    if (!id)
+        return error(404, QStringLiteral("その商品はありません：") + itemid);
+    QString why;
+    if (!m_host.deleteItem(*id, &why))
+        return error(500, why);
+    return json(200, QJsonObject{{QStringLiteral("deleted"), itemid}});
+}
+
+QCoro::Task<> ServiceApi::addItem(QByteArray body, QPointer<QTcpSocket> socket)
+{
+    QString why;
+    const std::optional<QJsonObject> o = objectOf(body, &why);
+    if (!o) {
+        send(socket, error(400, why));
+        co_return;
+    }
+    const QString text = o->value(QStringLiteral("item")).toString();
+    const std::optional<ItemAddress> where = itemFromUserText(text);
+    if (!where) {
+        send(socket, error(400, QStringLiteral("商品ページのアドレスでもオークションIDでもありませ"
+                                               "ん：") +
+                                    text.trimmed()));
+        co_return;
+    }
+    const std::optional<qint64> max = yen(o->value(QStringLiteral("max")));
+    if (!max) {
+        send(socket, error(400, tooMuchText()));
+        co_return;
+    }
+    const std::optional<int> quantity =
+        o->contains(QStringLiteral("quantity")) ? quantityOf(o->value(QStringLiteral("quantity")))
+                                                : std::optional<int>(1);
+    if (!quantity) {
+        send(socket, error(400, QStringLiteral("入札数量は0から99までの整数で指定してください。")));
+        co_return;
+    }
+    const std::optional<QString> cat = o->contains(QStringLiteral("category"))
+                                           ? categoryOf(o->value(QStringLiteral("category")))
+                                           : std::optional<QString>(QStringLiteral("0"));
+    if (!cat) {
+        send(socket, error(400, QStringLiteral("カテゴリは0から9までの数字で指定してください。")));
+        co_return;
+    }
+    AppContext &ctx = m_host.context();
+    // The page is read first; nothing is stored unless it is a running auction's page.
+    m_fetcher->applyProxySetting(
+        ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()));
+    const QString url = ctx.hosts.itemPage(where->serverid, where->itemid);
+    const FetchResult page = co_await m_fetcher->FetchPage(url, false);
+    if (!page.ok) {
+        send(socket, error(502, QStringLiteral("商品ページを読み込めませんでした。ヤフオク!に接続でき"
+                                               "るか確認してください。")));
+        co_return;
+    }
+    const ItemPage read = readItemPage(url, page.text, sw::now());
+    if (!read.ok()) {
+        send(socket, error(400, notAnItemPageText() + QStringLiteral("（") + read.failure +
+                                    QStringLiteral("）")));
+        co_return;
+    }
+    if (read.item.fin || read.item.enddate <= sw::now()) {
+        send(socket, error(400, QStringLiteral("このオークションは終了しています：") +
+                                    read.item.itemid));
+        co_return;
+    }
+    if (ctx.parser.ParseItemPage(url, page.text, 0, 0, false, false) == NothingStored) {
+        send(socket, error(500, ctx.parser.storeFailed()
+                                    ? ctx.parser.storeFailureText(where->itemid)
+                                    : notAnItemPageText()));
+        co_return;
+    }
+    const std::optional<ItemRecord> stored = ctx.db.itemByItemid(read.item.itemid);
+    if (!stored) {
+        send(socket, error(500, QStringLiteral("保存できませんでした：") + ctx.db.lastError()));
+        co_return;
+    }
+    BidLimits l{*max, *quantity, *cat, stored->status};
+    if (!m_host.saveLimits(stored->id, l, &why)) {
+        send(socket, error(400, why));
+        co_return;
+    }
+    m_host.itemStored(stored->id);
+    m_host.tick(); // taken up at once when its bid is near
+    ctx.log.LOGTodb(QStringLiteral("入札サービス：商品を追加しました：") + stored->itemid +
+                    QStringLiteral("（") + stored->Itemname + QStringLiteral("）上限価格") +
+                    formatYen(*max) + QStringLiteral("円"));
+    send(socket, json(201, itemJson(*ctx.db.itemById(stored->id), m_host.bids().find(stored->id))));
+}
+
+ServiceApi::Answer ServiceApi::page(const QString &csrf) const
+{
+    Answer a;
+    a.type = "text/html; charset=utf-8";
+    a.body = servicePageHtml(csrf);
+    a.headers << "Content-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; "
+                 "style-src 'unsafe-inline'; connect-src 'self'; form-action 'self'; "
+                 "frame-ancestors 'none'; base-uri 'none'";
+    return a;
+}
+
+ServiceApi::Answer ServiceApi::tokenForm(const QString &why) const
+{
+    Answer a;
+    a.type = "text/html; charset=utf-8";
+    a.body = serviceTokenFormHtml(why);
+    a.headers << "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; "
+                 "form-action 'self'; frame-ancestors 'none'";
+    return a;
+}
+
+} // namespace sw

@@ -1,0 +1,258 @@
+#include "handover.h"
+#include "servicefixture.h"
+
+using namespace sw;
+
+// The service's API and its page's session, against the simulated site: what a phone or a
+// script sees, and what every forged or absurd request gets.
+class tst_Service : public QObject
+{
+    Q_OBJECT
+private slots:
+    void addChangeBidAndDelete();
+    void everyRequestIsGuarded_data();
+    void everyRequestIsGuarded();
+    void wrongTokensAreSlowedDown();
+    void thePageKeepsASessionNotTheToken();
+    void listenAddresses_data();
+    void listenAddresses();
+    void theDesktopHandsAnItemOver();
+};
+
+void tst_Service::addChangeBidAndDelete()
+{
+    const QDateTime end = wholeSecond(16000);
+    Service f(scenarioWith(item(end)));
+    f.host.start();
+    // By its auction id alone, as a phone's user pastes it.
+    Answer a = f.call("POST", QStringLiteral("/api/items"),
+                      R"({"item": "x1", "max": 5000, "quantity": 1, "category": "2"})");
+    QCOMPARE(a.status, 201);
+    QJsonObject it = a.object();
+    QCOMPARE(it.value(QStringLiteral("itemid")).toString(), QStringLiteral("x1"));
+    QCOMPARE(it.value(QStringLiteral("max")).toDouble(), 5000.0);
+    QCOMPARE(it.value(QStringLiteral("category")).toString(), QStringLiteral("2"));
+    QVERIFY2(it.value(QStringLiteral("end")).toString().endsWith(QStringLiteral("+09:00")),
+             qPrintable(it.value(QStringLiteral("end")).toString()));
+    QCOMPARE(QDateTime::fromString(it.value(QStringLiteral("end")).toString(), Qt::ISODate), end);
+    QCOMPARE(it.value(QStringLiteral("state")).toString(), QStringLiteral("planned"));
+
+    a = f.call("PATCH", QStringLiteral("/api/items/x1"), R"({"max": 6000})");
+    QCOMPARE(a.status, 200);
+    QCOMPARE(a.object().value(QStringLiteral("max")).toDouble(), 6000.0);
+    a = f.call("GET", QStringLiteral("/api/items"));
+    QCOMPARE(a.status, 200);
+    QCOMPARE(a.array().size(), 1);
+
+    // The bid goes out at its time, with what the user last said.
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 20000);
+    const qint64 late = f.confirmations().first().atMs - end.addSecs(-5).toMSecsSinceEpoch();
+    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
+    QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("6000")});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        f.call("GET", QStringLiteral("/api/items")).array().first().toObject().value(QStringLiteral("state")).toString() == QLatin1String("won"),
+        15000);
+    it = f.call("GET", QStringLiteral("/api/items")).array().first().toObject();
+    QCOMPARE(it.value(QStringLiteral("verdict")).toString(), QStringLiteral("落札しました：3,100円"));
+
+    a = f.call("GET", QStringLiteral("/api/items/x1/log"));
+    QCOMPARE(a.status, 200);
+    QStringList lines;
+    for (const QJsonValue &v : a.array())
+        lines << v.toObject().value(QStringLiteral("text")).toString();
+    QVERIFY2(lines.contains(QStringLiteral("入札開始：x1：6000")), qPrintable(lines.join(u'\n')));
+    a = f.call("GET", QStringLiteral("/api/status"));
+    QCOMPARE(a.object().value(QStringLiteral("userId")).toString(), QStringLiteral("snipe_taro"));
+    QVERIFY(!a.body.contains("taro1234")); // never the password
+
+    QCOMPARE(f.call("DELETE", QStringLiteral("/api/items/x1")).status, 200);
+    QCOMPARE(f.call("GET", QStringLiteral("/api/items/x1")).status, 404);
+}
+
+void tst_Service::everyRequestIsGuarded_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("auth"); // none, wrong, token, page (session without CSRF)
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<int>("status");
+    const QByteArray good = R"({"item": "x1", "max": 5000})";
+    QTest::newRow("no token") << QByteArray("GET") << "/api/items" << QByteArray() << "none"
+                              << QByteArray() << 401;
+    QTest::newRow("a wrong token") << QByteArray("POST") << "/api/items" << good << "wrong"
+                                   << QByteArray() << 401;
+    QTest::newRow("another site's page posts with the session")
+        << QByteArray("POST") << "/api/items" << good << "page" << QByteArray() << 403;
+    QTest::newRow("a name that points here but is not ours")
+        << QByteArray("POST") << "/api/items" << good << "token"
+        << QByteArray("attacker.example:80") << 421;
+    QTest::newRow("not JSON") << QByteArray("POST") << "/api/items" << QByteArray("{max: 5000")
+                              << "token" << QByteArray() << 400;
+    QTest::newRow("a negative maximum")
+        << QByteArray("POST") << "/api/items" << QByteArray(R"({"item": "x1", "max": -5000})")
+        << "token" << QByteArray() << 400;
+    QTest::newRow("a trillion yen")
+        << QByteArray("POST") << "/api/items"
+        << QByteArray(R"({"item": "x1", "max": 1000000000000})") << "token" << QByteArray() << 400;
+    QTest::newRow("a maximum that is no number")
+        << QByteArray("POST") << "/api/items" << QByteArray(R"({"item": "x1", "max": "5千"})")
+        << "token" << QByteArray() << 400;
+    QTest::newRow("a thousand pieces")
+        << QByteArray("POST") << "/api/items"
+        << QByteArray(R"({"item": "x1", "max": 5000, "quantity": 1000})") << "token"
+        << QByteArray() << 400;
+    QTest::newRow("another site's address")
+        << QByteArray("POST") << "/api/items"
+        << QByteArray(R"({"item": "http://evil.example/jp/auction/x1", "max": 5000})") << "token"
+        << QByteArray() << 400;
+    QTest::newRow("far too much") << QByteArray("POST") << "/api/items"
+                                  << QByteArray(100 * 1024, 'x') << "token" << QByteArray() << 413;
+}
+
+void tst_Service::everyRequestIsGuarded()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QString, path);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, auth);
+    QFETCH(QByteArray, host);
+    QFETCH(int, status);
+    Service f(scenarioWith(item(wholeSecond(3600 * 1000))));
+    QList<std::pair<QByteArray, QByteArray>> headers;
+    if (auth == QLatin1String("token"))
+        headers << std::pair{QByteArray("Authorization"), "Bearer " + kToken.toLatin1()};
+    else if (auth == QLatin1String("wrong"))
+        headers << std::pair{QByteArray("Authorization"), QByteArray("Bearer 0000")};
+    else if (auth == QLatin1String("page"))
+        QCOMPARE(f.call("GET", QStringLiteral("/?token=") + kToken, {}, {}).status, 303);
+    if (!host.isEmpty())
+        headers << std::pair{QByteArray("Host"), host};
+    const Answer a = f.call(method, path, body, headers);
+    QCOMPARE(a.status, status);
+    QVERIFY2(!a.object().value(QStringLiteral("error")).toString().isEmpty(), a.body.constData());
+    QCOMPARE(f.storedItems(), 0); // nothing stored
+    QVERIFY(!a.body.contains(kToken.toLatin1()));
+}
+
+void tst_Service::wrongTokensAreSlowedDown()
+{
+    Service f(scenarioWith(item(wholeSecond(3600 * 1000))));
+    const QList<std::pair<QByteArray, QByteArray>> wrong{{"Authorization", "Bearer nope"}};
+    for (int i = 0; i < ServiceGate::kFreeTries + 1; ++i)
+        QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {}, wrong).status, 401);
+    // Even the right token waits now.
+    const Answer a = f.call("GET", QStringLiteral("/api/items"));
+    QCOMPARE(a.status, 429);
+    QVERIFY(!header(a, "Retry-After").isEmpty());
+    QVERIFY2(f.logText().contains(QStringLiteral("アクセストークンの間違いが続いています（127.0.0.1）")),
+             qPrintable(f.logText()));
+    QTRY_COMPARE_WITH_TIMEOUT(f.call("GET", QStringLiteral("/api/items")).status, 200, 3000);
+}
+
+void tst_Service::thePageKeepsASessionNotTheToken()
+{
+    Service f(scenarioWith(item(wholeSecond(3600 * 1000))));
+    // Without the token: only the form that asks for it.
+    Answer a = f.call("GET", QStringLiteral("/"), {}, {});
+    QCOMPARE(a.status, 200);
+    QVERIFY(a.body.contains("name=\"token\""));
+    QVERIFY(!a.body.contains("api/items"));
+    a = f.call("GET", QStringLiteral("/?token=") + kToken, {}, {});
+    QCOMPARE(a.status, 303);
+    const QByteArray cookie = header(a, "Set-Cookie");
+    QVERIFY2(cookie.contains("HttpOnly") && cookie.contains("SameSite=Strict"), cookie.constData());
+    a = f.call("GET", QStringLiteral("/"), {}, {});
+    QCOMPARE(a.status, 200);
+    QVERIFY(a.body.contains("入札予定一覧"));
+    QVERIFY(!a.body.contains(kToken.toLatin1()));
+    const int at = int(a.body.indexOf("name=\"csrf\" content=\"")) + 21;
+    const QByteArray csrf = a.body.mid(at, a.body.indexOf('"', at) - at);
+    QCOMPARE(csrf.size(), 64);
+    // The page's own request carries its CSRF token and gets through; the same without it
+    // does not.
+    const QByteArray bad = R"({"item": "x1", "max": -1})";
+    QCOMPARE(f.call("POST", QStringLiteral("/api/items"), bad, {{"X-CSRF-Token", csrf}}).status, 400);
+    QCOMPARE(f.call("POST", QStringLiteral("/api/items"), bad, {}).status, 403);
+    QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {}, {}).status, 200);
+}
+
+void tst_Service::listenAddresses_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("loopback");
+    QTest::newRow("the default") << "127.0.0.1:8750" << true << true;
+    QTest::newRow("localhost") << "localhost:9000" << true << true;
+    QTest::newRow("IPv6 loopback") << "[::1]:8750" << true << true;
+    QTest::newRow("the local network") << "192.168.1.20:8750" << true << false;
+    QTest::newRow("every address") << "0.0.0.0:8750" << true << false;
+    QTest::newRow("no port") << "127.0.0.1" << false << false;
+    QTest::newRow("port out of range") << "127.0.0.1:70000" << false << false;
+    QTest::newRow("a name") << "myserver.lan:8750" << false << false;
+}
+
+void tst_Service::listenAddresses()
+{
+    QFETCH(QString, value);
+    QFETCH(bool, ok);
+    QFETCH(bool, loopback);
+    QString why;
+    const std::optional<ListenAddress> a = parseListen(value, &why);
+    QCOMPARE(a.has_value(), ok);
+    QCOMPARE(why.isEmpty(), ok);
+    if (a)
+        QCOMPARE(a->loopback(), loopback);
+}
+
+void tst_Service::theDesktopHandsAnItemOver()
+{
+    const QDateTime end = wholeSecond(3600 * 1000);
+    Service service(scenarioWith(item(end)));
+    // The desktop program, with the item armed there and the service named in its settings.
+    TestApp desktop;
+    BidHost host(desktop.ctx);
+    ItemRecord r;
+    r.itemid = QStringLiteral("x1");
+    r.Itemname = QStringLiteral("テスト商品 x1");
+    r.Serverid = QStringLiteral("3");
+    r.ItemYenNow = 3000;
+    r.enddate = end;
+    r.NumUri = 1;
+    desktop.db.upsertItem(r);
+    const int id = desktop.db.itemByItemid(QStringLiteral("x1"))->id;
+    QVERIFY(desktop.db.saveUserColumns(id, 7000, QStringLiteral("3"), 1, 0));
+    std::optional<HandOverResult> result;
+    auto handOver = [&] {
+        result.reset();
+        handOverToService(desktop.settings, *desktop.db.itemById(id),
+                          desktop.hosts.itemPage(QStringLiteral("3"), QStringLiteral("x1")))
+            .then([&result](HandOverResult h) { result = h; });
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
+    };
+    handOver(); // not named yet
+    QVERIFY(!result->ok);
+    QVERIFY2(result->message.contains(QStringLiteral("[Handover]")), qPrintable(result->message));
+    desktop.settings.save(QStringLiteral("Handover"), QStringLiteral("Url"), service.base());
+    desktop.settings.save(QStringLiteral("Handover"), QStringLiteral("Token"), kToken);
+    handOver();
+    QVERIFY2(result->ok, qPrintable(result->message));
+    QString error;
+    QVERIFY(host.handedOver(id, &error));
+    // On the service: armed with the desktop's limits.
+    const std::optional<ItemRecord> there = service.db.itemByItemid(QStringLiteral("x1"));
+    QVERIFY(there);
+    QCOMPARE(there->ItemYen, 7000);
+    QCOMPARE(there->Numkai, 1);
+    QCOMPARE(there->cat, QStringLiteral("3"));
+    // Here: never armed again, even by a 保存.
+    QCOMPARE(desktop.db.itemById(id)->Numkai, 0);
+    BidLimits l{7000, 1, QStringLiteral("3"), 0};
+    QVERIFY(!host.saveLimits(id, l, &error));
+    QVERIFY2(error.contains(QStringLiteral("入札サービスに任せています")), qPrintable(error));
+    host.tick();
+    QVERIFY(!host.bids().find(id) || !host.bids().find(id)->armed());
+}
+
+QTEST_GUILESS_MAIN(tst_Service)
+#include "tst_service.moc"
