@@ -46,6 +46,7 @@ public:
     void message(const QString &) override {}
     std::optional<QString> input(const QString &, const QString &) override { return std::nullopt; }
     bool question(const QString &, bool) override { return false; }
+    int choose(const QString &, const QStringList &, int, int escape) override { return escape; }
     void beep() override {}
 };
 

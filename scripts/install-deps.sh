@@ -10,6 +10,7 @@ packages=(
   qcoro-qt6-dev
   qt6-httpserver-dev qt6-websockets-dev
   qt6-webengine-dev libqt6svg6
+  qt6-translations-l10n
   desktop-file-utils
   sqlite3
   tzdata faketime

@@ -32,6 +32,10 @@ frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompte
     auto *lbl1 = new QLabel(QStringLiteral("ﾔﾌｰﾊﾟｽﾜｰﾄﾞ(&P):"), this);
     lbl1->setObjectName(QStringLiteral("lblLabels_1"));
     lbl1->setBuddy(m_pass);
+    lbl0->setBuddy(m_user);
+    // Named after their labels on the accessibility bus.
+    m_user->setAccessibleName(QStringLiteral("Yahoo! JAPAN ID"));
+    m_pass->setAccessibleName(QStringLiteral("ﾔﾌｰﾊﾟｽﾜｰﾄﾞ"));
     m_user->setObjectName(QStringLiteral("txtUser_0"));
     m_pass->setObjectName(QStringLiteral("txtUser_1"));
     m_pass->setEchoMode(QLineEdit::Password);

@@ -160,6 +160,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     describe();
+    WidgetPrompter::loadQtJapanese(app);
     QApplication::setApplicationDisplayName(QStringLiteral("Snipewell"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/snipewell.svg")));
     QGuiApplication::setDesktopFileName(QStringLiteral("snipewell"));

@@ -131,7 +131,9 @@ MDIForm1::MDIForm1(AppContext &ctx, BidHost *host)
     m_inhibitor = new SleepInhibitor(QDBusConnection::systemBus(), this);
     buildMenus();
     buildTray();
-    resize(1000, 700);
+    // Never larger than the screen, at any scale factor.
+    const QSize wanted(1000, 700);
+    resize(screen() ? wanted.boundedTo(screen()->availableGeometry().size()) : wanted);
 }
 
 MDIForm1::~MDIForm1() = default;
@@ -184,7 +186,10 @@ void MDIForm1::buildMenus()
     };
 
     QMenu *file = menu("mnuFile", QStringLiteral("ﾌｧｲﾙ"));
-    connect(addItem(file, "mnuEnd", QStringLiteral("終了")), &QAction::triggered, this,
+    QAction *end = addItem(file, "mnuEnd", QStringLiteral("終了"));
+    end->setShortcut(QKeySequence::Quit);
+    end->setShortcutContext(Qt::ApplicationShortcut);
+    connect(end, &QAction::triggered, this,
             &QWidget::close);
 
     QMenu *disp = menu("mnudisp", QStringLiteral("表示"));

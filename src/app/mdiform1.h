@@ -110,8 +110,11 @@ public:
     Notifier *notifier() const { return m_notifier; }
     // The tray's next-bid line, the site's reachability and the sleep inhibitor, again.
     void updateWatch();
-    // The tray's 終了: asks when bids are pending, then ends.
+    // The tray's 終了: the same question as the window's ×.
     void quitFromTray();
+    // Bids are pending: keep running in the tray (or minimized), end, or cancel. True when
+    // the program may end.
+    bool mayEnd();
 
 signals:
     void endProgram();

@@ -55,6 +55,8 @@ void MDIForm1::buildTray()
     m_trayMenu->addSeparator();
     auto bringBack = [this] {
         showNormal();
+        for (frmSw *w : m_bidWindows->windows())
+            w->window()->show();
         raise();
         activateWindow();
     };
@@ -97,6 +99,7 @@ void MDIForm1::showSiteReach()
 frmLog *MDIForm1::showItemLog(const QString &itemid, const QString &name)
 {
     auto *log = new frmLog(m_ctx.log, nullptr, itemid);
+    log->setConfirm([this](const QString &q) { return m_ctx.prompter.question(q, false); });
     log->setWindowTitle(QStringLiteral("ログ：") + itemid + QStringLiteral(" ") + name);
     QMdiSubWindow *sub = m_mdi->addSubWindow(log);
     sub->setAttribute(Qt::WA_DeleteOnClose);
@@ -122,6 +125,7 @@ void MDIForm1::updateWatch()
         m_trayNext->setText(QStringLiteral("次の入札：") +
                             inSiteZone(next.enddate.addSecs(-m_ctx.values.befSec))
                                 .toString(QStringLiteral("MM/dd HH:mm:ss")) +
+                            siteZoneNote() +
                             QStringLiteral(" ") + next.Itemname);
     }
     m_tray->setToolTip(QStringLiteral("Snipewell：") + QString::number(pending.size()) +
@@ -137,16 +141,40 @@ void MDIForm1::updateWatch()
 
 void MDIForm1::quitFromTray()
 {
+    close(); // the same question as the window's ×
+}
+
+bool MDIForm1::mayEnd()
+{
     const QList<ItemRecord> pending = pendingBids();
-    if (!pending.isEmpty() &&
-        !m_ctx.prompter.question(QString::number(pending.size()) +
-                                     QStringLiteral("件の入札予定があります。終了すると入札されませ"
-                                                    "ん。\n終了しますか？"),
-                                 false))
-        return;
-    m_host->abandonPending(QStringLiteral("プログラムを終了しました"));
-    m_quitting = true;
-    close();
+    if (pending.isEmpty())
+        return true;
+    // Every way of ending asks this, with buttons in the program's words: Escape and the
+    // box's × keep the bids going.
+    const bool tray = m_tray->isVisible();
+    const QString keep = tray ? QStringLiteral("トレイで入札を続ける")
+                              : QStringLiteral("最小化して入札を続ける");
+    const QStringList buttons{keep, QStringLiteral("終了する"), QStringLiteral("キャンセル")};
+    const int chosen = m_ctx.prompter.choose(
+        QString::number(pending.size()) +
+            QStringLiteral("件の入札予定があります。終了すると入札されません。"),
+        buttons, 0, 2);
+    if (chosen == 1) {
+        m_host->abandonPending(QStringLiteral("プログラムを終了しました"));
+        return true;
+    }
+    if (chosen == 0) {
+        if (tray) {
+            // The bid windows go with the frame; the tray brings them back.
+            for (frmSw *w : m_bidWindows->windows())
+                w->window()->hide();
+            hide();
+            m_tray->showMessage(QStringLiteral("Snipewell"), QStringLiteral("トレイで入札を続けます"));
+        } else {
+            showMinimized();
+        }
+    }
+    return false;
 }
 
 frmOverview *MDIForm1::showOverview()
@@ -166,8 +194,12 @@ frmOverview *MDIForm1::showOverview()
                 showItemLog(b->item().itemid, b->item().Itemname);
         });
     }
-    m_overview->parentWidget()->show();
-    m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(m_overview->parentWidget()));
+    QWidget *sub = m_overview->parentWidget();
+    // Wide enough for every column, as far as the frame allows.
+    const QSize wanted = m_overview->sizeHint().expandedTo(QSize(900, 320));
+    sub->resize(wanted.boundedTo(m_mdi->viewport()->size()));
+    sub->show();
+    m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(sub));
     return m_overview;
 }
 
@@ -228,29 +260,10 @@ QCoro::Task<> MDIForm1::handOverItem(int id)
 
 void MDIForm1::closeEvent(QCloseEvent *event)
 {
-    if (!m_quitting) {
-        // Bids still to go out: the user decides, and an abandoned bid is said in the log.
-        const QList<ItemRecord> pending = pendingBids();
-        if (!pending.isEmpty()) {
-            const bool tray = m_tray->isVisible();
-            const QString text =
-                QString::number(pending.size()) +
-                QStringLiteral("件の入札予定があります。終了すると入札されません。\n\n") +
-                (tray ? QStringLiteral("ﾀｽｸﾄﾚｲに入れて入札を続けますか？（「いいえ」で終了します）")
-                      : QStringLiteral("最小化して入札を続けますか？（「いいえ」で終了します）"));
-            if (m_ctx.prompter.question(text, true)) {
-                event->ignore();
-                if (tray) {
-                    hide();
-                    m_tray->showMessage(QStringLiteral("Snipewell"),
-                                        QStringLiteral("ﾀｽｸﾄﾚｲで入札を続けます"));
-                } else {
-                    showMinimized();
-                }
-                return;
-            }
-            m_host->abandonPending(QStringLiteral("プログラムを終了しました"));
-        }
+    // Bids still to go out: the user decides, and an abandoned bid is said in the log.
+    if (!m_quitting && !mayEnd()) {
+        event->ignore();
+        return;
     }
     m_quitting = true;
     m_host->hold();
@@ -313,6 +326,7 @@ void MDIForm1::showLog()
 {
     if (!m_log) {
         m_log = new frmLog(m_ctx.log);
+        m_log->setConfirm([this](const QString &q) { return m_ctx.prompter.question(q, false); });
         QMdiSubWindow *sub = m_mdi->addSubWindow(m_log);
         sub->setAttribute(Qt::WA_DeleteOnClose);
         sub->resize(640, 320);

@@ -2,7 +2,11 @@
 
 #include <QApplication>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <cstdio>
 
@@ -10,6 +14,18 @@ namespace sw {
 
 namespace {
 const QString kTitle = QStringLiteral("Snipewell");
+}
+
+bool WidgetPrompter::loadQtJapanese(QCoreApplication &app)
+{
+    auto *qt = new QTranslator(&app);
+    if (!qt->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                  QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qt;
+        return false;
+    }
+    app.installTranslator(qt);
+    return true;
 }
 
 bool WidgetPrompter::interactive()
@@ -49,6 +65,27 @@ bool WidgetPrompter::question(const QString &text, bool defaultYes)
     return QMessageBox::question(m_parent, kTitle, text, QMessageBox::Yes | QMessageBox::No,
                                  defaultYes ? QMessageBox::Yes : QMessageBox::No) ==
            QMessageBox::Yes;
+}
+
+int WidgetPrompter::choose(const QString &text, const QStringList &buttons, int defaultIndex,
+                           int escape)
+{
+    if (!interactive()) {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return escape;
+    }
+    QMessageBox box(QMessageBox::Question, kTitle, text, QMessageBox::NoButton, m_parent);
+    QList<QPushButton *> made;
+    for (int i = 0; i < buttons.size(); ++i)
+        made << box.addButton(buttons[i], i == escape ? QMessageBox::RejectRole
+                                                       : QMessageBox::AcceptRole);
+    if (defaultIndex >= 0 && defaultIndex < made.size())
+        box.setDefaultButton(made[defaultIndex]);
+    if (escape >= 0 && escape < made.size())
+        box.setEscapeButton(made[escape]);
+    box.exec();
+    const int chosen = int(made.indexOf(qobject_cast<QPushButton *>(box.clickedButton())));
+    return chosen < 0 ? escape : chosen;
 }
 
 void WidgetPrompter::beep()

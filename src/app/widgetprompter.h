@@ -2,6 +2,7 @@
 
 #include "prompter.h"
 
+class QCoreApplication;
 class QWidget;
 
 namespace sw {
@@ -17,9 +18,14 @@ public:
     void message(const QString &text) override;
     std::optional<QString> input(const QString &prompt, const QString &defaultAnswer) override;
     bool question(const QString &text, bool defaultYes) override;
+    int choose(const QString &text, const QStringList &buttons, int defaultIndex,
+               int escape) override;
     void beep() override;
 
     static bool interactive();
+    // Qt's own texts (standard buttons, the input box, the file dialogs) in Japanese, as the
+    // rest of the program speaks: Debian's qt6-translations-l10n. False when not installed.
+    static bool loadQtJapanese(QCoreApplication &app);
 
 private:
     QWidget *m_parent;

@@ -8,6 +8,7 @@
 #include "dialog1.h"
 #include "frmsw.h"
 
+#include <QApplication>
 #include <QDesktopServices>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -89,7 +90,7 @@ void BidWindows::openNext()
     }
     m_toOpen.removeFirst();
     if (!find(id))
-        open(id);
+        open(id, false); // the user may be typing elsewhere
     if (!m_toOpen.isEmpty())
         m_openTimer->start(kOpenSpacingMs);
 }
@@ -127,7 +128,33 @@ QPoint windowPlace(const QRect &frame, const QRect &screen, const QSize &size, i
     return p;
 }
 
-frmSw *BidWindows::open(int id)
+QPoint freePlace(const QRect &frame, const QRect &screen, const QSize &size,
+                 const QList<QPoint> &taken)
+{
+    // The cascade's steps across and down the part of the frame on the screen: as many
+    // places as fit, the first one nobody stands on.
+    constexpr int kStep = 28;
+    constexpr int kNear = 12;
+    QRect area = frame.intersected(screen);
+    if (area.width() < size.width() / 2 || area.height() < size.height() / 2)
+        area = screen;
+    const int across = qMax(1, (area.width() - size.width()) / kStep);
+    const int down = qMax(1, (area.height() - size.height()) / kStep);
+    for (int i = 0; i < across * down; ++i) {
+        QPoint p = area.topLeft() + QPoint(kStep * (1 + (i / down) % across + i % down),
+                                           kStep * (1 + i % down));
+        p.setX(qBound(screen.left(), p.x(), qMax(screen.left(), screen.right() + 1 - size.width())));
+        p.setY(qBound(screen.top(), p.y(), qMax(screen.top(), screen.bottom() + 1 - size.height())));
+        const bool used = std::any_of(taken.begin(), taken.end(), [&p](const QPoint &t) {
+            return (t - p).manhattanLength() < kNear;
+        });
+        if (!used)
+            return p;
+    }
+    return windowPlace(frame, screen, size, int(taken.size()));
+}
+
+frmSw *BidWindows::open(int id, bool activate)
 {
     auto *w = new frmSw(m_ctx, *this);
     if (m_area) {
@@ -150,11 +177,33 @@ frmSw *BidWindows::open(int id)
             const QScreen *screen = m_main->screen();
             const QRect avail = screen ? screen->availableGeometry() : m_main->frameGeometry();
             w->adjustSize();
-            w->move(windowPlace(m_main->frameGeometry(), avail, w->frameGeometry().size(),
-                                int(windows().size()) - 1));
+            QList<QPoint> taken;
+            for (const frmSw *other : windows()) {
+                if (other != w && other->window()->isVisible())
+                    taken << other->window()->pos();
+            }
+            w->move(freePlace(m_main->frameGeometry(), avail, w->frameGeometry().size(), taken));
         }
+        // One the scheduler opens never takes the keyboard from where the user is typing: a
+        // window manager is asked not to activate it, and should the platform do so anyway,
+        // the focus goes back at once.
+        const QPointer<QWidget> typingIn = activate ? nullptr : QApplication::focusWidget();
+        w->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
         w->show();
         w->raise();
+        if (activate) {
+            w->activateWindow();
+        } else if (typingIn) {
+            auto giveBack = [typingIn, bid = QPointer<QWidget>(w)] {
+                if (!typingIn || (bid && QApplication::activeWindow() != bid &&
+                                  QApplication::focusWidget() == typingIn))
+                    return;
+                typingIn->window()->activateWindow();
+                typingIn->setFocus(Qt::OtherFocusReason);
+            };
+            giveBack();
+            QTimer::singleShot(0, typingIn, giveBack);
+        }
     }
     emit windowOpened(id);
     return w;

@@ -25,6 +25,9 @@ class frmSw;
 // Where the index-th bid window of this size opens: inside the part of the frame that is on
 // the screen, cascaded, and never past the screen's edges.
 QPoint windowPlace(const QRect &frame, const QRect &screen, const QSize &size, int index);
+// The first of those places no other window stands on.
+QPoint freePlace(const QRect &frame, const QRect &screen, const QSize &size,
+                 const QList<QPoint> &taken);
 
 // The open bid windows by item id: the scheduler and the item list look here before
 // opening a window, so an item never has two. Also owns the result window.
@@ -38,8 +41,9 @@ public:
 
     // The item's open window, or nullptr.
     frmSw *find(int id) const;
-    // A new window for the item, loaded and shown.
-    frmSw *open(int id);
+    // A new window for the item, loaded and shown at a free place. activate: it takes the
+    // keyboard (the user asked for it); one the scheduler opens never does.
+    frmSw *open(int id, bool activate = true);
     // Opens the item's window a moment later: windows are opened one at a time, the
     // earliest bid first, and not while a bid is about to go out (opening one takes tens
     // of milliseconds). True when the item has a window or is waiting for one.

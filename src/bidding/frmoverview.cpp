@@ -80,7 +80,9 @@ frmOverview::frmOverview(ArmedBids &bids, QWidget *parent)
     m_status->setVisible(false);
     m_grid->setObjectName(QStringLiteral("grdOverview"));
     m_grid->setAccessibleName(windowTitle());
-    m_grid->setHorizontalHeaderLabels(kHeaders);
+    QStringList headers = kHeaders;
+    headers[1] += siteZoneNote(); // the site's times, away from Japan too
+    m_grid->setHorizontalHeaderLabels(headers);
     m_grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_grid->verticalHeader()->setVisible(false);
@@ -116,6 +118,14 @@ frmOverview::frmOverview(ArmedBids &bids, QWidget *parent)
     connect(m_timer, &QTimer::timeout, this, &frmOverview::refresh);
     m_timer->start();
     refresh();
+}
+
+QSize frmOverview::sizeHint() const
+{
+    int width = 2 * m_grid->frameWidth() + 24;
+    for (int c = 0; c < m_grid->columnCount(); ++c)
+        width += qMax(m_grid->columnWidth(c), m_grid->horizontalHeader()->sectionSizeHint(c));
+    return QSize(width, 320);
 }
 
 void frmOverview::refresh()

@@ -32,6 +32,8 @@ public:
     explicit frmOverview(ArmedBids &bids, QWidget *parent = nullptr);
 
     QTableWidget *grid() const { return m_grid; }
+    // Wide enough for every column.
+    QSize sizeHint() const override;
     QLabel *siteStatus() const { return m_status; }
     // The rows again from the bids (also every second while shown).
     void refresh();

@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -122,18 +123,24 @@ void frmSw::build()
     m_frame3 = new QGroupBox(QStringLiteral("入札"), this);
     m_frame3->setObjectName(QStringLiteral("Frame3"));
     auto *bid = new QGridLayout(m_frame3);
-    bid->addWidget(new QLabel(QStringLiteral("上限価格："), m_frame3), 0, 0);
+    auto *maxLabel = new QLabel(QStringLiteral("上限価格(&M)："), m_frame3);
+    bid->addWidget(maxLabel, 0, 0);
     m_txtYen[0] = new QLineEdit(m_frame3);
+    maxLabel->setBuddy(m_txtYen[0]);
     m_txtYen[0]->setObjectName(QStringLiteral("txtYen_0"));
     bid->addWidget(m_txtYen[0], 0, 1);
-    bid->addWidget(new QLabel(QStringLiteral("次回価格："), m_frame3), 1, 0);
+    auto *nextLabel = new QLabel(QStringLiteral("次回価格："), m_frame3);
+    bid->addWidget(nextLabel, 1, 0);
     m_txtYen[1] = new QLineEdit(m_frame3);
+    nextLabel->setBuddy(m_txtYen[1]);
     m_txtYen[1]->setObjectName(QStringLiteral("txtYen_1"));
     // Worked out from the saved maximum and the page; typing cannot change what is bid.
     m_txtYen[1]->setReadOnly(true);
     bid->addWidget(m_txtYen[1], 1, 1);
-    bid->addWidget(new QLabel(QStringLiteral("入札数量："), m_frame3), 2, 0);
+    auto *quantityLabel = new QLabel(QStringLiteral("入札数量(&Q)："), m_frame3);
+    bid->addWidget(quantityLabel, 2, 0);
     m_cmbNum = new QComboBox(m_frame3);
+    quantityLabel->setBuddy(m_cmbNum);
     m_cmbNum->setObjectName(QStringLiteral("cmbNum"));
     bid->addWidget(m_cmbNum, 2, 1);
     m_cat = new QComboBox(m_frame3);
@@ -179,6 +186,25 @@ void frmSw::build()
     buttons->addStretch();
     buttons->addWidget(save);
 
+    // Named after their labels, never after what the frame's caption counts down.
+    m_frame3->setAccessibleName(QStringLiteral("入札"));
+    m_txtYen[0]->setAccessibleName(QStringLiteral("上限価格"));
+    m_txtYen[1]->setAccessibleName(QStringLiteral("次回価格"));
+    m_cmbNum->setAccessibleName(QStringLiteral("入札数量"));
+    // The keyboard's way: 上限価格, 入札数量, then 保存; Enter saves, Escape closes.
+    setTabOrder(m_txtYen[0], m_cmbNum);
+    setTabOrder(m_cmbNum, save);
+    auto *enter = new QShortcut(QKeySequence(Qt::Key_Return), this);
+    auto *keypadEnter = new QShortcut(QKeySequence(Qt::Key_Enter), this);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    for (QShortcut *s : {enter, keypadEnter, escape})
+        s->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(enter, &QShortcut::activated, save, &QPushButton::click);
+    connect(keypadEnter, &QShortcut::activated, save, &QPushButton::click);
+    connect(escape, &QShortcut::activated, this, [this] {
+        (parentWidget() && parentWidget()->inherits("QMdiSubWindow") ? parentWidget() : this)
+            ->close();
+    });
     m_statusBar = new QStatusBar(this);
     m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
     m_statusBar->setSizeGripEnabled(false);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -19,6 +20,10 @@ public:
     // A Yes/No question; true for Yes. Only for actions the user started: timers and
     // bids in progress never ask.
     virtual bool question(const QString &text, bool defaultYes) = 0;
+    // A question with buttons of its own words; the index of the one chosen. Escape and the
+    // box's close button choose `escape`, and so does a box nobody can answer.
+    virtual int choose(const QString &text, const QStringList &buttons, int defaultIndex,
+                       int escape) = 0;
     virtual void beep() = 0;
 };
 

@@ -57,14 +57,17 @@ QDateTime siteTimeFromMs(qint64 msSinceEpoch)
     return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, siteZone());
 }
 
+QString siteZoneNote(const QDateTime &at)
+{
+    return at.toLocalTime().offsetFromUtc() == kJapanOffsetSecs ? QString()
+                                                                 : QStringLiteral("（日本時間）");
+}
+
 QString siteTimeText(const QDateTime &t)
 {
     if (!t.isValid())
         return QStringLiteral("-");
-    const QString text = inSiteZone(t).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
-    if (t.toLocalTime().offsetFromUtc() == kJapanOffsetSecs)
-        return text;
-    return text + QStringLiteral("（日本時間）");
+    return inSiteZone(t).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) + siteZoneNote(t);
 }
 
 SiteClock::SiteClock() : m_wall(systemWallMs), m_mono(systemMonoMs)

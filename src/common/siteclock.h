@@ -21,6 +21,9 @@ QDateTime siteTimeFromMs(qint64 msSinceEpoch);
 // "yyyy/MM/dd hh:mm:ss" in Japan time, the way the site's pages show the time; on a
 // machine in another zone followed by "（日本時間）", so nobody reads it as local time.
 QString siteTimeText(const QDateTime &t);
+// "（日本時間）" on a machine whose clock is in another zone (at that moment), else empty: for
+// headers and lines that show times of the site.
+QString siteZoneNote(const QDateTime &at = QDateTime::currentDateTime());
 
 // The site's clock as this machine can know it. The site's answers carry a Date header
 // (whole seconds); each answer tells that the site's clock read that second at some moment

@@ -71,8 +71,11 @@ QVariant ItemListModel::data(const QModelIndex &index, int role) const
 QVariant ItemListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
-        section < kColumns)
-        return QString::fromUtf8(kHeaders[section]);
+        section < kColumns) {
+        const QString header = QString::fromUtf8(kHeaders[section]);
+        // The site's times, whatever zone this machine is in: said so away from Japan.
+        return section == 3 || section == 8 ? header + siteZoneNote() : header;
+    }
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 

@@ -90,6 +90,19 @@ bool ActivityLog::append(const QString &message)
     return false;
 }
 
+bool ActivityLog::clearItem(const QString &itemid)
+{
+    flush();
+    if (m_db.clearLogOf(itemid)) {
+        emit cleared();
+        return true;
+    }
+    const QString text = QStringLiteral("ログを削除できませんでした：") + m_db.lastError();
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    emit failed(text);
+    return false;
+}
+
 bool ActivityLog::clear()
 {
     if (m_db.clearLog()) {

@@ -31,6 +31,8 @@ public:
     void setHold(std::function<bool()> hold) { m_hold = std::move(hold); }
     // Deletes every entry; false (and failed()) when the database refused.
     bool clear();
+    // Deletes the entries that name the item.
+    bool clearItem(const QString &itemid);
     ItemDatabase &database() { return m_db; }
 
 signals:

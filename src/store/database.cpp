@@ -548,6 +548,12 @@ bool ItemDatabase::clearLog()
     return exec(QStringLiteral("DELETE FROM tblLog"), {});
 }
 
+bool ItemDatabase::clearLogOf(const QString &itemid)
+{
+    // The lines the item's own log window shows.
+    return exec(QStringLiteral("DELETE FROM tblLog WHERE instr(Memo, ?) > 0"), {itemid});
+}
+
 bool ItemDatabase::addSiteCategory(qint64 id, const QString &name)
 {
     return exec(QStringLiteral("INSERT OR IGNORE INTO tblycat (id, ycat) VALUES (?, ?)"),

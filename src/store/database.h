@@ -103,6 +103,7 @@ public:
     bool appendLog(const QString &memo);
     std::optional<QList<LogEntry>> logEntries();
     bool clearLog();
+    bool clearLogOf(const QString &itemid);
     // Keeps the log to the last keepDays days and keepRows entries; the number of entries
     // removed, or -1 when the store refused.
     int trimLog(const QDateTime &now, int keepDays, int keepRows);

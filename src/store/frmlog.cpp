@@ -2,6 +2,7 @@
 
 #include "activitylog.h"
 #include "database.h"
+#include "siteclock.h"
 
 #include <QHeaderView>
 #include <QSqlQuery>
@@ -21,7 +22,8 @@ frmLog::frmLog(ActivityLog &log, QWidget *parent, const QString &itemid)
     m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
     QAction *del = m_toolbar->addAction(QStringLiteral("del"));
     del->setObjectName(QStringLiteral("del"));
-    del->setToolTip(QStringLiteral("全てのログを削除"));
+    del->setToolTip(m_itemid.isEmpty() ? QStringLiteral("全てのログを削除")
+                                       : QStringLiteral("この商品のログを削除"));
     m_model->setObjectName(QStringLiteral("Adodc2"));
     m_grid->setObjectName(QStringLiteral("DataGrid2"));
     m_grid->setModel(m_model);
@@ -59,15 +61,25 @@ void frmLog::refresh()
         q.exec();
     }
     m_model->setQuery(std::move(q));
-    m_model->setHeaderData(0, Qt::Horizontal, QStringLiteral("tDate"));
+    m_model->setHeaderData(0, Qt::Horizontal, QString(QStringLiteral("tDate") + siteZoneNote()));
     m_model->setHeaderData(1, Qt::Horizontal, QStringLiteral("Memo"));
 }
 
 void frmLog::deleteAll()
 {
+    const QString question =
+        m_itemid.isEmpty()
+            ? QStringLiteral("ログを全て削除しますか？削除したログは元に戻せません。")
+            : QStringLiteral("この商品（") + m_itemid +
+                  QStringLiteral("）のログを削除しますか？削除したログは元に戻せません。");
+    if (!m_confirm || !m_confirm(question))
+        return;
     m_toolbar->setEnabled(false);
     m_model->clear(); // let go of the open read before deleting
-    m_log.clear();
+    if (m_itemid.isEmpty())
+        m_log.clear();
+    else
+        m_log.clearItem(m_itemid);
     refresh();
     m_toolbar->setEnabled(true);
 }

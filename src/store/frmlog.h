@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QSqlQueryModel;
 class QTableView;
 class QToolBar;
@@ -20,7 +22,14 @@ public:
     explicit frmLog(ActivityLog &log, QWidget *parent = nullptr, const QString &itemid = {});
 
     void refresh();
+    // del: asks first (the log is the only record of what was bid and why); in one item's
+    // window it deletes that item's lines only.
     void deleteAll();
+    // Asks the user; without it nothing is ever deleted.
+    void setConfirm(std::function<bool(const QString &question)> confirm)
+    {
+        m_confirm = std::move(confirm);
+    }
     QTableView *grid() const { return m_grid; }
 
 private:
@@ -29,6 +38,7 @@ private:
     QSqlQueryModel *m_model;
     QTableView *m_grid;
     QString m_itemid;
+    std::function<bool(const QString &)> m_confirm;
 };
 
 } // namespace sw

@@ -9,6 +9,7 @@
 #include "frmlog.h"
 #include "frmlogin.h"
 #include "frmmain.h"
+#include "frmoverview.h"
 #include "frmsw.h"
 #include "itemlistmodel.h"
 #include "itemparser.h"
@@ -18,12 +19,16 @@
 #include "sitehosts.h"
 #include "tempdir.h"
 #include "testapp.h"
+#include "widgetprompter.h"
 
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -81,6 +86,8 @@ private slots:
     void closingWithBidsPendingAsks();
     void itemLogFromThePopupMenu();
     void schedulerOpensBidWindows();
+    void newWindowsStayOutOfTheWay();
+    void qtSpeaksJapanese();
     void settingsAndAboutAreModalAndHoldTheScheduler();
 };
 
@@ -499,21 +506,28 @@ void tst_Windows::closingWithBidsPendingAsks()
              qPrintable(frame.trayMenu()->actions().first()->text()));
     QVERIFY(frame.trayMenu()->actions().first()->text().endsWith(QStringLiteral("腕時計")));
 
-    // Yes: the program keeps running (minimized, or in the tray where there is one).
-    app.prompter.questionAnswers.enqueue(true);
+    // Escape (or the box's ×), then the first button, then the tray's 終了 with Escape: the
+    // program keeps running every time, and says nothing was given up.
     QVERIFY(!frame.close());
+    app.prompter.choiceAnswers.enqueue(0);
+    QVERIFY(!frame.close());
+    frame.quitFromTray();
     QCOMPARE(ends.size(), 0);
-    QCOMPARE(app.prompter.questions.size(), 1);
-    QVERIFY2(app.prompter.questions.first().startsWith(
-                 QStringLiteral("1件の入札予定があります。終了すると入札されません。")),
-             qPrintable(app.prompter.questions.first()));
+    QCOMPARE(app.prompter.questions.size(), 3);
+    for (const QString &q : app.prompter.questions)
+        QCOMPARE(q, QStringLiteral("1件の入札予定があります。終了すると入札されません。"));
+    QCOMPARE(app.prompter.choices.first().at(1), QStringLiteral("終了する"));
+    QCOMPARE(app.prompter.choices.first().at(2), QStringLiteral("キャンセル"));
+    QVERIFY(!logLines(app.db).join(u'\n').contains(QStringLiteral("入札中止")));
 
-    // No: it ends, and the log says which bid was given up.
-    app.prompter.questionAnswers.enqueue(false);
-    frame.close();
+    // 終了する: it ends, and the log says which bid was given up.
+    app.prompter.choiceAnswers.enqueue(1);
+    frame.findChild<QAction *>(QStringLiteral("mnuEnd"))->trigger();
     QCOMPARE(ends.size(), 1);
     QVERIFY(logLines(app.db).contains(
         QStringLiteral("入札中止（プログラムを終了しました）：x1（腕時計）")));
+    QCOMPARE(frame.findChild<QAction *>(QStringLiteral("mnuEnd"))->shortcut(),
+             QKeySequence(QKeySequence::Quit));
 }
 
 void tst_Windows::itemLogFromThePopupMenu()
@@ -609,6 +623,62 @@ void tst_Windows::schedulerOpensBidWindows()
     // The earliest-ending candidate's line is what stays in the status bar.
     QCOMPARE(frame.statusBar()->currentMessage(),
              QStringLiteral("sameCategory:カテゴリの中の１つ以上を落札しているので入札しない"));
+}
+
+void tst_Windows::newWindowsStayOutOfTheWay()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("me_taro"), QStringLiteral("secret1"));
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int i = 1; i <= 3; ++i) {
+        ItemRecord r;
+        r.itemid = QStringLiteral("w") + QString::number(i);
+        r.Itemname = r.itemid;
+        r.Serverid = QStringLiteral("3");
+        r.ItemYenNow = 1000;
+        r.enddate = now.addSecs(i * 3600);
+        r.NumUri = 1;
+        r.ItemYenUnit = 100;
+        app.db.upsertItem(r);
+        app.db.saveUserColumns(app.db.itemByItemid(r.itemid)->id, 5000, QStringLiteral("0"), 1, 0);
+    }
+    MDIForm1 frame(app.ctx);
+    frame.show();
+    frame.load();
+    // The user is typing in the list when the scheduler opens the bid windows.
+    frame.showItemList();
+    frame.itemList()->grid()->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), frame.itemList()->grid());
+    frame.Timer1_Timer();
+    QTRY_COMPARE_WITH_TIMEOUT(frame.bidWindows()->windows().size(), 3, 5000);
+    QTest::qWait(200);
+    QCOMPARE(QApplication::focusWidget(), frame.itemList()->grid());
+    QSet<QPair<int, int>> places;
+    for (frmSw *w : frame.bidWindows()->windows())
+        places.insert({w->window()->x(), w->window()->y()});
+    QString where;
+    for (frmSw *w : frame.bidWindows()->windows())
+        where += QStringLiteral("%1,%2 ").arg(w->window()->x()).arg(w->window()->y());
+    QVERIFY2(places.size() == 3, qPrintable(where)); // none hides another
+    // The overview shows every column.
+    frmOverview *view = frame.showOverview();
+    QTRY_VERIFY(view->grid()->rowCount() == 3);
+    QTest::qWait(100);
+    QVERIFY2(view->grid()->horizontalHeader()->length() <= view->grid()->viewport()->width(),
+             qPrintable(QString::number(view->grid()->horizontalHeader()->length()) +
+                        QLatin1Char(' ') + QString::number(view->grid()->viewport()->width())));
+}
+
+void tst_Windows::qtSpeaksJapanese()
+{
+    // The standard buttons of every box, as the program loads Qt's own texts.
+    QVERIFY2(WidgetPrompter::loadQtJapanese(*QCoreApplication::instance()),
+             "qt6-translations-l10n is missing: scripts/install-deps.sh installs it");
+    QMessageBox box(QMessageBox::Question, QString(), QString(),
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    QVERIFY2(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("はい")),
+             qPrintable(box.button(QMessageBox::Yes)->text()));
 }
 
 QTEST_MAIN(tst_Windows)

@@ -58,6 +58,7 @@ private slots:
     void saveStoresTheLimits();
     void bidNowAsksFirst();
     void badProxyIsLoggedNotAsked();
+    void keyboardAndScreenReaders();
 };
 
 namespace {
@@ -249,6 +250,35 @@ void tst_BidWindow::badProxyIsLoggedNotAsked()
     f.windows.open(f.store(item(end), 5000, 1));
     QVERIFY(f.prompter.messages.isEmpty()); // no box the scheduler's tick would wait on
     QVERIFY(f.logLines().contains(invalidProxyMessage()));
+}
+
+void tst_BidWindow::keyboardAndScreenReaders()
+{
+    const QDateTime end = wholeSecond(120 * 1000); // in its last hour: a countdown in seconds
+    Fixture f(scenarioWith(item(end)));
+    const int id = f.store(item(end), 5000, 1);
+    frmSw *w = f.windows.open(id);
+    w->activateWindow();
+    auto *max = child<QLineEdit>(w, "txtYen_0");
+    auto *quantity = child<QComboBox>(w, "cmbNum");
+    QTRY_VERIFY(child<QGroupBox>(w, "Frame3")->title().contains(QStringLiteral("秒")));
+    // Named after their labels, not after the caption that counts down.
+    QCOMPARE(max->accessibleName(), QStringLiteral("上限価格"));
+    QCOMPARE(child<QLineEdit>(w, "txtYen_1")->accessibleName(), QStringLiteral("次回価格"));
+    QCOMPARE(quantity->accessibleName(), QStringLiteral("入札数量"));
+    QCOMPARE(child<QGroupBox>(w, "Frame3")->accessibleName(), QStringLiteral("入札"));
+    // 上限価格, 入札数量, 保存: the first Tab stops; Enter saves.
+    QCOMPARE(max->nextInFocusChain(), quantity);
+    max->setFocus();
+    max->selectAll();
+    QTest::keyClicks(max, QStringLiteral("6500"));
+    QTest::keyClick(max, Qt::Key_Return);
+    QCOMPARE(f.db.itemById(id)->ItemYen, 6500);
+    // Escape closes the window; the bid goes on without it.
+    QPointer<frmSw> gone(w);
+    QTest::keyClick(max, Qt::Key_Escape);
+    QTRY_VERIFY(!gone);
+    QVERIFY(f.host.bids().find(id));
 }
 
 QTEST_MAIN(tst_BidWindow)

@@ -148,9 +148,10 @@ void tst_ItemList::filters()
     for (int b : buttons)
         QTest::mouseClick(w.filterButton(b), Qt::LeftButton);
     QCOMPARE(shown(w), rows);
-    // The end's time of day in Japan time, and where each row's bid stands.
+    // The end's time of day in Japan time (said so: the suite runs in another zone), and
+    // where each row's bid stands.
     QCOMPARE(w.model()->headerData(8, Qt::Horizontal, Qt::DisplayRole).toString(),
-             QStringLiteral("終了時刻"));
+             QStringLiteral("終了時刻（日本時間）"));
     const QHash<QString, QString> states = {{QStringLiteral("ended0"), QStringLiteral("落札")},
                                             {QStringLiteral("ended3"), QStringLiteral("終了")},
                                             {QStringLiteral("run0"), QStringLiteral("予定")},

@@ -25,7 +25,8 @@ class tst_ActivityLog : public QObject
     Q_OBJECT
 private slots:
     void openWindowShowsNewestFirstAndFollowsAppends();
-    void delEmptiesTheLogWithoutAsking();
+    void delAsksFirst_data();
+    void delAsksFirst();
     void failedAppendIsReportedAndCallerGoesOn();
     void categoryEditorRenames_data();
     void categoryEditorRenames();
@@ -62,7 +63,9 @@ void tst_ActivityLog::openWindowShowsNewestFirstAndFollowsAppends()
     frmLog w(f.log);
     w.show();
     QCOMPARE(w.windowTitle(), QStringLiteral("ログ"));
-    QCOMPARE(w.grid()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("tDate"));
+    // The suite runs away from Japan: the log's times say whose they are.
+    QCOMPARE(w.grid()->model()->headerData(0, Qt::Horizontal).toString(),
+             QStringLiteral("tDate（日本時間）"));
     QCOMPARE(w.grid()->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Memo"));
     f.log.LOGTodb(QStringLiteral("入札準備開始：x1"));
     f.log.LOGTodb(QStringLiteral("複数行\n二行目"));
@@ -83,22 +86,45 @@ void tst_ActivityLog::openWindowShowsNewestFirstAndFollowsAppends()
     QCOMPARE(memos(one.grid()), QStringList{QStringLiteral("入札準備開始：x1")});
 }
 
-void tst_ActivityLog::delEmptiesTheLogWithoutAsking()
+void tst_ActivityLog::delAsksFirst_data()
 {
+    QTest::addColumn<QString>("itemid"); // empty: the whole log's window
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QStringList>("left");
+    const QStringList all{QStringLiteral("入札開始：x2：5000"), QStringLiteral("入札開始：x1：5000")};
+    QTest::newRow("the whole log, answered No") << "" << false << all;
+    QTest::newRow("the whole log, answered Yes") << "" << true << QStringList();
+    QTest::newRow("one item's window deletes its lines only")
+        << "x1" << true << QStringList{QStringLiteral("入札開始：x2：5000")};
+}
+
+void tst_ActivityLog::delAsksFirst()
+{
+    QFETCH(QString, itemid);
+    QFETCH(bool, yes);
+    QFETCH(QStringList, left);
     LogFixture f;
-    f.log.LOGTodb(QStringLiteral("a"));
-    f.log.LOGTodb(QStringLiteral("b"));
-    frmLog w(f.log);
+    f.log.LOGTodb(QStringLiteral("入札開始：x1：5000"));
+    f.log.LOGTodb(QStringLiteral("入札開始：x2：5000"));
+    frmLog w(f.log, nullptr, itemid);
+    QStringList asked;
+    w.setConfirm([&](const QString &q) {
+        asked << q;
+        return yes;
+    });
     w.show();
     QAction *del = w.findChild<QAction *>(QStringLiteral("del"));
     QVERIFY(del);
-    QCOMPARE(del->toolTip(), QStringLiteral("全てのログを削除"));
     del->trigger();
-    QCOMPARE(w.grid()->model()->rowCount(), 0);
-    QVERIFY(f.db.logEntries()->isEmpty());
-    del->trigger(); // an empty log stays empty
-    f.log.LOGTodb(QStringLiteral("after"));
-    QCOMPARE(memos(w.grid()), QStringList{QStringLiteral("after")});
+    QCOMPARE(asked.size(), 1);
+    QStringList stored;
+    const QList<LogEntry> entries = f.db.logEntries().value_or(QList<LogEntry>{});
+    for (const LogEntry &e : entries)
+        stored << e.Memo;
+    QCOMPARE(stored, left);
+    frmLog unasked(f.log); // a window nobody can answer for deletes nothing
+    unasked.deleteAll();
+    QCOMPARE(f.db.logEntries().value_or(QList<LogEntry>{}).size(), left.size());
 }
 
 void tst_ActivityLog::failedAppendIsReportedAndCallerGoesOn()

@@ -16,6 +16,12 @@ public:
         questions << text;
         return questionAnswers.isEmpty() ? false : questionAnswers.dequeue();
     }
+    int choose(const QString &text, const QStringList &buttons, int, int escape) override
+    {
+        questions << text;
+        choices << buttons;
+        return choiceAnswers.isEmpty() ? escape : choiceAnswers.dequeue();
+    }
     void beep() override { ++beeps; }
 
     QStringList messages;
@@ -24,5 +30,7 @@ public:
     QQueue<std::optional<QString>> answers; // empty queue: the user cancels
     QStringList questions;
     QQueue<bool> questionAnswers; // empty queue: No
+    QList<QStringList> choices;   // the buttons each choice offered
+    QQueue<int> choiceAnswers;    // empty queue: Escape
     int beeps = 0;
 };

@@ -32,6 +32,7 @@ public:
     }
     std::optional<QString> input(const QString &, const QString &) override { return std::nullopt; }
     bool question(const QString &, bool defaultYes) override { return defaultYes; }
+    int choose(const QString &, const QStringList &, int, int escape) override { return escape; }
     void beep() override {}
 };
 
