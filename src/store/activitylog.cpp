@@ -90,10 +90,9 @@ bool ActivityLog::append(const QString &message)
     return false;
 }
 
-bool ActivityLog::clearItem(const QString &itemid)
+bool ActivityLog::reportClear(bool done)
 {
-    flush();
-    if (m_db.clearLogOf(itemid)) {
+    if (done) {
         emit cleared();
         return true;
     }
@@ -103,16 +102,15 @@ bool ActivityLog::clearItem(const QString &itemid)
     return false;
 }
 
+bool ActivityLog::clearItem(const QString &itemid)
+{
+    flush();
+    return reportClear(m_db.clearLogOf(itemid));
+}
+
 bool ActivityLog::clear()
 {
-    if (m_db.clearLog()) {
-        emit cleared();
-        return true;
-    }
-    const QString text = QStringLiteral("ログを削除できませんでした：") + m_db.lastError();
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-    emit failed(text);
-    return false;
+    return reportClear(m_db.clearLog());
 }
 
 } // namespace sw

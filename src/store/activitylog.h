@@ -42,6 +42,8 @@ signals:
 
 private:
     bool append(const QString &message);
+    // Says a deletion's outcome: cleared() or failed().
+    bool reportClear(bool done);
     void scheduleFlush(int ms);
     void flushWhenFree();
 
