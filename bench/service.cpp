@@ -94,8 +94,10 @@ bool seed(const QString &dataDir, const sim::Scenario &s, quint16 sitePort, int 
             return false;
     }
     SettingsStore settings(paths.settingsFile);
-    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"), QStringLiteral("snipe_taro"));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"), Scramble(QStringLiteral("taro1234")));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
+                  QStringLiteral("snipe_taro"));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
+                  Scramble(QStringLiteral("taro1234")));
     settings.save(QStringLiteral("Settings"), QStringLiteral("Keyring"), QStringLiteral("0"));
     settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"), QString::number(befSec));
     settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
@@ -112,7 +114,8 @@ sim::Scenario scenario(int n, const QDateTime &end)
     s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
               << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
     for (int i = 1; i <= n; ++i)
-        s.items << simItem(i, end.isValid() ? end : QDateTime::currentDateTime().addSecs(3600 + 60 * i));
+        s.items << simItem(i, end.isValid() ? end
+                                            : QDateTime::currentDateTime().addSecs(3600 + 60 * i));
     return s;
 }
 
@@ -176,7 +179,9 @@ void timing(const QString &program, int n)
     }
     stop(*p);
     std::sort(late.begin(), late.end());
-    auto at = [&late](double q) { return late.isEmpty() ? 0 : late[qMin(qsizetype(q * late.size()), late.size() - 1)]; };
+    auto at = [&late](double q) {
+        return late.isEmpty() ? 0 : late[qMin(qsizetype(q * late.size()), late.size() - 1)];
+    };
     std::printf("timing N=%d missed=%lld p50_ms=%lld p99_ms=%lld min_ms=%lld max_ms=%lld\n", n,
                 qint64(n - late.size()), at(0.5), at(0.99), late.isEmpty() ? 0 : late.first(),
                 late.isEmpty() ? 0 : late.last());

@@ -25,8 +25,8 @@ void sendDesktopNotice(QDBusConnection bus, NoticeKind kind, const QString &body
     QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue<uchar>(urgent ? 2 : 1)},
                       {QStringLiteral("desktop-entry"), QStringLiteral("snipewell")}};
     call << QStringLiteral("Snipewell") << uint(0) << QStringLiteral("snipewell")
-         << QString(QStringLiteral("Snipewell：") + noticeTitle(kind)) << body << QStringList() << hints
-         << int(-1);
+         << QString(QStringLiteral("Snipewell：") + noticeTitle(kind)) << body << QStringList()
+         << hints << int(-1);
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000), context);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, context,
                      [watcher, done = std::move(done)] {

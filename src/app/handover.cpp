@@ -33,15 +33,17 @@ QCoro::Task<HandOverResult> handOverToService(const SettingsStore &settings, Ite
     const QUrl url(base, QUrl::StrictMode);
     if (base.isEmpty() || token.isEmpty() || !url.isValid() ||
         (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
-        co_return HandOverResult{false, QStringLiteral("入札サービスのアドレスとアクセストークンを設定"
-                                                       "してください（snipewell.ini の [Handover] "
-                                                       "Url、Token）。")};
+        co_return HandOverResult{false,
+                                 QStringLiteral("入札サービスのアドレスとアクセストークンを設定"
+                                                "してください（snipewell.ini の [Handover] "
+                                                "Url、Token）。")};
     // The token goes over plain http only to this machine (an SSH tunnel ends here).
     if (url.scheme() == QLatin1String("http") && url.host() != QLatin1String("127.0.0.1") &&
         url.host() != QLatin1String("localhost") && url.host() != QLatin1String("::1"))
-        co_return HandOverResult{false, QStringLiteral("入札サービスにはhttpsで接続してください（こ"
-                                                       "のコンピューター以外にはアクセストークンを暗"
-                                                       "号化せずに送りません）。")};
+        co_return HandOverResult{false,
+                                 QStringLiteral("入札サービスにはhttpsで接続してください（こ"
+                                                "のコンピューター以外にはアクセストークンを暗"
+                                                "号化せずに送りません）。")};
     QNetworkRequest request(url.resolved(QUrl(QStringLiteral("/api/items"))));
     request.setRawHeader("Authorization", "Bearer " + token.toLatin1());
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));

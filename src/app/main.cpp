@@ -29,9 +29,9 @@
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QNetworkProxy>
+#include <QTimer>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -58,7 +58,8 @@ int runLoginOnly(WidgetPrompter &prompter)
     }
     ActivityLog &log = core.log;
     AppContext &ctx = core.ctx;
-    if (const QString proxy = settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
+    if (const QString proxy =
+            settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
         !proxy.isEmpty()) {
         const ProxyChoice choice = parseProxySetting(proxy);
         if (choice.kind == ProxyChoice::Named)
@@ -86,7 +87,6 @@ int runLoginOnly(WidgetPrompter &prompter)
     log.flush();
     return result == 0 ? 0 : code;
 }
-
 
 struct Options
 {

@@ -25,8 +25,8 @@
 #include "frmserch.h"
 #include "frmsw.h"
 #include "frmtip.h"
-#include "itemlistmodel.h"
 #include "itemcapture.h"
+#include "itemlistmodel.h"
 #include "notifier.h"
 #include "pagefetcher.h"
 #include "prompter.h"
@@ -189,8 +189,7 @@ void MDIForm1::buildMenus()
     QAction *end = addItem(file, "mnuEnd", QStringLiteral("終了"));
     end->setShortcut(QKeySequence::Quit);
     end->setShortcutContext(Qt::ApplicationShortcut);
-    connect(end, &QAction::triggered, this,
-            &QWidget::close);
+    connect(end, &QAction::triggered, this, &QWidget::close);
 
     QMenu *disp = menu("mnudisp", QStringLiteral("表示"));
     connect(addItem(disp, "mnuBrowser", QStringLiteral("ホームページ")), &QAction::triggered, this,

@@ -125,8 +125,7 @@ void MDIForm1::updateWatch()
         m_trayNext->setText(QStringLiteral("次の入札：") +
                             inSiteZone(next.enddate.addSecs(-m_ctx.values.befSec))
                                 .toString(QStringLiteral("MM/dd HH:mm:ss")) +
-                            siteZoneNote() +
-                            QStringLiteral(" ") + next.Itemname);
+                            siteZoneNote() + QStringLiteral(" ") + next.Itemname);
     }
     m_tray->setToolTip(QStringLiteral("Snipewell：") + QString::number(pending.size()) +
                        QStringLiteral("件の入札予定"));
@@ -152,8 +151,8 @@ bool MDIForm1::mayEnd()
     // Every way of ending asks this, with buttons in the program's words: Escape and the
     // box's × keep the bids going.
     const bool tray = m_tray->isVisible();
-    const QString keep = tray ? QStringLiteral("トレイで入札を続ける")
-                              : QStringLiteral("最小化して入札を続ける");
+    const QString keep =
+        tray ? QStringLiteral("トレイで入札を続ける") : QStringLiteral("最小化して入札を続ける");
     const QStringList buttons{keep, QStringLiteral("終了する"), QStringLiteral("キャンセル")};
     const int chosen = m_ctx.prompter.choose(
         QString::number(pending.size()) +
@@ -169,7 +168,8 @@ bool MDIForm1::mayEnd()
             for (frmSw *w : m_bidWindows->windows())
                 w->window()->hide();
             hide();
-            m_tray->showMessage(QStringLiteral("Snipewell"), QStringLiteral("トレイで入札を続けます"));
+            m_tray->showMessage(QStringLiteral("Snipewell"),
+                                QStringLiteral("トレイで入札を続けます"));
         } else {
             showMinimized();
         }

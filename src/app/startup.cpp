@@ -2,8 +2,8 @@
 
 #include "activitylog.h"
 #include "clock.h"
-#include "database.h"
 #include "credentials.h"
+#include "database.h"
 #include "passwordstore.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
@@ -57,8 +57,8 @@ FolderStart startDataFolder(const AppPaths &paths, const SettingsStore &settings
             lock.getLockInfo(&pid, &host, &app);
             out.heldBy = app;
             out.beep = true;
-            out.refusal = secondInstanceText(app.isEmpty() ? QCoreApplication::applicationName()
-                                                           : app);
+            out.refusal =
+                secondInstanceText(app.isEmpty() ? QCoreApplication::applicationName() : app);
             if (app == serviceProgramName() && app != QCoreApplication::applicationName())
                 out.refusal = QStringLiteral("入札サービス（snipewell-service）がこのデータフォルダ"
                                              "ーで動いています（プロセス ") +
@@ -87,7 +87,8 @@ FolderStart startDataFolder(const AppPaths &paths, const SettingsStore &settings
                 : 0;
         if (trimmed > 0)
             out.notes << QStringLiteral("古いログを") + QString::number(trimmed) +
-                             QStringLiteral("件削除しました（設定 LogDays・LogRows の範囲だけ残します）");
+                             QStringLiteral(
+                                 "件削除しました（設定 LogDays・LogRows の範囲だけ残します）");
     }
     const DbStartResult started = backupAndCompact(paths);
     if (!started.ok()) {
@@ -124,8 +125,8 @@ void logStartNotes(ActivityLog &log, ItemDatabase &db, const AppPaths &paths,
 
 ProgramCore::ProgramCore(const AppPaths &paths, SettingsStore &settings, Prompter &prompter)
     : db(paths.database()), log(db), categories(settings), hosts(settings),
-      cookies(paths.dataDir + QStringLiteral("/cookies.txt")), parser(db),
-      ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser},
+      cookies(paths.dataDir + QStringLiteral("/cookies.txt")),
+      parser(db), ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser},
       m_settings(settings)
 {}
 

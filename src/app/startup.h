@@ -36,10 +36,10 @@ QString serviceProgramName();
 // What the program can do with the data folder it was given.
 struct FolderStart
 {
-    QString refusal;     // why it cannot start (shown, printed, exit 1); empty: it can
-    bool beep = false;   // another instance holds the folder
-    QString heldBy;      // that instance's program name, when known
-    QStringList notes;   // for the activity log, once it exists
+    QString refusal;   // why it cannot start (shown, printed, exit 1); empty: it can
+    bool beep = false; // another instance holds the folder
+    QString heldBy;    // that instance's program name, when known
+    QStringList notes; // for the activity log, once it exists
 };
 
 // The steps every entry point takes before its bids' owner exists, in this order: the data

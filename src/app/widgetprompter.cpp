@@ -4,9 +4,9 @@
 #include <QInputDialog>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -77,8 +77,8 @@ int WidgetPrompter::choose(const QString &text, const QStringList &buttons, int 
     QMessageBox box(QMessageBox::Question, kTitle, text, QMessageBox::NoButton, m_parent);
     QList<QPushButton *> made;
     for (int i = 0; i < buttons.size(); ++i)
-        made << box.addButton(buttons[i], i == escape ? QMessageBox::RejectRole
-                                                       : QMessageBox::AcceptRole);
+        made << box.addButton(buttons[i],
+                              i == escape ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
     if (defaultIndex >= 0 && defaultIndex < made.size())
         box.setDefaultButton(made[defaultIndex]);
     if (escape >= 0 && escape < made.size())

@@ -291,10 +291,11 @@ void ArmedBid::applyReading(const ItemState &s)
     const bool ours = !own.isEmpty() && s.bidder.compare(own, Qt::CaseInsensitive) == 0;
     tell(m_history.onReading(ours, s.finished, s.price));
     if (ours && !m_history.acceptedMax)
-        m_history.acceptedMax = m_item.ItemYen; // we lead (an answer not understood, an earlier run)
+        m_history.acceptedMax =
+            m_item.ItemYen; // we lead (an answer not understood, an earlier run)
     if (s.finished && !m_item.fin)
         reachVerdict(s, ours);
-    m_item.enddate = s.end;             // a later end: the auction was extended
+    m_item.enddate = s.end; // a later end: the auction was extended
     const bool unchanged =
         s.bidder == m_item.SaikougakuShaid && s.price == m_loadedPrice && s.finished == m_item.fin;
     m_lastRefresh = sw::now();
@@ -459,8 +460,7 @@ void ArmedBid::tick()
         return;
     noteCategoryOverlap();
     // Over by the site's clock, and the page that would tell the result does not come.
-    if (readFailing() && m_verdict.isEmpty() &&
-        (m_armed || m_missed || m_history.anythingSent()) &&
+    if (readFailing() && m_verdict.isEmpty() && (m_armed || m_missed || m_history.anythingSent()) &&
         m_item.enddate.isValid() && in.now >= m_item.enddate.addSecs(kUnknownVerdictSec))
         verdictUnknown();
     if (a.startBid) {
@@ -473,4 +473,3 @@ void ArmedBid::tick()
 }
 
 } // namespace sw
-

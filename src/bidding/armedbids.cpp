@@ -141,8 +141,8 @@ std::optional<QString> ArmedBids::categoryBlock(const ArmedBid &bid) const
     const qint64 resultTakes = 2000 + qMax<qint64>(clock.slowAnswerMs(), 1000) + 3000;
     const qint64 startsAt = bid.bidTime().toMSecsSinceEpoch() - previewLeadMs(clock);
     for (const auto &[id, other] : m_bids) {
-        if (other == &bid || other->limits().cat != cat || other->deleted() ||
-            other->finished() || other->categoryHeld() || !other->endTime().isValid())
+        if (other == &bid || other->limits().cat != cat || other->deleted() || other->finished() ||
+            other->categoryHeld() || !other->endTime().isValid())
             continue;
         if (!other->armed() && !other->leading() && !other->history().anythingSent())
             continue;
@@ -150,7 +150,8 @@ std::optional<QString> ArmedBids::categoryBlock(const ArmedBid &bid) const
                            (other->endTime() == bid.endTime() && other->id() < bid.id());
         if (first && other->endTime().toMSecsSinceEpoch() + resultTakes > startsAt)
             return QStringLiteral("同じカテゴリの「") + other->item().Itemname +
-                   QStringLiteral("」と終了時刻が近いので入札しません（先に終わる方だけ入札します）");
+                   QStringLiteral(
+                       "」と終了時刻が近いので入札しません（先に終わる方だけ入札します）");
     }
     return std::nullopt;
 }

@@ -28,17 +28,17 @@ void ArmedBid::reachVerdict(const ItemState &s, bool ours)
         m_verdict = QStringLiteral("入札が届きませんでした：") + m_history.notArrived;
     } else if (!sent) {
         const BidHistory &h = m_history;
-        QString why = !h.blocked.isEmpty() ? h.blocked
-                      : m_missed           ? QStringLiteral("プログラムが動いていませんでした")
-                      : !h.cancelled.isEmpty()
-                          ? QStringLiteral("入札を中止しました（") + h.cancelled + QStringLiteral("）")
-                      : !m_categoryNote.isEmpty() ? m_categoryNote
-                      : !m_lastResult.isEmpty()   ? m_lastResult
-                      : !m_readFailure.isEmpty()
-                          ? QStringLiteral("商品ページを読めませんでした（") + m_readFailure +
-                                QStringLiteral("）")
-                      : !m_message.isEmpty() ? m_message
-                                             : QStringLiteral("入札時刻が来ませんでした");
+        QString why =
+            !h.blocked.isEmpty() ? h.blocked
+            : m_missed ? QStringLiteral("プログラムが動いていませんでした")
+            : !h.cancelled.isEmpty()
+                ? QStringLiteral("入札を中止しました（") + h.cancelled + QStringLiteral("）")
+            : !m_categoryNote.isEmpty() ? m_categoryNote
+            : !m_lastResult.isEmpty()   ? m_lastResult
+            : !m_readFailure.isEmpty() ? QStringLiteral("商品ページを読めませんでした（") +
+                                             m_readFailure + QStringLiteral("）")
+            : !m_message.isEmpty() ? m_message
+                                   : QStringLiteral("入札時刻が来ませんでした");
         m_verdict = QStringLiteral("入札しませんでした：") + why;
     } else if (m_history.refusedMax && m_history.belowReserve) {
         m_verdict = QStringLiteral("落札できませんでした：最低落札価格に届きませんでした");
@@ -156,9 +156,9 @@ void ArmedBid::noteCategoryOverlap()
 {
     // Only what keeps this bid back for now (another item of the category ends first);
     // a win of the category stops it for good at the bid itself.
-    const std::optional<QString> why =
-        m_armed && !m_item.fin && m_hooks.categoryBlock ? m_hooks.categoryBlock(*this)
-                                                        : std::nullopt;
+    const std::optional<QString> why = m_armed && !m_item.fin && m_hooks.categoryBlock
+                                           ? m_hooks.categoryBlock(*this)
+                                           : std::nullopt;
     const QString note = why.value_or(QString());
     if (note == m_categoryNote)
         return;

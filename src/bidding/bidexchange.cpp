@@ -146,8 +146,8 @@ QCoro::Task<Preview> askPreview(BidContext &ctx, const BidRequest &req, const QS
 {
     SiteClock &clock = siteClock();
     const QString id = req.itemid;
-    const QString url = ctx.hosts.bidPreview(req.serverid, id, amt, req.userId,
-                                             req.encodedPassword, QString::number(quantity));
+    const QString url = ctx.hosts.bidPreview(req.serverid, id, amt, req.userId, req.encodedPassword,
+                                             QString::number(quantity));
     auto race = std::make_shared<RaceState>();
     Preview out;
     QString why;
@@ -175,8 +175,8 @@ QCoro::Task<Preview> askPreview(BidContext &ctx, const BidRequest &req, const QS
                 out.kind = Preview::Ended;
                 co_return out;
             }
-            const QString a = GetBetween(r.text, cursor, QStringLiteral("\"a\" VALUE=\""),
-                                         QStringLiteral("\">"));
+            const QString a =
+                GetBetween(r.text, cursor, QStringLiteral("\"a\" VALUE=\""), QStringLiteral("\">"));
             if (!action.isEmpty()) {
                 out.kind = Preview::Form;
                 out.action = action;
@@ -382,10 +382,11 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
             const bool atMaximum = amount >= max;
             if (live->max < amount) {
                 if (live->max < live->lowest || req.alreadySent.contains(live->max))
-                    co_return stopped(BidResult::Cancelled,
-                                      QStringLiteral("上限価格が") + formatYen(live->max) +
-                                          QStringLiteral("円に下げられ、入札できる金額ではなくなりま"
-                                                         "した"));
+                    co_return stopped(
+                        BidResult::Cancelled,
+                        QStringLiteral("上限価格が") + formatYen(live->max) +
+                            QStringLiteral("円に下げられ、入札できる金額ではなくなりま"
+                                           "した"));
                 amount = live->max;
             } else if (!live->armed) {
                 co_return stopped(BidResult::Cancelled, QStringLiteral("自動入札が解除されました"));
@@ -517,8 +518,8 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
 
         // No answer (a time-out, a dropped connection, a 5xx), or the site's busy page or
         // another page not understood: the amount counts as sent only if it is there.
-        log.LOGTodb(resultLine(id, amt, gotAnswer ? QStringLiteral("不明 ")
-                                                  : QStringLiteral("サーバー応答なし")));
+        log.LOGTodb(resultLine(
+            id, amt, gotAnswer ? QStringLiteral("不明 ") : QStringLiteral("サーバー応答なし")));
         co_await paced(ctx.pacer);
         if (ctx.alive.expired())
             co_return abandoned();
@@ -528,8 +529,8 @@ QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
             co_return abandoned();
         const std::optional<ItemState> s =
             itemPage.ok ? ParseItemStatus(itemPage.text, req.userId, sw::now()) : std::nullopt;
-        const bool ours = s && !req.userId.isEmpty() &&
-                          s->bidder.compare(req.userId, Qt::CaseInsensitive) == 0;
+        const bool ours =
+            s && !req.userId.isEmpty() && s->bidder.compare(req.userId, Qt::CaseInsensitive) == 0;
         if (ours)
             co_return accepted(amount, QStringLiteral("成功（商品ページで確認） "));
         if (s && s->price >= amount) {

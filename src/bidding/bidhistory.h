@@ -29,9 +29,9 @@ struct BidHistory
     // What an event means for the user.
     struct Told
     {
-        QString lastResult;                // the line the overview shows; empty: unchanged
-        std::optional<NoticeKind> notice;  // a notification, if any
-        int holdSecs = 0;                  // no new bid this long
+        QString lastResult;               // the line the overview shows; empty: unchanged
+        std::optional<NoticeKind> notice; // a notification, if any
+        int holdSecs = 0;                 // no new bid this long
     };
 
     // The exchange came back. maxSent: the maximum it was sent under.

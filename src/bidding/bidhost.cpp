@@ -182,8 +182,9 @@ void BidHost::schedule()
     }
     // Nearest bids first: their items are made ready before the others.
     QList<ItemRecord> open = out.open;
-    std::stable_sort(open.begin(), open.end(),
-                     [](const ItemRecord &a, const ItemRecord &b) { return a.enddate < b.enddate; });
+    std::stable_sort(open.begin(), open.end(), [](const ItemRecord &a, const ItemRecord &b) {
+        return a.enddate < b.enddate;
+    });
     for (const ItemRecord &row : open) {
         if (isHandedOver(m_ctx.settings, row.itemid))
             continue; // the service bids on it
@@ -252,8 +253,9 @@ bool BidHost::saveLimits(int id, const BidLimits &l, QString *error)
         if (r && isHandedOver(m_ctx.settings, r->itemid)) {
             // Never armed in two places: the service bids on it.
             if (error)
-                *error = QStringLiteral("この商品は入札サービスに任せています。入札数量は入札サービス"
-                                        "の画面で変えてください。");
+                *error =
+                    QStringLiteral("この商品は入札サービスに任せています。入札数量は入札サービス"
+                                   "の画面で変えてください。");
             return false;
         }
     }
@@ -362,8 +364,7 @@ void BidHost::keepLogShort()
     if (bidsImminent(sw::nowMs()))
         return;
     m_ctx.log.flush();
-    m_ctx.db.trimLog(sw::now(),
-                     m_ctx.settings.getInt(kSettings, QStringLiteral("LogDays"), 90),
+    m_ctx.db.trimLog(sw::now(), m_ctx.settings.getInt(kSettings, QStringLiteral("LogDays"), 90),
                      m_ctx.settings.getInt(kSettings, QStringLiteral("LogRows"), 20000));
 }
 

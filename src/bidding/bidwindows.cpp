@@ -141,10 +141,12 @@ QPoint freePlace(const QRect &frame, const QRect &screen, const QSize &size,
     const int across = qMax(1, (area.width() - size.width()) / kStep);
     const int down = qMax(1, (area.height() - size.height()) / kStep);
     for (int i = 0; i < across * down; ++i) {
-        QPoint p = area.topLeft() + QPoint(kStep * (1 + (i / down) % across + i % down),
-                                           kStep * (1 + i % down));
-        p.setX(qBound(screen.left(), p.x(), qMax(screen.left(), screen.right() + 1 - size.width())));
-        p.setY(qBound(screen.top(), p.y(), qMax(screen.top(), screen.bottom() + 1 - size.height())));
+        QPoint p = area.topLeft() +
+                   QPoint(kStep * (1 + (i / down) % across + i % down), kStep * (1 + i % down));
+        p.setX(
+            qBound(screen.left(), p.x(), qMax(screen.left(), screen.right() + 1 - size.width())));
+        p.setY(
+            qBound(screen.top(), p.y(), qMax(screen.top(), screen.bottom() + 1 - size.height())));
         const bool used = std::any_of(taken.begin(), taken.end(), [&p](const QPoint &t) {
             return (t - p).manhattanLength() < kNear;
         });

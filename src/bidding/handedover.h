@@ -25,7 +25,8 @@ inline void rememberHandedOver(SettingsStore &settings, const QString &itemid)
     QStringList items = handedOverItems(settings);
     if (!items.contains(itemid))
         items << itemid;
-    settings.save(QStringLiteral("Handover"), QStringLiteral("Items"), items.join(QLatin1Char(',')));
+    settings.save(QStringLiteral("Handover"), QStringLiteral("Items"),
+                  items.join(QLatin1Char(',')));
 }
 
 inline QString handedOverText()

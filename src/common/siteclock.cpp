@@ -60,7 +60,7 @@ QDateTime siteTimeFromMs(qint64 msSinceEpoch)
 QString siteZoneNote(const QDateTime &at)
 {
     return at.toLocalTime().offsetFromUtc() == kJapanOffsetSecs ? QString()
-                                                                 : QStringLiteral("（日本時間）");
+                                                                : QStringLiteral("（日本時間）");
 }
 
 QString siteTimeText(const QDateTime &t)

@@ -48,8 +48,9 @@ QJsonObject itemJson(const ItemRecord &stored, const ArmedBid *bid)
         {QStringLiteral("state"), stateName(it, bid)},
         {QStringLiteral("stateText"),
          bid ? ArmedBid::stateText(bid->state())
-             : it.fin ? (it.status == Won ? QStringLiteral("落札") : QStringLiteral("落札できませんでした"))
-                      : QStringLiteral("予定")},
+         : it.fin
+             ? (it.status == Won ? QStringLiteral("落札") : QStringLiteral("落札できませんでした"))
+             : QStringLiteral("予定")},
         {QStringLiteral("lastResult"), bid ? bid->lastResult() : QString()},
         {QStringLiteral("verdict"), bid ? bid->verdict() : QString()},
         {QStringLiteral("bidTime"), bid && bid->armed() ? isoSiteTime(bid->bidTime()) : QString()},

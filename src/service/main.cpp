@@ -84,10 +84,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(serviceProgramName());
     QCoreApplication::setApplicationVersion(QStringLiteral(SNIPEWELL_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Snipewell 入札サービス — 画面なしで入札を続け、ブラウザから操作します。\n"
-                       "Data folder: $SNIPEWELL_HOME, else ~/.local/share/snipewell\n"
-                       "Settings:    [Service] Listen, TlsCertificate, TlsKey, HostNames, NotifyUrl"));
+    parser.setApplicationDescription(QStringLiteral(
+        "Snipewell 入札サービス — 画面なしで入札を続け、ブラウザから操作します。\n"
+        "Data folder: $SNIPEWELL_HOME, else ~/.local/share/snipewell\n"
+        "Settings:    [Service] Listen, TlsCertificate, TlsKey, HostNames, NotifyUrl"));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption url(QStringLiteral("url"),
@@ -99,10 +99,10 @@ int main(int argc, char *argv[])
     SettingsStore settings(paths.settingsFile);
     const QString section = QStringLiteral("Service");
     QString why;
-    const std::optional<ListenAddress> listen =
-        parseListen(settings.get(section, QStringLiteral("Listen"),
-                                 QStringLiteral("127.0.0.1:") + QString::number(kDefaultServicePort)),
-                    &why);
+    const std::optional<ListenAddress> listen = parseListen(
+        settings.get(section, QStringLiteral("Listen"),
+                     QStringLiteral("127.0.0.1:") + QString::number(kDefaultServicePort)),
+        &why);
     if (!listen)
         return refuse(why);
     const QString certFile = settings.get(section, QStringLiteral("TlsCertificate"), QString());
@@ -125,10 +125,10 @@ int main(int argc, char *argv[])
     }
     // Anything that listens beyond this machine is encrypted first.
     if (!listen->loopback() && !tls)
-        return refuse(QStringLiteral("Listen がこのコンピューターの外から届くアドレス（") +
-                      listen->hostText +
-                      QStringLiteral("）のときは TLS が必要です。[Service] TlsCertificate と TlsKey "
-                                     "を設定してください。"));
+        return refuse(
+            QStringLiteral("Listen がこのコンピューターの外から届くアドレス（") + listen->hostText +
+            QStringLiteral("）のときは TLS が必要です。[Service] TlsCertificate と TlsKey "
+                           "を設定してください。"));
     QSslCertificate certificate;
     QSslKey key;
     if (tls) {
@@ -171,8 +171,9 @@ int main(int argc, char *argv[])
                                     : QDBusConnection(QStringLiteral("none"));
     NoticeSender notices(settings, log, bus);
     QObject::connect(&host, &BidHost::notice, &notices, &NoticeSender::notify);
-    QObject::connect(&clock, &ClockReport::farOff, &notices,
-                     [&notices](const QString &text) { notices.notify(NoticeKind::ClockOff, text); });
+    QObject::connect(&clock, &ClockReport::farOff, &notices, [&notices](const QString &text) {
+        notices.notify(NoticeKind::ClockOff, text);
+    });
     ServiceLogin login(ctx);
     QObject::connect(&host, &BidHost::loginNeeded, &login, [&login] { login.check(); });
 

@@ -37,17 +37,20 @@ void NoticeSender::post(NoticeKind kind, const QString &body)
     if (target.isEmpty())
         return;
     const QUrl url(target, QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
+    if (!url.isValid() ||
+        (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
         m_log.LOGTodb(QStringLiteral("入札サービス：NotifyUrl が正しくないので通知を送りません：") +
                       target);
         return;
     }
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/plain; charset=utf-8"));
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QStringLiteral("text/plain; charset=utf-8"));
     // The title as ntfy-style servers read it (RFC 2047 for the non-ASCII text).
-    request.setRawHeader("Title", "=?UTF-8?B?" +
-                                      (QStringLiteral("Snipewell：") + noticeTitle(kind)).toUtf8().toBase64() +
-                                      "?=");
+    request.setRawHeader(
+        "Title", "=?UTF-8?B?" +
+                     (QStringLiteral("Snipewell：") + noticeTitle(kind)).toUtf8().toBase64() +
+                     "?=");
     request.setTransferTimeout(kPostTimeoutMs);
     QNetworkReply *reply = m_nam->post(request, body.toUtf8());
     connect(reply, &QNetworkReply::finished, this, [this, reply, target] {
@@ -58,8 +61,8 @@ void NoticeSender::post(NoticeKind kind, const QString &body)
             return;
         }
         // Said once; the notice is not sent again (no loop against a server that is down).
-        m_log.LOGTodb(QStringLiteral("入札サービス：通知を送れませんでした（") + QUrl(target).host() +
-                      QStringLiteral("）：") + reply->errorString());
+        m_log.LOGTodb(QStringLiteral("入札サービス：通知を送れませんでした（") +
+                      QUrl(target).host() + QStringLiteral("）：") + reply->errorString());
     });
 }
 

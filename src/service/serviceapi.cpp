@@ -189,8 +189,9 @@ bool ServiceApi::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
         return true;
     }
     if (const qint64 wait = m_gate.waitFor(peer, now); wait > 0) {
-        Answer a = error(429, QStringLiteral("アクセストークンの間違いが続いたので、しばらく受け付け"
-                                             "ません。"));
+        Answer a =
+            error(429, QStringLiteral("アクセストークンの間違いが続いたので、しばらく受け付け"
+                                      "ません。"));
         a.headers << "Retry-After: " + QByteArray::number((wait + 999) / 1000);
         send(socket, a);
         return true;
@@ -201,8 +202,9 @@ bool ServiceApi::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     }
     auto wrongToken = [&] {
         if (m_gate.failed(peer, now))
-            ctx.log.LOGTodb(QStringLiteral("入札サービス：アクセストークンの間違いが続いています（") +
-                            peer + QStringLiteral("）。しばらく受け付けません"));
+            ctx.log.LOGTodb(
+                QStringLiteral("入札サービス：アクセストークンの間違いが続いています（") + peer +
+                QStringLiteral("）。しばらく受け付けません"));
     };
     const QString path = request.url().path();
     const bool get = request.method() == QHttpServerRequest::Method::Get;
@@ -219,16 +221,17 @@ bool ServiceApi::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     } else if (const auto s = m_gate.session(cookieValue(request, kSessionCookie), now)) {
         // The page: every change it asks for carries its session's CSRF token.
         if (!get && !sameSecret(QString::fromLatin1(request.value("X-CSRF-Token")), s->csrf)) {
-            send(socket, error(403, QStringLiteral("この操作は入札サービスの画面からしか行えません。")));
+            send(socket,
+                 error(403, QStringLiteral("この操作は入札サービスの画面からしか行えません。")));
             return true;
         }
         in = true;
         csrf = s->csrf;
     } else if (path == QLatin1String("/") || path == QLatin1String("/session")) {
         // The page takes the token once: from its address, or from its form.
-        const QString given =
-            get ? QUrlQuery(request.url()).queryItemValue(QStringLiteral("token"))
-                : QUrlQuery(QString::fromLatin1(request.body())).queryItemValue(QStringLiteral("token"));
+        const QString given = get ? QUrlQuery(request.url()).queryItemValue(QStringLiteral("token"))
+                                  : QUrlQuery(QString::fromLatin1(request.body()))
+                                        .queryItemValue(QStringLiteral("token"));
         if (given.isEmpty()) {
             send(socket, tokenForm(QString()));
             return true;
@@ -268,7 +271,8 @@ std::optional<ServiceApi::Answer> ServiceApi::route(const QHttpServerRequest &re
     using M = QHttpServerRequest::Method;
     const M method = request.method();
     const QString path = request.url().path();
-    static const QRegularExpression one(QStringLiteral("\\A/api/items/([A-Za-z0-9]{1,32})(/log)?\\z"));
+    static const QRegularExpression one(
+        QStringLiteral("\\A/api/items/([A-Za-z0-9]{1,32})(/log)?\\z"));
     if (path == QLatin1String("/") && method == M::Get)
         return page(csrf);
     if (path == QLatin1String("/api/status") && method == M::Get)
@@ -335,26 +339,25 @@ QJsonObject ServiceApi::status() const
     const QList<ItemRecord> pending = m_host.pendingBids();
     if (!pending.isEmpty()) {
         const ItemRecord &r = pending.first();
-        next = QJsonObject{{QStringLiteral("itemid"), r.itemid},
-                           {QStringLiteral("name"), r.Itemname},
-                           {QStringLiteral("bidTime"),
-                            isoSiteTime(r.enddate.addSecs(-ctx.values.befSec))}};
+        next = QJsonObject{
+            {QStringLiteral("itemid"), r.itemid},
+            {QStringLiteral("name"), r.Itemname},
+            {QStringLiteral("bidTime"), isoSiteTime(r.enddate.addSecs(-ctx.values.befSec))}};
     }
     return QJsonObject{
         {QStringLiteral("version"), QStringLiteral(SNIPEWELL_VERSION)},
         {QStringLiteral("clockOffsetMs"),
          clock.offsetMs() ? QJsonValue(double(*clock.offsetMs())) : QJsonValue()},
-        {QStringLiteral("clockText"), clock.offsetMs()
-                                          ? QStringLiteral("サイトの時計との差：") +
-                                                QString::number(double(*clock.offsetMs()) / 1000.0,
-                                                                'f', 1) +
-                                                QStringLiteral("秒")
-                                          : QStringLiteral("サイトの時計との差：未測定")},
+        {QStringLiteral("clockText"),
+         clock.offsetMs() ? QStringLiteral("サイトの時計との差：") +
+                                QString::number(double(*clock.offsetMs()) / 1000.0, 'f', 1) +
+                                QStringLiteral("秒")
+                          : QStringLiteral("サイトの時計との差：未測定")},
         {QStringLiteral("userId"), ctx.values.ownId},
         {QStringLiteral("loggedIn"),
-         m_login && m_login->state() == ServiceLogin::State::LoggedIn ? QJsonValue(true)
+         m_login && m_login->state() == ServiceLogin::State::LoggedIn    ? QJsonValue(true)
          : m_login && m_login->state() == ServiceLogin::State::LoggedOut ? QJsonValue(false)
-                                                                          : QJsonValue()},
+                                                                         : QJsonValue()},
         {QStringLiteral("login"), m_login ? m_login->stateText() : QString()},
         {QStringLiteral("pending"), int(pending.size())},
         {QStringLiteral("nextBid"), next.isEmpty() ? QJsonValue() : QJsonValue(next)},
@@ -481,9 +484,9 @@ QCoro::Task<> ServiceApi::addItem(QByteArray body, QPointer<QTcpSocket> socket)
         send(socket, error(400, tooMuchText()));
         co_return;
     }
-    const std::optional<int> quantity =
-        o->contains(QStringLiteral("quantity")) ? quantityOf(o->value(QStringLiteral("quantity")))
-                                                : std::optional<int>(1);
+    const std::optional<int> quantity = o->contains(QStringLiteral("quantity"))
+                                            ? quantityOf(o->value(QStringLiteral("quantity")))
+                                            : std::optional<int>(1);
     if (!quantity) {
         send(socket, error(400, QStringLiteral("入札数量は0から99までの整数で指定してください。")));
         co_return;
@@ -502,8 +505,9 @@ QCoro::Task<> ServiceApi::addItem(QByteArray body, QPointer<QTcpSocket> socket)
     const QString url = ctx.hosts.itemPage(where->serverid, where->itemid);
     const FetchResult page = co_await m_fetcher->FetchPage(url, false);
     if (!page.ok) {
-        send(socket, error(502, QStringLiteral("商品ページを読み込めませんでした。ヤフオク!に接続でき"
-                                               "るか確認してください。")));
+        send(socket,
+             error(502, QStringLiteral("商品ページを読み込めませんでした。ヤフオク!に接続でき"
+                                       "るか確認してください。")));
         co_return;
     }
     const ItemPage read = readItemPage(url, page.text, sw::now());
@@ -513,14 +517,14 @@ QCoro::Task<> ServiceApi::addItem(QByteArray body, QPointer<QTcpSocket> socket)
         co_return;
     }
     if (read.item.fin || read.item.enddate <= sw::now()) {
-        send(socket, error(400, QStringLiteral("このオークションは終了しています：") +
-                                    read.item.itemid));
+        send(socket,
+             error(400, QStringLiteral("このオークションは終了しています：") + read.item.itemid));
         co_return;
     }
     if (ctx.parser.ParseItemPage(url, page.text, 0, 0, false, false) == NothingStored) {
-        send(socket, error(500, ctx.parser.storeFailed()
-                                    ? ctx.parser.storeFailureText(where->itemid)
-                                    : notAnItemPageText()));
+        send(socket,
+             error(500, ctx.parser.storeFailed() ? ctx.parser.storeFailureText(where->itemid)
+                                                 : notAnItemPageText()));
         co_return;
     }
     const std::optional<ItemRecord> stored = ctx.db.itemByItemid(read.item.itemid);

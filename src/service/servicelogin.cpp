@@ -23,7 +23,8 @@ constexpr int kLoginTimeoutMs = 120000;
 } // namespace
 
 ServiceLogin::ServiceLogin(AppContext &ctx, QObject *parent)
-    : QObject(parent), m_ctx(ctx), m_fetcher(new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this))
+    : QObject(parent), m_ctx(ctx),
+      m_fetcher(new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this))
 {
     configureFetcher(*m_fetcher, ctx.settings, false, ctx.prompter);
 }
@@ -57,8 +58,8 @@ QString ServiceLogin::stateText() const
 QString ServiceLogin::desktopProgram()
 {
     const QString dir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate :
-         QStringList{dir + QStringLiteral("/snipewell"), dir + QStringLiteral("/../app/snipewell")}) {
+    for (const QString &candidate : QStringList{dir + QStringLiteral("/snipewell"),
+                                                dir + QStringLiteral("/../app/snipewell")}) {
         if (QFileInfo(candidate).isExecutable())
             return QFileInfo(candidate).canonicalFilePath();
     }
@@ -90,9 +91,9 @@ bool ServiceLogin::start(const QString &id, const QString &password, QString *wh
     m_ctx.values.password = password;
     m_ctx.values.encodedPassword = encodePassword(password);
     savePassword(m_ctx.settings, password, [this](PasswordPlace place, const QString &note) {
-        m_ctx.log.LOGTodb(QStringLiteral("入札サービス：") + passwordPlaceText(place) +
-                          (note.isEmpty() ? QString()
-                                          : QStringLiteral("（") + note + QStringLiteral("）")));
+        m_ctx.log.LOGTodb(
+            QStringLiteral("入札サービス：") + passwordPlaceText(place) +
+            (note.isEmpty() ? QString() : QStringLiteral("（") + note + QStringLiteral("）")));
     });
     m_process = new QProcess(this);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -134,8 +135,9 @@ void ServiceLogin::finished(int exitCode)
     }
     m_state = State::Failed;
     m_why = exitCode == 2 ? QStringLiteral("ヤフオク!に接続できません")
-            : exitCode == 1 ? QStringLiteral("サイトがIDを表示しませんでした（IDかパスワードが違います）")
-                            : QStringLiteral("ログイン用のSnipewell本体が動きませんでした");
+            : exitCode == 1
+                ? QStringLiteral("サイトがIDを表示しませんでした（IDかパスワードが違います）")
+                : QStringLiteral("ログイン用のSnipewell本体が動きませんでした");
     m_ctx.log.LOGTodb(QStringLiteral("入札サービス：ログインできませんでした：") + m_why);
     emit changed();
 }

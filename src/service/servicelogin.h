@@ -24,11 +24,11 @@ class ServiceLogin : public QObject
 public:
     enum class State
     {
-        Unknown,   // not asked yet, or the site could not be reached
+        Unknown, // not asked yet, or the site could not be reached
         LoggedIn,
         LoggedOut,
-        Running,   // a login is under way
-        Failed,    // the last login did not complete
+        Running, // a login is under way
+        Failed,  // the last login did not complete
     };
 
     ServiceLogin(AppContext &ctx, QObject *parent = nullptr);

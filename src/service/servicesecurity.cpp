@@ -44,7 +44,9 @@ std::optional<ListenAddress> parseListen(const QString &value, QString *why)
     if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
         out.address = QHostAddress(QHostAddress::LocalHost);
     else if (!out.address.setAddress(host))
-        return no(QStringLiteral("Listen のアドレスが正しくありません（IPアドレスで書いてください）：") + v);
+        return no(
+            QStringLiteral("Listen のアドレスが正しくありません（IPアドレスで書いてください）：") +
+            v);
     return out;
 }
 
@@ -69,8 +71,8 @@ QString loadOrMakeToken(const QString &file, QString *why)
     if (!out.open(QIODevice::WriteOnly) || out.write(token.toLatin1() + '\n') < 0 ||
         !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || !out.commit()) {
         if (why)
-            *why = QStringLiteral("アクセストークンを保存できません：") + file + QStringLiteral("：") +
-                   out.errorString();
+            *why = QStringLiteral("アクセストークンを保存できません：") + file +
+                   QStringLiteral("：") + out.errorString();
         return {};
     }
     return token;

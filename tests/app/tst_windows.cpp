@@ -23,7 +23,6 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QTableWidget>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -35,6 +34,7 @@
 #include <QSqlQuery>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 

@@ -368,7 +368,7 @@ void tst_ArmedBid::oneWinPerCategoryAtTheBid_data()
 {
     QTest::addColumn<int>("apartSecs"); // between the two ends of category 1
     QTest::addColumn<bool>("showSeconds");
-    QTest::addColumn<QString>("why");   // why the second is not bid on
+    QTest::addColumn<QString>("why");     // why the second is not bid on
     QTest::addColumn<bool>("toldAtOnce"); // said before the first auction ends
     // The first's result comes in time: the second waits for it and stops once it is won.
     QTest::newRow("20 s apart: waits for the result")

@@ -400,13 +400,15 @@ void tst_AutoBid::historyDecides_data()
     QTest::addColumn<int>("max");      // the maximum saved when asked
     QTest::addColumn<QString>("whyNot");
     QTest::addColumn<QString>("told");
-    const QString leads = QStringLiteral("最高額入札者です。上限価格を上げたときだけ入札し直します。");
+    const QString leads =
+        QStringLiteral("最高額入札者です。上限価格を上げたときだけ入札し直します。");
     const QString sentAlready =
         QStringLiteral("この金額は入札済みです。上限価格を上げたときだけ入札し直します。");
     QTest::newRow("accepted: no bid again at the same maximum")
         << int(BidResult::Accepted) << 5000 << -1 << 5000 << leads << "最高額入札者です（5,000円）";
     QTest::newRow("accepted, maximum raised: bids again")
-        << int(BidResult::Accepted) << 5000 << -1 << 6000 << "" << "最高額入札者です（5,000円）";
+        << int(BidResult::Accepted) << 5000 << -1 << 6000 << ""
+        << "最高額入札者です（5,000円）";
     QTest::newRow("accepted, then shown outbid: not the same amount again")
         << int(BidResult::Accepted) << 5000 << 0 << 5000 << sentAlready
         << "他の入札者に抜かれました（現在5,100円）";
@@ -425,7 +427,8 @@ void tst_AutoBid::historyDecides_data()
         << int(BidResult::Unknown) << 0 << 1 << 5000 << leads
         << "入札の結果がわかりません。商品ページを読み直します";
     QTest::newRow("cancelled on its way: nothing counted")
-        << int(BidResult::Cancelled) << 0 << -1 << 5000 << "" << "入札を中止しました：応答なし";
+        << int(BidResult::Cancelled) << 0 << -1 << 5000 << ""
+        << "入札を中止しました：応答なし";
 }
 
 void tst_AutoBid::historyDecides()

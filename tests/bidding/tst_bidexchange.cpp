@@ -183,10 +183,10 @@ void tst_BidExchange::outcomes_data()
         << "" << none << false << int(BidResult::BelowReserve) << 1
         << "入札結果：x1：10000：最低落札価格よりも低い金額 "
         << "入札結果：x1\r\n10000円は最低落札価格よりも低い金額でした。";
-    QTest::newRow("bought outright")
-        << 6000 << 0 << 9000 << 600 << 600 << "taro1234"
-        << "" << none << false << int(BidResult::Won) << 1 << "入札結果：x1：10000：あなたが落札しました。"
-        << "入札結果：x1\r\n10000円で落札しました。";
+    QTest::newRow("bought outright") << 6000 << 0 << 9000 << 600 << 600 << "taro1234"
+                                     << "" << none << false << int(BidResult::Won) << 1
+                                     << "入札結果：x1：10000：あなたが落札しました。"
+                                     << "入札結果：x1\r\n10000円で落札しました。";
     QTest::newRow("the site ended it early")
         << 6000 << 0 << 0 << -10 << 600 << "taro1234"
         << "" << none << false << int(BidResult::Ended) << 1 << "入札結果：x1：既に終了"
@@ -507,16 +507,17 @@ void tst_BidExchange::theUsersLastWordHolds_data()
     QTest::addColumn<QString>("sent");
     QTest::addColumn<QString>("log");
     QTest::newRow("quantity 0: nothing sent")
-        << false << 0 << 10000 << "" << "入札中止：x1：10000：入札数量が０に変更されました";
-    QTest::newRow("row deleted: nothing sent")
-        << true << 1 << 10000 << "" << "入札中止：x1：10000：商品が削除されました";
-    QTest::newRow("a lower maximum: the lower amount")
-        << false << 1 << 8000 << "8000" << "入札開始：x1：8000";
+        << false << 0 << 10000 << ""
+        << "入札中止：x1：10000：入札数量が０に変更されました";
+    QTest::newRow("row deleted: nothing sent") << true << 1 << 10000 << ""
+                                               << "入札中止：x1：10000：商品が削除されました";
+    QTest::newRow("a lower maximum: the lower amount") << false << 1 << 8000 << "8000"
+                                                       << "入札開始：x1：8000";
     QTest::newRow("lowered below what the site takes: nothing sent")
         << false << 1 << 5200 << ""
         << "入札中止：x1：10000：上限価格が5,200円に下げられ、入札できる金額ではなくなりました";
-    QTest::newRow("a raised maximum: the raised amount")
-        << false << 1 << 12000 << "12000" << "入札開始：x1：12000";
+    QTest::newRow("a raised maximum: the raised amount") << false << 1 << 12000 << "12000"
+                                                         << "入札開始：x1：12000";
 }
 
 void tst_BidExchange::theUsersLastWordHolds()

@@ -56,12 +56,18 @@ void tst_BidHost::editsReachTheBidOnItsWay_data()
     QTest::addColumn<QString>("sent");
     QTest::addColumn<QString>("log");
     QTest::newRow("deleted in the list")
-        << "delete" << "" << "入札中止：x1 テスト商品 x1：商品ﾘｽﾄから削除されたので入札しません";
-    QTest::newRow("quantity 0 saved")
-        << "quantity0" << "" << "入札中止：x1：5000：入札数量が０に変更されました";
-    QTest::newRow("a lower maximum saved") << "max4000" << "4000" << "入札開始：x1：4000";
+        << "delete"
+        << ""
+        << "入札中止：x1 テスト商品 x1：商品ﾘｽﾄから削除されたので入札しません";
+    QTest::newRow("quantity 0 saved") << "quantity0"
+                                      << ""
+                                      << "入札中止：x1：5000：入札数量が０に変更されました";
+    QTest::newRow("a lower maximum saved") << "max4000"
+                                           << "4000"
+                                           << "入札開始：x1：4000";
     QTest::newRow("a category already won, set from the list")
-        << "category" << ""
+        << "category"
+        << ""
         << "入札中止：x1：5000：同じカテゴリの「勝った商品」を落札したので入札しません";
 }
 
@@ -115,8 +121,8 @@ void tst_BidHost::bidsMissedWhileAwayAreToldAtStart_data()
     QTest::addColumn<QString>("verdict");
     QTest::newRow("not running, nothing sent")
         << "rival" << false << "入札しませんでした：プログラムが動いていませんでした";
-    QTest::newRow("the bid of the run before won") << "snipe_taro" << true
-                                                   << "落札しました：3,000円";
+    QTest::newRow("the bid of the run before won")
+        << "snipe_taro" << true << "落札しました：3,000円";
     QTest::newRow("the bid of the run before lost")
         << "rival" << true << "落札できませんでした：より高い入札がありました（最終価格3,000円）";
 }

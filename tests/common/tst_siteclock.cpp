@@ -216,7 +216,8 @@ void tst_SiteClock::whichAnswersTellTheTime()
     QFETCH(int, status);
     QFETCH(bool, age);
     QFETCH(bool, tells);
-    siteClock().setSiteHosts([](const QString &h) { return h.endsWith(QLatin1String(".yahoo.co.jp")); });
+    siteClock().setSiteHosts(
+        [](const QString &h) { return h.endsWith(QLatin1String(".yahoo.co.jp")); });
     QCOMPARE(siteClock().tellsSiteTime(host, status, age), tells);
     siteClock().setSiteHosts({});
 }

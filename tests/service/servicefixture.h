@@ -51,7 +51,8 @@ struct Service : BidFixture
                     {"Authorization", "Bearer " + kToken.toLatin1()}})
     {
         QNetworkRequest r(QUrl(base() + path));
-        r.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+        r.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                       QNetworkRequest::ManualRedirectPolicy);
         for (const auto &[k, v] : headers)
             r.setRawHeader(k, v);
         if (!body.isEmpty())
@@ -59,12 +60,16 @@ struct Service : BidFixture
         QNetworkReply *reply = client.sendCustomRequest(r, method, body);
         if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 20000))
             qWarning("no answer from the service");
-        Answer a{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
-                 reply->rawHeaderPairs()};
+        Answer a{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                 reply->readAll(), reply->rawHeaderPairs()};
         reply->deleteLater();
         return a;
     }
-    int storedItems() { return int(db.listItems({}, QDateTime::currentDateTime()).value_or(QList<ItemRecord>{}).size()); }
+    int storedItems()
+    {
+        return int(
+            db.listItems({}, QDateTime::currentDateTime()).value_or(QList<ItemRecord>{}).size());
+    }
 };
 
 inline QByteArray header(const Answer &a, const QByteArray &name)
@@ -75,4 +80,3 @@ inline QByteArray header(const Answer &a, const QByteArray &name)
     }
     return {};
 }
-

@@ -49,11 +49,16 @@ void tst_Service::addChangeBidAndDelete()
     const qint64 late = f.confirmations().first().atMs - end.addSecs(-5).toMSecsSinceEpoch();
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
     QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("6000")});
-    QTRY_VERIFY_WITH_TIMEOUT(
-        f.call("GET", QStringLiteral("/api/items")).array().first().toObject().value(QStringLiteral("state")).toString() == QLatin1String("won"),
-        15000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.call("GET", QStringLiteral("/api/items"))
+                                     .array()
+                                     .first()
+                                     .toObject()
+                                     .value(QStringLiteral("state"))
+                                     .toString() == QLatin1String("won"),
+                             15000);
     it = f.call("GET", QStringLiteral("/api/items")).array().first().toObject();
-    QCOMPARE(it.value(QStringLiteral("verdict")).toString(), QStringLiteral("落札しました：3,100円"));
+    QCOMPARE(it.value(QStringLiteral("verdict")).toString(),
+             QStringLiteral("落札しました：3,100円"));
 
     a = f.call("GET", QStringLiteral("/api/items/x1/log"));
     QCOMPARE(a.status, 200);
@@ -80,8 +85,8 @@ void tst_Service::everyRequestIsGuarded_data()
     const QByteArray good = R"({"item": "x1", "max": 5000})";
     QTest::newRow("no token") << QByteArray("GET") << "/api/items" << QByteArray() << "none"
                               << QByteArray() << 401;
-    QTest::newRow("a wrong token") << QByteArray("POST") << "/api/items" << good << "wrong"
-                                   << QByteArray() << 401;
+    QTest::newRow("a wrong token")
+        << QByteArray("POST") << "/api/items" << good << "wrong" << QByteArray() << 401;
     QTest::newRow("another site's page posts with the session")
         << QByteArray("POST") << "/api/items" << good << "page" << QByteArray() << 403;
     QTest::newRow("a name that points here but is not ours")
@@ -100,8 +105,8 @@ void tst_Service::everyRequestIsGuarded_data()
         << "token" << QByteArray() << 400;
     QTest::newRow("a thousand pieces")
         << QByteArray("POST") << "/api/items"
-        << QByteArray(R"({"item": "x1", "max": 5000, "quantity": 1000})") << "token"
-        << QByteArray() << 400;
+        << QByteArray(R"({"item": "x1", "max": 5000, "quantity": 1000})") << "token" << QByteArray()
+        << 400;
     QTest::newRow("another site's address")
         << QByteArray("POST") << "/api/items"
         << QByteArray(R"({"item": "http://evil.example/jp/auction/x1", "max": 5000})") << "token"
@@ -145,8 +150,9 @@ void tst_Service::wrongTokensAreSlowedDown()
     const Answer a = f.call("GET", QStringLiteral("/api/items"));
     QCOMPARE(a.status, 429);
     QVERIFY(!header(a, "Retry-After").isEmpty());
-    QVERIFY2(f.logText().contains(QStringLiteral("アクセストークンの間違いが続いています（127.0.0.1）")),
-             qPrintable(f.logText()));
+    QVERIFY2(
+        f.logText().contains(QStringLiteral("アクセストークンの間違いが続いています（127.0.0.1）")),
+        qPrintable(f.logText()));
     QTRY_COMPARE_WITH_TIMEOUT(f.call("GET", QStringLiteral("/api/items")).status, 200, 3000);
 }
 
@@ -172,7 +178,8 @@ void tst_Service::thePageKeepsASessionNotTheToken()
     // The page's own request carries its CSRF token and gets through; the same without it
     // does not.
     const QByteArray bad = R"({"item": "x1", "max": -1})";
-    QCOMPARE(f.call("POST", QStringLiteral("/api/items"), bad, {{"X-CSRF-Token", csrf}}).status, 400);
+    QCOMPARE(f.call("POST", QStringLiteral("/api/items"), bad, {{"X-CSRF-Token", csrf}}).status,
+             400);
     QCOMPARE(f.call("POST", QStringLiteral("/api/items"), bad, {}).status, 403);
     QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {}, {}).status, 200);
 }

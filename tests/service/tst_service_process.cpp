@@ -45,7 +45,8 @@ quint16 freePort()
 struct Folder
 {
     TempHome home;
-    AppPaths paths{home.path(QStringLiteral("data")), home.path(QStringLiteral("data/snipewell.ini"))};
+    AppPaths paths{home.path(QStringLiteral("data")),
+                   home.path(QStringLiteral("data/snipewell.ini"))};
     quint16 port = freePort();
 
     Folder()
@@ -116,8 +117,9 @@ bool answers(const Folder &f, int timeoutMs = 15000)
                                    QStringLiteral("/api/status")));
             r.setRawHeader("Authorization", "Bearer " + f.token().toLatin1());
             QNetworkReply *reply = nam.get(r);
-            const bool ok = QTest::qWaitFor([reply] { return reply->isFinished(); }, 2000) &&
-                            reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+            const bool ok =
+                QTest::qWaitFor([reply] { return reply->isFinished(); }, 2000) &&
+                reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
             reply->deleteLater();
             return ok;
         },
@@ -141,7 +143,8 @@ void tst_ServiceProcess::urlPrintsTheAddressWithTheToken()
     const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
                                             QFileDevice::ExeGroup | QFileDevice::ReadOther |
                                             QFileDevice::WriteOther | QFileDevice::ExeOther;
-    QVERIFY(!(QFileInfo(f.paths.dataDir + QStringLiteral("/service.token")).permissions() & others));
+    QVERIFY(
+        !(QFileInfo(f.paths.dataDir + QStringLiteral("/service.token")).permissions() & others));
 }
 
 void tst_ServiceProcess::refusesTheNetworkWithoutTls()
@@ -189,8 +192,10 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
     Folder f;
     {
         SettingsStore settings(f.paths.settingsFile);
-        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"), QStringLiteral("snipe_taro"));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"), Scramble(QStringLiteral("taro1234")));
+        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
+                      QStringLiteral("snipe_taro"));
+        settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
+                      Scramble(QStringLiteral("taro1234")));
         settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"), QStringLiteral("5"));
         settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
                       QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
@@ -219,12 +224,13 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
     QVERIFY(service->waitForFinished(5000));
     service = startService(f);
     QVERIFY(answers(f));
-    QTRY_VERIFY_WITH_TIMEOUT(!site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty(), 40000);
+    QTRY_VERIFY_WITH_TIMEOUT(!site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty(),
+                             40000);
     const qint64 late = site.requestsTo(QStringLiteral("/jp/config/placebid")).first().atMs -
                         end.addSecs(-5).toMSecsSinceEpoch();
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
-    QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(QStringLiteral("最終結果：x1：商品 x1：落札しました：3,100円")),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        f.log().contains(QStringLiteral("最終結果：x1：商品 x1：落札しました：3,100円")), 20000);
     // systemctl stop: the bid still to come is said to be abandoned.
     ::kill(pid_t(service->processId()), SIGTERM);
     QVERIFY(service->waitForFinished(10000));
@@ -267,16 +273,17 @@ void tst_ServiceProcess::logsInWithoutADisplay()
               QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
     auto service = startService(f);
     QVERIFY(answers(f));
-    QTRY_COMPARE_WITH_TIMEOUT(call(f, "GET", QStringLiteral("/api/status"))
-                                  .value(QStringLiteral("loggedIn")).toVariant(),
-                              QVariant(false), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        call(f, "GET", QStringLiteral("/api/status")).value(QStringLiteral("loggedIn")).toVariant(),
+        QVariant(false), 10000);
     // The page's login form: the desktop program logs in offscreen, and exits.
     const QJsonObject started = call(f, "POST", QStringLiteral("/api/login"),
                                      R"({"id": "snipe_taro", "password": "taro1234"})");
-    QCOMPARE(started.value(QStringLiteral("login")).toString(), QStringLiteral("ログインしています…"));
-    QTRY_COMPARE_WITH_TIMEOUT(call(f, "GET", QStringLiteral("/api/status"))
-                                  .value(QStringLiteral("loggedIn")).toVariant(),
-                              QVariant(true), 90000);
+    QCOMPARE(started.value(QStringLiteral("login")).toString(),
+             QStringLiteral("ログインしています…"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        call(f, "GET", QStringLiteral("/api/status")).value(QStringLiteral("loggedIn")).toVariant(),
+        QVariant(true), 90000);
     const QStringList log = f.log();
     QVERIFY2(log.contains(QStringLiteral("入札サービス：ログインしました（snipe_taro）")),
              qPrintable(log.join(u'\n')));

@@ -43,30 +43,34 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
                               QStringLiteral("Snipewell 入札サービス"), 10000);
     // The address no longer holds the token: the session cookie does.
     QCOMPARE(page.url().query(), QString());
-    QTRY_VERIFY_WITH_TIMEOUT(run(page, QStringLiteral("document.getElementById('rows').textContent"))
-                                 .toString()
-                                 .contains(QStringLiteral("入札予定はありません")),
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        run(page, QStringLiteral("document.getElementById('rows').textContent"))
+            .toString()
+            .contains(QStringLiteral("入札予定はありません")),
+        10000);
 
     // The form, as a user fills it on a phone.
     run(page, QStringLiteral("var f = document.getElementById('add-form');"
                              "f.item.value = 'x1'; f.max.value = '5,000'; f.quantity.value = '1';"
                              "f.querySelector('button[type=submit]').click(); true"));
-    QTRY_VERIFY_WITH_TIMEOUT(run(page, QStringLiteral("document.getElementById('message').textContent"))
-                                 .toString()
-                                 .startsWith(QStringLiteral("追加しました：x1")),
-                             10000);
-    QTRY_VERIFY_WITH_TIMEOUT(run(page, QStringLiteral("document.getElementById('rows').textContent"))
-                                 .toString()
-                                 .contains(QStringLiteral("テスト商品 x1")),
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        run(page, QStringLiteral("document.getElementById('message').textContent"))
+            .toString()
+            .startsWith(QStringLiteral("追加しました：x1")),
+        10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        run(page, QStringLiteral("document.getElementById('rows').textContent"))
+            .toString()
+            .contains(QStringLiteral("テスト商品 x1")),
+        10000);
     QVERIFY(f.db.itemByItemid(QStringLiteral("x1")));
     QCOMPARE(f.db.itemByItemid(QStringLiteral("x1"))->ItemYen, 5000);
     // The bid goes out; the row says how it ended, by itself.
-    QTRY_VERIFY_WITH_TIMEOUT(run(page, QStringLiteral("document.getElementById('rows').textContent"))
-                                 .toString()
-                                 .contains(QStringLiteral("落札しました：3,100円")),
-                             40000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        run(page, QStringLiteral("document.getElementById('rows').textContent"))
+            .toString()
+            .contains(QStringLiteral("落札しました：3,100円")),
+        40000);
     QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("5000")});
 }
 

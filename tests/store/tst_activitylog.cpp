@@ -91,7 +91,8 @@ void tst_ActivityLog::delAsksFirst_data()
     QTest::addColumn<QString>("itemid"); // empty: the whole log's window
     QTest::addColumn<bool>("yes");
     QTest::addColumn<QStringList>("left");
-    const QStringList all{QStringLiteral("入札開始：x2：5000"), QStringLiteral("入札開始：x1：5000")};
+    const QStringList all{QStringLiteral("入札開始：x2：5000"),
+                          QStringLiteral("入札開始：x1：5000")};
     QTest::newRow("the whole log, answered No") << "" << false << all;
     QTest::newRow("the whole log, answered Yes") << "" << true << QStringList();
     QTest::newRow("one item's window deletes its lines only")

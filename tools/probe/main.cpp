@@ -7,10 +7,10 @@
 #include "database.h"
 #include "itemparser.h"
 #include "pagefetcher.h"
-#include "sitehosts.h"
 #include "prompter.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
+#include "sitehosts.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

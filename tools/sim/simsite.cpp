@@ -552,8 +552,10 @@ void SimSite::answer(const Incoming &in, const std::optional<Fault> &fault, QTcp
         const bool server = fault->kind == Fault::Http500;
         rec.status = server ? 500 : 503;
         log(rec);
-        Response error(rec.status, toEucJp(server ? QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")
-                                                  : QStringLiteral("<HTML><BODY>Service Unavailable</BODY></HTML>")));
+        Response error(
+            rec.status,
+            toEucJp(server ? QStringLiteral("<HTML><BODY>サーバーエラー</BODY></HTML>")
+                           : QStringLiteral("<HTML><BODY>Service Unavailable</BODY></HTML>")));
         error.date = response.date;
         write(socket, error, in.head);
         break;
