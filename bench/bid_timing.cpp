@@ -21,6 +21,7 @@
 #include "itemparser.h"
 #include "prompter.h"
 #include "settingsstore.h"
+#include "simsettings.h"
 #include "simsite.h"
 #include "siteclock.h"
 #include "sitehosts.h"
@@ -138,8 +139,7 @@ Figures run(const Conditions &c)
     }
 
     SettingsStore settings(home.filePath(QStringLiteral("snipewell.ini")));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                  QStringLiteral("HTTP=127.0.0.1:") + QString::number(port));
+    reachSimulatedSite(settings, port);
     AppValues values;
     values.ownId = QStringLiteral("snipe_taro");
     values.password = QStringLiteral("taro1234");
@@ -152,6 +152,7 @@ Figures run(const Conditions &c)
     SilentPrompter prompter;
     CategoryNames categories(settings);
     SiteHosts hosts;
+    hosts.scheme = QStringLiteral("http"); // the simulated site, through a proxy on loopback
     PersistentCookieJar cookies(home.filePath(QStringLiteral("cookies.txt")));
     ItemPageParser parser(db);
     AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};

@@ -10,6 +10,7 @@
 #include "credentials.h"
 #include "database.h"
 #include "settingsstore.h"
+#include "simsettings.h"
 #include "simsite.h"
 #include "startupdb.h"
 
@@ -100,8 +101,7 @@ bool seed(const QString &dataDir, const sim::Scenario &s, quint16 sitePort, int 
                   Scramble(QStringLiteral("taro1234")));
     settings.save(QStringLiteral("Settings"), QStringLiteral("Keyring"), QStringLiteral("0"));
     settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"), QString::number(befSec));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                  QStringLiteral("HTTP=127.0.0.1:") + QString::number(sitePort));
+    reachSimulatedSite(settings, sitePort);
     settings.save(QStringLiteral("Service"), QStringLiteral("Listen"),
                   QStringLiteral("127.0.0.1:") + QString::number(freePort()));
     return true;

@@ -61,6 +61,8 @@ void DemoSite::prepareSettings(SettingsStore &settings) const
     settings.save(s, QStringLiteral("ypass"), Scramble(memberPassword()));
     settings.save(s, QStringLiteral("Keyring"), QStringLiteral("0")); // not the user's keyring
     settings.save(s, QStringLiteral("Proxy"), proxySetting());
+    // The demo site is plain http; the password stays on this machine.
+    settings.save(QStringLiteral("Site"), QStringLiteral("Scheme"), QStringLiteral("http"));
     settings.save(s, QStringLiteral("BefSec"), QStringLiteral("10"));
     settings.save(s, QStringLiteral("ntp"), QString());
 }

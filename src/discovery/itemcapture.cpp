@@ -1,5 +1,6 @@
 #include "itemcapture.h"
 
+#include "clock.h"
 #include "itemparser.h"
 #include "pagefetcher.h"
 #include "sitehosts.h"
@@ -12,11 +13,29 @@ QString notAnItemPageText()
         "このページは「Yahoo!オークション - 商品詳細」ではありませんので取り込めません。");
 }
 
+QString endedItemRefusedText()
+{
+    return QStringLiteral("このオークションは終了していますので取り込めません。");
+}
+
+namespace {
+
+bool endedPage(const QString &url, const QString &html)
+{
+    if (readPageStatus(html).endedShown)
+        return true;
+    const ItemPage read = readItemPage(url, html, now());
+    return read.ok() && read.item.fin;
+}
+
+} // namespace
+
 std::optional<ItemAddress> itemFromUserText(const QString &text)
 {
     const QString t = text.trimmed();
+    // A bare auction id lives on today's item host.
     if (SiteHosts::isItemId(t))
-        return ItemAddress{QStringLiteral("1"), t};
+        return ItemAddress{QString(), t};
     return SiteHosts::parseItemPageUrl(t);
 }
 
@@ -39,8 +58,11 @@ QCoro::Task<QString> captureItem(AppContext &ctx, PageFetcher &fetcher, ItemAddr
     case Updated:
         co_return QStringLiteral("すでに登録してあります");
     default:
-        co_return ctx.parser.storeFailed() ? ctx.parser.storeFailureText(where.itemid)
-                                           : notAnItemPageText();
+        if (ctx.parser.storeFailed())
+            co_return ctx.parser.storeFailureText(where.itemid);
+        // An ended auction is not taken, also when (some days after its end) the site
+        // shows it without its details.
+        co_return endedPage(url, page.text) ? endedItemRefusedText() : notAnItemPageText();
     }
 }
 

@@ -13,8 +13,9 @@ namespace sw {
 
 class PageFetcher;
 
-// What the user typed as an item: an item page's address, or an auction id alone (any of the
-// site's page hosts shows any item; the first is used). nullopt for anything else.
+// What the user typed as an item: an item page's address (today's https://page.<domain>/…
+// or an older page<N> one), or an auction id alone (read from today's host). nullopt for
+// anything else.
 std::optional<ItemAddress> itemFromUserText(const QString &text);
 
 // Reads the item's page from the address the program builds for it and stores the item, as
@@ -24,5 +25,7 @@ QCoro::Task<QString> captureItem(AppContext &ctx, PageFetcher &fetcher, ItemAddr
                                  bool *inserted);
 
 QString notAnItemPageText();
+// An ended auction is not taken into the list.
+QString endedItemRefusedText();
 
 } // namespace sw

@@ -1,5 +1,7 @@
 #include "watchlistimport.h"
 
+#include <QRegularExpression>
+
 #include "itemparser.h"
 #include "pagefetcher.h"
 #include "sitehosts.h"
@@ -29,7 +31,9 @@ QCoro::Task<WatchListResult> ImportWatchList(WatchListContext ctx)
     }
 
     const QString entryEnd = QStringLiteral("登録\"></a></td>");
-    const QString prefix = ctx.hosts.itemAddressPrefix();
+    // The entry's link names the item's page host: today's "page.<domain>" or an older
+    // "page3.<domain>", over either scheme.
+    static const QRegularExpression pageHost(QStringLiteral("https?://page([0-9]{0,4})\\."));
     cursor = 1;
     for (;;) {
         co_await preciseSleep(0); // let Escape and the window close reach us
@@ -47,8 +51,7 @@ QCoro::Task<WatchListResult> ImportWatchList(WatchListContext ctx)
             break;
         int c = 1;
         const QString id = GetBetween(entry, c, QStringLiteral("="), QStringLiteral(">"));
-        c = 1;
-        const QString server = GetBetween(entry, c, prefix, QStringLiteral("."));
+        const QString server = pageHost.match(entry).captured(1);
         const QString url = ctx.hosts.itemPage(server, id);
         if (url.isEmpty()) { // not the site's form of id and server: never asked for
             if (ctx.report)

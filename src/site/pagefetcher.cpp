@@ -8,6 +8,7 @@
 #include "sitehosts.h"
 #include "textconv.h"
 
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
@@ -99,6 +100,27 @@ bool PageFetcher::applyProxySetting(const QString &value)
     return true;
 }
 
+QString PageFetcher::plainPasswordRefusedText(const QString &host)
+{
+    return QStringLiteral("パスワードを暗号化されない接続（http）で") + host +
+           QStringLiteral("には送りません。設定の[Site] Schemeをhttpsにしてください｡");
+}
+
+bool PageFetcher::connectionStaysOnThisMachine(const QUrl &target) const
+{
+    // The connection goes to the proxy when there is one, else to the host itself.
+    QNetworkProxy proxy = m_nam->proxy();
+    if (proxy.type() == QNetworkProxy::DefaultProxy)
+        proxy = QNetworkProxy::applicationProxy();
+    const bool viaProxy =
+        proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::Socks5Proxy;
+    const QString host = viaProxy ? proxy.hostName() : target.host();
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
 void PageFetcher::fail(const QString &text)
 {
     m_prompter.beep();
@@ -118,6 +140,11 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
                             target.scheme() != m_hosts->scheme || !target.userInfo().isEmpty())) {
         fail(QStringLiteral("パスワードを含む要求をサイト以外のホスト（") + target.host() +
              QStringLiteral("）には送りません"));
+        co_return FetchResult{};
+    }
+    if (carriesPassword && target.scheme() != QLatin1String("https") &&
+        !connectionStaysOnThisMachine(target)) {
+        fail(plainPasswordRefusedText(target.host()));
         co_return FetchResult{};
     }
     QNetworkRequest request{target};

@@ -11,6 +11,7 @@
 class QNetworkAccessManager;
 class QNetworkCookieJar;
 class QNetworkReply;
+class QUrl;
 
 namespace sw {
 
@@ -74,8 +75,13 @@ public:
     QCoro::Task<bool> probe(QString url);
 
     static constexpr int kDefaultTimeoutMs = 20000;
+    // Why a request with the password did not leave over plain http.
+    static QString plainPasswordRefusedText(const QString &host);
 
 private:
+    // Whether the connection for the address ends on this machine (the host itself, or the
+    // proxy in between, is a loopback address).
+    bool connectionStaysOnThisMachine(const QUrl &target) const;
     void fail(const QString &text);
 
     QNetworkAccessManager *m_nam;

@@ -31,17 +31,13 @@ QString SiteHosts::origin(const QString &host) const
 
 QString SiteHosts::itemHost(const QString &serverid) const
 {
+    // Today's pages are all on "page.<domain>"; older addresses name a server, "page3.<domain>".
     return QStringLiteral("page") + serverid + QLatin1Char('.') + domain;
-}
-
-QString SiteHosts::itemAddressPrefix() const
-{
-    return scheme + QStringLiteral("://page");
 }
 
 bool SiteHosts::isServerId(const QString &serverid)
 {
-    static const QRegularExpression re(QStringLiteral("\\A[0-9]{1,4}\\z"));
+    static const QRegularExpression re(QStringLiteral("\\A[0-9]{0,4}\\z"));
     return re.match(serverid).hasMatch();
 }
 
@@ -54,9 +50,12 @@ bool SiteHosts::isItemId(const QString &itemid)
 std::optional<ItemAddress> SiteHosts::parseItemPageUrl(const QString &url)
 {
     const QUrl u(url, QUrl::StrictMode);
-    if (!u.isValid() || u.scheme().isEmpty() || !u.userInfo().isEmpty() || u.port() != -1)
+    if (!u.isValid() ||
+        (u.scheme() != QLatin1String("http") && u.scheme() != QLatin1String("https")) ||
+        !u.userInfo().isEmpty() || u.port() != -1)
         return std::nullopt;
-    static const QRegularExpression host(QStringLiteral("\\Apage([0-9]{1,4})\\.[A-Za-z0-9.-]+\\z"));
+    static const QRegularExpression host(
+        QStringLiteral("\\Apage([0-9]{0,4})\\.[A-Za-z0-9-]+(?:\\.[A-Za-z0-9-]+)+\\z"));
     static const QRegularExpression path(QStringLiteral("\\A/jp/auction/([A-Za-z0-9]{1,32})\\z"));
     const QRegularExpressionMatch h = host.match(u.host());
     const QRegularExpressionMatch p = path.match(u.path());
@@ -67,7 +66,7 @@ std::optional<ItemAddress> SiteHosts::parseItemPageUrl(const QString &url)
 
 bool SiteHosts::isItemHost(const QString &host) const
 {
-    static const QRegularExpression re(QStringLiteral("\\Apage([0-9]{1,4})\\.(.+)\\z"));
+    static const QRegularExpression re(QStringLiteral("\\Apage([0-9]{0,4})\\.(.+)\\z"));
     const QRegularExpressionMatch m = re.match(host);
     return m.hasMatch() && m.captured(2).compare(domain, Qt::CaseInsensitive) == 0;
 }

@@ -10,7 +10,8 @@ namespace sw {
 
 class SettingsStore;
 
-// An item as the site names it: the number of its page host and its auction id.
+// An item as the site names it: the number of its page host (empty for today's single
+// host "page.<domain>") and its auction id.
 struct ItemAddress
 {
     QString serverid;
@@ -27,7 +28,7 @@ public:
     SiteHosts() = default; // the real site
     explicit SiteHosts(const SettingsStore &settings);
 
-    QString scheme = QStringLiteral("http");
+    QString scheme = QStringLiteral("https");
     QString domain = QStringLiteral("auctions.yahoo.co.jp");
     QString userHost = QStringLiteral("user.auctions.yahoo.co.jp");
     QString loginHost = QStringLiteral("login.yahoo.co.jp");
@@ -35,18 +36,18 @@ public:
     QString listHost = QStringLiteral("list1.auctions.yahoo.co.jp");
     QString mainHost = QStringLiteral("auctions.yahoo.co.jp");
     QString profileHost = QStringLiteral("profiles.yahoo.co.jp");
-    QString supportUrl = QStringLiteral("http://www.snipewell.jp/support/");
+    QString supportUrl = QStringLiteral("https://www.snipewell.jp/support/");
 
     // "page" + server number + "." + domain
     QString itemHost(const QString &serverid) const;
-    // scheme "://page": what precedes the server number in an item-page address
-    QString itemAddressPrefix() const;
     QString itemPage(const QString &serverid, const QString &itemid) const;
-    // The server number: digits. The auction id: the site's letters and digits.
+    // The server number: up to four digits, none for today's host. The auction id: the
+    // site's letters and digits.
     static bool isServerId(const QString &serverid);
     static bool isItemId(const QString &itemid);
-    // An item page's address ("…//page3.<domain>/jp/auction/x1", query and fragment
-    // ignored); nullopt for anything else (another form of host, user info, a port).
+    // An item page's address ("https://page.<domain>/jp/auction/x1", or an older
+    // "http://page3.<domain>/…"; query and fragment ignored); nullopt for anything else
+    // (another scheme or form of host, user info, a port).
     static std::optional<ItemAddress> parseItemPageUrl(const QString &url);
     // One of the configured site hosts (the item-page hosts page<n>.<domain> included).
     bool isSiteHost(const QString &host) const;

@@ -5,6 +5,7 @@
 #include "armedbid.h"
 #include "armedbids.h"
 #include "credentials.h"
+#include "simsettings.h"
 #include "simsite.h"
 #include "testapp.h"
 
@@ -18,8 +19,7 @@ struct BidFixture : TestApp
     {
         if (site.listenOn() == 0)
             qFatal("cannot set up");
-        settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        reachSimulatedSite(settings, site.port());
         values.ownId = QStringLiteral("snipe_taro");
         values.password = QStringLiteral("taro1234");
         values.encodedPassword = sw::encodePassword(values.password);

@@ -7,6 +7,7 @@
 #include "pagefetcher.h"
 #include "scriptedprompter.h"
 #include "simsite.h"
+#include "simtls.h"
 #include "siteclock.h"
 #include "sitehosts.h"
 #include "tempdir.h"
@@ -39,6 +40,7 @@ private slots:
     void theUsersLastWordHolds();
     void slowPreviewIsALateBidNotALostOne_data();
     void slowPreviewIsALateBidNotALostOne();
+    void goesOverHttpsToTodaysHost();
 };
 
 namespace {
@@ -61,6 +63,7 @@ struct Exchange
     {
         if (!db.open() || !db.createSchema() || site.listenOn() == 0)
             qFatal("cannot set up");
+        hosts.scheme = QStringLiteral("http"); // the proxy is on loopback
         fetcher = std::make_unique<PageFetcher>(&jar, log, prompter);
         fetcher->setSiteHosts(&hosts);
         fetcher->applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") +
@@ -580,6 +583,24 @@ void tst_BidExchange::slowPreviewIsALateBidNotALostOne()
     QCOMPARE(confirmations.size(), 1);
     const qint64 late = confirmations.first().atMs - r.bidTime.toMSecsSinceEpoch();
     QVERIFY2(late <= maxLateMs, qPrintable(QString::number(late)));
+}
+
+void tst_BidExchange::goesOverHttpsToTodaysHost()
+{
+    trustTestAuthority();
+    Exchange x(scenario(5000, 6000));
+    serveTls(x.site);
+    x.hosts.scheme = QStringLiteral("https");
+    BidRequest r = x.request(10000, 10000);
+    r.serverid.clear(); // added by today's address
+    const auto result = x.run(r);
+    QVERIFY(result);
+    QCOMPARE(int(result->outcome), int(BidResult::Accepted));
+    QVERIFY(x.site.tunnelsEncrypted() >= 1);
+    QCOMPARE(x.site.bids().last().amount, 10000);
+    QCOMPARE(x.site.bids().last().bidder, QStringLiteral("snipe_taro"));
+    for (const sim::RequestRecord &req : x.site.requests())
+        QCOMPARE(req.host, QStringLiteral("page.auctions.yahoo.co.jp"));
 }
 
 QTEST_GUILESS_MAIN(tst_BidExchange)

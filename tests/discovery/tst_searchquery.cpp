@@ -51,7 +51,7 @@ void tst_SearchQuery::keywordSearchAddress()
 {
     const SiteHosts hosts;
     QCOMPARE(keywordSearchUrl(hosts, QStringLiteral("ab"), QStringLiteral("2084"), 100, 1000),
-             QStringLiteral("http://search.auctions.yahoo.co.jp/search/auc?p=%61%62&alocale=0jp"
+             QStringLiteral("https://search.auctions.yahoo.co.jp/search/auc?p=%61%62&alocale=0jp"
                             "&acc=jp&which_cat=2084&auccat=2084&aucminprice=100&aucmaxprice=1000"));
     // No category selected: both category keys go out empty.
     QVERIFY(keywordSearchUrl(hosts, QStringLiteral("a"), QString(), 0, 0)

@@ -17,6 +17,7 @@
 #include "mdiform1.h"
 #include "scriptedprompter.h"
 #include "settingsstore.h"
+#include "simsettings.h"
 #include "simsite.h"
 #include "sitehosts.h"
 #include "startupdb.h"
@@ -59,8 +60,7 @@ struct Road
         settings.save(k, QStringLiteral("BefSec"), QString::number(befSec));
         settings.save(k, QStringLiteral("CATOn"),
                       catOn ? QStringLiteral("1") : QStringLiteral("0"));
-        settings.save(k, QStringLiteral("Proxy"),
-                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        reachSimulatedSite(settings, site.port());
         sw::loadCredentials(settings, values);
         db = std::make_unique<sw::ItemDatabase>(paths.database());
         if (!db->open())

@@ -1,6 +1,7 @@
 #include "credentials.h"
 #include "database.h"
 #include "settingsstore.h"
+#include "simsettings.h"
 #include "simsite.h"
 #include "startupdb.h"
 #include "tempdir.h"
@@ -115,8 +116,7 @@ void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
                       Scramble(QStringLiteral("taro1234")));
         settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"),
                       QString::number(kBefSec));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        reachSimulatedSite(settings, site.port());
         // Logged in on an earlier day: the browser's start page is the member's own page,
         // not the login page that would hold every bid back.
         QNetworkCookie session(sim::SimSite::sessionCookieName().toLatin1(),

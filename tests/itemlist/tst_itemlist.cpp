@@ -5,6 +5,7 @@
 #include "frmsw.h"
 #include "itemlistmodel.h"
 #include "mdiform1.h"
+#include "simsettings.h"
 #include "simsite.h"
 #include "siteclock.h"
 #include "testapp.h"
@@ -357,8 +358,7 @@ void tst_ItemList::watchListImportPausesTheScheduler()
     slow.kind = sim::Fault::Latency;
     slow.ms = 300;
     site.addFault(slow);
-    app.settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+    reachSimulatedSite(app.settings, site.port());
     QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
                      site.createSession(QStringLiteral("snipe_taro")).toLatin1());
     c.setDomain(app.hosts.userHost);
@@ -408,10 +408,17 @@ void tst_ItemList::addItemByAddressOrId()
     it.title = QStringLiteral("万年筆");
     it.end = QDateTime::currentDateTime().addDays(1);
     s.items << it;
+    sim::Item ended = it;
+    ended.id = QStringLiteral("k8");
+    ended.server = 0;
+    ended.end = QDateTime::currentDateTime().addSecs(-3600);
+    s.items << ended;
+    ended.id = QStringLiteral("k9"); // ended days ago: the site shows it without details
+    ended.bareWhenEnded = true;
+    s.items << ended;
     sim::SimSite site(s);
     QVERIFY(site.listenOn() != 0);
-    app.settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+    reachSimulatedSite(app.settings, site.port());
     MDIForm1 frame(app.ctx);
     frame.setSchedulerTick([] {});
     frame.show();
@@ -420,6 +427,12 @@ void tst_ItemList::addItemByAddressOrId()
         {QStringLiteral(" x7 "), QStringLiteral("取り込み完了")},
         {QStringLiteral("http://page5.auctions.yahoo.co.jp/jp/auction/x7?x=1"),
          QStringLiteral("すでに登録してあります")},
+        {QStringLiteral("https://page.auctions.yahoo.co.jp/jp/auction/x7"),
+         QStringLiteral("すでに登録してあります")},
+        {QStringLiteral("https://page.auctions.yahoo.co.jp/jp/auction/k8"),
+         QStringLiteral("このオークションは終了していますので取り込めません。")},
+        {QStringLiteral("k9"),
+         QStringLiteral("このオークションは終了していますので取り込めません。")},
         {QStringLiteral("x7; rm -rf"),
          QStringLiteral("商品ページのアドレスでもオークションIDでもありません：x7; rm -rf")},
         {QStringLiteral("zz404"), QStringLiteral("このページは「Yahoo!オークション - "
@@ -435,9 +448,11 @@ void tst_ItemList::addItemByAddressOrId()
         else
             frame.addItemByAddress().then([&done] { done = true; });
         QTRY_VERIFY_WITH_TIMEOUT(!app.prompter.messages.isEmpty(), 10000);
-        QCOMPARE(app.prompter.messages, QStringList{said});
+        QVERIFY2(app.prompter.messages == QStringList{said}, qPrintable(typed));
     }
     QCOMPARE(app.db.itemByItemid(QStringLiteral("x7"))->Itemname, QStringLiteral("万年筆"));
+    QVERIFY(!app.db.itemByItemid(QStringLiteral("k8")));
+    QVERIFY(!app.db.itemByItemid(QStringLiteral("k9")));
     QVERIFY(shown(*frame.itemList()).contains(QStringLiteral("x7")));
 }
 

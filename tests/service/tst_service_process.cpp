@@ -1,6 +1,7 @@
 #include "credentials.h"
 #include "database.h"
 #include "settingsstore.h"
+#include "simsettings.h"
 #include "simsite.h"
 #include "startupdb.h"
 #include "tempdir.h"
@@ -197,8 +198,7 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
         settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
                       Scramble(QStringLiteral("taro1234")));
         settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"), QStringLiteral("5"));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                      QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        reachSimulatedSite(settings, site.port());
         ItemDatabase db(f.paths.database());
         QVERIFY(db.open());
         for (const sim::Item &it : s.items) {
@@ -268,9 +268,8 @@ void tst_ServiceProcess::logsInWithoutADisplay()
     sim::SimSite site(s);
     QVERIFY(site.listenOn() != 0);
     Folder f;
-    SettingsStore(f.paths.settingsFile)
-        .save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-              QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+    SettingsStore settings(f.paths.settingsFile);
+    reachSimulatedSite(settings, site.port());
     auto service = startService(f);
     QVERIFY(answers(f));
     QTRY_COMPARE_WITH_TIMEOUT(

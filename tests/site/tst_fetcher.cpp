@@ -6,6 +6,7 @@
 #include "scriptedprompter.h"
 #include "settingsstore.h"
 #include "simsite.h"
+#include "simtls.h"
 #include "sitehosts.h"
 #include "tempdir.h"
 
@@ -59,6 +60,7 @@ struct Net
         if (!db.open() || !db.createSchema() || site.listenOn() == 0)
             qFatal("cannot set up");
         fetcher.applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        hosts.scheme = QStringLiteral("http"); // the proxy is on loopback
         fetcher.setSiteHosts(&hosts);
     }
     QStringList logLines()
@@ -84,6 +86,7 @@ private slots:
     void passwordNeverReachesTheLog();
     void passwordGoesOnlyToTheSite_data();
     void passwordGoesOnlyToTheSite();
+    void httpsReachesTheSiteThroughItsProxy();
     void closingTheWindowMidFetchIsHarmless();
     void proxySetting_data();
     void proxySetting();
@@ -181,43 +184,87 @@ void tst_Fetcher::passwordGoesOnlyToTheSite_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<bool>("hostsKnown");
-    QTest::addColumn<QString>("refusedHost"); // empty: it goes out
+    QTest::addColumn<QString>("proxy"); // "loopback": the simulated site is the proxy
+    QTest::addColumn<QString>("said");  // empty: it goes out
     const QString query = QStringLiteral("/jp/show/bid_preview?ItemID=x1&login=taro&passwd=%73%65");
-    QTest::newRow("an item host of the site")
-        << QStringLiteral("http://page3.auctions.yahoo.co.jp") + query << true << "";
+    auto elsewhere = [](const char *host) -> QString {
+        return QStringLiteral("パスワードを含む要求をサイト以外のホスト（") +
+               QString::fromLatin1(host) + QStringLiteral("）には送りません");
+    };
+    const QString site = QStringLiteral("http://page3.auctions.yahoo.co.jp");
+    QTest::newRow("an item host of the site, the connection on loopback")
+        << site + query << true << "loopback"
+        << "";
     QTest::newRow("another host") << QStringLiteral("http://evil.example") + query << true
-                                  << "evil.example";
+                                  << "loopback" << elsewhere("evil.example");
     QTest::newRow("the site's name as user info")
         << QStringLiteral("http://page3.auctions.yahoo.co.jp@127.0.0.1") + query << true
-        << "127.0.0.1";
+        << "loopback" << elsewhere("127.0.0.1");
     QTest::newRow("a look-alike host")
         << QStringLiteral("http://page3.auctions.yahoo.co.jp.evil.example") + query << true
-        << "page3.auctions.yahoo.co.jp.evil.example";
+        << "loopback" << elsewhere("page3.auctions.yahoo.co.jp.evil.example");
     QTest::newRow("another scheme than the configured one")
-        << QStringLiteral("https://page3.auctions.yahoo.co.jp") + query << true
-        << "page3.auctions.yahoo.co.jp";
+        << QStringLiteral("https://page3.auctions.yahoo.co.jp") + query << true << "loopback"
+        << elsewhere("page3.auctions.yahoo.co.jp");
     QTest::newRow("a fetcher that knows no site hosts")
-        << QStringLiteral("http://page3.auctions.yahoo.co.jp") + query << false
-        << "page3.auctions.yahoo.co.jp";
+        << site + query << false << "loopback" << elsewhere("page3.auctions.yahoo.co.jp");
+    // Plain http is readable by anyone on the way: only a connection that stays on this
+    // machine may carry the password.
+    QTest::newRow("plain http through a proxy elsewhere")
+        << site + query << true << "HTTP=192.0.2.1:3128"
+        << PageFetcher::plainPasswordRefusedText(QStringLiteral("page3.auctions.yahoo.co.jp"));
+    QTest::newRow("plain http straight to the site")
+        << site + query << true << ""
+        << PageFetcher::plainPasswordRefusedText(QStringLiteral("page3.auctions.yahoo.co.jp"));
 }
 
 void tst_Fetcher::passwordGoesOnlyToTheSite()
 {
     QFETCH(QString, url);
     QFETCH(bool, hostsKnown);
-    QFETCH(QString, refusedHost);
+    QFETCH(QString, proxy);
+    QFETCH(QString, said);
     Net n;
     if (!hostsKnown)
         n.fetcher.setSiteHosts(nullptr);
+    if (proxy != QLatin1String("loopback"))
+        QVERIFY(n.fetcher.applyProxySetting(proxy));
     fetchNow(n.fetcher, url);
-    if (refusedHost.isEmpty()) {
+    if (said.isEmpty()) {
         QCOMPARE(n.site.requests().size(), 1);
         return;
     }
     QVERIFY(n.site.requests().isEmpty());
-    QCOMPARE(n.logLines(),
-             QStringList{QStringLiteral("パスワードを含む要求をサイト以外のホスト（") +
-                         refusedHost + QStringLiteral("）には送りません")});
+    QCOMPARE(n.logLines(), QStringList{said});
+}
+
+void tst_Fetcher::httpsReachesTheSiteThroughItsProxy()
+{
+    Net n;
+    serveTls(n.site);
+    n.hosts.scheme = QStringLiteral("https");
+    const QString today = QStringLiteral("https://page.auctions.yahoo.co.jp/jp/auction/x1");
+    // A certificate nobody vouches for: nothing is read from it, and the log says why.
+    QVERIFY(!fetchNow(n.fetcher, today).ok);
+    QVERIFY(n.site.requests().isEmpty());
+    QCOMPARE(n.logLines().size(), 1);
+    QVERIFY(n.logLines().first().contains(QStringLiteral("SSL")));
+
+    trustTestAuthority(); // as a fetcher made afterwards sees it
+    PageFetcher fetcher(&n.jar, n.log, n.prompter);
+    fetcher.applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + QString::number(n.site.port()));
+    fetcher.setSiteHosts(&n.hosts);
+    const FetchResult page = fetchNow(fetcher, today);
+    QVERIFY2(page.ok, qPrintable(n.logLines().join(QLatin1Char('\n'))));
+    QVERIFY(page.text.contains(QStringLiteral("ガンダム")));
+    // The password goes out inside the tunnel; the site saw it on today's host.
+    QVERIFY(fetchNow(fetcher, QStringLiteral("https://page.auctions.yahoo.co.jp/jp/show/"
+                                             "bid_preview?ItemID=x1&login=taro&passwd=%73%65"))
+                .ok);
+    QCOMPARE(n.site.requests().size(), 2);
+    QCOMPARE(n.site.requests().last().host, QStringLiteral("page.auctions.yahoo.co.jp"));
+    QVERIFY(n.site.tunnelsEncrypted() >= 1);
+    QCOMPARE(n.logLines().size(), 1);
 }
 
 void tst_Fetcher::closingTheWindowMidFetchIsHarmless()

@@ -497,6 +497,22 @@ void tst_ItemParser::itemAddresses_data()
                                   << "x100000001";
     QTest::newRow("with a query and a fragment") << kUrl + QStringLiteral("?tab=1#bid") << "3"
                                                  << "x100000001";
+    // The server column's "-" stands for today's host, which has no number.
+    QTest::newRow("today's address") << "https://page.auctions.yahoo.co.jp/jp/auction/k1096"
+                                     << "-"
+                                     << "k1096";
+    QTest::newRow("today's host over http") << "http://page.auctions.yahoo.co.jp/jp/auction/k1"
+                                            << "-"
+                                            << "k1";
+    QTest::newRow("an old host over https") << "https://page12.auctions.yahoo.co.jp/jp/auction/b2"
+                                            << "12"
+                                            << "b2";
+    QTest::newRow("another scheme") << "ftp://page.auctions.yahoo.co.jp/jp/auction/k1"
+                                    << ""
+                                    << "";
+    QTest::newRow("a host of one label") << "https://page.localhost/jp/auction/k1"
+                                         << ""
+                                         << "";
     QTest::newRow("the server number as user info, a port, another host")
         << "http://evil.example/page3@2130706433:18999/a/x1.html"
         << ""
@@ -533,7 +549,7 @@ void tst_ItemParser::itemAddresses()
     const std::optional<ItemAddress> a = SiteHosts::parseItemPageUrl(url);
     QCOMPARE(a.has_value(), !server.isEmpty());
     if (a) {
-        QCOMPARE(a->serverid, server);
+        QCOMPARE(a->serverid, server == QLatin1String("-") ? QString() : server);
         QCOMPARE(a->itemid, id);
     }
     // The full parse takes its id and server from nowhere else.
@@ -567,12 +583,12 @@ void tst_ItemParser::addressesAreBuiltNotPasted()
     const QList<std::pair<QString, QString>> values = {{QStringLiteral("a"), QStringLiteral("t")}};
     QVERIFY(hosts
                 .formSubmission(
-                    QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/config/placebid"), values)
+                    QStringLiteral("https://page3.auctions.yahoo.co.jp/jp/config/placebid"), values)
                 .startsWith(
-                    QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/config/placebid?a=t")));
+                    QStringLiteral("https://page3.auctions.yahoo.co.jp/jp/config/placebid?a=t")));
     for (const char *elsewhere : {"http://evil.example/jp/config/placebid",
                                   "http://page3.auctions.yahoo.co.jp.evil.example/p",
-                                  "https://page3.auctions.yahoo.co.jp/p",
+                                  "http://page3.auctions.yahoo.co.jp/p", // a step down to http
                                   "http://x@page3.auctions.yahoo.co.jp/p", "/jp/config/placebid"})
         QVERIFY2(hosts.formSubmission(QString::fromLatin1(elsewhere), values).isEmpty(), elsewhere);
 }

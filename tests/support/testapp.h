@@ -30,6 +30,8 @@ struct TestApp
 
     TestApp()
     {
+        // The simulated site is reached over plain http through a proxy on loopback.
+        hosts.scheme = QStringLiteral("http");
         if (!db.open() || !db.createSchema())
             qFatal("cannot create the test database");
     }

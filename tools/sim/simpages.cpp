@@ -79,6 +79,14 @@ QString toHalfWidthKatakana(const QString &text)
     return out;
 }
 
+QString itemAddress(const Scenario &s, int server, const QString &id)
+{
+    // Server 0: today's single host "page.<domain>".
+    return s.scheme + QStringLiteral("://page") +
+           (server > 0 ? QString::number(server) : QString()) + QLatin1Char('.') + s.domain +
+           QStringLiteral("/jp/auction/") + id;
+}
+
 QString yen(qint64 amount)
 {
     QString digits = QString::number(amount < 0 ? -amount : amount);
@@ -114,6 +122,8 @@ QString itemPage(const Scenario &s, const Item &it, const QString &viewer, const
     p += QStringLiteral("<HTML><HEAD><META http-equiv=\"Content-Type\" content=\"text/html; "
                         "charset=EUC-JP\">\n<TITLE>Yahoo!オークション - ") +
          it.title + QStringLiteral("</TITLE></HEAD>\n<BODY>\n");
+    if (ended && it.bareWhenEnded)
+        return p + QStringLiteral("<P>このオークションは終了しています。</P>\n</BODY></HTML>\n");
     p += QStringLiteral("<TABLE><TR><TD>カテゴリ：") + trail +
          QStringLiteral("</TD></TR></TABLE>\n");
     p +=
@@ -237,8 +247,7 @@ QString resultPage(const Scenario &s, const QString &heading, int total,
 {
     QString rows;
     for (const Item *it : shown) {
-        const QString url = s.scheme + QStringLiteral("://page") + QString::number(it->server) +
-                            QLatin1Char('.') + s.domain + QStringLiteral("/jp/auction/") + it->id;
+        const QString url = itemAddress(s, it->server, it->id);
         rows += QStringLiteral("<tr><td align=center><IMG SRC=\"") + s.scheme +
                 QStringLiteral("://img.") + s.domain +
                 QStringLiteral("/i/photo.gif\" alt=\"写真\"></td><td align=\"left\">") +
@@ -283,8 +292,7 @@ QString watchListPage(const Scenario &s, const Bidder &bidder)
                 item = &it;
         }
         const int server = item ? item->server : 1;
-        const QString url = s.scheme + QStringLiteral("://page") + QString::number(server) +
-                            QLatin1Char('.') + s.domain + QStringLiteral("/jp/auction/") + id;
+        const QString url = itemAddress(s, server, id);
         rows +=
             QStringLiteral("<tr><td><input type=checkbox name=aidlist value=") + id +
             QStringLiteral("><a href=\"") + url + QStringLiteral("\">") +

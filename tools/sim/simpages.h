@@ -12,6 +12,7 @@ QByteArray toEucJp(const QString &text);
 // Full-width katakana written half width (ガ as ｶﾞ), as some of the site's pages do.
 QString toHalfWidthKatakana(const QString &text);
 QString yen(qint64 amount); // 12,500
+QString itemAddress(const Scenario &s, int server, const QString &id);
 
 // The item page as `viewer` (a bidder id, or empty when logged out) sees it at `now`.
 QString itemPage(const Scenario &s, const Item &item, const QString &viewer, const QDateTime &now);

@@ -206,6 +206,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         if (it.id.isEmpty())
             return failWith(QStringLiteral("an item without id"));
         it.server = j.value(QLatin1String("server")).toInt(1);
+        it.bareWhenEnded = j.value(QLatin1String("bareWhenEnded")).toBool(false);
         it.title = j.value(QLatin1String("title")).toString(it.id);
         it.seller = j.value(QLatin1String("seller")).toString(QStringLiteral("seller"));
         it.startPrice = j.value(QLatin1String("startPrice")).toInt(1);

@@ -47,7 +47,7 @@ enum class BidOutcome
 struct Item
 {
     QString id;
-    int server = 1;
+    int server = 1; // its page host "page<server>.<domain>"; 0: today's "page.<domain>"
     QString title;
     QString seller;
     qint32 startPrice = 1;
@@ -59,9 +59,10 @@ struct Item
     qint32 buyNow = 0;  // 0: none
     qint32 reserve = 0; // 0: none
     bool autoExtend = true;
-    bool showUnit = true;    // false: the page has no "単位：" row, as some pages do not
-    int extensionSecs = 300; // how far a late price-raising bid moves the end
-    QString description;     // the seller's own words, under "商品説明"
+    bool showUnit = true;       // false: the page has no "単位：" row, as some pages do not
+    bool bareWhenEnded = false; // ended: the page keeps only its title and the ended notice
+    int extensionSecs = 300;    // how far a late price-raising bid moves the end
+    QString description;        // the seller's own words, under "商品説明"
     QDateTime end;
     QList<Category> trail; // category trail, root first
     QList<RivalBid> rivals;

@@ -1,5 +1,8 @@
 #include "simsite.h"
 
+#include <QSslSocket>
+#include <QTcpServer>
+
 #include "simpages.h"
 
 #include <QHttpServerRequest>
@@ -106,10 +109,88 @@ QString SimSite::issueToken(const QString &bidder, const QString &itemId)
 
 SimSite::~SimSite() = default;
 
+// Takes every connection of the site. Plain ones go to the HTTP server as they come. With
+// TLS on, a connection that opens with CONNECT gets "200" and a TLS handshake, and what it
+// carries afterwards goes to the HTTP server decrypted; the host it names is the Host header.
+class SimSite::Listener : public QTcpServer
+{
+public:
+    explicit Listener(SimSite &site) : QTcpServer(&site), m_site(site) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (m_site.m_certificate.isNull()) {
+            QTcpServer::incomingConnection(descriptor);
+            return;
+        }
+        auto *socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        connect(socket, &QSslSocket::readyRead, this, [this, socket] { opening(socket); });
+        connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+    }
+
+private:
+    void opening(QSslSocket *socket)
+    {
+        if (socket->property("sw_handed").toBool())
+            return;
+        const QByteArray head = socket->peek(8);
+        if (!head.startsWith("CONNECT ")) {
+            if (head.size() < 8 && QByteArrayLiteral("CONNECT ").startsWith(head))
+                return; // not enough to tell yet
+            handOver(socket);
+            return;
+        }
+        const QByteArray seen = socket->peek(8192);
+        const qsizetype end = seen.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        socket->read(end + 4);
+        socket->setProperty("sw_handed", true);
+        ++m_site.m_tunnelsOpened;
+        socket->write("HTTP/1.1 200 Connection established\r\n\r\n");
+        socket->setLocalCertificate(m_site.m_certificate);
+        socket->setPrivateKey(m_site.m_key);
+        connect(socket, &QSslSocket::encrypted, this, [this, socket] {
+            ++m_site.m_tunnelsEncrypted;
+            handOver(socket);
+        });
+        socket->startServerEncryption();
+    }
+    void handOver(QSslSocket *socket)
+    {
+        socket->setProperty("sw_handed", true);
+        disconnect(socket, &QSslSocket::readyRead, this, nullptr);
+        addPendingConnection(socket);
+        emit newConnection();
+        // What came already is read once the server listens to the socket.
+        if (socket->bytesAvailable() > 0)
+            QMetaObject::invokeMethod(
+                socket, [socket] { emit socket->readyRead(); }, Qt::QueuedConnection);
+    }
+    SimSite &m_site;
+};
+
 quint16 SimSite::listenOn(const QHostAddress &address, quint16 port)
 {
-    m_port = listen(address, port);
+    auto *listener = new Listener(*this);
+    if (!listener->listen(address, port)) {
+        delete listener;
+        return 0;
+    }
+    bind(listener);
+    m_port = listener->serverPort();
     return m_port;
+}
+
+void SimSite::enableTls(const QSslCertificate &certificate, const QSslKey &key)
+{
+    m_certificate = certificate;
+    m_key = key;
 }
 
 bool SimSite::setLogFile(const QString &path)
@@ -176,7 +257,7 @@ SimSite::Response SimSite::route(const QString &host, const QString &path, const
                                  const QString &viewer)
 {
     const QDateTime now = m_scenario.now();
-    static const QRegularExpression pageHost(QStringLiteral("^page(\\d+)\\.(.+)$"));
+    static const QRegularExpression pageHost(QStringLiteral("^page(\\d*)\\.(.+)$"));
     const QRegularExpressionMatch m = pageHost.match(host);
     if (m.hasMatch() && m.captured(2) == m_scenario.domain &&
         path.startsWith(QLatin1String("/jp/auction/"))) {

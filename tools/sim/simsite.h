@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QUrlQuery>
 
 #include <optional>
@@ -42,6 +44,12 @@ public:
 
     // Listens on the address; port 0 picks a free one. Returns the port, 0 on failure.
     quint16 listenOn(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
+    // Also serves https: a client that reaches the site through it as a proxy asks for a
+    // tunnel (CONNECT page.<domain>:443) and speaks TLS inside it, as to the real site.
+    void enableTls(const QSslCertificate &certificate, const QSslKey &key);
+    // How many tunnels were opened and how many of them completed the TLS handshake.
+    int tunnelsOpened() const { return m_tunnelsOpened; }
+    int tunnelsEncrypted() const { return m_tunnelsEncrypted; }
     quint16 port() const { return m_port; }
 
     // Appends one JSON line per request to the file.
@@ -118,8 +126,14 @@ private:
     void write(QTcpSocket *socket, const Response &r, bool headOnly);
     void log(const RequestRecord &r);
 
+    friend class Listener;
+    class Listener;
     Scenario m_scenario;
     quint16 m_port = 0;
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+    int m_tunnelsOpened = 0;
+    int m_tunnelsEncrypted = 0;
     QList<RequestRecord> m_requests;
     void scheduleRivals();
     BidOutcome recordBid(Item &item, const QString &bidder, qint32 amount);
