@@ -1,10 +1,12 @@
-// Start-up time and memory of the whole program, the built-in browser included.
+// Start-up time and memory of the whole program, with the built-in browser never opened.
 //
 // Starts the real `snipewell` (offscreen) on a fresh data folder holding 20 items whose bids
 // are due within the next hours, with every site request sent to a closed local port (no
 // site traffic). Prints, per run: milliseconds from the process start until the main window
-// is loaded and idle, and the resident memory of the program (and of the browser engine's
-// helper processes) right after start and once the scheduler has opened the 20 bid windows.
+// is loaded and idle, and the resident (RSS) and proportional (PSS: shared pages split among
+// the processes sharing them) memory of the program and of any helper processes (the browser
+// engine's, should it start) right after start and once the scheduler has opened the 20 bid
+// windows. The aim: at most 100 MiB proportional in all.
 #include "database.h"
 #include "settingsstore.h"
 #include "startupdb.h"
@@ -39,6 +41,19 @@ qint64 statusKiB(qint64 pid, const QByteArray &key = "VmRSS:")
 qint64 rssKiB(qint64 pid)
 {
     return statusKiB(pid);
+}
+
+// Proportional set size, in KiB.
+qint64 pssKiB(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("Pss:"))
+            return line.mid(4).trimmed().split(' ').first().toLongLong();
+    }
+    return 0;
 }
 
 // All descendants of a process.
@@ -112,8 +127,9 @@ bool seed(const QString &dataDir, int items)
 struct Figures
 {
     qint64 readyMs = -1;
-    qint64 rssStart = 0, helpersStart = 0;
-    qint64 rss20 = 0, helpers20 = 0;
+    qint64 rssStart = 0, helpersStart = 0, pssStart = 0, helpersPssStart = 0;
+    qint64 rss20 = 0, helpers20 = 0, pss20 = 0, helpersPss20 = 0;
+    int helperCount = 0;
     qint64 peak = 0; // the program's peak resident memory
     int windows = 0; // bid windows the scheduler opened ("入札準備開始" lines)
 };
@@ -123,6 +139,14 @@ qint64 helpersRss(qint64 pid)
     qint64 sum = 0;
     for (qint64 child : descendants(pid))
         sum += rssKiB(child);
+    return sum;
+}
+
+qint64 helpersPss(qint64 pid)
+{
+    qint64 sum = 0;
+    for (qint64 child : descendants(pid))
+        sum += pssKiB(child);
     return sum;
 }
 
@@ -153,13 +177,18 @@ Figures runOnce(const QString &program)
     if (!QFile::exists(ready))
         return f;
     f.readyMs = clock.elapsed();
-    QThread::msleep(500); // the browser's first page request has failed by now
+    QThread::msleep(500); // the first page request has failed by now
     f.rssStart = rssKiB(app.processId());
     f.helpersStart = helpersRss(app.processId());
+    f.pssStart = pssKiB(app.processId());
+    f.helpersPssStart = helpersPss(app.processId());
     // The scheduler ticks every 3 seconds and opens every window due within 600 minutes.
     QThread::msleep(8000);
     f.rss20 = rssKiB(app.processId());
     f.helpers20 = helpersRss(app.processId());
+    f.pss20 = pssKiB(app.processId());
+    f.helpersPss20 = helpersPss(app.processId());
+    f.helperCount = int(descendants(app.processId()).size());
     f.peak = statusKiB(app.processId(), "VmHWM:");
     app.terminate();
     app.waitForFinished(10000);
@@ -185,10 +214,14 @@ int main(int argc, char *argv[])
             std::printf("run %d: the program did not come up\n", i + 1);
             return 1;
         }
-        std::printf("run %d: ready_ms=%lld rss_start_mib=%.1f helpers_start_mib=%.1f "
-                    "windows=%d rss_windows_mib=%.1f helpers_windows_mib=%.1f peak_mib=%.1f\n",
-                    i + 1, f.readyMs, f.rssStart / 1024.0, f.helpersStart / 1024.0, f.windows,
-                    f.rss20 / 1024.0, f.helpers20 / 1024.0, f.peak / 1024.0);
+        std::printf("run %d: ready_ms=%lld start: rss_mib=%.1f pss_mib=%.1f helpers_rss_mib=%.1f "
+                    "helpers_pss_mib=%.1f | windows=%d: rss_mib=%.1f pss_mib=%.1f "
+                    "helpers=%d helpers_rss_mib=%.1f helpers_pss_mib=%.1f total_pss_mib=%.1f "
+                    "peak_rss_mib=%.1f\n",
+                    i + 1, f.readyMs, f.rssStart / 1024.0, f.pssStart / 1024.0,
+                    f.helpersStart / 1024.0, f.helpersPssStart / 1024.0, f.windows,
+                    f.rss20 / 1024.0, f.pss20 / 1024.0, f.helperCount, f.helpers20 / 1024.0,
+                    f.helpersPss20 / 1024.0, (f.pss20 + f.helpersPss20) / 1024.0, f.peak / 1024.0);
     }
     return 0;
 }

@@ -180,7 +180,12 @@ void frmLogin::closeEvent(QCloseEvent *event)
     m_values.password = m_pass->text();
     m_values.encodedPassword = encodePassword(m_values.password);
     const bool saved = m_settings.save(kSettings, QStringLiteral("yuser"), m_values.ownId);
-    savePassword(m_settings, m_values.password);
+    // Where the password really went is said when the keyring wanted it and did not take it.
+    savePassword(m_settings, m_values.password,
+                 [prompter = &m_prompter](PasswordPlace place, const QString &why) {
+                     if (place == PasswordPlace::SettingsFile && !why.isEmpty())
+                         prompter->message(passwordFallbackText(why));
+                 });
     if (!saved || !m_settings.error().isEmpty()) {
         m_prompter.message(QStringLiteral("IDとパスワードを設定ファイルに保存できませんでした。"
                                           "プログラムを終了するまでは有効です。\n") +

@@ -27,6 +27,7 @@
 #include "frmtip.h"
 #include "itemcapture.h"
 #include "itemlistmodel.h"
+#include "itemparser.h"
 #include "notifier.h"
 #include "pagefetcher.h"
 #include "prompter.h"
@@ -49,6 +50,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTableView>
 #include <QTimer>
 #include <QToolBar>
 #include <QWebEngineProfile>
@@ -98,8 +100,6 @@ MDIForm1::MDIForm1(AppContext &ctx, BidHost *host)
             [this](int id) { handOverItem(id); });
     // A bid answered with the site's login page: the user logs in, the next bid goes on.
     connect(m_bidWindows, &BidWindows::loginNeeded, this, [this] { showLogin(); });
-    // One login for the browser and every fetcher.
-    new BrowserCookies(m_ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), this);
     connect(&m_ctx.log, &ActivityLog::failed, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
     // Where the user looks before a bid: how far the machine's clock is from the site's.
@@ -120,6 +120,11 @@ MDIForm1::MDIForm1(AppContext &ctx, BidHost *host)
     m_siteLabel->setStyleSheet(QStringLiteral("color: #b00000;"));
     m_siteLabel->setVisible(false);
     statusBar()->addPermanentWidget(m_siteLabel);
+    // Whether the site knows the user, read off the member page without the browser.
+    m_loginLabel = new QLabel(this);
+    m_loginLabel->setObjectName(QStringLiteral("lblLoginState"));
+    m_loginLabel->setVisible(false);
+    statusBar()->addPermanentWidget(m_loginLabel);
     connect(&m_bidWindows->armedBids(), &ArmedBids::bidChanged, this, &MDIForm1::showSiteReach);
     m_fetcher = new PageFetcher(&m_ctx.cookies, m_ctx.log, m_ctx.prompter, this);
 
@@ -136,7 +141,11 @@ MDIForm1::MDIForm1(AppContext &ctx, BidHost *host)
     resize(screen() ? wanted.boundedTo(screen()->availableGeometry().size()) : wanted);
 }
 
-MDIForm1::~MDIForm1() = default;
+MDIForm1::~MDIForm1()
+{
+    // The children go next, and their aborted requests wake our coroutines: they see this.
+    m_alive.reset();
+}
 
 QTimer *MDIForm1::timer1() const
 {
@@ -185,57 +194,72 @@ void MDIForm1::buildMenus()
         return m;
     };
 
-    QMenu *file = menu("mnuFile", QStringLiteral("ﾌｧｲﾙ"));
-    QAction *end = addItem(file, "mnuEnd", QStringLiteral("終了"));
+    QMenu *file = menu("mnuFile", QStringLiteral("ﾌｧｲﾙ(&F)"));
+    QAction *end = addItem(file, "mnuEnd", QStringLiteral("終了(&X)"));
     end->setShortcut(QKeySequence::Quit);
     end->setShortcutContext(Qt::ApplicationShortcut);
     connect(end, &QAction::triggered, this, &QWidget::close);
 
-    QMenu *disp = menu("mnudisp", QStringLiteral("表示"));
-    connect(addItem(disp, "mnuBrowser", QStringLiteral("ホームページ")), &QAction::triggered, this,
-            [this] {
+    QMenu *disp = menu("mnudisp", QStringLiteral("表示(&V)"));
+    connect(addItem(disp, "mnuBrowser", QStringLiteral("ホームページ(&H)")), &QAction::triggered,
+            this, [this] {
                 if (m_list)
                     m_list->mnuGoHP();
             });
-    connect(addItem(disp, "mnuNyuusatuList", QStringLiteral("商品ﾘｽﾄ")), &QAction::triggered, this,
-            &MDIForm1::showItemList);
-    connect(addItem(disp, "mnuNyuusatuFom", QStringLiteral("商品詳細（入札）")),
+    connect(addItem(disp, "mnuNyuusatuList", QStringLiteral("商品ﾘｽﾄ(&I)")), &QAction::triggered,
+            this, &MDIForm1::showItemList);
+    connect(addItem(disp, "mnuNyuusatuFom", QStringLiteral("商品詳細（入札）(&D)")),
             &QAction::triggered, this, [this] {
                 if (m_list)
                     m_list->mnuGoFrmSw();
             });
-    connect(addItem(disp, "mnuLog", QStringLiteral("ログ")), &QAction::triggered, this,
+    connect(addItem(disp, "mnuLog", QStringLiteral("ログ(&L)")), &QAction::triggered, this,
             &MDIForm1::showLog);
-    connect(addItem(disp, "mnuOverview", QStringLiteral("入札予定一覧")), &QAction::triggered, this,
-            [this] { showOverview(); });
+    connect(addItem(disp, "mnuOverview", QStringLiteral("入札予定一覧(&O)")), &QAction::triggered,
+            this, [this] { showOverview(); });
 
-    QMenu *tools = menu("mnuTools", QStringLiteral("ﾂｰﾙ"));
-    connect(addItem(tools, "mnuReg", QStringLiteral("Yahoo! JAPANへログイン")), &QAction::triggered,
-            this, [this] { showLogin(); });
-    connect(addItem(tools, "mnuAddItem", QStringLiteral("商品を追加")), &QAction::triggered, this,
-            [this] { addItemByAddress(); });
-    connect(addItem(tools, "mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み")),
+    QMenu *tools = menu("mnuTools", QStringLiteral("ﾂｰﾙ(&T)"));
+    connect(addItem(tools, "mnuReg", QStringLiteral("Yahoo! JAPANへログイン(&L)")),
+            &QAction::triggered, this, [this] { showLogin(); });
+    connect(addItem(tools, "mnuAddItem", QStringLiteral("商品を追加(&A)")), &QAction::triggered,
+            this, [this] { addItemByAddress(); });
+    connect(addItem(tools, "mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み(&W)")),
             &QAction::triggered, this, [this] { mnuGetWatchList_Click(); });
-    connect(addItem(tools, "mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する")),
+    connect(addItem(tools, "mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する(&R)")),
             &QAction::triggered, this, [this] { mnuUpdateRec_Click(); });
-    connect(addItem(tools, "mnukensaku", QStringLiteral("検索")), &QAction::triggered, this,
+    connect(addItem(tools, "mnukensaku", QStringLiteral("検索(&S)")), &QAction::triggered, this,
             &MDIForm1::showSearch);
 
-    QMenu *opt = menu("mnuOpt", QStringLiteral("ｵﾌﾟｼｮﾝ"));
-    connect(addItem(opt, "mnuSettings", QStringLiteral("設定")), &QAction::triggered, this,
+    QMenu *opt = menu("mnuOpt", QStringLiteral("ｵﾌﾟｼｮﾝ(&O)"));
+    connect(addItem(opt, "mnuSettings", QStringLiteral("設定(&S)")), &QAction::triggered, this,
             &MDIForm1::mnuSettings_Click);
 
-    QMenu *win = menu("mnuWin", QStringLiteral("ｳｲﾝﾄﾞｳ"));
-    connect(addItem(win, "mnuWin1", QStringLiteral("整列")), &QAction::triggered, this,
+    QMenu *win = menu("mnuWin", QStringLiteral("ｳｲﾝﾄﾞｳ(&W)"));
+    connect(addItem(win, "mnuWin1", QStringLiteral("整列(&A)")), &QAction::triggered, this,
             &MDIForm1::mnuWin1_Click);
 
-    QMenu *help = menu("mnuHelp", QStringLiteral("ﾍﾙﾌﾟ"));
-    connect(addItem(help, "mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ")), &QAction::triggered, this,
+    QMenu *help = menu("mnuHelp", QStringLiteral("ﾍﾙﾌﾟ(&H)"));
+    connect(addItem(help, "mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ(&S)")), &QAction::triggered, this,
             [this] { QDesktopServices::openUrl(QUrl(m_ctx.hosts.supportUrl)); });
-    connect(addItem(help, "mnuVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報")), &QAction::triggered, this,
+    connect(addItem(help, "mnuVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)")), &QAction::triggered, this,
             &MDIForm1::mnuVer_Click);
-    connect(addItem(help, "mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ")), &QAction::triggered, this,
+    connect(addItem(help, "mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ(&T)")), &QAction::triggered, this,
             &MDIForm1::mnuTip_Click);
+
+    // The usual keys, in the main window.
+    const std::pair<const char *, QKeySequence> keys[] = {
+        {"mnuAddItem", QKeySequence::New},
+        {"mnuUpdateRec", QKeySequence::Refresh},
+        {"mnukensaku", QKeySequence::Find},
+        {"mnuSettings", QKeySequence::Preferences},
+        {"mnusapoto", QKeySequence::HelpContents},
+        {"mnuOverview", QKeySequence(Qt::CTRL | Qt::Key_B)},
+        {"mnuLog", QKeySequence(Qt::CTRL | Qt::Key_L)},
+    };
+    for (const auto &[name, key] : keys) {
+        if (auto *a = findChild<QAction *>(QString::fromLatin1(name)))
+            a->setShortcut(key);
+    }
 
     // The item list's pop-up menu lives in the menu bar, hidden there.
     m_mnupop1 = menu("mnupop1", QStringLiteral("mnupop1"));
@@ -285,7 +309,10 @@ void MDIForm1::load()
 {
     m_mnupop1->menuAction()->setVisible(false);
     SetmnuCat();
-    showPage(m_ctx.hosts.statusPage(), QStringLiteral(","));
+    // The browser engine is heavy for a program that waits in the background for days: it
+    // starts only when the browser is opened or a login needs it. Whether the user is
+    // logged in is read from the member page through the program's own connection.
+    checkLogin();
     showItemList();
     m_mdi->tileSubWindows();
     if (frmLogin::tooShort(m_ctx.values.ownId) || frmLogin::tooShort(m_ctx.values.password))
@@ -301,6 +328,10 @@ void MDIForm1::load()
 frmBrowser *MDIForm1::browser()
 {
     if (!m_browser) {
+        // One login for the browser and every fetcher, from the browser's first page on.
+        if (!m_cookieBridge)
+            m_cookieBridge = new BrowserCookies(
+                m_ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), this);
         m_browser = new frmBrowser(m_ctx);
         QMdiSubWindow *sub = m_mdi->addSubWindow(m_browser);
         sub->setAttribute(Qt::WA_DeleteOnClose);
@@ -333,9 +364,12 @@ frmBrowser *MDIForm1::browser()
             showSiteReach();
         });
         connect(m_browser, &frmBrowser::loggedIn, this, [this] {
-            // The site greeted the user: the credentials dialog has done its job.
+            // The site greeted the user: the credentials dialog has done its job, and the
+            // keyboard goes back to the item list rather than staying in the page.
             if (m_login && m_login->isVisible())
                 m_login->close();
+            setLoginState(LoginState::In);
+            focusItemList();
         });
     }
     return m_browser;
@@ -395,7 +429,8 @@ void MDIForm1::mnuSettings_Click()
         options.load();
         if (const QScreen *s = screen())
             options.move(s->availableGeometry().center() - options.rect().center());
-        options.exec();
+        if (options.exec() == QDialog::Accepted)
+            m_host->applyConnectionSettings(); // a new proxy reaches the bids already armed
     }
     m_host->release();
 }
@@ -441,6 +476,53 @@ void MDIForm1::showItemList()
     if (sub->isMinimized())
         sub->showNormal();
     sub->show();
+}
+
+QCoro::Task<> MDIForm1::checkLogin()
+{
+    const std::weak_ptr<int> alive = m_alive;
+    // The way the browser would go: the Proxy setting when there is one, else the system's.
+    const QString proxy =
+        m_ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
+    if (proxy.isEmpty() || !m_fetcher->applyProxySetting(proxy))
+        m_fetcher->useDefaultConnection();
+    const FetchResult page = co_await m_fetcher->FetchPage(m_ctx.hosts.statusPage(), false);
+    if (alive.expired())
+        co_return;
+    m_browserUnreachable = !page.ok;
+    showSiteReach();
+    if (!page.ok) {
+        setLoginState(LoginState::Unknown);
+        co_return;
+    }
+    const bool out = looksLikeLoginPage(page.text);
+    setLoginState(out ? LoginState::Out : LoginState::In);
+    if (out && !(m_login && m_login->isVisible()))
+        showLogin();
+}
+
+void MDIForm1::setLoginState(LoginState state)
+{
+    const QString text = state == LoginState::In    ? QStringLiteral("ログイン済み")
+                         : state == LoginState::Out ? QStringLiteral("ログインしていません")
+                                                    : QStringLiteral("ログイン状態不明");
+    m_loginLabel->setText(text);
+    m_loginLabel->setAccessibleName(text);
+    m_loginLabel->setVisible(true);
+}
+
+QString MDIForm1::loginStateText() const
+{
+    return m_loginLabel->isVisible() ? m_loginLabel->text() : QString();
+}
+
+void MDIForm1::focusItemList()
+{
+    showItemList();
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(m_list->parentWidget()))
+        m_mdi->setActiveSubWindow(sub);
+    activateWindow();
+    m_list->grid()->setFocus(Qt::OtherFocusReason);
 }
 
 namespace {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "appcontext.h"
 
 #include <QMainWindow>
@@ -66,6 +68,8 @@ public:
     BidWindows *bidWindows() const { return m_bidWindows; }
     frmMain *itemList() const;
     void showItemList();
+    // The item list, shown, in front and with the keyboard (after a login).
+    void focusItemList();
     // The long runs: the scheduler pauses and ﾂｰﾙ and the list's tool bar are disabled
     // for their whole run, also when they end early.
     QCoro::Task<> mnuGetWatchList_Click();
@@ -101,6 +105,10 @@ public:
     frmOverview *showOverview();
     // ﾂｰﾙ > 商品を追加: an item by its address or auction id, stored as the browser's 取込.
     QCoro::Task<> addItemByAddress();
+    // Reads the member page: logged in, not (the login dialog comes up), or unknown.
+    QCoro::Task<> checkLogin();
+    // What the status bar says of the login; empty before the first reading.
+    QString loginStateText() const;
     // 入札サービスに任せる: the item and its limits go to the service; not armed here again.
     QCoro::Task<> handOverItem(int id);
     // The bids still to go out: armed and running, or due for a window; earliest end first.
@@ -125,6 +133,14 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    enum class LoginState
+    {
+        In,
+        Out,
+        Unknown,
+    };
+    void setLoginState(LoginState state);
+
     void buildMenus();
     QAction *addItem(QMenu *menu, const char *name, const QString &caption);
     QList<QAction *> longRunActions() const;
@@ -146,6 +162,9 @@ private:
     QMenu *m_trayMenu = nullptr;
     QAction *m_trayNext = nullptr;
     QLabel *m_siteLabel = nullptr;
+    QLabel *m_loginLabel = nullptr;
+    QObject *m_cookieBridge = nullptr; // made with the browser
+    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     bool m_browserUnreachable = false; // the browser's last page of the site did not come
     Notifier *m_notifier = nullptr;
     SleepInhibitor *m_inhibitor = nullptr;

@@ -205,7 +205,7 @@ frmOverview *MDIForm1::showOverview()
 
 QCoro::Task<> MDIForm1::addItemByAddress()
 {
-    const QPointer<MDIForm1> self(this);
+    const std::weak_ptr<int> alive = m_alive;
     const std::optional<QString> typed = m_ctx.prompter.input(
         QStringLiteral("追加する商品のページのアドレスかオークションIDを入力してください"),
         QString());
@@ -222,7 +222,7 @@ QCoro::Task<> MDIForm1::addItemByAddress()
         m_ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()));
     bool inserted = false;
     const QString text = co_await captureItem(m_ctx, *m_fetcher, *where, &inserted);
-    if (!self)
+    if (alive.expired())
         co_return;
     m_ctx.prompter.message(text);
     if (m_list)
@@ -231,7 +231,7 @@ QCoro::Task<> MDIForm1::addItemByAddress()
 
 QCoro::Task<> MDIForm1::handOverItem(int id)
 {
-    const QPointer<MDIForm1> self(this);
+    const std::weak_ptr<int> alive = m_alive;
     const std::optional<ItemRecord> item = m_ctx.db.itemById(id);
     if (!item)
         co_return;
@@ -248,7 +248,7 @@ QCoro::Task<> MDIForm1::handOverItem(int id)
         co_return;
     const HandOverResult r = co_await handOverToService(
         m_ctx.settings, *item, m_ctx.hosts.itemPage(item->Serverid, item->itemid));
-    if (!self)
+    if (alive.expired())
         co_return;
     QString error;
     if (r.ok && !m_host->handedOver(id, &error)) {

@@ -131,8 +131,14 @@ LoadedPassword loadPassword(SettingsStore &settings, int timeoutMs)
     return out;
 }
 
+QString passwordFallbackText(const QString &why)
+{
+    return QStringLiteral("パスワードをキーリングに保存できませんでした（") + why +
+           QStringLiteral("）。設定ファイルに読めない形に変えて保存しました｡");
+}
+
 void savePassword(SettingsStore &settings, const QString &password,
-                  std::function<void(PasswordPlace, const QString &)> done)
+                  std::function<void(PasswordPlace, const QString &)> done, int timeoutMs)
 {
     // In the file first, so that it is kept somewhere whatever the keyring does; out of
     // the file again once the keyring has it.
@@ -143,23 +149,30 @@ void savePassword(SettingsStore &settings, const QString &password,
             done(PasswordPlace::SettingsFile, QString());
         return;
     }
+    // Told once: where the password is when the keyring answers, or the file when it does
+    // not answer in time (a keyring that answers later still takes it).
+    auto tell =
+        std::make_shared<std::function<void(PasswordPlace, const QString &)>>(std::move(done));
     auto *job = new QKeychain::WritePasswordJob(kService);
     job->setKey(keyFor(settings));
     job->setTextData(password);
-    QObject::connect(job, &QKeychain::Job::finished, job,
-                     [&settings, done = std::move(done)](QKeychain::Job *j) {
-                         QString why;
-                         PasswordPlace place = PasswordPlace::SettingsFile;
-                         if (j->error() == QKeychain::NoError &&
-                             settings.save(kSettings, QStringLiteral("ypass"), QString())) {
-                             place = PasswordPlace::Keyring;
-                             remember(settings, place);
-                         } else {
-                             why = j->errorString();
-                         }
-                         if (done)
-                             done(place, why);
-                     });
+    QTimer::singleShot(timeoutMs, job, [tell] {
+        if (const auto f = std::exchange(*tell, {}))
+            f(PasswordPlace::SettingsFile, QStringLiteral("キーリングが応答しません"));
+    });
+    QObject::connect(job, &QKeychain::Job::finished, job, [&settings, tell](QKeychain::Job *j) {
+        QString why;
+        PasswordPlace place = PasswordPlace::SettingsFile;
+        if (j->error() == QKeychain::NoError &&
+            settings.save(kSettings, QStringLiteral("ypass"), QString())) {
+            place = PasswordPlace::Keyring;
+            remember(settings, place);
+        } else {
+            why = j->errorString();
+        }
+        if (const auto f = std::exchange(*tell, {}))
+            f(place, why);
+    });
     job->start();
 }
 

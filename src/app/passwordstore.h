@@ -29,10 +29,14 @@ struct LoadedPassword
 // most timeoutMs for the keyring.
 LoadedPassword loadPassword(SettingsStore &settings, int timeoutMs = 3000);
 
-// Saves the password where it belongs; `done` is called with where it went and, when the
-// keyring refused, why (the password then stands scrambled in the settings file).
+// Saves the password where it belongs; `done` is called once, with where it went and, when
+// the keyring refused or did not answer within timeoutMs, why (the password then stands
+// scrambled in the settings file).
 void savePassword(SettingsStore &settings, const QString &password,
-                  std::function<void(PasswordPlace, const QString &why)> done = {});
+                  std::function<void(PasswordPlace, const QString &why)> done = {},
+                  int timeoutMs = 5000);
+// What the user is told when the password went to the settings file instead of the keyring.
+QString passwordFallbackText(const QString &why);
 
 // Where the password was kept last, as the credentials dialog tells the user.
 PasswordPlace passwordPlace(const SettingsStore &settings);

@@ -40,11 +40,9 @@ ArmedBid::ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent)
     m_lastRefresh = sw::now();
     // The scheduler opens items from its timer: a bad proxy setting is written to the log
     // rather than shown in a box that would hold the tick until someone answers it.
-    configureFetcher(*m_fetcher, m_ctx.settings, false, m_ctx.prompter);
+    applyConnectionSettings();
     m_fetcher->setSiteHosts(&m_ctx.hosts); // the only fetcher that sends the password
     m_fetcher->setTimesBids(true);
-    if (!m_fetcher->applyProxySetting(m_ctx.settings.get(kSettings, QStringLiteral("Proxy"), {})))
-        m_ctx.log.LOGTodb(invalidProxyMessage());
 
     m_timer->setInterval(1000);
     m_timer->setTimerType(Qt::PreciseTimer);
@@ -56,6 +54,13 @@ ArmedBid::ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent)
         m_timer->start();
         tick();
     });
+}
+
+void ArmedBid::applyConnectionSettings()
+{
+    configureFetcher(*m_fetcher, m_ctx.settings, false, m_ctx.prompter);
+    if (!m_fetcher->applyProxySetting(m_ctx.settings.get(kSettings, QStringLiteral("Proxy"), {})))
+        m_ctx.log.LOGTodb(invalidProxyMessage());
 }
 
 ArmedBid::~ArmedBid()

@@ -83,6 +83,8 @@ public:
     // The site accepted our bid and no successful reading has shown us outbid since.
     bool leading() const { return m_history.leading; }
     PageFetcher &fetcher() { return *m_fetcher; }
+    // The time-out and the Proxy setting as they are now; the next request goes that way.
+    void applyConnectionSettings();
 
     // Where the bid stands, as the overview shows it.
     enum class State

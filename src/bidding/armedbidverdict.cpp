@@ -51,7 +51,9 @@ void ArmedBid::reachVerdict(const ItemState &s, bool ours)
     m_lastResult = m_verdict;
     m_ctx.log.LOGTodb(QStringLiteral("最終結果：") + m_item.itemid + SEP + m_item.Itemname + SEP +
                       m_verdict);
-    emit notice(kind, label() + QStringLiteral("\n") + m_verdict);
+    // A win the site's answer already announced is not announced twice.
+    if (!(ours && m_history.wonOutright))
+        emit notice(kind, label() + QStringLiteral("\n") + m_verdict);
 }
 
 void ArmedBid::verdictUnknown()

@@ -16,6 +16,7 @@ BidHistory::Told BidHistory::onAnswer(const BidResult &r, qint64 maxSent)
     case BidResult::Accepted:
     case BidResult::Won:
         leading = true;
+        wonOutright = wonOutright || r.outcome == BidResult::Won;
         acceptedMax = maxSent;
         refusedMax.reset();
         t.lastResult = (r.outcome == BidResult::Won ? QStringLiteral("落札しました（")

@@ -18,6 +18,7 @@ struct BidHistory
 {
     QSet<qint64> answered;             // amounts the site received: never sent again
     bool leading = false;              // accepted, and no reading has shown us outbid since
+    bool wonOutright = false;          // the site's answer said won (buy-it-now), told already
     std::optional<qint64> acceptedMax; // the maximum of the accepted bid
     std::optional<qint64> refusedMax;  // refused (reserve, or too low at the maximum)
     bool belowReserve = false;         // the refusal was the reserve price

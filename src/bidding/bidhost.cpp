@@ -60,6 +60,12 @@ BidHost::~BidHost()
     siteClock().setSiteHosts({});
 }
 
+void BidHost::applyConnectionSettings()
+{
+    for (ArmedBid *b : m_bids->all())
+        b->applyConnectionSettings();
+}
+
 void BidHost::loadSettings()
 {
     AppValues &v = m_ctx.values;

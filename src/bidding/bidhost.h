@@ -37,6 +37,8 @@ public:
     // The bidding values held in memory (seconds before the end, one win per category,
     // the refresh interval, …), read from the settings.
     void loadSettings();
+    // The connection settings changed: every armed bid's next request goes the new way.
+    void applyConnectionSettings();
     // Asks the site for its time, then ticks every 3 seconds; the first ticks look at the
     // bids whose time came while the program was not running.
     void start();

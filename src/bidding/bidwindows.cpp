@@ -205,6 +205,15 @@ frmSw *BidWindows::open(int id, bool activate)
             };
             giveBack();
             QTimer::singleShot(0, typingIn, giveBack);
+            // A platform may activate the new window a moment later, once it is on screen:
+            // for that moment, the keyboard goes straight back.
+            auto *watch = new QObject(typingIn);
+            connect(qApp, &QApplication::focusChanged, watch,
+                    [giveBack, bid = QPointer<QWidget>(w)](QWidget *, QWidget *now) {
+                        if (bid && now && now->window() == bid)
+                            giveBack();
+                    });
+            QTimer::singleShot(600, watch, &QObject::deleteLater);
         }
     }
     emit windowOpened(id);

@@ -32,21 +32,18 @@ QString changeReport(const QString &itemName, const QDateTime &end, const QStrin
 
 QString timeLeftCaption(const QDateTime &nowAt, const QDateTime &endAt)
 {
-    const QDateTime now = inSiteZone(nowAt);
-    const QDateTime end = inSiteZone(endAt);
-    const QString prefix = QStringLiteral("終了まであと");
-    if (end <= now)
+    // Real time between two moments: clock faces and calendar days do not count.
+    const qint64 secs = nowAt.secsTo(endAt);
+    if (secs <= 0)
         return QStringLiteral("終了"); // never a negative time left
-    const qint64 days = now.date().daysTo(end.date());
-    if (days != 0)
-        return prefix + QString::number(days) + QStringLiteral("日");
-    const int hours = end.time().hour() - now.time().hour();
-    if (hours != 0)
-        return prefix + QString::number(hours) + QStringLiteral("時間");
-    const int minutes = end.time().minute() - now.time().minute();
-    if (minutes != 0)
-        return prefix + QString::number(minutes) + QStringLiteral("分");
-    return QStringLiteral("終了");
+    const QString prefix = QStringLiteral("終了まであと");
+    if (secs >= 86400)
+        return prefix + QString::number(secs / 86400) + QStringLiteral("日");
+    if (secs >= 3600)
+        return prefix + QString::number(secs / 3600) + QStringLiteral("時間");
+    if (secs >= 60)
+        return prefix + QString::number(secs / 60) + QStringLiteral("分");
+    return prefix + QString::number(secs) + QStringLiteral("秒");
 }
 
 QCoro::Task<BulkRefreshResult> BulkRefresh(BulkRefreshContext ctx)

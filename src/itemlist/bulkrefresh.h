@@ -48,8 +48,8 @@ struct BulkRefreshResult
 // already written.
 QCoro::Task<BulkRefreshResult> BulkRefresh(BulkRefreshContext ctx);
 
-// The item list's caption for the time left: "終了まであと" + days, hours or minutes, or
-// "終了" within the current minute. Counts calendar boundaries, as a calendar does.
+// The item list's caption for the time left: "終了まであと" + whole days, hours, minutes or
+// seconds of real time, "終了" once the end has passed.
 QString timeLeftCaption(const QDateTime &now, const QDateTime &end);
 
 // "データが更新されました。" and what changed, as the 情報 window shows it.

@@ -108,6 +108,9 @@ frmMain::frmMain(AppContext &ctx, BidWindows &windows, QWidget *parent)
     m_grid->setModel(m_model);
     m_model->setStateSource([this](const ItemRecord &r) -> QString {
         const QString own = m_ctx.values.ownId;
+        // A bid the program holds says what the overview says, also once it is over.
+        if (const ArmedBid *b = m_windows.armedBids().find(r.id); b && !b->deleted())
+            return ArmedBid::stateText(b->state());
         if (r.fin)
             return r.status == Won || (!own.isEmpty() &&
                                        r.SaikougakuShaid.compare(own, Qt::CaseInsensitive) == 0)
@@ -115,8 +118,6 @@ frmMain::frmMain(AppContext &ctx, BidWindows &windows, QWidget *parent)
                        : QStringLiteral("終了");
         if (isHandedOver(m_ctx.settings, r.itemid))
             return QStringLiteral("サービス");
-        if (const ArmedBid *b = m_windows.armedBids().find(r.id); b && !b->deleted())
-            return ArmedBid::stateText(b->state());
         return r.Numkai > 0 && r.ItemYen > 0 ? QStringLiteral("予定") : QString();
     });
     m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -388,6 +389,10 @@ QCoro::Task<> frmMain::mnuGetWatchList()
         co_return;
     ReSql();
     m_toolbar->setEnabled(true);
+    if (result.end == WatchListResult::ListFetchFailed)
+        m_ctx.prompter.message(watchListUnreadText());
+    else if (result.end == WatchListResult::ItemFetchFailed)
+        m_ctx.prompter.message(watchListStoppedText(result.stored));
     if (result.storeFailures > 0)
         m_ctx.prompter.message(ItemPageParser::storeFailuresText(result.storeFailures));
 }

@@ -8,6 +8,19 @@
 
 namespace sw {
 
+QString watchListUnreadText()
+{
+    return QStringLiteral("ウォッチリストを読み込めませんでした。ヤフオク!に接続できません。"
+                          "接続を確認してください｡");
+}
+
+QString watchListStoppedText(int stored)
+{
+    return QStringLiteral("商品ページを読み込めなかったので、ウォッチリストの取り込みを途中でやめま"
+                          "した（") +
+           QString::number(stored) + QStringLiteral("件取り込み済み）。接続を確認してください｡");
+}
+
 QCoro::Task<WatchListResult> ImportWatchList(WatchListContext ctx)
 {
     WatchListResult result;

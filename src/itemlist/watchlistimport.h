@@ -7,6 +7,11 @@
 
 namespace sw {
 
+// What the user is told when the import could not read the list, or stopped at an item
+// whose page could not be read.
+QString watchListUnreadText();
+QString watchListStoppedText(int stored);
+
 class ItemPageParser;
 class PageFetcher;
 class SiteHosts;

@@ -121,6 +121,11 @@ bool PageFetcher::connectionStaysOnThisMachine(const QUrl &target) const
     return !address.isNull() && address.isLoopback();
 }
 
+void PageFetcher::useDefaultConnection()
+{
+    m_nam->setProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
+}
+
 void PageFetcher::fail(const QString &text)
 {
     m_prompter.beep();

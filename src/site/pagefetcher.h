@@ -60,6 +60,8 @@ public:
     // The Proxy setting of the windows that apply it; false (and nothing changed) when
     // the value is not a valid proxy. The caller shows the message.
     bool applyProxySetting(const QString &value);
+    // The connection of the windows that do not apply the Proxy setting: the system's.
+    void useDefaultConnection();
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
     // The hosts a request carrying the password may go to; without them it goes nowhere.
     void setSiteHosts(const SiteHosts *hosts) { m_hosts = hosts; }

@@ -10,6 +10,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 using namespace sw;
@@ -24,6 +25,7 @@ private slots:
     void savedWhereTheDesktopKeepsIt();
     void scrambledPasswordMovesIntoTheKeyringOnce();
     void dialogSaysWhereItIsKept();
+    void dialogSaysWhereThePasswordWent();
     void keyringCanBeTurnedOff();
 };
 
@@ -143,6 +145,38 @@ void tst_Passwords::dialogSaysWhereItIsKept()
                                             : QStringLiteral("設定ファイル")));
     QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->text(),
              QStringLiteral("taro1234"));
+}
+
+void tst_Passwords::dialogSaysWhereThePasswordWent()
+{
+    // Typed and confirmed with OK: with a keyring it goes there silently; without one
+    // (no Secret Service, or none that answers) the user is told it is in the file.
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    AppValues values;
+    ScriptedPrompter prompter;
+    frmLogin dialog(settings, values, prompter);
+    dialog.show();
+    QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_0")),
+                     QStringLiteral("snipe_taro"));
+    QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1")),
+                     QStringLiteral("hana5678"));
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        passwordPlace(settings) == PasswordPlace::Keyring || !prompter.messages.isEmpty(), 10000);
+    if (keyringExpected()) {
+        QVERIFY(prompter.messages.isEmpty());
+        QCOMPARE(inKeyring(), QStringLiteral("hana5678"));
+    } else {
+        QCOMPARE(prompter.messages.size(), 1);
+        QVERIFY2(prompter.messages.first().startsWith(
+                     QStringLiteral("パスワードをキーリングに保存できませんでした（")),
+                 qPrintable(prompter.messages.first()));
+        QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("hana5678"));
+    }
+    dialog.show(); // and the dialog says the same next time
+    QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("lblPasswordPlace"))->text(),
+             passwordPlaceText(passwordPlace(settings)));
 }
 
 void tst_Passwords::keyringCanBeTurnedOff()

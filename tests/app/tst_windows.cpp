@@ -5,6 +5,7 @@
 #include "cookiejar.h"
 #include "credentials.h"
 #include "database.h"
+#include "frmbrowser.h"
 #include "frmcat.h"
 #include "frmlog.h"
 #include "frmlogin.h"
@@ -30,6 +31,7 @@
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QStatusBar>
@@ -73,6 +75,7 @@ private slots:
     void loginChecks();
     void loginClosedWithValidCredentialsSavesThem();
     void loginShowsStoredCredentials();
+    void afterTheLoginTheKeyboardIsInTheList();
     void overlongPasswordKeepsTheStoredOne();
     void menusCaptionsAndNames();
     void loadOrderAndTimer();
@@ -263,6 +266,23 @@ void tst_Windows::loginShowsStoredCredentials()
     QCOMPARE(box(w, 1)->echoMode(), QLineEdit::Password);
 }
 
+void tst_Windows::afterTheLoginTheKeyboardIsInTheList()
+{
+    App app;
+    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("aaaab"));
+    MDIForm1 frame(app.ctx);
+    frame.setSchedulerTick([] {});
+    frame.show();
+    frame.load();
+    QVERIFY(QTest::qWaitForWindowActive(&frame));
+    frame.findChild<QAction *>(QStringLiteral("mnuReg"))->trigger();
+    QTRY_VERIFY(frame.login() && frame.login()->isVisible());
+    frame.browser()->setFocus();      // where the login's page had it
+    emit frame.browser()->loggedIn(); // the site greeted the user
+    QTRY_VERIFY(!frame.login()->isVisible());
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(frame.itemList()->grid()));
+}
+
 void tst_Windows::overlongPasswordKeepsTheStoredOne()
 {
     App app;
@@ -288,26 +308,26 @@ void tst_Windows::menusCaptionsAndNames()
     MDIForm1 frame(app.ctx);
     QCOMPARE(frame.windowTitle(), QStringLiteral("Snipewell"));
     const QList<std::pair<const char *, QString>> expected = {
-        {"mnuFile", QStringLiteral("ﾌｧｲﾙ")},
-        {"mnuEnd", QStringLiteral("終了")},
-        {"mnudisp", QStringLiteral("表示")},
-        {"mnuBrowser", QStringLiteral("ホームページ")},
-        {"mnuNyuusatuList", QStringLiteral("商品ﾘｽﾄ")},
-        {"mnuNyuusatuFom", QStringLiteral("商品詳細（入札）")},
-        {"mnuLog", QStringLiteral("ログ")},
-        {"mnuTools", QStringLiteral("ﾂｰﾙ")},
-        {"mnuReg", QStringLiteral("Yahoo! JAPANへログイン")},
-        {"mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み")},
-        {"mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する")},
-        {"mnukensaku", QStringLiteral("検索")},
-        {"mnuOpt", QStringLiteral("ｵﾌﾟｼｮﾝ")},
-        {"mnuSettings", QStringLiteral("設定")},
-        {"mnuWin", QStringLiteral("ｳｲﾝﾄﾞｳ")},
-        {"mnuWin1", QStringLiteral("整列")},
-        {"mnuHelp", QStringLiteral("ﾍﾙﾌﾟ")},
-        {"mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ")},
-        {"mnuVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報")},
-        {"mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ")},
+        {"mnuFile", QStringLiteral("ﾌｧｲﾙ(&F)")},
+        {"mnuEnd", QStringLiteral("終了(&X)")},
+        {"mnudisp", QStringLiteral("表示(&V)")},
+        {"mnuBrowser", QStringLiteral("ホームページ(&H)")},
+        {"mnuNyuusatuList", QStringLiteral("商品ﾘｽﾄ(&I)")},
+        {"mnuNyuusatuFom", QStringLiteral("商品詳細（入札）(&D)")},
+        {"mnuLog", QStringLiteral("ログ(&L)")},
+        {"mnuTools", QStringLiteral("ﾂｰﾙ(&T)")},
+        {"mnuReg", QStringLiteral("Yahoo! JAPANへログイン(&L)")},
+        {"mnuGetWatchList", QStringLiteral("ｳｫｯﾁﾘｽﾄから取り込み(&W)")},
+        {"mnuUpdateRec", QStringLiteral("商品ﾘｽﾄを更新する(&R)")},
+        {"mnukensaku", QStringLiteral("検索(&S)")},
+        {"mnuOpt", QStringLiteral("ｵﾌﾟｼｮﾝ(&O)")},
+        {"mnuSettings", QStringLiteral("設定(&S)")},
+        {"mnuWin", QStringLiteral("ｳｲﾝﾄﾞｳ(&W)")},
+        {"mnuWin1", QStringLiteral("整列(&A)")},
+        {"mnuHelp", QStringLiteral("ﾍﾙﾌﾟ(&H)")},
+        {"mnusapoto", QStringLiteral("ｵﾝﾗｲﾝｻﾎﾟｰﾄ(&S)")},
+        {"mnuVer", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)")},
+        {"mnuTip", QStringLiteral("ﾜﾝﾎﾟｲﾝﾄ(&T)")},
         {"mnuGoFrmSw", QStringLiteral("詳細")},
         {"mnuGoHP", QStringLiteral("ホームページを見る")},
         {"mnuItemLog", QStringLiteral("この商品のログ")},
@@ -322,9 +342,29 @@ void tst_Windows::menusCaptionsAndNames()
     QStringList bar;
     for (QAction *a : frame.menuBar()->actions())
         bar << a->text();
-    QCOMPARE(bar.mid(0, 6), (QStringList{QStringLiteral("ﾌｧｲﾙ"), QStringLiteral("表示"),
-                                         QStringLiteral("ﾂｰﾙ"), QStringLiteral("ｵﾌﾟｼｮﾝ"),
-                                         QStringLiteral("ｳｲﾝﾄﾞｳ"), QStringLiteral("ﾍﾙﾌﾟ")}));
+    QCOMPARE(bar.mid(0, 6),
+             (QStringList{QStringLiteral("ﾌｧｲﾙ(&F)"), QStringLiteral("表示(&V)"),
+                          QStringLiteral("ﾂｰﾙ(&T)"), QStringLiteral("ｵﾌﾟｼｮﾝ(&O)"),
+                          QStringLiteral("ｳｲﾝﾄﾞｳ(&W)"), QStringLiteral("ﾍﾙﾌﾟ(&H)")}));
+    // Every menu of the bar and every item in them opens from the keyboard: an Alt letter of
+    // its own within its menu, and the usual keys for the common commands.
+    for (QAction *top : frame.menuBar()->actions()) {
+        if (!top->menu() || top->objectName() == QLatin1String("mnupop1")) // the list's pop-up
+            continue;
+        QSet<QChar> letters;
+        for (QAction *a : top->menu()->actions()) {
+            if (a->isSeparator())
+                continue;
+            const qsizetype amp = a->text().indexOf(QLatin1Char('&'));
+            QVERIFY2(amp >= 0, qPrintable(a->text()));
+            QVERIFY2(!letters.contains(a->text().at(amp + 1)), qPrintable(a->text()));
+            letters.insert(a->text().at(amp + 1));
+        }
+    }
+    QCOMPARE(frame.findChild<QAction *>(QStringLiteral("mnuEnd"))->shortcut(),
+             QKeySequence(QKeySequence::Quit));
+    QCOMPARE(frame.findChild<QAction *>(QStringLiteral("mnuUpdateRec"))->shortcut(),
+             QKeySequence(QKeySequence::Refresh));
 }
 
 void tst_Windows::loadOrderAndTimer()

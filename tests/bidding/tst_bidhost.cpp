@@ -22,6 +22,7 @@ private slots:
     void bidsMissedWhileAwayAreToldAtStart();
     void wrongMachineClockNeverSkipsABid();
     void aCacheInFrontOfTheSiteDoesNotMoveTheBid();
+    void aChangedProxyReachesArmedBids();
 };
 
 namespace {
@@ -195,6 +196,26 @@ void tst_BidHost::aCacheInFrontOfTheSiteDoesNotMoveTheBid()
     const qint64 late = f.confirmations().first().atMs - end.addSecs(-5).toMSecsSinceEpoch();
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late) + f.logText()));
     QVERIFY(std::abs(siteClock().offsetMs().value_or(0)) < 1000);
+}
+
+void tst_BidHost::aChangedProxyReachesArmedBids()
+{
+    // Armed while the Proxy setting names a proxy that is gone; the user puts the right one
+    // in 設定 and the bid, already armed, goes out through it on time.
+    const QDateTime end = wholeSecond(25000);
+    Host f(scenarioWith(item(end)));
+    f.settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
+                    QStringLiteral("HTTP=127.0.0.1:9"));
+    const int id = f.store(item(end), 5000, 1);
+    f.host.start();
+    f.host.tick();
+    QVERIFY(f.host.bids().find(id));
+    QTRY_VERIFY_WITH_TIMEOUT(f.host.bids().find(id)->readFailing(), 10000);
+    reachSimulatedSite(f.settings, f.site.port());
+    f.host.applyConnectionSettings();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 30000);
+    const qint64 late = f.confirmations().first().atMs - end.addSecs(-5).toMSecsSinceEpoch();
+    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late) + f.logText()));
 }
 
 QTEST_GUILESS_MAIN(tst_BidHost)

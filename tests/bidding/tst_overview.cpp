@@ -1,8 +1,10 @@
 #include "bidfixture.h"
 #include "bidhost.h"
 #include "bidwindows.h"
+#include "frmmain.h"
 #include "frmoverview.h"
 #include "frmsw.h"
+#include "itemlistmodel.h"
 #include "pagefetcher.h"
 #include "screenshot.h"
 #include "siteclock.h"
@@ -83,7 +85,9 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
     sim::Item reserve = item(end, QStringLiteral("x3"));
     reserve.reserve = 9000;
     sim::Item watched = item(end.addSecs(3600), QStringLiteral("x4"));
-    BidFixture f(scenarioWith({win, lose, reserve, watched}));
+    sim::Item outright = item(end, QStringLiteral("x5")); // bought at its buy-it-now price
+    outright.buyNow = 3100;
+    BidFixture f(scenarioWith({win, lose, reserve, watched, outright}));
     BidHost host(f.ctx);
     BidWindows windows(f.ctx, host, nullptr, nullptr);
     ArmedBids &bids = windows.armedBids();
@@ -98,6 +102,8 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
     bids.acquire(x2);
     bids.acquire(x3);
     bids.acquire(f.store(watched, 0, 0));
+    const int x5 = f.store(outright, 5000, 1);
+    bids.acquire(x5);
     frmOverview view(bids);
     view.show();
     auto cell = [&view](int id, int column) {
@@ -105,7 +111,7 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
         return row < 0 ? QStringLiteral("(no row)") : view.grid()->item(row, column)->text();
     };
     // Before the bids: the three armed items, by end, planned; the watched one is not there.
-    QCOMPARE(view.rowIds().size(), 3);
+    QCOMPARE(view.rowIds().size(), 4);
     QCOMPARE(cell(x1, 6), QStringLiteral("予定"));
     QCOMPARE(cell(x1, 1), inSiteZone(end).toString(QStringLiteral("MM/dd HH:mm:ss")));
     QVERIFY2(cell(x1, 2).startsWith(QStringLiteral("残り 00:00:0")), qPrintable(cell(x1, 2)));
@@ -114,8 +120,9 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
     saveScreenshot(&view, "overview-before");
 
     // After the end and the reading that follows it.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        bids.find(x1)->finished() && bids.find(x2)->finished() && bids.find(x3)->finished(), 25000);
+    QTRY_VERIFY_WITH_TIMEOUT(bids.find(x1)->finished() && bids.find(x2)->finished() &&
+                                 bids.find(x3)->finished() && bids.find(x5)->finished(),
+                             25000);
     view.refresh();
     QCOMPARE(cell(x1, 6), QStringLiteral("落札"));
     QCOMPARE(cell(x1, 2), QStringLiteral("終了"));
@@ -131,6 +138,17 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
              QStringLiteral("落札できませんでした：最低落札価格に届きませんでした"));
     QCOMPARE(cell(x3, 7), bids.find(x3)->verdict());
     saveScreenshot(&view, "overview-after");
+    // The item list's 状態 says the same of each.
+    frmMain list(f.ctx, windows);
+    int compared = 0;
+    for (int r = 0; r < list.model()->rowCount(); ++r) {
+        const ItemRecord &row = list.model()->row(r);
+        if (row.id != x1 && row.id != x2 && row.id != x3)
+            continue;
+        QCOMPARE(list.model()->index(r, 9).data().toString(), cell(row.id, 6));
+        ++compared;
+    }
+    QCOMPARE(compared, 3);
 
     // Each verdict is in the log once, with the item's name, and was told as a notice.
     const QStringList log = f.logLines();
@@ -153,6 +171,8 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
     QCOMPARE(told(NoticeKind::Outbid, QStringLiteral("x2")), 1); // it arrived, and was beaten
     QCOMPARE(told(NoticeKind::Lost, QStringLiteral("x2")), 1);
     QCOMPARE(told(NoticeKind::Lost, QStringLiteral("x3")), 1);
+    QCOMPARE(told(NoticeKind::Won, QStringLiteral("x5")), 1); // the answer said so; not again
+    QCOMPARE(told(NoticeKind::BidPlaced, QStringLiteral("x5")), 0);
 
     // A double click opens the item's bid window.
     QSignalSpy open(&view, &frmOverview::openRequested);

@@ -69,6 +69,7 @@ struct Road
         cookies =
             std::make_unique<sw::PersistentCookieJar>(dataDir + QStringLiteral("/cookies.txt"));
         parser = std::make_unique<sw::ItemPageParser>(*db);
+        hosts = sw::SiteHosts(settings); // the simulated site's scheme
         ctx = std::make_unique<sw::AppContext>(sw::AppContext{
             settings, values, *db, *log, prompter, categories, hosts, *cookies, *parser});
         frame = std::make_unique<sw::MDIForm1>(*ctx);

@@ -7,8 +7,8 @@
 //   FUZZ_ITERATIONS=2000000 FUZZ_SEED=7 ./build/tests/fuzz_inputs     # a long run
 #include "credentials.h"
 #include "itemparser.h"
-#include "siteclock.h"
 #include "simpages.h"
+#include "siteclock.h"
 #include "sitehosts.h"
 #include "textconv.h"
 
@@ -65,10 +65,29 @@ QList<QByteArray> seeds()
 
 QByteArray mutate(QByteArray b, QRandomGenerator &r)
 {
-    static const QList<QByteArray> markers = {
-        "<TD><b>", "円</b>", "最高額入札者：", "落札者：", "</A>", "?\">", "終了日時：</TD><TD>",
-        "<a href", "単位：</TD><TD>", "-", ",", "\x1b$B", "\x1b(B", "\x8e", "%", "page", "/",
-        "@", ":", "あなたが落札しました。", ">商品説明<", "<TITLE>", "</TITLE>"};
+    static const QList<QByteArray> markers = {"<TD><b>",
+                                              "円</b>",
+                                              "最高額入札者：",
+                                              "落札者：",
+                                              "</A>",
+                                              "?\">",
+                                              "終了日時：</TD><TD>",
+                                              "<a href",
+                                              "単位：</TD><TD>",
+                                              "-",
+                                              ",",
+                                              "\x1b$B",
+                                              "\x1b(B",
+                                              "\x8e",
+                                              "%",
+                                              "page",
+                                              "/",
+                                              "@",
+                                              ":",
+                                              "あなたが落札しました。",
+                                              ">商品説明<",
+                                              "<TITLE>",
+                                              "</TITLE>"};
     const int steps = 1 + int(r.bounded(8));
     for (int i = 0; i < steps; ++i) {
         const qsizetype at = b.isEmpty() ? 0 : qsizetype(r.bounded(quint32(b.size() + 1)));
@@ -131,7 +150,7 @@ void exercise(const QByteArray &bytes, QRandomGenerator &r)
     const QString value = text.left(24);
     const SiteHosts hosts;
     const QString built = hosts.formSubmission(
-        QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/config/placebid"),
+        QStringLiteral("https://page3.auctions.yahoo.co.jp/jp/config/placebid"),
         {{QStringLiteral("a"), value}, {QStringLiteral("Bid"), QStringLiteral("100")}});
     const QUrlQuery back(QUrl(built, QUrl::StrictMode));
     QCOMPARE(back.queryItems(QUrl::FullyDecoded).size(), 2);

@@ -1,6 +1,8 @@
 #include "bidhost.h"
 #include "bidwindows.h"
 #include "bulkrefresh.h"
+#include "frmbrowser.h"
+#include "frmlogin.h"
 #include "frmmain.h"
 #include "frmsw.h"
 #include "itemlistmodel.h"
@@ -9,6 +11,7 @@
 #include "simsite.h"
 #include "siteclock.h"
 #include "testapp.h"
+#include "watchlistimport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,6 +23,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QTimeZone>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -43,11 +47,13 @@ private slots:
     void categoryEditorKeepsTheCategoryShown();
     void watchListImportPausesTheScheduler();
     void addItemByAddressOrId();
+    void startsWithoutTheBrowser_data();
+    void startsWithoutTheBrowser();
 };
 
 void tst_ItemList::initTestCase()
 {
-    // The frame's browser opens the site at load: here it reaches nothing at all.
+    // Whatever does not go through the Proxy setting reaches nothing at all.
     QNetworkProxy::setApplicationProxy(
         QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 9));
 }
@@ -230,20 +236,19 @@ void tst_ItemList::timeLeft_data()
     QTest::addColumn<QDateTime>("end");
     QTest::addColumn<QString>("caption");
     const QDate d(2026, 12, 6);
-    QTest::newRow("two hours but after midnight")
-        << QDateTime(d, QTime(23, 0), sw::siteZone())
-        << QDateTime(d.addDays(1), QTime(1, 0), sw::siteZone()) << "終了まであと1日";
-    QTest::newRow("ended yesterday")
-        << QDateTime(d, QTime(0, 10), sw::siteZone())
-        << QDateTime(d.addDays(-1), QTime(23, 50), sw::siteZone()) << "終了";
-    QTest::newRow("ended a minute ago") << QDateTime(d, QTime(12, 6, 1), sw::siteZone())
-                                        << QDateTime(d, QTime(12, 5, 40), sw::siteZone()) << "終了";
-    QTest::newRow("hours") << QDateTime(d, QTime(9, 59), sw::siteZone())
-                           << QDateTime(d, QTime(12, 0), sw::siteZone()) << "終了まであと3時間";
-    QTest::newRow("minutes") << QDateTime(d, QTime(12, 0, 59), sw::siteZone())
-                             << QDateTime(d, QTime(12, 5), sw::siteZone()) << "終了まであと5分";
-    QTest::newRow("this minute") << QDateTime(d, QTime(12, 5, 1), sw::siteZone())
-                                 << QDateTime(d, QTime(12, 5, 40), sw::siteZone()) << "終了";
+    const QDateTime noon(d, QTime(12, 0), sw::siteZone());
+    QTest::newRow("two hours, though after midnight")
+        << noon.addSecs(11 * 3600) << noon.addSecs(13 * 3600) << "終了まであと2時間";
+    QTest::newRow("100 s before the end, across an hour")
+        << noon.addSecs(-100) << noon << "終了まであと1分";
+    QTest::newRow("the last seconds") << noon.addSecs(-42) << noon << "終了まであと42秒";
+    QTest::newRow("a day and a half") << noon << noon.addSecs(36 * 3600) << "終了まであと1日";
+    QTest::newRow("ended yesterday") << noon << noon.addDays(-1) << "終了";
+    QTest::newRow("the very end") << noon << noon << "終了";
+    // The same moments on a machine whose clock face is elsewhere.
+    QTest::newRow("given in another zone")
+        << noon.toTimeZone(QTimeZone("America/Los_Angeles")).addSecs(-5400) << noon
+        << "終了まであと1時間";
 }
 
 void tst_ItemList::timeLeft()
@@ -394,6 +399,17 @@ void tst_ItemList::watchListImportPausesTheScheduler()
     QVERIFY(frame.timer1()->isActive());
     QVERIFY(tools->isEnabled());
     QVERIFY(app.prompter.messages.isEmpty());
+
+    // With the site out of reach, the user is told so, not only the log.
+    sim::Fault gone;
+    gone.kind = sim::Fault::Drop;
+    gone.path = QStringLiteral("/jp/show/mystatus");
+    site.clearFaults();
+    site.addFault(gone);
+    done = false;
+    frame.mnuGetWatchList_Click().then([&done] { done = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+    QCOMPARE(app.prompter.messages, QStringList{watchListUnreadText()});
 }
 
 void tst_ItemList::addItemByAddressOrId()
@@ -454,6 +470,48 @@ void tst_ItemList::addItemByAddressOrId()
     QVERIFY(!app.db.itemByItemid(QStringLiteral("k8")));
     QVERIFY(!app.db.itemByItemid(QStringLiteral("k9")));
     QVERIFY(shown(*frame.itemList()).contains(QStringLiteral("x7")));
+}
+
+void tst_ItemList::startsWithoutTheBrowser_data()
+{
+    QTest::addColumn<QString>("session"); // "in", "out" or "gone" (the site out of reach)
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<bool>("loginAsked");
+    QTest::newRow("logged in") << "in"
+                               << "ログイン済み" << false;
+    QTest::newRow("logged out: the login comes up") << "out"
+                                                    << "ログインしていません" << true;
+    QTest::newRow("no site") << "gone"
+                             << "ログイン状態不明" << false;
+}
+
+void tst_ItemList::startsWithoutTheBrowser()
+{
+    // The browser engine is not started for the member page: the program reads it itself.
+    QFETCH(QString, session);
+    QFETCH(QString, said);
+    QFETCH(bool, loginAsked);
+    TestApp app;
+    app.values.ownId = QStringLiteral("snipe_taro");
+    app.values.password = QStringLiteral("taro1234");
+    sim::Scenario s;
+    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}};
+    sim::SimSite site(s);
+    QVERIFY(site.listenOn() != 0);
+    reachSimulatedSite(app.settings, session == QLatin1String("gone") ? 9 : site.port());
+    if (session == QLatin1String("in")) {
+        QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
+                         site.createSession(QStringLiteral("snipe_taro")).toLatin1());
+        c.setDomain(app.hosts.userHost);
+        app.cookies.insertCookie(c);
+    }
+    MDIForm1 frame(app.ctx);
+    frame.setSchedulerTick([] {});
+    frame.show();
+    frame.load();
+    QTRY_COMPARE_WITH_TIMEOUT(frame.loginStateText(), said, 10000);
+    QCOMPARE(frame.findChild<frmBrowser *>(), nullptr);
+    QCOMPARE(frame.login() && frame.login()->isVisible(), loginAsked);
 }
 
 QTEST_MAIN(tst_ItemList)
