@@ -3,14 +3,13 @@
 #include "appvalues.h"
 #include "bidhost.h"
 #include "bidwindows.h"
-#include "browsercookies.h"
+#include "browserwindow.h"
 #include "categories.h"
 #include "clock.h"
 #include "cookiejar.h"
 #include "credentials.h"
 #include "database.h"
 #include "demo.h"
-#include "frmbrowser.h"
 #include "itemparser.h"
 #include "mdiform1.h"
 #include "passwordstore.h"
@@ -30,8 +29,6 @@
 #include <QLoggingCategory>
 #include <QNetworkProxy>
 #include <QTimer>
-#include <QWebEngineCookieStore>
-#include <QWebEngineProfile>
 
 #include <cstdio>
 #include <memory>
@@ -65,17 +62,23 @@ int runLoginOnly(WidgetPrompter &prompter)
         if (choice.kind == ProxyChoice::Named)
             QNetworkProxy::setApplicationProxy(choice.proxy);
     }
-    frmBrowser browser(ctx);
-    BrowserCookies bridge(core.cookies, QWebEngineProfile::defaultProfile()->cookieStore());
+    const std::unique_ptr<BrowserWindow> window(createBrowserWindow(ctx, &why));
+    if (!window) {
+        log.LOGTodb(why);
+        log.flush();
+        std::fprintf(stderr, "snipewell: %s\n", qPrintable(why));
+        return 3;
+    }
+    BrowserWindow &browser = *window;
     browser.resize(1000, 800);
     browser.show();
     int result = 1;
-    QObject::connect(&browser, &frmBrowser::loggedIn, &browser, [&result] {
+    QObject::connect(&browser, &BrowserWindow::loggedIn, &browser, [&result] {
         result = 0;
         // A moment for the last cookies to reach the file.
         QTimer::singleShot(500, [] { QApplication::exit(0); });
     });
-    QObject::connect(&browser, &frmBrowser::siteReached, &browser, [&result](bool reached) {
+    QObject::connect(&browser, &BrowserWindow::siteReached, &browser, [&result](bool reached) {
         if (!reached && result != 0) {
             result = 2;
             QApplication::exit(2);

@@ -8,14 +8,13 @@
 #include "bidclock.h"
 #include "bidhost.h"
 #include "bidwindows.h"
-#include "browsercookies.h"
+#include "browserwindow.h"
 #include "categories.h"
 #include "clock.h"
 #include "clockreport.h"
 #include "cookiejar.h"
 #include "database.h"
 #include "frmabout.h"
-#include "frmbrowser.h"
 #include "frmcat.h"
 #include "frmlog.h"
 #include "frmlogin.h"
@@ -53,7 +52,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
-#include <QWebEngineProfile>
 
 #include <algorithm>
 
@@ -325,45 +323,47 @@ void MDIForm1::load()
     m_host->start();
 }
 
-frmBrowser *MDIForm1::browser()
+BrowserWindow *MDIForm1::browser()
 {
     if (!m_browser) {
-        // One login for the browser and every fetcher, from the browser's first page on.
-        if (!m_cookieBridge)
-            m_cookieBridge = new BrowserCookies(
-                m_ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), this);
-        m_browser = new frmBrowser(m_ctx);
+        QString why;
+        m_browser = createBrowserWindow(m_ctx, &why);
+        if (!m_browser) {
+            m_ctx.log.LOGTodb(why);
+            m_ctx.prompter.message(why);
+            return nullptr;
+        }
         QMdiSubWindow *sub = m_mdi->addSubWindow(m_browser);
         sub->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_browser, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);
-        connect(m_browser, &frmBrowser::itemListRequested, this, [this] {
+        connect(m_browser, &BrowserWindow::itemListRequested, this, [this] {
             showItemList();
             if (m_list)
                 m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(m_list->parentWidget()));
         });
-        connect(m_browser, &frmBrowser::bidWindowRequested, this, [this] {
+        connect(m_browser, &BrowserWindow::bidWindowRequested, this, [this] {
             if (m_list)
                 m_list->mnuGoFrmSw();
         });
-        connect(m_browser, &frmBrowser::itemCaptured, this, [this] {
+        connect(m_browser, &BrowserWindow::itemCaptured, this, [this] {
             if (m_list)
                 m_list->showUncategorised();
         });
-        connect(m_browser, &frmBrowser::searchWindowRequested, this, &MDIForm1::showSearch);
-        connect(m_browser, &frmBrowser::categoryFound, this,
+        connect(m_browser, &BrowserWindow::searchWindowRequested, this, &MDIForm1::showSearch);
+        connect(m_browser, &BrowserWindow::categoryFound, this,
                 [this](const QString &name, qint64 id) {
                     if (m_search)
                         m_search->addcat(name, id);
                 });
-        connect(m_browser, &frmBrowser::loginProgress, this, [this](const QString &text) {
+        connect(m_browser, &BrowserWindow::loginProgress, this, [this](const QString &text) {
             if (m_login)
                 m_login->setSiteState(text);
         });
-        connect(m_browser, &frmBrowser::siteReached, this, [this](bool reached) {
+        connect(m_browser, &BrowserWindow::siteReached, this, [this](bool reached) {
             m_browserUnreachable = !reached;
             showSiteReach();
         });
-        connect(m_browser, &frmBrowser::loggedIn, this, [this] {
+        connect(m_browser, &BrowserWindow::loggedIn, this, [this] {
             // The site greeted the user: the credentials dialog has done its job, and the
             // keyboard goes back to the item list rather than staying in the page.
             if (m_login && m_login->isVisible())
@@ -377,6 +377,8 @@ frmBrowser *MDIForm1::browser()
 
 void MDIForm1::showBrowser()
 {
+    if (!browser())
+        return;
     QWidget *sub = browser()->parentWidget();
     if (sub->isMinimized())
         sub->showNormal();
@@ -387,7 +389,9 @@ void MDIForm1::showBrowser()
 void MDIForm1::showPage(const QString &address, const QString &title)
 {
     showBrowser();
-    browser()->StartingAddress(address, title);
+    if (!m_browser)
+        return;
+    m_browser->StartingAddress(address, title);
     m_mdi->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(m_browser->parentWidget()));
 }
 
@@ -590,8 +594,10 @@ QCoro::Task<> MDIForm1::mnuUpdateRec_Click()
 void MDIForm1::BrowserLogin()
 {
     showBrowser();
-    browser()->parentWidget()->showMaximized();
-    browser()->Login();
+    if (!m_browser)
+        return;
+    m_browser->parentWidget()->showMaximized();
+    m_browser->Login();
 }
 
 void MDIForm1::SetmnuCat()

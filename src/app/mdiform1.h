@@ -23,7 +23,7 @@ namespace sw {
 class BidHost;
 class BidWindows;
 class ClockReport;
-class frmBrowser;
+class BrowserWindow;
 class frmMain;
 class frmSerch;
 class frmTip;
@@ -78,7 +78,8 @@ public:
     void mnuWin1_Click();
     void BrowserLogin();
     // The built-in browser, created on first use; shown in the frame.
-    frmBrowser *browser();
+    // The built-in browser, loaded on first use; nullptr (and said) when it cannot be.
+    BrowserWindow *browser();
     void showBrowser();
     // The status bar line when the site cannot be reached (by the bids or the browser).
     void showSiteReach();
@@ -153,7 +154,7 @@ private:
     QMenu *m_mnupop1 = nullptr;
     QPointer<frmLog> m_log;
     QPointer<frmLogin> m_login;
-    QPointer<frmBrowser> m_browser;
+    QPointer<BrowserWindow> m_browser;
     QPointer<frmSerch> m_search;
     QPointer<frmTip> m_tip;
     ClockReport *m_clockReport = nullptr;
@@ -163,7 +164,6 @@ private:
     QAction *m_trayNext = nullptr;
     QLabel *m_siteLabel = nullptr;
     QLabel *m_loginLabel = nullptr;
-    QObject *m_cookieBridge = nullptr; // made with the browser
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     bool m_browserUnreachable = false; // the browser's last page of the site did not come
     Notifier *m_notifier = nullptr;

@@ -44,7 +44,7 @@ const Button kButtons[] = {
 } // namespace
 
 frmBrowser::frmBrowser(AppContext &ctx, QWidget *parent)
-    : QWidget(parent), m_ctx(ctx),
+    : BrowserWindow(parent), m_ctx(ctx),
       m_fetcher(new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this)),
       m_view(new QWebEngineView(this)), m_toolbar(new QToolBar(this)), m_timer(new QTimer(this))
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appcontext.h"
+#include "browserwindow.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -20,7 +21,7 @@ class PageFetcher;
 
 // The built-in browser: the site as in any browser, plus capture of the shown item,
 // registration of the shown category, the automated login and pages on request.
-class frmBrowser : public QWidget
+class frmBrowser : public BrowserWindow
 {
     Q_OBJECT
 public:
@@ -36,18 +37,14 @@ public:
     };
 
     // Opens the login page; the timer fills it in once it is shown.
-    void Login();
-    // Shows the page at the address; `title` is text its title is expected to contain.
-    QCoro::Task<> StartingAddress(QString address, QString title);
+    void Login() override;
+    QCoro::Task<> StartingAddress(QString address, QString title) override;
     // "set": stores the item whose page is shown.
     QCoro::Task<> capture();
     // "serch": registers the shown category in the search window.
     QCoro::Task<> mnuSerch();
-    // Stops loading (the frame does this first when the program ends).
-    void stopLoading();
+    void stopLoading() override;
 
-    // The caption the scheduler watches: "接続中..." while loading, else the page title.
-    QString caption() const { return windowTitle(); }
     bool busy() const { return m_busy; }
     int loginStep() const { return m_loginStep; }
     QString currentUrl() const;
@@ -61,18 +58,6 @@ public:
     // The login page fill-in: ID into the first text field, the password into the next
     // control, then "space" on the two controls after it.
     static QString loginScript(const QString &id, const QString &password);
-
-signals:
-    void itemListRequested();  // "main"
-    void bidWindowRequested(); // "sw"
-    void itemCaptured();       // a new item was stored: show the uncategorised items
-    void searchWindowRequested();
-    void categoryFound(const QString &name, qint64 id);
-    void loggedIn(); // the site greeted the user: close the credentials dialog
-    // How the login stands, for the credentials dialog ("" once there is nothing to say).
-    void loginProgress(const QString &text);
-    // A page of the site did or did not come: false when the site could not be reached.
-    void siteReached(bool reached);
 
 private:
     void toolbarClicked(const QString &key);

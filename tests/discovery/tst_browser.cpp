@@ -143,7 +143,7 @@ void tst_Browser::credentialsDialogLogsInThroughTheBrowser()
     // and nobody is stored yet.
     QTRY_COMPARE_WITH_TIMEOUT(frame.loginStateText(), QStringLiteral("ログインしていません"),
                               10000);
-    QCOMPARE(frame.findChild<frmBrowser *>(), nullptr);
+    QCOMPARE(frame.findChild<QWidget *>(QStringLiteral("frmBrowser")), nullptr);
     frmLogin *dialog = frame.login();
     QVERIFY(dialog && dialog->isVisible());
 
@@ -153,7 +153,7 @@ void tst_Browser::credentialsDialogLogsInThroughTheBrowser()
 
     // The page is filled and sent; the greeting closes the dialog, which saves the ID.
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), 20000);
-    QCOMPARE(frame.browser()->loginStep(), int(frmBrowser::LoggedIn));
+    QCOMPARE(qobject_cast<frmBrowser *>(frame.browser())->loginStep(), int(frmBrowser::LoggedIn));
     QVERIFY(frame.browser()->caption().contains(kUser));
     QCOMPARE(t.settings.get(QStringLiteral("Settings"), QStringLiteral("yuser"), QString()), kUser);
     const QList<sim::RequestRecord> posts = t.site.requestsTo(QStringLiteral("/config/login"));

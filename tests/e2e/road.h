@@ -10,7 +10,6 @@
 #include "cookiejar.h"
 #include "credentials.h"
 #include "database.h"
-#include "frmbrowser.h"
 #include "frmlogin.h"
 #include "frmsw.h"
 #include "itemparser.h"

@@ -45,6 +45,15 @@ fi
 env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS "$prefix/bin/snipewell-service" --version \
   | grep -qx 'snipewell-service [0-9.]*' || { echo "snipewell-service --version"; exit 1; }
 
+# The desktop program does not load the browser engine until the browser is needed: the
+# engine is in a module of its own, installed where the program looks for it.
+if ldd "$prefix/bin/snipewell" | grep -q 'Qt6WebEngine'; then
+  echo "snipewell links the browser engine at start"; exit 1
+fi
+module="$(find "$prefix" -name libsnipewell-browser.so | head -1)"
+[ -n "$module" ] || { echo "missing after install: libsnipewell-browser.so"; exit 1; }
+[ -e "$prefix/bin/../${module#"$prefix/"}" ] || { echo "the browser module is not under the prefix"; exit 1; }
+
 # The tips and the demo scenario are the real ones.
 grep -q 'ﾜﾝﾎﾟｲﾝﾄ\|入札' "$prefix/share/snipewell/TIPOFDAY.TXT"
 [ "$(grep -c '"id": "d1' "$prefix/share/snipewell/demo.json")" -ge 8 ] \

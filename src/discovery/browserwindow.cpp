@@ -1,0 +1,61 @@
+#include "browserwindow.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLibrary>
+
+namespace sw {
+
+BrowserWindow::~BrowserWindow() = default;
+
+namespace {
+
+// The browser engine, loaded later, shares OpenGL contexts with the program's windows: Qt has
+// to know before the application object is made.
+void shareGlContexts()
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+Q_CONSTRUCTOR_FUNCTION(shareGlContexts)
+
+using Factory = BrowserWindow *(*)(AppContext &);
+
+// Next to an installed program first, then where the build tree made it.
+QStringList modulePlaces()
+{
+    return {QCoreApplication::applicationDirPath() + QStringLiteral("/" SW_BROWSER_MODULE_REL),
+            QStringLiteral(SW_BROWSER_MODULE_BUILT)};
+}
+
+} // namespace
+
+BrowserWindow *createBrowserWindow(AppContext &ctx, QString *why)
+{
+    static Factory factory = nullptr;
+    if (!factory) {
+        QString errors;
+        for (const QString &place : modulePlaces()) {
+            if (!QFileInfo::exists(place))
+                continue;
+            QLibrary module(place);
+            // The module stays loaded for the rest of the run: its windows and the
+            // browser engine live in it.
+            module.setLoadHints(QLibrary::PreventUnloadHint);
+            factory = reinterpret_cast<Factory>(module.resolve("snipewell_create_browser"));
+            if (factory)
+                break;
+            errors += module.errorString() + QLatin1Char(' ');
+        }
+        if (!factory) {
+            if (why)
+                *why = QStringLiteral("内蔵ブラウザを読み込めませんでした（") +
+                       (errors.isEmpty() ? QStringLiteral("libsnipewell-browser.soがありません")
+                                         : errors.trimmed()) +
+                       QStringLiteral("）");
+            return nullptr;
+        }
+    }
+    return factory(ctx);
+}
+
+} // namespace sw
