@@ -4,17 +4,14 @@
 #include "cookiejar.h"
 #include "frmbrowser.h"
 
-#include <QCoreApplication>
 #include <QWebEngineProfile>
 
 extern "C" Q_DECL_EXPORT sw::BrowserWindow *snipewell_create_browser(sw::AppContext &ctx)
 {
     // One login for the browser and every fetcher: the engine's cookies and the program's
-    // jar are kept the same from the browser's first page on, for the rest of the run.
-    static sw::BrowserCookies *bridge = nullptr;
-    if (!bridge)
-        bridge =
-            new sw::BrowserCookies(ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(),
-                                   QCoreApplication::instance());
+    // jar are kept the same from the browser's first page on, for as long as the jar lives.
+    if (!ctx.cookies.findChild<sw::BrowserCookies *>(QString(), Qt::FindDirectChildrenOnly))
+        new sw::BrowserCookies(ctx.cookies, QWebEngineProfile::defaultProfile()->cookieStore(),
+                               &ctx.cookies);
     return new sw::frmBrowser(ctx);
 }

@@ -14,7 +14,8 @@ namespace {
 // to know before the application object is made.
 void shareGlContexts()
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (!QCoreApplication::instance()) // not again when the module itself is loaded
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 Q_CONSTRUCTOR_FUNCTION(shareGlContexts)
 

@@ -8,6 +8,10 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -26,6 +30,7 @@ private slots:
     void scrambledPasswordMovesIntoTheKeyringOnce();
     void dialogSaysWhereItIsKept();
     void dialogSaysWhereThePasswordWent();
+    void aKeyringThatNeverAnswers();
     void keyringCanBeTurnedOff();
 };
 
@@ -145,6 +150,8 @@ void tst_Passwords::dialogSaysWhereItIsKept()
                                             : QStringLiteral("設定ファイル")));
     QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->text(),
              QStringLiteral("taro1234"));
+    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->echoMode(),
+             QLineEdit::Password);
 }
 
 void tst_Passwords::dialogSaysWhereThePasswordWent()
@@ -177,6 +184,47 @@ void tst_Passwords::dialogSaysWhereThePasswordWent()
     dialog.show(); // and the dialog says the same next time
     QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("lblPasswordPlace"))->text(),
              passwordPlaceText(passwordPlace(settings)));
+}
+
+namespace {
+// A Secret Service that takes every call and answers none, as a keyring waiting on a
+// prompt nobody sees does.
+class SilentKeyring : public QDBusVirtualObject
+{
+public:
+    bool handleMessage(const QDBusMessage &, const QDBusConnection &) override { return true; }
+    QString introspect(const QString &) const override { return {}; }
+};
+} // namespace
+
+void tst_Passwords::aKeyringThatNeverAnswers()
+{
+    if (qEnvironmentVariableIntValue("SNIPEWELL_TEST_SILENT_KEYRING") != 1)
+        QSKIP("needs a session bus of its own (tst_passwords_silent_keyring)");
+    SilentKeyring keyring;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.secrets")));
+    QVERIFY(bus.registerVirtualObject(QStringLiteral("/"), &keyring, QDBusConnection::SubPath));
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    AppValues values;
+    ScriptedPrompter prompter;
+    frmLogin dialog(settings, values, prompter);
+    dialog.show();
+    QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_0")),
+                     QStringLiteral("snipe_taro"));
+    QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1")),
+                     QStringLiteral("hana5678"));
+    QElapsedTimer waited;
+    waited.start();
+    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    // Told within the keyring's time, and the program answered all along.
+    QTRY_COMPARE_WITH_TIMEOUT(prompter.messages.size(), 1, 15000);
+    QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
+    QCOMPARE(prompter.messages.first(),
+             passwordFallbackText(QStringLiteral("キーリングが応答しません")));
+    QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("hana5678"));
+    QCOMPARE(passwordPlace(settings), PasswordPlace::SettingsFile);
 }
 
 void tst_Passwords::keyringCanBeTurnedOff()
