@@ -141,12 +141,15 @@ bool bidsImminent(qint64 nowSiteMs, const void *except)
 
 qint64 RequestPacer::reserve()
 {
+    // The site counts requests as they arrive, and the way there takes more or less time
+    // from one request to the next: the window is kept a little wider than a second.
+    const qint64 window = 1000 + kArrivalSpreadMs;
     const qint64 now = siteClock().monoMs();
-    while (!m_slots.empty() && now - m_slots.front() >= 1000)
+    while (!m_slots.empty() && now - m_slots.front() >= window)
         m_slots.pop_front();
     qint64 at = now;
     if (int(m_slots.size()) >= kPerSecond)
-        at = m_slots[m_slots.size() - kPerSecond] + 1000;
+        at = m_slots[m_slots.size() - kPerSecond] + window;
     m_slots.push_back(at);
     return at - now;
 }

@@ -15,6 +15,8 @@ public:
     // How long the next request has to wait (ms); the slot is taken.
     qint64 reserve();
     static constexpr int kPerSecond = 4;
+    // How much later one request may arrive than the next one does, relative to leaving.
+    static constexpr int kArrivalSpreadMs = 150;
 
 private:
     std::deque<qint64> m_slots; // monotonic ms of the last requests
