@@ -81,6 +81,14 @@ frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompte
 
     loadFromSettings();
     resize(380, 160);
+    fitText();
+}
+
+void frmLogin::fitText()
+{
+    // The wrapped notes take the height they need, at any scale: nothing is cut off.
+    const int w = qMax(width(), 380);
+    resize(w, qMax(height(), layout()->totalHeightForWidth(w)));
 }
 
 void frmLogin::loadFromSettings()
@@ -89,6 +97,7 @@ void frmLogin::loadFromSettings()
     // The password as the program holds it: read at start from the keyring or the file.
     m_pass->setText(m_values.password);
     m_place->setText(passwordPlaceText(passwordPlace(m_settings)));
+    fitText();
 }
 
 void frmLogin::showEvent(QShowEvent *event)
@@ -104,6 +113,7 @@ void frmLogin::setSiteState(const QString &text)
     m_siteState->setText(text);
     m_siteState->setAccessibleName(text);
     m_siteState->setVisible(!text.isEmpty());
+    fitText();
 }
 
 bool frmLogin::passwordTooLong()

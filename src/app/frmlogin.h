@@ -53,6 +53,7 @@ protected:
 private:
     bool passwordTooLong();
     void loadFromSettings();
+    void fitText();
 
     SettingsStore &m_settings;
     AppValues &m_values;

@@ -134,9 +134,10 @@ MDIForm1::MDIForm1(AppContext &ctx, BidHost *host)
     m_inhibitor = new SleepInhibitor(QDBusConnection::systemBus(), this);
     buildMenus();
     buildTray();
-    // Never larger than the screen, at any scale factor.
+    // Never larger than the screen at any scale factor, with room for the window manager's
+    // title bar and borders, which are not known before the window is shown.
     const QSize wanted(1000, 700);
-    resize(screen() ? wanted.boundedTo(screen()->availableGeometry().size()) : wanted);
+    resize(screen() ? wanted.boundedTo(screen()->availableGeometry().size() - kFrameRoom) : wanted);
 }
 
 MDIForm1::~MDIForm1()
@@ -194,7 +195,7 @@ void MDIForm1::buildMenus()
 
     QMenu *file = menu("mnuFile", QStringLiteral("ﾌｧｲﾙ(&F)"));
     QAction *end = addItem(file, "mnuEnd", QStringLiteral("終了(&X)"));
-    end->setShortcut(QKeySequence::Quit);
+    end->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q)); // also where the platform names none
     end->setShortcutContext(Qt::ApplicationShortcut);
     connect(end, &QAction::triggered, this, &QWidget::close);
 
@@ -333,6 +334,11 @@ BrowserWindow *MDIForm1::browser()
             m_ctx.prompter.message(why);
             return nullptr;
         }
+        // The page's view draws with OpenGL, and Qt gives the frame a new native window when
+        // the first such view enters it. Pinning the frame's position keeps that new window
+        // where the user had it instead of letting the window manager place it anew.
+        if (isVisible() && !isMaximized() && !isFullScreen())
+            move(pos());
         QMdiSubWindow *sub = m_mdi->addSubWindow(m_browser);
         sub->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_browser, &QWidget::windowTitleChanged, sub, &QWidget::setWindowTitle);

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QSet>
+#include <QSize>
 
 #include <QCoro/QCoroTask>
 
@@ -46,6 +47,9 @@ public:
 
     // The load sequence: runs once after the window is shown.
     void load();
+
+    // What the window manager's title bar and borders may add around the frame.
+    static constexpr QSize kFrameRoom{24, 64};
 
     static QString title();
     // A note in the title, such as the demo's.

@@ -184,10 +184,10 @@ frmOverview *MDIForm1::showOverview()
         QMdiSubWindow *sub = m_mdi->addSubWindow(m_overview);
         sub->setAttribute(Qt::WA_DeleteOnClose);
         connect(m_overview, &frmOverview::openRequested, this, [this](int id) {
-            frmSw *w = m_bidWindows->find(id);
-            if (!w)
-                w = m_bidWindows->open(id);
-            w->window()->raise();
+            if (frmSw *w = m_bidWindows->find(id))
+                w->present();
+            else
+                m_bidWindows->open(id);
         });
         connect(m_overview, &frmOverview::logRequested, this, [this](int id) {
             if (const ArmedBid *b = m_bidWindows->armedBids().find(id))

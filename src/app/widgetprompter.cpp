@@ -5,6 +5,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTranslator>
 
@@ -14,7 +15,19 @@ namespace sw {
 
 namespace {
 const QString kTitle = QStringLiteral("Snipewell");
-}
+
+// A box belongs to the window the user is in, and that window may close while the box
+// waits (a bid window whose item was deleted) and take the box with it: the box lives on
+// the heap and is deleted here only if it is still there.
+struct Box
+{
+    QPointer<QMessageBox> box;
+    explicit Box(QMessageBox *b) : box(b) {}
+    ~Box() { delete box; }
+    Box(const Box &) = delete;
+    Box &operator=(const Box &) = delete;
+};
+} // namespace
 
 bool WidgetPrompter::loadQtJapanese(QCoreApplication &app)
 {
@@ -26,6 +39,12 @@ bool WidgetPrompter::loadQtJapanese(QCoreApplication &app)
     }
     app.installTranslator(qt);
     return true;
+}
+
+QWidget *WidgetPrompter::boxParent() const
+{
+    QWidget *active = QApplication::activeWindow();
+    return active && active->isVisible() ? active : m_parent;
 }
 
 bool WidgetPrompter::interactive()
@@ -40,7 +59,8 @@ void WidgetPrompter::message(const QString &text)
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
         return;
     }
-    QMessageBox::information(m_parent, kTitle, text);
+    Box b(new QMessageBox(QMessageBox::Information, kTitle, text, QMessageBox::Ok, boxParent()));
+    b.box->exec();
 }
 
 std::optional<QString> WidgetPrompter::input(const QString &prompt, const QString &defaultAnswer)
@@ -49,7 +69,7 @@ std::optional<QString> WidgetPrompter::input(const QString &prompt, const QStrin
         return std::nullopt;
     bool ok = false;
     const QString answer =
-        QInputDialog::getText(m_parent, kTitle, prompt, QLineEdit::Normal, defaultAnswer, &ok);
+        QInputDialog::getText(boxParent(), kTitle, prompt, QLineEdit::Normal, defaultAnswer, &ok);
     if (!ok)
         return std::nullopt;
     return answer;
@@ -62,9 +82,11 @@ bool WidgetPrompter::question(const QString &text, bool defaultYes)
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
         return false;
     }
-    return QMessageBox::question(m_parent, kTitle, text, QMessageBox::Yes | QMessageBox::No,
-                                 defaultYes ? QMessageBox::Yes : QMessageBox::No) ==
-           QMessageBox::Yes;
+    Box b(new QMessageBox(QMessageBox::Question, kTitle, text, QMessageBox::Yes | QMessageBox::No,
+                          boxParent()));
+    b.box->setDefaultButton(defaultYes ? QMessageBox::Yes : QMessageBox::No);
+    const int answer = b.box->exec();
+    return b.box && answer == QMessageBox::Yes;
 }
 
 int WidgetPrompter::choose(const QString &text, const QStringList &buttons, int defaultIndex,
@@ -74,17 +96,19 @@ int WidgetPrompter::choose(const QString &text, const QStringList &buttons, int 
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
         return escape;
     }
-    QMessageBox box(QMessageBox::Question, kTitle, text, QMessageBox::NoButton, m_parent);
+    Box b(new QMessageBox(QMessageBox::Question, kTitle, text, QMessageBox::NoButton, boxParent()));
     QList<QPushButton *> made;
     for (int i = 0; i < buttons.size(); ++i)
-        made << box.addButton(buttons[i],
-                              i == escape ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+        made << b.box->addButton(buttons[i],
+                                 i == escape ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
     if (defaultIndex >= 0 && defaultIndex < made.size())
-        box.setDefaultButton(made[defaultIndex]);
+        b.box->setDefaultButton(made[defaultIndex]);
     if (escape >= 0 && escape < made.size())
-        box.setEscapeButton(made[escape]);
-    box.exec();
-    const int chosen = int(made.indexOf(qobject_cast<QPushButton *>(box.clickedButton())));
+        b.box->setEscapeButton(made[escape]);
+    b.box->exec();
+    if (!b.box)
+        return escape;
+    const int chosen = int(made.indexOf(qobject_cast<QPushButton *>(b.box->clickedButton())));
     return chosen < 0 ? escape : chosen;
 }
 

@@ -22,6 +22,10 @@ public:
                int escape) override;
     void beep() override;
 
+    // The window a box belongs to: the one the user is working in, so that answering it
+    // leaves the user there (a bid window stays in front); the frame when none is active.
+    QWidget *boxParent() const;
+
     static bool interactive();
     // Qt's own texts (standard buttons, the input box, the file dialogs) in Japanese, as the
     // rest of the program speaks: Debian's qt6-translations-l10n. False when not installed.

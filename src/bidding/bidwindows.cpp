@@ -173,6 +173,8 @@ frmSw *BidWindows::open(int id, bool activate)
     w->applyWindowMode();
     if (m_area) {
         w->parentWidget()->show();
+        if (activate)
+            w->present();
     } else {
         // Inside the frame the user sees, one a little below the other, and in front of it.
         if (m_main) {
@@ -184,18 +186,23 @@ frmSw *BidWindows::open(int id, bool activate)
                 if (other != w && other->window()->isVisible())
                     taken << other->window()->pos();
             }
-            w->move(freePlace(m_main->frameGeometry(), avail, w->frameGeometry().size(), taken));
+            // Its title bar and borders are not known before it is shown: the frame's are
+            // the best guess, as the same window manager draws both.
+            const QSize decoration = m_main->frameGeometry().size() - m_main->size();
+            w->move(freePlace(m_main->frameGeometry(), avail, w->size() + decoration, taken));
         }
         // One the scheduler opens never takes the keyboard from where the user is typing: a
         // window manager is asked not to activate it, and should the platform do so anyway,
         // the focus goes back at once.
         const QPointer<QWidget> typingIn = activate ? nullptr : QApplication::focusWidget();
         w->setAttribute(Qt::WA_ShowWithoutActivating, !activate);
-        w->show();
-        w->raise();
         if (activate) {
-            w->activateWindow();
-        } else if (typingIn) {
+            w->present();
+        } else {
+            w->show();
+            w->raise();
+        }
+        if (!activate && typingIn) {
             auto giveBack = [typingIn, bid = QPointer<QWidget>(w)] {
                 if (!typingIn || (bid && QApplication::activeWindow() != bid &&
                                   QApplication::focusWidget() == typingIn))

@@ -23,6 +23,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
@@ -329,6 +331,24 @@ QDateTime frmSw::bidTime() const
 bool frmSw::finished() const
 {
     return m_bid && m_bid->finished();
+}
+
+void frmSw::present()
+{
+    if (auto *sub = qobject_cast<QMdiSubWindow *>(parentWidget())) {
+        sub->showNormal();
+        if (sub->mdiArea())
+            sub->mdiArea()->setActiveSubWindow(sub);
+    } else {
+        if (isMinimized())
+            showNormal();
+        show();
+        raise();
+        activateWindow();
+    }
+    // The user came to type a maximum: it is ready to be replaced.
+    m_txtYen[0]->setFocus(Qt::OtherFocusReason);
+    m_txtYen[0]->selectAll();
 }
 
 void frmSw::showLimits()

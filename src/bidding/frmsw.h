@@ -50,6 +50,8 @@ public:
     int winmode() const { return m_winmode; }
     void setWinmode(int mode);
     void applyWindowMode();
+    // Brings the window up for the user who asked for it, the keyboard in 上限価格.
+    void present();
 
     // 保存 without closing: hands the limits, category and status to the item.
     bool cmdUpdatesub();

@@ -312,8 +312,7 @@ void frmMain::mnuGoFrmSw()
         return;
     const int id = current()->id;
     if (frmSw *open = m_windows.find(id)) {
-        open->window()->show();
-        open->window()->raise();
+        open->present();
         return;
     }
     // The list's own window moves from item to item, but never away from an item whose
@@ -324,11 +323,7 @@ void frmMain::mnuGoFrmSw()
         return;
     }
     m_ownSw->setId(id);
-    QWidget *w = m_ownSw->window();
-    if (w->isMinimized())
-        w->showNormal();
-    w->show();
-    w->raise();
+    m_ownSw->present();
 }
 
 void frmMain::mnuGoHP()

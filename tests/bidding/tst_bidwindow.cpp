@@ -22,6 +22,7 @@
 #include "tempdir.h"
 #include "testapp.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -258,7 +259,6 @@ void tst_BidWindow::keyboardAndScreenReaders()
     Fixture f(scenarioWith(item(end)));
     const int id = f.store(item(end), 5000, 1);
     frmSw *w = f.windows.open(id);
-    w->activateWindow();
     auto *max = child<QLineEdit>(w, "txtYen_0");
     auto *quantity = child<QComboBox>(w, "cmbNum");
     QTRY_VERIFY(child<QGroupBox>(w, "Frame3")->title().contains(QStringLiteral("秒")));
@@ -267,11 +267,11 @@ void tst_BidWindow::keyboardAndScreenReaders()
     QCOMPARE(child<QLineEdit>(w, "txtYen_1")->accessibleName(), QStringLiteral("次回価格"));
     QCOMPARE(quantity->accessibleName(), QStringLiteral("入札数量"));
     QCOMPARE(child<QGroupBox>(w, "Frame3")->accessibleName(), QStringLiteral("入札"));
-    // 上限価格, 入札数量, 保存: the first Tab stops; Enter saves.
+    // Opened by the user, the keyboard is in 上限価格 and what is typed replaces the stored
+    // maximum. 上限価格, 入札数量, 保存: the first Tab stops; Enter saves.
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(max));
     QCOMPARE(max->nextInFocusChain(), quantity);
-    max->setFocus();
-    max->selectAll();
-    QTest::keyClicks(max, QStringLiteral("6500"));
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("6500"));
     QTest::keyClick(max, Qt::Key_Return);
     QCOMPARE(f.db.itemById(id)->ItemYen, 6500);
     // Escape closes the window; the bid goes on without it.
