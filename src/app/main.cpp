@@ -18,6 +18,7 @@
 #include "sitehosts.h"
 #include "startup.h"
 #include "startupdb.h"
+#include "termination.h"
 #include "widgetprompter.h"
 
 #include <QApplication>
@@ -237,6 +238,12 @@ int main(int argc, char *argv[])
         frame.bidWindows()->setPageOpener(
             [&frame](const QString &url) { frame.showPage(url, QStringLiteral("-")); });
     }
+    // A logout or a shutdown asks no question: the bids still to go out are said to be
+    // given up, and the program ends as it does from its menu (the demo's folder goes too).
+    onTermination(&frame, [&frame] {
+        frame.endWithoutAsking(
+            QStringLiteral("ログアウトかシステムの終了でプログラムが終了しました"));
+    });
     frame.load();
     // For measurements: a file written once the frame is loaded and its first events ran.
     if (const QString ready = qEnvironmentVariable("SNIPEWELL_READY_FILE"); !ready.isEmpty()) {

@@ -125,6 +125,9 @@ public:
     void updateWatch();
     // The tray's 終了: the same question as the window's ×.
     void quitFromTray();
+    // Ends with no question (a logout, a shutdown): the bids still to go out are given up
+    // and the log says so, with `why`.
+    void endWithoutAsking(const QString &why);
     // Bids are pending: keep running in the tray (or minimized), end, or cancel. True when
     // the program may end.
     bool mayEnd();

@@ -143,6 +143,14 @@ void MDIForm1::quitFromTray()
     close(); // the same question as the window's ×
 }
 
+void MDIForm1::endWithoutAsking(const QString &why)
+{
+    m_host->abandonPending(why);
+    m_ctx.log.flush();
+    m_quitting = true;
+    close();
+}
+
 bool MDIForm1::mayEnd()
 {
     const QList<ItemRecord> pending = pendingBids();

@@ -18,6 +18,7 @@
 #include "settingsstore.h"
 #include "sitehosts.h"
 #include "startup.h"
+#include "termination.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,26 +26,14 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
-#include <QSocketNotifier>
 #include <QSslCertificate>
 #include <QSslKey>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace sw;
 
 namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-}
 
 // No boxes without a display: what a window would show goes to the log and standard error.
 class LogPrompter : public Prompter
@@ -196,22 +185,12 @@ int main(int argc, char *argv[])
 
     // SIGTERM (systemctl stop) and SIGINT end the service cleanly: every bid still to go out
     // is said to be abandoned. A kill -9 says nothing; the next start picks every bid up.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &app);
-        QObject::connect(notifier, &QSocketNotifier::activated, &app, [&] {
-            char c = 0;
-            [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
-            host.abandonPending(QStringLiteral("入札サービスを終了しました"));
-            log.LOGTodb(QStringLiteral("入札サービスを終了しました"));
-            log.flush();
-            QCoreApplication::quit();
-        });
-        struct sigaction sa = {};
-        sa.sa_handler = onSignal;
-        ::sigemptyset(&sa.sa_mask);
-        ::sigaction(SIGTERM, &sa, nullptr);
-        ::sigaction(SIGINT, &sa, nullptr);
-    }
+    onTermination(&app, [&] {
+        host.abandonPending(QStringLiteral("入札サービスを終了しました"));
+        log.LOGTodb(QStringLiteral("入札サービスを終了しました"));
+        log.flush();
+        QCoreApplication::quit();
+    });
 
     log.LOGTodb(QStringLiteral("入札サービスを開始しました：") + address);
     std::fprintf(stderr, "snipewell-service: %s で待っています（アクセス用のアドレスは --url）\n",

@@ -74,21 +74,36 @@ void tst_Process::firstAndSecondStart()
         QCOMPARE(db.schemaProblem(), QString());
         ItemRecord item;
         item.itemid = QStringLiteral("x1");
+        item.Itemname = QStringLiteral("腕時計");
         item.enddate = QDateTime::currentDateTime().addDays(1);
         QVERIFY(db.upsertItem(item) == ItemDatabase::Upsert::Inserted);
+        db.saveUserColumns(db.itemByItemid(item.itemid)->id, 5000, QStringLiteral("0"), 1, 0);
     }
     QFile::remove(home + QStringLiteral("/new.mdb"));
     QProcess p;
     configure(p, home);
     p.start();
     QVERIFY(waitUntilRunning(home));
+    QTest::qWait(500);
+    // A logout's SIGTERM: the program ends cleanly and says which bid it gave up.
     p.terminate();
     QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
     for (const char *file : {"/new.mdb", "/db2k.mdb"}) {
         ItemDatabase db(home + QString::fromLatin1(file));
         QVERIFY(db.open());
         QVERIFY(db.itemByItemid(QStringLiteral("x1")).has_value());
     }
+    ItemDatabase db(home + QStringLiteral("/db2k.mdb"));
+    QVERIFY(db.open());
+    QStringList log;
+    const QList<LogEntry> entries = db.logEntries().value();
+    for (const LogEntry &e : entries)
+        log << e.Memo;
+    QVERIFY2(log.contains(QStringLiteral(
+                 "入札中止（ログアウトかシステムの終了でプログラムが終了しました）：x1（腕時計）")),
+             qPrintable(log.join(u'\n')));
 }
 
 void tst_Process::refusals_data()
@@ -247,8 +262,10 @@ void tst_Process::filesAreTheUsersAlone()
         return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
     };
     QCOMPARE(mode(home), 0700);
-    for (const char *f : {"/db2k.mdb", "/new.mdb", "/snipewell.ini", "/snipewell.lock"})
+    for (const char *f : {"/db2k.mdb", "/new.mdb", "/snipewell.ini"})
         QVERIFY2(mode(home + QString::fromLatin1(f)) == 0600, f);
+    // Ended by SIGTERM, as a logout does: cleanly, leaving no lock behind.
+    QVERIFY(!QFile::exists(home + QStringLiteral("/snipewell.lock")));
     // A folder an earlier version left open to everyone is closed at the next start.
     ::chmod(QFile::encodeName(home).constData(), 0755);
     ::chmod(QFile::encodeName(home + QStringLiteral("/db2k.mdb")).constData(), 0644);
