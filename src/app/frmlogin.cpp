@@ -191,7 +191,7 @@ void frmLogin::closeEvent(QCloseEvent *event)
     m_values.encodedPassword = encodePassword(m_values.password);
     const bool saved = m_settings.save(kSettings, QStringLiteral("yuser"), m_values.ownId);
     // Where the password really went is said when the keyring wanted it and did not take it.
-    savePassword(m_settings, m_values.password,
+    savePassword(m_settings, m_values.password, this,
                  [prompter = &m_prompter](PasswordPlace place, const QString &why) {
                      if (place == PasswordPlace::SettingsFile && !why.isEmpty())
                          prompter->message(passwordFallbackText(why));

@@ -6,6 +6,7 @@
 #include <qt6keychain/keychain.h>
 
 #include <QEventLoop>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -38,6 +39,16 @@ void remember(SettingsStore &settings, PasswordPlace place)
                                                   : QStringLiteral("file"));
 }
 
+// A job goes only once it has finished: the keyring's library calls it back when it
+// answers, however late (a keyring unlocked by the user after our wait).
+void release(QKeychain::Job *job, bool finished)
+{
+    if (finished)
+        job->deleteLater();
+    else
+        QObject::connect(job, &QKeychain::Job::finished, job, &QObject::deleteLater);
+}
+
 // Runs a keyring job to its end. Only at start-up, before any window or timer exists.
 bool finish(QKeychain::Job *job, int timeoutMs)
 {
@@ -64,7 +75,7 @@ bool writeKeyring(const QString &key, const QString &password, int timeoutMs, QS
     const bool ok = done && job->error() == QKeychain::NoError;
     if (!ok && why)
         *why = done ? job->errorString() : QStringLiteral("キーリングが応答しません");
-    job->deleteLater();
+    release(job, done);
     return ok;
 }
 } // namespace
@@ -99,7 +110,7 @@ LoadedPassword loadPassword(SettingsStore &settings, int timeoutMs)
     const bool done = finish(job, timeoutMs);
     const QKeychain::Error error = done ? job->error() : QKeychain::OtherError;
     const QString keyring = job->textData();
-    job->deleteLater();
+    release(job, done);
     const bool haveKeyring = error == QKeychain::NoError || error == QKeychain::EntryNotFound;
     if (!haveKeyring) {
         out.password = Unscramble(stored);
@@ -137,7 +148,7 @@ QString passwordFallbackText(const QString &why)
            QStringLiteral("）。設定ファイルに読めない形に変えて保存しました｡");
 }
 
-void savePassword(SettingsStore &settings, const QString &password,
+void savePassword(SettingsStore &settings, const QString &password, QObject *context,
                   std::function<void(PasswordPlace, const QString &)> done, int timeoutMs)
 {
     // In the file first, so that it is kept somewhere whatever the keyring does; out of
@@ -153,26 +164,34 @@ void savePassword(SettingsStore &settings, const QString &password,
     // not answer in time (a keyring that answers later still takes it).
     auto tell =
         std::make_shared<std::function<void(PasswordPlace, const QString &)>>(std::move(done));
+    // The job itself runs to its end whatever happens to the asker: the keyring's library
+    // still holds it until it answers.
     auto *job = new QKeychain::WritePasswordJob(kService);
     job->setKey(keyFor(settings));
     job->setTextData(password);
-    QTimer::singleShot(timeoutMs, job, [tell] {
+    const QPointer<QObject> asker(context);
+    QTimer::singleShot(timeoutMs, job, [tell, asker] {
+        if (!asker)
+            return;
         if (const auto f = std::exchange(*tell, {}))
             f(PasswordPlace::SettingsFile, QStringLiteral("キーリングが応答しません"));
     });
-    QObject::connect(job, &QKeychain::Job::finished, job, [&settings, tell](QKeychain::Job *j) {
-        QString why;
-        PasswordPlace place = PasswordPlace::SettingsFile;
-        if (j->error() == QKeychain::NoError &&
-            settings.save(kSettings, QStringLiteral("ypass"), QString())) {
-            place = PasswordPlace::Keyring;
-            remember(settings, place);
-        } else {
-            why = j->errorString();
-        }
-        if (const auto f = std::exchange(*tell, {}))
-            f(place, why);
-    });
+    QObject::connect(
+        job, &QKeychain::Job::finished, job, [&settings, tell, asker](QKeychain::Job *j) {
+            if (!asker)
+                return; // the settings may be gone with it; the next start moves the password
+            QString why;
+            PasswordPlace place = PasswordPlace::SettingsFile;
+            if (j->error() == QKeychain::NoError &&
+                settings.save(kSettings, QStringLiteral("ypass"), QString())) {
+                place = PasswordPlace::Keyring;
+                remember(settings, place);
+            } else {
+                why = j->errorString();
+            }
+            if (const auto f = std::exchange(*tell, {}))
+                f(place, why);
+        });
     job->start();
 }
 

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+class QObject;
+
 namespace sw {
 
 class SettingsStore;
@@ -31,8 +33,10 @@ LoadedPassword loadPassword(SettingsStore &settings, int timeoutMs = 3000);
 
 // Saves the password where it belongs; `done` is called once, with where it went and, when
 // the keyring refused or did not answer within timeoutMs, why (the password then stands
-// scrambled in the settings file).
-void savePassword(SettingsStore &settings, const QString &password,
+// scrambled in the settings file). The keyring's answer is waited for only while `context`
+// lives (the dialog or service that asked, and the settings with it): a later answer is
+// dropped and the password stays in the file.
+void savePassword(SettingsStore &settings, const QString &password, QObject *context,
                   std::function<void(PasswordPlace, const QString &why)> done = {},
                   int timeoutMs = 5000);
 // What the user is told when the password went to the settings file instead of the keyring.

@@ -90,7 +90,7 @@ bool ServiceLogin::start(const QString &id, const QString &password, QString *wh
     m_ctx.values.ownId = id.trimmed();
     m_ctx.values.password = password;
     m_ctx.values.encodedPassword = encodePassword(password);
-    savePassword(m_ctx.settings, password, [this](PasswordPlace place, const QString &note) {
+    savePassword(m_ctx.settings, password, this, [this](PasswordPlace place, const QString &note) {
         m_ctx.log.LOGTodb(
             QStringLiteral("入札サービス：") + passwordPlaceText(place) +
             (note.isEmpty() ? QString() : QStringLiteral("（") + note + QStringLiteral("）")));

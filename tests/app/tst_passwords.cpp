@@ -9,6 +9,7 @@
 #include <qt6keychain/keychain.h>
 
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 using namespace sw;
 
@@ -31,6 +33,8 @@ private slots:
     void dialogSaysWhereItIsKept();
     void dialogSaysWhereThePasswordWent();
     void aKeyringThatNeverAnswers();
+    void aKeyringThatAnswersLate();
+    void anAnswerAfterTheAskerIsGoneIsDropped();
     void keyringCanBeTurnedOff();
 };
 
@@ -84,7 +88,7 @@ void tst_Passwords::savedWhereTheDesktopKeepsIt()
     settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
                   QStringLiteral("snipe_taro"));
     std::optional<PasswordPlace> place;
-    savePassword(settings, QStringLiteral("tar'o%12\"34"),
+    savePassword(settings, QStringLiteral("tar'o%12\"34"), this,
                  [&place](PasswordPlace p, const QString &) { place = p; });
     QTRY_VERIFY_WITH_TIMEOUT(place.has_value(), 10000);
     const PasswordPlace expected =
@@ -189,11 +193,28 @@ void tst_Passwords::dialogSaysWhereThePasswordWent()
 namespace {
 // A Secret Service that takes every call and answers none, as a keyring waiting on a
 // prompt nobody sees does.
+// A Secret Service that never answers, or answers every call with an error after a delay.
 class SilentKeyring : public QDBusVirtualObject
 {
 public:
-    bool handleMessage(const QDBusMessage &, const QDBusConnection &) override { return true; }
+    explicit SilentKeyring(int answerAfterMs = -1) : m_delay(answerAfterMs) {}
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &bus) override
+    {
+        if (m_delay >= 0) {
+            message.setDelayedReply(true);
+            QTimer::singleShot(m_delay, this, [this, message, bus] {
+                ++answered;
+                bus.send(
+                    message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("locked")));
+            });
+        }
+        return true;
+    }
     QString introspect(const QString &) const override { return {}; }
+    int answered = 0;
+
+private:
+    int m_delay;
 };
 } // namespace
 
@@ -227,6 +248,30 @@ void tst_Passwords::aKeyringThatNeverAnswers()
     QCOMPARE(passwordPlace(settings), PasswordPlace::SettingsFile);
 }
 
+void tst_Passwords::aKeyringThatAnswersLate()
+{
+    // The keyring answers after our wait, as one does when the user unlocks it a while
+    // after the start: the start went on with the file, and the late answer harms nothing.
+    if (qEnvironmentVariableIntValue("SNIPEWELL_TEST_SILENT_KEYRING") != 1)
+        QSKIP("needs a session bus of its own (tst_passwords_silent_keyring)");
+    SilentKeyring keyring(1500);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.secrets")));
+    QVERIFY(bus.registerVirtualObject(QStringLiteral("/"), &keyring, QDBusConnection::SubPath));
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
+                  QStringLiteral("snipe_taro"));
+    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
+                  Scramble(QStringLiteral("demo1234")));
+    const LoadedPassword loaded = loadPassword(settings, 300);
+    QCOMPARE(loaded.password, QStringLiteral("demo1234"));
+    QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
+    QTest::qWait(4000); // every late answer arrives
+    QVERIFY(keyring.answered > 0);
+    QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("demo1234"));
+}
+
 void tst_Passwords::keyringCanBeTurnedOff()
 {
     // As the demo does: its member's password never goes near the user's keyring.
@@ -241,13 +286,31 @@ void tst_Passwords::keyringCanBeTurnedOff()
     QCOMPARE(loaded.password, QStringLiteral("demo1234"));
     QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
     std::optional<PasswordPlace> place;
-    savePassword(settings, QStringLiteral("demo5678"),
+    savePassword(settings, QStringLiteral("demo5678"), this,
                  [&place](PasswordPlace p, const QString &) { place = p; });
     QTRY_VERIFY(place.has_value());
     QCOMPARE(*place, PasswordPlace::SettingsFile);
     QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("demo5678"));
     if (keyringExpected())
         QCOMPARE(inKeyring(), QString());
+}
+
+void tst_Passwords::anAnswerAfterTheAskerIsGoneIsDropped()
+{
+    // The credentials dialog asked and was gone before the keyring answered: nothing is told
+    // to a window that no longer exists, and the password stays in the file.
+    TempHome home;
+    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    bool told = false;
+    {
+        QObject dialog;
+        savePassword(
+            settings, QStringLiteral("demo5678"), &dialog,
+            [&told](PasswordPlace, const QString &) { told = true; }, 200);
+    }
+    QTest::qWait(500);
+    QVERIFY(!told);
+    QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("demo5678"));
 }
 
 QTEST_MAIN(tst_Passwords)
