@@ -5,12 +5,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
 
+#include <chrono>
 #include <ctime>
 #include <fcntl.h>
+#include <future>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace sw;
@@ -66,8 +70,8 @@ private slots:
     void missingDatabaseIsRefused();
     void refusals_data();
     void refusals();
-    void heldDatabaseIsRefused_data();
-    void heldDatabaseIsRefused();
+    void onlyAHeldDatabaseIsRefused_data();
+    void onlyAHeldDatabaseIsRefused();
     void failedCompactionLeavesDataInBackup();
     void dataFolderOfTheLastVersionKeepsWorking();
     void onlyTheBackupLeftIsRestored();
@@ -188,20 +192,50 @@ void tst_StartupDb::refusals()
     QCOMPARE(original.readAll(), before);
 }
 
-void tst_StartupDb::heldDatabaseIsRefused_data()
+void tst_StartupDb::onlyAHeldDatabaseIsRefused_data()
 {
     QTest::addColumn<bool>("bySqlite");
-    QTest::newRow("flock by another program") << false;
-    QTest::newRow("open transaction in another connection") << true;
+    QTest::addColumn<bool>("forAMoment");
+    QTest::newRow("flock by another program") << false << false;
+    QTest::newRow("open transaction in another connection") << true << false;
+    QTest::newRow("a reader looking in for a moment starts") << true << true;
 }
 
-void tst_StartupDb::heldDatabaseIsRefused()
+void tst_StartupDb::onlyAHeldDatabaseIsRefused()
 {
     QFETCH(bool, bySqlite);
+    QFETCH(bool, forAMoment);
     TempHome home;
     const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
     QVERIFY(createDataFolderIfNew(p).ok());
     writeFile(p.backup(), "stale");
+    if (forAMoment) {
+        // Another program reads for 300 ms while the start looks at the file.
+        std::promise<void> reading;
+        std::thread reader([path = p.database(), &reading] {
+            {
+                QSqlDatabase c =
+                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+                c.setDatabaseName(path);
+                c.open();
+                QSqlQuery q(c);
+                q.exec(QStringLiteral("BEGIN"));
+                q.exec(QStringLiteral("SELECT count(*) FROM tblYo"));
+                q.next();
+                reading.set_value();
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                q.finish();
+                q.exec(QStringLiteral("COMMIT"));
+                c.close();
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+        });
+        reading.get_future().wait();
+        const DbStartResult r = backupAndCompact(p);
+        reader.join();
+        QVERIFY2(r.ok(), qPrintable(r.message));
+        return;
+    }
 
     int fd = -1;
     ItemDatabase holder(p.database());
