@@ -34,7 +34,7 @@ LoadedPassword loadPassword(SettingsStore &settings, int timeoutMs = 3000);
 // Saves the password where it belongs; `done` is called once, with where it went and, when
 // the keyring refused or did not answer within timeoutMs, why (the password then stands
 // scrambled in the settings file). The keyring's answer is waited for only while `context`
-// lives (the dialog or service that asked, and the settings with it): a later answer is
+// lives (the dialog or service that asked, and the settings with it; never null): a later answer is
 // dropped and the password stays in the file.
 void savePassword(SettingsStore &settings, const QString &password, QObject *context,
                   std::function<void(PasswordPlace, const QString &why)> done = {},

@@ -202,7 +202,7 @@ frmSw *BidWindows::open(int id, bool activate)
             w->show();
             w->raise();
         }
-        if (!activate && typingIn) {
+        if (typingIn) {
             auto giveBack = [typingIn, bid = QPointer<QWidget>(w)] {
                 if (!typingIn || (bid && QApplication::activeWindow() != bid &&
                                   QApplication::focusWidget() == typingIn))

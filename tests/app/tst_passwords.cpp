@@ -73,6 +73,13 @@ void clearKeyring()
     job.start();
     (void)QTest::qWaitFor([&done] { return done; }, 5000);
 }
+
+// The settings file as an earlier version left it: the ID, and the password scrambled.
+void storeInFile(SettingsStore &s, const QString &password)
+{
+    s.save(QStringLiteral("Settings"), QStringLiteral("yuser"), QStringLiteral("snipe_taro"));
+    s.save(QStringLiteral("Settings"), QStringLiteral("ypass"), Scramble(password));
+}
 } // namespace
 
 void tst_Passwords::init()
@@ -114,10 +121,7 @@ void tst_Passwords::scrambledPasswordMovesIntoTheKeyringOnce()
     // The settings file as an earlier version left it.
     TempHome home;
     SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
-                  QStringLiteral("snipe_taro"));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
-                  Scramble(QStringLiteral("old5678")));
+    storeInFile(settings, QStringLiteral("old5678"));
     const LoadedPassword first = loadPassword(settings);
     QCOMPARE(first.password, QStringLiteral("old5678"));
     if (keyringExpected()) {
@@ -211,6 +215,13 @@ public:
         return true;
     }
     QString introspect(const QString &) const override { return {}; }
+    // As the desktop's Secret Service, on the test's own session bus.
+    bool serveOnTheSessionBus()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        return bus.registerService(QStringLiteral("org.freedesktop.secrets")) &&
+               bus.registerVirtualObject(QStringLiteral("/"), this, QDBusConnection::SubPath);
+    }
     int answered = 0;
 
 private:
@@ -223,9 +234,7 @@ void tst_Passwords::aKeyringThatNeverAnswers()
     if (qEnvironmentVariableIntValue("SNIPEWELL_TEST_SILENT_KEYRING") != 1)
         QSKIP("needs a session bus of its own (tst_passwords_silent_keyring)");
     SilentKeyring keyring;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.secrets")));
-    QVERIFY(bus.registerVirtualObject(QStringLiteral("/"), &keyring, QDBusConnection::SubPath));
+    QVERIFY(keyring.serveOnTheSessionBus());
     TempHome home;
     SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
     AppValues values;
@@ -255,15 +264,10 @@ void tst_Passwords::aKeyringThatAnswersLate()
     if (qEnvironmentVariableIntValue("SNIPEWELL_TEST_SILENT_KEYRING") != 1)
         QSKIP("needs a session bus of its own (tst_passwords_silent_keyring)");
     SilentKeyring keyring(1500);
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.secrets")));
-    QVERIFY(bus.registerVirtualObject(QStringLiteral("/"), &keyring, QDBusConnection::SubPath));
+    QVERIFY(keyring.serveOnTheSessionBus());
     TempHome home;
     SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
-                  QStringLiteral("snipe_taro"));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
-                  Scramble(QStringLiteral("demo1234")));
+    storeInFile(settings, QStringLiteral("demo1234"));
     const LoadedPassword loaded = loadPassword(settings, 300);
     QCOMPARE(loaded.password, QStringLiteral("demo1234"));
     QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
@@ -277,11 +281,8 @@ void tst_Passwords::keyringCanBeTurnedOff()
     // As the demo does: its member's password never goes near the user's keyring.
     TempHome home;
     SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
-                  QStringLiteral("snipe_taro"));
     settings.save(QStringLiteral("Settings"), QStringLiteral("Keyring"), QStringLiteral("0"));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
-                  Scramble(QStringLiteral("demo1234")));
+    storeInFile(settings, QStringLiteral("demo1234"));
     const LoadedPassword loaded = loadPassword(settings);
     QCOMPARE(loaded.password, QStringLiteral("demo1234"));
     QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
