@@ -59,7 +59,7 @@ QString ServiceLogin::desktopProgram()
 {
     const QString dir = QCoreApplication::applicationDirPath();
     for (const QString &candidate : QStringList{dir + QStringLiteral("/snipewell"),
-                                                dir + QStringLiteral("/../app/snipewell")}) {
+                                                dir + QStringLiteral("/../app/ui/snipewell")}) {
         if (QFileInfo(candidate).isExecutable())
             return QFileInfo(candidate).canonicalFilePath();
     }
