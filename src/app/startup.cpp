@@ -116,6 +116,7 @@ void logStartNotes(ActivityLog &log, ItemDatabase &db, const AppPaths &paths,
 {
     if (!db.upgradeStoredTimes())
         log.LOGTodb(db.lastError());
+
     for (const QString &note : notes)
         log.LOGTodb(note);
     for (const QString &opened : paths.makePrivate())
@@ -128,11 +129,14 @@ ProgramCore::ProgramCore(const AppPaths &paths, SettingsStore &settings, Prompte
       cookies(paths.dataDir + QStringLiteral("/cookies.txt")),
       parser(db), ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser},
       m_settings(settings)
-{}
+{
+    parser.setHosts(&hosts);
+}
 
 bool ProgramCore::open(QString *error)
 {
-    if (!db.open()) {
+    // A file of an earlier version gets the columns added since, before anything reads it.
+    if (!db.open() || !db.addMissingColumns()) {
         if (error)
             *error = db.lastError();
         return false;

@@ -6,7 +6,9 @@
 #include "cookiejar.h"
 #include "database.h"
 #include "itemparser.h"
+#include "memberpages.h"
 #include "pagefetcher.h"
+#include "pageroute.h"
 #include "prompter.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
@@ -101,6 +103,8 @@ bool ArmedBid::load()
     }
     m_item = *rec;
     m_loadedPrice = m_item.ItemYenNow;
+    // Known from a result row only: its page is read at the next tick for the rest.
+    m_readWholePage = m_item.SiteGen == TodayListing && !m_item.fin;
     m_recompute = true;
     if (!unusable().isEmpty() && !m_endReported) {
         // A damaged or hand-edited row: reported once, and left alone.
@@ -150,6 +154,52 @@ bool ArmedBid::mayBidAgain(QString *why) const
     return true;
 }
 
+qint64 ArmedBid::bidLeadMs() const
+{
+    PageRoute *route = m_hooks.pageRoute ? m_hooks.pageRoute() : nullptr;
+    return onTodaysSite() && route ? route->prepareLeadMs() : previewLeadMs(siteClock());
+}
+
+QCoro::Task<> ArmedBid::dryRun()
+{
+    PageRoute *route = m_hooks.pageRoute ? m_hooks.pageRoute() : nullptr;
+    if (!route || m_dryRunning)
+        co_return;
+    const std::weak_ptr<int> alive = m_alive;
+    m_dryRunning = true;
+    const int handle = route->newHandle();
+    const PagePrepared p = co_await route->prepare(
+        handle, m_ctx.hosts.itemPage(m_item.Serverid, m_item.itemid), 0, m_item.Numkai, false);
+    route->close(handle);
+    if (alive.expired())
+        co_return;
+    m_dryRunning = false;
+    if (p.ok || p.kind == QLatin1String("ended") || p.kind == QLatin1String("closed")) {
+        if (!m_pageProblem.isEmpty()) {
+            m_ctx.log.LOGTodb(QStringLiteral("入札画面を確認しました：") + label());
+            if (m_lastResult == m_pageProblem)
+                m_lastResult.clear();
+            m_pageProblem.clear();
+            emit changed();
+        }
+        co_return;
+    }
+    const QString problem = QStringLiteral("入札画面を確認できません：") + p.why +
+                            (p.said.isEmpty() ? QString()
+                                              : QStringLiteral("（") + p.said + QStringLiteral("）"));
+    if (problem == m_pageProblem)
+        co_return;
+    m_pageProblem = problem;
+    m_lastResult = problem;
+    m_ctx.log.LOGTodb(problem + QStringLiteral("：") + label());
+    emit notice(NoticeKind::Failed,
+                label() + QStringLiteral("\n") + problem +
+                    QStringLiteral("\n入札時刻までに直らなければ、ヤフオク!の画面で入札してください。"));
+    if (p.kind == QLatin1String("login"))
+        emit loginNeeded();
+    emit changed();
+}
+
 void ArmedBid::checkAutoBid()
 {
     const bool wasArmed = m_armed;
@@ -168,6 +218,8 @@ void ArmedBid::checkAutoBid()
     m_bidTime = m_item.enddate.addSecs(-m_ctx.values.befSec);
     m_message = d.message;
     m_armed = d.armed && !m_deleted;
+    if (m_armed && !wasArmed)
+        m_dryRunDone = m_dryRunLate = false; // armed anew: the page is looked at again
     if (m_armed) {
         noteCategoryOverlap();
         QString why;
@@ -255,29 +307,44 @@ QCoro::Task<> ArmedBid::refresh(bool fromUser, bool afterBid)
         co_await preciseSleep(int(wait));
     if (alive.expired())
         co_return;
-    const FetchResult page =
-        co_await m_fetcher->FetchPage(m_ctx.hosts.itemPage(m_item.Serverid, m_item.itemid), false);
+    const QString url = m_ctx.hosts.itemPage(m_item.Serverid, m_item.itemid);
+    const FetchResult page = co_await m_fetcher->FetchPage(url, false);
+    if (alive.expired())
+        co_return;
+    std::optional<ItemState> s =
+        page.ok && seq == m_refreshSeq
+            ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now(),
+                              siteClock().uncertaintyMs() + kEndedMarginMs, m_ctx.hosts)
+            : std::nullopt;
+    // Today's page tells only its winner that they won: the won list says it for an auction
+    // someone won.
+    if (s)
+        co_await resolveWinner(*m_fetcher, m_ctx.hosts, m_item.itemid, m_ctx.values.ownId, &*s);
     if (alive.expired())
         co_return;
     --m_refreshing;
     // A page asked for before a newer reading (the one after a bid) tells nothing new.
     const bool latest = seq == m_refreshSeq;
-    const std::optional<ItemState> s =
-        page.ok && latest ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now(),
-                                            siteClock().uncertaintyMs() + kEndedMarginMs)
-                          : std::nullopt;
+    if (!latest)
+        s.reset();
     if (latest)
         m_unreachable = !page.ok;
-    if (latest && !s) {
+    if (s && s->finished && !s->ours) {
+        setReadFailure(QStringLiteral("落札したかどうかを落札分の一覧で確かめられませんでした"));
+        s.reset();
+    } else if (latest && !s) {
         if (!page.ok) {
             setReadFailure({}); // the fetcher has said why
-        } else if (looksLikeLoginPage(page.text)) {
+        } else if (looksLikeLoginPage(page.text, page.finalUrl, &m_ctx.hosts)) {
             const bool news = m_readFailure.isEmpty();
             setReadFailure(QStringLiteral("ログイン画面が表示されました"));
             if (news)
                 emit loginNeeded();
         } else {
-            setReadFailure(QStringLiteral("商品ページの形が違います（価格が見つかりません）"));
+            const ItemPage why = readItemPage(url, page.text, sw::now(), m_ctx.hosts);
+            setReadFailure(why.failure.isEmpty()
+                               ? QStringLiteral("商品ページの形が違います（価格が見つかりません）")
+                               : why.failure);
         }
     }
     if (s && !m_deleted) {
@@ -290,25 +357,59 @@ QCoro::Task<> ArmedBid::refresh(bool fromUser, bool afterBid)
     emit changed();
 }
 
+void ArmedBid::takeReading(const ItemState &s)
+{
+    if (m_deleted)
+        return;
+    ++m_refreshSeq;
+    m_readFailures = 0;
+    m_readFailure.clear();
+    m_nextReadAttempt = {};
+    applyReading(s);
+    checkAutoBid();
+    emit changed();
+}
+
 void ArmedBid::applyReading(const ItemState &s)
 {
-    const QString own = m_ctx.values.ownId;
-    const bool ours = !own.isEmpty() && s.bidder.compare(own, Qt::CaseInsensitive) == 0;
-    tell(m_history.onReading(ours, s.finished, s.price));
+    const bool ours = s.ours.value_or(false);
+    tell(m_history.onReading(s.ours, s.finished, s.price));
     if (ours && !m_history.acceptedMax)
         m_history.acceptedMax =
             m_item.ItemYen; // we lead (an answer not understood, an earlier run)
     if (s.finished && !m_item.fin)
         reachVerdict(s, ours);
-    m_item.enddate = s.end; // a later end: the auction was extended
-    const bool unchanged =
-        s.bidder == m_item.SaikougakuShaid && s.price == m_loadedPrice && s.finished == m_item.fin;
+    // Today's page gives the whole item: what changed besides the price is kept too.
+    if (s.item && s.item->itemid == m_item.itemid) {
+        ItemRecord site = *s.item;
+        if (!m_ctx.db.saveSiteColumns(m_id, site))
+            m_ctx.log.LOGTodb(m_item.itemid + QStringLiteral("：更新を保存できませんでした：") +
+                              m_ctx.db.lastError());
+        m_item.Itemname = site.Itemname;
+        m_item.ShuppinShaID = site.ShuppinShaID;
+        m_item.CatPath = site.CatPath;
+        m_item.SellerKey = site.SellerKey;
+        m_item.NumUri = site.NumUri;
+        m_item.ItemYenKibou = site.ItemYenKibou;
+        m_item.ItemYenStart = site.ItemYenStart;
+        m_item.ItemYenTaxin = site.ItemYenTaxin;
+        m_item.Flagjidouencho = site.Flagjidouencho;
+        m_item.EarlyEnd = site.EarlyEnd;
+        m_item.SiteGen = TodayPage;
+    }
+    // A later end: the auction was extended, and the bid follows it.
+    const bool endMoved = s.end != m_item.enddate;
+    m_item.enddate = s.end;
+    const bool unchanged = s.bidder == m_item.SaikougakuShaid && s.price == m_loadedPrice &&
+                           s.finished == m_item.fin && !endMoved;
     m_lastRefresh = sw::now();
     if (unchanged)
         return;
     m_item.fin = s.finished;
     int status = m_item.status;
     const bool won = ours && s.finished;
+    // What is stored of who leads is what the site said; today's page says nothing while the
+    // auction runs.
     if (won && status == Watching) {
         status = Won;
         m_ctx.log.LOGTodb(QStringLiteral("入札結果：") + m_item.itemid + SEP +
@@ -395,7 +496,14 @@ QCoro::Task<> ArmedBid::bidNow(bool fromUser, QDateTime bidTime)
                               return std::nullopt;
                           return liveLimits();
                       }};
-        const BidResult r = co_await PlaceBid(bc, req);
+        // Today's site through its own page; the classic one by its preview and confirmation.
+        // (Two awaits in one conditional expression: g++ 12 destroys the result twice.)
+        PageRoute *route = m_hooks.pageRoute ? m_hooks.pageRoute() : nullptr;
+        BidResult r;
+        if (onTodaysSite())
+            r = co_await PlacePageBid(bc, req, route);
+        else
+            r = co_await PlaceBid(bc, req);
         if (alive.expired())
             co_return;
         ++m_refreshSeq;
@@ -447,7 +555,7 @@ void ArmedBid::tick()
     in.lastRefresh = m_lastRefresh;
     in.refreshIntervalSec = m_ctx.values.refreshIntervalSec;
     in.holdBid = !mayBidAgain(nullptr);
-    in.previewLeadMs = previewLeadMs(siteClock());
+    in.previewLeadMs = bidLeadMs();
     in.slowAnswerMs = siteClock().slowAnswerMs();
     in.othersImminent = bidsImminent(in.now.toMSecsSinceEpoch(), this);
     TickActions a = timerTick(in);
@@ -468,6 +576,27 @@ void ArmedBid::tick()
     if (readFailing() && m_verdict.isEmpty() && (m_armed || m_missed || m_history.anythingSent()) &&
         m_item.enddate.isValid() && in.now >= m_item.enddate.addSecs(kUnknownVerdictSec))
         verdictUnknown();
+    if (m_readWholePage && !a.startBid && busy() == Idle && !in.othersImminent) {
+        m_readWholePage = false;
+        a.refresh = true;
+    }
+    // Today's page: looked at when the item is armed and again ten minutes before the end,
+    // and the browser engine made ready a little before the bid.
+    if (PageRoute *route = m_hooks.pageRoute ? m_hooks.pageRoute() : nullptr;
+        route && onTodaysSite() && m_armed && !m_item.fin && in.now < m_item.enddate) {
+        const qint64 toBid = in.now.msecsTo(m_bidTime);
+        if (toBid < 3 * 60 * 1000)
+            route->keepWarmUntil(siteClock().monoMs() + toBid + 60000);
+        const bool quiet = !a.startBid && !m_bidding && !in.othersImminent &&
+                           toBid > bidLeadMs() + 30000;
+        if (quiet && !m_dryRunDone) {
+            m_dryRunDone = true;
+            dryRun();
+        } else if (quiet && !m_dryRunLate && in.now.secsTo(m_item.enddate) <= 600) {
+            m_dryRunLate = true;
+            dryRun();
+        }
+    }
     if (a.startBid) {
         m_ctx.log.LOGTodb(QStringLiteral("入札準備その２"));
         bidNow(false, m_bidTime);

@@ -24,6 +24,7 @@ class QTimer;
 namespace sw {
 
 class PageFetcher;
+class PageRoute;
 
 // What the user saves for an item: 上限価格, 入札数量, category and follow-up status.
 struct BidLimits
@@ -57,6 +58,9 @@ public:
         // A bid is near: the site's clock should be known closely (url: a page on the
         // item's host).
         std::function<void(const QString &url)> wantClock;
+        // The route of bids on today's site (the item page's own controls); nullptr when the
+        // program has none.
+        std::function<PageRoute *()> pageRoute;
     };
 
     ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent = nullptr);
@@ -78,10 +82,23 @@ public:
     bool endReadable() const { return m_item.enddate.isValid(); }
     // Why this row is never bid on (its end or its address does not read); empty if none.
     QString unusable() const;
+    // The item's page is today's: its bid goes through the page's own controls.
+    bool onTodaysSite() const
+    {
+        return m_item.SiteGen == TodayPage || m_item.SiteGen == TodayListing;
+    }
+    // How long before the bid time the bid starts (the preview, or opening today's page).
+    qint64 bidLeadMs() const;
+    // What the last look at today's bid page found missing (the dry run); empty when it
+    // found every control.
+    QString pageProblem() const { return m_pageProblem; }
     int busy() const { return m_bidding ? Bidding : m_refreshing > 0 ? Refreshing : Idle; }
     QString caption() const { return m_caption; }
     // The site accepted our bid and no successful reading has shown us outbid since.
     bool leading() const { return m_history.leading; }
+    // Who leads, in words: あなた, なし, 他の人（ID）, or 不明 where the site did not say
+    // (today's pages name nobody).
+    QString leaderText() const;
     PageFetcher &fetcher() { return *m_fetcher; }
     // The time-out and the Proxy setting as they are now; the next request goes that way.
     void applyConnectionSettings();
@@ -134,6 +151,14 @@ public:
     bool dismissed() const { return m_dismissed; }
     // The category rule holds this bid back for now (another item of it ends first).
     bool categoryHeld() const { return !m_categoryNote.isEmpty(); }
+    // This bid cannot win any more unless the user raises the maximum: the site refused it
+    // at the maximum (too low, below the reserve), or the category rule stopped it.
+    bool outOfTheRunning() const
+    {
+        return !m_history.blocked.isEmpty() ||
+               (m_history.refusedMax && !m_history.leading &&
+                m_item.ItemYen <= *m_history.refusedMax);
+    }
     const BidHistory &history() const { return m_history; }
 
     // A reading of the item's page. fromUser: 現在の価格をゲット (a busy item says so);
@@ -145,6 +170,9 @@ public:
     // 今入札 when the item is not armed but the maximum is the buy-it-now price and the
     // user agreed to buy at it.
     QCoro::Task<> buyAtBuyNowPrice();
+    // A reading of the item's page made elsewhere (the bulk refresh): taken up as this bid's
+    // own, the verdict included; a reading of its own still on its way is then stale.
+    void takeReading(const ItemState &s);
     // Recomputes the next amount and arms or disarms.
     void checkAutoBid();
     void tick();
@@ -167,6 +195,10 @@ private:
     void setReadFailure(const QString &why);
     void planOwnBid();
     void reachVerdict(const ItemState &s, bool ours);
+    // Opens today's page and its bid form and finds every control, pressing nothing: a
+    // changed site, a lost login or an SMS confirmation is told while there is time to bid
+    // by hand.
+    QCoro::Task<> dryRun();
     void verdictUnknown();
     QString label() const; // the item as the user knows it: id and name
 
@@ -195,6 +227,11 @@ private:
     int m_refreshing = 0;
     int m_refreshSeq = 0;
     bool m_endReported = false;
+    bool m_readWholePage = false; // stored from a result row: the page is still to be read
+    bool m_dryRunDone = false;    // the bid page was looked at since the item was armed
+    bool m_dryRunLate = false;    // …and again in the last ten minutes
+    bool m_dryRunning = false;
+    QString m_pageProblem;        // what the last look found missing
 
     BidHistory m_history;      // what the site did with the bids so far
     QDateTime m_holdUntil;     // no new bid before this (a failure just now)

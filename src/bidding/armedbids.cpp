@@ -62,6 +62,7 @@ ArmedBid *ArmedBids::acquire(int id)
     ArmedBid::Hooks hooks;
     hooks.categoryBlock = [this](const ArmedBid &b) { return categoryBlock(b); };
     hooks.wantClock = [this](const QString &url) { clockProbe().want(url); };
+    hooks.pageRoute = [this] { return m_pageRoute; };
     auto *b = new ArmedBid(m_ctx, id, std::move(hooks));
     if (!b->load()) {
         delete b;
@@ -139,10 +140,11 @@ std::optional<QString> ArmedBids::categoryBlock(const ArmedBid &bid) const
     // (the end, the reading after it, a slow answer), else it does not bid at all.
     const SiteClock &clock = siteClock();
     const qint64 resultTakes = 2000 + qMax<qint64>(clock.slowAnswerMs(), 1000) + 3000;
-    const qint64 startsAt = bid.bidTime().toMSecsSinceEpoch() - previewLeadMs(clock);
+    const qint64 startsAt = bid.bidTime().toMSecsSinceEpoch() - bid.bidLeadMs();
     for (const auto &[id, other] : m_bids) {
+        // One that cannot win any more holds nothing back: the next item of the category bids.
         if (other == &bid || other->limits().cat != cat || other->deleted() || other->finished() ||
-            other->categoryHeld() || !other->endTime().isValid())
+            other->categoryHeld() || other->outOfTheRunning() || !other->endTime().isValid())
             continue;
         if (!other->armed() && !other->leading() && !other->history().anythingSent())
             continue;

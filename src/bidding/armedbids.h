@@ -19,6 +19,7 @@ namespace sw {
 
 class ArmedBid;
 class ClockProbe;
+class PageRoute;
 class PageFetcher;
 
 // Every item watched for bidding, by record id, outside any window: a bid window shows
@@ -49,6 +50,9 @@ public:
     std::optional<QString> categoryBlock(const ArmedBid &bid) const;
 
     ClockProbe &clockProbe();
+    // The route of bids on today's site; the bids' owner sets it (nullptr: none).
+    void setPageRoute(PageRoute *route) { m_pageRoute = route; }
+    PageRoute *pageRoute() const { return m_pageRoute; }
 
 signals:
     void itemsChanged();
@@ -66,6 +70,7 @@ private:
     mutable QHash<QString, std::pair<qint64, QList<ItemRecord>>> m_wonCache;
     PageFetcher *m_probeFetcher;
     ClockProbe *m_probe;
+    PageRoute *m_pageRoute = nullptr;
 };
 
 } // namespace sw

@@ -40,9 +40,14 @@ void ArmedBid::reachVerdict(const ItemState &s, bool ours)
             : !m_message.isEmpty() ? m_message
                                    : QStringLiteral("入札時刻が来ませんでした");
         m_verdict = QStringLiteral("入札しませんでした：") + why;
+    } else if (s.cancelled) {
+        m_verdict = QStringLiteral("落札できませんでした：出品者がオークションを取り消しました");
     } else if (m_history.refusedMax && m_history.belowReserve) {
         m_verdict = QStringLiteral("落札できませんでした：最低落札価格に届きませんでした");
-    } else if (s.bidder.isEmpty() || s.bidder == QLatin1String("-") || s.bids == 0) {
+    } else if (s.generation == SiteGeneration::Today ? !s.hasWinner
+                                                     : s.bidder.isEmpty() ||
+                                                           s.bidder == QLatin1String("-") ||
+                                                           s.bids == 0) {
         m_verdict = QStringLiteral("落札できませんでした：落札者はいません");
     } else {
         m_verdict = QStringLiteral("落札できませんでした：より高い入札がありました（最終価格") +
@@ -73,6 +78,18 @@ void ArmedBid::verdictUnknown()
     emit changed();
 }
 
+QString ArmedBid::leaderText() const
+{
+    if (leading() || state() == State::Won)
+        return QStringLiteral("あなた");
+    const QString bidder = m_item.SaikougakuShaid;
+    if (bidder == QLatin1String("-"))
+        return QStringLiteral("なし");
+    if (bidder.isEmpty())
+        return QStringLiteral("不明");
+    return QStringLiteral("他の人（") + bidder + QStringLiteral("）");
+}
+
 ArmedBid::State ArmedBid::state() const
 {
     if (m_item.fin) {
@@ -84,7 +101,7 @@ ArmedBid::State ArmedBid::state() const
     }
     if (m_history.leading)
         return State::Leading;
-    if (m_history.lastFailed || readFailing() || !unusable().isEmpty())
+    if (m_history.lastFailed || readFailing() || !unusable().isEmpty() || !m_pageProblem.isEmpty())
         return State::Error;
     if (m_history.anythingSent())
         return State::Sent;

@@ -5,6 +5,7 @@
 
 #include <QTimer>
 
+#include <limits>
 #include <map>
 #include <vector>
 
@@ -32,9 +33,9 @@ public:
         return clock;
     }
 
-    void wait(qint64 at, std::coroutine_handle<> h, std::weak_ptr<int> alive)
+    void wait(qint64 at, qint64 ahead, std::coroutine_handle<> h, std::weak_ptr<int> alive)
     {
-        m_waiting.emplace(at, Waiter{h, std::move(alive)});
+        m_waiting.emplace(at, Waiter{h, std::move(alive), ahead});
         schedule();
     }
 
@@ -66,17 +67,26 @@ private:
     {
         if (m_waiting.empty())
             return;
-        const qint64 ms = leaveAt(m_waiting.begin()->first) - sw::nowMs();
+        qint64 first = std::numeric_limits<qint64>::max();
+        for (const auto &[at, w] : m_waiting)
+            first = qMin(first, leaveAt(at, w.ahead));
+        const qint64 ms = first - sw::nowMs();
         m_timer.start(int(qBound(qint64(0), ms, kTimerSliceMs)));
     }
 
     void fire()
     {
         const qint64 now = sw::nowMs();
+        // In the order of their moments: bids due at the same moment leave one after the
+        // other in this one pass.
         std::vector<std::coroutine_handle<>> due;
-        while (!m_waiting.empty() && leaveAt(m_waiting.begin()->first) <= now) {
-            due.push_back(m_waiting.begin()->second.handle);
-            m_waiting.erase(m_waiting.begin());
+        for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+            if (leaveAt(it->first, it->second.ahead) <= now) {
+                due.push_back(it->second.handle);
+                it = m_waiting.erase(it);
+            } else {
+                ++it;
+            }
         }
         for (std::coroutine_handle<> h : due)
             h.resume();
@@ -87,6 +97,7 @@ private:
     {
         std::coroutine_handle<> handle;
         std::weak_ptr<int> alive;
+        qint64 ahead = -1;
     };
     std::multimap<qint64, Waiter> m_waiting;
     QTimer m_timer;
@@ -100,19 +111,19 @@ std::map<const void *, qint64> &plannedBids()
 
 } // namespace
 
-qint64 leaveAt(qint64 at)
+qint64 leaveAt(qint64 at, qint64 aheadMs)
 {
-    return at - siteClock().sendAheadMs();
+    return at - (aheadMs >= 0 ? aheadMs : siteClock().sendAheadMs());
 }
 
 bool UntilBidTime::await_ready() const noexcept
 {
-    return sw::nowMs() >= leaveAt(at);
+    return sw::nowMs() >= leaveAt(at, aheadMs);
 }
 
 void UntilBidTime::await_suspend(std::coroutine_handle<> h)
 {
-    BidClock::instance().wait(at, h, *alive);
+    BidClock::instance().wait(at, aheadMs, h, *alive);
 }
 
 void releaseClosedBids()

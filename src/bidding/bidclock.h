@@ -31,12 +31,14 @@ struct UntilBidTime
 {
     qint64 at;
     const std::weak_ptr<int> *alive; // the exchange's own token, which outlives the wait
+    qint64 aheadMs = -1; // how early it leaves; -1: half the site's round trip (the clock's)
     bool await_ready() const noexcept;
     void await_suspend(std::coroutine_handle<> h);
     void await_resume() const noexcept {}
 };
-// When the request of a bid due at `at` (site ms) leaves.
-qint64 leaveAt(qint64 at);
+// When the request of a bid due at `at` (site ms) leaves: aheadMs before, or (-1) as early as
+// the site's clock says a request needs.
+qint64 leaveAt(qint64 at, qint64 aheadMs = -1);
 
 // Ends, as abandoned, the bids whose item went away while they waited for their bid time.
 void releaseClosedBids();

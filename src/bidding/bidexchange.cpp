@@ -16,6 +16,18 @@
 
 namespace sw {
 
+std::optional<qint64> AmountLadder::next(qint64 from, qint64 max) const
+{
+    qint64 a = from;
+    for (;;) {
+        if (a >= max)
+            return std::nullopt;
+        a = qMin(max, a + (unit > 0 ? unit : siteBidIncrement(a)));
+        if (!sent.contains(a))
+            return a;
+    }
+}
+
 namespace {
 const QString CRLF = QStringLiteral("\r\n");
 const QString SEP = QStringLiteral("：");
@@ -38,25 +50,6 @@ QString resultLine(const QString &id, const QString &amt, const QString &outcome
 {
     return QStringLiteral("入札結果：") + id + SEP + amt + SEP + outcome;
 }
-
-// The amounts a bid may still send, raised one unit at a time from `from` up to the
-// maximum, leaving out what the site answered before.
-struct AmountLadder
-{
-    qint64 unit; // 0: the site's increment for the amount being raised from
-    const QSet<qint64> &sent;
-    std::optional<qint64> next(qint64 from, qint64 max) const
-    {
-        qint64 a = from;
-        for (;;) {
-            if (a >= max)
-                return std::nullopt;
-            a = qMin(max, a + (unit > 0 ? unit : siteBidIncrement(a)));
-            if (!sent.contains(a))
-                return a;
-        }
-    }
-};
 
 // Previews that race: the answers in the order they came, and the exchange waiting for
 // the next one.
@@ -246,320 +239,459 @@ qint64 previewLeadMs(const SiteClock &clock)
     return std::clamp(lead, kMinLeadMs, kMaxLeadMs);
 }
 
-QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
+namespace {
+
+// What a confirmation (or a raise) came back with.
+struct Answer
 {
-    BidResult result;
-    const QString id = req.itemid;
-    qint64 amount = req.amount;
-    qint64 max = qMax(req.max, amount);
-    int quantity = req.quantity;
-    QString amt = QString::number(amount);
-    ActivityLog &log = ctx.log;
-    auto abandoned = [&] {
-        log.LOGTodb(QStringLiteral("入札中止：") + id + SEP + amt +
-                    QStringLiteral("：入札画面が閉じられたため入札を中止しました"));
-        result.abandoned = true;
-        return result;
+    enum Kind
+    {
+        Accepted,      // we lead
+        Won,           // bought outright
+        TooLow,        // a rival holds more
+        BelowReserve,  // under the seller's reserve
+        Login,         // the site's login page
+        NoAnswer,      // a time-out, a dropped connection, an error status
+        NotUnderstood, // a page, but none of the above (the busy page, say)
     };
-    auto dialog = [&](const QString &text) {
-        result.dialogText = QStringLiteral("入札結果：") + id + CRLF + text;
-        result.showDialog = true;
-    };
-    auto neverSent = [&](const QString &why) {
-        log.LOGTodb(QStringLiteral("入札できませんでした：") + id + SEP + amt + SEP + why);
-        dialog(amt + QStringLiteral("円の入札を送れませんでした。") + CRLF + why);
-        result.why = why;
-        return result;
-    };
-    auto stopped = [&](BidResult::Outcome outcome, const QString &why) {
-        result.outcome = outcome;
-        result.why = why;
-        log.LOGTodb(QStringLiteral("入札中止：") + id + SEP + amt + SEP + why);
-        return result;
-    };
+    Kind kind = NoAnswer;
+    QString page;
+};
+
+Answer readAnswer(const FetchResult &r)
+{
+    Answer a;
+    a.page = r.text;
+    if (!r.ok)
+        a.kind = Answer::NoAnswer;
+    else if (looksLikeLoginPage(r.text))
+        a.kind = Answer::Login;
+    else if (r.text.contains(QStringLiteral("申し訳")))
+        a.kind = r.text.contains(QStringLiteral("最低落札価格よりも低い金額")) ? Answer::BelowReserve
+                                                                              : Answer::TooLow;
+    else if (r.text.contains(QStringLiteral("あなたが現在の「最高額入札者")) ||
+             r.text.contains(QStringLiteral("あなたの入札額が現在の最高値")))
+        a.kind = Answer::Accepted;
+    else if (r.text.contains(QStringLiteral("あなたが落札")))
+        a.kind = Answer::Won;
+    else
+        a.kind = Answer::NotUnderstood;
+    return a;
+}
+
+// The form a "too low" answer carries for the next amount.
+struct RaiseForm
+{
+    QString action;
+    QString partial;
+    QString previousBid;
+    QString a;
+};
+
+RaiseForm raiseFormOf(const QString &page)
+{
+    RaiseForm f;
+    int c = 1;
+    f.action = GetBetween(page, c, QStringLiteral("<FORM action=\""), QStringLiteral("\" method=GET>"));
+    f.partial = GetBetween(page, c, QStringLiteral("Partial value="), QStringLiteral(">"));
+    c = 1;
+    f.previousBid = GetBetween(page, c, QStringLiteral("previousBid value="), QStringLiteral(">"));
+    c = 1;
+    f.a = GetBetween(page, c, QStringLiteral("a value="), QStringLiteral(">"));
+    return f;
+}
+
+// One bid's exchange with the site, step by step: the preview, the confirmation at the bid
+// time, the answer, and the raises while the site says "too low". What the user last said
+// (amount, maximum, quantity) is asked again right before every request that can place a
+// bid leaves, after every wait.
+class Exchange
+{
+public:
+    Exchange(BidContext &ctx, BidRequest &req)
+        : m_ctx(ctx), m_req(req), m_log(ctx.log), m_id(req.itemid), m_amount(req.amount),
+          m_max(qMax(req.max, req.amount)), m_quantity(req.quantity),
+          m_bidMs(req.bidTime.toMSecsSinceEpoch()),
+          // After the end nothing can arrive in time; without an end given, a minute after
+          // the bid time stands in for it.
+          m_endMs(req.end.isValid() ? req.end.toMSecsSinceEpoch() : m_bidMs + 60000),
+          m_ladder{req.unit, req.alreadySent}
+    {}
+
+    QCoro::Task<BidResult> run();
+
+private:
+    QString amt() const { return QString::number(m_amount); }
+    qint64 lastChance() const
+    {
+        return m_endMs - siteClock().sendAheadMs() - kLastChanceMarginMs;
+    }
+
+    // The ends an exchange comes to; each writes its log line and the window's text.
+    void dialog(const QString &text)
+    {
+        m_result.dialogText = QStringLiteral("入札結果：") + m_id + CRLF + text;
+        m_result.showDialog = true;
+    }
+    BidResult abandoned()
+    {
+        m_log.LOGTodb(QStringLiteral("入札中止：") + m_id + SEP + amt() +
+                      QStringLiteral("：入札画面が閉じられたため入札を中止しました"));
+        m_result.abandoned = true;
+        return m_result;
+    }
+    BidResult neverSent(const QString &why)
+    {
+        m_log.LOGTodb(QStringLiteral("入札できませんでした：") + m_id + SEP + amt() + SEP + why);
+        dialog(amt() + QStringLiteral("円の入札を送れませんでした。") + CRLF + why);
+        m_result.why = why;
+        return m_result;
+    }
+    BidResult stopped(BidResult::Outcome outcome, const QString &why)
+    {
+        m_result.outcome = outcome;
+        m_result.why = why;
+        m_log.LOGTodb(QStringLiteral("入札中止：") + m_id + SEP + amt() + SEP + why);
+        return m_result;
+    }
     // The site has the amount and we lead with it.
-    auto accepted = [&](qint64 sent, const QString &how) {
-        log.LOGTodb(resultLine(id, amt, how));
-        dialog(amt + QStringLiteral("円で入札しました。") + CRLF +
+    BidResult accepted(const QString &how)
+    {
+        m_log.LOGTodb(resultLine(m_id, amt(), how));
+        dialog(amt() + QStringLiteral("円で入札しました。") + CRLF +
                QStringLiteral("あなたの入札額が現在の最高値です。"));
-        result.answered << sent;
-        result.outcome = BidResult::Accepted;
-        result.success = true;
-        return result;
-    };
-    auto loginNeeded = [&] {
-        result.outcome = BidResult::LoginNeeded;
+        m_result.answered << m_amount;
+        m_result.outcome = BidResult::Accepted;
+        m_result.success = true;
+        return m_result;
+    }
+    BidResult won()
+    {
+        m_log.LOGTodb(resultLine(m_id, amt(), QStringLiteral("あなたが落札しました。")));
+        dialog(amt() + QStringLiteral("円で落札しました。"));
+        m_result.answered << m_amount;
+        m_result.outcome = BidResult::Won;
+        m_result.success = true;
+        return m_result;
+    }
+    BidResult tooLow()
+    {
+        dialog(amt() + QStringLiteral("円は直前に他の人が入札した金額より低い金額でした。"));
+        m_result.outcome = BidResult::Refused;
+        return m_result;
+    }
+    BidResult loginNeeded()
+    {
+        m_result.outcome = BidResult::LoginNeeded;
         const QString why =
             QStringLiteral("ログインが必要です（サイトがログイン画面を返しました）");
-        log.LOGTodb(QStringLiteral("入札できませんでした：") + id + SEP + amt + SEP + why);
+        m_log.LOGTodb(QStringLiteral("入札できませんでした：") + m_id + SEP + amt() + SEP + why);
         dialog(QStringLiteral("ログインが必要です。Yahoo! JAPANにログインしてください。"));
-        result.why = why;
-        return result;
-    };
+        m_result.why = why;
+        return m_result;
+    }
+    BidResult notArrived(const QString &why)
+    {
+        m_result.outcome = BidResult::NotArrived;
+        m_result.why = why;
+        m_log.LOGTodb(QStringLiteral("入札が届きませんでした：") + m_id + SEP + amt() + SEP + why);
+        dialog(amt() + QStringLiteral("円の入札が届きませんでした。") + CRLF + why);
+        return m_result;
+    }
 
-    const qint64 bidMs = req.bidTime.toMSecsSinceEpoch();
-    // After the end nothing can arrive in time; without an end given, a minute after the
-    // bid time stands in for it.
-    const qint64 endMs = req.end.isValid() ? req.end.toMSecsSinceEpoch() : bidMs + 60000;
-    SiteClock &clock = siteClock();
-    if (!SiteHosts::isServerId(req.serverid) || !SiteHosts::isItemId(id))
+    std::optional<BidResult> lastWord(bool followRaisedMax);
+    QCoro::Task<std::optional<BidResult>> readyToSend(bool pace, bool followRaisedMax);
+    QString confirmationUrl(const Preview &p) const;
+    QString raiseUrl(const RaiseForm &f) const;
+    QCoro::Task<Answer> send(QString url, bool onTime);
+    std::optional<BidResult> refused(const Answer &answer, RaiseForm &next);
+    QCoro::Task<std::optional<BidResult>> checkOnItemPage(bool gotAnswer, int round);
+
+    BidContext &m_ctx;
+    BidRequest &m_req;
+    ActivityLog &m_log;
+    const QString m_id;
+    qint64 m_amount;
+    qint64 m_max;
+    int m_quantity;
+    const qint64 m_bidMs;
+    const qint64 m_endMs;
+    const AmountLadder m_ladder;
+    BidResult m_result;
+};
+
+// The user's word at this moment: why the bid must not leave, or nullopt with the amount,
+// maximum and quantity as the user has them now. A lowered maximum lowers the amount (never
+// to one sent before); a raised one is followed only by a bid at its maximum that has not
+// been answered yet (never by a raise the site asked for).
+std::optional<BidResult> Exchange::lastWord(bool followRaisedMax)
+{
+    if (m_ctx.alive.expired())
+        return abandoned();
+    if (sw::nowMs() >= m_endMs) {
+        if (!m_result.answered.isEmpty())
+            return m_result; // the site's last answer stands
+        if (m_result.sent)
+            return notArrived(
+                QStringLiteral("入札に応答がなく、送り直す前に終了時刻になりました"));
+        return neverSent(QStringLiteral("入札の確認画面が届いたときには終了時刻を過ぎていました"));
+    }
+    if (m_ctx.mayBid) {
+        if (const std::optional<QString> blockedBy = m_ctx.mayBid())
+            return stopped(BidResult::Blocked, *blockedBy);
+    }
+    if (!m_ctx.limitsNow)
+        return std::nullopt;
+    const std::optional<LiveLimits> live = m_ctx.limitsNow();
+    if (!live)
+        return stopped(BidResult::Cancelled, QStringLiteral("商品が削除されました"));
+    if (live->quantity <= 0)
+        return stopped(BidResult::Cancelled, QStringLiteral("入札数量が０に変更されました"));
+    const qint64 before = m_amount;
+    if (live->max < m_amount) {
+        const bool refusedAlready =
+            !m_result.answered.isEmpty() &&
+            live->max <= *std::max_element(m_result.answered.begin(), m_result.answered.end());
+        if (live->max < live->lowest || m_req.alreadySent.contains(live->max) || refusedAlready)
+            return stopped(BidResult::Cancelled,
+                           QStringLiteral("上限価格が") + formatYen(live->max) +
+                               QStringLiteral("円に下げられ、入札できる金額ではなくなりました"));
+        m_amount = live->max;
+    } else if (!live->armed) {
+        return stopped(BidResult::Cancelled, QStringLiteral("自動入札が解除されました"));
+    } else if (followRaisedMax && m_amount >= m_max && live->max > m_amount) {
+        m_amount = live->max; // the maximum was raised: it is what the user bids
+    }
+    m_max = live->max;
+    m_quantity = live->quantity;
+    if (m_amount != before && m_ctx.showNextPrice)
+        m_ctx.showNextPrice(amt());
+    return std::nullopt;
+}
+
+// The wait for the item's request pace (when asked), then the user's last word.
+QCoro::Task<std::optional<BidResult>> Exchange::readyToSend(bool pace, bool followRaisedMax)
+{
+    if (pace)
+        co_await paced(m_ctx.pacer);
+    co_return lastWord(followRaisedMax);
+}
+
+// The confirmation address: on the site's own host, whatever the page says.
+QString Exchange::confirmationUrl(const Preview &p) const
+{
+    return m_ctx.hosts.formSubmission(p.action,
+                                      {{QStringLiteral("Partial"), QStringLiteral("1")},
+                                       {QStringLiteral("ItemID"), m_id},
+                                       {QStringLiteral("login"), m_req.userId},
+                                       {QStringLiteral("cc"), QStringLiteral("jp")},
+                                       {QStringLiteral("Quantity"), QString::number(m_quantity)},
+                                       {QStringLiteral("Bid"), amt()},
+                                       {QStringLiteral("bidType"), QStringLiteral("1000")},
+                                       {QStringLiteral("comment"), QStringLiteral("0")},
+                                       {QStringLiteral("itemStyles"), QStringLiteral("1")},
+                                       {QStringLiteral("a"), p.a}});
+}
+
+QString Exchange::raiseUrl(const RaiseForm &f) const
+{
+    return m_ctx.hosts.formSubmission(f.action,
+                                      {{QStringLiteral("ItemID"), m_id},
+                                       {QStringLiteral("Bid"), amt()},
+                                       {QStringLiteral("Quantity"), QString::number(m_quantity)},
+                                       {QStringLiteral("login"), m_req.userId},
+                                       {QStringLiteral("bidType"), QStringLiteral("1000")},
+                                       {QStringLiteral("cc"), QStringLiteral("jp")},
+                                       {QStringLiteral("Partial"), f.partial},
+                                       {QStringLiteral("previousBid"), f.previousBid},
+                                       {QStringLiteral("a"), f.a}});
+}
+
+// 7-8. The request leaves first, exactly once (a dropped connection is no answer, never a
+// second copy); the log line is written right after, so that no disk write stands between
+// the bid time and the request of any item.
+QCoro::Task<Answer> Exchange::send(QString url, bool onTime)
+{
+    m_result.lastAmount = m_amount;
+    m_result.sent = true;
+    m_result.submitted << m_amount;
+    if (m_ctx.pacer && onTime)
+        m_ctx.pacer->reserve(); // counted, never held: it leaves at its moment
+    QCoro::Task<FetchResult> sending = m_ctx.fetcher.FetchOnce(url);
+    m_log.LOGTodbSoon(QStringLiteral("入札開始：") + m_id + SEP + amt());
+    const FetchResult r = co_await std::move(sending);
+    co_return readAnswer(r);
+}
+
+// 9. Too low, or below the reserve: logged, and the next amount within what the user allows
+// at this moment with the form to send it (nullopt), or the exchange's end.
+std::optional<BidResult> Exchange::refused(const Answer &answer, RaiseForm &next)
+{
+    m_result.answered << m_amount;
+    if (answer.kind == Answer::BelowReserve) {
+        m_log.LOGTodb(resultLine(m_id, amt(), QStringLiteral("最低落札価格よりも低い金額 ")));
+        dialog(amt() + QStringLiteral("円は最低落札価格よりも低い金額でした。"));
+        m_result.outcome = BidResult::BelowReserve;
+    } else {
+        m_log.LOGTodb(resultLine(m_id, amt(), QStringLiteral("低い金額")));
+        tooLow();
+    }
+    if (m_ctx.limitsNow) {
+        const std::optional<LiveLimits> live = m_ctx.limitsNow();
+        if (!live || !live->armed || live->quantity <= 0)
+            return m_result;
+        m_max = qMin(m_max, live->max);
+    }
+    // Enough for the maximum at the site's smallest increment, and never more.
+    const qsizetype maxSubmissions =
+        2 + qMin<qint64>(qMax<qint64>(0, m_max - m_req.amount) / 10, 10000);
+    const std::optional<qint64> raised = m_ladder.next(m_amount, m_max);
+    if (!raised || m_result.submitted.size() >= maxSubmissions || sw::nowMs() >= m_endMs)
+        return m_result;
+    next = raiseFormOf(answer.page);
+    if (next.action.isEmpty())
+        return m_result; // no form to answer with
+    m_amount = *raised;
+    if (m_ctx.showNextPrice)
+        m_ctx.showNextPrice(amt());
+    if (raiseUrl(next).isEmpty()) {
+        m_log.LOGTodb(QStringLiteral("入札できませんでした：") + m_id + SEP + amt() + SEP +
+                      kNotTheSite + next.action);
+        return m_result;
+    }
+    return std::nullopt;
+}
+
+// No answer (a time-out, a dropped connection, a 5xx), or a page not understood: the amount
+// counts as sent only if the item's page shows it. nullopt: send once more.
+QCoro::Task<std::optional<BidResult>> Exchange::checkOnItemPage(bool gotAnswer, int round)
+{
+    m_log.LOGTodb(resultLine(m_id, amt(),
+                             gotAnswer ? QStringLiteral("不明 ") : QStringLiteral("サーバー応答なし")));
+    co_await paced(m_ctx.pacer);
+    if (m_ctx.alive.expired())
+        co_return abandoned();
+    const FetchResult itemPage =
+        co_await m_ctx.fetcher.FetchPage(m_ctx.hosts.itemPage(m_req.serverid, m_id), false);
+    if (m_ctx.alive.expired())
+        co_return abandoned();
+    const std::optional<ItemState> s =
+        itemPage.ok ? ParseItemStatus(itemPage.text, m_req.userId, sw::now()) : std::nullopt;
+    if (s && !m_req.userId.isEmpty() && sameMember(s->bidder, m_req.userId))
+        co_return accepted(QStringLiteral("成功（商品ページで確認） "));
+    if (s && s->price >= m_amount) {
+        // Someone holds this much already: this amount cannot lead, arrived or not.
+        m_result.answered << m_amount;
+        co_return tooLow();
+    }
+    if (!s) {
+        // Not known either way; the reading after the bid tries again.
+        dialog(amt() + QStringLiteral("円の入札の結果が確認できません。") + CRLF +
+               QStringLiteral("商品ページを読み直して確かめます。"));
+        m_result.outcome = BidResult::Unknown;
+        co_return m_result;
+    }
+    if (round == 0 && sw::nowMs() < lastChance()) {
+        m_log.LOGTodb(QStringLiteral("入札再送：") + m_id + SEP + amt() +
+                      QStringLiteral("：入札が商品ページにないので、もう一度送ります"));
+        co_return std::nullopt;
+    }
+    co_return notArrived(QStringLiteral("入札に応答がなく、商品ページにも入札がありません"));
+}
+
+QCoro::Task<BidResult> Exchange::run()
+{
+    if (!SiteHosts::isServerId(m_req.serverid) || !SiteHosts::isItemId(m_id))
         co_return neverSent(QStringLiteral("商品IDかサーバー番号が正しくありません"));
-    if (sw::nowMs() >= endMs)
+    if (sw::nowMs() >= m_endMs)
         co_return neverSent(QStringLiteral("終了時刻を過ぎています"));
-    if (req.alreadySent.contains(amount))
+    if (m_req.alreadySent.contains(m_amount))
         co_return neverSent(QStringLiteral("同じ金額はすでに入札しています"));
-    if (ctx.mayBid) {
-        if (const std::optional<QString> why = ctx.mayBid())
+    if (m_ctx.mayBid) {
+        if (const std::optional<QString> why = m_ctx.mayBid())
             co_return stopped(BidResult::Blocked, *why);
     }
 
-    const AmountLadder ladder{req.unit, req.alreadySent};
     // A second round only when the first confirmation got no answer and the item's page
     // does not show it: a new preview (its form may be spent) and the confirmation at once.
     for (int round = 0; round < 2; ++round) {
-        const Preview preview = co_await askPreview(ctx, req, amt, quantity, endMs);
+        // 1-4. The preview.
+        const Preview preview = co_await askPreview(m_ctx, m_req, amt(), m_quantity, m_endMs);
         switch (preview.kind) {
         case Preview::Gone:
             co_return abandoned();
         case Preview::Login:
             co_return loginNeeded();
         case Preview::Ended:
-            log.LOGTodb(QStringLiteral("入札結果：") + id + QStringLiteral("：既に終了"));
+            m_log.LOGTodb(QStringLiteral("入札結果：") + m_id + QStringLiteral("：既に終了"));
             dialog(QStringLiteral("既に終了。"));
-            result.outcome = BidResult::Ended;
-            co_return result;
+            m_result.outcome = BidResult::Ended;
+            co_return m_result;
         case Preview::Failed:
-            if (round > 0) {
-                result.outcome = BidResult::NotArrived;
-                result.why = QStringLiteral("入札に応答がなく、送り直す前に終了時刻になりました");
-                log.LOGTodb(QStringLiteral("入札が届きませんでした：") + id + SEP + amt + SEP +
-                            result.why);
-                dialog(amt + QStringLiteral("円の入札が届きませんでした。") + CRLF + result.why);
-                co_return result;
-            }
+            if (round > 0)
+                co_return notArrived(
+                    QStringLiteral("入札に応答がなく、送り直す前に終了時刻になりました"));
             co_return neverSent(preview.why);
         case Preview::Form:
             break;
         }
-        // 5. The confirmation address: on the site's own host, whatever the page says.
-        auto confirmation = [&] {
-            return ctx.hosts.formSubmission(
-                preview.action, {{QStringLiteral("Partial"), QStringLiteral("1")},
-                                 {QStringLiteral("ItemID"), id},
-                                 {QStringLiteral("login"), req.userId},
-                                 {QStringLiteral("cc"), QStringLiteral("jp")},
-                                 {QStringLiteral("Quantity"), QString::number(quantity)},
-                                 {QStringLiteral("Bid"), QString::number(amount)},
-                                 {QStringLiteral("bidType"), QStringLiteral("1000")},
-                                 {QStringLiteral("comment"), QStringLiteral("0")},
-                                 {QStringLiteral("itemStyles"), QStringLiteral("1")},
-                                 {QStringLiteral("a"), preview.a}});
-        };
-        if (confirmation().isEmpty())
+        if (confirmationUrl(preview).isEmpty())
             co_return neverSent(kNotTheSite + preview.action);
 
-        // 6. Wait until the request has to leave to reach the site at the bid time; a
-        // moment already past does not wait.
+        // 5-6. Wait until the confirmation has to leave to reach the site at the bid time (a
+        // moment already past does not wait). One on time leaves at its moment whatever else
+        // went to the site this second; one already late (a second round, a bid started after
+        // its time) keeps the item's pace like every other request.
         if (round == 0)
-            co_await UntilBidTime{bidMs, &ctx.alive};
-        if (ctx.alive.expired())
-            co_return abandoned();
-        if (sw::nowMs() >= endMs)
-            co_return neverSent(
-                QStringLiteral("入札の確認画面が届いたときには終了時刻を過ぎていました"));
-        if (ctx.mayBid) {
-            if (const std::optional<QString> blockedBy = ctx.mayBid())
-                co_return stopped(BidResult::Blocked, *blockedBy);
-        }
-        // The user's last word holds: what was saved since the exchange began counts.
-        if (ctx.limitsNow) {
-            const std::optional<LiveLimits> live = ctx.limitsNow();
-            if (!live)
-                co_return stopped(BidResult::Cancelled, QStringLiteral("商品が削除されました"));
-            if (live->quantity <= 0)
-                co_return stopped(BidResult::Cancelled,
-                                  QStringLiteral("入札数量が０に変更されました"));
-            const bool atMaximum = amount >= max;
-            if (live->max < amount) {
-                if (live->max < live->lowest || req.alreadySent.contains(live->max))
-                    co_return stopped(
-                        BidResult::Cancelled,
-                        QStringLiteral("上限価格が") + formatYen(live->max) +
-                            QStringLiteral("円に下げられ、入札できる金額ではなくなりま"
-                                           "した"));
-                amount = live->max;
-            } else if (!live->armed) {
-                co_return stopped(BidResult::Cancelled, QStringLiteral("自動入札が解除されました"));
-            } else if (atMaximum && live->max > amount) {
-                amount = live->max; // the maximum was raised: it is what the user bids
-            }
-            max = live->max;
-            quantity = live->quantity;
-            if (QString::number(amount) != amt) {
-                amt = QString::number(amount);
-                if (ctx.showNextPrice)
-                    ctx.showNextPrice(amt);
-            }
-        }
-        if (const qint64 late = sw::nowMs() - leaveAt(bidMs); round == 0 && late > kLateMs) {
-            log.LOGTodbSoon(QStringLiteral("入札遅延：") + id + SEP + amt +
-                            QStringLiteral("：入札時刻より") + seconds(late) +
-                            QStringLiteral("遅れて送りました（入札の確認画面が遅れたため）"));
+            co_await UntilBidTime{m_bidMs, &m_ctx.alive};
+        const bool onTime = round == 0 && sw::nowMs() <= leaveAt(m_bidMs) + kLateMs;
+        if (std::optional<BidResult> stop = co_await readyToSend(!onTime, true))
+            co_return *stop;
+        if (const qint64 late = sw::nowMs() - leaveAt(m_bidMs); round == 0 && late > kLateMs) {
+            m_log.LOGTodbSoon(QStringLiteral("入札遅延：") + m_id + SEP + amt() +
+                              QStringLiteral("：入札時刻より") + seconds(late) +
+                              QStringLiteral("遅れて送りました（入札の確認画面が遅れたため）"));
         }
 
-        // A confirmation on time leaves at its moment whatever else went to the site this
-        // second; one already late (a second round, a bid started after its time) keeps the
-        // item's pace like every other request.
-        const bool onTime = round == 0 && sw::nowMs() <= leaveAt(bidMs) + kLateMs;
-        if (!onTime) {
-            co_await paced(ctx.pacer);
-            if (ctx.alive.expired())
-                co_return abandoned();
-        }
-        QString url = confirmation();
-        // Enough for the maximum at the site's smallest increment, and never more.
-        const qint64 maxSubmissions = 2 + qMin<qint64>(qMax<qint64>(0, max - amount) / 10, 10000);
-        qint64 inRound = 0;
-        bool gotAnswer = false; // the last confirmation came back with a page
+        // 7-11. The confirmation, its answer, and the raises.
+        QString url = confirmationUrl(preview);
+        bool first = true;
+        Answer answer;
         for (;;) {
-            // 7-8. Submit. The request leaves first; the log line is written right after, so
-            // that no disk write stands between the bid time and the request of any item.
-            result.lastAmount = amount;
-            result.sent = true;
-            result.submitted << amount;
-            if (ctx.pacer && inRound++ == 0 && onTime)
-                ctx.pacer->reserve(); // counted, never held: it leaves at its moment
-            QCoro::Task<FetchResult> sending = ctx.fetcher.FetchPage(url, false);
-            log.LOGTodbSoon(QStringLiteral("入札開始：") + id + SEP + amt);
-            const FetchResult answer = co_await std::move(sending);
-            if (ctx.alive.expired())
+            answer = co_await send(url, first && onTime);
+            first = false;
+            if (m_ctx.alive.expired())
                 co_return abandoned();
-            gotAnswer = answer.ok;
-            const QString &page = answer.text;
-            if (answer.ok && looksLikeLoginPage(page))
+            if (answer.kind == Answer::Accepted)
+                co_return accepted(QStringLiteral("成功 "));
+            if (answer.kind == Answer::Won)
+                co_return won();
+            // A copy of this bid may have reached the site in the first round: any other
+            // answer than those above is the item page's to tell.
+            if (answer.kind == Answer::Login && round == 0)
                 co_return loginNeeded();
-
-            // 9. Refused: too low, or below the reserve.
-            if (answer.ok && page.contains(QStringLiteral("申し訳"))) {
-                result.answered << amount;
-                if (page.contains(QStringLiteral("最低落札価格よりも低い金額"))) {
-                    log.LOGTodb(resultLine(id, amt, QStringLiteral("最低落札価格よりも低い金額 ")));
-                    dialog(amt + QStringLiteral("円は最低落札価格よりも低い金額でした。"));
-                    result.outcome = BidResult::BelowReserve;
-                } else {
-                    log.LOGTodb(resultLine(id, amt, QStringLiteral("低い金額")));
-                    dialog(amt +
-                           QStringLiteral("円は直前に他の人が入札した金額より低い金額でした。"));
-                    result.outcome = BidResult::Refused;
-                }
-                // Raised only within what the user allows at this moment.
-                if (ctx.limitsNow) {
-                    const std::optional<LiveLimits> live = ctx.limitsNow();
-                    if (!live || !live->armed || live->quantity <= 0)
-                        co_return result;
-                    max = qMin(max, live->max);
-                }
-                const std::optional<qint64> raised = ladder.next(amount, max);
-                if (!raised || qint64(result.submitted.size()) >= maxSubmissions ||
-                    sw::nowMs() >= endMs)
-                    co_return result;
-                int c = 1;
-                const QString again = GetBetween(page, c, QStringLiteral("<FORM action=\""),
-                                                 QStringLiteral("\" method=GET>"));
-                if (again.isEmpty())
-                    co_return result; // no form to answer with
-                const QString partial =
-                    GetBetween(page, c, QStringLiteral("Partial value="), QStringLiteral(">"));
-                c = 1;
-                const QString previousBid =
-                    GetBetween(page, c, QStringLiteral("previousBid value="), QStringLiteral(">"));
-                c = 1;
-                const QString aValue =
-                    GetBetween(page, c, QStringLiteral("a value="), QStringLiteral(">"));
-                amount = *raised;
-                amt = QString::number(amount);
-                if (ctx.showNextPrice)
-                    ctx.showNextPrice(amt);
-                url = ctx.hosts.formSubmission(
-                    again, {{QStringLiteral("ItemID"), id},
-                            {QStringLiteral("Bid"), amt},
-                            {QStringLiteral("Quantity"), QString::number(quantity)},
-                            {QStringLiteral("login"), req.userId},
-                            {QStringLiteral("bidType"), QStringLiteral("1000")},
-                            {QStringLiteral("cc"), QStringLiteral("jp")},
-                            {QStringLiteral("Partial"), partial},
-                            {QStringLiteral("previousBid"), previousBid},
-                            {QStringLiteral("a"), aValue}});
-                if (url.isEmpty()) {
-                    log.LOGTodb(QStringLiteral("入札できませんでした：") + id + SEP + amt + SEP +
-                                kNotTheSite + again);
-                    co_return result;
-                }
-                co_await paced(ctx.pacer);
-                if (ctx.alive.expired())
-                    co_return abandoned();
-                continue;
-            }
-
-            // 10-11. Accepted, or won outright.
-            if (answer.ok && (page.contains(QStringLiteral("あなたが現在の「最高額入札者")) ||
-                              page.contains(QStringLiteral("あなたの入札額が現在の最高値"))))
-                co_return accepted(amount, QStringLiteral("成功 "));
-            if (answer.ok && page.contains(QStringLiteral("あなたが落札"))) {
-                log.LOGTodb(resultLine(id, amt, QStringLiteral("あなたが落札しました。")));
-                dialog(amt + QStringLiteral("円で落札しました。"));
-                result.answered << amount;
-                result.outcome = BidResult::Won;
-                result.success = true;
-                co_return result;
-            }
-            break; // no answer, or one not understood: the item's page tells
+            if (answer.kind != Answer::TooLow && answer.kind != Answer::BelowReserve)
+                break;
+            RaiseForm next;
+            if (std::optional<BidResult> end = refused(answer, next))
+                co_return *end;
+            if (std::optional<BidResult> stop = co_await readyToSend(true, false))
+                co_return *stop;
+            url = raiseUrl(next);
         }
-
-        // No answer (a time-out, a dropped connection, a 5xx), or the site's busy page or
-        // another page not understood: the amount counts as sent only if it is there.
-        log.LOGTodb(resultLine(
-            id, amt, gotAnswer ? QStringLiteral("不明 ") : QStringLiteral("サーバー応答なし")));
-        co_await paced(ctx.pacer);
-        if (ctx.alive.expired())
-            co_return abandoned();
-        const FetchResult itemPage =
-            co_await ctx.fetcher.FetchPage(ctx.hosts.itemPage(req.serverid, id), false);
-        if (ctx.alive.expired())
-            co_return abandoned();
-        const std::optional<ItemState> s =
-            itemPage.ok ? ParseItemStatus(itemPage.text, req.userId, sw::now()) : std::nullopt;
-        const bool ours =
-            s && !req.userId.isEmpty() && s->bidder.compare(req.userId, Qt::CaseInsensitive) == 0;
-        if (ours)
-            co_return accepted(amount, QStringLiteral("成功（商品ページで確認） "));
-        if (s && s->price >= amount) {
-            // Someone holds this much already: this amount cannot lead, arrived or not.
-            result.answered << amount;
-            result.outcome = BidResult::Refused;
-            dialog(amt + QStringLiteral("円は直前に他の人が入札した金額より低い金額でした。"));
-            co_return result;
-        }
-        if (!s) {
-            // Not known either way; the reading after the bid tries again.
-            dialog(amt + QStringLiteral("円の入札の結果が確認できません。") + CRLF +
-                   QStringLiteral("商品ページを読み直して確かめます。"));
-            result.outcome = BidResult::Unknown;
-            co_return result;
-        }
-        const qint64 lastChance = endMs - clock.sendAheadMs() - kLastChanceMarginMs;
-        if (round == 0 && sw::nowMs() < lastChance) {
-            log.LOGTodb(QStringLiteral("入札再送：") + id + SEP + amt +
-                        QStringLiteral("：入札が商品ページにないので、もう一度送ります"));
-            continue;
-        }
-        result.outcome = BidResult::NotArrived;
-        result.why = QStringLiteral("入札に応答がなく、商品ページにも入札がありません");
-        log.LOGTodb(QStringLiteral("入札が届きませんでした：") + id + SEP + amt + SEP + result.why);
-        dialog(amt + QStringLiteral("円の入札が届きませんでした。") + CRLF + result.why);
-        co_return result;
+        if (std::optional<BidResult> end =
+                co_await checkOnItemPage(answer.kind != Answer::NoAnswer, round))
+            co_return *end;
     }
-    co_return result;
+    co_return m_result;
+}
+
+} // namespace
+
+QCoro::Task<BidResult> PlaceBid(BidContext ctx, BidRequest req)
+{
+    Exchange exchange(ctx, req);
+    co_return co_await exchange.run();
 }
 
 } // namespace sw

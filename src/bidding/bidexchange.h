@@ -72,6 +72,15 @@ struct BidResult
     bool showDialog = false;
 };
 
+// The amounts a bid may still send, raised one unit at a time from `from` up to the maximum,
+// leaving out what the site answered before.
+struct AmountLadder
+{
+    qint64 unit; // 0: the site's increment for the amount being raised from
+    const QSet<qint64> &sent;
+    std::optional<qint64> next(qint64 from, qint64 max) const;
+};
+
 // What a bid exchange belongs to: the item's fetcher, and a token that expires when the
 // item goes away. Nothing of it is touched after that.
 struct BidContext

@@ -37,8 +37,10 @@ struct BidHistory
 
     // The exchange came back. maxSent: the maximum it was sent under.
     Told onAnswer(const BidResult &r, qint64 maxSent);
-    // A reading of the item's page succeeded.
-    Told onReading(bool ours, bool finished, qint64 price);
+    // A reading of the item's page succeeded. ours: the page says who leads (nullopt: it does
+    // not, as today's pages do not; then only a price above the maximum we lead with shows
+    // us outbid, which under the site's proxy bidding it always does).
+    Told onReading(std::optional<bool> ours, bool finished, qint64 price);
 
     // Why no bid goes out now for this maximum and next amount, or nullopt.
     std::optional<QString> whyNot(qint64 max, std::optional<qint64> next) const;

@@ -8,7 +8,10 @@
 #include "clock.h"
 #include "clockprobe.h"
 #include "database.h"
+#include "cookiejar.h"
 #include "handedover.h"
+#include "pageroute.h"
+#include "itemparser.h"
 #include "settingsstore.h"
 #include "siteclock.h"
 #include "sitehosts.h"
@@ -49,6 +52,8 @@ BidHost::BidHost(AppContext &ctx, QObject *parent)
     m_logTimer->setInterval(kLogCheckMs);
     connect(m_logTimer, &QTimer::timeout, this, &BidHost::keepLogShort);
     connect(m_bids, &ArmedBids::itemsChanged, this, &BidHost::itemsChanged);
+    // An import or a capture that rewrote an item's row: its bid reads the row again.
+    connect(&ctx.parser, &ItemPageParser::itemStored, this, &BidHost::itemStored);
     connect(m_bids, &ArmedBids::result, this, &BidHost::result);
     connect(m_bids, &ArmedBids::loginNeeded, this, &BidHost::loginNeeded);
     connect(m_bids, &ArmedBids::notice, this, &BidHost::notice);
@@ -58,6 +63,14 @@ BidHost::BidHost(AppContext &ctx, QObject *parent)
 BidHost::~BidHost()
 {
     siteClock().setSiteHosts({});
+}
+
+void BidHost::setPageRoute(PageRoute *route)
+{
+    route->setParent(this);
+    m_bids->setPageRoute(route);
+    // A new login's cookies reach the pages the route holds.
+    connect(&m_ctx.cookies, &PersistentCookieJar::changed, route, &PageRoute::cookiesChanged);
 }
 
 void BidHost::applyConnectionSettings()
@@ -329,6 +342,36 @@ bool BidHost::handedOver(int id, QString *error)
                       r->Itemname + QStringLiteral("）"));
     emit itemsChanged();
     return true;
+}
+
+bool recordReading(ItemDatabase &db, const ItemRecord &row, const ItemState &s)
+{
+    // Won only when the site said so; a follow-up state the user set stays while it is won.
+    const bool won = s.ours.value_or(false) && s.finished;
+    const int status = won ? (row.status == Watching ? int(Won) : row.status) : int(Watching);
+    if (s.item && !db.saveSiteColumns(row.id, *s.item))
+        return false;
+    return db.saveRefresh(row.id, s.price, s.bidder, s.bids, status, s.finished, s.end);
+}
+
+bool BidHost::takeReading(int id, const ItemState &s)
+{
+    const std::optional<ItemRecord> row = m_ctx.db.itemById(id);
+    if (!row)
+        return false;
+    ArmedBid *b = m_bids->find(id);
+    // A bid the user meant to place that the reading shows over gets its verdict from its
+    // owner, also when the scheduler had not taken it up.
+    if (!b && s.finished && !row->fin && row->Numkai > 0 && row->ItemYen > 0 &&
+        !isHandedOver(m_ctx.settings, row->itemid))
+        b = m_bids->acquire(id);
+    if (b) {
+        b->takeReading(s);
+        return true;
+    }
+    const bool ok = recordReading(m_ctx.db, *row, s);
+    emit itemsChanged();
+    return ok;
 }
 
 void BidHost::itemStored(int id)

@@ -19,6 +19,11 @@ namespace sw {
 
 class ArmedBids;
 
+// A reading written as it is, for an item that no bid owns: the price, who leads, the end,
+// what today's page adds, and the status won when the member won it. False when the store
+// refused.
+bool recordReading(ItemDatabase &db, const ItemRecord &row, const ItemState &s);
+
 // The one owner of every armed bid: the registry of armed items, the scheduler's 3-second
 // timer and the site's clock. Windows (and the service's HTTP API) only look at it and hand
 // it the user's edits, so an armed item always bids on what the user last said — a 保存, a
@@ -32,6 +37,9 @@ public:
     ~BidHost() override;
 
     ArmedBids &bids() { return *m_bids; }
+    // The route of bids on today's site (the item page's own controls, in a child that holds
+    // the browser engine); owned by the host from here on.
+    void setPageRoute(PageRoute *route);
     AppContext &context() { return m_ctx; }
 
     // The bidding values held in memory (seconds before the end, one win per category,
@@ -65,6 +73,10 @@ public:
     bool setCategory(int id, const QString &cat, QString *error);
     // A run (the bulk refresh, an import, a capture) wrote the item's row.
     void itemStored(int id);
+    // A reading of the item's page made elsewhere (the bulk refresh): its bid, if there is
+    // one, takes it up (its verdict included); else it is written as it is. False when the
+    // store refused it.
+    bool takeReading(int id, const ItemState &s);
     // The item went to a snipewell-service: it is never armed here again.
     bool handedOver(int id, QString *error);
 

@@ -18,6 +18,9 @@ constexpr qint64 kPreciseSlackMs = 100;
 // A sample that disagrees with the estimate takes over once this many more agree with it.
 constexpr std::size_t kConfirmations = 2;
 constexpr qint64 kAsideLifeMs = 10 * 60 * 1000;
+// What the estimate may be off by once its samples aged out: 200 ppm of the time since, and
+// this much besides.
+constexpr qint64 kDriftSlackMs = 500;
 
 void keepRecent(std::deque<qint64> &d, qint64 v)
 {
@@ -192,7 +195,12 @@ void SiteClock::addAnswer(qint64 sentMono, qint64 headersMono, const QByteArray 
                   [&](const Sample &old) { return headersMono - old.atMono > kSampleLifeMs; });
     std::erase_if(m_aside,
                   [&](const Sample &old) { return headersMono - old.atMono > kAsideLifeMs; });
-    if (m_have && !m_samples.empty() && (s.hi <= m_lo || m_hi <= s.lo)) {
+    // With every sample aged out, the last estimate still stands, widened by how far this
+    // machine's clock may have drifted since: one stale answer after a quiet half hour cannot
+    // move the site's clock either.
+    const qint64 drift =
+        m_samples.empty() && m_have ? (headersMono - m_lastAtMono) / 5000 + kDriftSlackMs : 0;
+    if (m_have && (s.hi <= m_lo - drift || m_hi + drift <= s.lo)) {
         // It contradicts the estimate: a cache's old answer, or the site's clock was set
         // anew. Kept aside; it takes over only when further answers agree with it.
         std::erase_if(m_aside, [&](const Sample &old) { return old.hi <= s.lo || s.hi <= old.lo; });
@@ -206,12 +214,14 @@ void SiteClock::addAnswer(qint64 sentMono, qint64 headersMono, const QByteArray 
             return;
         m_samples.assign(m_aside.begin(), m_aside.end());
         m_aside.clear();
+        m_lastAtMono = headersMono;
         recompute();
         return;
     }
     m_samples.push_back(s);
     while (m_samples.size() > kMaxSamples)
         m_samples.pop_front();
+    m_lastAtMono = headersMono;
     recompute();
 }
 

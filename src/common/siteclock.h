@@ -137,6 +137,7 @@ private:
     qint64 m_lo = 0;
     qint64 m_hi = 0;
     qint64 m_wallMinusMono = 0; // for jump detection
+    qint64 m_lastAtMono = 0;    // when the last sample that counted came
     bool m_dateWarned = false;
 };
 

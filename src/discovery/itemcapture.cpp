@@ -30,13 +30,13 @@ bool endedPage(const QString &url, const QString &html)
 
 } // namespace
 
-std::optional<ItemAddress> itemFromUserText(const QString &text)
+std::optional<ItemAddress> itemFromUserText(const QString &text, const SiteHosts &hosts)
 {
     const QString t = text.trimmed();
     // A bare auction id lives on today's item host.
     if (SiteHosts::isItemId(t))
         return ItemAddress{QString(), t};
-    return SiteHosts::parseItemPageUrl(t);
+    return SiteHosts::parseItemPageUrl(t, hosts);
 }
 
 QCoro::Task<QString> captureItem(AppContext &ctx, PageFetcher &fetcher, ItemAddress where,

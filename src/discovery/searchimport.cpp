@@ -4,12 +4,15 @@
 
 #include "itemparser.h"
 #include "pagefetcher.h"
+#include "clock.h"
 #include "searchquery.h"
+#include "today/todaylists.h"
 
 namespace sw {
 
 namespace {
 constexpr int kRowsPerPage = 100;
+constexpr int kTodayRows = 50;
 constexpr int kListingLimit = 100;
 
 // The third `">` of a row: where its title begins. -1 when the row has fewer.
@@ -28,12 +31,127 @@ qsizetype titleStart(const QString &row)
 }
 } // namespace
 
+namespace {
+
+// Today's result pages: 50 rows a page, the rows' own data stored as they are.
+QCoro::Task<SearchResult> todaySearch(PageFetcher &fetcher, ItemPageParser &parser,
+                                      const SearchRun &run, FetchResult page)
+{
+    SearchResult result;
+    auto gone = [&run] { return run.alive.expired(); };
+    auto stopped = [&run] { return run.stopRequested && run.stopRequested(); };
+    SearchPage rows = readSearchPage(page.text);
+    for (const QString &problem : std::as_const(rows.problems)) {
+        if (run.report)
+            run.report(QStringLiteral("検索結果の行を読めませんでした：") + problem);
+    }
+    if (!rows.hits) {
+        result.message = rows.rows.isEmpty() ? SearchTexts::done()
+                                             : SearchTexts::badHitCount(QStringLiteral("-"));
+        co_return result;
+    }
+    const qint64 hits = *rows.hits;
+    const QString total = QString::number(hits);
+    result.pages = int(qMin<qint64>((hits + kTodayRows - 1) / kTodayRows, 1000));
+    for (int k = 1; k <= result.pages; ++k) {
+        run.showPage(k);
+        if (k > 1) {
+            co_await preciseSleep(0);
+            if (gone())
+                co_return result;
+            if (stopped()) {
+                result.message = run.kind == SearchRun::Listing ? SearchTexts::escaped()
+                                                                : SearchTexts::done();
+                co_return result;
+            }
+            page = co_await fetcher.FetchPage(run.todayUrl(1 + (k - 1) * kTodayRows), false);
+            if (gone())
+                co_return result;
+            if (!page.ok) {
+                result.message = SearchTexts::network();
+                co_return result;
+            }
+            rows = readSearchPage(page.text);
+            if (rows.rows.isEmpty())
+                break; // fewer rows than the count said
+        }
+        for (const SearchRow &row : std::as_const(rows.rows)) {
+            co_await preciseSleep(0);
+            if (gone())
+                co_return result;
+            ++result.examined;
+            run.showExamined(QString::number(result.examined) + QLatin1Char('/') + total);
+            if (stopped()) {
+                result.message = run.kind == SearchRun::Listing ? SearchTexts::escaped()
+                                                                : SearchTexts::done();
+                co_return result;
+            }
+            run.addTitle(row.title);
+            ItemRecord item;
+            item.itemid = row.itemid;
+            item.Itemname = row.title;
+            item.ItemYenNow = row.price;
+            item.ItemYenKibou = row.buyNow;
+            item.ItemYenStart = row.startPrice;
+            item.enddate = row.end;
+            item.fin = row.end <= sw::now();
+            // Whether the auction extends is on its page only: read it when it matters.
+            int stored = NothingStored;
+            if (run.noAutoExtension) {
+                if (!ItemPageParser::passesFilters(item, run.minPrice, run.maxPrice, false,
+                                                   run.buyPriceDiffers))
+                    continue;
+                const QString url = run.hosts->itemPage(QString(), row.itemid);
+                const FetchResult itemPage = co_await fetcher.FetchPage(url, false);
+                if (gone())
+                    co_return result;
+                if (!itemPage.ok) {
+                    result.message = SearchTexts::network();
+                    co_return result;
+                }
+                stored = parser.ParseItemPage(url, itemPage.text, run.minPrice, run.maxPrice,
+                                              run.noAutoExtension, run.buyPriceDiffers);
+            } else {
+                stored = parser.StoreListing(item, run.minPrice, run.maxPrice, run.buyPriceDiffers);
+            }
+            if (stored != NothingStored) {
+                ++result.imported;
+                run.showImported(result.imported);
+                if (run.kind == SearchRun::Listing && result.imported > kListingLimit) {
+                    result.message = SearchTexts::limit();
+                    co_return result;
+                }
+            } else if (parser.storeFailed()) {
+                ++result.storeFailures;
+                if (run.report)
+                    run.report(parser.storeFailureText(row.itemid));
+            }
+        }
+    }
+    result.message = SearchTexts::done();
+    co_return result;
+}
+
+} // namespace
+
 QCoro::Task<SearchResult> RunSearch(PageFetcher &fetcher, ItemPageParser &parser, SearchRun run)
 {
     SearchResult result;
     auto gone = [&run] { return run.alive.expired(); };
     auto stopped = [&run] { return run.stopRequested && run.stopRequested(); };
 
+    // Today's address first; the classic one where the site does not know it.
+    if (run.todayUrl && run.hosts) {
+        const FetchResult today = co_await fetcher.FetchPage(run.todayUrl(1), false, 0, true);
+        if (gone())
+            co_return result;
+        if (today.ok)
+            co_return co_await todaySearch(fetcher, parser, run, today);
+        if (today.status != 404) {
+            result.message = SearchTexts::network();
+            co_return result;
+        }
+    }
     FetchResult page = co_await fetcher.FetchPage(run.pageUrl(1), false);
     if (gone())
         co_return result;
@@ -90,7 +208,8 @@ QCoro::Task<SearchResult> RunSearch(PageFetcher &fetcher, ItemPageParser &parser
             if (at < 0)
                 continue;
             // The row's link names the item; the address read is built from the site's hosts.
-            const std::optional<ItemAddress> where = SiteHosts::parseItemPageUrl(url);
+            const std::optional<ItemAddress> where = run.hosts ? SiteHosts::parseItemPageUrl(url, *run.hosts)
+                          : SiteHosts::parseItemPageUrl(url);
             const QString itemUrl = where && run.hosts
                                         ? run.hosts->itemPage(where->serverid, where->itemid)
                                         : QString();

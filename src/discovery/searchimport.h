@@ -23,7 +23,10 @@ struct SearchRun
         Keyword,
         Listing
     } kind = Keyword;
-    // The address of result page k (1 is the first page).
+    // The address of today's result page whose first row is the offset-th (from 1); the
+    // classic address of result page k (1 is the first page), asked when the site does not
+    // know today's.
+    std::function<QString(int)> todayUrl;
     std::function<QString(int)> pageUrl;
     qint32 minPrice = 0;
     qint32 maxPrice = 0;
@@ -66,7 +69,9 @@ struct SearchTexts
 };
 
 // Reads the result pages one after another and stores every listed item that passes the
-// conditions. A listing run stops after its 101st stored item.
+// conditions. A listing run stops after its 101st stored item. Today's rows carry what is
+// needed: their items are stored without opening each page (only to know whether an item
+// extends automatically is its page read); classic rows are read page by page.
 QCoro::Task<SearchResult> RunSearch(PageFetcher &fetcher, ItemPageParser &parser, SearchRun run);
 
 } // namespace sw

@@ -4,7 +4,12 @@
 #include "sitehosts.h"
 #include "textconv.h"
 
+#include "today/datablocks.h"
+
+#include <QJsonArray>
+#include <QRegularExpression>
 #include <QStringEncoder>
+#include <QUrl>
 
 namespace sw {
 
@@ -121,6 +126,45 @@ std::optional<SiteCategory> categoryOfItemPage(const QString &page)
     if (name.isEmpty() || !ok)
         return std::nullopt;
     return SiteCategory{id, name};
+}
+
+std::optional<SiteCategory> categoryOfTodayItemPage(const QString &page)
+{
+    const DataBlocks blocks = readDataBlocks(page);
+    if (!blocks.nextData)
+        return std::nullopt;
+    const QJsonArray path =
+        valueAt(*blocks.nextData,
+                QStringLiteral("props.pageProps.initialState.item.detail.item.category.path"))
+            .toArray();
+    if (path.isEmpty())
+        return std::nullopt;
+    const QJsonObject last = path.last().toObject();
+    const std::optional<qint64> id = numberOf(last.value(QStringLiteral("id")));
+    const QString name = textOf(last.value(QStringLiteral("name"))).trimmed();
+    if (!id || name.isEmpty())
+        return std::nullopt;
+    return SiteCategory{*id, name};
+}
+
+std::optional<SiteCategory> categoryOfTodayListing(const QString &url, const QString &title,
+                                                   const SiteHosts &hosts)
+{
+    const QUrl u(url);
+    static const QRegularExpression path(QStringLiteral("\\A/category/list/([0-9]{1,15})/?\\z"));
+    const QRegularExpressionMatch m = path.match(u.path());
+    if (u.host().compare(hosts.mainHost, Qt::CaseInsensitive) != 0 || !m.hasMatch())
+        return std::nullopt;
+    // "<name> - ヤフオク!" (or "｜"): the name is what stands before the site's own name.
+    QString name = title;
+    for (const QString &sep : {QStringLiteral(" - "), QStringLiteral("｜"), QStringLiteral(" | ")}) {
+        if (const qsizetype at = name.indexOf(sep); at > 0)
+            name.truncate(at);
+    }
+    name = name.trimmed();
+    if (name.isEmpty())
+        return std::nullopt;
+    return SiteCategory{m.captured(1).toLongLong(), name};
 }
 
 std::optional<qint32> priceFromBox(const QString &text)

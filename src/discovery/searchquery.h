@@ -45,6 +45,12 @@ std::optional<SiteCategory> categoryOfListing(const QString &url, const QString 
 // The category of an item page: the last of the first eight links of its category trail.
 std::optional<SiteCategory> categoryOfItemPage(const QString &page);
 
+// Today's pages: the last category of an item page's category path (its data block), and
+// the category of a listing page (main host "/category/list/<id>/", named by its title).
+std::optional<SiteCategory> categoryOfTodayItemPage(const QString &page);
+std::optional<SiteCategory> categoryOfTodayListing(const QString &url, const QString &title,
+                                                   const SiteHosts &hosts);
+
 // A price box: a whole number of yen, digit groups allowed; nothing when it is not one.
 std::optional<qint32> priceFromBox(const QString &text);
 

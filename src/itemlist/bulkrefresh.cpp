@@ -2,9 +2,11 @@
 
 #include "activitylog.h"
 #include "autobid.h"
+#include "bidhost.h"
 #include "clock.h"
 #include "database.h"
 #include "itemparser.h"
+#include "memberpages.h"
 #include "pagefetcher.h"
 #include "siteclock.h"
 #include "sitehosts.h"
@@ -86,22 +88,28 @@ QCoro::Task<BulkRefreshResult> BulkRefresh(BulkRefreshContext ctx)
         }
         ++result.fetched;
         const QDateTime now = sw::now();
-        const std::optional<ItemState> s = ParseItemStatus(page.text, ctx.ownId, now);
+        std::optional<ItemState> s = ParseItemStatus(page.text, ctx.ownId, now, 0, ctx.hosts);
         if (!s)
             continue; // a page that does not read (the item is gone, say) is skipped
+        co_await resolveWinner(ctx.fetcher, ctx.hosts, row.itemid, ctx.ownId, &*s);
+        if (ctx.alive.expired()) {
+            result.end = BulkRefreshResult::Closed;
+            co_return result;
+        }
+        if (s->finished && !s->ours)
+            continue; // who won is not known yet: the next run (or the item's bid) tells
         if (n > kDayRuleFrom && now.date().daysTo(inSiteZone(s->end).date()) > 1) {
             result.end = BulkRefreshResult::DayLimit;
             co_return result;
         }
         if (row.fin == s->finished && row.ItemYenNow == s->price &&
-            row.SaikougakuShaid == s->bidder && row.enddate == s->end)
+            row.SaikougakuShaid == s->bidder && row.enddate == s->end && !s->item)
             continue;
         if (ctx.report)
-            ctx.report(changeReport(row.Itemname, s->end, s->bidder, row.ItemYenNow, s->price));
-        const bool won = s->bidder == ctx.ownId && s->finished;
-        const int status = won ? (row.status == Watching ? int(Won) : row.status) : int(Watching);
-        if (!ctx.db.saveRefresh(row.id, s->price, s->bidder, s->bids, status, s->finished,
-                                s->end)) {
+            ctx.report(changeReport(row.Itemname, s->end, leaderText(s->bidder), row.ItemYenNow,
+                                    s->price));
+        const bool stored = ctx.record ? ctx.record(row.id, *s) : recordReading(ctx.db, row, *s);
+        if (!stored) {
             ctx.log.LOGTodb(QStringLiteral("商品ﾘｽﾄの更新を中止しました：") + ctx.db.lastError());
             result.end = BulkRefreshResult::DatabaseError;
             co_return result;

@@ -14,6 +14,8 @@ class ItemDatabase;
 class PageFetcher;
 class SiteHosts;
 
+struct ItemState;
+
 struct BulkRefreshContext
 {
     PageFetcher &fetcher;
@@ -24,7 +26,10 @@ struct BulkRefreshContext
     std::weak_ptr<int> alive;                    // expires when the list window closes
     std::function<bool()> stopRequested;         // StopFlag
     std::function<void(const QString &)> report; // the change report for the 情報 window
-    std::function<void(int id)> reload;          // reload the item's open bid window
+    // What a reading means for the item is its owner's to decide (an armed bid gives its
+    // verdict); false when the store refused it.
+    std::function<bool(int id, const ItemState &state)> record;
+    std::function<void(int id)> reload; // show the item's open bid window again
 };
 
 struct BulkRefreshResult

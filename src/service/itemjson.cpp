@@ -1,6 +1,7 @@
 #include "itemjson.h"
 
 #include "armedbid.h"
+#include "itemreading.h"
 #include "siteclock.h"
 
 namespace sw {
@@ -45,6 +46,7 @@ QJsonObject itemJson(const ItemRecord &stored, const ArmedBid *bid)
         {QStringLiteral("category"), it.cat},
         {QStringLiteral("price"), double(it.ItemYenNow)},
         {QStringLiteral("bidder"), it.SaikougakuShaid},
+        {QStringLiteral("bidderText"), bid ? bid->leaderText() : leaderText(it.SaikougakuShaid)},
         {QStringLiteral("state"), stateName(it, bid)},
         {QStringLiteral("stateText"),
          bid ? ArmedBid::stateText(bid->state())

@@ -9,6 +9,7 @@
 #include "database.h"
 #include "itemparser.h"
 #include "noticesender.h"
+#include "pageroutechild.h"
 #include "passwordstore.h"
 #include "prompter.h"
 #include "proxyconfig.h"
@@ -154,6 +155,9 @@ int main(int argc, char *argv[])
 
     BidHost host(ctx);
     host.loadSettings();
+    // Today's site is bid on through its item pages by the desktop program in a child
+    // process: the service itself holds no browser engine.
+    host.setPageRoute(new PageRouteChild(ServiceLogin::desktopProgram(), log));
     ClockReport clock(log);
     const QDBusConnection bus = qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS")
                                     ? QDBusConnection::sessionBus()

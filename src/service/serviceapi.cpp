@@ -302,6 +302,17 @@ std::optional<ServiceApi::Answer> ServiceApi::route(const QHttpServerRequest &re
             return error(400, why);
         return json(202, QJsonObject{{QStringLiteral("login"), m_login->stateText()}});
     }
+    if (path == QLatin1String("/api/login/answer") && method == M::Post) {
+        if (!m_login)
+            return error(409, QStringLiteral("この入札サービスはログインできません。"));
+        QString why;
+        const std::optional<QJsonObject> o = objectOf(request.body(), &why);
+        if (!o)
+            return error(400, why);
+        if (!m_login->answer(o->value(QStringLiteral("answer")).toString(), &why))
+            return error(409, why);
+        return json(202, QJsonObject{{QStringLiteral("login"), m_login->stateText()}});
+    }
     const QRegularExpressionMatch m = one.match(path);
     if (!m.hasMatch())
         return error(404, QStringLiteral("そのページはありません。"));
@@ -359,6 +370,11 @@ QJsonObject ServiceApi::status() const
          : m_login && m_login->state() == ServiceLogin::State::LoggedOut ? QJsonValue(false)
                                                                          : QJsonValue()},
         {QStringLiteral("login"), m_login ? m_login->stateText() : QString()},
+        {QStringLiteral("loginQuestion"),
+         m_login && m_login->state() == ServiceLogin::State::Asking
+             ? QJsonValue(QJsonObject{{QStringLiteral("kind"), m_login->questionKind()},
+                                      {QStringLiteral("text"), m_login->question()}})
+             : QJsonValue()},
         {QStringLiteral("pending"), int(pending.size())},
         {QStringLiteral("nextBid"), next.isEmpty() ? QJsonValue() : QJsonValue(next)},
     };
@@ -472,7 +488,7 @@ QCoro::Task<> ServiceApi::addItem(QByteArray body, QPointer<QTcpSocket> socket)
         co_return;
     }
     const QString text = o->value(QStringLiteral("item")).toString();
-    const std::optional<ItemAddress> where = itemFromUserText(text);
+    const std::optional<ItemAddress> where = itemFromUserText(text, m_host.context().hosts);
     if (!where) {
         send(socket, error(400, QStringLiteral("商品ページのアドレスでもオークションIDでもありませ"
                                                "ん：") +

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkCookie>
 #include <QSaveFile>
 
@@ -15,13 +16,13 @@ PersistentCookieJar::PersistentCookieJar(const QString &file, QObject *parent)
     load();
 }
 
-void PersistentCookieJar::load()
+QList<QNetworkCookie> PersistentCookieJar::readFile() const
 {
+    QList<QNetworkCookie> kept;
     QFile f(m_file);
     if (!f.open(QIODevice::ReadOnly))
-        return;
+        return kept;
     const QDateTime now = QDateTime::currentDateTime();
-    QList<QNetworkCookie> kept;
     while (!f.atEnd()) {
         const QByteArray line = f.readLine().trimmed();
         if (line.isEmpty())
@@ -31,11 +32,39 @@ void PersistentCookieJar::load()
                 kept << c;
         }
     }
-    setAllCookies(kept);
+    return kept;
+}
+
+QByteArray PersistentCookieJar::fileStamp() const
+{
+    const QFileInfo info(m_file);
+    if (!info.exists())
+        return {};
+    return QByteArray::number(info.lastModified().toMSecsSinceEpoch()) + ':' +
+           QByteArray::number(info.size()) + ':' +
+           QByteArray::number(info.metadataChangeTime().toMSecsSinceEpoch());
+}
+
+void PersistentCookieJar::load()
+{
+    setAllCookies(readFile());
+    m_stamp = fileStamp();
+    m_changes.clear();
 }
 
 bool PersistentCookieJar::save()
 {
+    // Another process of the program wrote the file since: its cookies count, with this
+    // jar's own changes laid over them.
+    if (fileStamp() != m_stamp) {
+        QList<QNetworkCookie> merged = readFile();
+        for (const auto &[cookie, set] : std::as_const(m_changes)) {
+            merged.removeIf([&](const QNetworkCookie &c) { return c.hasSameIdentifier(cookie); });
+            if (set)
+                merged << cookie;
+        }
+        setAllCookies(merged);
+    }
     QSaveFile f(m_file);
     if (!f.open(QIODevice::WriteOnly))
         return false;
@@ -47,6 +76,8 @@ bool PersistentCookieJar::save()
         std::fprintf(stderr, "snipewell: cookies not saved to %s\n", qPrintable(m_file));
         return false;
     }
+    m_stamp = fileStamp();
+    m_changes.clear();
     return true;
 }
 
@@ -61,11 +92,13 @@ bool PersistentCookieJar::changedIf(bool changed)
 
 bool PersistentCookieJar::setCookiesFromUrl(const QList<QNetworkCookie> &cookies, const QUrl &url)
 {
+    // Each cookie goes through insertCookie, which notes it as this jar's change.
     return changedIf(QNetworkCookieJar::setCookiesFromUrl(cookies, url));
 }
 
 bool PersistentCookieJar::insertCookie(const QNetworkCookie &cookie)
 {
+    m_changes.append({cookie, true});
     if (!changedIf(QNetworkCookieJar::insertCookie(cookie)))
         return false;
     emit cookieStored(cookie);
@@ -74,6 +107,7 @@ bool PersistentCookieJar::insertCookie(const QNetworkCookie &cookie)
 
 bool PersistentCookieJar::updateCookie(const QNetworkCookie &cookie)
 {
+    m_changes.append({cookie, true});
     if (!changedIf(QNetworkCookieJar::updateCookie(cookie)))
         return false;
     emit cookieStored(cookie);
@@ -82,6 +116,7 @@ bool PersistentCookieJar::updateCookie(const QNetworkCookie &cookie)
 
 bool PersistentCookieJar::deleteCookie(const QNetworkCookie &cookie)
 {
+    m_changes.append({cookie, false});
     if (!changedIf(QNetworkCookieJar::deleteCookie(cookie)))
         return false;
     emit cookieRemoved(cookie);

@@ -6,7 +6,9 @@
 namespace sw {
 
 // The one cookie jar of the program, shared by every fetcher (and the built-in browser),
-// written to the data folder after every change so that a login survives a restart.
+// written to the data folder after every change so that a login survives a restart. The
+// program's children (the login, the bid pages) write the same file: a save takes in what
+// another process wrote since, and lays only this jar's own changes over it.
 class PersistentCookieJar : public QNetworkCookieJar
 {
     Q_OBJECT
@@ -38,7 +40,12 @@ private:
     void load();
     // Saves and announces a change; returns it.
     bool changedIf(bool changed);
+    QList<QNetworkCookie> readFile() const;
+    QByteArray fileStamp() const;
     QString m_file;
+    QByteArray m_stamp; // the file as this jar last read or wrote it (time and size)
+    // This jar's own changes since then: a cookie set, or (value "") one removed.
+    QList<std::pair<QNetworkCookie, bool>> m_changes;
 };
 
 } // namespace sw

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "classic/classicpage.h"
+#include "itemreading.h"
 #include "itemrecord.h"
+#include "sitehosts.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -23,48 +26,26 @@ std::optional<qint64> parseSiteNumber(const QString &text);
 // 1 January ends next year.
 std::optional<QDateTime> parseSiteEndTime(const QString &text, const QDateTime &now);
 
-// What the page says of the auction's state, read outside its title and the seller's
-// description: the win notice the site shows the logged-in winner, and whether it shows
-// the auction ended (the winner's label, or the site's ended notice).
-struct PageStatus
-{
-    bool wonNotice = false;
-    bool endedShown = false;
-};
-PageStatus readPageStatus(const QString &html);
-// The page without its title and without the seller's description.
-QString pageStatusPart(const QString &html);
 // The site's login page (or its wrong-password page) where another page was asked for.
-bool looksLikeLoginPage(const QString &html);
+// finalUrl: where the answer came from; a page of the login host is its login.
+bool looksLikeLoginPage(const QString &html, const QString &finalUrl = QString(),
+                        const SiteHosts *hosts = nullptr);
 // The site's bid increment for a price, for pages that give no usable unit.
 qint64 siteBidIncrement(qint64 price);
 
-// Everything the full parse reads from one item page.
-struct ItemPage
-{
-    ItemRecord item;     // the columns the parse writes; cat "0"
-    QStringList missing; // labels not found on the page
-    QString failure;     // why the page does not count as an item page (empty if it does)
-    bool ok() const { return failure.isEmpty(); }
-};
-
-// Reads an item page without storing it.
+// Reads an item page without storing it, whichever kind of page it is: today's page (its
+// data blocks) or the classic one (its tables). A page that is neither says what it lacks.
+ItemPage readItemPage(const QString &url, const QString &html, const QDateTime &now,
+                      const SiteHosts &hosts);
 ItemPage readItemPage(const QString &url, const QString &html, const QDateTime &now);
 
-// What the short parse reads.
-struct ItemState
-{
-    bool finished = false;
-    qint64 price = 0;
-    QString bidder;
-    qint64 bids = 0;
-    QDateTime end;
-};
-
-// The short parse used by refreshes; nullopt when the page holds no current price or a
-// present value does not read as a number or a date. The page's own status says whether
-// the auction is over; its end time alone says so only once it is endedAfterMs past (how
-// far the site's clock may be from the estimate, and a margin).
+// The short parse used by refreshes; nullopt when the page is not an item page or a present
+// value does not read as a number or a date. The page's own status says whether the auction
+// is over; its end time alone says so only once it is endedAfterMs past (how far the site's
+// clock may be from the estimate, and a margin).
+std::optional<ItemState> ParseItemStatus(const QString &html, const QString &ownId,
+                                         const QDateTime &now, qint64 endedAfterMs,
+                                         const SiteHosts &hosts);
 std::optional<ItemState> ParseItemStatus(const QString &html, const QString &ownId,
                                          const QDateTime &now, qint64 endedAfterMs = 0);
 
@@ -84,9 +65,15 @@ class ItemPageParser : public QObject
 public:
     explicit ItemPageParser(ItemDatabase &db, QObject *parent = nullptr) : QObject(parent), m_db(db)
     {}
+    // The site's hosts as configured: an item's address is read against them.
+    void setHosts(const SiteHosts *hosts) { m_hosts = hosts; }
 
     int ParseItemPage(const QString &url, const QString &html, qint32 minPrice, qint32 maxPrice,
                       bool noAutoExtension = false, bool buyPriceDiffers = false);
+    // Stores what a row of today's result pages says of an item (its id, title, prices and
+    // end), with the price filters; the rest comes when its page is first read.
+    int StoreListing(const ItemRecord &row, qint32 minPrice, qint32 maxPrice,
+                     bool buyPriceDiffers);
     // Why the last call stored nothing, for callers that report it (may be empty).
     QString lastError() const { return m_lastError; }
     // The last call read an item but the store refused it (a full disk, a locked file).
@@ -102,9 +89,12 @@ public:
 
 signals:
     void itemsChanged();
+    // An item's row was written from its page (or a list): its owner takes it up.
+    void itemStored(int id);
 
 private:
     ItemDatabase &m_db;
+    const SiteHosts *m_hosts = nullptr;
     QString m_lastError;
     bool m_storeFailed = false;
 };

@@ -6,12 +6,16 @@
 #include "settingsstore.h"
 #include "siteclock.h"
 #include "sitehosts.h"
+#include "oneshotget.h"
 #include "textconv.h"
 
 #include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
+#include <QNetworkCookie>
 #include <QNetworkReply>
+
+#include <QCoro/QCoroSignal>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QTime>
@@ -106,12 +110,18 @@ QString PageFetcher::plainPasswordRefusedText(const QString &host)
            QStringLiteral("には送りません。設定の[Site] Schemeをhttpsにしてください｡");
 }
 
-bool PageFetcher::connectionStaysOnThisMachine(const QUrl &target) const
+QNetworkProxy PageFetcher::effectiveProxy() const
 {
-    // The connection goes to the proxy when there is one, else to the host itself.
     QNetworkProxy proxy = m_nam->proxy();
     if (proxy.type() == QNetworkProxy::DefaultProxy)
         proxy = QNetworkProxy::applicationProxy();
+    return proxy;
+}
+
+bool PageFetcher::connectionStaysOnThisMachine(const QUrl &target) const
+{
+    // The connection goes to the proxy when there is one, else to the host itself.
+    const QNetworkProxy proxy = effectiveProxy();
     const bool viaProxy =
         proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::Socks5Proxy;
     const QString host = viaProxy ? proxy.hostName() : target.host();
@@ -132,7 +142,8 @@ void PageFetcher::fail(const QString &text)
     m_log.LOGTodb(text);
 }
 
-QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewlines, int timeoutMs)
+QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewlines, int timeoutMs,
+                                                bool notFoundIsAnswer)
 {
     const std::weak_ptr<int> alive = m_alive;
     const QUrl target(url, QUrl::StrictMode);
@@ -201,12 +212,23 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
         if (m_timesBids) // the next try needs at least this long
             siteClock().addAnswerTime(given);
         fail(FetchTexts::timeout());
-        co_return FetchResult{false, {}, true};
+        FetchResult r;
+        r.timedOut = true;
+        co_return r;
+    }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (notFoundIsAnswer && status == 404) {
+        FetchResult r;
+        r.status = status;
+        r.finalUrl = reply->url().toString();
+        co_return r;
     }
     if (reply->error() != QNetworkReply::NoError) {
         fail(maskSecrets(
             FetchTexts::error(int(reply->error()), reply->url().host(), reply->errorString())));
-        co_return FetchResult{};
+        FetchResult r;
+        r.status = status;
+        co_return r;
     }
     const QByteArray body = reply->readAll();
     if (body.size() < 2) {
@@ -215,11 +237,84 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
     }
     if (m_timesBids)
         siteClock().addAnswerTime(siteClock().monoMs() - sent);
-    QByteArray bytes = EucFoldKana(body);
-    if (convertNewlines)
-        bytes = NormalizeNewlines(bytes);
-    QStringDecoder decoder("EUC-JP");
-    co_return FetchResult{true, decoder.decode(bytes)};
+    FetchResult r;
+    r.ok = true;
+    r.text = decodePage(body, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(),
+                        convertNewlines);
+    r.status = status;
+    r.finalUrl = reply->url().toString();
+    co_return r;
+}
+
+QCoro::Task<FetchResult> PageFetcher::FetchOnce(QString url, int timeoutMs)
+{
+    const std::weak_ptr<int> alive = m_alive;
+    const QUrl target(url, QUrl::StrictMode);
+    if (url.isEmpty() || !target.isValid() || target.host().isEmpty()) {
+        fail(QStringLiteral("アドレスが正しくないので読みませんでした：") + maskSecrets(url));
+        co_return FetchResult{};
+    }
+    QByteArray cookies;
+    if (QNetworkCookieJar *jar = m_nam->cookieJar()) {
+        for (const QNetworkCookie &c : jar->cookiesForUrl(target))
+            cookies += (cookies.isEmpty() ? QByteArray() : QByteArray("; ")) + c.toRawForm(QNetworkCookie::NameAndValueOnly);
+    }
+    SiteClock &clock = siteClock();
+    const qint64 sent = clock.monoMs();
+    const int given = timeoutMs > 0 ? timeoutMs : m_timeoutMs;
+    auto *get = new OneShotGet(target, effectiveProxy(), cookies, given);
+    get->start();
+    if (!get->finished())
+        co_await qCoro(get, &OneShotGet::done);
+    get->deleteLater();
+    if (alive.expired())
+        co_return FetchResult{};
+    const qint64 back = clock.monoMs();
+    FetchResult r;
+    r.status = get->status();
+    r.finalUrl = url;
+    if (get->answered()) {
+        if (clock.tellsSiteTime(target.host(), r.status, !get->header("age").isEmpty()))
+            clock.addAnswer(sent, back, get->header("date"));
+        if (QNetworkCookieJar *jar = m_nam->cookieJar()) {
+            QList<QNetworkCookie> set;
+            for (const QByteArray &v : get->headers("set-cookie"))
+                set += QNetworkCookie::parseCookies(v);
+            if (!set.isEmpty())
+                jar->setCookiesFromUrl(set, target);
+        }
+    }
+    if (get->timedOut()) {
+        if (m_timesBids)
+            clock.addAnswerTime(given);
+        fail(FetchTexts::timeout());
+        r.timedOut = true;
+        co_return r;
+    }
+    if (r.status >= 300 && r.status < 400) {
+        // A bid's answer never moves elsewhere; where it points is for the caller to see.
+        r.finalUrl = QUrl(target).resolved(QUrl(QString::fromUtf8(get->header("location")))).toString();
+        fail(maskSecrets(FetchTexts::error(r.status, target.host(),
+                                           QStringLiteral("HTTP ") + QString::number(r.status))));
+        co_return r;
+    }
+    if (!get->error().isEmpty() || r.status < 200 || r.status >= 400) {
+        fail(maskSecrets(FetchTexts::error(
+            r.status > 0 ? r.status : -1, target.host(),
+            get->error().isEmpty() ? QStringLiteral("HTTP ") + QString::number(r.status)
+                                   : get->error())));
+        co_return r;
+    }
+    const QByteArray body = get->body();
+    if (body.size() < 2) {
+        fail(FetchTexts::tooShort());
+        co_return r;
+    }
+    if (m_timesBids)
+        clock.addAnswerTime(back - sent);
+    r.ok = true;
+    r.text = decodePage(body, get->header("content-type"), false);
+    co_return r;
 }
 
 QCoro::Task<bool> PageFetcher::probe(QString url)

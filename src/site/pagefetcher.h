@@ -4,12 +4,15 @@
 #include <QSet>
 #include <QString>
 
+#include "textconv.h"
+
 #include <QCoro/QCoroTask>
 
 #include <memory>
 
 class QNetworkAccessManager;
 class QNetworkCookieJar;
+class QNetworkProxy;
 class QNetworkReply;
 class QUrl;
 
@@ -24,6 +27,8 @@ struct FetchResult
     bool ok = false;
     QString text;
     bool timedOut = false;
+    int status = 0;   // the HTTP status of the answer (0: none came)
+    QString finalUrl; // where the answer came from, after any redirect
 };
 
 // The fetcher texts of the activity log.
@@ -43,9 +48,9 @@ struct FetchTexts
 // Hides the values of password fields in a text bound for the log.
 QString maskSecrets(QString text);
 
-// One window's page fetcher. Every page the program reads comes through FetchPage:
-// the body is EUC-JP with half-width katakana folded to full width, decoded to text. A
-// failure beeps, writes exactly one line to the activity log and returns ok = false.
+// One window's page fetcher. Every page the program reads comes through FetchPage: the
+// body decoded as the page says (decodePage). A failure beeps, writes exactly one line to
+// the activity log and returns ok = false.
 //
 // All fetchers share one cookie jar. Destroying a fetcher aborts its transfers; their
 // coroutines finish with ok = false and touch nothing.
@@ -70,8 +75,16 @@ public:
     void setTimesBids(bool on) { m_timesBids = on; }
     int timeoutMs() const { return m_timeoutMs; }
 
-    // timeoutMs > 0 replaces the fetcher's time-out for this request.
-    QCoro::Task<FetchResult> FetchPage(QString url, bool convertNewlines, int timeoutMs = 0);
+    // timeoutMs > 0 replaces the fetcher's time-out for this request. With notFoundIsAnswer,
+    // a "404 Not Found" is no failure: it comes back (ok false, status 404) without a beep
+    // or a log line, for a caller that then asks the site's older address.
+    QCoro::Task<FetchResult> FetchPage(QString url, bool convertNewlines, int timeoutMs = 0,
+                                       bool notFoundIsAnswer = false);
+    // A GET sent exactly once, over a connection of its own: a bid's confirmation. Qt's HTTP
+    // layer sends a request again, unseen, when its connection drops before the answer; this
+    // never does, and a dropped connection comes back as no answer (for the bid to read the
+    // item's page about). Cookies, proxy, the site's clock and the log as FetchPage.
+    QCoro::Task<FetchResult> FetchOnce(QString url, int timeoutMs = 0);
     // A HEAD request whose only use is the Date of the answer (the site clock reads it);
     // false when nothing came back. Logs nothing.
     QCoro::Task<bool> probe(QString url);
@@ -84,6 +97,8 @@ private:
     // Whether the connection for the address ends on this machine (the host itself, or the
     // proxy in between, is a loopback address).
     bool connectionStaysOnThisMachine(const QUrl &target) const;
+    // The proxy the connection goes through: this fetcher's, else the application's.
+    QNetworkProxy effectiveProxy() const;
     void fail(const QString &text);
 
     QNetworkAccessManager *m_nam;

@@ -47,21 +47,33 @@ bool SiteHosts::isItemId(const QString &itemid)
     return re.match(itemid).hasMatch();
 }
 
-std::optional<ItemAddress> SiteHosts::parseItemPageUrl(const QString &url)
+std::optional<ItemAddress> SiteHosts::parseItemPageUrl(const QString &url, const SiteHosts &hosts)
 {
-    const QUrl u(url, QUrl::StrictMode);
+    const QUrl u(url.trimmed(), QUrl::StrictMode);
     if (!u.isValid() ||
         (u.scheme() != QLatin1String("http") && u.scheme() != QLatin1String("https")) ||
         !u.userInfo().isEmpty() || u.port() != -1)
         return std::nullopt;
     static const QRegularExpression host(
         QStringLiteral("\\Apage([0-9]{0,4})\\.[A-Za-z0-9-]+(?:\\.[A-Za-z0-9-]+)+\\z"));
-    static const QRegularExpression path(QStringLiteral("\\A/jp/auction/([A-Za-z0-9]{1,32})\\z"));
-    const QRegularExpressionMatch h = host.match(u.host());
+    static const QRegularExpression path(QStringLiteral("\\A/jp/auction/([A-Za-z0-9]{1,32})/?\\z"));
     const QRegularExpressionMatch p = path.match(u.path());
-    if (!h.hasMatch() || !p.hasMatch())
+    if (!p.hasMatch())
         return std::nullopt;
-    return ItemAddress{h.captured(1), p.captured(1)};
+    const QString h = u.host();
+    // Today's canonical address: the main host (or the domain itself) names no server.
+    if (h.compare(hosts.mainHost, Qt::CaseInsensitive) == 0 ||
+        h.compare(hosts.domain, Qt::CaseInsensitive) == 0)
+        return ItemAddress{QString(), p.captured(1)};
+    const QRegularExpressionMatch m = host.match(h);
+    if (!m.hasMatch())
+        return std::nullopt;
+    return ItemAddress{m.captured(1), p.captured(1)};
+}
+
+std::optional<ItemAddress> SiteHosts::parseItemPageUrl(const QString &url)
+{
+    return parseItemPageUrl(url, SiteHosts());
 }
 
 bool SiteHosts::isItemHost(const QString &host) const
@@ -113,14 +125,16 @@ QString SiteHosts::itemPage(const QString &serverid, const QString &itemid) cons
 {
     if (!isServerId(serverid) || !isItemId(itemid))
         return {};
-    return origin(itemHost(serverid)) + QStringLiteral("/jp/auction/") + itemid;
+    return origin(serverid.isEmpty() ? mainHost : itemHost(serverid)) +
+           QStringLiteral("/jp/auction/") + itemid;
 }
 
 QString SiteHosts::itemHostTop(const QString &serverid) const
 {
     if (!isServerId(serverid))
         return {};
-    return origin(itemHost(serverid)) + QLatin1Char('/');
+    // Today's items live on the main host.
+    return origin(serverid.isEmpty() ? mainHost : itemHost(serverid)) + QLatin1Char('/');
 }
 
 QString SiteHosts::statusPage() const
@@ -128,14 +142,65 @@ QString SiteHosts::statusPage() const
     return origin(userHost) + QStringLiteral("/jp/show/mystatus");
 }
 
-QString SiteHosts::watchList() const
+QString SiteHosts::classicWatchList() const
 {
     return origin(userHost) + QStringLiteral("/jp/show/mystatus?select=watchlist&watchclosed=0");
 }
 
-QString SiteHosts::loginPage() const
+QString SiteHosts::watchList(int page) const
 {
-    return origin(loginHost) + QStringLiteral("/config/login?");
+    return origin(mainHost) +
+           QStringLiteral("/openwatchlist/jp/show/mystatus?select=watchlist&watchclosed=0&apg=") +
+           QString::number(qMax(1, page));
+}
+
+QString SiteHosts::biddingList(int page) const
+{
+    return origin(mainHost) + QStringLiteral("/openuser/jp/show/mystatus?select=bidding&apg=") +
+           QString::number(qMax(1, page));
+}
+
+QString SiteHosts::wonList(int page) const
+{
+    return origin(mainHost) + QStringLiteral("/closeduser/jp/show/mystatus?select=won&apg=") +
+           QString::number(qMax(1, page));
+}
+
+QString SiteHosts::topPage() const
+{
+    return origin(mainHost) + QLatin1Char('/');
+}
+
+QString SiteHosts::loginPage(const QString &done) const
+{
+    return origin(loginHost) + QStringLiteral("/config/login?") +
+           encodeQuery({{QStringLiteral(".src"), QStringLiteral("auc")},
+                        {QStringLiteral(".done"), done.isEmpty() ? topPage() : done}});
+}
+
+QString SiteHosts::todaySearch(const QString &keyword, const QString &categoryId, int offset) const
+{
+    // The words go as UTF-8, as today's site takes them; the category and offset only when
+    // there are such.
+    const QString words = QString::fromLatin1(QUrl::toPercentEncoding(keyword));
+    QString q = QStringLiteral("p=") + words + QStringLiteral("&va=") + words;
+    if (!categoryId.isEmpty() && categoryId != QLatin1String("0"))
+        q += QStringLiteral("&auccat=") + QString::fromLatin1(QUrl::toPercentEncoding(categoryId));
+    q += QStringLiteral("&b=") + QString::number(qMax(1, offset)) + QStringLiteral("&n=50");
+    return origin(mainHost) + QStringLiteral("/search/search?") + q;
+}
+
+QString SiteHosts::todayCategoryListing(const QString &categoryId, int offset) const
+{
+    const QString cat = QString::fromLatin1(QUrl::toPercentEncoding(categoryId));
+    return origin(mainHost) + QStringLiteral("/category/list/") + cat + QStringLiteral("/?auccat=") +
+           cat + QStringLiteral("&b=") + QString::number(qMax(1, offset)) + QStringLiteral("&n=50");
+}
+
+QString SiteHosts::sellerPage(const QString &sellerKey) const
+{
+    return origin(mainHost) + QStringLiteral("/seller/") +
+           QString::fromLatin1(QUrl::toPercentEncoding(sellerKey));
 }
 
 QString SiteHosts::searchBase() const

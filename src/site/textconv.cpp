@@ -1,5 +1,8 @@
 #include "textconv.h"
 
+#include <QRegularExpression>
+#include <QStringDecoder>
+
 namespace sw {
 namespace {
 
@@ -356,6 +359,113 @@ QByteArray SjisToJis(Bytes input, bool keepHalfWidth)
         ++i;
     }
     return out;
+}
+
+} // namespace sw
+
+namespace sw {
+
+QString FoldKanaText(const QString &in)
+{
+    // The same correspondence as the byte-level folding, as characters: each half-width
+    // katakana (U+FF61..U+FF9F) becomes its JIS X 0208 full-width equivalent, a voiceable
+    // one followed by ﾞ or ﾟ the voiced or semi-voiced one (and ｳﾞ becomes ヴ).
+    struct Table
+    {
+        QChar full[63];
+        Table()
+        {
+            QStringDecoder euc("EUC-JP");
+            for (int k = 0; k < 63; ++k) {
+                const std::uint16_t jis = kFullWidth[k];
+                const char bytes[2] = {char((jis >> 8) | 0x80), char((jis & 0xFF) | 0x80)};
+                const QString s = euc.decode(QByteArrayView(bytes, 2));
+                full[k] = s.size() == 1 ? s.at(0) : QChar(0xFFFD);
+            }
+        }
+    };
+    static const Table table;
+    qsizetype i = 0;
+    const qsizetype n = in.size();
+    while (i < n && (in.at(i).unicode() < 0xFF61 || in.at(i).unicode() > 0xFF9F))
+        ++i;
+    if (i == n)
+        return in;
+    QString out = in.left(i);
+    out.reserve(n);
+    while (i < n) {
+        const char16_t c = in.at(i).unicode();
+        if (c < 0xFF61 || c > 0xFF9F) {
+            out += QChar(c);
+            ++i;
+            continue;
+        }
+        const std::uint8_t k = std::uint8_t(c - 0xFF61 + 0xA1);
+        const QChar full = table.full[k - 0xA1];
+        const char16_t mark = i + 1 < n ? in.at(i + 1).unicode() : 0;
+        if (mark == 0xFF9E && k == 0xB3) { // ｳﾞ
+            out += QChar(0x30F4);
+            i += 2;
+        } else if (mark == 0xFF9E && isVoiceable(k)) {
+            out += QChar(char16_t(full.unicode() + 1));
+            i += 2;
+        } else if (mark == 0xFF9F && isSemiVoiceable(k)) {
+            out += QChar(char16_t(full.unicode() + 2));
+            i += 2;
+        } else {
+            out += full;
+            ++i;
+        }
+    }
+    return out;
+}
+
+QByteArray declaredCharset(const QByteArray &body, const QByteArray &contentType)
+{
+    static const QRegularExpression charset(
+        QStringLiteral("charset\\s*=\\s*[\"']?([A-Za-z0-9_.:\\-]{1,40})"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch m = charset.match(QString::fromLatin1(contentType));
+        m.hasMatch())
+        return m.captured(1).toLatin1();
+    // A page may say it in its head only: <meta charset="utf-8"> or the http-equiv form.
+    const QString head = QString::fromLatin1(body.left(4096));
+    static const QRegularExpression meta(QStringLiteral("<meta\\b[^>]*>"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    for (auto it = meta.globalMatch(head); it.hasNext();) {
+        if (const QRegularExpressionMatch m = charset.match(it.next().captured(0)); m.hasMatch())
+            return m.captured(1).toLatin1();
+    }
+    return {};
+}
+
+QString decodePage(const QByteArray &body, const QByteArray &contentType, bool convertNewlines)
+{
+    const QByteArray declared = declaredCharset(body, contentType).toLower();
+    if (declared.isEmpty() || declared == "euc-jp" || declared == "x-euc-jp" ||
+        declared == "eucjp") {
+        QByteArray bytes = EucFoldKana(body);
+        if (convertNewlines)
+            bytes = NormalizeNewlines(bytes);
+        QStringDecoder decoder("EUC-JP");
+        return decoder.decode(bytes);
+    }
+    QByteArray name = declared;
+    if (name == "utf8")
+        name = "utf-8";
+    else if (name == "sjis" || name == "x-sjis" || name == "windows-31j" || name == "cp932" ||
+             name == "ms_kanji")
+        name = "Shift_JIS";
+    QStringDecoder decoder(name.constData());
+    if (!decoder.isValid())
+        decoder = QStringDecoder(QStringDecoder::Utf8); // a name nobody knows: the web's own
+    QString text = FoldKanaText(decoder.decode(body));
+    if (convertNewlines) {
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    }
+    return text;
 }
 
 } // namespace sw

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 #include <cstdint>
 #include <span>
@@ -53,6 +54,17 @@ inline QByteArray JisToEuc(const QByteArray &in)
 {
     return JisToEuc(bytesOf(in));
 }
+
+// The folding as text, for pages that arrive in another encoding (UTF-8): every half-width
+// katakana becomes full width, merged with a following voiced or semi-voiced mark.
+QString FoldKanaText(const QString &in);
+
+// A page's bytes as text: in the charset its answer's Content-Type names, else the one its
+// <meta> names, else EUC-JP (the site's classic pages). Half-width katakana come out full
+// width whatever the charset: folded on the bytes of an EUC-JP page, on the text of others.
+QString decodePage(const QByteArray &body, const QByteArray &contentType, bool convertNewlines);
+// The charset a page declares ("UTF-8", "EUC-JP", …), empty when it declares none.
+QByteArray declaredCharset(const QByteArray &body, const QByteArray &contentType);
 
 // The JIS X 0208 code (row and cell, 0x2121..0x7E7E) of the full-width equivalent of
 // the half-width katakana byte k (0xA1..0xDF).

@@ -36,7 +36,13 @@ const char *const kSchema[] = {
     " ItemYen INTEGER NOT NULL DEFAULT 0,"
     " Numkai INTEGER NOT NULL DEFAULT 0,"
     " status INTEGER NOT NULL DEFAULT 0,"
-    " fin INTEGER NOT NULL DEFAULT 0)",
+    " fin INTEGER NOT NULL DEFAULT 0,"
+    " SiteGen INTEGER NOT NULL DEFAULT 0,"
+    " ItemYenTaxin INTEGER NOT NULL DEFAULT 0,"
+    " EarlyEnd INTEGER NOT NULL DEFAULT 0,"
+    " CatPath TEXT NOT NULL DEFAULT '',"
+    " SellerKey TEXT NOT NULL DEFAULT '',"
+    " Verdict TEXT NOT NULL DEFAULT '')",
     "CREATE INDEX tblYo_enddate ON tblYo(enddate)",
     "CREATE TABLE tblycat (id INTEGER PRIMARY KEY, ycat TEXT)",
     "CREATE TABLE tblLog ("
@@ -44,6 +50,13 @@ const char *const kSchema[] = {
     " tDate TEXT NOT NULL DEFAULT (datetime('now','+9 hours')),"
     " Memo TEXT)",
     "PRAGMA user_version = 1",
+};
+
+// Columns added to tblYo after its first form; a file without them gets them at the start.
+const char *const kAddedColumns[][2] = {
+    {"SiteGen", "INTEGER NOT NULL DEFAULT 0"},    {"ItemYenTaxin", "INTEGER NOT NULL DEFAULT 0"},
+    {"EarlyEnd", "INTEGER NOT NULL DEFAULT 0"},   {"CatPath", "TEXT NOT NULL DEFAULT ''"},
+    {"SellerKey", "TEXT NOT NULL DEFAULT ''"},    {"Verdict", "TEXT NOT NULL DEFAULT ''"},
 };
 
 // Files written before every stored time was Japan time carry user_version 0: their log
@@ -261,6 +274,12 @@ ItemRecord ItemDatabase::recordFrom(const QSqlRecord &r)
     it.Numkai = r.value(QStringLiteral("Numkai")).toInt();
     it.status = r.value(QStringLiteral("status")).toInt();
     it.fin = r.value(QStringLiteral("fin")).toInt() != 0;
+    it.SiteGen = r.value(QStringLiteral("SiteGen")).toInt();
+    it.ItemYenTaxin = r.value(QStringLiteral("ItemYenTaxin")).toLongLong();
+    it.EarlyEnd = r.value(QStringLiteral("EarlyEnd")).toInt() != 0;
+    it.CatPath = r.value(QStringLiteral("CatPath")).toString();
+    it.SellerKey = r.value(QStringLiteral("SellerKey")).toString();
+    it.Verdict = r.value(QStringLiteral("Verdict")).toString();
     return it;
 }
 
@@ -301,7 +320,12 @@ ItemDatabase::Upsert ItemDatabase::upsertItem(const ItemRecord &p)
                                  p.ItemYenUnit,
                                  int(p.Flagsaitei),
                                  int(p.Flagjidouencho),
-                                 int(p.fin)};
+                                 int(p.fin),
+                                 p.SiteGen,
+                                 p.ItemYenTaxin,
+                                 int(p.EarlyEnd),
+                                 p.CatPath.isNull() ? QStringLiteral("") : p.CatPath,
+                                 p.SellerKey.isNull() ? QStringLiteral("") : p.SellerKey};
     QSqlQuery find(connection());
     find.prepare(QStringLiteral("SELECT id FROM tblYo WHERE itemid = ?"));
     find.addBindValue(p.itemid);
@@ -318,7 +342,8 @@ ItemDatabase::Upsert ItemDatabase::upsertItem(const ItemRecord &p)
             exec(QStringLiteral("UPDATE tblYo SET Itemname=?, Serverid=?, ItemYenNow=?, "
                                 "SaikougakuShaid=?, enddate=?, ShuppinShaID=?, ItemYenKibou=?, "
                                 "NumUri=?, NumNyuusatu=?, ItemYenStart=?, ItemYenUnit=?, "
-                                "Flagsaitei=?, Flagjidouencho=?, fin=? WHERE id=?"),
+                                "Flagsaitei=?, Flagjidouencho=?, fin=?, SiteGen=?, "
+                                "ItemYenTaxin=?, EarlyEnd=?, CatPath=?, SellerKey=? WHERE id=?"),
                  binds);
         return ok ? Upsert::Updated : Upsert::Failed;
     }
@@ -328,10 +353,31 @@ ItemDatabase::Upsert ItemDatabase::upsertItem(const ItemRecord &p)
     const bool ok =
         exec(QStringLiteral("INSERT INTO tblYo (Itemname, Serverid, ItemYenNow, SaikougakuShaid, "
                             "enddate, ShuppinShaID, ItemYenKibou, NumUri, NumNyuusatu, "
-                            "ItemYenStart, ItemYenUnit, Flagsaitei, Flagjidouencho, fin, itemid, "
-                            "cat) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,'0')"),
+                            "ItemYenStart, ItemYenUnit, Flagsaitei, Flagjidouencho, fin, SiteGen, "
+                            "ItemYenTaxin, EarlyEnd, CatPath, SellerKey, itemid, cat) "
+                            "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,'0')"),
              binds);
     return ok ? Upsert::Inserted : Upsert::Failed;
+}
+
+ItemDatabase::Upsert ItemDatabase::upsertListing(const ItemRecord &row)
+{
+    const std::optional<ItemRecord> known = itemByItemid(row.itemid);
+    if (!known && !m_lastError.isEmpty())
+        return Upsert::Failed;
+    if (!known) {
+        ItemRecord fresh = row;
+        fresh.Serverid.clear();
+        fresh.SiteGen = TodayListing;
+        fresh.NumUri = qMax<qint64>(1, row.NumUri);
+        fresh.SaikougakuShaid.clear(); // who leads: not known
+        return upsertItem(fresh);
+    }
+    const bool ok = exec(QStringLiteral("UPDATE tblYo SET Itemname=?, ItemYenNow=?, ItemYenKibou=?, "
+                                        "ItemYenStart=?, enddate=? WHERE id=?"),
+                         {row.Itemname, row.ItemYenNow, row.ItemYenKibou, row.ItemYenStart,
+                          toDbTime(row.enddate), known->id});
+    return ok ? Upsert::Updated : Upsert::Failed;
 }
 
 std::optional<ItemRecord> ItemDatabase::itemById(int id)
@@ -364,6 +410,17 @@ bool ItemDatabase::saveRefresh(int id, qint64 itemYenNow, const QString &bidder,
     return exec(QStringLiteral("UPDATE tblYo SET ItemYenNow=?, SaikougakuShaid=?, "
                                "NumNyuusatu=?, status=?, fin=?, enddate=? WHERE id=?"),
                 {itemYenNow, bidder, numNyuusatu, status, int(fin), toDbTime(enddate), id});
+}
+
+bool ItemDatabase::saveSiteColumns(int id, const ItemRecord &p)
+{
+    return exec(QStringLiteral("UPDATE tblYo SET Itemname=?, ShuppinShaID=?, NumUri=?, "
+                               "ItemYenKibou=?, ItemYenStart=?, Flagjidouencho=?, EarlyEnd=?, "
+                               "ItemYenTaxin=?, CatPath=?, SellerKey=?, SiteGen=? WHERE id=?"),
+                {p.Itemname, p.ShuppinShaID, p.NumUri, p.ItemYenKibou, p.ItemYenStart,
+                 int(p.Flagjidouencho), int(p.EarlyEnd), p.ItemYenTaxin,
+                 p.CatPath.isNull() ? QStringLiteral("") : p.CatPath,
+                 p.SellerKey.isNull() ? QStringLiteral("") : p.SellerKey, int(TodayPage), id});
 }
 
 std::optional<QList<ItemRecord>> ItemDatabase::openItems()
@@ -467,6 +524,33 @@ bool ItemDatabase::appendLog(const QString &memo)
     // Stamped with the program's own clock (the site's time), not the store's idea of now.
     return exec(QStringLiteral("INSERT INTO tblLog (tDate, Memo) VALUES (?, ?)"),
                 {toDbTime(sw::now()), memo});
+}
+
+bool ItemDatabase::addMissingColumns()
+{
+    m_lastError.clear();
+    QSqlQuery q(connection());
+    if (!q.exec(QStringLiteral("PRAGMA table_info(tblYo)"))) {
+        fail(QStringLiteral("データベースを読めません"), q.lastError());
+        return false;
+    }
+    QStringList present;
+    while (q.next())
+        present << q.value(1).toString().toCaseFolded();
+    q.finish();
+    for (const auto &[name, type] : kAddedColumns) {
+        const QString column = QString::fromLatin1(name);
+        if (present.contains(column.toCaseFolded()))
+            continue;
+        if (!q.exec(QStringLiteral("ALTER TABLE tblYo ADD COLUMN ") + column + QLatin1Char(' ') +
+                    QString::fromLatin1(type))) {
+            fail(QStringLiteral("データベースに項目を追加できません（") + column +
+                     QStringLiteral("）"),
+                 q.lastError());
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ItemDatabase::upgradeStoredTimes()

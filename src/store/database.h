@@ -55,6 +55,8 @@ public:
     // Every time the store keeps is Japan time (the site's own, as "yyyy-MM-dd HH:mm:ss").
     // A file written before the log was kept that way gets its log times converted once.
     bool upgradeStoredTimes();
+    // Gives a file of an earlier version the columns added since (empty, at their defaults).
+    bool addMissingColumns();
 
     enum class Upsert
     {
@@ -65,6 +67,9 @@ public:
     // Looks the item up by itemid: a new row gets cat "0" and the user's columns at
     // their defaults; an existing row keeps id, cat, ItemYen, Numkai and status.
     Upsert upsertItem(const ItemRecord &page);
+    // What a row of today's result pages gives: a new row (its page still to be read for the
+    // rest: SiteGen TodayListing), or the title, prices and end of the row already there.
+    Upsert upsertListing(const ItemRecord &row);
     std::optional<ItemRecord> itemById(int id);
     std::optional<ItemRecord> itemByItemid(const QString &itemid);
     // The bid window's save: maximum price, category, quantity and status.
@@ -72,6 +77,8 @@ public:
     // A refresh from the item page.
     bool saveRefresh(int id, qint64 itemYenNow, const QString &bidder, qint64 numNyuusatu,
                      int status, bool fin, const QDateTime &enddate);
+    // What today's item page gives beyond a refresh: name, seller, quantity, prices, extension.
+    bool saveSiteColumns(int id, const ItemRecord &site);
     // Items not finished, earliest end first.
     std::optional<QList<ItemRecord>> openItems();
     bool setCategory(int id, const QString &cat);

@@ -38,6 +38,22 @@ struct ItemRecord
     qint32 Numkai = 0;
     int status = Watching;
     bool fin = false;
+    // Beyond the classic columns.
+    int SiteGen = 0;         // which page the item was read from: see SiteGenColumn
+    qint64 ItemYenTaxin = 0; // the price with tax where it differs (a store's item); 0 none
+    bool EarlyEnd = false;   // the seller may end the auction early
+    QString CatPath;         // the site's category path, "a > b > c"
+    QString SellerKey;       // the site's own opaque seller id (today's seller page)
+    QString Verdict;         // the bid's verdict once the auction is over, until cleared
+};
+
+// What SiteGen holds: the classic page (or nothing read yet), today's page, or today's
+// listing row only (its page still to be read for the rest).
+enum SiteGenColumn
+{
+    ClassicPage = 0,
+    TodayPage = 1,
+    TodayListing = 2,
 };
 
 } // namespace sw

@@ -174,61 +174,62 @@ void tst_BidExchange::outcomes_data()
     QTest::addColumn<bool>("before"); // refused before the site processes the request
     QTest::addColumn<int>("outcome");
     QTest::addColumn<int>("previews");
+    QTest::addColumn<int>("confirmations"); // as the site saw them
     QTest::addColumn<QString>("lastLog");
     QTest::addColumn<QString>("dialog");
     const int none = -1;
     QTest::newRow("success")
         << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "" << none << false << int(BidResult::Accepted) << 1 << "入札結果：x1：10000：成功 "
+        << "" << none << false << int(BidResult::Accepted) << 1 << 1 << "入札結果：x1：10000：成功 "
         << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
     QTest::newRow("below the reserve")
         << 6000 << 20000 << 0 << 600 << 600 << "taro1234"
-        << "" << none << false << int(BidResult::BelowReserve) << 1
+        << "" << none << false << int(BidResult::BelowReserve) << 1 << 1
         << "入札結果：x1：10000：最低落札価格よりも低い金額 "
         << "入札結果：x1\r\n10000円は最低落札価格よりも低い金額でした。";
     QTest::newRow("bought outright") << 6000 << 0 << 9000 << 600 << 600 << "taro1234"
-                                     << "" << none << false << int(BidResult::Won) << 1
+                                     << "" << none << false << int(BidResult::Won) << 1 << 1
                                      << "入札結果：x1：10000：あなたが落札しました。"
                                      << "入札結果：x1\r\n10000円で落札しました。";
     QTest::newRow("the site ended it early")
         << 6000 << 0 << 0 << -10 << 600 << "taro1234"
-        << "" << none << false << int(BidResult::Ended) << 1 << "入札結果：x1：既に終了"
+        << "" << none << false << int(BidResult::Ended) << 1 << 0 << "入札結果：x1：既に終了"
         << "入札結果：x1\r\n既に終了。";
     QTest::newRow("over by the site's clock: nothing asked")
         << 6000 << 0 << 0 << -10 << -10 << "taro1234"
-        << "" << none << false << int(BidResult::NotSent) << 0
+        << "" << none << false << int(BidResult::NotSent) << 0 << 0
         << "入札できませんでした：x1：10000：終了時刻を過ぎています"
         << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n終了時刻を過ぎています";
     QTest::newRow("wrong password: the login page, asked once")
         << 6000 << 0 << 0 << 600 << 600 << "wrong"
-        << "" << none << false << int(BidResult::LoginNeeded) << 1
+        << "" << none << false << int(BidResult::LoginNeeded) << 1 << 0
         << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しました）"
         << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
     QTest::newRow("busy page for the preview, asked three times")
         << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "preview" << int(sim::Fault::ErrorPage) << false << int(BidResult::NotSent) << 3
+        << "preview" << int(sim::Fault::ErrorPage) << false << int(BidResult::NotSent) << 3 << 0
         << "入札できませんでした：x1：10000：入札の確認画面に入札の欄がありませんでした"
         << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n"
            "入札の確認画面に入札の欄がありませんでした";
     QTest::newRow("login page for the confirmation")
         << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::LoginPage) << false << int(BidResult::LoginNeeded) << 1
+        << "confirmation" << int(sim::Fault::LoginPage) << false << int(BidResult::LoginNeeded) << 1 << 1
         << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しました）"
         << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
     // The amount counts as sent only when the site has it: the item's page tells.
     QTest::newRow("no answer, but the site took it: the page shows it")
         << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::Drop) << false << int(BidResult::Accepted) << 1
+        << "confirmation" << int(sim::Fault::Drop) << false << int(BidResult::Accepted) << 1 << 1
         << "入札結果：x1：10000：成功（商品ページで確認） "
         << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
     QTest::newRow("the busy page after the site took it")
         << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::ErrorPage) << false << int(BidResult::Accepted) << 1
+        << "confirmation" << int(sim::Fault::ErrorPage) << false << int(BidResult::Accepted) << 1 << 1
         << "入札結果：x1：10000：不明 "
         << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
     QTest::newRow("refused unseen every time: never arrived, said so")
         << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::Http503) << true << int(BidResult::NotArrived) << 2
+        << "confirmation" << int(sim::Fault::Http503) << true << int(BidResult::NotArrived) << 2 << 0
         << "入札が届きませんでした：x1：10000：入札に応答がなく、商品ページにも入札がありません"
         << "入札結果：x1\r\n10000円の入札が届きませんでした。\r\n"
            "入札に応答がなく、商品ページにも入札がありません";
@@ -247,6 +248,7 @@ void tst_BidExchange::outcomes()
     QFETCH(bool, before);
     QFETCH(int, outcome);
     QFETCH(int, previews);
+    QFETCH(int, confirmations);
     QFETCH(QString, lastLog);
     QFETCH(QString, dialog);
     Exchange x(scenario(5000, rivalMax, reserve, buyNow, endsIn));
@@ -271,6 +273,9 @@ void tst_BidExchange::outcomes()
     const QStringList log = x.logLines();
     QVERIFY2(log.contains(lastLog), qPrintable(log.join(QLatin1Char('\n'))));
     QCOMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), previews);
+    // A dropped connection never sends the confirmation again unseen (a confirmation
+    // refused before the site looked at it does not count).
+    QCOMPARE(x.site.confirmations().size(), confirmations);
     // Only the preview carries the password.
     for (const sim::RequestRecord &req : x.site.requests()) {
         if (req.path != QLatin1String("/jp/show/bid_preview"))
@@ -504,55 +509,82 @@ void tst_BidExchange::closingTheWindowAbandonsTheBid()
 
 void tst_BidExchange::theUsersLastWordHolds_data()
 {
+    QTest::addColumn<bool>("raise"); // saved as a raise waits for its pace, else for the bid time
     QTest::addColumn<bool>("deleted");
     QTest::addColumn<int>("quantity");
-    QTest::addColumn<int>("max"); // saved while the bid waits for its moment
-    QTest::addColumn<QString>("sent");
+    QTest::addColumn<int>("max");
+    QTest::addColumn<QStringList>("sent");
     QTest::addColumn<QString>("log");
+    const QStringList none;
     QTest::newRow("quantity 0: nothing sent")
-        << false << 0 << 10000 << ""
-        << "入札中止：x1：10000：入札数量が０に変更されました";
-    QTest::newRow("row deleted: nothing sent") << true << 1 << 10000 << ""
-                                               << "入札中止：x1：10000：商品が削除されました";
-    QTest::newRow("a lower maximum: the lower amount") << false << 1 << 8000 << "8000"
-                                                       << "入札開始：x1：8000";
+        << false << false << 0 << 10000 << none << "入札中止：x1：10000：入札数量が０に変更されました";
+    QTest::newRow("row deleted: nothing sent")
+        << false << true << 1 << 10000 << none << "入札中止：x1：10000：商品が削除されました";
+    QTest::newRow("a lower maximum: the lower amount")
+        << false << false << 1 << 8000 << QStringList{QStringLiteral("8000")} << "入札開始：x1：8000";
     QTest::newRow("lowered below what the site takes: nothing sent")
-        << false << 1 << 5200 << ""
+        << false << false << 1 << 5200 << none
         << "入札中止：x1：10000：上限価格が5,200円に下げられ、入札できる金額ではなくなりました";
-    QTest::newRow("a raised maximum: the raised amount") << false << 1 << 12000 << "12000"
-                                                         << "入札開始：x1：12000";
+    QTest::newRow("a raised maximum: the raised amount")
+        << false << false << 1 << 12000 << QStringList{QStringLiteral("12000")} << "入札開始：x1：12000";
+    QTest::newRow("deleted while a raise waits: not raised")
+        << true << true << 1 << 12000 << QStringList{QStringLiteral("9000")}
+        << "入札中止：x1：9500：商品が削除されました";
+    QTest::newRow("quantity 0 while a raise waits: not raised")
+        << true << false << 0 << 12000 << QStringList{QStringLiteral("9000")}
+        << "入札中止：x1：9500：入札数量が０に変更されました";
+    QTest::newRow("lowered to the refused amount while a raise waits: not raised")
+        << true << false << 1 << 9000 << QStringList{QStringLiteral("9000")}
+        << "入札中止：x1：9500：上限価格が9,000円に下げられ、入札できる金額ではなくなりました";
 }
 
 void tst_BidExchange::theUsersLastWordHolds()
 {
+    QFETCH(bool, raise);
     QFETCH(bool, deleted);
     QFETCH(int, quantity);
     QFETCH(int, max);
-    QFETCH(QString, sent);
+    QFETCH(QStringList, sent);
     QFETCH(QString, log);
-    Exchange x(scenario(5000, 6000));
-    LiveLimits live{true, 1, 10000, 5500};
+    Exchange x(scenario(5000, raise ? 10000 : 6000));
+    LiveLimits live{true, 1, 12000, 5500};
     bool gone = false;
     x.limitsNow = [&]() -> std::optional<LiveLimits> {
         if (gone)
             return std::nullopt;
         return live;
     };
-    BidRequest r = x.request(10000, 10000);
-    r.bidTime = QDateTime::currentDateTime().addSecs(5);
+    auto save = [&] {
+        gone = deleted;
+        live.quantity = quantity;
+        live.max = max;
+        live.armed = quantity > 0 && max >= live.lowest;
+    };
+    BidRequest r = x.request(raise ? 9000 : 10000, raise ? 12000 : 10000);
+    if (!raise) {
+        live.max = 10000;
+        r.bidTime = QDateTime::currentDateTime().addSecs(5);
+    }
+    RequestPacer pacer;
     std::optional<BidResult> result;
-    BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}, nullptr, {}, x.limitsNow};
+    // A raise shows its amount once decided, then waits for the item's pace: the user saves
+    // in that moment.
+    BidContext ctx{*x.fetcher, x.hosts,   x.log,        x.alive,
+                   [&](const QString &) {
+                       if (raise)
+                           save();
+                   },
+                   &pacer,      {},        x.limitsNow};
     PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
-    QTRY_COMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
-    // The user saves while the preview is in hand and the bid waits for its moment.
-    gone = deleted;
-    live.quantity = quantity;
-    live.max = max;
-    live.armed = quantity > 0 && max >= live.lowest;
+    if (!raise) {
+        // The user saves while the preview is in hand and the bid waits for its moment.
+        QTRY_COMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
+        save();
+    }
     QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
-    QCOMPARE(x.submittedAmounts(), sent.isEmpty() ? QStringList() : QStringList{sent});
-    QCOMPARE(int(result->outcome),
-             int(sent.isEmpty() ? BidResult::Cancelled : BidResult::Accepted));
+    QCOMPARE(x.submittedAmounts(), sent);
+    QCOMPARE(int(result->outcome), int(sent.isEmpty() || raise ? BidResult::Cancelled
+                                                                : BidResult::Accepted));
     QVERIFY2(x.logLines().contains(log), qPrintable(x.logLines().join(QLatin1Char('\n'))));
 }
 

@@ -43,6 +43,8 @@ private slots:
     void cleanupTestCase();
     void credentialsDialogLogsInThroughTheBrowser();
     void wrongPasswordLeavesTheDialogOpen();
+    void todaysLoginInTwoSteps_data();
+    void todaysLoginInTwoSteps();
     void loginSaysWhenTheSiteCannotBeReached();
     void captureStoresAnItemOnce();
     void categoryRegistration_data();
@@ -94,10 +96,10 @@ struct Site : TestApp
     }
 
     // Reads the watch list with a fetcher of the program and the given jar.
-    QString watchList(PersistentCookieJar &jar)
+    QString watchList(PersistentCookieJar &jar, bool today = false)
     {
         PageFetcher fetcher(&jar, log, prompter);
-        auto task = fetcher.FetchPage(hosts.watchList(), false);
+        auto task = fetcher.FetchPage(today ? hosts.watchList() : hosts.classicWatchList(), false);
         QString text;
         bool done = false;
         task.then([&](const FetchResult &r) {
@@ -188,6 +190,82 @@ void tst_Browser::wrongPasswordLeavesTheDialogOpen()
     QCOMPARE(loggedIn.count(), 0);
     QVERIFY(browser.timer()->isActive());
     QVERIFY(t.cookies.cookies().isEmpty());
+}
+
+void tst_Browser::todaysLoginInTwoSteps_data()
+{
+    QTest::addColumn<QString>("member");
+    QTest::addColumn<QString>("password"); // as stored
+    QTest::addColumn<QString>("asks");     // what the member is asked ("" nothing)
+    QTest::addColumn<QString>("answer");   // what the member answers
+    QTest::addColumn<bool>("in");
+    QTest::newRow("ID, 次へ, password, ログイン") << "snipe_taro" << kPass << "" << "" << true;
+    QTest::newRow("no password: a code sent by SMS")
+        << "sms_hanako" << "" << "code" << "246810" << true;
+    QTest::newRow("a password not stored: the member types it")
+        << "snipe_taro" << "" << "password" << "" << false;
+    QTest::newRow("a wrong password: said at once") << "snipe_taro" << "wrong-pass" << "" << "" << false;
+}
+
+void tst_Browser::todaysLoginInTwoSteps()
+{
+    QFETCH(QString, member);
+    QFETCH(QString, password);
+    QFETCH(QString, asks);
+    QFETCH(QString, answer);
+    QFETCH(bool, in);
+    Site t;
+    sim::Scenario today = scenario();
+    today.today = true;
+    today.bidders << sim::Bidder{QStringLiteral("sms_hanako"), QString(), {}, QStringLiteral("246810")};
+    t.site.setScenario(today);
+    struct Back
+    {
+        ~Back() { g_site->setScenario(scenario()); }
+    } back;
+    t.values.ownId = member;
+    t.values.password = password;
+    const qsizetype before = t.site.requests().size();
+    new BrowserCookies(t.cookies, QWebEngineProfile::defaultProfile()->cookieStore(), &t.cookies);
+    frmBrowser browser(t.ctx);
+    QSignalSpy loggedIn(&browser, &frmBrowser::loggedIn);
+    QSignalSpy question(&browser, &frmBrowser::loginQuestion);
+    QSignalSpy failed(&browser, &frmBrowser::loginFailed);
+    browser.show();
+    browser.Login();
+    if (!asks.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(question.count(), 1, 15000);
+        QCOMPARE(question.first().at(0).toString(), asks);
+        if (!answer.isEmpty())
+            browser.answerLoginQuestion(answer);
+    }
+    if (in) {
+        QTRY_COMPARE_WITH_TIMEOUT(loggedIn.count(), 1, 15000);
+        // Told by the page's data, and the session is the fetchers' too.
+        QTRY_VERIFY(!t.cookies.cookies().isEmpty());
+        QVERIFY(t.watchList(t.cookies, true).contains(QStringLiteral("ウォッチリスト - ヤフオク!")));
+    } else if (asks.isEmpty()) {
+        // The site's own words, within seconds rather than at a time-out.
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        QVERIFY(failed.first().at(0).toString().contains(QStringLiteral("パスワード")));
+        QVERIFY(!browser.timer()->isActive());
+    } else {
+        QTest::qWait(1500);
+        QCOMPARE(loggedIn.count(), 0);
+    }
+    // The ID went in step one; a password only where one was stored.
+    QList<sim::RequestRecord> posts;
+    for (const sim::RequestRecord &r : t.site.requests().mid(before)) {
+        if (r.path == QLatin1String("/config/login"))
+            posts << r;
+    }
+    QVERIFY(std::any_of(posts.begin(), posts.end(), [](const sim::RequestRecord &r) {
+        return r.method == QLatin1String("POST") && r.query.contains(QStringLiteral("step=id"));
+    }));
+    const bool passwordSent = std::any_of(posts.begin(), posts.end(), [](const sim::RequestRecord &r) {
+        return r.query.contains(QStringLiteral("step=password"));
+    });
+    QCOMPARE(passwordSent, !password.isEmpty());
 }
 
 void tst_Browser::loginSaysWhenTheSiteCannotBeReached()

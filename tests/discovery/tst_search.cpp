@@ -21,6 +21,8 @@ class tst_Search : public QObject
     Q_OBJECT
 private slots:
     void keywordSearchImportsWhatPassesOverAllPages();
+    void todaysRowsAreStoredWithoutOpeningTheirPages_data();
+    void todaysRowsAreStoredWithoutOpeningTheirPages();
     void listingStopsAfterThe101stItem();
     void stopEndsEachKindWithItsOwnMessage_data();
     void stopEndsEachKindWithItsOwnMessage();
@@ -133,6 +135,50 @@ void tst_Search::keywordSearchImportsWhatPassesOverAllPages()
     QCOMPARE(t.go(), QStringLiteral("検索終了"));
     QCOMPARE(t.stored(), 55);
     QCOMPARE(w->importedLabel()->text(), QStringLiteral("55"));
+}
+
+void tst_Search::todaysRowsAreStoredWithoutOpeningTheirPages_data()
+{
+    QTest::addColumn<bool>("noExtension");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("pagesOpened");
+    // Prices 600..1700: rows 10..120 pass, 111 of them; of those the odd ones do not extend,
+    // which only their pages say.
+    QTest::newRow("price range: rows only") << false << 111 << 0;
+    QTest::newRow("no extension wanted: the pages of the rows in range") << true << 55 << 111;
+}
+
+void tst_Search::todaysRowsAreStoredWithoutOpeningTheirPages()
+{
+    QFETCH(bool, noExtension);
+    QFETCH(int, stored);
+    QFETCH(int, pagesOpened);
+    sim::Scenario s = manyCars(120);
+    s.today = true;
+    Search t(s);
+    frmSerch *w = t.open();
+    // Today's site lists no categories: only すべて, and the run says nothing about it.
+    QCOMPARE(w->categoryNames()->count(), 1);
+    w->keyword()->setText(QStringLiteral("ミニ四駆"));
+    w->priceBox(0)->setText(QStringLiteral("600"));
+    w->priceBox(1)->setText(QStringLiteral("1,800"));
+    w->condition(0)->setChecked(noExtension);
+    QCOMPARE(t.go(), QStringLiteral("検索終了"));
+    QCOMPARE(t.stored(), stored);
+    QCOMPARE(t.requestsTo(QStringLiteral("/jp/auction/")), pagesOpened);
+    // 120 hits, 50 rows a page: three pages, the words in UTF-8.
+    const QList<sim::RequestRecord> pages = t.site.requestsTo(QStringLiteral("/search/search"));
+    QCOMPARE(pages.size(), 3);
+    QVERIFY(pages[0].query.startsWith(QStringLiteral("p=%E3%83%9F%E3%83%8B")));
+    QVERIFY(pages[2].query.contains(QStringLiteral("b=101")));
+    QCOMPARE(w->examinedLabel()->text(), QStringLiteral("120/120"));
+    const std::optional<ItemRecord> stored11 = t.db.itemByItemid(QStringLiteral("s11"));
+    QVERIFY(stored11);
+    const ItemRecord row = *stored11;
+    QCOMPARE(row.ItemYenNow, 610);
+    QCOMPARE(row.Serverid, QString());
+    QVERIFY(row.enddate.isValid());
+    QCOMPARE(row.SiteGen, noExtension ? int(TodayPage) : int(TodayListing));
 }
 
 void tst_Search::listingStopsAfterThe101stItem()

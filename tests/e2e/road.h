@@ -5,6 +5,7 @@
 #include "activitylog.h"
 #include "appcontext.h"
 #include "appvalues.h"
+#include "bidhost.h"
 #include "bidwindows.h"
 #include "categories.h"
 #include "cookiejar.h"
@@ -14,6 +15,7 @@
 #include "frmsw.h"
 #include "itemparser.h"
 #include "mdiform1.h"
+#include "pageroutechild.h"
 #include "scriptedprompter.h"
 #include "settingsstore.h"
 #include "simsettings.h"
@@ -72,6 +74,10 @@ struct Road
         ctx = std::make_unique<sw::AppContext>(sw::AppContext{
             settings, values, *db, *log, prompter, categories, hosts, *cookies, *parser});
         frame = std::make_unique<sw::MDIForm1>(*ctx);
+        // Bids on today's site go through the program's own child, which reads this data
+        // folder's settings and cookies.
+        qputenv("SNIPEWELL_HOME", dataDir.toLocal8Bit());
+        frame->host().setPageRoute(new sw::PageRouteChild(QStringLiteral(SNIPEWELL_BIN), *log));
         frame->resize(1200, 800);
         frame->show();
         frame->load();
@@ -147,16 +153,21 @@ struct Road
     }
 };
 
-// The first confirmation of each item that reached the site after `sinceMs`, by item id.
+// The first confirmation of each item that reached the site after `sinceMs`, by item id: a
+// classic confirmation, or the final request of today's page.
 inline QHash<QString, qint64> confirmations(const sim::SimSite &site, qint64 sinceMs)
 {
     QHash<QString, qint64> at;
     for (const sim::RequestRecord &r : site.requests()) {
-        if (r.atMs < sinceMs || r.path != QLatin1String("/jp/config/placebid") ||
-            !r.query.startsWith(QStringLiteral("Partial=1&ItemID=")))
+        if (r.atMs < sinceMs)
             continue;
-        const QString id = r.query.section(QLatin1Char('&'), 1, 1).section(QLatin1Char('='), 1);
-        if (!at.contains(id))
+        QString id;
+        if (r.path == QLatin1String("/jp/config/placebid") &&
+            r.query.startsWith(QStringLiteral("Partial=1&ItemID=")))
+            id = r.query.section(QLatin1Char('&'), 1, 1).section(QLatin1Char('='), 1);
+        else if (r.path == QLatin1String("/api/v1/bid/place"))
+            id = r.item;
+        if (!id.isEmpty() && !at.contains(id))
             at.insert(id, r.atMs);
     }
     return at;

@@ -11,6 +11,9 @@
 #include "siteclock.h"
 #include "sitehosts.h"
 #include "textconv.h"
+#include "today/datablocks.h"
+#include "today/todaylists.h"
+#include "todaypages.h"
 
 #include <QRandomGenerator>
 #include <QStringDecoder>
@@ -52,7 +55,19 @@ QList<QByteArray> seeds()
     sim::Item ended = it;
     ended.end = kNow.addSecs(-60);
     s.halfWidthLabels = true;
-    return {sim::toEucJp(sim::itemPage({}, it, {}, kNow)),
+    sim::Scenario today;
+    today.today = true;
+    const sim::Viewer member{QStringLiteral("Aiko_99"), QStringLiteral("c1"), false};
+    return {sim::todayItemPage(today, it, {}, kNow).toUtf8(),
+            sim::todayItemPage(today, ended, member, kNow).toUtf8(),
+            sim::todayResultPage(today, QStringLiteral("検索"), 2, 1, {&it, &ended}).toUtf8(),
+            sim::todayListPage(today, QStringLiteral("ウォッチリスト"), {&it, &ended},
+                               QStringLiteral("/openwatchlist?apg=2"))
+                .toUtf8(),
+            QByteArray("<script id=\"__NEXT_DATA__\">") + QByteArray(3000, '[') +
+                QByteArray("</script><script>var pageData = ") + QByteArray(3000, '{') + "a:1",
+            QByteArray("var pageData = {a: 'x\\', b: [1,,2], /* c */ d: undefined, \"e\": {f: {g: {}}},};"),
+            sim::toEucJp(sim::itemPage({}, it, {}, kNow)),
             sim::toEucJp(sim::itemPage(s, ended, QStringLiteral("Aiko_99"), kNow)),
             sim::toEucJp(sim::bidPreviewPage(it, 13000, QStringLiteral("http://page3.x/p"),
                                              QStringLiteral("abc"))),
@@ -87,7 +102,22 @@ QByteArray mutate(QByteArray b, QRandomGenerator &r)
                                               "あなたが落札しました。",
                                               ">商品説明<",
                                               "<TITLE>",
-                                              "</TITLE>"};
+                                              "</TITLE>",
+                                              "__NEXT_DATA__",
+                                              "var pageData = ",
+                                              "{\"a\":",
+                                              "[",
+                                              "]",
+                                              "}",
+                                              "'",
+                                              "\\",
+                                              "</script>",
+                                              "data-auction-id=\"",
+                                              "data-auction-endtime=\"99999999999\"",
+                                              "Tab__subText\">",
+                                              "href=\"/jp/auction/",
+                                              "\"endTime\":\"",
+                                              "\xef\xbd\xb6\xef\xbe\x9e"};
     const int steps = 1 + int(r.bounded(8));
     for (int i = 0; i < steps; ++i) {
         const qsizetype at = b.isEmpty() ? 0 : qsizetype(r.bounded(quint32(b.size() + 1)));
@@ -140,6 +170,20 @@ void exercise(const QByteArray &bytes, QRandomGenerator &r)
     looksLikeLoginPage(text);
     SiteClock::parseHttpDate(bytes.left(40));
 
+    // Today's pages: whatever their blocks hold, an item page reads with its end, or says why
+    // it does not.
+    const QString page = decodePage(bytes, "text/html; charset=UTF-8", r.bounded(2) == 1);
+    const ItemPage item =
+        readItemPage(QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/x100000001"), page, kNow);
+    QVERIFY(item.ok() ? item.item.enddate.isValid() && !item.item.Itemname.isEmpty()
+                      : !item.failure.isEmpty());
+    ParseItemStatus(page, QStringLiteral("Aiko_99"), kNow);
+    for (const ItemAddress &a : itemLinks(page, QStringLiteral("https://auctions.yahoo.co.jp/x/y"), SiteHosts()))
+        QVERIFY(SiteHosts::isItemId(a.itemid) && SiteHosts::isServerId(a.serverid));
+    for (const SearchRow &row : readSearchPage(page).rows)
+        QVERIFY(row.end.isValid() && row.price > 0 && SiteHosts::isItemId(row.itemid));
+    scriptObjectToJson(page.left(4000), nullptr);
+
     // An address either names an item of the site's form, or nothing at all.
     const QString url = QString::fromLatin1(bytes.left(120));
     if (const std::optional<ItemAddress> a = SiteHosts::parseItemPageUrl(url)) {
@@ -170,6 +214,11 @@ void exercise(const QByteArray &bytes, QRandomGenerator &r)
 
 void fuzz_Inputs::everyInputReadsSafely()
 {
+    // A data block larger than any page's is refused, not read.
+    const QByteArray huge = "<script id=\"__NEXT_DATA__\">{\"a\":\"" +
+                            QByteArray(kMaxDataBlockChars + 10, 'x') + "\"}</script>";
+    QVERIFY(readDataBlocks(QString::fromLatin1(huge)).problems.join(QString()).contains(
+        QStringLiteral("大きすぎます")));
     const int iterations = qMax(1, qEnvironmentVariableIntValue("FUZZ_ITERATIONS"));
     const quint32 seed = quint32(qEnvironmentVariableIntValue("FUZZ_SEED"));
     QRandomGenerator r(seed == 0 ? 20261206 : seed);

@@ -5,6 +5,8 @@
 #include "testapp.h"
 #include "watchlistimport.h"
 
+#include "itemrecord.h"
+
 #include <QNetworkCookie>
 #include <QSqlQuery>
 #include <QTest>
@@ -17,7 +19,9 @@ class tst_ItemRuns : public QObject
 {
     Q_OBJECT
 private slots:
+    void watchListImportsInOrderWithoutDuplicates_data();
     void watchListImportsInOrderWithoutDuplicates();
+    void expiredLoginImportsNothing_data();
     void expiredLoginImportsNothing();
     void itemsThatCannotBeStoredAreSaidAndTheRestImported();
     void stopEndsTheImportAfterTheCurrentItem();
@@ -25,6 +29,8 @@ private slots:
     void bulkRefreshEndsAtAFetchFailure();
     void bulkRefreshReportsAndSetsWonStatus_data();
     void bulkRefreshReportsAndSetsWonStatus();
+    void bulkRefreshOfTodaysPages_data();
+    void bulkRefreshOfTodaysPages();
     void changeReports_data();
     void changeReports();
 };
@@ -68,7 +74,7 @@ struct Runs : TestApp
     {
         QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
                          site.createSession(bidder).toLatin1());
-        c.setDomain(hosts.userHost);
+        c.setDomain(QStringLiteral(".yahoo.co.jp")); // the login host and the auction hosts
         cookies.insertCookie(c);
     }
     WatchListResult importNow(std::function<bool()> stopAfter = {})
@@ -90,7 +96,7 @@ struct Runs : TestApp
     {
         std::optional<BulkRefreshResult> r;
         BulkRefresh({fetcher, db, log, hosts, values.ownId, alive, [this] { return stop; },
-                     [this](const QString &t) { reports << t; },
+                     [this](const QString &t) { reports << t; }, {},
                      [this](int id) { reloaded << id; }})
             .then([&r](BulkRefreshResult x) { r = x; });
         if (!QTest::qWaitFor([&] { return r.has_value(); }, 30000))
@@ -129,9 +135,11 @@ QDateTime whole(qint64 secsFromNow)
     return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()));
 }
 
-sim::Scenario watchScenario()
+sim::Scenario watchScenario(bool today = false)
 {
     sim::Scenario s;
+    s.today = today;
+    s.watchPageSize = 2; // today's list over two pages
     s.bidders << sim::Bidder{QStringLiteral("snipe_taro"),
                              QStringLiteral("taro1234"),
                              {QStringLiteral("x3"), QStringLiteral("x1"), QStringLiteral("x2")}};
@@ -142,9 +150,17 @@ sim::Scenario watchScenario()
 
 } // namespace
 
+void tst_ItemRuns::watchListImportsInOrderWithoutDuplicates_data()
+{
+    QTest::addColumn<bool>("today");
+    QTest::newRow("classic list") << false;
+    QTest::newRow("today's list, page by page") << true;
+}
+
 void tst_ItemRuns::watchListImportsInOrderWithoutDuplicates()
 {
-    Runs r(watchScenario());
+    QFETCH(bool, today);
+    Runs r(watchScenario(today));
     r.logIn(QStringLiteral("snipe_taro"));
     WatchListResult first = r.importNow();
     QCOMPARE(first.end, WatchListResult::Done);
@@ -154,7 +170,10 @@ void tst_ItemRuns::watchListImportsInOrderWithoutDuplicates()
         order << req.path.section(QLatin1Char('/'), -1);
     QCOMPARE(order,
              (QStringList{QStringLiteral("x3"), QStringLiteral("x1"), QStringLiteral("x2")}));
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x3"))->Serverid, QStringLiteral("4"));
+    // Today's items are read at their canonical address; classic ones on their host.
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x3"))->Serverid,
+             today ? QString() : QStringLiteral("4"));
+    QCOMPARE(r.db.itemByItemid(QStringLiteral("x3"))->SiteGen, today ? int(TodayPage) : 0);
     QCOMPARE(r.db.itemByItemid(QStringLiteral("x1"))->cat, QStringLiteral("0"));
 
     r.site.scenario().item(QStringLiteral("x1"))->price = 2000;
@@ -164,9 +183,15 @@ void tst_ItemRuns::watchListImportsInOrderWithoutDuplicates()
     QCOMPARE(r.db.itemByItemid(QStringLiteral("x1"))->ItemYenNow, 2000);
 }
 
+void tst_ItemRuns::expiredLoginImportsNothing_data()
+{
+    watchListImportsInOrderWithoutDuplicates_data();
+}
+
 void tst_ItemRuns::expiredLoginImportsNothing()
 {
-    Runs r(watchScenario());
+    QFETCH(bool, today);
+    Runs r(watchScenario(today));
     r.logIn(QStringLiteral("snipe_taro"));
     r.site.expireSessions();
     const WatchListResult result = r.importNow();
@@ -273,6 +298,48 @@ void tst_ItemRuns::bulkRefreshReportsAndSetsWonStatus()
     QCOMPARE(rec.SaikougakuShaid, QStringLiteral("snipe_taro"));
     QCOMPARE(r.reloaded, QList<int>{id});
     QVERIFY(r.reports.first().endsWith(QStringLiteral("1,200->1,500\r\n")));
+}
+
+void tst_ItemRuns::bulkRefreshOfTodaysPages_data()
+{
+    QTest::addColumn<QString>("winner");
+    QTest::addColumn<bool>("won");
+    QTest::addColumn<QString>("stored"); // who leads, as stored
+    QTest::newRow("won: the page and the won list say so") << "snipe_taro" << true << "snipe_taro";
+    QTest::newRow("another won: not on the won list") << "rival" << false << "";
+    QTest::newRow("nobody bid") << "" << false << "-";
+}
+
+void tst_ItemRuns::bulkRefreshOfTodaysPages()
+{
+    QFETCH(QString, winner);
+    QFETCH(bool, won);
+    QFETCH(QString, stored);
+    sim::Item it = simItem(1, whole(-30), 1500);
+    it.highBidder = winner;
+    it.bids = winner.isEmpty() ? 0 : 3;
+    it.quantity = 3;
+    sim::Item running = simItem(2, whole(3600), 2000);
+    running.autoExtend = true;
+    sim::Scenario s;
+    s.today = true;
+    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}};
+    s.items << it << running;
+    Runs r(s);
+    r.logIn(QStringLiteral("snipe_taro"));
+    const int id = r.store(it, 1200);
+    const int other = r.store(running, 1800);
+    r.refreshNow();
+    const ItemRecord rec = *r.db.itemById(id);
+    QVERIFY(rec.fin);
+    QCOMPARE(rec.status, won ? int(Won) : int(Watching));
+    QCOMPARE(rec.SaikougakuShaid, stored);
+    QCOMPARE(rec.NumUri, 3); // today's page gives the whole item
+    // A running auction of today's site: who leads is not known, and nothing says otherwise.
+    const ItemRecord runningRec = *r.db.itemById(other);
+    QCOMPARE(runningRec.ItemYenNow, 2000);
+    QCOMPARE(runningRec.SaikougakuShaid, QString());
+    QVERIFY(runningRec.Flagjidouencho);
 }
 
 void tst_ItemRuns::changeReports_data()

@@ -32,6 +32,7 @@ private slots:
     void killedAndStartedAgainItStillBids();
     void theDesktopProgramSaysTheServiceHoldsTheFolder();
     void logsInWithoutADisplay();
+    void todaysRoadInTheService();
 };
 
 namespace {
@@ -279,7 +280,7 @@ void tst_ServiceProcess::logsInWithoutADisplay()
     const QJsonObject started = call(f, "POST", QStringLiteral("/api/login"),
                                      R"({"id": "snipe_taro", "password": "taro1234"})");
     QCOMPARE(started.value(QStringLiteral("login")).toString(),
-             QStringLiteral("ログインしています…"));
+             QStringLiteral("ログイン中…"));
     QTRY_COMPARE_WITH_TIMEOUT(
         call(f, "GET", QStringLiteral("/api/status")).value(QStringLiteral("loggedIn")).toVariant(),
         QVariant(true), 90000);
@@ -290,6 +291,79 @@ void tst_ServiceProcess::logsInWithoutADisplay()
     QFile cookies(f.paths.dataDir + QStringLiteral("/cookies.txt"));
     QVERIFY(cookies.open(QIODevice::ReadOnly));
     QVERIFY(cookies.readAll().contains(sim::SimSite::sessionCookieName().toLatin1()));
+    ::kill(pid_t(service->processId()), SIGTERM);
+    QVERIFY(service->waitForFinished(10000));
+}
+
+void tst_ServiceProcess::todaysRoadInTheService()
+{
+    // Today's site: a member without a password, and an item read at its canonical address.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime end =
+        QDateTime::fromMSecsSinceEpoch((now.toMSecsSinceEpoch() + 50000) / 1000 * 1000);
+    sim::Scenario s;
+    s.today = true;
+    s.showSeconds = true;
+    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
+              << sim::Bidder{QStringLiteral("sms_hanako"), QString(), {}, QStringLiteral("246810")}
+              << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
+    sim::Item it;
+    it.id = QStringLiteral("t1");
+    it.title = QStringLiteral("今の商品");
+    it.price = 3000;
+    it.bids = 1;
+    it.highBidder = QStringLiteral("rival");
+    it.maxBids.insert(it.highBidder, 3000);
+    it.end = end;
+    it.autoExtend = false;
+    s.items << it;
+    sim::SimSite site(s);
+    QVERIFY(site.listenOn() != 0);
+    Folder f;
+    {
+        SettingsStore settings(f.paths.settingsFile);
+        reachSimulatedSite(settings, site.port());
+        settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"), QStringLiteral("5"));
+        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"), QStringLiteral("old_id"));
+    }
+    auto service = startService(f);
+    QVERIFY(answers(f));
+    auto stored = [&f] {
+        return SettingsStore(f.paths.settingsFile)
+            .get(QStringLiteral("Settings"), QStringLiteral("yuser"), QString());
+    };
+    // A typo: said within seconds in the site's words; what was stored stays.
+    call(f, "POST", QStringLiteral("/api/login"), R"({"id": "snipe_taro", "password": "typo1234"})");
+    QTRY_VERIFY_WITH_TIMEOUT(call(f, "GET", QStringLiteral("/api/status"))
+                                 .value(QStringLiteral("login"))
+                                 .toString()
+                                 .startsWith(QStringLiteral("ログインできませんでした：パスワード")),
+                             20000);
+    QCOMPARE(stored(), QStringLiteral("old_id"));
+    // No password: the site asks for the code sent by SMS, the page passes the answer on.
+    call(f, "POST", QStringLiteral("/api/login"), R"({"id": "sms_hanako", "password": ""})");
+    QTRY_VERIFY_WITH_TIMEOUT(!call(f, "GET", QStringLiteral("/api/status"))
+                                  .value(QStringLiteral("loginQuestion"))
+                                  .isNull(),
+                             30000);
+    QCOMPARE(stored(), QStringLiteral("old_id"));
+    call(f, "POST", QStringLiteral("/api/login/answer"), R"({"answer": "246810"})");
+    QTRY_COMPARE_WITH_TIMEOUT(
+        call(f, "GET", QStringLiteral("/api/status")).value(QStringLiteral("loggedIn")).toVariant(),
+        QVariant(true), 30000);
+    QCOMPARE(stored(), QStringLiteral("sms_hanako"));
+
+    // Handed over by its address: bid through the item page, on time, and won.
+    const QJsonObject added =
+        call(f, "POST", QStringLiteral("/api/items"),
+             R"({"item": "https://auctions.yahoo.co.jp/jp/auction/t1", "max": 5000})");
+    QCOMPARE(added.value(QStringLiteral("itemid")).toString(), QStringLiteral("t1"));
+    QTRY_VERIFY_WITH_TIMEOUT(!site.confirmations().isEmpty(), 60000);
+    const qint64 late = site.confirmations().first().atMs - end.addSecs(-5).toMSecsSinceEpoch();
+    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
+    QCOMPARE(site.confirmations().size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        f.log().contains(QStringLiteral("最終結果：t1：今の商品：落札しました：3,100円")), 30000);
     ::kill(pid_t(service->processId()), SIGTERM);
     QVERIFY(service->waitForFinished(10000));
 }

@@ -6,6 +6,8 @@
 #include "sitehosts.h"
 #include "tempdir.h"
 #include "textconv.h"
+#include "todaypages.h"
+#include <QJsonDocument>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -15,6 +17,8 @@
 #include <QTest>
 
 using namespace sw;
+
+Q_DECLARE_METATYPE(sim::Item)
 
 namespace {
 
@@ -64,6 +68,16 @@ QString fetched(const QString &html)
     return d.decode(EucFoldKana(sim::toEucJp(html)));
 }
 
+// Today's page of the item as a reader sees it, as the fetcher hands it over.
+QString todayOf(const sim::Item &it, const QString &viewer = {}, bool sms = false)
+{
+    sim::Scenario s;
+    s.today = true;
+    const sim::Viewer v{viewer, viewer.isEmpty() ? QString() : QStringLiteral("crumb1"), sms};
+    return decodePage(sim::todayItemPage(s, it, v, kNow).toUtf8(), "text/html; charset=UTF-8",
+                      false);
+}
+
 } // namespace
 
 class tst_ItemParser : public QObject
@@ -83,6 +97,10 @@ private slots:
     void endTimes();
     void simulatedPages_data();
     void simulatedPages();
+    void todayAndClassicAgree_data();
+    void todayAndClassicAgree();
+    void todayPagesThatDoNotRead_data();
+    void todayPagesThatDoNotRead();
     void bidderWithoutLinkRestartsNearTheTop();
     void badValuesStoreNothing_data();
     void badValuesStoreNothing();
@@ -295,6 +313,136 @@ void tst_ItemParser::simulatedPages()
     QCOMPARE(p.item.NumNyuusatu, fin || bidder != QLatin1String("-") ? 7 : 0);
 }
 
+void tst_ItemParser::todayAndClassicAgree_data()
+{
+    QTest::addColumn<sim::Item>("item");
+    QTest::addColumn<QString>("viewer");
+    QTest::addColumn<bool>("fin");
+    QTest::addColumn<QString>("todayLeader"); // what today's page says of who leads
+    sim::Item it = simItem();
+    it.end = kNow.addSecs(3600 + 17); // to the second
+    it.trail = {{0, QStringLiteral("オークション")}, {2084005000, QStringLiteral("プラモデル")}};
+    QTest::newRow("open, logged out") << it << "" << false << "";
+    QTest::newRow("open, logged in") << it << "snipe_taro" << false << "";
+    sim::Item ended = it;
+    ended.end = kNow.addSecs(-61);
+    QTest::newRow("ended, another won") << ended << "snipe_taro" << true << "";
+    QTest::newRow("ended, won by the reader") << ended << "rival_hanako" << true << "rival_hanako";
+    sim::Item cancelled = it;
+    cancelled.cancelled = true;
+    QTest::newRow("cancelled by the seller") << cancelled << "" << true << "";
+    sim::Item extended = it;
+    extended.originalEnd = it.end.addSecs(-300);
+    QTest::newRow("extended: the end in the data moved") << extended << "" << false << "";
+    sim::Item store = it;
+    store.store = true;
+    QTest::newRow("a store's item: tax kept apart") << store << "" << false << "";
+    sim::Item buyNow = it;
+    buyNow.buyNow = 30000;
+    buyNow.bids = 0;
+    buyNow.highBidder.clear();
+    buyNow.autoExtend = false;
+    QTest::newRow("buy-it-now, no bids: nobody leads") << buyNow << "" << false << "-";
+    sim::Item many = it;
+    many.quantity = 5;
+    many.earlyEnd = true;
+    QTest::newRow("quantity 5, may end early") << many << "" << false << "";
+    sim::Item kana = it;
+    kana.title = QStringLiteral("ｶﾞﾝﾀﾞﾑ 鎮 ﾌﾟﾗﾓﾃﾞﾙ");
+    kana.description = QStringLiteral("あなたが落札しました。最高額入札者：me このオークションは終了しています");
+    QTest::newRow("half-width title, marker words in the description") << kana << "" << false << "";
+}
+
+void tst_ItemParser::todayAndClassicAgree()
+{
+    QFETCH(sim::Item, item);
+    QFETCH(QString, viewer);
+    QFETCH(bool, fin);
+    QFETCH(QString, todayLeader);
+    sim::Scenario classicSite;
+    classicSite.showSeconds = true;
+    const ItemPage classic = readItemPage(kUrl, fetched(sim::itemPage(classicSite, item, viewer, kNow)), kNow);
+    const QString canonical = QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/") + item.id;
+    const ItemPage today = readItemPage(canonical, todayOf(item, viewer), kNow);
+    QVERIFY2(today.ok(), qPrintable(today.failure));
+    QCOMPARE(today.generation, SiteGeneration::Today);
+    QCOMPARE(today.item.Serverid, QString()); // read again at the canonical address
+    QVERIFY2(today.missing.isEmpty(), qPrintable(today.missing.join(QLatin1Char(','))));
+    // Both readers give the same item.
+    const ItemRecord &a = today.item;
+    QCOMPARE(a.itemid, item.id);
+    QCOMPARE(a.Itemname, FoldKanaText(item.title));
+    QCOMPARE(a.ItemYenNow, item.price);
+    QCOMPARE(a.ItemYenStart, item.startPrice);
+    QCOMPARE(a.ItemYenKibou, item.buyNow);
+    QCOMPARE(a.NumUri, item.quantity);
+    QCOMPARE(a.NumNyuusatu, item.bids);
+    QCOMPARE(a.Flagjidouencho, item.autoExtend);
+    QCOMPARE(a.fin, fin);
+    QCOMPARE(a.enddate, item.end); // to the second: never the formatted text
+    if (!item.cancelled && classic.ok()) {
+        QCOMPARE(a.ItemYenNow, classic.item.ItemYenNow);
+        QCOMPARE(a.enddate, classic.item.enddate);
+        QCOMPARE(a.fin, classic.item.fin);
+    }
+    // Who leads: today's page says it only where it knows.
+    const std::optional<ItemState> s = ParseItemStatus(todayOf(item, viewer), viewer, kNow);
+    QVERIFY(s);
+    QCOMPARE(s->bidder, todayLeader);
+    QCOMPARE(s->leaderKnown, !todayLeader.isEmpty());
+    QCOMPARE(s->finished, fin);
+    QCOMPARE(s->end, item.end);
+    QCOMPARE(s->cancelled, item.cancelled);
+    // What today's page adds.
+    QCOMPARE(today.loggedIn, std::optional<bool>(!viewer.isEmpty()));
+    QCOMPARE(a.ItemYenTaxin, item.store ? item.price * 110 / 100 : 0);
+    QCOMPARE(a.EarlyEnd, item.earlyEnd);
+    QCOMPARE(a.ShuppinShaID, item.seller);
+    QVERIFY(!a.SellerKey.isEmpty());
+    QCOMPARE(a.CatPath, QStringLiteral("オークション > プラモデル"));
+    QCOMPARE(today.hasWinner, fin && !item.cancelled && !item.highBidder.isEmpty());
+}
+
+void tst_ItemParser::todayPagesThatDoNotRead_data()
+{
+    QTest::addColumn<QString>("html");
+    QTest::addColumn<QString>("says"); // a part of the failure
+    sim::Item it = simItem();
+    const QString page = todayOf(it);
+    const qsizetype a = page.indexOf(QStringLiteral("<script id=\"__NEXT_DATA__\""));
+    const qsizetype b = page.indexOf(QStringLiteral("</script>"), a) + 9;
+    const QString noNext = QString(page).remove(a, b - a);
+    QTest::newRow("no __NEXT_DATA__: pageData stands in") << noNext << "";
+    QString neither = noNext;
+    neither.replace(QStringLiteral("var pageData"), QStringLiteral("var other"));
+    QTest::newRow("neither block") << neither << "__NEXT_DATA__";
+    QTest::newRow("truncated block") << page.left(page.indexOf(QStringLiteral("\"title\"")) + 20)
+                                     << "__NEXT_DATA__";
+    QTest::newRow("a price that is no number")
+        << QString(page).replace(QStringLiteral("\"price\":12500"), QStringLiteral("\"price\":\"応相談\""))
+        << "price";
+    QTest::newRow("only the formatted end")
+        << QString(noNext)
+               .replace(QStringLiteral("\"endtime\""), QStringLiteral("\"x\""))
+        << "終了日時";
+    QTest::newRow("another item's data") << QString(page).replace(it.id, QStringLiteral("z9")) << "別の商品";
+}
+
+void tst_ItemParser::todayPagesThatDoNotRead()
+{
+    QFETCH(QString, html);
+    QFETCH(QString, says);
+    const ItemPage p = readItemPage(QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/") +
+                                        simItem().id,
+                                    html, kNow);
+    QCOMPARE(p.ok(), says.isEmpty());
+    QVERIFY2(p.failure.contains(says), qPrintable(p.failure));
+    if (says.isEmpty()) {
+        QCOMPARE(p.item.ItemYenNow, 12500);
+        QCOMPARE(p.item.enddate, simItem().end);
+    }
+}
+
 void tst_ItemParser::bidderWithoutLinkRestartsNearTheTop()
 {
     // The bidder cell has no link: "-", and the next labels are still found although a
@@ -497,10 +645,19 @@ void tst_ItemParser::itemAddresses_data()
                                   << "x100000001";
     QTest::newRow("with a query and a fragment") << kUrl + QStringLiteral("?tab=1#bid") << "3"
                                                  << "x100000001";
-    // The server column's "-" stands for today's host, which has no number.
-    QTest::newRow("today's address") << "https://page.auctions.yahoo.co.jp/jp/auction/k1096"
-                                     << "-"
-                                     << "k1096";
+    // The server column's "-" stands for today's items, read at the canonical address.
+    QTest::newRow("today's canonical address")
+        << "https://auctions.yahoo.co.jp/jp/auction/k1096?ref=watch#bid" << "-"
+        << "k1096";
+    QTest::newRow("canonical over http, a slash after") << "http://auctions.yahoo.co.jp/jp/auction/k2/"
+                                                        << "-"
+                                                        << "k2";
+    QTest::newRow("the page. host") << "https://page.auctions.yahoo.co.jp/jp/auction/k1096"
+                                    << "-"
+                                    << "k1096";
+    QTest::newRow("another host with the site's path") << "https://evil.example/jp/auction/k1"
+                                                       << ""
+                                                       << "";
     QTest::newRow("today's host over http") << "http://page.auctions.yahoo.co.jp/jp/auction/k1"
                                             << "-"
                                             << "k1";

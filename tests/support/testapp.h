@@ -32,6 +32,7 @@ struct TestApp
     {
         // The simulated site is reached over plain http through a proxy on loopback.
         hosts.scheme = QStringLiteral("http");
+        parser.setHosts(&hosts);
         if (!db.open() || !db.createSchema())
             qFatal("cannot create the test database");
     }

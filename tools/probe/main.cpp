@@ -1,5 +1,9 @@
-// snipewell-probe URL: reads one item page through the program's own fetcher, proxy
-// settings and cookie jar, and prints what the item parse finds, without storing it.
+// snipewell-probe ADDRESS [--cookies] [--save FILE]: reads one item page through the
+// program's own fetcher and proxy settings, and prints, field by field, what the item parse
+// finds, from which of the page's blocks, and what it could not find, without storing
+// anything. With --cookies the member's cookies from the data folder go along (as when
+// Snipewell itself reads the page); --save writes the page with the crumb, the cookies and
+// the member's ID replaced, ready to become a test fixture.
 #include "activitylog.h"
 #include "apppaths.h"
 #include "clock.h"
@@ -12,10 +16,15 @@
 #include "settingsstore.h"
 #include "sitehosts.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -42,33 +51,86 @@ QJsonObject toJson(const ItemPage &page)
     QJsonArray missing;
     for (const QString &m : page.missing)
         missing << m;
-    return {{QStringLiteral("Itemname"), it.Itemname},
-            {QStringLiteral("itemid"), it.itemid},
-            {QStringLiteral("Serverid"), it.Serverid},
-            {QStringLiteral("ItemYenNow"), it.ItemYenNow},
-            {QStringLiteral("SaikougakuShaid"), it.SaikougakuShaid},
-            {QStringLiteral("enddate"), ItemDatabase::toDbTime(it.enddate)},
-            {QStringLiteral("ShuppinShaID"), it.ShuppinShaID},
-            {QStringLiteral("ItemYenKibou"), it.ItemYenKibou},
-            {QStringLiteral("NumUri"), it.NumUri},
-            {QStringLiteral("NumNyuusatu"), it.NumNyuusatu},
-            {QStringLiteral("ItemYenStart"), it.ItemYenStart},
-            {QStringLiteral("ItemYenUnit"), it.ItemYenUnit},
-            {QStringLiteral("Flagsaitei"), it.Flagsaitei},
-            {QStringLiteral("Flagjidouencho"), it.Flagjidouencho},
-            {QStringLiteral("Fin"), it.fin},
-            {QStringLiteral("missing"), missing}};
+    QJsonArray fields;
+    for (const ReadField &f : page.fields)
+        fields << QJsonObject{{QStringLiteral("name"), f.name},
+                              {QStringLiteral("block"), f.block},
+                              {QStringLiteral("value"), f.value}};
+    QJsonObject o{{QStringLiteral("page"), page.generation == SiteGeneration::Today
+                                               ? QStringLiteral("today")
+                                               : QStringLiteral("classic")},
+                  {QStringLiteral("Itemname"), it.Itemname},
+                  {QStringLiteral("itemid"), it.itemid},
+                  {QStringLiteral("Serverid"), it.Serverid},
+                  {QStringLiteral("ItemYenNow"), it.ItemYenNow},
+                  {QStringLiteral("SaikougakuShaid"), it.SaikougakuShaid},
+                  {QStringLiteral("leader"), page.leaderKnown ? leaderText(it.SaikougakuShaid)
+                                                              : QStringLiteral("不明")},
+                  {QStringLiteral("enddate"), ItemDatabase::toDbTime(it.enddate)},
+                  {QStringLiteral("ShuppinShaID"), it.ShuppinShaID},
+                  {QStringLiteral("ItemYenKibou"), it.ItemYenKibou},
+                  {QStringLiteral("NumUri"), it.NumUri},
+                  {QStringLiteral("NumNyuusatu"), it.NumNyuusatu},
+                  {QStringLiteral("ItemYenStart"), it.ItemYenStart},
+                  {QStringLiteral("ItemYenUnit"), it.ItemYenUnit},
+                  {QStringLiteral("Flagsaitei"), it.Flagsaitei},
+                  {QStringLiteral("Flagjidouencho"), it.Flagjidouencho},
+                  {QStringLiteral("Fin"), it.fin},
+                  {QStringLiteral("missing"), missing},
+                  {QStringLiteral("fields"), fields}};
+    if (page.generation == SiteGeneration::Today) {
+        o.insert(QStringLiteral("taxinPrice"), it.ItemYenTaxin);
+        o.insert(QStringLiteral("earlyEnd"), it.EarlyEnd);
+        o.insert(QStringLiteral("categoryPath"), it.CatPath);
+        o.insert(QStringLiteral("cancelled"), page.cancelled);
+        o.insert(QStringLiteral("isWinner"), page.winnerIsViewer);
+        o.insert(QStringLiteral("hasWinner"), page.hasWinner);
+        o.insert(QStringLiteral("loggedIn"),
+                 page.loggedIn ? QJsonValue(*page.loggedIn) : QJsonValue(QJsonValue::Null));
+    }
+    return o;
 }
 
-QCoro::Task<int> probe(PageFetcher &fetcher, QString url)
+// The page without what is the member's own: the crumb (a key to the member's session),
+// the cookies' values and the member's ID.
+QString redacted(QString html, const QList<QNetworkCookie> &cookies, const QString &ownId)
 {
-    const FetchResult page = co_await fetcher.FetchPage(url, false);
+    static const QRegularExpression crumb(
+        QStringLiteral("((?:\"|')?_?crumb(?:\"|')?\\s*[:=]\\s*(?:\"|'))[^\"']*"));
+    html.replace(crumb, QStringLiteral("\\1REDACTED"));
+    for (const QNetworkCookie &c : cookies) {
+        const QString v = QString::fromLatin1(c.value());
+        if (v.size() >= 6)
+            html.replace(v, QStringLiteral("REDACTED"));
+    }
+    if (ownId.size() >= 3)
+        html.replace(ownId, QStringLiteral("MEMBER_ID"), Qt::CaseInsensitive);
+    return html;
+}
+
+QCoro::Task<int> probe(PageFetcher &fetcher, const SiteHosts &hosts, QString url, QString save,
+                       const PersistentCookieJar *cookies, QString ownId)
+{
+    // The address as given; an auction id alone is read at today's canonical address.
+    const QString address =
+        SiteHosts::isItemId(url.trimmed()) ? hosts.itemPage(QString(), url.trimmed()) : url;
+    const FetchResult page = co_await fetcher.FetchPage(address, false);
     if (!page.ok)
         co_return 3;
-    const ItemPage item = readItemPage(url, page.text, sw::now());
+    const ItemPage item = readItemPage(address, page.text, sw::now(), hosts);
     QJsonObject out = toJson(item);
     if (!item.ok())
         out.insert(QStringLiteral("error"), item.failure);
+    if (!save.isEmpty()) {
+        QSaveFile f(save);
+        const QString text =
+            redacted(page.text, cookies ? cookies->cookies() : QList<QNetworkCookie>{}, ownId);
+        if (!f.open(QIODevice::WriteOnly) || f.write(text.toUtf8()) < 0 || !f.commit()) {
+            std::fprintf(stderr, "snipewell-probe: %s を書けません\n", qPrintable(save));
+            co_return 4;
+        }
+        out.insert(QStringLiteral("saved"), save);
+    }
     std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Indented).constData());
     co_return item.ok() ? 0 : 1;
 }
@@ -78,20 +140,37 @@ QCoro::Task<int> probe(PageFetcher &fetcher, QString url)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    if (args.size() != 2 || args[1] == QLatin1String("--help") || args[1] == QLatin1String("-h")) {
-        std::fprintf(stderr,
-                     "usage: snipewell-probe URL\n"
-                     "Reads the item page at URL as Snipewell would and prints the fields it\n"
-                     "finds as JSON. Exit status: 0 an item page, 1 not an item page, 3 the\n"
-                     "page could not be fetched.\n"
-                     "Connection: the Proxy setting when set, else the system's http_proxy.\n");
-        return args.size() == 2 ? 0 : 2;
+    QCoreApplication::setApplicationName(QStringLiteral("snipewell-probe"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads the item page at ADDRESS (an item page's address or an auction id) as Snipewell\n"
+        "would and prints, as JSON, what it finds: each field with the block it came from\n"
+        "(today's __NEXT_DATA__ or pageData, or the classic page), and what it could not find.\n"
+        "Exit status: 0 an item page, 1 not an item page, 3 the page could not be fetched.\n"
+        "Connection: the Proxy setting when set, else the system's http_proxy."));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("the item page"));
+    const QCommandLineOption cookies(
+        QStringLiteral("cookies"),
+        QStringLiteral("Send the member's cookies from the data folder (read the page logged in)."));
+    const QCommandLineOption save(
+        QStringLiteral("save"),
+        QStringLiteral("Write the page to FILE with the crumb, cookies and member ID replaced."),
+        QStringLiteral("FILE"));
+    parser.addOptions({cookies, save});
+    parser.process(app);
+    if (parser.positionalArguments().size() != 1) {
+        std::fprintf(stderr, "usage: snipewell-probe ADDRESS [--cookies] [--save FILE]\n");
+        return 2;
     }
     const AppPaths paths = AppPaths::fromEnvironment();
     SettingsStore settings(paths.settingsFile);
     applySystemProxy();
-    PersistentCookieJar jar(paths.dataDir + QStringLiteral("/cookies.txt"));
+    // The member's cookies only when asked: otherwise an empty jar that goes nowhere.
+    QTemporaryDir scratch;
+    const bool withCookies = parser.isSet(cookies);
+    PersistentCookieJar jar(withCookies ? paths.dataDir + QStringLiteral("/cookies.txt")
+                                        : scratch.filePath(QStringLiteral("cookies.txt")));
 
     // Fetch failures are reported here rather than in the program's log.
     ItemDatabase logDb(QStringLiteral(":memory:"));
@@ -109,14 +188,17 @@ int main(int argc, char *argv[])
     const bool proxySet =
         !settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()).isEmpty();
     configureFetcher(fetcher, settings, proxySet, prompter);
-    const SiteHosts hosts(settings); // a password in the address goes to these only
+    const SiteHosts hosts(settings);
     fetcher.setSiteHosts(&hosts);
 
     int rc = 0;
-    probe(fetcher, args[1]).then([&rc](int result) {
-        rc = result;
-        QCoreApplication::exit(result);
-    });
+    probe(fetcher, hosts, parser.positionalArguments().first(), parser.value(save),
+          withCookies ? &jar : nullptr,
+          settings.get(QStringLiteral("Settings"), QStringLiteral("yuser"), QString()))
+        .then([&rc](int result) {
+            rc = result;
+            QCoreApplication::exit(result);
+        });
     app.exec();
     return rc;
 }

@@ -32,7 +32,7 @@ qint32 siteBidUnit(qint32 price)
 
 QString Item::winner(const QDateTime &now) const
 {
-    if (!ended(now) || highBidder.isEmpty() || (reserve > 0 && price < reserve))
+    if (!ended(now) || cancelled || highBidder.isEmpty() || (reserve > 0 && price < reserve))
         return {};
     return highBidder;
 }
@@ -42,10 +42,26 @@ qint32 Item::unit() const
     return bidUnit > 0 ? bidUnit : siteBidUnit(price);
 }
 
-BidOutcome Item::bid(const QString &bidder, qint32 amount, const QDateTime &now)
+qint32 Item::minimumBid() const
 {
-    if (ended(now))
+    return bids > 0 ? price + unit() : price;
+}
+
+BidOutcome Item::bid(const QString &bidder, qint32 amount, const QDateTime &now, int quantity)
+{
+    if (ended(now) || cancelled)
         return BidOutcome::Ended;
+    if (!originalEnd.isValid())
+        originalEnd = end;
+    const BidOutcome outcome = bidOnce(bidder, amount, now);
+    if (outcome == BidOutcome::Accepted || outcome == BidOutcome::BoughtOutright ||
+        outcome == BidOutcome::Outbid)
+        quantities[bidder] = quantity;
+    return outcome;
+}
+
+BidOutcome Item::bidOnce(const QString &bidder, qint32 amount, const QDateTime &now)
+{
     const qint32 oldPrice = price;
     if (buyNow > 0 && amount >= buyNow) {
         highBidder = bidder;
@@ -186,6 +202,9 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
     str(hosts, "main", s.mainHost);
     str(hosts, "profile", s.profileHost);
     s.halfWidthLabels = o.value(QLatin1String("halfWidthLabels")).toBool(false);
+    s.today = o.value(QLatin1String("site")).toString() == QLatin1String("today");
+    str(o, "pageVariant", s.pageVariant);
+    s.watchPageSize = qMax(1, o.value(QLatin1String("watchPageSize")).toInt(s.watchPageSize));
     s.showSeconds = o.value(QLatin1String("showSeconds")).toBool(false);
 
     for (const QJsonValue &v : o.value(QLatin1String("bidders")).toArray()) {
@@ -193,6 +212,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         Bidder bidder;
         bidder.id = b.value(QLatin1String("id")).toString();
         bidder.password = b.value(QLatin1String("password")).toString();
+        bidder.smsCode = b.value(QLatin1String("smsCode")).toString();
         for (const QJsonValue &w : b.value(QLatin1String("watchlist")).toArray())
             bidder.watchlist << w.toString();
         if (bidder.id.isEmpty())
@@ -221,6 +241,11 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
         it.showUnit = j.value(QLatin1String("showUnit")).toBool(true);
         it.extensionSecs = j.value(QLatin1String("extensionSecs")).toInt(300);
         it.description = j.value(QLatin1String("description")).toString();
+        it.store = j.value(QLatin1String("store")).toBool(false);
+        it.earlyEnd = j.value(QLatin1String("earlyEnd")).toBool(false);
+        it.endEarlyAt = j.value(QLatin1String("endEarlyAt")).toDouble(-1);
+        it.cancelAt = j.value(QLatin1String("cancelAt")).toDouble(-1);
+        it.sellerKey = j.value(QLatin1String("sellerKey")).toString();
         if (!j.contains(QLatin1String("endsIn")))
             return failWith(QStringLiteral("item ") + it.id + QStringLiteral(" has no endsIn"));
         it.end = s.start.addMSecs(qint64(j.value(QLatin1String("endsIn")).toDouble() * 1000));
@@ -248,6 +273,7 @@ std::optional<Scenario> Scenario::fromJson(const QByteArray &json, const QDateTi
             it.trail << Category{co.value(QLatin1String("id")).toVariant().toLongLong(),
                                  co.value(QLatin1String("name")).toString()};
         }
+        it.originalEnd = it.end;
         s.items << it;
     }
     for (const QJsonValue &v : o.value(QLatin1String("faults")).toArray()) {

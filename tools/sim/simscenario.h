@@ -14,8 +14,9 @@ namespace sim {
 struct Bidder
 {
     QString id;
-    QString password;
+    QString password;      // empty with an smsCode: a member without a password
     QStringList watchlist; // item ids, in order
+    QString smsCode = {};  // today's login asks for this code (sent "by SMS") after the ID
 };
 
 struct Category
@@ -67,15 +68,29 @@ struct Item
     QList<Category> trail; // category trail, root first
     QList<RivalBid> rivals;
     QHash<QString, qint32> maxBids; // each bidder's maximum (proxy bidding)
+    QHash<QString, int> quantities; // the quantity of each bidder's last accepted bid
+    // Today's pages add these.
+    bool store = false;       // a store's item: its price with tax differs (10 %)
+    bool earlyEnd = false;    // the seller may end early (isEarlyClosing)
+    double endEarlyAt = -1;   // seconds after the start the seller ends it (with a bidder)
+    double cancelAt = -1;     // seconds after the start the seller cancels it
+    bool cancelled = false;
+    QDateTime originalEnd;    // the end before any automatic extension
+    QString sellerKey;        // the site's opaque seller id
 
-    bool ended(const QDateTime &now) const { return now >= end; }
+    bool ended(const QDateTime &now) const { return cancelled || now >= end; }
     // The winner once ended: the highest bidder if the reserve was met.
     QString winner(const QDateTime &now) const;
     qint32 unit() const;
     // The site's rules: proxy bidding up to each bidder's maximum, the bid unit table,
     // reserve price, buy-it-now, and automatic extension (a price-raising bid in the last
     // five minutes moves the end five minutes later).
-    BidOutcome bid(const QString &bidder, qint32 amount, const QDateTime &now);
+    BidOutcome bid(const QString &bidder, qint32 amount, const QDateTime &now, int quantity = 1);
+    // The lowest amount the site takes now.
+    qint32 minimumBid() const;
+
+private:
+    BidOutcome bidOnce(const QString &bidder, qint32 amount, const QDateTime &now);
 };
 
 // Faults on demand: requests whose host and path match the patterns (wildcards * and ?)
@@ -118,6 +133,13 @@ struct Scenario
     QString listHost = QStringLiteral("list1.auctions.yahoo.co.jp");
     QString mainHost = QStringLiteral("auctions.yahoo.co.jp");
     QString profileHost = QStringLiteral("profiles.yahoo.co.jp");
+    // Which site it plays: the classic EUC-JP pages, or today's UTF-8 pages with their data
+    // blocks and the page's own bid script.
+    bool today = false;
+    // Today's item page in a second markup: other elements, class names, request addresses
+    // and answer wording, the same visible labels.
+    QString pageVariant = QStringLiteral("a");
+    int watchPageSize = 20; // today's watch list, rows a page
     bool halfWidthLabels = false; // write the page labels in half-width katakana
     bool showSeconds = false;     // end times with seconds (the real site shows minutes)
     qint64 clockOffsetMs = 0;     // the site's clock runs this far ahead of this machine's

@@ -4,6 +4,7 @@
 #include <QTcpServer>
 
 #include "simpages.h"
+#include "todaypages.h"
 
 #include <QHttpServerRequest>
 #include <QJsonDocument>
@@ -21,6 +22,38 @@
 namespace sim {
 
 namespace {
+
+// A request body as key/value pairs: a JSON object (today's page script) or a form.
+QUrlQuery bodyForm(const QByteArray &body)
+{
+    QUrlQuery q;
+    const QJsonDocument d = QJsonDocument::fromJson(body);
+    if (d.isObject()) {
+        const QJsonObject o = d.object();
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            const QJsonValue v = it.value();
+            q.addQueryItem(it.key(), v.isDouble() ? QString::number(v.toDouble(), 'f', 0)
+                                                  : v.toVariant().toString());
+        }
+        return q;
+    }
+    // Form values come percent-encoded, '+' for a blank.
+    QByteArray b = body;
+    b.replace('+', ' ');
+    for (const QByteArray &pair : b.split('&')) {
+        const qsizetype eq = pair.indexOf('=');
+        if (eq <= 0)
+            continue;
+        q.addQueryItem(QString::fromUtf8(QByteArray::fromPercentEncoding(pair.left(eq))),
+                       QString::fromUtf8(QByteArray::fromPercentEncoding(pair.mid(eq + 1))));
+    }
+    return q;
+}
+
+QString field(const QUrlQuery &q, const char *key)
+{
+    return q.queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
+}
 
 // "*" any text (slashes included), "?" one character.
 bool wildcardMatch(const QString &pattern, const QString &text)
@@ -44,6 +77,10 @@ QByteArray reason(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 302:
+        return "Found";
+    case 403:
+        return "Forbidden";
     case 404:
         return "Not Found";
     case 500:
@@ -68,6 +105,9 @@ void SimSite::setScenario(Scenario scenario)
     m_scenario = std::move(scenario);
     m_sessions.clear();
     m_tokens.clear();
+    m_previews.clear();
+    m_bids.clear();
+    m_confirmations.clear();
     ++m_generation;
     scheduleRivals();
 }
@@ -77,6 +117,28 @@ void SimSite::scheduleRivals()
     const QDateTime now = m_scenario.now();
     const int generation = m_generation;
     for (const Item &item : std::as_const(m_scenario.items)) {
+        // The seller ends the auction early (with a bidder: the highest one wins at once),
+        // or cancels it.
+        const QString itemId = item.id;
+        if (item.endEarlyAt >= 0) {
+            const QDateTime at = m_scenario.start.addMSecs(qint64(item.endEarlyAt * 1000));
+            QTimer::singleShot(qMax<qint64>(0, now.msecsTo(at)), Qt::PreciseTimer, this,
+                               [this, itemId, generation] {
+                                   Item *it = m_scenario.item(itemId);
+                                   if (generation == m_generation && it && it->bids > 0 &&
+                                       !it->ended(m_scenario.now()))
+                                       it->end = m_scenario.now();
+                               });
+        }
+        if (item.cancelAt >= 0) {
+            const QDateTime at = m_scenario.start.addMSecs(qint64(item.cancelAt * 1000));
+            QTimer::singleShot(qMax<qint64>(0, now.msecsTo(at)), Qt::PreciseTimer, this,
+                               [this, itemId, generation] {
+                                   if (Item *it = m_scenario.item(itemId);
+                                       generation == m_generation && it)
+                                       it->cancelled = true;
+                               });
+        }
         for (const RivalBid &r : item.rivals) {
             const QDateTime at = r.at >= 0 ? m_scenario.start.addMSecs(qint64(r.at * 1000))
                                            : item.end.addMSecs(-qint64(r.beforeEnd * 1000));
@@ -92,11 +154,11 @@ void SimSite::scheduleRivals()
     }
 }
 
-BidOutcome SimSite::recordBid(Item &item, const QString &bidder, qint32 amount)
+BidOutcome SimSite::recordBid(Item &item, const QString &bidder, qint32 amount, int quantity)
 {
     const QDateTime now = m_scenario.now();
-    const BidOutcome outcome = item.bid(bidder, amount, now);
-    m_bids << BidRecord{now.toMSecsSinceEpoch(), item.id, bidder, amount, outcome};
+    const BidOutcome outcome = item.bid(bidder, amount, now, quantity);
+    m_bids << BidRecord{now.toMSecsSinceEpoch(), item.id, bidder, amount, outcome, quantity};
     return outcome;
 }
 
@@ -213,6 +275,7 @@ QString SimSite::createSession(const QString &bidderId)
 {
     const QString value = QString::number(QRandomGenerator::global()->generate64(), 16);
     m_sessions.insert(value, bidderId);
+    m_crumbs.insert(value, QString::number(QRandomGenerator::global()->generate64(), 36));
     return value;
 }
 
@@ -226,14 +289,20 @@ QString SimSite::maskQuery(const QString &query)
 
 QString SimSite::viewerOf(const QHttpServerRequest &request) const
 {
+    return m_sessions.value(sessionOf(request));
+}
+
+QString SimSite::sessionOf(const QHttpServerRequest &request) const
+{
     for (const auto &[name, value] : request.headers()) {
         if (name.compare("Cookie", Qt::CaseInsensitive) != 0)
             continue;
         for (const QByteArray &part : value.split(';')) {
             const QByteArray kv = part.trimmed();
             const qsizetype eq = kv.indexOf('=');
-            if (eq > 0 && kv.left(eq) == sessionCookieName().toLatin1())
-                return m_sessions.value(QString::fromLatin1(kv.mid(eq + 1)));
+            if (eq > 0 && kv.left(eq) == sessionCookieName().toLatin1() &&
+                m_sessions.contains(QString::fromLatin1(kv.mid(eq + 1))))
+                return QString::fromLatin1(kv.mid(eq + 1));
         }
     }
     return {};
@@ -259,7 +328,8 @@ SimSite::Response SimSite::route(const QString &host, const QString &path, const
     const QDateTime now = m_scenario.now();
     static const QRegularExpression pageHost(QStringLiteral("^page(\\d*)\\.(.+)$"));
     const QRegularExpressionMatch m = pageHost.match(host);
-    if (m.hasMatch() && m.captured(2) == m_scenario.domain &&
+    // Item pages: on their page host, or at the canonical address on the main host.
+    if (((m.hasMatch() && m.captured(2) == m_scenario.domain) || host == m_scenario.mainHost) &&
         path.startsWith(QLatin1String("/jp/auction/"))) {
         const QString id = path.mid(int(qstrlen("/jp/auction/")));
         Item *item = m_scenario.item(id);
@@ -291,10 +361,13 @@ SimSite::Response SimSite::route(const QString &host, const QString &path, const
         }
         if (path == QLatin1String("/jp/config/placebid")) {
             const Token token = m_tokens.take(value("a"));
+            const qint32 amount = value("Bid").toInt();
+            const int quantity = qMax(1, value("Quantity").toInt());
+            m_confirmations << Confirmation{now.toMSecsSinceEpoch(), value("ItemID"), value("a"),
+                                            amount, quantity, item && token.itemId == item->id};
             if (!item || token.itemId != item->id)
                 return {200, toEucJp(loginFailedPage()), {}};
-            const qint32 amount = value("Bid").toInt();
-            const BidOutcome outcome = recordBid(*item, token.bidder, amount);
+            const BidOutcome outcome = recordBid(*item, token.bidder, amount, quantity);
             return {200,
                     toEucJp(bidAnswerPage(outcome, *item, amount, action,
                                           issueToken(token.bidder, item->id))),
@@ -485,7 +558,7 @@ void SimSite::write(QTcpSocket *socket, const Response &r, bool headOnly)
     QByteArray out = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + reason(r.status) + "\r\n";
     if (!r.date.isEmpty())
         out += "Date: " + r.date + "\r\n";
-    out += "Content-Type: text/html; charset=EUC-JP\r\n";
+    out += "Content-Type: " + r.type + "\r\n";
     out += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
     for (const QByteArray &h : r.extraHeaders)
         out += h + "\r\n";
@@ -549,7 +622,8 @@ bool SimSite::handleRequest(const QHttpServerRequest &request, QTcpSocket *socke
     in.post = request.method() == QHttpServerRequest::Method::Post;
     in.head = request.method() == QHttpServerRequest::Method::Head;
     in.body = request.body();
-    in.viewer = viewerOf(request);
+    in.session = sessionOf(request);
+    in.viewer = m_sessions.value(in.session);
     // A cache in front forwards what asks it not to answer from its store.
     const bool noCache = request.value("Cache-Control").contains("no-cache") ||
                          request.value("Pragma").contains("no-cache");
@@ -590,7 +664,18 @@ void SimSite::answer(const Incoming &in, const std::optional<Fault> &fault, QTcp
     const bool refusedFirst = fault && fault->beforeProcessing && fault->kind != Fault::Latency &&
                               fault->kind != Fault::Stale;
     Response response;
-    if (!refusedFirst) {
+    if (!refusedFirst && m_scenario.today) {
+        const std::optional<Response> page = routeToday(in, rec.path, QUrlQuery(in.url));
+        response = page ? *page : Response(404, toUtf8Page(todayNotFoundPage()));
+        if (!page)
+            response.type = "text/html; charset=UTF-8";
+        if (rec.item.isEmpty() && in.post) { // the page's own bid requests name it in their body
+            const QUrlQuery form = bodyForm(in.body);
+            rec.item = form.hasQueryItem(QStringLiteral("aid"))
+                           ? form.queryItemValue(QStringLiteral("aid"))
+                           : form.queryItemValue(QStringLiteral("auctionId"));
+        }
+    } else if (!refusedFirst) {
         const std::optional<Response> page =
             routePages(rec.host, rec.path, query, in.viewer, in.post);
         response = page ? *page : route(rec.host, rec.path, QUrlQuery(in.url), in.viewer);
@@ -669,6 +754,232 @@ void SimSite::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
     Response r(404, toEucJp(notFoundPage()));
     r.date = httpDate(m_scenario.now());
     write(socket, r, false);
+}
+
+} // namespace sim
+
+namespace sim {
+
+SimSite::Response SimSite::redirect(const QString &to, QList<QByteArray> headers) const
+{
+    Response r(302, toUtf8Page(QStringLiteral("<html><body>Found</body></html>")), std::move(headers));
+    r.extraHeaders << "Location: " + to.toUtf8();
+    r.type = "text/html; charset=UTF-8";
+    return r;
+}
+
+SimSite::Response SimSite::loginRedirect(const Incoming &in) const
+{
+    // A member page asked by a visitor: the login, returning here.
+    const QString here = m_scenario.scheme + QStringLiteral("://") + in.host + in.url.path() +
+                         (in.url.hasQuery() ? QLatin1Char('?') + in.url.query() : QString());
+    return redirect(m_scenario.scheme + QStringLiteral("://") + m_scenario.loginHost +
+                    QStringLiteral("/config/login?.src=auc&.done=") +
+                    QString::fromLatin1(QUrl::toPercentEncoding(here)));
+}
+
+std::optional<SimSite::Response> SimSite::routeToday(const Incoming &in, const QString &path,
+                                                     const QUrlQuery &query)
+{
+    Scenario &s = m_scenario;
+    const QDateTime now = s.now();
+    auto page = [](const QString &html, int status = 200) {
+        Response r(status, toUtf8Page(html));
+        r.type = "text/html; charset=UTF-8";
+        return r;
+    };
+    Viewer viewer;
+    viewer.id = in.viewer;
+    viewer.crumb = m_crumbs.value(in.session);
+    const bool mainHost = in.host == s.mainHost;
+    static const QRegularExpression pageHost(QStringLiteral("^page(\\d*)\\.(.+)$"));
+    const QRegularExpressionMatch ph = pageHost.match(in.host);
+    const bool itemHost = mainHost || (ph.hasMatch() && ph.captured(2) == s.domain);
+
+    if (itemHost && path.startsWith(QLatin1String("/jp/auction/")) && !in.post) {
+        const Item *item = s.item(path.mid(int(qstrlen("/jp/auction/"))));
+        if (!item)
+            return page(todayNotFoundPage(), 404);
+        return page(todayItemPage(s, *item, viewer, now));
+    }
+    if (in.host == s.loginHost && path == QLatin1String("/config/login")) {
+        const QUrlQuery form = in.post ? bodyForm(in.body) : query;
+        QString done = field(form, ".done");
+        const QUrl doneUrl(done);
+        if (done.isEmpty() || !doneUrl.host().endsWith(s.domain))
+            done = s.scheme + QStringLiteral("://") + s.mainHost + QLatin1Char('/');
+        if (!in.post)
+            return page(todayLoginIdPage(s, done, QString()));
+        const QString step = field(form, "step");
+        const Bidder *bidder = s.bidder(field(form, "login").trimmed());
+        if (step == QLatin1String("id")) {
+            if (!bidder)
+                return page(todayLoginIdPage(
+                    s, done, QStringLiteral("このIDは登録されていません。入力内容をご確認ください。")));
+            if (bidder->password.isEmpty())
+                return page(todayLoginCodePage(s, bidder->id, done, QString()));
+            return page(todayLoginPasswordPage(s, bidder->id, done, QString()));
+        }
+        if (!bidder)
+            return page(todayLoginIdPage(s, done, QString()));
+        const bool byCode = step == QLatin1String("code");
+        const bool right = byCode ? !bidder->smsCode.isEmpty() && field(form, "code") == bidder->smsCode
+                                  : !bidder->password.isEmpty() &&
+                                        field(form, "passwd") == bidder->password;
+        if (!right)
+            return page(byCode ? todayLoginCodePage(s, bidder->id, done,
+                                                    QStringLiteral("確認コードが正しくありません。"))
+                               : todayLoginPasswordPage(s, bidder->id, done,
+                                                        QStringLiteral("パスワードが間違っています。")));
+        const QString session = createSession(bidder->id);
+        return redirect(done, {"Set-Cookie: " + sessionCookieName().toLatin1() + '=' +
+                               session.toLatin1() + "; Domain=" + cookieDomain().toLatin1() +
+                               "; Path=/"});
+    }
+    if (!mainHost)
+        return std::nullopt;
+    if (path == QLatin1String("/") && !in.post)
+        return page(todayTopPage(s, viewer));
+    const int pageNo = qMax(1, field(query, "apg").toInt());
+    auto memberList = [&](const QString &heading, const QList<const Item *> &all,
+                          const QString &base) -> Response {
+        const qsizetype from = qsizetype(pageNo - 1) * s.watchPageSize;
+        const QString next = from + s.watchPageSize < all.size()
+                                 ? base + QStringLiteral("&apg=") + QString::number(pageNo + 1)
+                                 : QString();
+        return page(todayListPage(s, heading, all.mid(from, s.watchPageSize), next));
+    };
+    if (path == QLatin1String("/openwatchlist/jp/show/mystatus")) {
+        const Bidder *b = s.bidder(viewer.id);
+        if (!b)
+            return loginRedirect(in);
+        QList<const Item *> rows;
+        for (const QString &id : b->watchlist) {
+            if (const Item *it = s.item(id); it && !it->ended(now))
+                rows << it;
+        }
+        return memberList(QStringLiteral("ウォッチリスト"), rows,
+                          QStringLiteral("/openwatchlist/jp/show/mystatus?select=watchlist&watchclosed=0"));
+    }
+    if (path == QLatin1String("/openuser/jp/show/mystatus") ||
+        path == QLatin1String("/closeduser/jp/show/mystatus")) {
+        if (viewer.id.isEmpty())
+            return loginRedirect(in);
+        const bool won = path.startsWith(QLatin1String("/closeduser"));
+        QList<const Item *> rows;
+        for (const Item &it : s.items) {
+            if (won ? it.winner(now).compare(viewer.id, Qt::CaseInsensitive) == 0
+                    : !it.ended(now) && it.maxBids.contains(viewer.id))
+                rows << &it;
+        }
+        return memberList(won ? QStringLiteral("落札分") : QStringLiteral("入札中"), rows,
+                          path + (won ? QStringLiteral("?select=won") : QStringLiteral("?select=bidding")));
+    }
+    static const QRegularExpression listing(QStringLiteral("^/category/list/(\\d+)/?$"));
+    const QRegularExpressionMatch lm = listing.match(path);
+    if (path == QLatin1String("/search/search") || lm.hasMatch()) {
+        const QString keyword = field(query, "p");
+        const qint64 cat = lm.hasMatch() ? lm.captured(1).toLongLong() : field(query, "auccat").toLongLong();
+        QList<const Item *> hits;
+        int buyNow = 0;
+        for (const Item &it : s.items) {
+            if (it.ended(now) || (!keyword.isEmpty() && !keywordMatches(it.title, keyword)))
+                continue;
+            if (cat != 0 && !inCategory(it, cat))
+                continue;
+            hits << &it;
+            buyNow += it.buyNow > 0 ? 1 : 0;
+        }
+        const int offset = qMax(1, field(query, "b").toInt());
+        const int n = qBound(1, field(query, "n").toInt() > 0 ? field(query, "n").toInt() : 50, 100);
+        return page(todayResultPage(s,
+                                    lm.hasMatch() ? QStringLiteral("カテゴリ ") + lm.captured(1)
+                                                  : keyword + QStringLiteral("の検索結果"),
+                                    int(hits.size()), buyNow, hits.mid(offset - 1, n)));
+    }
+    if (path.startsWith(QLatin1String("/seller/"))) {
+        for (const Item &it : s.items) {
+            if (todayItemJson(s, it, viewer, now)
+                    .value(QStringLiteral("seller")).toObject()
+                    .value(QStringLiteral("aucUserId")).toString() == path.mid(8))
+                return page(todaySellerPage(it));
+        }
+        return page(todayNotFoundPage(), 404);
+    }
+    if (in.post && path == todayPreviewPath(s.pageVariant))
+        return todayPreview(in, bodyForm(in.body));
+    if (in.post && path == todayPlacePath(s.pageVariant))
+        return todayPlace(in, bodyForm(in.body));
+    return std::nullopt;
+}
+
+SimSite::Response SimSite::todayPreview(const Incoming &in, const QUrlQuery &form)
+{
+    const bool b = m_scenario.pageVariant == QLatin1String("b");
+    auto answer = [](const QJsonObject &o) {
+        Response r(200, QJsonDocument(o).toJson(QJsonDocument::Compact));
+        r.type = "application/json; charset=UTF-8";
+        return r;
+    };
+    auto refuse = [&](const QString &a, const QString &bText) {
+        return answer(QJsonObject{{QStringLiteral("ok"), false},
+                                  {QStringLiteral("message"), b ? bText : a}});
+    };
+    const QString id = field(form, b ? "aid" : "auctionId");
+    const QString crumb = field(form, b ? "_crumb" : "crumb");
+    Item *item = m_scenario.item(id);
+    if (in.viewer.isEmpty() || crumb.isEmpty() || crumb != m_crumbs.value(in.session))
+        return refuse(QStringLiteral("ログインしてください。"), QStringLiteral("認証エラー（E-401）"));
+    if (!item)
+        return refuse(QStringLiteral("この商品は存在しません。"), QStringLiteral("対象がありません（E-404）"));
+    if (item->ended(m_scenario.now()))
+        return refuse(QStringLiteral("このオークションは終了しています。"), QStringLiteral("受付できません（E-410）"));
+    bool ok = false;
+    const qint64 amount = field(form, b ? "bid" : "price").toLongLong(&ok);
+    const int quantity = field(form, b ? "qty" : "quantity").toInt();
+    if (!ok || amount <= 0)
+        return refuse(QStringLiteral("入札額を入力してください。"), QStringLiteral("入力内容に誤りがあります（E-200）"));
+    if (quantity < 1 || quantity > item->quantity)
+        return refuse(QStringLiteral("数量を確認してください。"), QStringLiteral("入力内容に誤りがあります（E-201）"));
+    if (amount < item->minimumBid())
+        return refuse(QStringLiteral("入札額が低すぎます。") + yen(item->minimumBid()) +
+                          QStringLiteral("円以上で入札してください。"),
+                      QStringLiteral("入力金額が条件を満たしません（E-220）"));
+    const QString token = QString::number(QRandomGenerator::global()->generate64(), 16);
+    m_previews.insert(token, Preview{in.viewer, item->id, qint32(qMin<qint64>(amount, 999999999)),
+                                     quantity});
+    return answer(QJsonObject{{QStringLiteral("ok"), true},
+                              {QStringLiteral("price"), double(amount)},
+                              {QStringLiteral("quantity"), quantity},
+                              {QStringLiteral("title"), item->title},
+                              {QStringLiteral("token"), token}});
+}
+
+SimSite::Response SimSite::todayPlace(const Incoming &in, const QUrlQuery &form)
+{
+    const bool b = m_scenario.pageVariant == QLatin1String("b");
+    auto answer = [](const QJsonObject &o) {
+        Response r(200, QJsonDocument(o).toJson(QJsonDocument::Compact));
+        r.type = "application/json; charset=UTF-8";
+        return r;
+    };
+    const QString token = field(form, b ? "t" : "token");
+    const QString crumb = field(form, b ? "_crumb" : "crumb");
+    const Preview preview = m_previews.take(token);
+    const QDateTime now = m_scenario.now();
+    m_confirmations << Confirmation{now.toMSecsSinceEpoch(), field(form, b ? "aid" : "auctionId"), token,
+                                    qint32(field(form, b ? "bid" : "price").toLongLong()),
+                                    qMax(1, field(form, b ? "qty" : "quantity").toInt()),
+                                    !preview.itemId.isEmpty()};
+    Item *item = m_scenario.item(preview.itemId);
+    if (!item || preview.bidder != in.viewer || crumb != m_crumbs.value(in.session))
+        return answer(QJsonObject{
+            {QStringLiteral("result"), QStringLiteral("error")},
+            {QStringLiteral("message"), b ? QStringLiteral("受付できません（E-409）")
+                                          : QStringLiteral("入札できませんでした。もう一度最初からお試しください。")}});
+    const BidOutcome outcome = recordBid(*item, preview.bidder, preview.amount, preview.quantity);
+    return answer(QJsonObject{{QStringLiteral("result"), int(outcome)},
+                              {QStringLiteral("message"), todayAnswerText(m_scenario.pageVariant, outcome, *item)}});
 }
 
 } // namespace sim

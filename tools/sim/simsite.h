@@ -63,8 +63,8 @@ public:
     void clearFaults() { m_scenario.faults.clear(); }
 
     Scenario &scenario() { return m_scenario; }
-    // Plays another scenario from now on: sessions, forms and pending rival bids of the
-    // previous one are forgotten.
+    // Plays another scenario from now on: sessions, forms, the bids it took and pending
+    // rival bids of the previous one are forgotten (the request log is kept).
     void setScenario(Scenario scenario);
     // A logged-in session for the bidder; the value of the session cookie.
     QString createSession(const QString &bidderId);
@@ -81,8 +81,23 @@ public:
         QString bidder;
         qint32 amount = 0;
         BidOutcome outcome = BidOutcome::Accepted;
+        int quantity = 1;
     };
     const QList<BidRecord> &bids() const { return m_bids; }
+    // Every request that asked to place a bid (a classic confirmation, today's page's final
+    // request), as it arrived, with its one-use token: a token seen twice is a bid sent twice.
+    struct Confirmation
+    {
+        qint64 atMs = 0;
+        QString itemId;
+        QString token;
+        qint32 amount = 0;
+        int quantity = 1;
+        bool used = false; // the token was still good, so the bid was taken
+    };
+    const QList<Confirmation> &confirmations() const { return m_confirmations; }
+    // The crumb of a bidder's session (today's pages carry it).
+    QString crumbOf(const QString &session) const { return m_crumbs.value(session); }
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
@@ -98,6 +113,7 @@ private:
         QByteArray body;
         QList<QByteArray> extraHeaders;
         QByteArray date; // the Date header: the site's clock when the answer was made
+        QByteArray type = "text/html; charset=EUC-JP";
     };
     // What the site keeps of a request until it answers it.
     struct Incoming
@@ -106,6 +122,7 @@ private:
         QString host;
         QByteArray body;
         QString viewer;
+        QString session; // the session cookie's value, when one came
         bool post = false;
         bool head = false;
     };
@@ -123,6 +140,15 @@ private:
     QString cookieDomain() const;
     Fault *matchFault(const QString &host, const QString &path, bool noCache);
     QString viewerOf(const QHttpServerRequest &request) const;
+    QString sessionOf(const QHttpServerRequest &request) const;
+    // Today's site: item pages, the two-step login, member lists, search, and the item
+    // page's own bid requests. nullopt: not one of today's addresses.
+    std::optional<Response> routeToday(const Incoming &in, const QString &path,
+                                       const QUrlQuery &query);
+    Response todayPreview(const Incoming &in, const QUrlQuery &form);
+    Response todayPlace(const Incoming &in, const QUrlQuery &form);
+    Response redirect(const QString &to, QList<QByteArray> headers = {}) const;
+    Response loginRedirect(const Incoming &in) const;
     void write(QTcpSocket *socket, const Response &r, bool headOnly);
     void log(const RequestRecord &r);
 
@@ -136,7 +162,7 @@ private:
     int m_tunnelsEncrypted = 0;
     QList<RequestRecord> m_requests;
     void scheduleRivals();
-    BidOutcome recordBid(Item &item, const QString &bidder, qint32 amount);
+    BidOutcome recordBid(Item &item, const QString &bidder, qint32 amount, int quantity = 1);
     QString issueToken(const QString &bidder, const QString &itemId);
 
     struct Token
@@ -146,7 +172,17 @@ private:
     };
     QHash<QString, QString> m_sessions; // cookie value -> bidder id
     QHash<QString, Token> m_tokens;     // the "a" value of a bid form -> who may use it
+    QHash<QString, QString> m_crumbs;   // session -> its crumb
+    struct Preview
+    {
+        QString bidder;
+        QString itemId;
+        qint32 amount = 0;
+        int quantity = 1;
+    };
+    QHash<QString, Preview> m_previews; // today's preview token -> what it previewed
     QList<BidRecord> m_bids;
+    QList<Confirmation> m_confirmations;
     int m_generation = 0; // which scenario a scheduled rival bid belongs to
     QFile m_logFile;
 };

@@ -10,7 +10,7 @@ namespace sw {
 
 DemoSite::~DemoSite() = default;
 
-std::unique_ptr<DemoSite> DemoSite::start(QString *error)
+std::unique_ptr<DemoSite> DemoSite::start(QString *error, bool classic)
 {
     std::unique_ptr<DemoSite> demo(new DemoSite);
     if (!demo->m_dir.isValid()) {
@@ -29,6 +29,8 @@ std::unique_ptr<DemoSite> DemoSite::start(QString *error)
         *error = QStringLiteral("デモのシナリオが壊れています：") + why;
         return nullptr;
     }
+    if (classic)
+        scenario->today = false;
     demo->m_site = std::make_unique<sim::SimSite>(std::move(*scenario));
     if (demo->m_site->listenOn() == 0) {
         *error = QStringLiteral("デモの模擬サイトを起動できません（ポートを開けません）。");

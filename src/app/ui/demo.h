@@ -22,8 +22,9 @@ class DemoSite
 public:
     ~DemoSite();
 
-    // Starts the site; nothing (and the reason in `error`) when it cannot.
-    static std::unique_ptr<DemoSite> start(QString *error);
+    // Starts the site, today's pages unless classic; nothing (and the reason in `error`)
+    // when it cannot.
+    static std::unique_ptr<DemoSite> start(QString *error, bool classic = false);
 
     AppPaths paths() const;
     quint16 port() const;

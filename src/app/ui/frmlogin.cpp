@@ -39,7 +39,12 @@ frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompte
     m_user->setObjectName(QStringLiteral("txtUser_0"));
     m_pass->setObjectName(QStringLiteral("txtUser_1"));
     m_pass->setEchoMode(QLineEdit::Password);
-    auto *note = new QLabel(QStringLiteral("※注意：CapsLockははずしてください"), this);
+    auto *note = new QLabel(QStringLiteral("※注意：CapsLockははずしてください\n"
+                                           "パスワードを使わずにログインしている場合（SMSの確認コード、"
+                                           "顔・指紋認証）はパスワードを空のままにしてください。"
+                                           "ログインの途中でブラウザの画面に入力します。"),
+                            this);
+    note->setWordWrap(true);
     note->setObjectName(QStringLiteral("Label4"));
     m_place = new QLabel(this);
     m_place->setObjectName(QStringLiteral("lblPasswordPlace"));
@@ -134,7 +139,7 @@ void frmLogin::dismiss()
 
 void frmLogin::cmdOK_Click()
 {
-    if (tooShort(m_user->text()) || tooShort(m_pass->text())) {
+    if (credentialsTooShort(m_user->text(), m_pass->text())) {
         m_prompter.message(QStringLiteral("４文字以上必要です。"));
         return;
     }
@@ -156,7 +161,7 @@ void frmLogin::reject()
 
 void frmLogin::Command2_Click()
 {
-    if (tooShort(m_user->text()) || tooShort(m_pass->text())) {
+    if (credentialsTooShort(m_user->text(), m_pass->text())) {
         m_prompter.message(QStringLiteral("4文字以上必要です。"));
         if (m_endsProgram)
             emit endProgram();
@@ -175,7 +180,7 @@ void frmLogin::closeEvent(QCloseEvent *event)
         event->accept();
         return;
     }
-    if (tooShort(m_user->text()) || tooShort(m_pass->text())) {
+    if (credentialsTooShort(m_user->text(), m_pass->text())) {
         m_prompter.message(QStringLiteral("4文字以上必要です。"));
         event->accept();
         if (m_endsProgram)

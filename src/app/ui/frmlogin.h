@@ -34,6 +34,12 @@ public:
     void Command2_Click();
 
     static bool tooShort(const QString &text) { return text.size() < 4; }
+    // The ID is needed; a password is not (many members log in with a code sent by SMS or a
+    // passkey), but one that is given has at least 4 characters.
+    static bool credentialsTooShort(const QString &id, const QString &password)
+    {
+        return tooShort(id) || (!password.isEmpty() && tooShort(password));
+    }
     // What the login waits for ("" hides the line): the site's answer, or a site that
     // cannot be reached.
     void setSiteState(const QString &text);

@@ -3,6 +3,7 @@
 #include "appvalues.h"
 #include "bidhost.h"
 #include "bidwindows.h"
+#include "bidpages.h"
 #include "browserwindow.h"
 #include "categories.h"
 #include "clock.h"
@@ -12,12 +13,14 @@
 #include "demo.h"
 #include "itemparser.h"
 #include "mdiform1.h"
+#include "pageroutechild.h"
 #include "passwordstore.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
 #include "sitehosts.h"
 #include "startup.h"
 #include "startupdb.h"
+#include "stdinlines.h"
 #include "termination.h"
 #include "widgetprompter.h"
 
@@ -26,6 +29,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIcon>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSocketNotifier>
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QNetworkProxy>
@@ -39,12 +45,23 @@ using namespace sw;
 
 namespace {
 
+// One line of the login's report to the service: a JSON object, flushed at once.
+void report(const QJsonObject &o)
+{
+    std::fprintf(stdout, "%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+}
+
 // `snipewell --login-only`: the service's login on a machine without a display. The site's
-// login form is filled in the browser engine (as ログインする does), the session's cookies go
-// to the data folder's cookie file, and the program ends: 0 logged in, 1 the site did not
-// greet the ID, 2 the site could not be reached. It takes no instance lock (the service
-// holds it) and leaves the database as it is.
-int runLoginOnly(WidgetPrompter &prompter)
+// login is followed in the browser engine (as ログインする does), the session's cookies go to
+// the data folder's cookie file, and the program ends: 0 logged in, 1 the site refused what
+// was typed, 2 the site could not be reached, 3 the program could not run, 4 nobody answered
+// the site's question in time. With --stdin the ID and password come from the service (one
+// JSON line, {"id", "password"}) and are never stored here; the site's questions (a code sent
+// by SMS) go out as JSON lines on standard output, and the member's answers come back on
+// standard input ({"answer"}). It takes no instance lock (the service holds it) and leaves
+// the database as it is.
+int runLoginOnly(WidgetPrompter &prompter, bool fromStdin)
 {
     const AppPaths paths = AppPaths::fromEnvironment();
     SettingsStore settings(paths.settingsFile);
@@ -56,6 +73,17 @@ int runLoginOnly(WidgetPrompter &prompter)
     }
     ActivityLog &log = core.log;
     AppContext &ctx = core.ctx;
+    if (fromStdin) {
+        // Byte by byte: what follows the line (the answers) is read by StdinLines later.
+        QByteArray line;
+        char c = 0;
+        while (::read(0, &c, 1) == 1 && c != '\n' && line.size() < 4096)
+            line += c;
+        const QJsonObject given = QJsonDocument::fromJson(line).object();
+        ctx.values.ownId = given.value(QStringLiteral("id")).toString().trimmed();
+        ctx.values.password = given.value(QStringLiteral("password")).toString();
+        ctx.values.encodedPassword = encodePassword(ctx.values.password);
+    }
     if (const QString proxy =
             settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
         !proxy.isEmpty()) {
@@ -73,9 +101,14 @@ int runLoginOnly(WidgetPrompter &prompter)
     BrowserWindow &browser = *window;
     browser.resize(1000, 800);
     browser.show();
-    int result = 1;
+    int result = 4;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [] { QApplication::exit(4); });
+    deadline.start(90000);
     QObject::connect(&browser, &BrowserWindow::loggedIn, &browser, [&result] {
         result = 0;
+        report({{QStringLiteral("event"), QStringLiteral("loggedIn")}});
         // A moment for the last cookies to reach the file.
         QTimer::singleShot(500, [] { QApplication::exit(0); });
     });
@@ -85,17 +118,68 @@ int runLoginOnly(WidgetPrompter &prompter)
             QApplication::exit(2);
         }
     });
-    QTimer::singleShot(90000, [] { QApplication::exit(1); });
+    QObject::connect(&browser, &BrowserWindow::loginFailed, &browser, [&result](const QString &w) {
+        result = 1;
+        report({{QStringLiteral("event"), QStringLiteral("failed")}, {QStringLiteral("why"), w}});
+        QApplication::exit(1);
+    });
+    QObject::connect(&browser, &BrowserWindow::loginProgress, &browser, [](const QString &text) {
+        if (!text.isEmpty())
+            report({{QStringLiteral("event"), QStringLiteral("progress")},
+                    {QStringLiteral("text"), text}});
+    });
+    QObject::connect(&browser, &BrowserWindow::loginQuestion, &browser,
+                     [&deadline, fromStdin](const QString &kind, const QString &text) {
+                         report({{QStringLiteral("event"), QStringLiteral("question")},
+                                 {QStringLiteral("kind"), kind},
+                                 {QStringLiteral("text"), text}});
+                         // A member reads the message and types the code: time for that.
+                         deadline.start(fromStdin ? 300000 : 90000);
+                     });
+    // The member's answers, one JSON line each (the service going away leaves the deadline).
+    std::unique_ptr<StdinLines> answers;
+    if (fromStdin) {
+        answers = std::make_unique<StdinLines>();
+        QObject::connect(answers.get(), &StdinLines::line, &browser, [&browser](const QByteArray &l) {
+            const QJsonObject o = QJsonDocument::fromJson(l).object();
+            if (o.contains(QStringLiteral("answer")))
+                browser.answerLoginQuestion(o.value(QStringLiteral("answer")).toString().trimmed());
+        });
+    }
     browser.Login();
     const int code = QApplication::exec();
     log.flush();
     return result == 0 ? 0 : code;
 }
 
+// `snipewell --bid-pages`: the page route's child (see bidpages.h), on the offscreen platform.
+// It shares the data folder's cookies and touches nothing else there.
+int runBidPagesOnly(WidgetPrompter &prompter)
+{
+    const AppPaths paths = AppPaths::fromEnvironment();
+    SettingsStore settings(paths.settingsFile);
+    ProgramCore core(paths, settings, prompter);
+    if (const QString proxy =
+            settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
+        !proxy.isEmpty()) {
+        const ProxyChoice choice = parseProxySetting(proxy);
+        if (choice.kind == ProxyChoice::Named)
+            QNetworkProxy::setApplicationProxy(choice.proxy);
+    }
+    QString why;
+    const int code = runBidPagesFromModule(core.ctx, &why);
+    if (code == 3)
+        std::fprintf(stderr, "snipewell: %s\n", qPrintable(why));
+    return code;
+}
+
 struct Options
 {
     bool demo = false;
+    bool classic = false;
     bool loginOnly = false;
+    bool credentialsOnStdin = false;
+    bool bidPages = false;
 };
 
 void describe()
@@ -126,11 +210,28 @@ Options parseOptions(int argc, char *argv[])
         QStringLiteral("Run against a simulated auction site on this computer, with a data "
                        "folder of its own (デモ). Nothing reaches the real site."));
     parser.addOption(demo);
+    const QCommandLineOption classic(
+        QStringLiteral("classic"),
+        QStringLiteral("With --demo: the simulated site serves the site's classic pages "
+                       "instead of today's."));
+    parser.addOption(classic);
     const QCommandLineOption loginOnly(
         QStringLiteral("login-only"),
         QStringLiteral("Log in to the site with the stored ID and password, keep the session's "
                        "cookies in the data folder and exit (the service runs this; no window)."));
     parser.addOption(loginOnly);
+    QCommandLineOption fromStdin(
+        QStringLiteral("stdin"),
+        QStringLiteral("With --login-only: take the ID and password from standard input (the "
+                       "service's), and the answers to the site's questions."));
+    fromStdin.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(fromStdin);
+    QCommandLineOption bidPages(
+        QStringLiteral("bid-pages"),
+        QStringLiteral("Bid through the site's own item pages for the program that started this "
+                       "one (no window; orders on standard input)."));
+    bidPages.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(bidPages);
     // The window system's own options (-platform offscreen, -style, …) are for QApplication.
     for (const char *name : {"platform", "platformpluginpath", "platformtheme", "plugin", "style",
                              "stylesheet", "geometry", "qwindowgeometry", "qwindowtitle",
@@ -145,7 +246,8 @@ Options parseOptions(int argc, char *argv[])
         parser.addOption(qtFlag);
     }
     parser.process(core);
-    return {parser.isSet(demo), parser.isSet(loginOnly)};
+    return {parser.isSet(demo), parser.isSet(classic), parser.isSet(loginOnly),
+            parser.isSet(fromStdin), parser.isSet(bidPages)};
 }
 
 } // namespace
@@ -159,6 +261,11 @@ int main(int argc, char *argv[])
     // The engine describes its graphics set-up at every start; users need not read that.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     const Options options = parseOptions(argc, argv);
+    if (options.bidPages) {
+        // One renderer for the site's pages, however many items are on their way.
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+                 qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --process-per-site");
+    }
     keepNewFilesPrivate(); // settings, cookies and databases: nobody else's to read
     keepSecretsOutOfCrashDumps();
 
@@ -181,12 +288,14 @@ int main(int argc, char *argv[])
     };
 
     if (options.loginOnly)
-        return runLoginOnly(prompter);
+        return runLoginOnly(prompter, options.credentialsOnStdin);
+    if (options.bidPages)
+        return runBidPagesOnly(prompter);
 
     std::unique_ptr<DemoSite> demo;
     if (options.demo) {
         QString why;
-        demo = DemoSite::start(&why);
+        demo = DemoSite::start(&why, options.classic);
         if (!demo)
             return refuse(why, false);
         // Every part of the program, the built-in browser included, talks to the simulated
@@ -221,8 +330,11 @@ int main(int argc, char *argv[])
                   core.passwordNote.isEmpty() ? started.notes
                                               : started.notes + QStringList{core.passwordNote});
     AppContext &ctx = core.ctx;
-    // The bids' owner comes first and goes last; the windows only look at it.
+    // The bids' owner comes first and goes last; the windows only look at it. Bids on today's
+    // site go through the item pages in a child of this program, which holds the browser
+    // engine only around the bids.
     BidHost host(ctx);
+    host.setPageRoute(new PageRouteChild(QCoreApplication::applicationFilePath(), ctx.log));
     MDIForm1 frame(ctx, &host);
     prompter.setParent(&frame);
     QObject::connect(

@@ -313,7 +313,7 @@ void MDIForm1::load()
     checkLogin();
     showItemList();
     m_mdi->tileSubWindows();
-    if (frmLogin::tooShort(m_ctx.values.ownId) || frmLogin::tooShort(m_ctx.values.password))
+    if (frmLogin::credentialsTooShort(m_ctx.values.ownId, m_ctx.values.password))
         showLogin(true);
     {
         // The options window's load, without showing it: the stored bidding values.

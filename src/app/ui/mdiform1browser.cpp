@@ -7,6 +7,7 @@
 #include "frmmain.h"
 #include "frmserch.h"
 #include "itemparser.h"
+#include "memberpages.h"
 #include "pagefetcher.h"
 #include "prompter.h"
 #include "settingsstore.h"
@@ -63,6 +64,13 @@ BrowserWindow *MDIForm1::browser()
             m_browserUnreachable = !reached;
             showSiteReach();
         });
+        connect(m_browser, &BrowserWindow::loginQuestion, this, [this] {
+            // Only the member can answer: the page is shown where they can.
+            showBrowser();
+        });
+        connect(m_browser, &BrowserWindow::loginFailed, this, [this](const QString &why) {
+            m_ctx.log.LOGTodb(QStringLiteral("ログインできませんでした：") + why);
+        });
         connect(m_browser, &BrowserWindow::loggedIn, this, [this] {
             // The site greeted the user: the credentials dialog has done its job, and the
             // keyboard goes back to the item list rather than staying in the page.
@@ -103,16 +111,16 @@ QCoro::Task<> MDIForm1::checkLogin()
         m_ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString());
     if (proxy.isEmpty() || !m_fetcher->applyProxySetting(proxy))
         m_fetcher->useDefaultConnection();
-    const FetchResult page = co_await m_fetcher->FetchPage(m_ctx.hosts.statusPage(), false);
+    const sw::LoginState site = co_await checkSiteLogin(*m_fetcher, m_ctx.hosts);
     if (alive.expired())
         co_return;
-    m_browserUnreachable = !page.ok;
+    m_browserUnreachable = site == sw::LoginState::Unknown;
     showSiteReach();
-    if (!page.ok) {
+    if (site == sw::LoginState::Unknown) {
         setLoginState(LoginState::Unknown);
         co_return;
     }
-    const bool out = looksLikeLoginPage(page.text);
+    const bool out = site == sw::LoginState::Out;
     setLoginState(out ? LoginState::Out : LoginState::In);
     if (out && !(m_login && m_login->isVisible()))
         showLogin();

@@ -219,7 +219,7 @@ QCoro::Task<> MDIForm1::addItemByAddress()
         QString());
     if (!typed || typed->trimmed().isEmpty())
         co_return;
-    const std::optional<ItemAddress> where = itemFromUserText(*typed);
+    const std::optional<ItemAddress> where = itemFromUserText(*typed, m_ctx.hosts);
     if (!where) {
         m_ctx.prompter.message(QStringLiteral("商品ページのアドレスでもオークションIDでもありませ"
                                               "ん：") +

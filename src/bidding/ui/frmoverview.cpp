@@ -140,12 +140,7 @@ void frmOverview::refresh()
         const ArmedBid *b = rows[r];
         const ItemRecord &it = b->item();
         m_ids << b->id();
-        const bool ours = b->leading() || b->state() == ArmedBid::State::Won;
-        const QString bidder =
-            it.SaikougakuShaid.isEmpty() || it.SaikougakuShaid == QLatin1String("-")
-                ? QStringLiteral("なし")
-            : ours ? QStringLiteral("あなた")
-                   : QStringLiteral("他の人（") + it.SaikougakuShaid + QStringLiteral("）");
+        const QString bidder = b->leaderText();
         const QStringList cells = {
             it.itemid + QStringLiteral(" ") + it.Itemname,
             it.enddate.isValid() ? inSiteZone(it.enddate).toString(QStringLiteral("MM/dd HH:mm:ss"))

@@ -386,7 +386,7 @@ void frmSw::showState()
     setYen(2, it.ItemYenStart);
     setYen(3, it.ItemYenUnit);
     m_lblItemYen[4]->setText(QString::number(it.NumUri));
-    m_lblItemYen[5]->setText(it.SaikougakuShaid);
+    m_lblItemYen[5]->setText(leaderText(it.SaikougakuShaid));
     m_lblItemYen[6]->setText(QString::number(it.NumNyuusatu));
     m_lblItemYen[7]->setText(it.ShuppinShaID);
     m_chkExtension->setChecked(it.Flagjidouencho);

@@ -1,5 +1,7 @@
 #include "browserwindow.h"
 
+#include "bidpages.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
@@ -20,6 +22,7 @@ void shareGlContexts()
 Q_CONSTRUCTOR_FUNCTION(shareGlContexts)
 
 using Factory = BrowserWindow *(*)(AppContext &);
+using BidPagesRunner = int (*)(AppContext &);
 
 // Next to an installed program first, then where the build tree made it.
 QStringList modulePlaces()
@@ -28,35 +31,43 @@ QStringList modulePlaces()
             QStringLiteral(SW_BROWSER_MODULE_BUILT)};
 }
 
+// A function of the browser module; nullptr, and why, when the module does not load.
+void *moduleFunction(const char *name, QString *why)
+{
+    QString errors;
+    for (const QString &place : modulePlaces()) {
+        if (!QFileInfo::exists(place))
+            continue;
+        QLibrary module(place);
+        // The module stays loaded for the rest of the run: its windows and the browser
+        // engine live in it.
+        module.setLoadHints(QLibrary::PreventUnloadHint);
+        if (void *f = reinterpret_cast<void *>(module.resolve(name)))
+            return f;
+        errors += module.errorString() + QLatin1Char(' ');
+    }
+    if (why)
+        *why = QStringLiteral("内蔵ブラウザを読み込めませんでした（") +
+               (errors.isEmpty() ? QStringLiteral("libsnipewell-browser.soがありません")
+                                 : errors.trimmed()) +
+               QStringLiteral("）");
+    return nullptr;
+}
+
 } // namespace
 
 BrowserWindow *createBrowserWindow(AppContext &ctx, QString *why)
 {
     static Factory factory = nullptr;
-    if (!factory) {
-        QString errors;
-        for (const QString &place : modulePlaces()) {
-            if (!QFileInfo::exists(place))
-                continue;
-            QLibrary module(place);
-            // The module stays loaded for the rest of the run: its windows and the
-            // browser engine live in it.
-            module.setLoadHints(QLibrary::PreventUnloadHint);
-            factory = reinterpret_cast<Factory>(module.resolve("snipewell_create_browser"));
-            if (factory)
-                break;
-            errors += module.errorString() + QLatin1Char(' ');
-        }
-        if (!factory) {
-            if (why)
-                *why = QStringLiteral("内蔵ブラウザを読み込めませんでした（") +
-                       (errors.isEmpty() ? QStringLiteral("libsnipewell-browser.soがありません")
-                                         : errors.trimmed()) +
-                       QStringLiteral("）");
-            return nullptr;
-        }
-    }
-    return factory(ctx);
+    if (!factory)
+        factory = reinterpret_cast<Factory>(moduleFunction("snipewell_create_browser", why));
+    return factory ? factory(ctx) : nullptr;
+}
+
+int runBidPagesFromModule(AppContext &ctx, QString *why)
+{
+    const auto run = reinterpret_cast<BidPagesRunner>(moduleFunction("snipewell_run_bid_pages", why));
+    return run ? run(ctx) : 3;
 }
 
 } // namespace sw

@@ -25,6 +25,9 @@ public:
     virtual QCoro::Task<> StartingAddress(QString address, QString title) = 0;
     // Stops loading (the frame does this first when the program ends).
     virtual void stopLoading() = 0;
+    // What the member answered to the site's question during the login (a code sent by
+    // SMS): typed into the site's field and sent.
+    virtual void answerLoginQuestion(const QString &answer) = 0;
     // The caption the scheduler watches: "接続中..." while loading, else the page title.
     QString caption() const { return windowTitle(); }
 
@@ -37,6 +40,12 @@ signals:
     void loggedIn(); // the site greeted the user: close the credentials dialog
     // How the login stands, for the credentials dialog ("" once there is nothing to say).
     void loginProgress(const QString &text);
+    // The site asks for something only the member can give (kind "code": a code sent by
+    // SMS; "password": there is no stored password; "other": a passkey, a new question):
+    // the member answers in the browser's page, or through answerLoginQuestion.
+    void loginQuestion(const QString &kind, const QString &text);
+    // The site refused what was typed (its own words), or the login cannot go on.
+    void loginFailed(const QString &why);
     // A page of the site did or did not come: false when the site could not be reached.
     void siteReached(bool reached);
 };

@@ -1,5 +1,8 @@
 #include "frmbrowser.h"
 
+#include "pagescript.h"
+#include "today/todaypage.h"
+
 #include "activitylog.h"
 #include "appvalues.h"
 #include "cookiejar.h"
@@ -13,6 +16,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -59,6 +63,7 @@ frmBrowser::frmBrowser(AppContext &ctx, QWidget *parent)
     connect(m_view, &QWebEngineView::loadStarted, this, [this] { m_busy = true; });
     connect(m_view, &QWebEngineView::loadFinished, this, [this] {
         m_busy = false;
+        ++m_loads;
         setWindowTitle(pageTitle());
     });
     // The engine's error page says little: a page of the site that does not come is said
@@ -183,6 +188,9 @@ void frmBrowser::Login()
     stopLoading();
     setWindowTitle(pageTitle());
     m_loginStep = PageRequested;
+    m_done.clear();
+    m_asked.clear();
+    m_passwordSent = false;
     m_timer->start();
     emit loginProgress(QStringLiteral("ヤフオク!の応答を待っています…"));
     m_view->load(QUrl(m_ctx.hosts.loginPage()));
@@ -218,22 +226,28 @@ QString frmBrowser::loginScript(const QString &id, const QString &password)
            QString::fromUtf8(args) + QStringLiteral(")");
 }
 
-QCoro::Task<> frmBrowser::typeCredentials()
+QString frmBrowser::loginFormScript()
 {
-    const std::weak_ptr<int> alive = m_alive;
-    m_typing = true;
-    co_await WaitFor(QStringLiteral("00:00:01"));
-    if (alive.expired())
-        co_return;
-    // The page may have moved on during the second: the ID and password are typed only
-    // into the site's own login page.
-    if (!onLoginHost()) {
-        m_typing = false;
-        co_return;
-    }
-    m_view->page()->runJavaScript(loginScript(m_ctx.values.ownId, m_ctx.values.password));
-    m_loginStep = CredentialsTyped;
-    m_typing = false;
+    return pageScript(QStringLiteral(R"JS(
+  var f = sw.fields();
+  var pw = f.filter(function (e) { return e.type === 'password'; });
+  var code = f.filter(function (e) {
+    return e.type !== 'password' && (/one-time-code/.test(e.autocomplete || '') ||
+           /コード|認証番号|確認番号/.test(sw.labelOf(e)));
+  });
+  var text = f.filter(function (e) { return e.type !== 'password' && code.indexOf(e) < 0; });
+  var kind = 'other';
+  if (pw.length && text.length) kind = 'both';
+  else if (code.length) kind = 'code';
+  else if (pw.length) kind = 'password';
+  else if (text.length && sw.button('次へ')) kind = 'id';
+  var said = sw.alerts();
+  if (!said) {
+    var err = document.querySelector('.error, .Error, [class*=error]');
+    if (err && sw.visible(err)) said = err.innerText.trim();
+  }
+  return JSON.stringify({ kind: kind, said: said, text: (document.body ? document.body.innerText : '').slice(0, 400) });
+)JS"));
 }
 
 bool frmBrowser::onLoginHost() const
@@ -251,21 +265,141 @@ void frmBrowser::timTimer_Timer()
         return;
     }
     setWindowTitle(pageTitle());
-    if (m_loginStep != PageRequested && m_loginStep != CredentialsTyped)
+    if (m_loginStep != PageRequested && m_loginStep != CredentialsTyped) {
         m_timer->stop();
-    const QString shown = windowTitle();
-    if (m_loginStep == PageRequested && shown.contains(QStringLiteral("ログイン")) && !m_typing &&
-        onLoginHost()) {
-        typeCredentials();
         return;
     }
+    if (!m_typing)
+        followLogin();
+}
+
+void frmBrowser::loggedInNow()
+{
+    m_loginStep = LoggedIn;
+    m_timer->stop();
+    if (QWidget *frame = parentWidget(); frame && frame->isMaximized())
+        frame->showNormal();
+    emit loginProgress(QString());
+    emit loggedIn();
+}
+
+QCoro::Task<> frmBrowser::act(QString script)
+{
+    const std::weak_ptr<int> alive = m_alive;
+    m_typing = true;
+    co_await runScript(m_view->page(), script);
+    if (alive.expired())
+        co_return;
+    m_typing = false;
+}
+
+QCoro::Task<> frmBrowser::followLogin()
+{
+    const std::weak_ptr<int> alive = m_alive;
+    m_typing = true;
+    const QString html =
+        (co_await runScript(m_view->page(),
+                            QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''")))
+            .toString();
+    if (alive.expired())
+        co_return;
+    m_typing = false;
+    if (m_loginStep != PageRequested && m_loginStep != CredentialsTyped)
+        co_return;
     const QString id = m_ctx.values.ownId;
-    if (m_loginStep == CredentialsTyped && !id.isEmpty() && shown.contains(id)) {
-        m_loginStep = LoggedIn;
-        if (QWidget *frame = parentWidget(); frame && frame->isMaximized())
-            frame->showNormal();
-        emit loggedIn();
+    // Logged in: today's pages say so in their data; the classic site greets the member
+    // by ID on its page after the login.
+    const std::optional<bool> in = todayLoginState(html);
+    if ((in && *in) ||
+        (!in && m_loginStep == CredentialsTyped && !id.isEmpty() && windowTitle().contains(id))) {
+        loggedInNow();
+        co_return;
     }
+    if (!onLoginHost())
+        co_return; // on its way through the site's pages
+    m_typing = true;
+    const QJsonObject form =
+        QJsonDocument::fromJson((co_await runScript(m_view->page(), loginFormScript()))
+                                    .toString()
+                                    .toUtf8())
+            .object();
+    if (alive.expired())
+        co_return;
+    m_typing = false;
+    const QString kind = form.value(QStringLiteral("kind")).toString();
+    const QString said = form.value(QStringLiteral("said")).toString().simplified();
+    const QString step = QString::number(m_loads) + QLatin1Char(':') + kind;
+    if (step == m_done || (!m_asked.isEmpty() && m_asked == step))
+        co_return; // taken on this page already; the site has not answered yet
+    const QString password = m_ctx.values.password;
+    if (kind == QLatin1String("both")) {
+        // The classic one-page form, in its own order.
+        m_done = step;
+        co_await WaitFor(QStringLiteral("00:00:01"));
+        if (alive.expired() || !onLoginHost())
+            co_return;
+        act(loginScript(id, password));
+        m_loginStep = CredentialsTyped;
+        m_passwordSent = true;
+        co_return;
+    }
+    if (kind == QLatin1String("id")) {
+        m_done = step;
+        act(pageScript(QStringLiteral("var f = sw.fields().filter(function (e) { return e.type !== "
+                                      "'password'; })[0]; if (!f) return 'no field'; sw.type(f, ") +
+                       scriptString(id) +
+                       QStringLiteral("); var b = sw.button('次へ'); if (b) b.click(); return 'ok';")));
+        m_loginStep = CredentialsTyped;
+        co_return;
+    }
+    if (kind == QLatin1String("password") && !password.isEmpty()) {
+        if (m_passwordSent && !said.isEmpty()) {
+            // The site refused the stored password: trying it again would not help.
+            m_loginStep = NoLogin;
+            m_timer->stop();
+            emit loginFailed(said);
+            emit loginProgress(QStringLiteral("ログインできませんでした：") + said);
+            co_return;
+        }
+        m_done = step;
+        m_passwordSent = true;
+        act(pageScript(QStringLiteral("var f = sw.fields().filter(function (e) { return e.type === "
+                                      "'password'; })[0]; if (!f) return 'no field'; sw.type(f, ") +
+                       scriptString(password) +
+                       QStringLiteral("); var b = sw.button('ログイン') || sw.button('次へ'); if (b) "
+                                      "b.click(); return 'ok';")));
+        m_loginStep = CredentialsTyped;
+        co_return;
+    }
+    // Only the member can go on: a code sent by SMS, a passkey, a password not stored.
+    m_asked = step;
+    const QString text =
+        kind == QLatin1String("code")
+            ? QStringLiteral("ヤフオク!が確認コードを求めています（SMSで届きます）。") +
+                  (said.isEmpty() ? QString() : said + QStringLiteral("　")) +
+                  QStringLiteral("ブラウザの画面に入力して「ログイン」を押してください｡")
+        : kind == QLatin1String("password")
+            ? QStringLiteral("パスワードは保存されていません。ブラウザの画面でパスワードを入力して"
+                             "「ログイン」を押してください｡")
+            : QStringLiteral("ブラウザの画面の案内に従ってログインを続けてください（顔・指紋認証な"
+                             "ど）｡");
+    if (QWidget *frame = parentWidget())
+        frame->show();
+    emit loginQuestion(kind, text);
+    emit loginProgress(text);
+}
+
+void frmBrowser::answerLoginQuestion(const QString &answer)
+{
+    act(pageScript(
+        QStringLiteral("var f = sw.fields().filter(function (e) { return e.type !== 'password'; "
+                       "}); var c = f.filter(function (e) { return /one-time-code/.test(e.autocomplete "
+                       "|| '') || /コード|認証番号|確認番号/.test(sw.labelOf(e)); })[0] || "
+                       "sw.fields()[0]; if (!c) return 'no field'; sw.type(c, ") +
+        scriptString(answer) +
+        QStringLiteral("); var b = sw.button('ログイン') || sw.button('次へ') || sw.button('確認') || "
+                       "sw.button('送信'); if (b) b.click(); return 'ok';")));
+    m_asked.clear();
 }
 
 QCoro::Task<> frmBrowser::StartingAddress(QString address, QString title)
@@ -312,7 +446,7 @@ QCoro::Task<> frmBrowser::capture()
     const std::weak_ptr<int> alive = m_alive;
     // Only an item page of the site's own form is taken, and it is read at the address the
     // program builds for it, not at whatever the browser shows.
-    const std::optional<ItemAddress> where = SiteHosts::parseItemPageUrl(currentUrl());
+    const std::optional<ItemAddress> where = SiteHosts::parseItemPageUrl(currentUrl(), m_ctx.hosts);
     if (!where) {
         m_ctx.prompter.message(notAnItemPageText());
         co_return;
@@ -332,6 +466,21 @@ QCoro::Task<> frmBrowser::mnuSerch()
     emit searchWindowRequested();
     const QString url = currentUrl();
     const QString title = pageTitle();
+    // Today's pages: a category listing names its category; an item page has it in its data.
+    if (const std::optional<SiteCategory> c = categoryOfTodayListing(url, title, m_ctx.hosts)) {
+        emit categoryFound(c->name, c->id);
+        co_return;
+    }
+    if (const std::optional<ItemAddress> item = SiteHosts::parseItemPageUrl(url, m_ctx.hosts);
+        item && item->serverid.isEmpty()) {
+        const FetchResult page =
+            co_await m_fetcher->FetchPage(m_ctx.hosts.itemPage(QString(), item->itemid), false);
+        if (alive.expired())
+            co_return;
+        if (const std::optional<SiteCategory> c = categoryOfTodayItemPage(page.text))
+            emit categoryFound(c->name, c->id);
+        co_return;
+    }
     const QString host = categoryPageHost(url, title);
     if (host.isEmpty())
         co_return;

@@ -44,6 +44,7 @@ public:
     // "serch": registers the shown category in the search window.
     QCoro::Task<> mnuSerch();
     void stopLoading() override;
+    void answerLoginQuestion(const QString &answer) override;
 
     bool busy() const { return m_busy; }
     int loginStep() const { return m_loginStep; }
@@ -55,15 +56,22 @@ public:
     QToolBar *toolbar() const { return m_toolbar; }
     QTimer *timer() const { return m_timer; }
 
-    // The login page fill-in: ID into the first text field, the password into the next
-    // control, then "space" on the two controls after it.
+    // The classic login page fill-in: ID into the first text field, the password into the
+    // next control, then "space" on the two controls after it.
     static QString loginScript(const QString &id, const QString &password);
+    // What today's two-step login page asks for: "id", "password", "code", "both" (the
+    // classic one-page form) or "other".
+    static QString loginFormScript();
 
 private:
     void toolbarClicked(const QString &key);
     void timTimer_Timer();
     void loadingChanged(const QWebEngineLoadingInfo &info);
-    QCoro::Task<> typeCredentials();
+    // One look at the login as it stands: logged in (the page's data or the classic
+    // greeting), or the step the site's login page asks for, taken once per page.
+    QCoro::Task<> followLogin();
+    QCoro::Task<> act(QString script);
+    void loggedInNow();
     // The page shown is the site's login page: its host over the configured scheme.
     bool onLoginHost() const;
     void clearHistory();
@@ -79,6 +87,10 @@ private:
     int m_loginStep = NoLogin;
     bool m_busy = false;
     bool m_typing = false;
+    int m_loads = 0;        // pages loaded so far: each login step is taken once per page
+    QString m_done;         // the step taken on the current page ("3:id")
+    QString m_asked;        // the question put to the member on the current page
+    bool m_passwordSent = false;
 };
 
 } // namespace sw

@@ -147,9 +147,17 @@ QCoro::Task<> frmSerch::mnuGetCat()
 {
     const std::weak_ptr<int> alive = m_alive;
     addcat(QStringLiteral("すべて"), 0);
-    const FetchResult page = co_await m_fetcher->FetchPage(m_ctx.hosts.searchOptions(), false);
+    const FetchResult page =
+        co_await m_fetcher->FetchPage(m_ctx.hosts.searchOptions(), false, 0, true);
     if (alive.expired())
         co_return;
+    if (page.status == 404) {
+        // Today's site has no page that lists its categories: they come from the built-in
+        // browser (スペシャル検索 on a category or an item page), one by one.
+        m_ctx.log.LOGTodb(QStringLiteral("ヤフオク!にカテゴリの一覧のページがないので、カテゴリは"
+                                         "ブラウザの「検索」ボタンで登録してください"));
+        co_return;
+    }
     if (!page.ok) {
         m_ctx.prompter.message(QStringLiteral(
             "カテゴリの読み込みに失敗しました。ネットワークの接続を確認してください。"));
@@ -220,10 +228,16 @@ QCoro::Task<> frmSerch::go()
         run.pageUrl = [first](int k) -> QString {
             return k == 1 ? first : first + QStringLiteral("&apg=") + QString::number(k - 1);
         };
+        run.todayUrl = [&hosts, keyword, category](int offset) {
+            return hosts.todaySearch(keyword, category, offset);
+        };
     } else {
         run.kind = SearchRun::Listing;
         run.pageUrl = [&hosts, category](int k) -> QString {
             return hosts.categoryListing(category, k);
+        };
+        run.todayUrl = [&hosts, category](int offset) {
+            return hosts.todayCategoryListing(category, offset);
         };
     }
     run.minPrice = *minPrice;

@@ -409,9 +409,10 @@ QCoro::Task<> frmMain::mnuUpdateRec()
                                windows.dialog()->setText(report);
                                windows.dialog()->showModeless();
                            },
+                           [&windows](int id, const ItemState &s) {
+                               return windows.host().takeReading(id, s);
+                           },
                            [&windows](int id) {
-                               // The item's bid reads the new state, with a window or not.
-                               windows.host().itemStored(id);
                                if (frmSw *w = windows.find(id)) {
                                    w->setId(id);
                                    w->window()->show();

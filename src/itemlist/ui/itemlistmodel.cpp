@@ -1,6 +1,7 @@
 #include "itemlistmodel.h"
 
 #include "autobid.h"
+#include "itemreading.h"
 #include "siteclock.h"
 
 namespace sw {
@@ -56,7 +57,7 @@ QVariant ItemListModel::data(const QModelIndex &index, int role) const
     case 5:
         return yen(r.ItemYen);
     case 6:
-        return r.SaikougakuShaid;
+        return leaderText(r.SaikougakuShaid);
     case 7:
         return r.ShuppinShaID;
     case 8:
