@@ -6,7 +6,10 @@
 //  - the bid timing through the service: N items whose bids fall in the same second, and
 //    when each confirmation reached the site against the site's bid time (p50, p99, min,
 //    max in ms; negative is early), and how many were missed.
-// Targets: at most 40 MiB with 100 armed items; p99 within -300…+100 ms, none missed.
+//  - a thousand items added, read and deleted through the API, one by one: the threads and
+//    memory idle, with the thousand, and a minute after the last delete.
+// Targets: at most 40 MiB with 100 armed items; p99 within -300…+100 ms, none missed;
+// threads back to idle after the thousand.
 #include "credentials.h"
 #include "database.h"
 #include "settingsstore.h"
@@ -14,9 +17,14 @@
 #include "simsite.h"
 #include "startupdb.h"
 
+#include "procstats.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -28,16 +36,9 @@ using namespace sw;
 
 namespace {
 
-qint64 rssKiB(qint64 pid)
+qint64 statusField(qint64 pid, const QByteArray &field)
 {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return 0;
+    return bench::statusKiB(pid, QByteArray(field + ':'));
 }
 
 void spin(qint64 ms)
@@ -149,7 +150,7 @@ qint64 memoryWith(const QString &program, int items)
         return -1;
     auto p = start(program, data);
     spin(20000);
-    const qint64 kib = rssKiB(p->processId());
+    const qint64 kib = bench::rssKiB(p->processId());
     stop(*p);
     return kib;
 }
@@ -187,14 +188,80 @@ void timing(const QString &program, int n)
                 late.isEmpty() ? 0 : late.last());
 }
 
+// One request to the service; its status (0 when nothing came back).
+int request(QNetworkAccessManager &nam, const QString &base, const QString &token,
+            const QByteArray &method, const QString &path, const QByteArray &body = {})
+{
+    QNetworkRequest r(QUrl(base + path));
+    r.setRawHeader("Authorization", "Bearer " + token.toLatin1());
+    if (!body.isEmpty())
+        r.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply *reply = nam.sendCustomRequest(r, method, body);
+    QElapsedTimer t;
+    t.start();
+    while (!reply->isFinished() && t.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    reply->deleteLater();
+    return status;
+}
+
+void churn(const QString &program, int n)
+{
+    sim::Scenario sc = scenario(n, {});
+    sim::SimSite site(sc);
+    site.listenOn();
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data"));
+    sim::Scenario none = sc;
+    none.items.clear();
+    if (!seed(data, none, site.port(), 30))
+        return;
+    SettingsStore settings(data + QStringLiteral("/snipewell.ini"));
+    const QString base = QStringLiteral("http://") +
+                         settings.get(QStringLiteral("Service"), QStringLiteral("Listen"), QString());
+    auto p = start(program, data);
+    spin(8000);
+    QFile tokenFile(data + QStringLiteral("/service.token"));
+    tokenFile.open(QIODevice::ReadOnly);
+    const QString token = QString::fromLatin1(tokenFile.readAll()).trimmed();
+    const qint64 pid = p->processId();
+    const qint64 idleThreads = statusField(pid, "Threads"), idleKib = bench::rssKiB(pid);
+    QNetworkAccessManager nam;
+    nam.setProxy(QNetworkProxy::NoProxy);
+    int failed = 0;
+    for (const sim::Item &it : sc.items) {
+        if (request(nam, base, token, "POST", QStringLiteral("/api/items"),
+                    R"({"item": ")" + it.id.toLatin1() + R"(", "max": 5000})") != 201)
+            ++failed;
+    }
+    spin(5000); // the scheduler takes them up
+    for (const sim::Item &it : sc.items)
+        failed += request(nam, base, token, "GET", QStringLiteral("/api/items/") + it.id) != 200;
+    const qint64 fullThreads = statusField(pid, "Threads"), fullKib = bench::rssKiB(pid);
+    for (const sim::Item &it : sc.items)
+        failed += request(nam, base, token, "DELETE", QStringLiteral("/api/items/") + it.id) != 200;
+    spin(60000);
+    std::printf("churn N=%d failed=%d threads idle=%lld with_items=%lld after=%lld "
+                "rss_kib idle=%lld with_items=%lld after=%lld\n",
+                n, failed, idleThreads, fullThreads, statusField(pid, "Threads"), idleKib, fullKib,
+                bench::rssKiB(pid));
+    stop(*p);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QString program = QStringLiteral(SERVICE_BIN);
-    std::printf("memory idle_kib=%lld\n", memoryWith(program, 0));
-    std::printf("memory armed=100 kib=%lld\n", memoryWith(program, 100));
-    timing(program, 50);
+    // "churn" alone runs only the thousand items.
+    const bool onlyChurn = app.arguments().contains(QStringLiteral("churn"));
+    if (!onlyChurn) {
+        std::printf("memory idle_kib=%lld\n", memoryWith(program, 0));
+        std::printf("memory armed=100 kib=%lld\n", memoryWith(program, 100));
+        timing(program, 50);
+    }
+    churn(program, 1000);
     return 0;
 }

@@ -146,6 +146,13 @@ public:
         m_message = text;
         emit changed();
     }
+    // The verdict of the service the item was handed over to.
+    void takeServiceVerdict(const QString &verdict)
+    {
+        m_verdict = verdict;
+        m_lastResult = verdict;
+        emit changed();
+    }
     // The user no longer wants to see this item's finished bid in the overview.
     void dismiss() { m_dismissed = true; }
     bool dismissed() const { return m_dismissed; }
@@ -192,6 +199,7 @@ private:
     void tell(const BidHistory::Told &t);
     void noteCategoryOverlap();
     void applyReading(const ItemState &s);
+    void keepVerdict();
     void setReadFailure(const QString &why);
     void planOwnBid();
     void reachVerdict(const ItemState &s, bool ours);

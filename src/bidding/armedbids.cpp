@@ -82,8 +82,32 @@ ArmedBid *ArmedBids::acquire(int id)
     return b;
 }
 
+ArmedBid *ArmedBids::acquireShown(int id)
+{
+    ArmedBid *b = acquire(id);
+    if (b)
+        ++m_shown[id];
+    return b;
+}
+
+void ArmedBids::sweep()
+{
+    for (ArmedBid *b : all()) {
+        if (m_shown.value(b->id()) > 0 || b->busy() != 0)
+            continue;
+        if (b->deleted() || (b->dismissed() && (b->finished() || !b->armed()))) {
+            m_bids.erase(b->id());
+            delete b;
+        }
+    }
+}
+
 void ArmedBids::release(int id)
 {
+    if (auto shown = m_shown.find(id); shown != m_shown.end() && --*shown <= 0)
+        m_shown.erase(shown);
+    if (m_shown.value(id) > 0)
+        return;
     const auto it = m_bids.find(id);
     if (it == m_bids.end())
         return;
@@ -98,8 +122,18 @@ void ArmedBids::release(int id)
 void ArmedBids::dismissFinished()
 {
     for (ArmedBid *b : all()) {
-        if (b->finished() || b->deleted() || !b->verdict().isEmpty())
+        if (b->finished() || b->deleted() || !b->verdict().isEmpty()) {
             b->dismiss();
+            if (!m_ctx.db.setVerdict(b->id(), QString()))
+                m_ctx.log.LOGTodb(QStringLiteral("結果を一覧から消せませんでした：") +
+                                  m_ctx.db.lastError());
+        }
+    }
+    // Verdicts kept from an earlier run have no bid here any more.
+    for (const ItemRecord &r : m_ctx.db.itemsWithVerdict().value_or(QList<ItemRecord>{})) {
+        if (!find(r.id) && !m_ctx.db.setVerdict(r.id, QString()))
+            m_ctx.log.LOGTodb(QStringLiteral("結果を一覧から消せませんでした：") +
+                              m_ctx.db.lastError());
     }
     emit bidChanged();
 }

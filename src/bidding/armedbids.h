@@ -37,9 +37,14 @@ public:
     // The item's, made and loaded when there is none yet; nullptr when the store has no
     // such item.
     ArmedBid *acquire(int id);
+    // The same, for a window that shows the bid: it stays while any window does.
+    ArmedBid *acquireShown(int id);
     // No window shows the item any more: it goes unless it is armed for a bid to come or
     // has something to tell (a verdict stays until the user clears it).
     void release(int id);
+    // Lets go of every bid that is over for good: its item deleted, or finished and
+    // cleared from the overview — unless a window shows it or it is at work.
+    void sweep();
     // 一覧から消す: the finished bids leave the overview.
     void dismissFinished();
     QList<ArmedBid *> all() const;
@@ -66,6 +71,7 @@ private:
 
     AppContext &m_ctx;
     std::map<int, ArmedBid *> m_bids;
+    QHash<int, int> m_shown; // windows showing each bid
     QTimer *m_changedTimer;
     mutable QHash<QString, std::pair<qint64, QList<ItemRecord>>> m_wonCache;
     PageFetcher *m_probeFetcher;

@@ -4,6 +4,9 @@
 #include "appvalues.h"
 #include "bidclock.h"
 #include "clock.h"
+#include "database.h"
+#include "handedover.h"
+#include "itemreading.h"
 
 // What an item's bid tells the user (its state and, once over, its verdict), and what the
 // user's list does to it (a delete, a category), apart from the bidding itself.
@@ -16,8 +19,19 @@ const QString SEP = QStringLiteral("：");
 void ArmedBid::reachVerdict(const ItemState &s, bool ours)
 {
     // Said once, when a reading first shows the auction over; only for items we meant to bid on.
-    if (!m_armed && !m_missed && !m_history.anythingSent() && m_lastResult.isEmpty())
+    // An item with a quantity and a maximum is one the user meant to bid on, also when its
+    // bid never armed (the price already past the maximum): it is told how it ended.
+    const bool meant = m_item.Numkai > 0 && m_item.ItemYen > 0;
+    if (!meant && !m_armed && !m_missed && !m_history.anythingSent() && m_lastResult.isEmpty())
         return;
+    // Handed over: the service bid (or not) and its verdict is the one that counts; it is
+    // fetched from there (the service tells its own notices).
+    if (isHandedOver(m_ctx.settings, m_item.itemid)) {
+        const std::optional<ItemRecord> row = m_ctx.db.itemById(m_item.id);
+        m_verdict = row && !row->Verdict.isEmpty() ? row->Verdict : serviceVerdictPendingText();
+        m_lastResult = m_verdict;
+        return;
+    }
     const QString price = formatYen(s.price) + QStringLiteral("円");
     NoticeKind kind = NoticeKind::Lost;
     const bool sent = m_history.anythingSent() || m_earlierBid;
@@ -56,6 +70,7 @@ void ArmedBid::reachVerdict(const ItemState &s, bool ours)
     m_lastResult = m_verdict;
     m_ctx.log.LOGTodb(QStringLiteral("最終結果：") + m_item.itemid + SEP + m_item.Itemname + SEP +
                       m_verdict);
+    keepVerdict();
     // A win the site's answer already announced is not announced twice.
     if (!(ours && m_history.wonOutright))
         emit notice(kind, label() + QStringLiteral("\n") + m_verdict);
@@ -74,8 +89,17 @@ void ArmedBid::verdictUnknown()
                                           : QStringLiteral("。入札はしていません"));
     m_ctx.log.LOGTodb(QStringLiteral("最終結果：") + m_item.itemid + SEP + m_item.Itemname + SEP +
                       m_verdict);
+    keepVerdict();
     emit notice(NoticeKind::Failed, label() + QStringLiteral("\n") + m_verdict);
     emit changed();
+}
+
+void ArmedBid::keepVerdict()
+{
+    // Shown again after a restart, until the user clears it.
+    if (!m_ctx.db.setVerdict(m_item.id, m_verdict))
+        m_ctx.log.LOGTodb(QStringLiteral("結果を保存できませんでした：") + m_item.itemid + SEP +
+                          m_ctx.db.lastError());
 }
 
 QString ArmedBid::leaderText() const
@@ -94,9 +118,7 @@ ArmedBid::State ArmedBid::state() const
 {
     if (m_item.fin) {
         const QString own = m_ctx.values.ownId;
-        const bool ours =
-            m_item.status == Won ||
-            (!own.isEmpty() && m_item.SaikougakuShaid.compare(own, Qt::CaseInsensitive) == 0);
+        const bool ours = m_item.status == Won || sameMember(m_item.SaikougakuShaid, own);
         return ours ? State::Won : State::Lost;
     }
     if (m_history.leading)

@@ -1,13 +1,20 @@
 #include "autobid.h"
 
+#include "itemreading.h"
 #include "siteclock.h"
 
 namespace sw {
 
 std::optional<qint64> amountOf(const QString &text)
 {
-    QString t = text.trimmed();
-    t.remove(QLatin1Char(','));
+    // Typed on a Japanese keyboard the digits and commas are often full-width (５，０００).
+    QString t;
+    for (const QChar c : text.trimmed()) {
+        if (c.unicode() >= 0xFF10 && c.unicode() <= 0xFF19)
+            t += QChar(u'0' + (c.unicode() - 0xFF10));
+        else if (c != QLatin1Char(',') && c != QChar(0xFF0C))
+            t += c;
+    }
     if (t.isEmpty())
         return std::nullopt;
     bool ok = false;
@@ -51,7 +58,7 @@ AutoBidDecision CheckAutoBid(const BidSettings &s)
 
     std::optional<qint64> next = shownNext;
     if (s.recompute) {
-        if (!s.ownId.isEmpty() && s.highBidder.compare(s.ownId, Qt::CaseInsensitive) == 0) {
+        if (sameMember(s.highBidder, s.ownId)) {
             d.beep = true;
             d.message = AutoBidText::selfHighBidder();
         }

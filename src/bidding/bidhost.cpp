@@ -137,6 +137,7 @@ void BidHost::tick()
         m_tickOverride();
     else
         schedule();
+    m_bids->sweep();
 }
 
 void BidHost::schedule()

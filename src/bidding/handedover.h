@@ -34,4 +34,9 @@ inline QString handedOverText()
     return QStringLiteral("入札サービスに任せました");
 }
 
+inline QString serviceVerdictPendingText()
+{
+    return QStringLiteral("入札サービスに任せました：結果は入札サービスから届きしだい表示します");
+}
+
 } // namespace sw

@@ -34,6 +34,12 @@ QString stateName(const ItemRecord &item, const ArmedBid *bid)
     return QStringLiteral("planned");
 }
 
+QString limitsVersion(const ItemRecord &it)
+{
+    return QString::number(it.ItemYen) + QLatin1Char('-') + QString::number(it.Numkai) +
+           QLatin1Char('-') + it.cat;
+}
+
 QJsonObject itemJson(const ItemRecord &stored, const ArmedBid *bid)
 {
     const ItemRecord &it = bid ? bid->item() : stored;
@@ -54,7 +60,9 @@ QJsonObject itemJson(const ItemRecord &stored, const ArmedBid *bid)
              ? (it.status == Won ? QStringLiteral("落札") : QStringLiteral("落札できませんでした"))
              : QStringLiteral("予定")},
         {QStringLiteral("lastResult"), bid ? bid->lastResult() : QString()},
-        {QStringLiteral("verdict"), bid ? bid->verdict() : QString()},
+        {QStringLiteral("verdict"),
+         bid && !bid->verdict().isEmpty() ? bid->verdict() : stored.Verdict},
+        {QStringLiteral("version"), limitsVersion(it)},
         {QStringLiteral("bidTime"), bid && bid->armed() ? isoSiteTime(bid->bidTime()) : QString()},
     };
 }

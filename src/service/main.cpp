@@ -28,6 +28,7 @@
 #include <QFile>
 #include <QLockFile>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslKey>
 
 #include <cstdio>
@@ -180,9 +181,15 @@ int main(int argc, char *argv[])
         names << n.trimmed() + QLatin1Char(':') + QString::number(listen->port);
     ServiceGate gate(token, names);
     ServiceApi api(host, gate, &login, tls);
-    if (tls)
-        api.sslSetup(certificate, key);
-    if (api.listen(listen->address, listen->port) == 0)
+    std::optional<QSslConfiguration> ssl;
+    if (tls) {
+        QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+        c.setLocalCertificate(certificate);
+        c.setPrivateKey(key);
+        c.setProtocol(QSsl::SecureProtocols);
+        ssl = c;
+    }
+    if (api.listenGuarded(listen->address, listen->port, ssl) == 0)
         return refuse(QStringLiteral("ポートを開けません（ほかのプログラムが使っていないか確認して"
                                      "ください）：") +
                       listen->hostText + QLatin1Char(':') + QString::number(listen->port));
@@ -190,7 +197,19 @@ int main(int argc, char *argv[])
     // SIGTERM (systemctl stop) and SIGINT end the service cleanly: every bid still to go out
     // is said to be abandoned. A kill -9 says nothing; the next start picks every bid up.
     onTermination(&app, [&] {
+        // Bids still to come are lost with the service: the user hears it, not only the log.
+        const QList<ItemRecord> pending = host.pendingBids();
         host.abandonPending(QStringLiteral("入札サービスを終了しました"));
+        if (!pending.isEmpty()) {
+            QStringList names;
+            for (const ItemRecord &r : pending.mid(0, 5))
+                names << r.itemid + QStringLiteral(" ") + r.Itemname;
+            notices.notify(NoticeKind::Failed,
+                           QStringLiteral("入札サービスを終了したので、入札予定の") +
+                               QString::number(pending.size()) +
+                               QStringLiteral("件は入札しません：\n") + names.join(u'\n'));
+            notices.waitSent(3000);
+        }
         log.LOGTodb(QStringLiteral("入札サービスを終了しました"));
         log.flush();
         QCoreApplication::quit();

@@ -4,6 +4,10 @@
 #include "desktopnotice.h"
 #include "settingsstore.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -37,10 +41,17 @@ void NoticeSender::post(NoticeKind kind, const QString &body)
     if (target.isEmpty())
         return;
     const QUrl url(target, QUrl::StrictMode);
-    if (!url.isValid() ||
-        (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))) {
-        m_log.LOGTodb(QStringLiteral("入札サービス：NotifyUrl が正しくないので通知を送りません：") +
-                      target);
+    const bool plainHere = url.scheme() == QLatin1String("http") &&
+                           (url.host() == QLatin1String("localhost") ||
+                            QHostAddress(url.host()).isLoopback());
+    if (!url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QLatin1String("https") && !plainHere)) {
+        // The address may carry a topic or a key of its own: only its kind is logged.
+        m_log.LOGTodb(QStringLiteral("入札サービス：NotifyUrl が正しくないので通知を送りません（https:// "
+                                     "で始まるアドレスにしてください）：") +
+                      (url.isValid() && !url.host().isEmpty()
+                           ? url.scheme() + QStringLiteral("://") + url.host() + QStringLiteral("/…")
+                           : QStringLiteral("（アドレスとして読めません）")));
         return;
     }
     QNetworkRequest request(url);
@@ -53,7 +64,9 @@ void NoticeSender::post(NoticeKind kind, const QString &body)
                      "?=");
     request.setTransferTimeout(kPostTimeoutMs);
     QNetworkReply *reply = m_nam->post(request, body.toUtf8());
+    ++m_inFlight;
     connect(reply, &QNetworkReply::finished, this, [this, reply, target] {
+        --m_inFlight;
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (reply->error() == QNetworkReply::NoError && status >= 200 && status < 300) {
@@ -64,6 +77,14 @@ void NoticeSender::post(NoticeKind kind, const QString &body)
         m_log.LOGTodb(QStringLiteral("入札サービス：通知を送れませんでした（") +
                       QUrl(target).host() + QStringLiteral("）：") + reply->errorString());
     });
+}
+
+bool NoticeSender::waitSent(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (m_inFlight > 0 && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    return m_inFlight == 0;
 }
 
 } // namespace sw

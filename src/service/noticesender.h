@@ -26,6 +26,8 @@ public:
 
     void notify(NoticeKind kind, const QString &body);
     int posted() const { return m_posted; }
+    // Lets the posts under way finish (the service is ending); false when some did not.
+    bool waitSent(int ms);
 
 private:
     void post(NoticeKind kind, const QString &body);
@@ -35,6 +37,7 @@ private:
     QDBusConnection m_bus;
     QNetworkAccessManager *m_nam;
     int m_posted = 0;
+    int m_inFlight = 0;
 };
 
 } // namespace sw

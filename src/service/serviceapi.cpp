@@ -27,6 +27,8 @@
 #include <QTcpSocket>
 #include <QUrlQuery>
 
+#include <cmath>
+
 namespace sw {
 
 namespace {
@@ -79,28 +81,32 @@ QString cookieValue(const QHttpServerRequest &request, const QByteArray &name)
     return {};
 }
 
-// A whole number of yen from 1 to the program's bound; nullopt for anything else.
-std::optional<qint64> yen(const QJsonValue &v)
+// A JSON number that is a whole number within [lo, hi]; nullopt for anything else (a
+// fraction, 1e300, NaN) before any cast.
+std::optional<qint64> wholeIn(const QJsonValue &v, qint64 lo, qint64 hi)
 {
     std::optional<qint64> n;
-    if (v.isDouble() && v.toDouble() == double(qint64(v.toDouble())))
-        n = qint64(v.toDouble());
-    else if (v.isString())
+    if (v.isDouble()) {
+        const double d = v.toDouble();
+        if (d >= double(lo) && d <= double(hi) && d == std::floor(d))
+            n = qint64(d);
+    } else if (v.isString()) {
         n = amountOf(v.toString());
-    if (!n || *n < 1 || *n > kMaxBidYen)
+    }
+    if (!n || *n < lo || *n > hi)
         return std::nullopt;
     return n;
 }
 
+std::optional<qint64> yen(const QJsonValue &v)
+{
+    return wholeIn(v, 1, kMaxBidYen);
+}
+
 std::optional<int> quantityOf(const QJsonValue &v)
 {
-    const std::optional<qint64> n = v.isString() ? amountOf(v.toString())
-                                    : v.isDouble() && v.toDouble() == double(int(v.toDouble()))
-                                        ? std::optional<qint64>(qint64(v.toDouble()))
-                                        : std::nullopt;
-    if (!n || *n < 0 || *n > kMaxQuantity)
-        return std::nullopt;
-    return int(*n);
+    const std::optional<qint64> n = wholeIn(v, 0, kMaxQuantity);
+    return n ? std::optional<int>(int(*n)) : std::nullopt;
 }
 
 std::optional<QString> categoryOf(const QJsonValue &v)
@@ -115,6 +121,13 @@ std::optional<QString> categoryOf(const QJsonValue &v)
 QString tooMuchText()
 {
     return QStringLiteral("上限価格は1円から999,999,999円までの整数で指定してください。");
+}
+
+QString changedElsewhereText(const ItemRecord &r)
+{
+    return QStringLiteral("この商品の入札はほかの画面で変わりました（上限価格") +
+           formatYen(r.ItemYen) + QStringLiteral("円、入札数量") + QString::number(r.Numkai) +
+           QStringLiteral("）。一覧を読み直してからもう一度どうぞ。");
 }
 
 std::optional<QJsonObject> objectOf(const QByteArray &body, QString *why)
@@ -142,6 +155,19 @@ ServiceApi::ServiceApi(BidHost &host, ServiceGate &gate, ServiceLogin *login, bo
 
 ServiceApi::~ServiceApi() = default;
 
+quint16 ServiceApi::listenGuarded(const QHostAddress &address, quint16 port,
+                                  const std::optional<QSslConfiguration> &tls,
+                                  ConnectionLimits limits)
+{
+    limits.maxBody = kMaxBody;
+    ActivityLog &log = m_host.context().log;
+    m_guard = new ConnectionGuard(
+        limits, tls.has_value(),
+        [this](const QByteArray &host) { return m_gate.hostAllowed(host); },
+        [&log](const QString &line) { log.LOGTodb(line); }, this);
+    return m_guard->listen(*this, address, port, tls);
+}
+
 ServiceApi::Answer ServiceApi::json(int status, const QJsonValue &value)
 {
     Answer a;
@@ -163,6 +189,7 @@ void ServiceApi::send(QTcpSocket *socket, const Answer &a)
     QByteArray out = "HTTP/1.1 " + QByteArray::number(a.status) + ' ' + reasonPhrase(a.status) +
                      "\r\nContent-Type: " + a.type +
                      "\r\nContent-Length: " + QByteArray::number(a.body.size()) +
+                     "\r\nConnection: close"
                      "\r\nCache-Control: no-store"
                      "\r\nX-Content-Type-Options: nosniff"
                      "\r\nX-Frame-Options: DENY"
@@ -171,6 +198,8 @@ void ServiceApi::send(QTcpSocket *socket, const Answer &a)
         out += h + "\r\n";
     out += "\r\n" + a.body;
     socket->write(out);
+    // One request a connection: the guard looks at each head before its body is read.
+    socket->disconnectFromHost();
 }
 
 void ServiceApi::missingHandler(const QHttpServerRequest &, QTcpSocket *socket)
@@ -188,18 +217,23 @@ bool ServiceApi::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
         send(socket, error(421, QStringLiteral("このホスト名では受け付けません。")));
         return true;
     }
-    if (const qint64 wait = m_gate.waitFor(peer, now); wait > 0) {
+    if (request.body().size() > kMaxBody) {
+        send(socket, error(413, QStringLiteral("送られたデータが大きすぎます。")));
+        return true;
+    }
+    // A right token always passes; only a wrong one that was presented counts toward the
+    // wait, and only then is the wait applied (a missing or stale cookie is no guess).
+    const auto refusedForNow = [&]() -> bool {
+        const qint64 wait = m_gate.waitFor(peer, now);
+        if (wait <= 0)
+            return false;
         Answer a =
             error(429, QStringLiteral("アクセストークンの間違いが続いたので、しばらく受け付け"
                                       "ません。"));
         a.headers << "Retry-After: " + QByteArray::number((wait + 999) / 1000);
         send(socket, a);
         return true;
-    }
-    if (request.body().size() > kMaxBody) {
-        send(socket, error(413, QStringLiteral("送られたデータが大きすぎます。")));
-        return true;
-    }
+    };
     auto wrongToken = [&] {
         if (m_gate.failed(peer, now))
             ctx.log.LOGTodb(
@@ -214,6 +248,8 @@ bool ServiceApi::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
     if (authorization.startsWith("Bearer ")) {
         in = m_gate.tokenMatches(QString::fromLatin1(authorization.mid(7).trimmed()));
         if (!in) {
+            if (refusedForNow())
+                return true;
             wrongToken();
             send(socket, error(401, QStringLiteral("アクセストークンが違います。")));
             return true;
@@ -237,6 +273,8 @@ bool ServiceApi::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
             return true;
         }
         if (!m_gate.tokenMatches(given)) {
+            if (refusedForNow())
+                return true;
             wrongToken();
             Answer a = tokenForm(QStringLiteral("アクセストークンが違います。"));
             a.status = 401;
@@ -255,7 +293,6 @@ bool ServiceApi::handleRequest(const QHttpServerRequest &request, QTcpSocket *so
         return true;
     }
     if (!in) {
-        wrongToken();
         send(socket, error(401, QStringLiteral("アクセストークンが必要です。")));
         return true;
     }
@@ -399,10 +436,17 @@ ServiceApi::Answer ServiceApi::items() const
         out << itemJson(b->item(), b);
     }
     for (const ItemRecord &r : m_host.pendingBids()) {
-        if (!seen.contains(r.id))
+        if (!seen.contains(r.id)) {
+            seen.insert(r.id);
+            out << itemJson(r, nullptr);
+        }
+    }
+    // Verdicts of earlier runs stay until the user clears them.
+    for (const ItemRecord &r : ctx.db.itemsWithVerdict().value_or(QList<ItemRecord>{})) {
+        const ArmedBid *b = m_host.bids().find(r.id);
+        if (!seen.contains(r.id) && !(b && (b->dismissed() || b->deleted())))
             out << itemJson(r, nullptr);
     }
-    Q_UNUSED(ctx);
     return json(200, out);
 }
 
@@ -443,6 +487,9 @@ ServiceApi::Answer ServiceApi::changeItem(const QString &itemid, const QByteArra
     AppContext &ctx = m_host.context();
     const ArmedBid *bid = m_host.bids().find(*id);
     const ItemRecord r = bid ? bid->item() : *ctx.db.itemById(*id);
+    if (o->contains(QStringLiteral("version")) &&
+        o->value(QStringLiteral("version")).toString() != limitsVersion(r))
+        return error(409, changedElsewhereText(r));
     BidLimits l{r.ItemYen, r.Numkai, r.cat, r.status};
     if (o->contains(QStringLiteral("max"))) {
         const std::optional<qint64> max = yen(o->value(QStringLiteral("max")));
@@ -535,6 +582,14 @@ QCoro::Task<> ServiceApi::addItem(QByteArray body, QPointer<QTcpSocket> socket)
     if (read.item.fin || read.item.enddate <= sw::now()) {
         send(socket,
              error(400, QStringLiteral("このオークションは終了しています：") + read.item.itemid));
+        co_return;
+    }
+    // Someone else (another phone, the desktop) armed it meanwhile: their bid is not
+    // overwritten unseen.
+    if (const std::optional<ItemRecord> there = ctx.db.itemByItemid(read.item.itemid);
+        there && there->ItemYen > 0 && there->Numkai > 0 && !there->fin &&
+        (there->ItemYen != *max || there->Numkai != *quantity || there->cat != *cat)) {
+        send(socket, error(409, changedElsewhereText(*there)));
         co_return;
     }
     if (ctx.parser.ParseItemPage(url, page.text, 0, 0, false, false) == NothingStored) {

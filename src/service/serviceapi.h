@@ -1,5 +1,6 @@
 #pragma once
 
+#include "guardedserver.h"
 #include "servicesecurity.h"
 
 #include <QAbstractHttpServer>
@@ -7,6 +8,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QPointer>
+#include <QSslConfiguration>
 #include <QString>
 
 #include <QCoro/QCoroTask>
@@ -32,6 +34,13 @@ public:
     ServiceApi(BidHost &host, ServiceGate &gate, ServiceLogin *login, bool tls,
                QObject *parent = nullptr);
     ~ServiceApi() override;
+
+    // Listens with the connection guard in front (TLS when `tls` is given); the port, 0 when
+    // it cannot.
+    quint16 listenGuarded(const QHostAddress &address, quint16 port,
+                          const std::optional<QSslConfiguration> &tls,
+                          ConnectionLimits limits = {});
+    const ConnectionGuard *guard() const { return m_guard; }
 
     // What GET /api/status tells, also for tests.
     QJsonObject status() const;
@@ -71,6 +80,7 @@ private:
     ServiceLogin *m_login;
     bool m_tls;
     PageFetcher *m_fetcher;
+    ConnectionGuard *m_guard = nullptr;
 };
 
 } // namespace sw

@@ -9,6 +9,7 @@
 #include "oneshotget.h"
 #include "textconv.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
@@ -76,15 +77,34 @@ QString maskSecrets(QString text)
     return text.replace(re, QStringLiteral("\\1****"));
 }
 
+namespace {
+
+// One network access (and its thread) for every fetcher that reads with the program's
+// cookies and the application's proxy: a thousand armed items are not a thousand threads.
+QNetworkAccessManager *sharedAccess(QNetworkCookieJar *jar)
+{
+    static QHash<QNetworkCookieJar *, QNetworkAccessManager *> byJar;
+    if (QNetworkAccessManager *nam = byJar.value(jar))
+        return nam;
+    auto *nam = new QNetworkAccessManager;
+    QObject *owner = jar->parent();
+    nam->setCookieJar(jar);
+    jar->setParent(owner); // the jar belongs to the program
+    byJar.insert(jar, nam);
+    QObject::connect(jar, &QObject::destroyed, [jar, nam] {
+        byJar.remove(jar);
+        delete nam;
+    });
+    return nam;
+}
+
+} // namespace
+
 PageFetcher::PageFetcher(QNetworkCookieJar *sharedJar, ActivityLog &log, Prompter &prompter,
                          QObject *parent)
-    : QObject(parent), m_nam(new QNetworkAccessManager(this)), m_log(log), m_prompter(prompter)
+    : QObject(parent), m_nam(sharedJar ? sharedAccess(sharedJar) : new QNetworkAccessManager(this)),
+      m_jar(sharedJar), m_ownNam(!sharedJar), m_log(log), m_prompter(prompter)
 {
-    if (sharedJar) {
-        QObject *owner = sharedJar->parent();
-        m_nam->setCookieJar(sharedJar);
-        sharedJar->setParent(owner); // the jar belongs to the program, not to this fetcher
-    }
 }
 
 PageFetcher::~PageFetcher()
@@ -95,11 +115,23 @@ PageFetcher::~PageFetcher()
         r->abort();
 }
 
+void PageFetcher::ownAccess()
+{
+    if (m_ownNam)
+        return;
+    m_nam = new QNetworkAccessManager(this);
+    m_ownNam = true;
+    QObject *owner = m_jar->parent();
+    m_nam->setCookieJar(m_jar);
+    m_jar->setParent(owner);
+}
+
 bool PageFetcher::applyProxySetting(const QString &value)
 {
     const ProxyChoice choice = parseProxySetting(value);
     if (choice.kind == ProxyChoice::Invalid)
         return false;
+    ownAccess();
     m_nam->setProxy(choice.proxy);
     return true;
 }
@@ -133,6 +165,8 @@ bool PageFetcher::connectionStaysOnThisMachine(const QUrl &target) const
 
 void PageFetcher::useDefaultConnection()
 {
+    if (!m_ownNam)
+        return; // the shared access never leaves the application's proxy
     m_nam->setProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
 }
 

@@ -100,8 +100,12 @@ private:
     // The proxy the connection goes through: this fetcher's, else the application's.
     QNetworkProxy effectiveProxy() const;
     void fail(const QString &text);
+    // This fetcher's own network access, made when it needs a proxy of its own.
+    void ownAccess();
 
     QNetworkAccessManager *m_nam;
+    QNetworkCookieJar *m_jar = nullptr;
+    bool m_ownNam = false;
     ActivityLog &m_log;
     Prompter &m_prompter;
     const SiteHosts *m_hosts = nullptr;

@@ -433,6 +433,17 @@ bool ItemDatabase::setCategory(int id, const QString &cat)
     return exec(QStringLiteral("UPDATE tblYo SET cat=? WHERE id=?"), {cat, id});
 }
 
+bool ItemDatabase::setVerdict(int id, const QString &verdict)
+{
+    return exec(QStringLiteral("UPDATE tblYo SET Verdict=COALESCE(?, '') WHERE id=?"), {verdict, id});
+}
+
+std::optional<QList<ItemRecord>> ItemDatabase::itemsWithVerdict()
+{
+    return selectItems({QStringLiteral("SELECT * FROM tblYo WHERE Verdict <> '' ORDER BY enddate"),
+                        {}});
+}
+
 std::optional<QList<ItemRecord>> ItemDatabase::biddingCandidates(const QDateTime &now)
 {
     // A row whose end is no time at all (damaged, hand-edited) comes too, so that the

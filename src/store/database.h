@@ -82,6 +82,9 @@ public:
     // Items not finished, earliest end first.
     std::optional<QList<ItemRecord>> openItems();
     bool setCategory(int id, const QString &cat);
+    // The bid's verdict, kept until the user clears it (empty clears).
+    bool setVerdict(int id, const QString &verdict);
+    std::optional<QList<ItemRecord>> itemsWithVerdict();
     // Running items with a quantity, latest end first; rows whose end does not read as a
     // time come too (with an invalid enddate).
     std::optional<QList<ItemRecord>> biddingCandidates(const QDateTime &now);

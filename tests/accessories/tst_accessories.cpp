@@ -29,7 +29,6 @@ private slots:
     void tipsFiles();
     void tipWindow();
     void tipsSwitchedOff();
-    void aboutWindow();
 };
 
 namespace {
@@ -223,27 +222,6 @@ void tst_Accessories::tipsSwitchedOff()
     QCOMPARE(t.settings.get(QStringLiteral("Options"), QStringLiteral("Show Tips at Startup"),
                             QString()),
              QStringLiteral("1"));
-}
-
-void tst_Accessories::aboutWindow()
-{
-    QCOMPARE(frmAbout::versionText(QStringLiteral("1.8.0.1")), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.8.1"));
-    QCOMPARE(frmAbout::versionText(QStringLiteral("1.8.1")), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.8.1"));
-    TestApp t;
-    {
-        frmAbout about(t.values.aboutOpen, t.prompter);
-        QVERIFY(t.values.aboutOpen);
-        QCOMPARE(about.windowTitle(), QStringLiteral("Snipewellのﾊﾞｰｼﾞｮﾝ情報"));
-        QCOMPARE(child<QLabel>(about, "lblVersion")->text(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ 1.8.1"));
-        // No viewer on the PATH: the message, and the window stays.
-        const QByteArray path = qgetenv("PATH");
-        qputenv("PATH", t.home.path(QStringLiteral("empty")).toLocal8Bit());
-        child<QPushButton>(about, "cmdSysInfo")->click();
-        qputenv("PATH", path);
-        QCOMPARE(t.prompter.messages,
-                 QStringList{QStringLiteral("現時点ではｼｽﾃﾑ情報を使用できません")});
-    }
-    QVERIFY(!t.values.aboutOpen);
 }
 
 QTEST_MAIN(tst_Accessories)

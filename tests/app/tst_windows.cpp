@@ -90,7 +90,6 @@ private slots:
     void itemLogFromThePopupMenu();
     void schedulerOpensBidWindows();
     void newWindowsStayOutOfTheWay();
-    void qtSpeaksJapanese();
     void settingsAndAboutAreModalAndHoldTheScheduler();
 };
 
@@ -697,18 +696,6 @@ void tst_Windows::newWindowsStayOutOfTheWay()
     QVERIFY2(view->grid()->horizontalHeader()->length() <= view->grid()->viewport()->width(),
              qPrintable(QString::number(view->grid()->horizontalHeader()->length()) +
                         QLatin1Char(' ') + QString::number(view->grid()->viewport()->width())));
-}
-
-void tst_Windows::qtSpeaksJapanese()
-{
-    // The standard buttons of every box, as the program loads Qt's own texts.
-    QVERIFY2(WidgetPrompter::loadQtJapanese(*QCoreApplication::instance()),
-             "qt6-translations-l10n is missing: scripts/install-deps.sh installs it");
-    QMessageBox box(QMessageBox::Question, QString(), QString(),
-                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
-    QVERIFY2(box.button(QMessageBox::Yes)->text().contains(QStringLiteral("はい")),
-             qPrintable(box.button(QMessageBox::Yes)->text()));
 }
 
 QTEST_MAIN(tst_Windows)

@@ -14,6 +14,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
+#include <QTcpSocket>
 
 using namespace sw;
 
@@ -36,10 +37,10 @@ struct Service : BidFixture
     quint16 port = 0;
     QNetworkAccessManager client;
 
-    explicit Service(sim::Scenario s)
+    explicit Service(sim::Scenario s, ConnectionLimits limits = {})
         : BidFixture(std::move(s)), gate(kToken, {}), api(host, gate, nullptr, false)
     {
-        port = api.listen(QHostAddress::LocalHost, 0);
+        port = api.listenGuarded(QHostAddress::LocalHost, 0, std::nullopt, limits);
         gate = ServiceGate(kToken, {QStringLiteral("127.0.0.1:") + QString::number(port),
                                     QStringLiteral("localhost:") + QString::number(port)});
         client.setProxy(QNetworkProxy::NoProxy);
@@ -71,6 +72,24 @@ struct Service : BidFixture
             db.listItems({}, QDateTime::currentDateTime()).value_or(QList<ItemRecord>{}).size());
     }
 };
+
+// What the service answers a raw request (only its status line and body), or "" when it
+// closes without a word; the request is written as it is, body or not.
+inline QByteArray rawAnswer(quint16 port, const QByteArray &request, int waitMs = 5000)
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port);
+    if (!s.waitForConnected(3000))
+        return "not connected";
+    s.write(request);
+    QByteArray got;
+    QDeadlineTimer deadline(waitMs);
+    while (!deadline.hasExpired() && s.state() == QAbstractSocket::ConnectedState) {
+        QTest::qWait(20);
+        got += s.readAll();
+    }
+    return got + s.readAll();
+}
 
 inline QByteArray header(const Answer &a, const QByteArray &name)
 {

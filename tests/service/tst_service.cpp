@@ -1,6 +1,8 @@
 #include "handover.h"
 #include "servicefixture.h"
 
+#include <QTcpServer>
+
 using namespace sw;
 
 // The service's API and its page's session, against the simulated site: what a phone or a
@@ -13,6 +15,9 @@ private slots:
     void everyRequestIsGuarded_data();
     void everyRequestIsGuarded();
     void wrongTokensAreSlowedDown();
+    void refusedBeforeTheBody_data();
+    void refusedBeforeTheBody();
+    void connectionsAreCappedAndTimed();
     void thePageKeepsASessionNotTheToken();
     void listenAddresses_data();
     void listenAddresses();
@@ -37,9 +42,19 @@ void tst_Service::addChangeBidAndDelete()
     QCOMPARE(QDateTime::fromString(it.value(QStringLiteral("end")).toString(), Qt::ISODate), end);
     QCOMPARE(it.value(QStringLiteral("state")).toString(), QStringLiteral("planned"));
 
-    a = f.call("PATCH", QStringLiteral("/api/items/x1"), R"({"max": 6000})");
+    // Typed on a Japanese keyboard.
+    const QByteArray seen = it.value(QStringLiteral("version")).toString().toUtf8();
+    a = f.call("PATCH", QStringLiteral("/api/items/x1"),
+               R"({"max": "６，０００", "version": ")" + seen + "\"}");
     QCOMPARE(a.status, 200);
     QCOMPARE(a.object().value(QStringLiteral("max")).toDouble(), 6000.0);
+    // A second phone that still shows 5000 does not overwrite it unseen, by change or by add.
+    a = f.call("PATCH", QStringLiteral("/api/items/x1"), R"({"max": 5500, "version": ")" + seen + "\"}");
+    QCOMPARE(a.status, 409);
+    QVERIFY2(a.object().value(QStringLiteral("error")).toString().contains(QStringLiteral("6,000円")),
+             a.body.constData());
+    QCOMPARE(f.call("POST", QStringLiteral("/api/items"), R"({"item": "x1", "max": 5500})").status,
+             409);
     a = f.call("GET", QStringLiteral("/api/items"));
     QCOMPARE(a.status, 200);
     QCOMPARE(a.array().size(), 1);
@@ -97,6 +112,9 @@ void tst_Service::everyRequestIsGuarded_data()
     QTest::newRow("a negative maximum")
         << QByteArray("POST") << "/api/items" << QByteArray(R"({"item": "x1", "max": -5000})")
         << "token" << QByteArray() << 400;
+    QTest::newRow("a number beyond any integer")
+        << QByteArray("POST") << "/api/items" << QByteArray(R"({"item": "x1", "max": 1e300})")
+        << "token" << QByteArray() << 400;
     QTest::newRow("a trillion yen")
         << QByteArray("POST") << "/api/items"
         << QByteArray(R"({"item": "x1", "max": 1000000000000})") << "token" << QByteArray() << 400;
@@ -143,17 +161,84 @@ void tst_Service::everyRequestIsGuarded()
 void tst_Service::wrongTokensAreSlowedDown()
 {
     Service f(scenarioWith(item(wholeSecond(3600 * 1000))));
+    // A page left open across a restart polls with a dead session: no guess, no wait.
+    for (int i = 0; i < 3 * ServiceGate::kFreeTries; ++i) {
+        QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {}, {}).status, 401);
+        QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {},
+                        {{"Cookie", "sw_session=from-before-the-restart"}})
+                     .status,
+                 401);
+    }
     const QList<std::pair<QByteArray, QByteArray>> wrong{{"Authorization", "Bearer nope"}};
     for (int i = 0; i < ServiceGate::kFreeTries + 1; ++i)
         QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {}, wrong).status, 401);
-    // Even the right token waits now.
-    const Answer a = f.call("GET", QStringLiteral("/api/items"));
+    // The guesser waits; the right token does not.
+    const Answer a = f.call("GET", QStringLiteral("/api/items"), {}, wrong);
     QCOMPARE(a.status, 429);
     QVERIFY(!header(a, "Retry-After").isEmpty());
+    QCOMPARE(f.call("GET", QStringLiteral("/api/items")).status, 200);
     QVERIFY2(
         f.logText().contains(QStringLiteral("アクセストークンの間違いが続いています（127.0.0.1）")),
         qPrintable(f.logText()));
-    QTRY_COMPARE_WITH_TIMEOUT(f.call("GET", QStringLiteral("/api/items")).status, 200, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.call("GET", QStringLiteral("/api/items"), {}, wrong).status, 401,
+                              3000);
+}
+
+void tst_Service::refusedBeforeTheBody_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QByteArray>("status");
+    const QByteArray auth = "Authorization: Bearer " + kToken.toLatin1() + "\r\n";
+    QTest::newRow("200 MB announced") << "POST /api/items HTTP/1.1\r\nHost: HOST\r\n" + auth +
+                                             "Content-Length: 209715200\r\n\r\n"
+                                      << QByteArray("413");
+    QTest::newRow("without a token too") << QByteArray("POST /api/items HTTP/1.1\r\nHost: HOST\r\n"
+                                                       "Content-Length: 209715200\r\n\r\n")
+                                         << QByteArray("413");
+    QTest::newRow("another name") << "POST /api/items HTTP/1.1\r\nHost: evil.example\r\n" + auth +
+                                         "Content-Length: 20\r\n\r\n"
+                                  << QByteArray("421");
+    QTest::newRow("no length, chunks") << "POST /api/items HTTP/1.1\r\nHost: HOST\r\n" + auth +
+                                              "Transfer-Encoding: chunked\r\n\r\n"
+                                       << QByteArray("411");
+    QTest::newRow("endless headers") << "GET / HTTP/1.1\r\nHost: HOST\r\nX-Pad: " +
+                                            QByteArray(40 * 1024, 'a')
+                                     << QByteArray("431");
+}
+
+void tst_Service::refusedBeforeTheBody()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(QByteArray, status);
+    Service f(scenarioWith(item(wholeSecond(3600 * 1000))));
+    head.replace("HOST", QByteArray(QByteArray("127.0.0.1:") + QByteArray::number(f.port)));
+    // Only the head is sent: the answer comes without the body ever being read.
+    const QByteArray got = rawAnswer(f.port, head);
+    QVERIFY2(got.startsWith(QByteArray(QByteArray("HTTP/1.1 ") + status)), got.left(200).constData());
+    QVERIFY(got.contains("\"error\""));
+    QCOMPARE(f.storedItems(), 0);
+}
+
+void tst_Service::connectionsAreCappedAndTimed()
+{
+    ConnectionLimits limits;
+    limits.maxConnections = 3;
+    limits.headMs = 700;
+    Service f(scenarioWith(item(wholeSecond(3600 * 1000))), limits);
+    // Half-sent requests hold every place...
+    std::vector<std::unique_ptr<QTcpSocket>> slow;
+    for (int i = 0; i < limits.maxConnections; ++i) {
+        slow.push_back(std::make_unique<QTcpSocket>());
+        slow.back()->connectToHost(QHostAddress::LocalHost, f.port);
+        QVERIFY(slow.back()->waitForConnected(3000));
+        slow.back()->write("GET /api/items HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    }
+    QTRY_COMPARE(f.api.guard()->openConnections(), limits.maxConnections);
+    QVERIFY(rawAnswer(f.port, "GET /api/items HTTP/1.1\r\n\r\n", 1000).startsWith("HTTP/1.1 503"));
+    // ...only until their headers are late; then the service answers again.
+    for (auto &s : slow)
+        QTRY_COMPARE_WITH_TIMEOUT(s->state(), QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(f.call("GET", QStringLiteral("/api/items")).status, 200);
 }
 
 void tst_Service::thePageKeepsASessionNotTheToken()
@@ -230,22 +315,32 @@ void tst_Service::theDesktopHandsAnItemOver()
     const int id = desktop.db.itemByItemid(QStringLiteral("x1"))->id;
     QVERIFY(desktop.db.saveUserColumns(id, 7000, QStringLiteral("3"), 1, 0));
     std::optional<HandOverResult> result;
-    auto handOver = [&] {
+    const QString page = desktop.hosts.itemPage(QStringLiteral("3"), QStringLiteral("x1"));
+    auto handOver = [&](int timeoutMs) {
         result.reset();
-        handOverToService(desktop.settings, *desktop.db.itemById(id),
-                          desktop.hosts.itemPage(QStringLiteral("3"), QStringLiteral("x1")))
-            .then([&result](HandOverResult h) { result = h; });
+        handOverItem(host, id, page, timeoutMs).then([&result](HandOverResult h) { result = h; });
         QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
     };
-    handOver(); // not named yet
+    handOver(20000); // not named yet: nothing left, the bid stays here
     QVERIFY(!result->ok);
     QVERIFY2(result->message.contains(QStringLiteral("[Handover]")), qPrintable(result->message));
-    desktop.settings.save(QStringLiteral("Handover"), QStringLiteral("Url"), service.base());
+    QCOMPARE(desktop.db.itemById(id)->Numkai, 1);
+    // A service that takes the request and never answers: the item is not armed in both.
+    QTcpServer mute;
+    QVERIFY(mute.listen(QHostAddress::LocalHost));
+    desktop.settings.save(QStringLiteral("Handover"), QStringLiteral("Url"),
+                          QStringLiteral("http://127.0.0.1:") + QString::number(mute.serverPort()));
     desktop.settings.save(QStringLiteral("Handover"), QStringLiteral("Token"), kToken);
-    handOver();
-    QVERIFY2(result->ok, qPrintable(result->message));
+    handOver(1000);
+    QVERIFY(!result->ok && result->unknown);
+    QVERIFY2(result->message.contains(QStringLiteral("確かめて")), qPrintable(result->message));
+    QCOMPARE(desktop.db.itemById(id)->Numkai, 0);
     QString error;
-    QVERIFY(host.handedOver(id, &error));
+    QVERIFY2(host.saveLimits(id, BidLimits{7000, 1, QStringLiteral("3"), 0}, &error),
+             qPrintable(error));
+    desktop.settings.save(QStringLiteral("Handover"), QStringLiteral("Url"), service.base());
+    handOver(20000);
+    QVERIFY2(result->ok, qPrintable(result->message));
     // On the service: armed with the desktop's limits.
     const std::optional<ItemRecord> there = service.db.itemByItemid(QStringLiteral("x1"));
     QVERIFY(there);
@@ -254,11 +349,19 @@ void tst_Service::theDesktopHandsAnItemOver()
     QCOMPARE(there->cat, QStringLiteral("3"));
     // Here: never armed again, even by a 保存.
     QCOMPARE(desktop.db.itemById(id)->Numkai, 0);
-    BidLimits l{7000, 1, QStringLiteral("3"), 0};
-    QVERIFY(!host.saveLimits(id, l, &error));
+    QVERIFY(!host.saveLimits(id, BidLimits{7000, 1, QStringLiteral("3"), 0}, &error));
     QVERIFY2(error.contains(QStringLiteral("入札サービスに任せています")), qPrintable(error));
     host.tick();
     QVERIFY(!host.bids().find(id) || !host.bids().find(id)->armed());
+    // Once over, the desktop shows the service's verdict, not one of its own.
+    QVERIFY(service.db.setVerdict(there->id, QStringLiteral("落札しました：7,000円")));
+    QVERIFY(desktop.db.saveRefresh(id, 7000, QStringLiteral("snipe_taro"), 3, 0, true,
+                                   QDateTime::currentDateTime().addSecs(-5)));
+    ServiceVerdicts verdicts(host);
+    bool done = false;
+    verdicts.check().then([&done] { done = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+    QCOMPARE(desktop.db.itemById(id)->Verdict, QStringLiteral("落札しました：7,000円"));
 }
 
 QTEST_GUILESS_MAIN(tst_Service)

@@ -2,9 +2,11 @@
 
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineView>
 
-// The service's page in a real browser engine (offscreen): the token once, then an item
-// added through the form, its row, and the row's verdict once the auction is over.
+// The service's page in a real browser engine (offscreen, a phone's 360 px): the token once,
+// then an item added through the form, its row, a change, the row's verdict once the
+// auction is over, and a restart of the service.
 class tst_ServicePage : public QObject
 {
     Q_OBJECT
@@ -34,7 +36,11 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
     Service f(scenarioWith(item(end)));
     f.host.start();
     QWebEngineProfile profile; // its own cookies, nothing kept
+    QWebEngineView view;
     QWebEnginePage page(&profile);
+    view.setPage(&page);
+    view.resize(360, 740);
+    view.show();
     bool loaded = false;
     connect(&page, &QWebEnginePage::loadFinished, this, [&loaded](bool ok) { loaded = ok; });
     page.load(QUrl(f.base() + QStringLiteral("/?token=") + kToken));
@@ -49,12 +55,13 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
             .contains(QStringLiteral("入札予定はありません")),
         10000);
 
-    // The form, as a user fills it on a phone.
+    // The form, as a user fills it on a phone's Japanese keyboard; the outcome beside the
+    // button pressed.
     run(page, QStringLiteral("var f = document.getElementById('add-form');"
-                             "f.item.value = 'x1'; f.max.value = '5,000'; f.quantity.value = '1';"
+                             "f.item.value = 'x1'; f.max.value = '５，０００'; f.quantity.value = '１';"
                              "f.querySelector('button[type=submit]').click(); true"));
     QTRY_VERIFY_WITH_TIMEOUT(
-        run(page, QStringLiteral("document.getElementById('message').textContent"))
+        run(page, QStringLiteral("document.getElementById('add-msg').textContent"))
             .toString()
             .startsWith(QStringLiteral("追加しました：x1")),
         10000);
@@ -65,6 +72,20 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
         10000);
     QVERIFY(f.db.itemByItemid(QStringLiteral("x1")));
     QCOMPARE(f.db.itemByItemid(QStringLiteral("x1"))->ItemYen, 5000);
+    // Nothing wider than the phone.
+    QVERIFY2(run(page, QStringLiteral("document.documentElement.scrollWidth")).toInt() <= 360,
+             qPrintable(run(page, QStringLiteral("document.documentElement.scrollWidth")).toString()));
+    // 入札をやめる: the form shows what is stored now, so 保存 does not arm it again.
+    run(page, QStringLiteral("openEdit('x1'); document.getElementById('cancel-bid').click(); true"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        run(page, QStringLiteral("document.getElementById('edit-form').quantity.value")).toString(),
+        QStringLiteral("0"), 10000);
+    QVERIFY(run(page, QStringLiteral("document.getElementById('edit-msg').textContent"))
+                .toString()
+                .startsWith(QStringLiteral("入札をやめました")));
+    run(page, QStringLiteral("var e = document.getElementById('edit-form'); e.quantity.value = '1';"
+                             "e.querySelector('button[type=submit]').click(); true"));
+    QTRY_COMPARE_WITH_TIMEOUT(f.db.itemByItemid(QStringLiteral("x1"))->Numkai, 1, 10000);
     // The bid goes out; the row says how it ended, by itself.
     QTRY_VERIFY_WITH_TIMEOUT(
         run(page, QStringLiteral("document.getElementById('rows').textContent"))
@@ -72,6 +93,12 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
             .contains(QStringLiteral("落札しました：3,100円")),
         40000);
     QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("5000")});
+    // The service restarts (its sessions are gone): the page asks for the token again
+    // instead of showing a list it can no longer read.
+    f.gate = ServiceGate(kToken, {QStringLiteral("127.0.0.1:") + QString::number(f.port)});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        run(page, QStringLiteral("!!document.querySelector('input[name=token]')")).toBool(),
+        10000);
 }
 
 QTEST_MAIN(tst_ServicePage)

@@ -91,7 +91,6 @@ private slots:
     void proxySetting_data();
     void proxySetting();
     void cookiesAreSharedAndSurviveARestart();
-    void waitForKeepsEventsRunning();
 };
 
 void tst_Fetcher::pageIsDecodedWithKanaFolded()
@@ -355,19 +354,6 @@ void tst_Fetcher::cookiesAreSharedAndSurviveARestart()
         names << QString::fromLatin1(c.name());
     names.sort();
     QCOMPARE(names, (QStringList{QStringLiteral("SWSESSION"), QStringLiteral("Y")}));
-}
-
-void tst_Fetcher::waitForKeepsEventsRunning()
-{
-    bool timerRan = false;
-    QTimer::singleShot(100, [&timerRan] { timerRan = true; });
-    bool done = false;
-    QElapsedTimer t;
-    t.start();
-    WaitFor(QStringLiteral("00:00:01")).then([&done] { done = true; });
-    QTRY_VERIFY_WITH_TIMEOUT(done, 3000);
-    QVERIFY(timerRan);
-    QVERIFY(t.elapsed() >= 990);
 }
 
 QTEST_GUILESS_MAIN(tst_Fetcher)

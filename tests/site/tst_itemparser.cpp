@@ -89,8 +89,6 @@ private slots:
         sw::setClock([] { return kNow; });
     }
     void cleanup() { sw::setClock({}); }
-    void getBetween_data();
-    void getBetween();
     void numbers_data();
     void numbers();
     void endTimes_data();
@@ -113,58 +111,6 @@ private slots:
     void itemAddresses();
     void addressesAreBuiltNotPasted();
 };
-
-void tst_ItemParser::getBetween_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("cursor");
-    QTest::addColumn<QString>("start");
-    QTest::addColumn<QString>("end");
-    QTest::addColumn<QString>("result");
-    QTest::addColumn<int>("cursorAfter");
-    QTest::newRow("found") << "a[xy]b" << 1 << "["
-                           << "]"
-                           << "xy" << 5;
-    QTest::newRow("empty between") << "[]" << 1 << "["
-                                   << "]"
-                                   << "" << 2;
-    QTest::newRow("start missing keeps cursor") << "abc" << 2 << "["
-                                                << "]"
-                                                << "" << 2;
-    QTest::newRow("end missing keeps cursor") << "a[bc" << 1 << "["
-                                              << "]"
-                                              << "" << 1;
-    QTest::newRow("searches from the cursor") << "[1][2]" << 4 << "["
-                                              << "]"
-                                              << "2" << 6;
-    QTest::newRow("cursor on the start marker") << "[1][2]" << 1 << "["
-                                                << "]"
-                                                << "1" << 3;
-    QTest::newRow("successive reads") << "[1][2]" << 3 << "["
-                                      << "]"
-                                      << "2" << 6;
-    QTest::newRow("case-sensitive") << "<a>x</A>" << 1 << "<a>"
-                                    << "</a>"
-                                    << "" << 1;
-    QTest::newRow("cursor past the end") << "[1]" << 10 << "["
-                                         << "]"
-                                         << "" << 10;
-    QTest::newRow("end marker inside start") << "<TD><TD>x<" << 1 << "<TD>"
-                                             << "<"
-                                             << "" << 5;
-}
-
-void tst_ItemParser::getBetween()
-{
-    QFETCH(QString, text);
-    QFETCH(int, cursor);
-    QFETCH(QString, start);
-    QFETCH(QString, end);
-    QFETCH(QString, result);
-    QFETCH(int, cursorAfter);
-    QCOMPARE(GetBetween(text, cursor, start, end), result);
-    QCOMPARE(cursor, cursorAfter);
-}
 
 void tst_ItemParser::numbers_data()
 {

@@ -11,6 +11,7 @@
 #include "credentials.h"
 #include "database.h"
 #include "demo.h"
+#include "handover.h"
 #include "itemparser.h"
 #include "mdiform1.h"
 #include "pageroutechild.h"
@@ -335,6 +336,8 @@ int main(int argc, char *argv[])
     // engine only around the bids.
     BidHost host(ctx);
     host.setPageRoute(new PageRouteChild(QCoreApplication::applicationFilePath(), ctx.log));
+    // Items handed over to the service take their verdicts from it.
+    ServiceVerdicts serviceVerdicts(host);
     MDIForm1 frame(ctx, &host);
     prompter.setParent(&frame);
     QObject::connect(

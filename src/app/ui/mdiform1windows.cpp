@@ -254,15 +254,10 @@ QCoro::Task<> MDIForm1::handOverItem(int id)
                                                     "なります。"),
                                  true))
         co_return;
-    const HandOverResult r = co_await handOverToService(
-        m_ctx.settings, *item, m_ctx.hosts.itemPage(item->Serverid, item->itemid));
+    const HandOverResult r =
+        co_await sw::handOverItem(*m_host, id, m_ctx.hosts.itemPage(item->Serverid, item->itemid));
     if (alive.expired())
         co_return;
-    QString error;
-    if (r.ok && !m_host->handedOver(id, &error)) {
-        m_ctx.prompter.message(error);
-        co_return;
-    }
     m_ctx.prompter.message(r.message);
 }
 

@@ -291,7 +291,7 @@ void frmSw::setId(int id)
         showState();
         return;
     }
-    ArmedBid *bid = m_windows.armedBids().acquire(id);
+    ArmedBid *bid = m_windows.armedBids().acquireShown(id);
     if (!bid) {
         m_statusBar->showMessage(QStringLiteral("商品が見つかりません（") + QString::number(id) +
                                  QStringLiteral("）") + m_ctx.db.lastError());

@@ -17,6 +17,7 @@
 #include "handedover.h"
 #include "itemlistmodel.h"
 #include "itemparser.h"
+#include "itemreading.h"
 #include "pagefetcher.h"
 #include "prompter.h"
 #include "settingsstore.h"
@@ -108,16 +109,16 @@ frmMain::frmMain(AppContext &ctx, BidWindows &windows, QWidget *parent)
     m_grid->setModel(m_model);
     m_model->setStateSource([this](const ItemRecord &r) -> QString {
         const QString own = m_ctx.values.ownId;
+        // An item handed to the service is the service's, whatever this program held of it.
+        if (!r.fin && isHandedOver(m_ctx.settings, r.itemid))
+            return QStringLiteral("サービス");
         // A bid the program holds says what the overview says, also once it is over.
         if (const ArmedBid *b = m_windows.armedBids().find(r.id); b && !b->deleted())
             return ArmedBid::stateText(b->state());
         if (r.fin)
-            return r.status == Won || (!own.isEmpty() &&
-                                       r.SaikougakuShaid.compare(own, Qt::CaseInsensitive) == 0)
+            return r.status == Won || sameMember(r.SaikougakuShaid, own)
                        ? QStringLiteral("落札")
                        : QStringLiteral("終了");
-        if (isHandedOver(m_ctx.settings, r.itemid))
-            return QStringLiteral("サービス");
         return r.Numkai > 0 && r.ItemYen > 0 ? QStringLiteral("予定") : QString();
     });
     m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
