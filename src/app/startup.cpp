@@ -44,9 +44,14 @@ QString serviceProgramName()
 FolderStart startDataFolder(const AppPaths &paths, const SettingsStore &settings, QLockFile &lock)
 {
     FolderStart out;
-    if (const DbStartResult made = createDataFolderIfNew(paths); !made.ok()) {
+    const DbStartResult made = createDataFolderIfNew(paths);
+    if (!made.ok()) {
         out.refusal = made.message;
         return out;
+    }
+    if (!made.note.isEmpty()) {
+        out.notes << made.note;
+        out.warning = made.note;
     }
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0)) {

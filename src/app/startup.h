@@ -40,6 +40,7 @@ struct FolderStart
     bool beep = false; // another instance holds the folder
     QString heldBy;    // that instance's program name, when known
     QStringList notes; // for the activity log, once it exists
+    QString warning;   // for the user at once, too (the list's data is gone)
 };
 
 // The steps every entry point takes before its bids' owner exists, in this order: the data

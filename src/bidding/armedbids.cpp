@@ -14,6 +14,10 @@
 
 #include <QTimer>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <utility>
 
 namespace sw {
@@ -92,14 +96,22 @@ ArmedBid *ArmedBids::acquireShown(int id)
 
 void ArmedBids::sweep()
 {
+    int gone = 0;
     for (ArmedBid *b : all()) {
         if (m_shown.value(b->id()) > 0 || b->busy() != 0)
             continue;
         if (b->deleted() || (b->dismissed() && (b->finished() || !b->armed()))) {
             m_bids.erase(b->id());
             delete b;
+            ++gone;
         }
     }
+#ifdef __GLIBC__
+    // A service runs for months: what the bids held goes back to the system, not only to
+    // the heap.
+    if (gone > 0)
+        malloc_trim(0);
+#endif
 }
 
 void ArmedBids::release(int id)

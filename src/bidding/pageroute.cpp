@@ -46,11 +46,12 @@ PageRoute::~PageRoute() = default;
 
 qint64 PageRoute::sendAheadMs() const
 {
-    // The press starts the page's own request at once; the answer comes back a round trip
-    // and a little of the page's work later: half of it is the way there.
+    // From each press to its request at the site, as the page's own timing of the request
+    // told it (the engine's delay, then half the request's round trip); where the page did
+    // not tell, half of the time from the press to the answer.
     if (m_answers.empty())
         return std::clamp<qint64>(siteClock().sendAheadMs() + 50, 0, kMaxAheadMs);
-    return std::clamp<qint64>(median(m_answers) / 2, 0, kMaxAheadMs);
+    return std::clamp<qint64>(median(m_answers), 0, kMaxAheadMs);
 }
 
 qint64 PageRoute::prepareLeadMs() const
@@ -62,9 +63,9 @@ qint64 PageRoute::prepareLeadMs() const
     return std::clamp<qint64>(usual * 2 + 5000, kMinLeadMs, kMaxLeadMs);
 }
 
-void PageRoute::noteAnswer(qint64 ms)
+void PageRoute::noteAnswer(qint64 ms, qint64 aheadMs)
 {
-    keep(m_answers, ms);
+    keep(m_answers, aheadMs >= 0 ? aheadMs : ms / 2);
 }
 
 void PageRoute::notePrepared(qint64 ms)
@@ -310,7 +311,7 @@ QCoro::Task<BidResult> PlacePageBid(BidContext ctx, BidRequest req, PageRoute *r
         result.lastAmount = amount;
         result.submitted << amount;
         if (!answer.text.isEmpty())
-            route->noteAnswer(answer.ms);
+            route->noteAnswer(answer.ms, answer.aheadMs);
         const PageAnswerKind said = classifyPageAnswer(answer.text);
         if (said == PageAnswerKind::Unknown && !answer.text.isEmpty()) // learnt from: kept whole
             log.LOGTodb(QStringLiteral("入札の応答（未知の文言）：") + id + SEP + amt + SEP +

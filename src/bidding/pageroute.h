@@ -33,6 +33,7 @@ struct PageAnswer
     bool timedOut = false; // nothing readable came
     bool lost = false;     // the engine went away after the press: not known
     qint64 ms = 0;         // from the press to the answer
+    qint64 aheadMs = -1;   // from the press to the request reaching the site, when known
     QString why;
 };
 
@@ -64,7 +65,9 @@ public:
     // how long before the bid time a bid starts (opening the page and making the preview).
     qint64 sendAheadMs() const;
     qint64 prepareLeadMs() const;
-    void noteAnswer(qint64 ms);
+    // A press's figures: its answer after `ms`, its request at the site after `aheadMs`
+    // (-1: not known; half the answer's time stands in).
+    void noteAnswer(qint64 ms, qint64 aheadMs = -1);
     void notePrepared(qint64 ms);
 
     static constexpr qint64 kMinLeadMs = 20000;

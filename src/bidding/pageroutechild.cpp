@@ -3,6 +3,7 @@
 #include "activitylog.h"
 #include "siteclock.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTimer>
@@ -207,6 +208,8 @@ QCoro::Task<PageAnswer> PageRouteChild::press(int handle, qint64 amount)
     order.insert(QStringLiteral("cmd"), QStringLiteral("press"));
     order.insert(QStringLiteral("id"), handle);
     order.insert(QStringLiteral("amount"), double(amount));
+    QElapsedTimer exchange;
+    exchange.start();
     const QJsonObject r = co_await ask(QStringLiteral("answer:") + QString::number(handle), order);
     PageAnswer a;
     if (r.value(QStringLiteral("lost")).toBool()) {
@@ -220,6 +223,11 @@ QCoro::Task<PageAnswer> PageRouteChild::press(int handle, qint64 amount)
     a.timedOut = r.value(QStringLiteral("timedOut")).toBool();
     a.why = r.value(QStringLiteral("why")).toString();
     a.ms = qint64(r.value(QStringLiteral("ms")).toDouble());
+    // The child's figure counts from its press; the order took half the channel's round trip
+    // (the whole exchange less the child's part) to reach it.
+    const qint64 childAhead = qint64(r.value(QStringLiteral("aheadMs")).toDouble(-1));
+    if (childAhead >= 0)
+        a.aheadMs = childAhead + qMax<qint64>(0, (exchange.elapsed() - a.ms) / 2);
     co_return a;
 }
 

@@ -20,7 +20,7 @@ class ActivityLog;
 // --bid-pages` on the offscreen platform, which holds the browser engine and the item
 // pages. Parent and child talk over the child's standard input and output, a channel only
 // they can use, one JSON object a line. The child is started when a bid needs it and ends
-// a minute after the last one, so the engine's memory is spent only around the bids. A
+// half a minute after the last one, so the engine's memory is spent only around the bids. A
 // child that dies is started again for the next order; what it held is reported lost and
 // read again by the bid, never taken as sent.
 class PageRouteChild : public PageRoute
@@ -41,7 +41,7 @@ public:
     bool running() const;
     // How long the child stays after its last order (tests and benchmarks shorten it).
     void setIdleMs(int ms) { m_idleMs = ms; }
-    static constexpr int kIdleMs = 60000;
+    static constexpr int kIdleMs = 30000;
 
 signals:
     void childStarted();

@@ -14,7 +14,7 @@ namespace sw {
 
 namespace {
 
-QByteArray answer(int status, const QByteArray &reason, const QString &why)
+QByteArray refusal(int status, const QByteArray &reason, const QString &why)
 {
     const QByteArray body = "{\"error\":\"" + why.toUtf8() + "\"}";
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason +
@@ -87,12 +87,12 @@ std::optional<QByteArray> ConnectionGuard::judgeHead(const QByteArray &bytes) co
     const qsizetype end = bytes.indexOf("\r\n\r\n");
     if (end < 0) {
         if (bytes.size() > m_limits.maxHead)
-            return answer(431, "Request Header Fields Too Large",
+            return refusal(431, "Request Header Fields Too Large",
                           QStringLiteral("要求のヘッダーが長すぎます。"));
         return std::nullopt;
     }
     if (end > m_limits.maxHead)
-        return answer(431, "Request Header Fields Too Large",
+        return refusal(431, "Request Header Fields Too Large",
                       QStringLiteral("要求のヘッダーが長すぎます。"));
     const QList<QByteArray> lines = bytes.left(end).split('\n');
     QByteArray host;
@@ -116,13 +116,13 @@ std::optional<QByteArray> ConnectionGuard::judgeHead(const QByteArray &bytes) co
         }
     }
     if (m_hostAllowed && !m_hostAllowed(host))
-        return answer(421, "Misdirected Request",
+        return refusal(421, "Misdirected Request",
                       QStringLiteral("このホスト名では受け付けません。"));
     if (chunked)
-        return answer(411, "Length Required",
+        return refusal(411, "Length Required",
                       QStringLiteral("データの長さ（Content-Length）を付けて送ってください。"));
     if (length && *length > m_limits.maxBody)
-        return answer(413, "Payload Too Large", QStringLiteral("送られたデータが大きすぎます。"));
+        return refusal(413, "Payload Too Large", QStringLiteral("送られたデータが大きすぎます。"));
     return QByteArray();
 }
 
@@ -164,7 +164,7 @@ bool ConnectionGuard::admit(QTcpSocket *socket)
                   QString::number(m_limits.maxConnections) + QStringLiteral("）"));
         }
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        socket->write(answer(503, "Service Unavailable",
+        socket->write(refusal(503, "Service Unavailable",
                              QStringLiteral("接続が多すぎます。しばらくしてからもう一度どうぞ。")));
         socket->disconnectFromHost();
         return false;

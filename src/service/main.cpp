@@ -149,6 +149,8 @@ int main(int argc, char *argv[])
         return refuse(why);
     ActivityLog &log = core.log;
     prompter.log = &log;
+    if (!started.warning.isEmpty())
+        std::fprintf(stderr, "snipewell-service: %s\n", qPrintable(started.warning));
     logStartNotes(log, core.db, paths,
                   core.passwordNote.isEmpty() ? started.notes
                                               : started.notes + QStringList{core.passwordNote});

@@ -95,15 +95,40 @@ DbStartResult checkDatabaseFile(const QString &path)
     return lockTest(path);
 }
 
+namespace {
+
+// A folder a program has run in: it holds the lock, the cookies or the service's token.
+// (Settings alone do not tell: they are often written by hand before the first start.)
+bool folderWasUsed(const AppPaths &paths)
+{
+    for (const QString &name : {QStringLiteral("snipewell.lock"), QStringLiteral("cookies.txt"),
+                                QStringLiteral("service.token")}) {
+        if (QFileInfo::exists(paths.dataDir + QLatin1Char('/') + name))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QString lostDatabaseText(const QString &dataDir)
+{
+    return QStringLiteral("データベース（db2k.mdb）もその控え（new.mdb）も見つからないので、空の"
+                          "データベースを作りました。これまでの商品ﾘｽﾄはありません：") +
+           dataDir;
+}
+
 DbStartResult createDataFolderIfNew(const AppPaths &paths)
 {
     const QFileInfo dir(paths.dataDir);
+    bool used = false;
     if (dir.exists()) {
         // A folder made by hand (or holding only the settings, the cookies or the service's
         // token) is a first start too; a lost database with its backup beside it is restored
         // from the backup instead.
         if (QFileInfo::exists(paths.database()) || QFileInfo::exists(paths.backup()))
             return {};
+        used = folderWasUsed(paths);
     } else if (!QDir().mkpath(dir.absolutePath()) || !QDir().mkdir(paths.dataDir)) {
         if (QFileInfo(paths.dataDir).isDir())
             return {}; // made by a program started at the same moment
@@ -123,7 +148,10 @@ DbStartResult createDataFolderIfNew(const AppPaths &paths)
                       QStringLiteral("データベースを作成できません：") + paths.database() +
                           QStringLiteral("\n") + error);
     }
-    return {};
+    DbStartResult out;
+    if (used)
+        out.note = lostDatabaseText(paths.dataDir); // the user is told, not only given a list
+    return out;
 }
 
 namespace {

@@ -29,6 +29,8 @@ struct DbStartResult
 // First run: makes the data folder and an empty db2k.mdb with the schema. Does nothing
 // when the folder is already there. On failure nothing half-made is left behind, so the
 // next start tries again.
+// What a folder that was in use is told when its database and the backup are both gone.
+QString lostDatabaseText(const QString &dataDir);
 DbStartResult createDataFolderIfNew(const AppPaths &paths);
 
 // Presence check, lock test, backup to new.mdb and compaction into a fresh db2k.mdb. There

@@ -27,8 +27,6 @@ private slots:
     void badProxy();
     void tipsFiles_data();
     void tipsFiles();
-    void tipWindow();
-    void tipsSwitchedOff();
 };
 
 namespace {
@@ -174,54 +172,6 @@ void tst_Accessories::tipsFiles()
     f.close();
     QCOMPARE(readTips(f.fileName()), std::optional<QStringList>(tips));
     QVERIFY(!readTips(home.path(QStringLiteral("missing.txt"))));
-}
-
-void tst_Accessories::tipWindow()
-{
-    TestApp t;
-    // Missing everywhere: the explanation instead of a tip.
-    frmTip missing(t.settings, {t.home.path(tipsFileName())});
-    QVERIFY(missing.wanted());
-    QCOMPARE(missing.tipText(), missingTipsText());
-    QVERIFY(
-        missing.tipText().startsWith(QStringLiteral("ﾌｧｲﾙ TIPOFDAY.TXT が見つかりませんでした。")));
-
-    // One line: the same tip on every press of 次を表示.
-    QFile f(t.home.path(tipsFileName()));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("ただ一つのヒント\n");
-    f.close();
-    frmTip one(t.settings, {f.fileName()});
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(one.tipText(), QStringLiteral("ただ一つのヒント"));
-        child<QPushButton>(one, "cmdNextTip")->click();
-    }
-    // Unticking the box is saved at once.
-    QVERIFY(one.startupCheck()->isChecked());
-    one.startupCheck()->setChecked(false);
-    QCOMPARE(t.settings.get(QStringLiteral("Options"), QStringLiteral("Show Tips at Startup"),
-                            QString()),
-             QStringLiteral("0"));
-}
-
-void tst_Accessories::tipsSwitchedOff()
-{
-    // Switched off for start-up, the menu still shows the tips; the box says how it stands.
-    TestApp t;
-    t.settings.save(QStringLiteral("options"), QStringLiteral("show tips at startup"),
-                    QStringLiteral("0"));
-    QFile f(t.home.path(tipsFileName()));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("入札は終了の30秒前\n");
-    f.close();
-    frmTip tip(t.settings, {f.fileName()});
-    QVERIFY(!tip.wanted());
-    QCOMPARE(tip.tipText(), QStringLiteral("入札は終了の30秒前"));
-    QVERIFY(!tip.startupCheck()->isChecked());
-    tip.startupCheck()->setChecked(true);
-    QCOMPARE(t.settings.get(QStringLiteral("Options"), QStringLiteral("Show Tips at Startup"),
-                            QString()),
-             QStringLiteral("1"));
 }
 
 QTEST_MAIN(tst_Accessories)

@@ -78,7 +78,6 @@ private slots:
     void afterTheLoginTheKeyboardIsInTheList();
     void overlongPasswordKeepsTheStoredOne();
     void menusCaptionsAndNames();
-    void loadOrderAndTimer();
     void loginAtStartOnlyWhenACredentialIsMissing_data();
     void loginAtStartOnlyWhenACredentialIsMissing();
     void badStoredBidSecondsAreReplacedAndSaid_data();
@@ -327,25 +326,6 @@ void tst_Windows::menusCaptionsAndNames()
              QKeySequence(QStringLiteral("Ctrl+Q")));
     QCOMPARE(frame.findChild<QAction *>(QStringLiteral("mnuUpdateRec"))->shortcut(),
              QKeySequence(QKeySequence::Refresh));
-}
-
-void tst_Windows::loadOrderAndTimer()
-{
-    App app;
-    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
-    MDIForm1 frame(app.ctx);
-    int ticks = 0;
-    frame.setSchedulerTick([&ticks] { ++ticks; });
-    QVERIFY(!frame.timer1()->isActive()); // no scheduling before everything exists
-    QCOMPARE(frame.timer1()->interval(), 3000);
-    frame.show();
-    frame.load();
-    QVERIFY(frame.timer1()->isActive());
-    QCOMPARE(frame.windowTitle(), QStringLiteral("Snipewell -  Ver1.8.1"));
-    QVERIFY(!frame.popupMenu()->menuAction()->isVisible());
-    QCOMPARE(ticks, 0);
-    frame.timer1()->setInterval(10);
-    QTRY_VERIFY(ticks > 0);
 }
 
 void tst_Windows::loginAtStartOnlyWhenACredentialIsMissing_data()

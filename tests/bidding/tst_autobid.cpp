@@ -24,8 +24,6 @@ private slots:
     void schedulerWithNothingToDo();
     void loginPageHoldsEverythingBack();
     void unreadableRowsAreReportedNotOpened();
-    void arrangement_data();
-    void arrangement();
     void historyDecides_data();
     void historyDecides();
 };
@@ -364,32 +362,6 @@ void tst_AutoBid::unreadableRowsAreReportedNotOpened()
     QCOMPARE(out.unreadable.size(), 2);
     QCOMPARE(out.open.size(), 1);
     QCOMPARE(out.open.first().id, 3);
-}
-
-void tst_AutoBid::arrangement_data()
-{
-    QTest::addColumn<QList<QSize>>("windows");
-    QTest::addColumn<QSize>("screen");
-    QTest::addColumn<QList<QPoint>>("positions");
-    // In twips, as the arrangement was specified.
-    const QSize compact(3000, 1500);
-    QTest::newRow("three compact windows fit")
-        << QList<QSize>{compact, compact, compact} << QSize(15360, 11520)
-        << QList<QPoint>{{12360, 0}, {12360, 1500}, {12360, 3000}};
-    QTest::newRow("too many overlap evenly")
-        << QList<QSize>{QSize(8400, 5020), QSize(8400, 5020), QSize(8400, 5020)}
-        << QSize(15360, 11520) << QList<QPoint>{{6960, 0}, {6960, 3250}, {6960, 6500}};
-    QTest::newRow("one window") << QList<QSize>{QSize(3000, 4400)} << QSize(1000, 800)
-                                << QList<QPoint>{{-2000, 0}};
-    QTest::newRow("none") << QList<QSize>{} << QSize(1000, 800) << QList<QPoint>{};
-}
-
-void tst_AutoBid::arrangement()
-{
-    QFETCH(QList<QSize>, windows);
-    QFETCH(QSize, screen);
-    QFETCH(QList<QPoint>, positions);
-    QCOMPARE(arrangeColumn(windows, screen), positions);
 }
 
 void tst_AutoBid::historyDecides_data()

@@ -1,4 +1,5 @@
 #include "handover.h"
+#include "noticesender.h"
 #include "servicefixture.h"
 
 #include <QTcpServer>
@@ -22,6 +23,8 @@ private slots:
     void listenAddresses_data();
     void listenAddresses();
     void theDesktopHandsAnItemOver();
+    void noticesGoOnlyToASafeAddress_data();
+    void noticesGoOnlyToASafeAddress();
 };
 
 void tst_Service::addChangeBidAndDelete()
@@ -362,6 +365,49 @@ void tst_Service::theDesktopHandsAnItemOver()
     verdicts.check().then([&done] { done = true; });
     QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
     QCOMPARE(desktop.db.itemById(id)->Verdict, QStringLiteral("落札しました：7,000円"));
+}
+
+void tst_Service::noticesGoOnlyToASafeAddress_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("posted");
+    QTest::addColumn<QString>("logged"); // the log line's end, never the whole address
+    QTest::newRow("plain http elsewhere")
+        << "http://push.example/topic-SECRET" << false << "http://push.example/…";
+    QTest::newRow("not an address") << "ht tp://::SECRET" << false << "（アドレスとして読めません）";
+    QTest::newRow("this machine over http") << "LOCAL" << true << QString();
+}
+
+void tst_Service::noticesGoOnlyToASafeAddress()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, posted);
+    QFETCH(QString, logged);
+    TestApp app;
+    QTcpServer push; // takes the post and answers 200
+    QVERIFY(push.listen(QHostAddress::LocalHost));
+    connect(&push, &QTcpServer::newConnection, &push, [&push] {
+        QTcpSocket *s = push.nextPendingConnection();
+        connect(s, &QTcpSocket::readyRead, s, [s] {
+            s->readAll();
+            s->write("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            s->disconnectFromHost();
+        });
+    });
+    url.replace(QStringLiteral("LOCAL"),
+                QStringLiteral("http://127.0.0.1:") + QString::number(push.serverPort()) +
+                    QStringLiteral("/topic-SECRET"));
+    app.settings.save(QStringLiteral("Service"), QStringLiteral("NotifyUrl"), url);
+    NoticeSender sender(app.settings, app.log, QDBusConnection(QStringLiteral("none")));
+    sender.notify(NoticeKind::Won, QStringLiteral("x1 テスト商品\n落札しました"));
+    QVERIFY(sender.waitSent(5000));
+    QCOMPARE(sender.posted(), posted ? 1 : 0);
+    app.log.flush();
+    const QString log = logLines(app.db).join(u'\n');
+    QVERIFY2(!log.contains(QStringLiteral("SECRET")), qPrintable(log));
+    if (!logged.isEmpty())
+        QVERIFY2(log.contains(QStringLiteral("NotifyUrl が正しくない")) && log.endsWith(logged),
+                 qPrintable(log));
 }
 
 QTEST_GUILESS_MAIN(tst_Service)

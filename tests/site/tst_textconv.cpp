@@ -40,6 +40,7 @@ class tst_TextConv : public QObject
 {
     Q_OBJECT
 private slots:
+    void randomBytesNeverHangOrOverRead();
     void eucFolding_data();
     void eucFolding();
     void sjisFolding_data();
@@ -220,6 +221,38 @@ void tst_TextConv::pagesDecodeAsTheySay()
     QCOMPARE(decodePage(body, contentType, false), text);
     // Line ends as asked, whatever the charset.
     QCOMPARE(decodePage(body + "\na\r", contentType, true), text + QStringLiteral("\r\na\r\n"));
+}
+
+void tst_TextConv::randomBytesNeverHangOrOverRead()
+{
+    // Exactly sized heap buffers, so a read one byte past the input is caught by the
+    // sanitizer build of this test.
+    // Truncated sequences are passed through as they are.
+    QCOMPARE(EucFoldKana(QByteArray("a\x8e")), QByteArray("a\x8e"));
+    QCOMPARE(JisToSjis(QByteArray("\x1b$B\x24")), QByteArray("\x24"));
+    QRandomGenerator rng(20261206);
+    const std::uint8_t interesting[] = {0x1B, '$',  '(',  'B',  'J',  '@',  'K',  'H',
+                                        0x8E, 0xDE, 0xDF, 0xA1, 0xFE, 0x81, 0x9F, 0xE0,
+                                        0xFC, '\r', '\n', 0x00, 0x7F, 0xA0, 0xB6, 0xCA};
+    for (int round = 0; round < 20000; ++round) {
+        const std::size_t n = rng.bounded(0, 24);
+        std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[n ? n : 1]);
+        for (std::size_t i = 0; i < n; ++i) {
+            buf[i] = rng.bounded(3) == 0 ? std::uint8_t(rng.bounded(256))
+                                         : interesting[rng.bounded(int(sizeof interesting))];
+        }
+        const Bytes in(buf.get(), n);
+        const qsizetype limit = qsizetype(n) * 8 + 8;
+        QVERIFY(EucFoldKana(in).size() <= limit);
+        QVERIFY(EucToJis(in, false).size() <= limit);
+        QVERIFY(EucToJis(in, true).size() <= limit);
+        QVERIFY(JisToSjis(in).size() <= limit);
+        QVERIFY(JisToEuc(in).size() <= limit);
+        QVERIFY(NormalizeNewlines(in).size() <= limit);
+        QVERIFY(SjisFoldKana(in).size() <= limit);
+        QVERIFY(SjisToJis(in, false).size() <= limit);
+        QVERIFY(SjisToJis(in, true).size() <= limit);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_TextConv)

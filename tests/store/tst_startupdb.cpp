@@ -63,6 +63,7 @@ class tst_StartupDb : public QObject
 {
     Q_OBJECT
 private slots:
+    void firstRunCreatesFolderAndSchema_data();
     void firstRunCreatesFolderAndSchema();
     void existingFolderIsLeftAlone();
     void backupHoldsPreviousStateAndCompactedCopyTheSameRows();
@@ -77,11 +78,30 @@ private slots:
     void onlyTheBackupLeftIsRestored();
 };
 
+void tst_StartupDb::firstRunCreatesFolderAndSchema_data()
+{
+    QTest::addColumn<QString>("leftThere"); // what the folder holds before the start
+    QTest::addColumn<bool>("told");
+    QTest::newRow("no folder") << QString() << false;
+    QTest::newRow("settings written by hand") << QStringLiteral("snipewell.ini") << false;
+    // A folder a program ran in whose database and backup are gone: an empty list, said.
+    QTest::newRow("cookies of a login") << QStringLiteral("cookies.txt") << true;
+    QTest::newRow("the service's token") << QStringLiteral("service.token") << true;
+}
+
 void tst_StartupDb::firstRunCreatesFolderAndSchema()
 {
+    QFETCH(QString, leftThere);
+    QFETCH(bool, told);
     TempHome home;
     const AppPaths p = pathsIn(home.path(QStringLiteral("a/b/snipewell")));
-    QVERIFY(createDataFolderIfNew(p).ok());
+    if (!leftThere.isEmpty()) {
+        QVERIFY(QDir().mkpath(p.dataDir));
+        writeFile(p.dataDir + QLatin1Char('/') + leftThere, "x=1\n");
+    }
+    const DbStartResult r = createDataFolderIfNew(p);
+    QVERIFY(r.ok());
+    QCOMPARE(r.note, told ? lostDatabaseText(p.dataDir) : QString());
     QVERIFY(QFile::exists(p.database()));
     ItemDatabase db(p.database());
     QVERIFY(db.open());

@@ -330,6 +330,8 @@ int main(int argc, char *argv[])
     logStartNotes(core.log, core.db, paths,
                   core.passwordNote.isEmpty() ? started.notes
                                               : started.notes + QStringList{core.passwordNote});
+    if (!started.warning.isEmpty())
+        prompter.message(started.warning);
     AppContext &ctx = core.ctx;
     // The bids' owner comes first and goes last; the windows only look at it. Bids on today's
     // site go through the item pages in a child of this program, which holds the browser

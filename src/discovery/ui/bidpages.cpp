@@ -57,7 +57,8 @@ QCoro::Task<> pressOne(PageBidder &bidder, QJsonObject order)
          {QStringLiteral("text"), a.text},
          {QStringLiteral("timedOut"), a.timedOut},
          {QStringLiteral("why"), a.why},
-         {QStringLiteral("ms"), double(a.ms)}});
+         {QStringLiteral("ms"), double(a.ms)},
+         {QStringLiteral("aheadMs"), double(a.aheadMs)}});
 }
 
 } // namespace

@@ -265,6 +265,7 @@ QCoro::Task<PageBidder::Answer> PageBidder::press(int id, qint64 amount)
                       QStringLiteral(") < 0) return JSON.stringify({ ok: false, why: 'amount' });\n"
                                      "window.__swSaid = sw.alerts(scope);\n"
                                      "window.__swScope = scope;\n"
+                                     "window.__swPressAt = performance.now();\n"
                                      "finals[0].click();\n"
                                      "return JSON.stringify({ ok: true });"))));
     if (alive.expired())
@@ -276,23 +277,38 @@ QCoro::Task<PageBidder::Answer> PageBidder::press(int id, qint64 amount)
         co_return out;
     }
     out.pressed = true;
-    // The answer is shown in the form: read until something new stands there.
+    // The script ran (and clicked) about halfway through its round trip.
+    const qint64 clickedAt = clock.elapsed() / 2;
+    // The answer is shown in the form: read until something new stands there. With it, the
+    // page's own timing of the first request after the press: how long the engine took to
+    // send it, and its round trip (to the first byte where the site allows it to be seen).
     const QString readAnswer = pageScript(QStringLiteral(
         "var scope = window.__swScope && window.__swScope.isConnected ? window.__swScope\n"
         "  : (sw.dialog() || document);\n"
         "var said = sw.alerts(scope) || sw.alerts(document);\n"
-        "return said && said !== window.__swSaid ? said : '';"));
+        "if (!said || said === window.__swSaid) return JSON.stringify({ said: '' });\n"
+        "var e = performance.getEntriesByType('resource').filter(function (r) {\n"
+        "  return r.startTime >= window.__swPressAt; })[0];\n"
+        "var way = !e ? -1 : e.requestStart > 0 && e.responseStart > e.requestStart\n"
+        "  ? (e.responseStart - e.requestStart) / 2 : e.duration / 2;\n"
+        "return JSON.stringify({ said: said, lead: e ? e.startTime - window.__swPressAt : -1,\n"
+        "                        way: way });"));
     for (;;) {
         if (!m_pages.count(id) || m_pages[id].get() != p) {
             out.timedOut = true;
             co_return out;
         }
-        const QString said = (co_await runScript(p, readAnswer)).toString().simplified();
+        const QJsonObject read = jsonOf(co_await runScript(p, readAnswer));
         if (alive.expired())
             co_return out;
+        const QString said = read.value(QStringLiteral("said")).toString().simplified();
         if (!said.isEmpty()) {
             out.text = said;
             out.ms = clock.elapsed();
+            const double lead = read.value(QStringLiteral("lead")).toDouble(-1);
+            const double way = read.value(QStringLiteral("way")).toDouble(-1);
+            if (lead >= 0 && way >= 0)
+                out.aheadMs = clickedAt + qint64(lead + way);
             co_return out;
         }
         if (clock.elapsed() > kAnswerTimeoutMs) {

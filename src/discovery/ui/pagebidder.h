@@ -49,7 +49,11 @@ public:
         QString text;         // what the page then showed in the form
         bool timedOut = false;
         qint64 ms = 0; // from the press to the answer
-        QString why;   // not pressed: why
+        // From the press to the bid request reaching the site, as far as the page's own
+        // timing of that request tells (the engine's delay before it left and half its round
+        // trip); -1 when the page does not tell.
+        qint64 aheadMs = -1;
+        QString why; // not pressed: why
     };
     // Presses the held confirmation's final 「入札する」 for this amount, once, and reads what
     // the page shows.
