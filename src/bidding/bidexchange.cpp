@@ -642,6 +642,8 @@ QCoro::Task<BidResult> Exchange::run()
         // moment already past does not wait). One on time leaves at its moment whatever else
         // went to the site this second; one already late (a second round, a bid started after
         // its time) keeps the item's pace like every other request.
+        // The connection is made while it waits: at the moment only the request travels.
+        m_ctx.fetcher.prepareOnce(confirmationUrl(preview));
         if (round == 0)
             co_await UntilBidTime{m_bidMs, &m_ctx.alive};
         const bool onTime = round == 0 && sw::nowMs() <= leaveAt(m_bidMs) + kLateMs;

@@ -51,7 +51,7 @@ OneShotGet::OneShotGet(QUrl target, QNetworkProxy proxy, QByteArray cookieHeader
         finish(QStringLiteral("timeout"));
     });
     connect(m_socket, &QSslSocket::connected, this, &OneShotGet::connected);
-    connect(m_socket, &QSslSocket::encrypted, this, &OneShotGet::sendRequest);
+    connect(m_socket, &QSslSocket::encrypted, this, &OneShotGet::connectionMade);
     connect(m_socket, &QSslSocket::readyRead, this, &OneShotGet::readable);
     connect(m_socket, &QSslSocket::disconnected, this, [this] {
         readable();
@@ -96,7 +96,42 @@ void OneShotGet::connected()
         return;
     }
     if (!isHttps(m_target))
-        sendRequest(); // https without a proxy goes on `encrypted`
+        connectionMade(); // https goes on `encrypted`
+}
+
+void OneShotGet::connectionMade()
+{
+    if (!m_hold) {
+        sendRequest();
+        return;
+    }
+    // Held: no time-out while it waits for its moment; a connection the other side closes
+    // meanwhile ends it (and the request goes on a new one).
+    m_timer->stop();
+    m_ready = true;
+    m_state = State::Request;
+}
+
+bool OneShotGet::heldFor(const QUrl &target) const
+{
+    return m_hold && !m_finished && target.scheme() == m_target.scheme() &&
+           target.host() == m_target.host() && target.port() == m_target.port();
+}
+
+bool OneShotGet::readyFor(const QUrl &target) const
+{
+    return m_ready && heldFor(target) && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void OneShotGet::send(QUrl target, QByteArray cookieHeader, int timeoutMs)
+{
+    m_target = std::move(target);
+    m_cookies = std::move(cookieHeader);
+    m_hold = false;
+    m_ready = false;
+    m_timer->setInterval(timeoutMs);
+    m_timer->start();
+    sendRequest();
 }
 
 void OneShotGet::sendRequest()

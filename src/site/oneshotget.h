@@ -26,6 +26,15 @@ public:
     OneShotGet(QUrl target, QNetworkProxy proxy, QByteArray cookieHeader, int timeoutMs,
                QObject *parent = nullptr);
     void start();
+    // Connects (the proxy's tunnel and TLS included) but holds the request: the connection is
+    // made ahead, so that at the moment only the request itself has to travel.
+    void hold() { m_hold = true; }
+    // Held and connected to the host, port and scheme of `target`.
+    bool readyFor(const QUrl &target) const;
+    // Still connecting or held for the host, port and scheme of `target`.
+    bool heldFor(const QUrl &target) const;
+    // Sends the held request now, to `target` (same host) with these cookies.
+    void send(QUrl target, QByteArray cookieHeader, int timeoutMs);
 
     bool finished() const { return m_finished; }
     bool answered() const { return m_status > 0; } // a status line came
@@ -52,6 +61,7 @@ private:
     void connected();
     void readable();
     void sendRequest();
+    void connectionMade(); // connected (and encrypted): the request goes, or waits if held
     void parseHeaders(qsizetype end);
     bool bodyComplete();
     void finish(const QString &error = QString());
@@ -70,6 +80,8 @@ private:
     int m_status = 0;
     bool m_timedOut = false;
     bool m_finished = false;
+    bool m_hold = false;
+    bool m_ready = false;
     QString m_error;
 };
 

@@ -280,6 +280,21 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
     co_return r;
 }
 
+void PageFetcher::prepareOnce(const QString &url)
+{
+    const QUrl target(url, QUrl::StrictMode);
+    if (!target.isValid() || target.host().isEmpty())
+        return;
+    if (m_prepared) {
+        if (m_prepared->heldFor(target))
+            return; // made, or on its way
+        m_prepared->deleteLater();
+    }
+    m_prepared = new OneShotGet(target, effectiveProxy(), {}, m_timeoutMs, this);
+    m_prepared->hold();
+    m_prepared->start();
+}
+
 QCoro::Task<FetchResult> PageFetcher::FetchOnce(QString url, int timeoutMs)
 {
     const std::weak_ptr<int> alive = m_alive;
@@ -296,8 +311,14 @@ QCoro::Task<FetchResult> PageFetcher::FetchOnce(QString url, int timeoutMs)
     SiteClock &clock = siteClock();
     const qint64 sent = clock.monoMs();
     const int given = timeoutMs > 0 ? timeoutMs : m_timeoutMs;
-    auto *get = new OneShotGet(target, effectiveProxy(), cookies, given);
-    get->start();
+    OneShotGet *get = nullptr;
+    if (m_prepared && m_prepared->readyFor(target)) {
+        get = std::exchange(m_prepared, nullptr);
+        get->send(target, cookies, given);
+    } else {
+        get = new OneShotGet(target, effectiveProxy(), cookies, given);
+        get->start();
+    }
     if (!get->finished())
         co_await qCoro(get, &OneShotGet::done);
     get->deleteLater();

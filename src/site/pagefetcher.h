@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 
@@ -17,6 +18,8 @@ class QNetworkReply;
 class QUrl;
 
 namespace sw {
+
+class OneShotGet;
 
 class ActivityLog;
 class Prompter;
@@ -85,6 +88,9 @@ public:
     // never does, and a dropped connection comes back as no answer (for the bid to read the
     // item's page about). Cookies, proxy, the site's clock and the log as FetchPage.
     QCoro::Task<FetchResult> FetchOnce(QString url, int timeoutMs = 0);
+    // Makes the connection for a coming FetchOnce to the same host ahead of its moment (the
+    // TCP and TLS handshakes, the proxy's tunnel), so that then only the request travels.
+    void prepareOnce(const QString &url);
     // A HEAD request whose only use is the Date of the answer (the site clock reads it);
     // false when nothing came back. Logs nothing.
     QCoro::Task<bool> probe(QString url);
@@ -104,6 +110,7 @@ private:
     void ownAccess();
 
     QNetworkAccessManager *m_nam;
+    QPointer<OneShotGet> m_prepared;
     QNetworkCookieJar *m_jar = nullptr;
     bool m_ownNam = false;
     ActivityLog &m_log;
