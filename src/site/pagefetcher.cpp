@@ -314,6 +314,7 @@ QCoro::Task<FetchResult> PageFetcher::FetchOnce(QString url, int timeoutMs)
     OneShotGet *get = nullptr;
     if (m_prepared && m_prepared->readyFor(target)) {
         get = std::exchange(m_prepared, nullptr);
+        get->setParent(nullptr); // like any other: it outlives this fetcher until it ends
         get->send(target, cookies, given);
     } else {
         get = new OneShotGet(target, effectiveProxy(), cookies, given);
