@@ -13,8 +13,8 @@
 #include "pageroute.h"
 #include "pageroutechild.h"
 #include "simsettings.h"
-#include "siteclock.h"
 #include "simsite.h"
+#include "siteclock.h"
 #include "testapp.h"
 
 #include "procstats.h"
@@ -160,7 +160,8 @@ struct Bench : TestApp
                     "pss_peak_mib=%lld pss_minute_after_mib=%lld\n",
                     latencyMs, qint64(offsets.size()), done, missed, q(0.5), q(0.95),
                     late.isEmpty() ? 0 : late.first(), late.isEmpty() ? 0 : late.last(),
-                    route->sendAheadMs(), siteClock().sendAheadMs(), peak / 1024, bench::treePssKiB(QCoreApplication::applicationPid()) / 1024);
+                    route->sendAheadMs(), siteClock().sendAheadMs(), peak / 1024,
+                    bench::treePssKiB(QCoreApplication::applicationPid()) / 1024);
         std::fflush(stdout);
     }
 };
@@ -171,10 +172,11 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     Bench b;
-    std::printf("page_route idle pss_mib=%lld\n", bench::treePssKiB(QCoreApplication::applicationPid()) / 1024);
+    std::printf("page_route idle pss_mib=%lld\n",
+                bench::treePssKiB(QCoreApplication::applicationPid()) / 1024);
     // A latency given on the command line runs only that one.
-    const QList<int> latencies = argc > 1 ? QList<int>{QByteArray(argv[1]).toInt()}
-                                          : QList<int>{200, 1000};
+    const QList<int> latencies =
+        argc > 1 ? QList<int>{QByteArray(argv[1]).toInt()} : QList<int>{200, 1000};
     for (const int latency : latencies)
         b.run(latency);
     return 0;

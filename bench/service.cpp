@@ -218,8 +218,9 @@ void churn(const QString &program, int n)
     if (!seed(data, none, site.port(), 30))
         return;
     SettingsStore settings(data + QStringLiteral("/snipewell.ini"));
-    const QString base = QStringLiteral("http://") +
-                         settings.get(QStringLiteral("Service"), QStringLiteral("Listen"), QString());
+    const QString base =
+        QStringLiteral("http://") +
+        settings.get(QStringLiteral("Service"), QStringLiteral("Listen"), QString());
     auto p = start(program, data);
     spin(8000);
     QFile tokenFile(data + QStringLiteral("/service.token"));

@@ -86,9 +86,10 @@ QCoro::Task<HandOverResult> handOverToService(const SettingsStore &settings, Ite
     const QNetworkReply::NetworkError code = reply->error();
     reply->deleteLater();
     if (status == 201)
-        co_return HandOverResult{true, true, false, handedOverText() + QStringLiteral("：") + item.itemid +
-                                           QStringLiteral("（") + item.Itemname +
-                                           QStringLiteral("）。この商品はここでは入札しません。")};
+        co_return HandOverResult{true, true, false,
+                                 handedOverText() + QStringLiteral("：") + item.itemid +
+                                     QStringLiteral("（") + item.Itemname +
+                                     QStringLiteral("）。この商品はここでは入札しません。")};
     if (status == 0) {
         // Refused or not found: nothing arrived. Anything else: the request may have.
         const bool reached = code != QNetworkReply::ConnectionRefusedError &&
@@ -96,8 +97,9 @@ QCoro::Task<HandOverResult> handOverToService(const SettingsStore &settings, Ite
         co_return HandOverResult{false, false, reached,
                                  QStringLiteral("入札サービスに接続できません：") + error};
     }
-    co_return HandOverResult{false, true, false, QStringLiteral("入札サービスが受け付けませんでした：") +
-                                        answer.value(QStringLiteral("error")).toString(error)};
+    co_return HandOverResult{false, true, false,
+                             QStringLiteral("入札サービスが受け付けませんでした：") +
+                                 answer.value(QStringLiteral("error")).toString(error)};
 }
 
 QCoro::Task<HandOverResult> handOverItem(BidHost &host, int id, QString itemPage, int timeoutMs)
@@ -144,8 +146,10 @@ QCoro::Task<std::optional<QString>> serviceVerdict(const SettingsStore &settings
     QNetworkReply *reply = nam->get(request);
     co_await qCoro(reply).waitForFinished(std::chrono::milliseconds(16000));
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QString verdict =
-        QJsonDocument::fromJson(reply->readAll()).object().value(QStringLiteral("verdict")).toString();
+    const QString verdict = QJsonDocument::fromJson(reply->readAll())
+                                .object()
+                                .value(QStringLiteral("verdict"))
+                                .toString();
     reply->deleteLater();
     if (status != 200 || verdict.isEmpty())
         co_return std::nullopt;
@@ -182,8 +186,8 @@ QCoro::Task<> ServiceVerdicts::check()
                             QStringLiteral("：") + ctx.db.lastError());
             continue;
         }
-        ctx.log.LOGTodb(QStringLiteral("最終結果（入札サービス）：") + itemid + QStringLiteral("：") +
-                        row->Itemname + QStringLiteral("：") + *verdict);
+        ctx.log.LOGTodb(QStringLiteral("最終結果（入札サービス）：") + itemid +
+                        QStringLiteral("：") + row->Itemname + QStringLiteral("：") + *verdict);
         if (ArmedBid *b = m_host.bids().find(row->id))
             b->takeServiceVerdict(*verdict);
         emit m_host.itemsChanged();

@@ -184,17 +184,18 @@ QCoro::Task<> ArmedBid::dryRun()
         }
         co_return;
     }
-    const QString problem = QStringLiteral("入札画面を確認できません：") + p.why +
-                            (p.said.isEmpty() ? QString()
-                                              : QStringLiteral("（") + p.said + QStringLiteral("）"));
+    const QString problem =
+        QStringLiteral("入札画面を確認できません：") + p.why +
+        (p.said.isEmpty() ? QString() : QStringLiteral("（") + p.said + QStringLiteral("）"));
     if (problem == m_pageProblem)
         co_return;
     m_pageProblem = problem;
     m_lastResult = problem;
     m_ctx.log.LOGTodb(problem + QStringLiteral("：") + label());
-    emit notice(NoticeKind::Failed,
-                label() + QStringLiteral("\n") + problem +
-                    QStringLiteral("\n入札時刻までに直らなければ、ヤフオク!の画面で入札してください。"));
+    emit notice(
+        NoticeKind::Failed,
+        label() + QStringLiteral("\n") + problem +
+            QStringLiteral("\n入札時刻までに直らなければ、ヤフオク!の画面で入札してください。"));
     if (p.kind == QLatin1String("login"))
         emit loginNeeded();
     emit changed();
@@ -587,8 +588,8 @@ void ArmedBid::tick()
         const qint64 toBid = in.now.msecsTo(m_bidTime);
         if (toBid < 3 * 60 * 1000)
             route->keepWarmUntil(siteClock().monoMs() + toBid + 60000);
-        const bool quiet = !a.startBid && !m_bidding && !in.othersImminent &&
-                           toBid > bidLeadMs() + 30000;
+        const bool quiet =
+            !a.startBid && !m_bidding && !in.othersImminent && toBid > bidLeadMs() + 30000;
         if (quiet && !m_dryRunDone) {
             m_dryRunDone = true;
             dryRun();

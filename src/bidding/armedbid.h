@@ -162,9 +162,8 @@ public:
     // at the maximum (too low, below the reserve), or the category rule stopped it.
     bool outOfTheRunning() const
     {
-        return !m_history.blocked.isEmpty() ||
-               (m_history.refusedMax && !m_history.leading &&
-                m_item.ItemYen <= *m_history.refusedMax);
+        return !m_history.blocked.isEmpty() || (m_history.refusedMax && !m_history.leading &&
+                                                m_item.ItemYen <= *m_history.refusedMax);
     }
     const BidHistory &history() const { return m_history; }
 
@@ -239,7 +238,7 @@ private:
     bool m_dryRunDone = false;    // the bid page was looked at since the item was armed
     bool m_dryRunLate = false;    // …and again in the last ten minutes
     bool m_dryRunning = false;
-    QString m_pageProblem;        // what the last look found missing
+    QString m_pageProblem; // what the last look found missing
 
     BidHistory m_history;      // what the site did with the bids so far
     QDateTime m_holdUntil;     // no new bid before this (a failure just now)

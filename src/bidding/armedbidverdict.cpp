@@ -58,10 +58,9 @@ void ArmedBid::reachVerdict(const ItemState &s, bool ours)
         m_verdict = QStringLiteral("落札できませんでした：出品者がオークションを取り消しました");
     } else if (m_history.refusedMax && m_history.belowReserve) {
         m_verdict = QStringLiteral("落札できませんでした：最低落札価格に届きませんでした");
-    } else if (s.generation == SiteGeneration::Today ? !s.hasWinner
-                                                     : s.bidder.isEmpty() ||
-                                                           s.bidder == QLatin1String("-") ||
-                                                           s.bids == 0) {
+    } else if (s.generation == SiteGeneration::Today
+                   ? !s.hasWinner
+                   : s.bidder.isEmpty() || s.bidder == QLatin1String("-") || s.bids == 0) {
         m_verdict = QStringLiteral("落札できませんでした：落札者はいません");
     } else {
         m_verdict = QStringLiteral("落札できませんでした：より高い入札がありました（最終価格") +

@@ -267,8 +267,9 @@ Answer readAnswer(const FetchResult &r)
     else if (looksLikeLoginPage(r.text))
         a.kind = Answer::Login;
     else if (r.text.contains(QStringLiteral("申し訳")))
-        a.kind = r.text.contains(QStringLiteral("最低落札価格よりも低い金額")) ? Answer::BelowReserve
-                                                                              : Answer::TooLow;
+        a.kind = r.text.contains(QStringLiteral("最低落札価格よりも低い金額"))
+                     ? Answer::BelowReserve
+                     : Answer::TooLow;
     else if (r.text.contains(QStringLiteral("あなたが現在の「最高額入札者")) ||
              r.text.contains(QStringLiteral("あなたの入札額が現在の最高値")))
         a.kind = Answer::Accepted;
@@ -292,7 +293,8 @@ RaiseForm raiseFormOf(const QString &page)
 {
     RaiseForm f;
     int c = 1;
-    f.action = GetBetween(page, c, QStringLiteral("<FORM action=\""), QStringLiteral("\" method=GET>"));
+    f.action =
+        GetBetween(page, c, QStringLiteral("<FORM action=\""), QStringLiteral("\" method=GET>"));
     f.partial = GetBetween(page, c, QStringLiteral("Partial value="), QStringLiteral(">"));
     c = 1;
     f.previousBid = GetBetween(page, c, QStringLiteral("previousBid value="), QStringLiteral(">"));
@@ -322,10 +324,7 @@ public:
 
 private:
     QString amt() const { return QString::number(m_amount); }
-    qint64 lastChance() const
-    {
-        return m_endMs - siteClock().sendAheadMs() - kLastChanceMarginMs;
-    }
+    qint64 lastChance() const { return m_endMs - siteClock().sendAheadMs() - kLastChanceMarginMs; }
 
     // The ends an exchange comes to; each writes its log line and the window's text.
     void dialog(const QString &text)
@@ -432,8 +431,7 @@ std::optional<BidResult> Exchange::lastWord(bool followRaisedMax)
         if (!m_result.answered.isEmpty())
             return m_result; // the site's last answer stands
         if (m_result.sent)
-            return notArrived(
-                QStringLiteral("入札に応答がなく、送り直す前に終了時刻になりました"));
+            return notArrived(QStringLiteral("入札に応答がなく、送り直す前に終了時刻になりました"));
         return neverSent(QStringLiteral("入札の確認画面が届いたときには終了時刻を過ぎていました"));
     }
     if (m_ctx.mayBid) {
@@ -566,8 +564,8 @@ std::optional<BidResult> Exchange::refused(const Answer &answer, RaiseForm &next
 // counts as sent only if the item's page shows it. nullopt: send once more.
 QCoro::Task<std::optional<BidResult>> Exchange::checkOnItemPage(bool gotAnswer, int round)
 {
-    m_log.LOGTodb(resultLine(m_id, amt(),
-                             gotAnswer ? QStringLiteral("不明 ") : QStringLiteral("サーバー応答なし")));
+    m_log.LOGTodb(resultLine(
+        m_id, amt(), gotAnswer ? QStringLiteral("不明 ") : QStringLiteral("サーバー応答なし")));
     co_await paced(m_ctx.pacer);
     if (m_ctx.alive.expired())
         co_return abandoned();

@@ -78,8 +78,7 @@ BidHistory::Told BidHistory::onAnswer(const BidResult &r, qint64 maxSent)
 BidHistory::Told BidHistory::onReading(std::optional<bool> known, bool finished, qint64 price)
 {
     Told t;
-    const bool ours =
-        known ? *known : leading && !(acceptedMax && price > *acceptedMax);
+    const bool ours = known ? *known : leading && !(acceptedMax && price > *acceptedMax);
     if (leading && !ours && !finished) {
         t.lastResult = QStringLiteral("他の入札者に抜かれました（現在") + formatYen(price) +
                        QStringLiteral("円）");

@@ -58,8 +58,8 @@ qint64 PageRoute::prepareLeadMs() const
 {
     // Opening the page and the form and making the preview, twice over (a slow moment of
     // the site), and a margin.
-    const qint64 usual = m_prepares.empty() ? 8000 : *std::max_element(m_prepares.begin(),
-                                                                       m_prepares.end());
+    const qint64 usual =
+        m_prepares.empty() ? 8000 : *std::max_element(m_prepares.begin(), m_prepares.end());
     return std::clamp<qint64>(usual * 2 + 5000, kMinLeadMs, kMaxLeadMs);
 }
 
@@ -203,7 +203,8 @@ QCoro::Task<BidResult> PlacePageBid(BidContext ctx, BidRequest req, PageRoute *r
                 // The page's own preview does not take this amount (too low, below the
                 // reserve): one unit more while the maximum allows, else refused.
                 const PageAnswerKind said = classifyPageAnswer(prepared.said);
-                log.LOGTodb(QStringLiteral("入札の確認画面：") + id + SEP + amt + SEP + prepared.said);
+                log.LOGTodb(QStringLiteral("入札の確認画面：") + id + SEP + amt + SEP +
+                            prepared.said);
                 refused(said == PageAnswerKind::BelowReserve);
                 if (said == PageAnswerKind::BelowReserve)
                     co_return result;
@@ -266,8 +267,8 @@ QCoro::Task<BidResult> PlacePageBid(BidContext ctx, BidRequest req, PageRoute *r
                 cancel = QStringLiteral("商品が削除されました");
             else if (live->quantity <= 0)
                 cancel = QStringLiteral("入札数量が０に変更されました");
-            else if (live->max < amount && (live->max < live->lowest ||
-                                            req.alreadySent.contains(live->max)))
+            else if (live->max < amount &&
+                     (live->max < live->lowest || req.alreadySent.contains(live->max)))
                 cancel = QStringLiteral("上限価格が") + formatYen(live->max) +
                          QStringLiteral("円に下げられ、入札できる金額ではなくなりました");
             else if (!live->armed && live->max >= amount)
@@ -330,7 +331,8 @@ QCoro::Task<BidResult> PlacePageBid(BidContext ctx, BidRequest req, PageRoute *r
         if (ctx.alive.expired())
             co_return abandoned();
         const std::optional<ItemState> s =
-            page.ok ? ParseItemStatus(page.text, req.userId, sw::now(), 0, ctx.hosts) : std::nullopt;
+            page.ok ? ParseItemStatus(page.text, req.userId, sw::now(), 0, ctx.hosts)
+                    : std::nullopt;
         const bool outbid = s && s->price > amount; // someone's maximum is above ours
 
         if (said == PageAnswerKind::Won && !outbid) {
@@ -372,9 +374,8 @@ QCoro::Task<BidResult> PlacePageBid(BidContext ctx, BidRequest req, PageRoute *r
         }
 
         // No answer that reads: the member's bidding-now list tells whether it arrived.
-        log.LOGTodb(resultLine(id, amt,
-                               answer.text.isEmpty() ? QStringLiteral("応答なし")
-                                                     : QStringLiteral("不明 ")));
+        log.LOGTodb(resultLine(
+            id, amt, answer.text.isEmpty() ? QStringLiteral("応答なし") : QStringLiteral("不明 ")));
         std::optional<bool> listedNow;
         if (listedBefore == std::optional<bool>(false))
             listedNow = co_await memberListHas(ctx.fetcher, ctx.hosts, MemberList::Bidding, id);

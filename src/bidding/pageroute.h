@@ -51,8 +51,8 @@ public:
     // Opens the page and the bid form and finds every control. With confirm, the amount is
     // typed, 「確認する」 pressed and the confirmation step held for press(); without, it is
     // the dry run that only looks.
-    virtual QCoro::Task<PagePrepared> prepare(int handle, QString url, qint64 amount,
-                                              int quantity, bool confirm) = 0;
+    virtual QCoro::Task<PagePrepared> prepare(int handle, QString url, qint64 amount, int quantity,
+                                              bool confirm) = 0;
     virtual QCoro::Task<PageAnswer> press(int handle, qint64 amount) = 0;
     virtual void close(int handle) = 0;
     // The program's login changed (a new session's cookies are in the data folder).

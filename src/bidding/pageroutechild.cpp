@@ -93,8 +93,8 @@ void PageRouteChild::read()
         const QString kind = ev.value(QStringLiteral("ev")).toString();
         if (kind == QLatin1String("ready"))
             continue;
-        const QString key = kind + QLatin1Char(':') +
-                            QString::number(ev.value(QStringLiteral("id")).toInt());
+        const QString key =
+            kind + QLatin1Char(':') + QString::number(ev.value(QStringLiteral("id")).toInt());
         const auto it = m_waiting.find(key);
         if (it == m_waiting.end())
             continue;
@@ -151,7 +151,8 @@ QCoro::Task<QJsonObject> PageRouteChild::ask(QString key, QJsonObject order)
     if (!ensureRunning()) {
         QJsonObject lost;
         lost.insert(QStringLiteral("lost"), true);
-        lost.insert(QStringLiteral("why"), QStringLiteral("入札画面の部品（ブラウザ）を起動できません"));
+        lost.insert(QStringLiteral("why"),
+                    QStringLiteral("入札画面の部品（ブラウザ）を起動できません"));
         co_return lost;
     }
     m_lastOrder = siteClock().monoMs();
@@ -234,7 +235,8 @@ QCoro::Task<PageAnswer> PageRouteChild::press(int handle, qint64 amount)
 void PageRouteChild::close(int handle)
 {
     m_open.erase(handle);
-    send(QJsonObject{{QStringLiteral("cmd"), QStringLiteral("close")}, {QStringLiteral("id"), handle}});
+    send(QJsonObject{{QStringLiteral("cmd"), QStringLiteral("close")},
+                     {QStringLiteral("id"), handle}});
 }
 
 void PageRouteChild::cookiesChanged()

@@ -68,7 +68,7 @@ private:
     QTimer *m_idle;
     int m_idleMs = kIdleMs;
     qint64 m_warmUntil = 0;
-    qint64 m_lastOrder = 0; // monotonic ms of the last order or reply
+    qint64 m_lastOrder = 0;                               // monotonic ms of the last order or reply
     std::map<QString, std::shared_ptr<Waiter>> m_waiting; // "prepared:7", "answer:7"
     std::map<int, bool> m_open;                           // handles the child holds
 };

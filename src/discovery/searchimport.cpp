@@ -2,9 +2,9 @@
 
 #include "sitehosts.h"
 
+#include "clock.h"
 #include "itemparser.h"
 #include "pagefetcher.h"
-#include "clock.h"
 #include "searchquery.h"
 #include "today/todaylists.h"
 
@@ -60,8 +60,8 @@ QCoro::Task<SearchResult> todaySearch(PageFetcher &fetcher, ItemPageParser &pars
             if (gone())
                 co_return result;
             if (stopped()) {
-                result.message = run.kind == SearchRun::Listing ? SearchTexts::escaped()
-                                                                : SearchTexts::done();
+                result.message =
+                    run.kind == SearchRun::Listing ? SearchTexts::escaped() : SearchTexts::done();
                 co_return result;
             }
             page = co_await fetcher.FetchPage(run.todayUrl(1 + (k - 1) * kTodayRows), false);
@@ -82,8 +82,8 @@ QCoro::Task<SearchResult> todaySearch(PageFetcher &fetcher, ItemPageParser &pars
             ++result.examined;
             run.showExamined(QString::number(result.examined) + QLatin1Char('/') + total);
             if (stopped()) {
-                result.message = run.kind == SearchRun::Listing ? SearchTexts::escaped()
-                                                                : SearchTexts::done();
+                result.message =
+                    run.kind == SearchRun::Listing ? SearchTexts::escaped() : SearchTexts::done();
                 co_return result;
             }
             run.addTitle(row.title);
@@ -208,7 +208,8 @@ QCoro::Task<SearchResult> RunSearch(PageFetcher &fetcher, ItemPageParser &parser
             if (at < 0)
                 continue;
             // The row's link names the item; the address read is built from the site's hosts.
-            const std::optional<ItemAddress> where = run.hosts ? SiteHosts::parseItemPageUrl(url, *run.hosts)
+            const std::optional<ItemAddress> where =
+                run.hosts ? SiteHosts::parseItemPageUrl(url, *run.hosts)
                           : SiteHosts::parseItemPageUrl(url);
             const QString itemUrl = where && run.hosts
                                         ? run.hosts->itemPage(where->serverid, where->itemid)

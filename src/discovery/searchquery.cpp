@@ -157,7 +157,8 @@ std::optional<SiteCategory> categoryOfTodayListing(const QString &url, const QSt
         return std::nullopt;
     // "<name> - ヤフオク!" (or "｜"): the name is what stands before the site's own name.
     QString name = title;
-    for (const QString &sep : {QStringLiteral(" - "), QStringLiteral("｜"), QStringLiteral(" | ")}) {
+    for (const QString &sep :
+         {QStringLiteral(" - "), QStringLiteral("｜"), QStringLiteral(" | ")}) {
         if (const qsizetype at = name.indexOf(sep); at > 0)
             name.truncate(at);
     }

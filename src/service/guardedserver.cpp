@@ -19,13 +19,12 @@ QByteArray refusal(int status, const QByteArray &reason, const QString &why)
     const QByteArray body = "{\"error\":\"" + why.toUtf8() + "\"}";
     return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason +
            "\r\nContent-Type: application/json; charset=utf-8\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n" +
-           body;
+           QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n" + body;
 }
 
 // The server hands each new connection to the guard before the HTTP server sees it.
-template <class Base>
-class Guarded : public Base
+template <class Base> class Guarded : public Base
 {
 public:
     Guarded(ConnectionGuard *guard, QObject *parent) : Base(parent), m_guard(guard) {}
@@ -59,8 +58,7 @@ ConnectionGuard::ConnectionGuard(ConnectionLimits limits, bool tls,
                                  std::function<void(const QString &)> log, QObject *parent)
     : QObject(parent), m_limits(limits), m_tls(tls), m_hostAllowed(std::move(hostAllowed)),
       m_log(std::move(log))
-{
-}
+{}
 
 quint16 ConnectionGuard::listen(QAbstractHttpServer &server, const QHostAddress &address,
                                 quint16 port, const std::optional<QSslConfiguration> &tls)
@@ -88,12 +86,12 @@ std::optional<QByteArray> ConnectionGuard::judgeHead(const QByteArray &bytes) co
     if (end < 0) {
         if (bytes.size() > m_limits.maxHead)
             return refusal(431, "Request Header Fields Too Large",
-                          QStringLiteral("要求のヘッダーが長すぎます。"));
+                           QStringLiteral("要求のヘッダーが長すぎます。"));
         return std::nullopt;
     }
     if (end > m_limits.maxHead)
         return refusal(431, "Request Header Fields Too Large",
-                      QStringLiteral("要求のヘッダーが長すぎます。"));
+                       QStringLiteral("要求のヘッダーが長すぎます。"));
     const QList<QByteArray> lines = bytes.left(end).split('\n');
     QByteArray host;
     std::optional<qint64> length;
@@ -117,10 +115,10 @@ std::optional<QByteArray> ConnectionGuard::judgeHead(const QByteArray &bytes) co
     }
     if (m_hostAllowed && !m_hostAllowed(host))
         return refusal(421, "Misdirected Request",
-                      QStringLiteral("このホスト名では受け付けません。"));
+                       QStringLiteral("このホスト名では受け付けません。"));
     if (chunked)
         return refusal(411, "Length Required",
-                      QStringLiteral("データの長さ（Content-Length）を付けて送ってください。"));
+                       QStringLiteral("データの長さ（Content-Length）を付けて送ってください。"));
     if (length && *length > m_limits.maxBody)
         return refusal(413, "Payload Too Large", QStringLiteral("送られたデータが大きすぎます。"));
     return QByteArray();
@@ -151,7 +149,8 @@ bool ConnectionGuard::admit(QTcpSocket *socket)
     };
     if (!m_tls && !socket->peerAddress().isLoopback()) {
         if (m_log)
-            m_log(QStringLiteral("入札サービス：このコンピューターの外からの暗号化されていない接続を断りました（") +
+            m_log(QStringLiteral("入札サービス：このコンピューターの外からの暗号化されていない接続"
+                                 "を断りました（") +
                   socket->peerAddress().toString() + QStringLiteral("）"));
         return drop();
     }
@@ -159,13 +158,15 @@ bool ConnectionGuard::admit(QTcpSocket *socket)
         const qint64 now = monotonic().elapsed();
         if (m_log && (m_lastFullLogMs < 0 || now - m_lastFullLogMs > 60'000)) {
             m_lastFullLogMs = now;
-            m_log(QStringLiteral("入札サービス：同時に開いている接続が多すぎるので、新しい接続を断って"
-                                 "います（上限") +
+            m_log(QStringLiteral(
+                      "入札サービス：同時に開いている接続が多すぎるので、新しい接続を断って"
+                      "います（上限") +
                   QString::number(m_limits.maxConnections) + QStringLiteral("）"));
         }
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        socket->write(refusal(503, "Service Unavailable",
-                             QStringLiteral("接続が多すぎます。しばらくしてからもう一度どうぞ。")));
+        socket->write(
+            refusal(503, "Service Unavailable",
+                    QStringLiteral("接続が多すぎます。しばらくしてからもう一度どうぞ。")));
         socket->disconnectFromHost();
         return false;
     }
@@ -185,9 +186,7 @@ bool ConnectionGuard::admit(QTcpSocket *socket)
     head->setSingleShot(true);
     auto *idle = new QTimer(socket);
     idle->setSingleShot(true);
-    const auto late = [socket] {
-        socket->abort();
-    };
+    const auto late = [socket] { socket->abort(); };
     connect(head, &QTimer::timeout, socket, late);
     connect(idle, &QTimer::timeout, socket, late);
     head->start(m_limits.headMs);
@@ -202,15 +201,14 @@ bool ConnectionGuard::admit(QTcpSocket *socket)
             socket->setProperty("sw_drained", drained);
             if (drained > 8 * 1024 * 1024)
                 socket->abort();
-            else if (auto *quiet = qobject_cast<QTimer *>(
-                         socket->property("sw_quiet").value<QObject *>()))
+            else if (auto *quiet =
+                         qobject_cast<QTimer *>(socket->property("sw_quiet").value<QObject *>()))
                 quiet->start(300);
             return false;
         }
         if (*headSeen)
             return true;
-        const std::optional<QByteArray> verdict =
-            judgeHead(socket->peek(m_limits.maxHead + 4));
+        const std::optional<QByteArray> verdict = judgeHead(socket->peek(m_limits.maxHead + 4));
         if (!verdict)
             return true; // not all of the head yet
         *headSeen = true;
@@ -221,7 +219,8 @@ bool ConnectionGuard::admit(QTcpSocket *socket)
         return false;
     };
     connect(socket, &QTcpSocket::readyRead, this, judge);
-    connect(socket, &QTcpSocket::bytesWritten, idle, [idle, this] { idle->start(m_limits.idleMs); });
+    connect(socket, &QTcpSocket::bytesWritten, idle,
+            [idle, this] { idle->start(m_limits.idleMs); });
     if (socket->bytesAvailable() > 0 && !judge()) {
         // Answered; the HTTP server never sees it.
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

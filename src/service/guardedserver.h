@@ -18,11 +18,11 @@ namespace sw {
 // What a connection may cost before the service reads a byte of its body.
 struct ConnectionLimits
 {
-    qsizetype maxHead = 16 * 1024;   // request line and headers
-    qsizetype maxBody = 64 * 1024;   // Content-Length
-    int headMs = 10'000;             // from the connection to the end of the headers
-    int idleMs = 30'000;             // nothing sent either way
-    int maxConnections = 32;         // open at once
+    qsizetype maxHead = 16 * 1024; // request line and headers
+    qsizetype maxBody = 64 * 1024; // Content-Length
+    int headMs = 10'000;           // from the connection to the end of the headers
+    int idleMs = 30'000;           // nothing sent either way
+    int maxConnections = 32;       // open at once
 };
 
 // Looks at every connection before the HTTP server does: refuses a peer from beyond this
@@ -34,7 +34,8 @@ class ConnectionGuard : public QObject
 {
     Q_OBJECT
 public:
-    ConnectionGuard(ConnectionLimits limits, bool tls, std::function<bool(const QByteArray &)> hostAllowed,
+    ConnectionGuard(ConnectionLimits limits, bool tls,
+                    std::function<bool(const QByteArray &)> hostAllowed,
                     std::function<void(const QString &)> log, QObject *parent = nullptr);
 
     // Starts listening with the guard in front of `server`; the port, 0 when it cannot.

@@ -41,17 +41,18 @@ void NoticeSender::post(NoticeKind kind, const QString &body)
     if (target.isEmpty())
         return;
     const QUrl url(target, QUrl::StrictMode);
-    const bool plainHere = url.scheme() == QLatin1String("http") &&
-                           (url.host() == QLatin1String("localhost") ||
-                            QHostAddress(url.host()).isLoopback());
+    const bool plainHere =
+        url.scheme() == QLatin1String("http") &&
+        (url.host() == QLatin1String("localhost") || QHostAddress(url.host()).isLoopback());
     if (!url.isValid() || url.host().isEmpty() ||
         (url.scheme() != QLatin1String("https") && !plainHere)) {
         // The address may carry a topic or a key of its own: only its kind is logged.
-        m_log.LOGTodb(QStringLiteral("入札サービス：NotifyUrl が正しくないので通知を送りません（https:// "
-                                     "で始まるアドレスにしてください）：") +
-                      (url.isValid() && !url.host().isEmpty()
-                           ? url.scheme() + QStringLiteral("://") + url.host() + QStringLiteral("/…")
-                           : QStringLiteral("（アドレスとして読めません）")));
+        m_log.LOGTodb(
+            QStringLiteral("入札サービス：NotifyUrl が正しくないので通知を送りません（https:// "
+                           "で始まるアドレスにしてください）：") +
+            (url.isValid() && !url.host().isEmpty()
+                 ? url.scheme() + QStringLiteral("://") + url.host() + QStringLiteral("/…")
+                 : QStringLiteral("（アドレスとして読めません）")));
         return;
     }
     QNetworkRequest request(url);

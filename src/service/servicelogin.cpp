@@ -12,9 +12,9 @@
 #include "sitehosts.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
@@ -139,9 +139,9 @@ bool ServiceLogin::answer(const QString &text, QString *why)
         *why = QStringLiteral("答えを入力してください。");
         return false;
     }
-    m_process->write(QJsonDocument(QJsonObject{{QStringLiteral("answer"), t}})
-                         .toJson(QJsonDocument::Compact) +
-                     '\n');
+    m_process->write(
+        QJsonDocument(QJsonObject{{QStringLiteral("answer"), t}}).toJson(QJsonDocument::Compact) +
+        '\n');
     m_state = State::Running;
     m_question.clear();
     m_progress = QStringLiteral("（答えを送りました）");
@@ -187,10 +187,10 @@ void ServiceLogin::finished(int exitCode)
         m_ctx.values.encodedPassword = encodePassword(m_password);
         savePassword(m_ctx.settings, m_password, this,
                      [this](PasswordPlace place, const QString &note) {
-                         m_ctx.log.LOGTodb(QStringLiteral("入札サービス：") + passwordPlaceText(place) +
-                                           (note.isEmpty() ? QString()
-                                                           : QStringLiteral("（") + note +
-                                                                 QStringLiteral("）")));
+                         m_ctx.log.LOGTodb(
+                             QStringLiteral("入札サービス：") + passwordPlaceText(place) +
+                             (note.isEmpty() ? QString()
+                                             : QStringLiteral("（") + note + QStringLiteral("）")));
                      });
         m_password.clear();
         // The login's cookies are in the file: every fetcher uses them from now on.
@@ -207,9 +207,10 @@ void ServiceLogin::finished(int exitCode)
     if (m_why.isEmpty() || exitCode != 1)
         m_why = exitCode == 2   ? QStringLiteral("ヤフオク!に接続できません")
                 : exitCode == 1 ? QStringLiteral("IDかパスワードが違います")
-                : exitCode == 4 ? QStringLiteral("時間内にログインが終わりませんでした（サイトの質問に"
-                                                 "答えがありませんでした）")
-                                : QStringLiteral("ログイン用のSnipewell本体が動きませんでした");
+                : exitCode == 4
+                    ? QStringLiteral("時間内にログインが終わりませんでした（サイトの質問に"
+                                     "答えがありませんでした）")
+                    : QStringLiteral("ログイン用のSnipewell本体が動きませんでした");
     m_ctx.log.LOGTodb(QStringLiteral("入札サービス：ログインできませんでした：") + m_why);
     emit changed();
 }

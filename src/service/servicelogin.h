@@ -67,7 +67,7 @@ private:
     QString m_progress;
     QString m_question;
     QString m_questionKind;
-    QString m_id;       // what is being tried: kept only once the site took it
+    QString m_id; // what is being tried: kept only once the site took it
     QString m_password;
 };
 

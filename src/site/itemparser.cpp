@@ -125,9 +125,10 @@ ItemPage readItemPage(const QString &url, const QString &html, const QDateTime &
     ItemPage page = readClassicItemPage(url, html, now, hosts);
     if (!page.ok() && page.item.Itemname.isEmpty() &&
         !page.failure.startsWith(QStringLiteral("商品ページのアドレス")))
-        page.failure = QStringLiteral("商品ページではありません（今のページのデータ（__NEXT_DATA__、"
-                                      "pageData）も、従来のページの題名「Yahoo!オークション - 」もあり"
-                                      "ません）");
+        page.failure =
+            QStringLiteral("商品ページではありません（今のページのデータ（__NEXT_DATA__、"
+                           "pageData）も、従来のページの題名「Yahoo!オークション - 」もあり"
+                           "ません）");
     return page;
 }
 

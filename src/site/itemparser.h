@@ -72,8 +72,7 @@ public:
                       bool noAutoExtension = false, bool buyPriceDiffers = false);
     // Stores what a row of today's result pages says of an item (its id, title, prices and
     // end), with the price filters; the rest comes when its page is first read.
-    int StoreListing(const ItemRecord &row, qint32 minPrice, qint32 maxPrice,
-                     bool buyPriceDiffers);
+    int StoreListing(const ItemRecord &row, qint32 minPrice, qint32 maxPrice, bool buyPriceDiffers);
     // Why the last call stored nothing, for callers that report it (may be empty).
     QString lastError() const { return m_lastError; }
     // The last call read an item but the store refused it (a full disk, a locked file).

@@ -43,9 +43,9 @@ struct ItemPage
     bool winnerIsViewer = false;  // the page tells its reader that they won (isWinner)
     bool hasWinner = false;       // the auction ended with a winner (hasWinner)
     qint64 winPrice = 0;
-    bool cancelled = false;       // the seller cancelled the auction
-    bool endedShown = false;      // the page's own status says the auction is over
-    bool shouldSms = false;       // the site wants the member to confirm by SMS first
+    bool cancelled = false;  // the seller cancelled the auction
+    bool endedShown = false; // the page's own status says the auction is over
+    bool shouldSms = false;  // the site wants the member to confirm by SMS first
     bool ok() const { return failure.isEmpty(); }
 };
 

@@ -41,9 +41,8 @@ QCoro::Task<LoginState> checkSiteLogin(PageFetcher &fetcher, const SiteHosts &ho
     co_return LoginState::In;
 }
 
-QCoro::Task<std::optional<QList<ItemAddress>>> readMemberList(PageFetcher &fetcher,
-                                                              const SiteHosts &hosts,
-                                                              MemberList list)
+QCoro::Task<std::optional<QList<ItemAddress>>>
+readMemberList(PageFetcher &fetcher, const SiteHosts &hosts, MemberList list)
 {
     QList<ItemAddress> out;
     QSet<QString> seen;

@@ -34,9 +34,8 @@ enum class MemberList
 
 // Every item a member list links to, page by page (apg) while each page brings new ones.
 // nullopt when a page could not be read, or the site asked for a login.
-QCoro::Task<std::optional<QList<ItemAddress>>> readMemberList(PageFetcher &fetcher,
-                                                              const SiteHosts &hosts,
-                                                              MemberList list);
+QCoro::Task<std::optional<QList<ItemAddress>>>
+readMemberList(PageFetcher &fetcher, const SiteHosts &hosts, MemberList list);
 
 // An ended auction of today's site that had a winner: today's page says so only to the
 // winner (isWinner), so the won list decides whether it was the member. Leaves the state as

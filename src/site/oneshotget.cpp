@@ -143,9 +143,10 @@ void OneShotGet::sendRequest()
     const QByteArray query =
         m_target.hasQuery() ? '?' + m_target.query(QUrl::FullyEncoded).toUtf8() : QByteArray();
     // Plain http through a proxy asks for the whole address; everything else for the path.
-    const QByteArray target = viaProxy && !isHttps(m_target)
-                                  ? m_target.toString(QUrl::FullyEncoded | QUrl::RemoveFragment).toUtf8()
-                                  : path + query;
+    const QByteArray target =
+        viaProxy && !isHttps(m_target)
+            ? m_target.toString(QUrl::FullyEncoded | QUrl::RemoveFragment).toUtf8()
+            : path + query;
     QByteArray request = "GET " + target + " HTTP/1.1\r\nHost: " + m_target.host().toUtf8();
     if (m_target.port() > 0)
         request += ':' + QByteArray::number(m_target.port());

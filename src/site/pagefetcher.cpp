@@ -1,19 +1,19 @@
 #include "pagefetcher.h"
 
 #include "activitylog.h"
+#include "oneshotget.h"
 #include "prompter.h"
 #include "proxyconfig.h"
 #include "settingsstore.h"
 #include "siteclock.h"
 #include "sitehosts.h"
-#include "oneshotget.h"
 #include "textconv.h"
 
 #include <QHash>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
-#include <QNetworkCookieJar>
 #include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QNetworkReply>
 
 #include <QCoro/QCoroSignal>
@@ -104,8 +104,7 @@ PageFetcher::PageFetcher(QNetworkCookieJar *sharedJar, ActivityLog &log, Prompte
                          QObject *parent)
     : QObject(parent), m_nam(sharedJar ? sharedAccess(sharedJar) : new QNetworkAccessManager(this)),
       m_jar(sharedJar), m_ownNam(!sharedJar), m_log(log), m_prompter(prompter)
-{
-}
+{}
 
 PageFetcher::~PageFetcher()
 {
@@ -306,7 +305,8 @@ QCoro::Task<FetchResult> PageFetcher::FetchOnce(QString url, int timeoutMs)
     QByteArray cookies;
     if (QNetworkCookieJar *jar = m_nam->cookieJar()) {
         for (const QNetworkCookie &c : jar->cookiesForUrl(target))
-            cookies += (cookies.isEmpty() ? QByteArray() : QByteArray("; ")) + c.toRawForm(QNetworkCookie::NameAndValueOnly);
+            cookies += (cookies.isEmpty() ? QByteArray() : QByteArray("; ")) +
+                       c.toRawForm(QNetworkCookie::NameAndValueOnly);
     }
     SiteClock &clock = siteClock();
     const qint64 sent = clock.monoMs();
@@ -349,16 +349,17 @@ QCoro::Task<FetchResult> PageFetcher::FetchOnce(QString url, int timeoutMs)
     }
     if (r.status >= 300 && r.status < 400) {
         // A bid's answer never moves elsewhere; where it points is for the caller to see.
-        r.finalUrl = QUrl(target).resolved(QUrl(QString::fromUtf8(get->header("location")))).toString();
+        r.finalUrl =
+            QUrl(target).resolved(QUrl(QString::fromUtf8(get->header("location")))).toString();
         fail(maskSecrets(FetchTexts::error(r.status, target.host(),
                                            QStringLiteral("HTTP ") + QString::number(r.status))));
         co_return r;
     }
     if (!get->error().isEmpty() || r.status < 200 || r.status >= 400) {
-        fail(maskSecrets(FetchTexts::error(
-            r.status > 0 ? r.status : -1, target.host(),
-            get->error().isEmpty() ? QStringLiteral("HTTP ") + QString::number(r.status)
-                                   : get->error())));
+        fail(maskSecrets(FetchTexts::error(r.status > 0 ? r.status : -1, target.host(),
+                                           get->error().isEmpty()
+                                               ? QStringLiteral("HTTP ") + QString::number(r.status)
+                                               : get->error())));
         co_return r;
     }
     const QByteArray body = get->body();

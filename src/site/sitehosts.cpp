@@ -193,8 +193,9 @@ QString SiteHosts::todaySearch(const QString &keyword, const QString &categoryId
 QString SiteHosts::todayCategoryListing(const QString &categoryId, int offset) const
 {
     const QString cat = QString::fromLatin1(QUrl::toPercentEncoding(categoryId));
-    return origin(mainHost) + QStringLiteral("/category/list/") + cat + QStringLiteral("/?auccat=") +
-           cat + QStringLiteral("&b=") + QString::number(qMax(1, offset)) + QStringLiteral("&n=50");
+    return origin(mainHost) + QStringLiteral("/category/list/") + cat +
+           QStringLiteral("/?auccat=") + cat + QStringLiteral("&b=") +
+           QString::number(qMax(1, offset)) + QStringLiteral("&n=50");
 }
 
 QString SiteHosts::sellerPage(const QString &sellerKey) const

@@ -54,9 +54,9 @@ const char *const kSchema[] = {
 
 // Columns added to tblYo after its first form; a file without them gets them at the start.
 const char *const kAddedColumns[][2] = {
-    {"SiteGen", "INTEGER NOT NULL DEFAULT 0"},    {"ItemYenTaxin", "INTEGER NOT NULL DEFAULT 0"},
-    {"EarlyEnd", "INTEGER NOT NULL DEFAULT 0"},   {"CatPath", "TEXT NOT NULL DEFAULT ''"},
-    {"SellerKey", "TEXT NOT NULL DEFAULT ''"},    {"Verdict", "TEXT NOT NULL DEFAULT ''"},
+    {"SiteGen", "INTEGER NOT NULL DEFAULT 0"},  {"ItemYenTaxin", "INTEGER NOT NULL DEFAULT 0"},
+    {"EarlyEnd", "INTEGER NOT NULL DEFAULT 0"}, {"CatPath", "TEXT NOT NULL DEFAULT ''"},
+    {"SellerKey", "TEXT NOT NULL DEFAULT ''"},  {"Verdict", "TEXT NOT NULL DEFAULT ''"},
 };
 
 // Files written before every stored time was Japan time carry user_version 0: their log
@@ -373,10 +373,11 @@ ItemDatabase::Upsert ItemDatabase::upsertListing(const ItemRecord &row)
         fresh.SaikougakuShaid.clear(); // who leads: not known
         return upsertItem(fresh);
     }
-    const bool ok = exec(QStringLiteral("UPDATE tblYo SET Itemname=?, ItemYenNow=?, ItemYenKibou=?, "
-                                        "ItemYenStart=?, enddate=? WHERE id=?"),
-                         {row.Itemname, row.ItemYenNow, row.ItemYenKibou, row.ItemYenStart,
-                          toDbTime(row.enddate), known->id});
+    const bool ok =
+        exec(QStringLiteral("UPDATE tblYo SET Itemname=?, ItemYenNow=?, ItemYenKibou=?, "
+                            "ItemYenStart=?, enddate=? WHERE id=?"),
+             {row.Itemname, row.ItemYenNow, row.ItemYenKibou, row.ItemYenStart,
+              toDbTime(row.enddate), known->id});
     return ok ? Upsert::Updated : Upsert::Failed;
 }
 
@@ -435,13 +436,14 @@ bool ItemDatabase::setCategory(int id, const QString &cat)
 
 bool ItemDatabase::setVerdict(int id, const QString &verdict)
 {
-    return exec(QStringLiteral("UPDATE tblYo SET Verdict=COALESCE(?, '') WHERE id=?"), {verdict, id});
+    return exec(QStringLiteral("UPDATE tblYo SET Verdict=COALESCE(?, '') WHERE id=?"),
+                {verdict, id});
 }
 
 std::optional<QList<ItemRecord>> ItemDatabase::itemsWithVerdict()
 {
-    return selectItems({QStringLiteral("SELECT * FROM tblYo WHERE Verdict <> '' ORDER BY enddate"),
-                        {}});
+    return selectItems(
+        {QStringLiteral("SELECT * FROM tblYo WHERE Verdict <> '' ORDER BY enddate"), {}});
 }
 
 std::optional<QList<ItemRecord>> ItemDatabase::biddingCandidates(const QDateTime &now)

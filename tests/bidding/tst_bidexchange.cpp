@@ -213,7 +213,8 @@ void tst_BidExchange::outcomes_data()
            "入札の確認画面に入札の欄がありませんでした";
     QTest::newRow("login page for the confirmation")
         << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::LoginPage) << false << int(BidResult::LoginNeeded) << 1 << 1
+        << "confirmation" << int(sim::Fault::LoginPage) << false << int(BidResult::LoginNeeded) << 1
+        << 1
         << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しました）"
         << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
     // The amount counts as sent only when the site has it: the item's page tells.
@@ -224,12 +225,13 @@ void tst_BidExchange::outcomes_data()
         << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
     QTest::newRow("the busy page after the site took it")
         << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::ErrorPage) << false << int(BidResult::Accepted) << 1 << 1
-        << "入札結果：x1：10000：不明 "
+        << "confirmation" << int(sim::Fault::ErrorPage) << false << int(BidResult::Accepted) << 1
+        << 1 << "入札結果：x1：10000：不明 "
         << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
     QTest::newRow("refused unseen every time: never arrived, said so")
         << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::Http503) << true << int(BidResult::NotArrived) << 2 << 0
+        << "confirmation" << int(sim::Fault::Http503) << true << int(BidResult::NotArrived) << 2
+        << 0
         << "入札が届きませんでした：x1：10000：入札に応答がなく、商品ページにも入札がありません"
         << "入札結果：x1\r\n10000円の入札が届きませんでした。\r\n"
            "入札に応答がなく、商品ページにも入札がありません";
@@ -517,16 +519,19 @@ void tst_BidExchange::theUsersLastWordHolds_data()
     QTest::addColumn<QString>("log");
     const QStringList none;
     QTest::newRow("quantity 0: nothing sent")
-        << false << false << 0 << 10000 << none << "入札中止：x1：10000：入札数量が０に変更されました";
+        << false << false << 0 << 10000 << none
+        << "入札中止：x1：10000：入札数量が０に変更されました";
     QTest::newRow("row deleted: nothing sent")
         << false << true << 1 << 10000 << none << "入札中止：x1：10000：商品が削除されました";
     QTest::newRow("a lower maximum: the lower amount")
-        << false << false << 1 << 8000 << QStringList{QStringLiteral("8000")} << "入札開始：x1：8000";
+        << false << false << 1 << 8000 << QStringList{QStringLiteral("8000")}
+        << "入札開始：x1：8000";
     QTest::newRow("lowered below what the site takes: nothing sent")
         << false << false << 1 << 5200 << none
         << "入札中止：x1：10000：上限価格が5,200円に下げられ、入札できる金額ではなくなりました";
     QTest::newRow("a raised maximum: the raised amount")
-        << false << false << 1 << 12000 << QStringList{QStringLiteral("12000")} << "入札開始：x1：12000";
+        << false << false << 1 << 12000 << QStringList{QStringLiteral("12000")}
+        << "入札開始：x1：12000";
     QTest::newRow("deleted while a raise waits: not raised")
         << true << true << 1 << 12000 << QStringList{QStringLiteral("9000")}
         << "入札中止：x1：9500：商品が削除されました";
@@ -569,12 +574,17 @@ void tst_BidExchange::theUsersLastWordHolds()
     std::optional<BidResult> result;
     // A raise shows its amount once decided, then waits for the item's pace: the user saves
     // in that moment.
-    BidContext ctx{*x.fetcher, x.hosts,   x.log,        x.alive,
+    BidContext ctx{*x.fetcher,
+                   x.hosts,
+                   x.log,
+                   x.alive,
                    [&](const QString &) {
                        if (raise)
                            save();
                    },
-                   &pacer,      {},        x.limitsNow};
+                   &pacer,
+                   {},
+                   x.limitsNow};
     PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
     if (!raise) {
         // The user saves while the preview is in hand and the bid waits for its moment.
@@ -583,8 +593,8 @@ void tst_BidExchange::theUsersLastWordHolds()
     }
     QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
     QCOMPARE(x.submittedAmounts(), sent);
-    QCOMPARE(int(result->outcome), int(sent.isEmpty() || raise ? BidResult::Cancelled
-                                                                : BidResult::Accepted));
+    QCOMPARE(int(result->outcome),
+             int(sent.isEmpty() || raise ? BidResult::Cancelled : BidResult::Accepted));
     QVERIFY2(x.logLines().contains(log), qPrintable(x.logLines().join(QLatin1Char('\n'))));
 }
 

@@ -9,8 +9,8 @@
 #include "screenshot.h"
 #include "siteclock.h"
 
-#include <QLabel>
 #include <QHash>
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTcpServer>
@@ -89,35 +89,56 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
         QList<NoticeKind> notTold;
     };
     QList<Row> rows;
-    rows << Row{item(end, QStringLiteral("x1")), 5000, QStringLiteral("落札"),
-                QStringLiteral("落札しました："), {NoticeKind::BidPlaced, NoticeKind::Won}, {}};
+    rows << Row{item(end, QStringLiteral("x1")),
+                5000,
+                QStringLiteral("落札"),
+                QStringLiteral("落札しました："),
+                {NoticeKind::BidPlaced, NoticeKind::Won},
+                {}};
     sim::Item lose = item(end, QStringLiteral("x2")); // taken, then beaten at once
     lose.maxBids.insert(QStringLiteral("rival"), 20000);
-    rows << Row{lose, 5000, QStringLiteral("落札できませんでした"),
+    rows << Row{lose,
+                5000,
+                QStringLiteral("落札できませんでした"),
                 QStringLiteral("落札できませんでした：より高い入札がありました（最終価格"),
-                {NoticeKind::Outbid, NoticeKind::Lost}, {}};
+                {NoticeKind::Outbid, NoticeKind::Lost},
+                {}};
     sim::Item reserve = item(end, QStringLiteral("x3"));
     reserve.reserve = 9000;
-    rows << Row{reserve, 5000, QStringLiteral("落札できませんでした"),
+    rows << Row{reserve,
+                5000,
+                QStringLiteral("落札できませんでした"),
                 QStringLiteral("落札できませんでした：最低落札価格に届きませんでした"),
-                {NoticeKind::Lost}, {}};
+                {NoticeKind::Lost},
+                {}};
     sim::Item outright = item(end, QStringLiteral("x5")); // bought at its buy-it-now price
     outright.buyNow = 3100;
-    rows << Row{outright, 5000, QStringLiteral("落札"), QStringLiteral("落札しました："),
-                {NoticeKind::Won}, {NoticeKind::BidPlaced}};
+    rows << Row{outright,
+                5000,
+                QStringLiteral("落札"),
+                QStringLiteral("落札しました："),
+                {NoticeKind::Won},
+                {NoticeKind::BidPlaced}};
     // A rival's higher proxy bid lands just before ours: "too low" up to the maximum.
     sim::Item atMax = item(end, QStringLiteral("x6"));
     atMax.price = 4800;
     atMax.maxBids.insert(QStringLiteral("rival"), 4850);
     atMax.rivals << sim::RivalBid{QStringLiteral("rival2"), 20000, -1, 5.8};
-    rows << Row{atMax, 5000, QStringLiteral("落札できませんでした"),
+    rows << Row{atMax,
+                5000,
+                QStringLiteral("落札できませんでした"),
                 QStringLiteral("落札できませんでした：より高い入札がありました（最終価格"),
-                {NoticeKind::Lost}, {}};
+                {NoticeKind::Lost},
+                {}};
     sim::Item over = item(end, QStringLiteral("x7")); // already beyond the maximum: never armed
     over.price = 6000;
     over.maxBids.insert(QStringLiteral("rival"), 6000);
-    rows << Row{over, 5000, QStringLiteral("落札できませんでした"),
-                QStringLiteral("入札しませんでした：設定価格が低すぎます"), {NoticeKind::Lost}, {}};
+    rows << Row{over,
+                5000,
+                QStringLiteral("落札できませんでした"),
+                QStringLiteral("入札しませんでした：設定価格が低すぎます"),
+                {NoticeKind::Lost},
+                {}};
     sim::Item watched = item(end.addSecs(3600), QStringLiteral("x4"));
     QList<sim::Item> items{watched};
     for (const Row &r : rows)
@@ -154,11 +175,10 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
     saveScreenshot(&view, "overview-before");
 
     // Every armed item has its verdict within seconds of the end, whatever its last answer.
-    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(rows.begin(), rows.end(),
-                                         [&](const Row &r) {
-                                             return !bids.find(id[r.it.id])->verdict().isEmpty();
-                                         }),
-                             25000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(rows.begin(), rows.end(),
+                    [&](const Row &r) { return !bids.find(id[r.it.id])->verdict().isEmpty(); }),
+        25000);
     view.refresh();
     saveScreenshot(&view, "overview-after");
     frmMain list(f.ctx, windows);

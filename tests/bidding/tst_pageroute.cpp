@@ -111,14 +111,9 @@ Run bid(qint64 amount, qint64 max, std::function<std::optional<LiveLimits>()> li
     req.userId = QStringLiteral("snipe_taro");
     req.bidTime = QDateTime::currentDateTime().addSecs(secondsToBid);
     req.end = QDateTime::currentDateTime().addSecs(110);
-    BidContext ctx{g->fetcher,
-                   g->hosts,
-                   g->log,
-                   alive,
-                   [&run](const QString &a) { run.shown << a; },
-                   nullptr,
-                   {},
-                   limits};
+    BidContext ctx{
+        g->fetcher, g->hosts, g->log, alive, [&run](const QString &a) { run.shown << a; },
+        nullptr,    {},       limits};
     std::optional<BidResult> r;
     PlacePageBid(ctx, req, g->route.get()).then([&r](BidResult x) { r = x; });
     if (!QTest::qWaitFor([&r] { return r.has_value(); }, 90000))
@@ -176,8 +171,8 @@ void tst_PageRoute::outcomes_data()
                                        << int(BidResult::BelowReserve) << QList<qint32>{8000};
     sim::Item ended = item(3000, 2, QStringLiteral("rival"), 3000);
     ended.cancelled = true;
-    QTest::newRow("ended before the send") << ended << "a" << true << 5000 << 5000
-                                           << int(BidResult::Ended) << QList<qint32>{};
+    QTest::newRow("ended before the send")
+        << ended << "a" << true << 5000 << 5000 << int(BidResult::Ended) << QList<qint32>{};
     QTest::newRow("a logged-out page: the login is asked for")
         << item(3000, 2, QStringLiteral("rival"), 3000) << "a" << false << 5000 << 5000
         << int(BidResult::LoginNeeded) << QList<qint32>{};
@@ -216,8 +211,8 @@ void tst_PageRoute::theUsersLastWordAtTheConfirmation_data()
     QTest::newRow("quantity 0") << 0 << 5000 << int(BidResult::Cancelled) << QList<qint32>{};
     QTest::newRow("a lower maximum: that amount, made anew")
         << 1 << 4500 << int(BidResult::Accepted) << QList<qint32>{4500};
-    QTest::newRow("a maximum too low to bid") << 1 << 3000 << int(BidResult::Cancelled)
-                                              << QList<qint32>{};
+    QTest::newRow("a maximum too low to bid")
+        << 1 << 3000 << int(BidResult::Cancelled) << QList<qint32>{};
 }
 
 void tst_PageRoute::theUsersLastWordAtTheConfirmation()
@@ -256,8 +251,7 @@ void tst_PageRoute::dryRunFindsWhatIsMissing()
     const qsizetype before = g->site.requests().size();
     const int handle = g->route->newHandle();
     std::optional<PagePrepared> p;
-    g->route
-        ->prepare(handle, g->hosts.itemPage(QString(), QStringLiteral("t1")), 0, 1, false)
+    g->route->prepare(handle, g->hosts.itemPage(QString(), QStringLiteral("t1")), 0, 1, false)
         .then([&p](PagePrepared x) { p = x; });
     QTRY_VERIFY_WITH_TIMEOUT(p.has_value(), 60000);
     g->route->close(handle);

@@ -199,12 +199,20 @@ void tst_Browser::todaysLoginInTwoSteps_data()
     QTest::addColumn<QString>("asks");     // what the member is asked ("" nothing)
     QTest::addColumn<QString>("answer");   // what the member answers
     QTest::addColumn<bool>("in");
-    QTest::newRow("ID, 次へ, password, ログイン") << "snipe_taro" << kPass << "" << "" << true;
-    QTest::newRow("no password: a code sent by SMS")
-        << "sms_hanako" << "" << "code" << "246810" << true;
-    QTest::newRow("a password not stored: the member types it")
-        << "snipe_taro" << "" << "password" << "" << false;
-    QTest::newRow("a wrong password: said at once") << "snipe_taro" << "wrong-pass" << "" << "" << false;
+    QTest::newRow("ID, 次へ, password, ログイン") << "snipe_taro" << kPass << ""
+                                                  << "" << true;
+    QTest::newRow("no password: a code sent by SMS") << "sms_hanako"
+                                                     << ""
+                                                     << "code"
+                                                     << "246810" << true;
+    QTest::newRow("a password not stored: the member types it") << "snipe_taro"
+                                                                << ""
+                                                                << "password"
+                                                                << "" << false;
+    QTest::newRow("a wrong password: said at once") << "snipe_taro"
+                                                    << "wrong-pass"
+                                                    << ""
+                                                    << "" << false;
 }
 
 void tst_Browser::todaysLoginInTwoSteps()
@@ -217,7 +225,8 @@ void tst_Browser::todaysLoginInTwoSteps()
     Site t;
     sim::Scenario today = scenario();
     today.today = true;
-    today.bidders << sim::Bidder{QStringLiteral("sms_hanako"), QString(), {}, QStringLiteral("246810")};
+    today.bidders << sim::Bidder{
+        QStringLiteral("sms_hanako"), QString(), {}, QStringLiteral("246810")};
     t.site.setScenario(today);
     struct Back
     {
@@ -243,7 +252,8 @@ void tst_Browser::todaysLoginInTwoSteps()
         QTRY_COMPARE_WITH_TIMEOUT(loggedIn.count(), 1, 15000);
         // Told by the page's data, and the session is the fetchers' too.
         QTRY_VERIFY(!t.cookies.cookies().isEmpty());
-        QVERIFY(t.watchList(t.cookies, true).contains(QStringLiteral("ウォッチリスト - ヤフオク!")));
+        QVERIFY(
+            t.watchList(t.cookies, true).contains(QStringLiteral("ウォッチリスト - ヤフオク!")));
     } else if (asks.isEmpty()) {
         // The site's own words, within seconds rather than at a time-out.
         QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
@@ -262,9 +272,10 @@ void tst_Browser::todaysLoginInTwoSteps()
     QVERIFY(std::any_of(posts.begin(), posts.end(), [](const sim::RequestRecord &r) {
         return r.method == QLatin1String("POST") && r.query.contains(QStringLiteral("step=id"));
     }));
-    const bool passwordSent = std::any_of(posts.begin(), posts.end(), [](const sim::RequestRecord &r) {
-        return r.query.contains(QStringLiteral("step=password"));
-    });
+    const bool passwordSent =
+        std::any_of(posts.begin(), posts.end(), [](const sim::RequestRecord &r) {
+            return r.query.contains(QStringLiteral("step=password"));
+        });
     QCOMPARE(passwordSent, !password.isEmpty());
 }
 

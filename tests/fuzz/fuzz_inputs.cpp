@@ -58,24 +58,26 @@ QList<QByteArray> seeds()
     sim::Scenario today;
     today.today = true;
     const sim::Viewer member{QStringLiteral("Aiko_99"), QStringLiteral("c1"), false};
-    return {sim::todayItemPage(today, it, {}, kNow).toUtf8(),
-            sim::todayItemPage(today, ended, member, kNow).toUtf8(),
-            sim::todayResultPage(today, QStringLiteral("検索"), 2, 1, {&it, &ended}).toUtf8(),
-            sim::todayListPage(today, QStringLiteral("ウォッチリスト"), {&it, &ended},
-                               QStringLiteral("/openwatchlist?apg=2"))
-                .toUtf8(),
-            QByteArray("<script id=\"__NEXT_DATA__\">") + QByteArray(3000, '[') +
-                QByteArray("</script><script>var pageData = ") + QByteArray(3000, '{') + "a:1",
-            QByteArray("var pageData = {a: 'x\\', b: [1,,2], /* c */ d: undefined, \"e\": {f: {g: {}}},};"),
-            sim::toEucJp(sim::itemPage({}, it, {}, kNow)),
-            sim::toEucJp(sim::itemPage(s, ended, QStringLiteral("Aiko_99"), kNow)),
-            sim::toEucJp(sim::bidPreviewPage(it, 13000, QStringLiteral("http://page3.x/p"),
-                                             QStringLiteral("abc"))),
-            sim::toEucJp(sim::loginFailedPage()),
-            QByteArray("\x1b$B%+%\x1b(B \x8e\xb6\x8e\xde \xa4\xa2\r\n\x82\xa0"),
-            QByteArray("Sun, 06 Dec 2026 12:00:05 GMT"),
-            QByteArray("http://page3.auctions.yahoo.co.jp/jp/auction/x1?a=b#c"),
-            QByteArray("12月 6日 21時 0分 30秒")};
+    return {
+        sim::todayItemPage(today, it, {}, kNow).toUtf8(),
+        sim::todayItemPage(today, ended, member, kNow).toUtf8(),
+        sim::todayResultPage(today, QStringLiteral("検索"), 2, 1, {&it, &ended}).toUtf8(),
+        sim::todayListPage(today, QStringLiteral("ウォッチリスト"), {&it, &ended},
+                           QStringLiteral("/openwatchlist?apg=2"))
+            .toUtf8(),
+        QByteArray("<script id=\"__NEXT_DATA__\">") + QByteArray(3000, '[') +
+            QByteArray("</script><script>var pageData = ") + QByteArray(3000, '{') + "a:1",
+        QByteArray(
+            "var pageData = {a: 'x\\', b: [1,,2], /* c */ d: undefined, \"e\": {f: {g: {}}},};"),
+        sim::toEucJp(sim::itemPage({}, it, {}, kNow)),
+        sim::toEucJp(sim::itemPage(s, ended, QStringLiteral("Aiko_99"), kNow)),
+        sim::toEucJp(sim::bidPreviewPage(it, 13000, QStringLiteral("http://page3.x/p"),
+                                         QStringLiteral("abc"))),
+        sim::toEucJp(sim::loginFailedPage()),
+        QByteArray("\x1b$B%+%\x1b(B \x8e\xb6\x8e\xde \xa4\xa2\r\n\x82\xa0"),
+        QByteArray("Sun, 06 Dec 2026 12:00:05 GMT"),
+        QByteArray("http://page3.auctions.yahoo.co.jp/jp/auction/x1?a=b#c"),
+        QByteArray("12月 6日 21時 0分 30秒")};
 }
 
 QByteArray mutate(QByteArray b, QRandomGenerator &r)
@@ -173,12 +175,13 @@ void exercise(const QByteArray &bytes, QRandomGenerator &r)
     // Today's pages: whatever their blocks hold, an item page reads with its end, or says why
     // it does not.
     const QString page = decodePage(bytes, "text/html; charset=UTF-8", r.bounded(2) == 1);
-    const ItemPage item =
-        readItemPage(QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/x100000001"), page, kNow);
+    const ItemPage item = readItemPage(
+        QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/x100000001"), page, kNow);
     QVERIFY(item.ok() ? item.item.enddate.isValid() && !item.item.Itemname.isEmpty()
                       : !item.failure.isEmpty());
     ParseItemStatus(page, QStringLiteral("Aiko_99"), kNow);
-    for (const ItemAddress &a : itemLinks(page, QStringLiteral("https://auctions.yahoo.co.jp/x/y"), SiteHosts()))
+    for (const ItemAddress &a :
+         itemLinks(page, QStringLiteral("https://auctions.yahoo.co.jp/x/y"), SiteHosts()))
         QVERIFY(SiteHosts::isItemId(a.itemid) && SiteHosts::isServerId(a.serverid));
     for (const SearchRow &row : readSearchPage(page).rows)
         QVERIFY(row.end.isValid() && row.price > 0 && SiteHosts::isItemId(row.itemid));
@@ -217,8 +220,9 @@ void fuzz_Inputs::everyInputReadsSafely()
     // A data block larger than any page's is refused, not read.
     const QByteArray huge = "<script id=\"__NEXT_DATA__\">{\"a\":\"" +
                             QByteArray(kMaxDataBlockChars + 10, 'x') + "\"}</script>";
-    QVERIFY(readDataBlocks(QString::fromLatin1(huge)).problems.join(QString()).contains(
-        QStringLiteral("大きすぎます")));
+    QVERIFY(readDataBlocks(QString::fromLatin1(huge))
+                .problems.join(QString())
+                .contains(QStringLiteral("大きすぎます")));
     const int iterations = qMax(1, qEnvironmentVariableIntValue("FUZZ_ITERATIONS"));
     const quint32 seed = quint32(qEnvironmentVariableIntValue("FUZZ_SEED"));
     QRandomGenerator r(seed == 0 ? 20261206 : seed);

@@ -95,8 +95,15 @@ struct Runs : TestApp
     BulkRefreshResult refreshNow()
     {
         std::optional<BulkRefreshResult> r;
-        BulkRefresh({fetcher, db, log, hosts, values.ownId, alive, [this] { return stop; },
-                     [this](const QString &t) { reports << t; }, {},
+        BulkRefresh({fetcher,
+                     db,
+                     log,
+                     hosts,
+                     values.ownId,
+                     alive,
+                     [this] { return stop; },
+                     [this](const QString &t) { reports << t; },
+                     {},
                      [this](int id) { reloaded << id; }})
             .then([&r](BulkRefreshResult x) { r = x; });
         if (!QTest::qWaitFor([&] { return r.has_value(); }, 30000))

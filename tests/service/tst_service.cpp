@@ -52,10 +52,12 @@ void tst_Service::addChangeBidAndDelete()
     QCOMPARE(a.status, 200);
     QCOMPARE(a.object().value(QStringLiteral("max")).toDouble(), 6000.0);
     // A second phone that still shows 5000 does not overwrite it unseen, by change or by add.
-    a = f.call("PATCH", QStringLiteral("/api/items/x1"), R"({"max": 5500, "version": ")" + seen + "\"}");
+    a = f.call("PATCH", QStringLiteral("/api/items/x1"),
+               R"({"max": 5500, "version": ")" + seen + "\"}");
     QCOMPARE(a.status, 409);
-    QVERIFY2(a.object().value(QStringLiteral("error")).toString().contains(QStringLiteral("6,000円")),
-             a.body.constData());
+    QVERIFY2(
+        a.object().value(QStringLiteral("error")).toString().contains(QStringLiteral("6,000円")),
+        a.body.constData());
     QCOMPARE(f.call("POST", QStringLiteral("/api/items"), R"({"item": "x1", "max": 5500})").status,
              409);
     a = f.call("GET", QStringLiteral("/api/items"));
@@ -192,9 +194,9 @@ void tst_Service::refusedBeforeTheBody_data()
     QTest::addColumn<QByteArray>("head");
     QTest::addColumn<QByteArray>("status");
     const QByteArray auth = "Authorization: Bearer " + kToken.toLatin1() + "\r\n";
-    QTest::newRow("200 MB announced") << "POST /api/items HTTP/1.1\r\nHost: HOST\r\n" + auth +
-                                             "Content-Length: 209715200\r\n\r\n"
-                                      << QByteArray("413");
+    QTest::newRow("200 MB announced")
+        << "POST /api/items HTTP/1.1\r\nHost: HOST\r\n" + auth + "Content-Length: 209715200\r\n\r\n"
+        << QByteArray("413");
     QTest::newRow("without a token too") << QByteArray("POST /api/items HTTP/1.1\r\nHost: HOST\r\n"
                                                        "Content-Length: 209715200\r\n\r\n")
                                          << QByteArray("413");
@@ -204,9 +206,9 @@ void tst_Service::refusedBeforeTheBody_data()
     QTest::newRow("no length, chunks") << "POST /api/items HTTP/1.1\r\nHost: HOST\r\n" + auth +
                                               "Transfer-Encoding: chunked\r\n\r\n"
                                        << QByteArray("411");
-    QTest::newRow("endless headers") << "GET / HTTP/1.1\r\nHost: HOST\r\nX-Pad: " +
-                                            QByteArray(40 * 1024, 'a')
-                                     << QByteArray("431");
+    QTest::newRow("endless headers")
+        << "GET / HTTP/1.1\r\nHost: HOST\r\nX-Pad: " + QByteArray(40 * 1024, 'a')
+        << QByteArray("431");
 }
 
 void tst_Service::refusedBeforeTheBody()
@@ -217,7 +219,8 @@ void tst_Service::refusedBeforeTheBody()
     head.replace("HOST", QByteArray(QByteArray("127.0.0.1:") + QByteArray::number(f.port)));
     // Only the head is sent: the answer comes without the body ever being read.
     const QByteArray got = rawAnswer(f.port, head);
-    QVERIFY2(got.startsWith(QByteArray(QByteArray("HTTP/1.1 ") + status)), got.left(200).constData());
+    QVERIFY2(got.startsWith(QByteArray(QByteArray("HTTP/1.1 ") + status)),
+             got.left(200).constData());
     QVERIFY(got.contains("\"error\""));
     QCOMPARE(f.storedItems(), 0);
 }
@@ -374,7 +377,8 @@ void tst_Service::noticesGoOnlyToASafeAddress_data()
     QTest::addColumn<QString>("logged"); // the log line's end, never the whole address
     QTest::newRow("plain http elsewhere")
         << "http://push.example/topic-SECRET" << false << "http://push.example/…";
-    QTest::newRow("not an address") << "ht tp://::SECRET" << false << "（アドレスとして読めません）";
+    QTest::newRow("not an address")
+        << "ht tp://::SECRET" << false << "（アドレスとして読めません）";
     QTest::newRow("this machine over http") << "LOCAL" << true << QString();
 }
 
@@ -394,9 +398,9 @@ void tst_Service::noticesGoOnlyToASafeAddress()
             s->disconnectFromHost();
         });
     });
-    url.replace(QStringLiteral("LOCAL"),
-                QStringLiteral("http://127.0.0.1:") + QString::number(push.serverPort()) +
-                    QStringLiteral("/topic-SECRET"));
+    url.replace(QStringLiteral("LOCAL"), QStringLiteral("http://127.0.0.1:") +
+                                             QString::number(push.serverPort()) +
+                                             QStringLiteral("/topic-SECRET"));
     app.settings.save(QStringLiteral("Service"), QStringLiteral("NotifyUrl"), url);
     NoticeSender sender(app.settings, app.log, QDBusConnection(QStringLiteral("none")));
     sender.notify(NoticeKind::Won, QStringLiteral("x1 テスト商品\n落札しました"));

@@ -279,8 +279,7 @@ void tst_ServiceProcess::logsInWithoutADisplay()
     // The page's login form: the desktop program logs in offscreen, and exits.
     const QJsonObject started = call(f, "POST", QStringLiteral("/api/login"),
                                      R"({"id": "snipe_taro", "password": "taro1234"})");
-    QCOMPARE(started.value(QStringLiteral("login")).toString(),
-             QStringLiteral("ログイン中…"));
+    QCOMPARE(started.value(QStringLiteral("login")).toString(), QStringLiteral("ログイン中…"));
     QTRY_COMPARE_WITH_TIMEOUT(
         call(f, "GET", QStringLiteral("/api/status")).value(QStringLiteral("loggedIn")).toVariant(),
         QVariant(true), 90000);
@@ -324,7 +323,8 @@ void tst_ServiceProcess::todaysRoadInTheService()
         SettingsStore settings(f.paths.settingsFile);
         reachSimulatedSite(settings, site.port());
         settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"), QStringLiteral("5"));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"), QStringLiteral("old_id"));
+        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
+                      QStringLiteral("old_id"));
     }
     auto service = startService(f);
     QVERIFY(answers(f));
@@ -333,12 +333,14 @@ void tst_ServiceProcess::todaysRoadInTheService()
             .get(QStringLiteral("Settings"), QStringLiteral("yuser"), QString());
     };
     // A typo: said within seconds in the site's words; what was stored stays.
-    call(f, "POST", QStringLiteral("/api/login"), R"({"id": "snipe_taro", "password": "typo1234"})");
-    QTRY_VERIFY_WITH_TIMEOUT(call(f, "GET", QStringLiteral("/api/status"))
-                                 .value(QStringLiteral("login"))
-                                 .toString()
-                                 .startsWith(QStringLiteral("ログインできませんでした：パスワード")),
-                             20000);
+    call(f, "POST", QStringLiteral("/api/login"),
+         R"({"id": "snipe_taro", "password": "typo1234"})");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        call(f, "GET", QStringLiteral("/api/status"))
+            .value(QStringLiteral("login"))
+            .toString()
+            .startsWith(QStringLiteral("ログインできませんでした：パスワード")),
+        20000);
     QCOMPARE(stored(), QStringLiteral("old_id"));
     // No password: the site asks for the code sent by SMS, the page passes the answer on.
     call(f, "POST", QStringLiteral("/api/login"), R"({"id": "sms_hanako", "password": ""})");

@@ -57,9 +57,10 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
 
     // The form, as a user fills it on a phone's Japanese keyboard; the outcome beside the
     // button pressed.
-    run(page, QStringLiteral("var f = document.getElementById('add-form');"
-                             "f.item.value = 'x1'; f.max.value = '５，０００'; f.quantity.value = '１';"
-                             "f.querySelector('button[type=submit]').click(); true"));
+    run(page,
+        QStringLiteral("var f = document.getElementById('add-form');"
+                       "f.item.value = 'x1'; f.max.value = '５，０００'; f.quantity.value = '１';"
+                       "f.querySelector('button[type=submit]').click(); true"));
     QTRY_VERIFY_WITH_TIMEOUT(
         run(page, QStringLiteral("document.getElementById('add-msg').textContent"))
             .toString()
@@ -73,10 +74,12 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
     QVERIFY(f.db.itemByItemid(QStringLiteral("x1")));
     QCOMPARE(f.db.itemByItemid(QStringLiteral("x1"))->ItemYen, 5000);
     // Nothing wider than the phone.
-    QVERIFY2(run(page, QStringLiteral("document.documentElement.scrollWidth")).toInt() <= 360,
-             qPrintable(run(page, QStringLiteral("document.documentElement.scrollWidth")).toString()));
+    QVERIFY2(
+        run(page, QStringLiteral("document.documentElement.scrollWidth")).toInt() <= 360,
+        qPrintable(run(page, QStringLiteral("document.documentElement.scrollWidth")).toString()));
     // 入札をやめる: the form shows what is stored now, so 保存 does not arm it again.
-    run(page, QStringLiteral("openEdit('x1'); document.getElementById('cancel-bid').click(); true"));
+    run(page,
+        QStringLiteral("openEdit('x1'); document.getElementById('cancel-bid').click(); true"));
     QTRY_COMPARE_WITH_TIMEOUT(
         run(page, QStringLiteral("document.getElementById('edit-form').quantity.value")).toString(),
         QStringLiteral("0"), 10000);
@@ -97,8 +100,7 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
     // instead of showing a list it can no longer read.
     f.gate = ServiceGate(kToken, {QStringLiteral("127.0.0.1:") + QString::number(f.port)});
     QTRY_VERIFY_WITH_TIMEOUT(
-        run(page, QStringLiteral("!!document.querySelector('input[name=token]')")).toBool(),
-        10000);
+        run(page, QStringLiteral("!!document.querySelector('input[name=token]')")).toBool(), 10000);
 }
 
 QTEST_MAIN(tst_ServicePage)

@@ -295,7 +295,8 @@ void tst_ItemParser::todayAndClassicAgree_data()
     QTest::newRow("quantity 5, may end early") << many << "" << false << "";
     sim::Item kana = it;
     kana.title = QStringLiteral("ｶﾞﾝﾀﾞﾑ 鎮 ﾌﾟﾗﾓﾃﾞﾙ");
-    kana.description = QStringLiteral("あなたが落札しました。最高額入札者：me このオークションは終了しています");
+    kana.description =
+        QStringLiteral("あなたが落札しました。最高額入札者：me このオークションは終了しています");
     QTest::newRow("half-width title, marker words in the description") << kana << "" << false << "";
 }
 
@@ -307,7 +308,8 @@ void tst_ItemParser::todayAndClassicAgree()
     QFETCH(QString, todayLeader);
     sim::Scenario classicSite;
     classicSite.showSeconds = true;
-    const ItemPage classic = readItemPage(kUrl, fetched(sim::itemPage(classicSite, item, viewer, kNow)), kNow);
+    const ItemPage classic =
+        readItemPage(kUrl, fetched(sim::itemPage(classicSite, item, viewer, kNow)), kNow);
     const QString canonical = QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/") + item.id;
     const ItemPage today = readItemPage(canonical, todayOf(item, viewer), kNow);
     QVERIFY2(today.ok(), qPrintable(today.failure));
@@ -362,25 +364,25 @@ void tst_ItemParser::todayPagesThatDoNotRead_data()
     QString neither = noNext;
     neither.replace(QStringLiteral("var pageData"), QStringLiteral("var other"));
     QTest::newRow("neither block") << neither << "__NEXT_DATA__";
-    QTest::newRow("truncated block") << page.left(page.indexOf(QStringLiteral("\"title\"")) + 20)
-                                     << "__NEXT_DATA__";
+    QTest::newRow("truncated block")
+        << page.left(page.indexOf(QStringLiteral("\"title\"")) + 20) << "__NEXT_DATA__";
     QTest::newRow("a price that is no number")
-        << QString(page).replace(QStringLiteral("\"price\":12500"), QStringLiteral("\"price\":\"応相談\""))
+        << QString(page).replace(QStringLiteral("\"price\":12500"),
+                                 QStringLiteral("\"price\":\"応相談\""))
         << "price";
     QTest::newRow("only the formatted end")
-        << QString(noNext)
-               .replace(QStringLiteral("\"endtime\""), QStringLiteral("\"x\""))
+        << QString(noNext).replace(QStringLiteral("\"endtime\""), QStringLiteral("\"x\""))
         << "終了日時";
-    QTest::newRow("another item's data") << QString(page).replace(it.id, QStringLiteral("z9")) << "別の商品";
+    QTest::newRow("another item's data")
+        << QString(page).replace(it.id, QStringLiteral("z9")) << "別の商品";
 }
 
 void tst_ItemParser::todayPagesThatDoNotRead()
 {
     QFETCH(QString, html);
     QFETCH(QString, says);
-    const ItemPage p = readItemPage(QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/") +
-                                        simItem().id,
-                                    html, kNow);
+    const ItemPage p = readItemPage(
+        QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/") + simItem().id, html, kNow);
     QCOMPARE(p.ok(), says.isEmpty());
     QVERIFY2(p.failure.contains(says), qPrintable(p.failure));
     if (says.isEmpty()) {
@@ -593,11 +595,13 @@ void tst_ItemParser::itemAddresses_data()
                                                  << "x100000001";
     // The server column's "-" stands for today's items, read at the canonical address.
     QTest::newRow("today's canonical address")
-        << "https://auctions.yahoo.co.jp/jp/auction/k1096?ref=watch#bid" << "-"
+        << "https://auctions.yahoo.co.jp/jp/auction/k1096?ref=watch#bid"
+        << "-"
         << "k1096";
-    QTest::newRow("canonical over http, a slash after") << "http://auctions.yahoo.co.jp/jp/auction/k2/"
-                                                        << "-"
-                                                        << "k2";
+    QTest::newRow("canonical over http, a slash after")
+        << "http://auctions.yahoo.co.jp/jp/auction/k2/"
+        << "-"
+        << "k2";
     QTest::newRow("the page. host") << "https://page.auctions.yahoo.co.jp/jp/auction/k1096"
                                     << "-"
                                     << "k1096";

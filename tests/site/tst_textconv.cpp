@@ -193,21 +193,31 @@ void tst_TextConv::pagesDecodeAsTheySay_data()
     // 鎮 is E9 8E AE in UTF-8: a folding of the bytes took 8E AE for a half-width ｮ.
     const QString kanji = QStringLiteral("鎮痛 伎楽 終了 最高額");
     QTest::newRow("nothing said: the classic EUC-JP")
-        << toEuc(QStringLiteral("ｶﾞﾝﾀﾞﾑ 鎮")) << QByteArray("text/html") << QStringLiteral("ガンダム 鎮");
+        << toEuc(QStringLiteral("ｶﾞﾝﾀﾞﾑ 鎮")) << QByteArray("text/html")
+        << QStringLiteral("ガンダム 鎮");
     QTest::newRow("UTF-8 in the header, kana folded as text")
         << kana.toUtf8() << QByteArray("text/html; charset=UTF-8") << folded;
     QTest::newRow("UTF-8 bytes the byte folding broke")
         << kanji.toUtf8() << QByteArray("text/html;charset=utf-8") << kanji;
     QTest::newRow("<meta charset>")
         << (QStringLiteral("<head><meta charset=\"utf-8\"></head>") + kanji).toUtf8()
-        << QByteArray("text/html") << QStringLiteral("<head><meta charset=\"utf-8\"></head>") + kanji;
+        << QByteArray("text/html")
+        << QStringLiteral("<head><meta charset=\"utf-8\"></head>") + kanji;
     QTest::newRow("<meta http-equiv>")
-        << (QStringLiteral("<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">") + kana).toUtf8()
-        << QByteArray() << QStringLiteral("<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">") + folded;
+        << (QStringLiteral(
+                "<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">") +
+            kana)
+               .toUtf8()
+        << QByteArray()
+        << QStringLiteral(
+               "<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">") +
+               folded;
     QTest::newRow("the header over the page")
-        << toEuc(QStringLiteral("<meta charset=\"utf-8\">ｼｬﾂ")) << QByteArray("text/html; charset=EUC-JP")
+        << toEuc(QStringLiteral("<meta charset=\"utf-8\">ｼｬﾂ"))
+        << QByteArray("text/html; charset=EUC-JP")
         << QStringLiteral("<meta charset=\"utf-8\">シャツ");
-    QTest::newRow("Shift_JIS") << toSjis(QStringLiteral("ｼｬﾂ 青色")) << QByteArray("text/html; charset=Shift_JIS")
+    QTest::newRow("Shift_JIS") << toSjis(QStringLiteral("ｼｬﾂ 青色"))
+                               << QByteArray("text/html; charset=Shift_JIS")
                                << QStringLiteral("シャツ 青色");
     QTest::newRow("a charset nobody knows reads as UTF-8")
         << kanji.toUtf8() << QByteArray("text/html; charset=x-unknown-9") << kanji;

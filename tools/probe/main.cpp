@@ -64,8 +64,8 @@ QJsonObject toJson(const ItemPage &page)
                   {QStringLiteral("Serverid"), it.Serverid},
                   {QStringLiteral("ItemYenNow"), it.ItemYenNow},
                   {QStringLiteral("SaikougakuShaid"), it.SaikougakuShaid},
-                  {QStringLiteral("leader"), page.leaderKnown ? leaderText(it.SaikougakuShaid)
-                                                              : QStringLiteral("不明")},
+                  {QStringLiteral("leader"),
+                   page.leaderKnown ? leaderText(it.SaikougakuShaid) : QStringLiteral("不明")},
                   {QStringLiteral("enddate"), ItemDatabase::toDbTime(it.enddate)},
                   {QStringLiteral("ShuppinShaID"), it.ShuppinShaID},
                   {QStringLiteral("ItemYenKibou"), it.ItemYenKibou},
@@ -152,7 +152,8 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("ADDRESS"), QStringLiteral("the item page"));
     const QCommandLineOption cookies(
         QStringLiteral("cookies"),
-        QStringLiteral("Send the member's cookies from the data folder (read the page logged in)."));
+        QStringLiteral(
+            "Send the member's cookies from the data folder (read the page logged in)."));
     const QCommandLineOption save(
         QStringLiteral("save"),
         QStringLiteral("Write the page to FILE with the crumb, cookies and member ID replaced."),

@@ -70,13 +70,13 @@ struct Item
     QHash<QString, qint32> maxBids; // each bidder's maximum (proxy bidding)
     QHash<QString, int> quantities; // the quantity of each bidder's last accepted bid
     // Today's pages add these.
-    bool store = false;       // a store's item: its price with tax differs (10 %)
-    bool earlyEnd = false;    // the seller may end early (isEarlyClosing)
-    double endEarlyAt = -1;   // seconds after the start the seller ends it (with a bidder)
-    double cancelAt = -1;     // seconds after the start the seller cancels it
+    bool store = false;     // a store's item: its price with tax differs (10 %)
+    bool earlyEnd = false;  // the seller may end early (isEarlyClosing)
+    double endEarlyAt = -1; // seconds after the start the seller ends it (with a bidder)
+    double cancelAt = -1;   // seconds after the start the seller cancels it
     bool cancelled = false;
-    QDateTime originalEnd;    // the end before any automatic extension
-    QString sellerKey;        // the site's opaque seller id
+    QDateTime originalEnd; // the end before any automatic extension
+    QString sellerKey;     // the site's opaque seller id
 
     bool ended(const QDateTime &now) const { return cancelled || now >= end; }
     // The winner once ended: the highest bidder if the reserve was met.
@@ -139,7 +139,7 @@ struct Scenario
     // Today's item page in a second markup: other elements, class names, request addresses
     // and answer wording, the same visible labels.
     QString pageVariant = QStringLiteral("a");
-    int watchPageSize = 20; // today's watch list, rows a page
+    int watchPageSize = 20;       // today's watch list, rows a page
     bool halfWidthLabels = false; // write the page labels in half-width katakana
     bool showSeconds = false;     // end times with seconds (the real site shows minutes)
     qint64 clockOffsetMs = 0;     // the site's clock runs this far ahead of this machine's

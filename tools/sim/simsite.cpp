@@ -363,8 +363,9 @@ SimSite::Response SimSite::route(const QString &host, const QString &path, const
             const Token token = m_tokens.take(value("a"));
             const qint32 amount = value("Bid").toInt();
             const int quantity = qMax(1, value("Quantity").toInt());
-            m_confirmations << Confirmation{now.toMSecsSinceEpoch(), value("ItemID"), value("a"),
-                                            amount, quantity, item && token.itemId == item->id};
+            m_confirmations << Confirmation{
+                now.toMSecsSinceEpoch(),         value("ItemID"), value("a"), amount, quantity,
+                item && token.itemId == item->id};
             if (!item || token.itemId != item->id)
                 return {200, toEucJp(loginFailedPage()), {}};
             const BidOutcome outcome = recordBid(*item, token.bidder, amount, quantity);
@@ -762,7 +763,8 @@ namespace sim {
 
 SimSite::Response SimSite::redirect(const QString &to, QList<QByteArray> headers) const
 {
-    Response r(302, toUtf8Page(QStringLiteral("<html><body>Found</body></html>")), std::move(headers));
+    Response r(302, toUtf8Page(QStringLiteral("<html><body>Found</body></html>")),
+               std::move(headers));
     r.extraHeaders << "Location: " + to.toUtf8();
     r.type = "text/html; charset=UTF-8";
     return r;
@@ -815,7 +817,8 @@ std::optional<SimSite::Response> SimSite::routeToday(const Incoming &in, const Q
         if (step == QLatin1String("id")) {
             if (!bidder)
                 return page(todayLoginIdPage(
-                    s, done, QStringLiteral("このIDは登録されていません。入力内容をご確認ください。")));
+                    s, done,
+                    QStringLiteral("このIDは登録されていません。入力内容をご確認ください。")));
             if (bidder->password.isEmpty())
                 return page(todayLoginCodePage(s, bidder->id, done, QString()));
             return page(todayLoginPasswordPage(s, bidder->id, done, QString()));
@@ -823,14 +826,15 @@ std::optional<SimSite::Response> SimSite::routeToday(const Incoming &in, const Q
         if (!bidder)
             return page(todayLoginIdPage(s, done, QString()));
         const bool byCode = step == QLatin1String("code");
-        const bool right = byCode ? !bidder->smsCode.isEmpty() && field(form, "code") == bidder->smsCode
-                                  : !bidder->password.isEmpty() &&
-                                        field(form, "passwd") == bidder->password;
+        const bool right =
+            byCode ? !bidder->smsCode.isEmpty() && field(form, "code") == bidder->smsCode
+                   : !bidder->password.isEmpty() && field(form, "passwd") == bidder->password;
         if (!right)
-            return page(byCode ? todayLoginCodePage(s, bidder->id, done,
-                                                    QStringLiteral("確認コードが正しくありません。"))
-                               : todayLoginPasswordPage(s, bidder->id, done,
-                                                        QStringLiteral("パスワードが間違っています。")));
+            return page(
+                byCode ? todayLoginCodePage(s, bidder->id, done,
+                                            QStringLiteral("確認コードが正しくありません。"))
+                       : todayLoginPasswordPage(s, bidder->id, done,
+                                                QStringLiteral("パスワードが間違っています。")));
         const QString session = createSession(bidder->id);
         return redirect(done, {"Set-Cookie: " + sessionCookieName().toLatin1() + '=' +
                                session.toLatin1() + "; Domain=" + cookieDomain().toLatin1() +
@@ -858,8 +862,9 @@ std::optional<SimSite::Response> SimSite::routeToday(const Incoming &in, const Q
             if (const Item *it = s.item(id); it && !it->ended(now))
                 rows << it;
         }
-        return memberList(QStringLiteral("ウォッチリスト"), rows,
-                          QStringLiteral("/openwatchlist/jp/show/mystatus?select=watchlist&watchclosed=0"));
+        return memberList(
+            QStringLiteral("ウォッチリスト"), rows,
+            QStringLiteral("/openwatchlist/jp/show/mystatus?select=watchlist&watchclosed=0"));
     }
     if (path == QLatin1String("/openuser/jp/show/mystatus") ||
         path == QLatin1String("/closeduser/jp/show/mystatus")) {
@@ -872,14 +877,16 @@ std::optional<SimSite::Response> SimSite::routeToday(const Incoming &in, const Q
                     : !it.ended(now) && it.maxBids.contains(viewer.id))
                 rows << &it;
         }
-        return memberList(won ? QStringLiteral("落札分") : QStringLiteral("入札中"), rows,
-                          path + (won ? QStringLiteral("?select=won") : QStringLiteral("?select=bidding")));
+        return memberList(
+            won ? QStringLiteral("落札分") : QStringLiteral("入札中"), rows,
+            path + (won ? QStringLiteral("?select=won") : QStringLiteral("?select=bidding")));
     }
     static const QRegularExpression listing(QStringLiteral("^/category/list/(\\d+)/?$"));
     const QRegularExpressionMatch lm = listing.match(path);
     if (path == QLatin1String("/search/search") || lm.hasMatch()) {
         const QString keyword = field(query, "p");
-        const qint64 cat = lm.hasMatch() ? lm.captured(1).toLongLong() : field(query, "auccat").toLongLong();
+        const qint64 cat =
+            lm.hasMatch() ? lm.captured(1).toLongLong() : field(query, "auccat").toLongLong();
         QList<const Item *> hits;
         int buyNow = 0;
         for (const Item &it : s.items) {
@@ -891,7 +898,8 @@ std::optional<SimSite::Response> SimSite::routeToday(const Incoming &in, const Q
             buyNow += it.buyNow > 0 ? 1 : 0;
         }
         const int offset = qMax(1, field(query, "b").toInt());
-        const int n = qBound(1, field(query, "n").toInt() > 0 ? field(query, "n").toInt() : 50, 100);
+        const int n =
+            qBound(1, field(query, "n").toInt() > 0 ? field(query, "n").toInt() : 50, 100);
         return page(todayResultPage(s,
                                     lm.hasMatch() ? QStringLiteral("カテゴリ ") + lm.captured(1)
                                                   : keyword + QStringLiteral("の検索結果"),
@@ -900,8 +908,10 @@ std::optional<SimSite::Response> SimSite::routeToday(const Incoming &in, const Q
     if (path.startsWith(QLatin1String("/seller/"))) {
         for (const Item &it : s.items) {
             if (todayItemJson(s, it, viewer, now)
-                    .value(QStringLiteral("seller")).toObject()
-                    .value(QStringLiteral("aucUserId")).toString() == path.mid(8))
+                    .value(QStringLiteral("seller"))
+                    .toObject()
+                    .value(QStringLiteral("aucUserId"))
+                    .toString() == path.mid(8))
                 return page(todaySellerPage(it));
         }
         return page(todayNotFoundPage(), 404);
@@ -922,32 +932,37 @@ SimSite::Response SimSite::todayPreview(const Incoming &in, const QUrlQuery &for
         return r;
     };
     auto refuse = [&](const QString &a, const QString &bText) {
-        return answer(QJsonObject{{QStringLiteral("ok"), false},
-                                  {QStringLiteral("message"), b ? bText : a}});
+        return answer(
+            QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("message"), b ? bText : a}});
     };
     const QString id = field(form, b ? "aid" : "auctionId");
     const QString crumb = field(form, b ? "_crumb" : "crumb");
     Item *item = m_scenario.item(id);
     if (in.viewer.isEmpty() || crumb.isEmpty() || crumb != m_crumbs.value(in.session))
-        return refuse(QStringLiteral("ログインしてください。"), QStringLiteral("認証エラー（E-401）"));
+        return refuse(QStringLiteral("ログインしてください。"),
+                      QStringLiteral("認証エラー（E-401）"));
     if (!item)
-        return refuse(QStringLiteral("この商品は存在しません。"), QStringLiteral("対象がありません（E-404）"));
+        return refuse(QStringLiteral("この商品は存在しません。"),
+                      QStringLiteral("対象がありません（E-404）"));
     if (item->ended(m_scenario.now()))
-        return refuse(QStringLiteral("このオークションは終了しています。"), QStringLiteral("受付できません（E-410）"));
+        return refuse(QStringLiteral("このオークションは終了しています。"),
+                      QStringLiteral("受付できません（E-410）"));
     bool ok = false;
     const qint64 amount = field(form, b ? "bid" : "price").toLongLong(&ok);
     const int quantity = field(form, b ? "qty" : "quantity").toInt();
     if (!ok || amount <= 0)
-        return refuse(QStringLiteral("入札額を入力してください。"), QStringLiteral("入力内容に誤りがあります（E-200）"));
+        return refuse(QStringLiteral("入札額を入力してください。"),
+                      QStringLiteral("入力内容に誤りがあります（E-200）"));
     if (quantity < 1 || quantity > item->quantity)
-        return refuse(QStringLiteral("数量を確認してください。"), QStringLiteral("入力内容に誤りがあります（E-201）"));
+        return refuse(QStringLiteral("数量を確認してください。"),
+                      QStringLiteral("入力内容に誤りがあります（E-201）"));
     if (amount < item->minimumBid())
         return refuse(QStringLiteral("入札額が低すぎます。") + yen(item->minimumBid()) +
                           QStringLiteral("円以上で入札してください。"),
                       QStringLiteral("入力金額が条件を満たしません（E-220）"));
     const QString token = QString::number(QRandomGenerator::global()->generate64(), 16);
-    m_previews.insert(token, Preview{in.viewer, item->id, qint32(qMin<qint64>(amount, 999999999)),
-                                     quantity});
+    m_previews.insert(
+        token, Preview{in.viewer, item->id, qint32(qMin<qint64>(amount, 999999999)), quantity});
     return answer(QJsonObject{{QStringLiteral("ok"), true},
                               {QStringLiteral("price"), double(amount)},
                               {QStringLiteral("quantity"), quantity},
@@ -967,7 +982,9 @@ SimSite::Response SimSite::todayPlace(const Incoming &in, const QUrlQuery &form)
     const QString crumb = field(form, b ? "_crumb" : "crumb");
     const Preview preview = m_previews.take(token);
     const QDateTime now = m_scenario.now();
-    m_confirmations << Confirmation{now.toMSecsSinceEpoch(), field(form, b ? "aid" : "auctionId"), token,
+    m_confirmations << Confirmation{now.toMSecsSinceEpoch(),
+                                    field(form, b ? "aid" : "auctionId"),
+                                    token,
                                     qint32(field(form, b ? "bid" : "price").toLongLong()),
                                     qMax(1, field(form, b ? "qty" : "quantity").toInt()),
                                     !preview.itemId.isEmpty()};
@@ -975,11 +992,13 @@ SimSite::Response SimSite::todayPlace(const Incoming &in, const QUrlQuery &form)
     if (!item || preview.bidder != in.viewer || crumb != m_crumbs.value(in.session))
         return answer(QJsonObject{
             {QStringLiteral("result"), QStringLiteral("error")},
-            {QStringLiteral("message"), b ? QStringLiteral("受付できません（E-409）")
-                                          : QStringLiteral("入札できませんでした。もう一度最初からお試しください。")}});
+            {QStringLiteral("message"),
+             b ? QStringLiteral("受付できません（E-409）")
+               : QStringLiteral("入札できませんでした。もう一度最初からお試しください。")}});
     const BidOutcome outcome = recordBid(*item, preview.bidder, preview.amount, preview.quantity);
-    return answer(QJsonObject{{QStringLiteral("result"), int(outcome)},
-                              {QStringLiteral("message"), todayAnswerText(m_scenario.pageVariant, outcome, *item)}});
+    return answer(QJsonObject{
+        {QStringLiteral("result"), int(outcome)},
+        {QStringLiteral("message"), todayAnswerText(m_scenario.pageVariant, outcome, *item)}});
 }
 
 } // namespace sim

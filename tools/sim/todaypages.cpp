@@ -87,15 +87,14 @@ QJsonObject stateBlock(const Viewer &v, const QJsonObject &item)
                                             {QStringLiteral("isBidUpdating"), false}}},
     };
     if (!item.isEmpty())
-        initial.insert(QStringLiteral("item"),
-                       QJsonObject{{QStringLiteral("detail"),
-                                    QJsonObject{{QStringLiteral("item"), item}}}});
-    return QJsonObject{
-        {QStringLiteral("props"),
-         QJsonObject{{QStringLiteral("pageProps"),
-                      QJsonObject{{QStringLiteral("initialState"), initial}}}}},
-        {QStringLiteral("page"), QStringLiteral("/jp/auction/[aID]")},
-        {QStringLiteral("buildId"), QStringLiteral("sim-build")}};
+        initial.insert(
+            QStringLiteral("item"),
+            QJsonObject{{QStringLiteral("detail"), QJsonObject{{QStringLiteral("item"), item}}}});
+    return QJsonObject{{QStringLiteral("props"),
+                        QJsonObject{{QStringLiteral("pageProps"),
+                                     QJsonObject{{QStringLiteral("initialState"), initial}}}}},
+                       {QStringLiteral("page"), QStringLiteral("/jp/auction/[aID]")},
+                       {QStringLiteral("buildId"), QStringLiteral("sim-build")}};
 }
 
 QString userBar(const Viewer &v, const Scenario &s)
@@ -330,9 +329,11 @@ QString todayItemPage(const Scenario &s, const Item &it, const Viewer &v, const 
     // The older script line: every value a string.
     const QJsonObject pageData{
         {QStringLiteral("navigation"),
-         QJsonObject{{QStringLiteral("isLogin"), v.id.isEmpty() ? QStringLiteral("0") : QStringLiteral("1")},
-                     {QStringLiteral("isWinner"), isWinner ? QStringLiteral("1") : QStringLiteral("0")},
-                     {QStringLiteral("isSeller"), QStringLiteral("0")}}},
+         QJsonObject{
+             {QStringLiteral("isLogin"),
+              v.id.isEmpty() ? QStringLiteral("0") : QStringLiteral("1")},
+             {QStringLiteral("isWinner"), isWinner ? QStringLiteral("1") : QStringLiteral("0")},
+             {QStringLiteral("isSeller"), QStringLiteral("0")}}},
         {QStringLiteral("items"),
          QJsonObject{
              {QStringLiteral("productID"), it.id},
@@ -343,9 +344,11 @@ QString todayItemPage(const Scenario &s, const Item &it, const Viewer &v, const 
              {QStringLiteral("starttime"),
               endJapan.addDays(-7).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
              {QStringLiteral("endtime"), endJapan.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
-             {QStringLiteral("winPrice"), winner.isEmpty() ? QStringLiteral("0") : QString::number(it.price)},
+             {QStringLiteral("winPrice"),
+              winner.isEmpty() ? QStringLiteral("0") : QString::number(it.price)},
              {QStringLiteral("isClosed"), ended ? QStringLiteral("1") : QStringLiteral("0")},
-             {QStringLiteral("hasWinner"), winner.isEmpty() ? QStringLiteral("0") : QStringLiteral("1")}}}};
+             {QStringLiteral("hasWinner"),
+              winner.isEmpty() ? QStringLiteral("0") : QStringLiteral("1")}}}};
     const bool b = s.pageVariant == QLatin1String("b");
     const QString itemOrigin = origin(s, s.mainHost);
     const QJsonObject config{
@@ -372,20 +375,25 @@ QString todayItemPage(const Scenario &s, const Item &it, const Viewer &v, const 
                      QStringLiteral("<script id=\"__NEXT_DATA__\" type=\"application/json\">") +
                          scriptJson(data) + QStringLiteral("</script><script>var pageData = ") +
                          scriptJson(pageData) + QStringLiteral(";</script>"));
-    p += QStringLiteral("<body><header class=\"") + (b ? QStringLiteral("hd") : QStringLiteral("Header")) +
-         QStringLiteral("\">") + userBar(v, s) + QStringLiteral("</header>\n<main>");
+    p += QStringLiteral("<body><header class=\"") +
+         (b ? QStringLiteral("hd") : QStringLiteral("Header")) + QStringLiteral("\">") +
+         userBar(v, s) + QStringLiteral("</header>\n<main>");
     QString crumbs;
     for (const Category &c : it.trail)
         crumbs += QStringLiteral("<a href=\"") + itemOrigin + QStringLiteral("/category/list/") +
-                  QString::number(c.id) + QStringLiteral("/\">") + esc(c.name) + QStringLiteral("</a> ");
-    p += QStringLiteral("<nav class=\"") + (b ? QStringLiteral("tr") : QStringLiteral("Breadcrumb")) +
-         QStringLiteral("\">") + crumbs + QStringLiteral("</nav>\n");
-    p += QStringLiteral("<h1 class=\"") + (b ? QStringLiteral("ttl") : QStringLiteral("ProductTitle__text")) +
+                  QString::number(c.id) + QStringLiteral("/\">") + esc(c.name) +
+                  QStringLiteral("</a> ");
+    p += QStringLiteral("<nav class=\"") +
+         (b ? QStringLiteral("tr") : QStringLiteral("Breadcrumb")) + QStringLiteral("\">") +
+         crumbs + QStringLiteral("</nav>\n");
+    p += QStringLiteral("<h1 class=\"") +
+         (b ? QStringLiteral("ttl") : QStringLiteral("ProductTitle__text")) +
          QStringLiteral("\">") + esc(it.title) + QStringLiteral("</h1>\n");
     p += QStringLiteral("<div class=\"") + (b ? QStringLiteral("prc") : QStringLiteral("Price")) +
          QStringLiteral("\"><span class=\"Price__value\">") + yen(it.price) + QStringLiteral("円") +
-         (it.store ? QStringLiteral("（税込 ") + yen(taxin(it.price, it.store)) + QStringLiteral("円）")
-                   : QStringLiteral("（税 0 円）")) +
+         (it.store
+              ? QStringLiteral("（税込 ") + yen(taxin(it.price, it.store)) + QStringLiteral("円）")
+              : QStringLiteral("（税 0 円）")) +
          QStringLiteral("</span></div>\n");
     p += QStringLiteral("<ul class=\"Count\"><li>入札件数 <span>") + QString::number(it.bids) +
          QStringLiteral("</span></li><li>終了日時 <span class=\"CountDown__time\">") +
@@ -393,17 +401,22 @@ QString todayItemPage(const Scenario &s, const Item &it, const Viewer &v, const 
     if (ended)
         p += QStringLiteral("<p class=\"ClosedHeader\">このオークションは終了しています</p>\n");
     if (isWinner)
-        p += QStringLiteral("<p class=\"WinnerNotice\">おめでとうございます!! あなたが落札しました。</p>\n");
+        p += QStringLiteral(
+            "<p class=\"WinnerNotice\">おめでとうございます!! あなたが落札しました。</p>\n");
     if (!ended) {
-        p += b ? QStringLiteral("<div class=\"act\"><a href=\"#bid\" class=\"js-bid\" role=\"button\">入札する</a></div>\n")
-               : QStringLiteral("<div class=\"Button__wrap\"><button type=\"button\" class=\"Button Button--bid\" data-bid-open=\"1\">入札する</button></div>\n");
+        p +=
+            b ? QStringLiteral("<div class=\"act\"><a href=\"#bid\" class=\"js-bid\" "
+                               "role=\"button\">入札する</a></div>\n")
+              : QStringLiteral("<div class=\"Button__wrap\"><button type=\"button\" class=\"Button "
+                               "Button--bid\" data-bid-open=\"1\">入札する</button></div>\n");
     }
     p += QStringLiteral("<section class=\"ProductExplanation\"><h2>商品説明</h2><div>") +
          (it.description.isEmpty() ? QStringLiteral("ご覧いただきありがとうございます。")
                                    : esc(it.description)) +
-         QStringLiteral("</div></section>\n<p><a href=\"") + itemOrigin + QStringLiteral("/seller/") +
-         sellerKeyOf(it) + QStringLiteral("\">出品者 ") + esc(it.seller) +
-         QStringLiteral("</a></p>\n</main>\n<script>") + script + QStringLiteral("</script>\n</body></html>\n");
+         QStringLiteral("</div></section>\n<p><a href=\"") + itemOrigin +
+         QStringLiteral("/seller/") + sellerKeyOf(it) + QStringLiteral("\">出品者 ") +
+         esc(it.seller) + QStringLiteral("</a></p>\n</main>\n<script>") + script +
+         QStringLiteral("</script>\n</body></html>\n");
     return p;
 }
 
@@ -424,11 +437,12 @@ QString todayListPage(const Scenario &s, const QString &heading, const QList<con
     int n = 0;
     for (const Item *it : rows) {
         // Some rows link from the site's root, as pages often do.
-        const QString href = (n++ % 2 == 0) ? canonical(s, it->id)
-                                            : QStringLiteral("/jp/auction/") + it->id;
+        const QString href =
+            (n++ % 2 == 0) ? canonical(s, it->id) : QStringLiteral("/jp/auction/") + it->id;
         list += QStringLiteral("<li class=\"acMdWatchListBox\"><a href=\"") + href +
-                QStringLiteral("\"><img src=\"/i/") + it->id + QStringLiteral(".jpg\" alt=\"\"></a>"
-                                                                             "<a href=\"") +
+                QStringLiteral("\"><img src=\"/i/") + it->id +
+                QStringLiteral(".jpg\" alt=\"\"></a>"
+                               "<a href=\"") +
                 href + QStringLiteral("\">") + esc(it->title) + QStringLiteral("</a><span>現在 ") +
                 yen(it->price) + QStringLiteral("円</span></li>\n");
     }
@@ -450,26 +464,31 @@ QString todayResultPage(const Scenario &s, const QString &heading, int total, in
         for (const Category &c : it->trail)
             path += (path.isEmpty() ? QString() : QStringLiteral(",")) + QString::number(c.id);
         const QString url = canonical(s, it->id);
-        list += QStringLiteral("<li class=\"Product\"><div class=\"Product__detail\"><h3 class=\"Product__title\">"
-                               "<a class=\"Product__titleLink\" data-auction-id=\"") +
-                it->id + QStringLiteral("\" href=\"") + url + QStringLiteral("\">") + esc(it->title) +
-                QStringLiteral("</a></h3><span class=\"Product__priceValue\">") + yen(it->price) +
-                QStringLiteral("円</span><div class=\"Product__bonus\" data-auction-id=\"") + it->id +
-                QStringLiteral("\" data-auction-endtime=\"") + QString::number(it->end.toSecsSinceEpoch()) +
-                QStringLiteral("\" data-auction-price=\"") + QString::number(it->price) +
-                QStringLiteral("\" data-auction-buynowprice=\"") + QString::number(it->buyNow) +
-                QStringLiteral("\" data-auction-startprice=\"") + QString::number(it->startPrice) +
-                QStringLiteral("\" data-auction-categoryidpath=\"") + path +
-                QStringLiteral("\"></div></div></li>\n");
+        list +=
+            QStringLiteral(
+                "<li class=\"Product\"><div class=\"Product__detail\"><h3 class=\"Product__title\">"
+                "<a class=\"Product__titleLink\" data-auction-id=\"") +
+            it->id + QStringLiteral("\" href=\"") + url + QStringLiteral("\">") + esc(it->title) +
+            QStringLiteral("</a></h3><span class=\"Product__priceValue\">") + yen(it->price) +
+            QStringLiteral("円</span><div class=\"Product__bonus\" data-auction-id=\"") + it->id +
+            QStringLiteral("\" data-auction-endtime=\"") +
+            QString::number(it->end.toSecsSinceEpoch()) +
+            QStringLiteral("\" data-auction-price=\"") + QString::number(it->price) +
+            QStringLiteral("\" data-auction-buynowprice=\"") + QString::number(it->buyNow) +
+            QStringLiteral("\" data-auction-startprice=\"") + QString::number(it->startPrice) +
+            QStringLiteral("\" data-auction-categoryidpath=\"") + path +
+            QStringLiteral("\"></div></div></li>\n");
     }
     return head(heading + QStringLiteral(" - ヤフオク!")) +
            QStringLiteral("<body><div class=\"Tab\"><ul><li class=\"Tab__item\"><a href=\"#\">"
                           "<span class=\"Tab__text\">即決</span><span class=\"Tab__subText\">") +
            QString::number(buyNowTotal) +
-           QStringLiteral("件</span></a></li><li class=\"Tab__item Tab__item--current\"><a href=\"#\">"
-                          "<span class=\"Tab__text\">すべて</span><span class=\"Tab__subText\">") +
-           QString::number(total) + QStringLiteral("件</span></a></li></ul></div>\n<h1>") + esc(heading) +
-           QStringLiteral("</h1><ul class=\"Products__items\">\n") + list + QStringLiteral("</ul></body></html>\n");
+           QStringLiteral(
+               "件</span></a></li><li class=\"Tab__item Tab__item--current\"><a href=\"#\">"
+               "<span class=\"Tab__text\">すべて</span><span class=\"Tab__subText\">") +
+           QString::number(total) + QStringLiteral("件</span></a></li></ul></div>\n<h1>") +
+           esc(heading) + QStringLiteral("</h1><ul class=\"Products__items\">\n") + list +
+           QStringLiteral("</ul></body></html>\n");
 }
 
 namespace {
@@ -477,7 +496,8 @@ QString loginShell(const Scenario &s, const QString &body)
 {
     Q_UNUSED(s);
     return head(QStringLiteral("ログイン - Yahoo! JAPAN")) +
-           QStringLiteral("<body><main class=\"login\">") + body + QStringLiteral("</main></body></html>\n");
+           QStringLiteral("<body><main class=\"login\">") + body +
+           QStringLiteral("</main></body></html>\n");
 }
 
 QString loginForm(const Scenario &s, const QString &step, const QString &id, const QString &done,
@@ -487,9 +507,10 @@ QString loginForm(const Scenario &s, const QString &step, const QString &id, con
            QStringLiteral("/config/login\"><input type=\"hidden\" name=\"step\" value=\"") + step +
            QStringLiteral("\"><input type=\"hidden\" name=\".done\" value=\"") + esc(done) +
            QStringLiteral("\">") +
-           (id.isEmpty() ? QString()
-                         : QStringLiteral("<input type=\"hidden\" name=\"login\" value=\"") + esc(id) +
-                               QStringLiteral("\"><p class=\"id\">") + esc(id) + QStringLiteral("</p>")) +
+           (id.isEmpty()
+                ? QString()
+                : QStringLiteral("<input type=\"hidden\" name=\"login\" value=\"") + esc(id) +
+                      QStringLiteral("\"><p class=\"id\">") + esc(id) + QStringLiteral("</p>")) +
            (error.isEmpty() ? QString()
                             : QStringLiteral("<p class=\"error\" role=\"alert\">") + esc(error) +
                                   QStringLiteral("</p>")) +
@@ -500,48 +521,53 @@ QString loginForm(const Scenario &s, const QString &step, const QString &id, con
 
 QString todayLoginIdPage(const Scenario &s, const QString &done, const QString &error)
 {
-    return loginShell(s, QStringLiteral("<h1>ログイン</h1>") +
-                             loginForm(s, QStringLiteral("id"), QString(), done,
-                                       QStringLiteral("<input type=\"text\" name=\"login\" "
-                                                      "placeholder=\"ID/携帯電話番号/メールアドレス\" "
-                                                      "autocomplete=\"username\">"),
-                                       QStringLiteral("次へ"), error));
+    return loginShell(s,
+                      QStringLiteral("<h1>ログイン</h1>") +
+                          loginForm(s, QStringLiteral("id"), QString(), done,
+                                    QStringLiteral("<input type=\"text\" name=\"login\" "
+                                                   "placeholder=\"ID/携帯電話番号/メールアドレス\" "
+                                                   "autocomplete=\"username\">"),
+                                    QStringLiteral("次へ"), error));
 }
 
 QString todayLoginPasswordPage(const Scenario &s, const QString &id, const QString &done,
                                const QString &error)
 {
-    return loginShell(s, QStringLiteral("<h1>パスワードを入力</h1>") +
-                             loginForm(s, QStringLiteral("password"), id, done,
-                                       QStringLiteral("<label for=\"pw\">パスワード</label>"
-                                                      "<input type=\"password\" id=\"pw\" name=\"passwd\" "
-                                                      "autocomplete=\"current-password\">"),
-                                       QStringLiteral("ログイン"), error));
+    return loginShell(
+        s, QStringLiteral("<h1>パスワードを入力</h1>") +
+               loginForm(s, QStringLiteral("password"), id, done,
+                         QStringLiteral("<label for=\"pw\">パスワード</label>"
+                                        "<input type=\"password\" id=\"pw\" name=\"passwd\" "
+                                        "autocomplete=\"current-password\">"),
+                         QStringLiteral("ログイン"), error));
 }
 
 QString todayLoginCodePage(const Scenario &s, const QString &id, const QString &done,
                            const QString &error)
 {
     return loginShell(
-        s, QStringLiteral("<h1>確認コードを入力</h1><p>登録されている携帯電話番号にSMSで確認コードを"
-                          "送信しました。</p>") +
-               loginForm(s, QStringLiteral("code"), id, done,
-                         QStringLiteral("<label for=\"cd\">確認コード</label>"
-                                        "<input type=\"text\" id=\"cd\" name=\"code\" "
-                                        "inputmode=\"numeric\" autocomplete=\"one-time-code\">"),
-                         QStringLiteral("ログイン"), error));
+        s,
+        QStringLiteral("<h1>確認コードを入力</h1><p>登録されている携帯電話番号にSMSで確認コードを"
+                       "送信しました。</p>") +
+            loginForm(s, QStringLiteral("code"), id, done,
+                      QStringLiteral("<label for=\"cd\">確認コード</label>"
+                                     "<input type=\"text\" id=\"cd\" name=\"code\" "
+                                     "inputmode=\"numeric\" autocomplete=\"one-time-code\">"),
+                      QStringLiteral("ログイン"), error));
 }
 
 QString todaySellerPage(const Item &item)
 {
-    return head(item.seller + QStringLiteral(" さんの出品 - ヤフオク!")) + QStringLiteral("<body><h1>") +
-           esc(item.seller) + QStringLiteral("</h1></body></html>\n");
+    return head(item.seller + QStringLiteral(" さんの出品 - ヤフオク!")) +
+           QStringLiteral("<body><h1>") + esc(item.seller) +
+           QStringLiteral("</h1></body></html>\n");
 }
 
 QString todayNotFoundPage()
 {
     return head(QStringLiteral("ヤフオク!")) +
-           QStringLiteral("<body><p>このページは存在しないか、削除されました。</p></body></html>\n");
+           QStringLiteral(
+               "<body><p>このページは存在しないか、削除されました。</p></body></html>\n");
 }
 
 QString todayAnswerText(const QString &variant, BidOutcome outcome, const Item &item)
@@ -552,15 +578,16 @@ QString todayAnswerText(const QString &variant, BidOutcome outcome, const Item &
         case BidOutcome::Ended:
             return QStringLiteral("受付できません（E-410）");
         default:
-            return QStringLiteral("処理しました（受付番号 B-") + QString::number(item.bids * 7919 % 100000) +
-                   QStringLiteral("）");
+            return QStringLiteral("処理しました（受付番号 B-") +
+                   QString::number(item.bids * 7919 % 100000) + QStringLiteral("）");
         }
     }
     switch (outcome) {
     case BidOutcome::Accepted:
         return QStringLiteral("入札が完了しました。あなたが現在の最高額入札者です。");
     case BidOutcome::Outbid:
-        return QStringLiteral("入札は受け付けられましたが、ほかの入札者の自動入札額を下回りました。現在の価格は") +
+        return QStringLiteral("入札は受け付けられましたが、ほかの入札者の自動入札額を下回りました。"
+                              "現在の価格は") +
                yen(item.price) + QStringLiteral("円です。");
     case BidOutcome::TooLow:
         return QStringLiteral("入札額が低すぎます。") + yen(item.minimumBid()) +

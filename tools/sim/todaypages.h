@@ -17,8 +17,8 @@ namespace sim {
 // What the page knows of its reader.
 struct Viewer
 {
-    QString id;       // empty when logged out
-    QString crumb;    // the per-login token the page's own actions carry
+    QString id;    // empty when logged out
+    QString crumb; // the per-login token the page's own actions carry
     bool shouldSms = false;
 };
 

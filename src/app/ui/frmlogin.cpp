@@ -39,11 +39,12 @@ frmLogin::frmLogin(SettingsStore &settings, AppValues &values, Prompter &prompte
     m_user->setObjectName(QStringLiteral("txtUser_0"));
     m_pass->setObjectName(QStringLiteral("txtUser_1"));
     m_pass->setEchoMode(QLineEdit::Password);
-    auto *note = new QLabel(QStringLiteral("※注意：CapsLockははずしてください\n"
-                                           "パスワードを使わずにログインしている場合（SMSの確認コード、"
-                                           "顔・指紋認証）はパスワードを空のままにしてください。"
-                                           "ログインの途中でブラウザの画面に入力します。"),
-                            this);
+    auto *note =
+        new QLabel(QStringLiteral("※注意：CapsLockははずしてください\n"
+                                  "パスワードを使わずにログインしている場合（SMSの確認コード、"
+                                  "顔・指紋認証）はパスワードを空のままにしてください。"
+                                  "ログインの途中でブラウザの画面に入力します。"),
+                   this);
     note->setWordWrap(true);
     note->setObjectName(QStringLiteral("Label4"));
     m_place = new QLabel(this);

@@ -2,8 +2,8 @@
 #include "apppaths.h"
 #include "appvalues.h"
 #include "bidhost.h"
-#include "bidwindows.h"
 #include "bidpages.h"
+#include "bidwindows.h"
 #include "browserwindow.h"
 #include "categories.h"
 #include "clock.h"
@@ -32,10 +32,10 @@
 #include <QIcon>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSocketNotifier>
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QNetworkProxy>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cstdio>
@@ -141,11 +141,13 @@ int runLoginOnly(WidgetPrompter &prompter, bool fromStdin)
     std::unique_ptr<StdinLines> answers;
     if (fromStdin) {
         answers = std::make_unique<StdinLines>();
-        QObject::connect(answers.get(), &StdinLines::line, &browser, [&browser](const QByteArray &l) {
-            const QJsonObject o = QJsonDocument::fromJson(l).object();
-            if (o.contains(QStringLiteral("answer")))
-                browser.answerLoginQuestion(o.value(QStringLiteral("answer")).toString().trimmed());
-        });
+        QObject::connect(answers.get(), &StdinLines::line, &browser,
+                         [&browser](const QByteArray &l) {
+                             const QJsonObject o = QJsonDocument::fromJson(l).object();
+                             if (o.contains(QStringLiteral("answer")))
+                                 browser.answerLoginQuestion(
+                                     o.value(QStringLiteral("answer")).toString().trimmed());
+                         });
     }
     browser.Login();
     const int code = QApplication::exec();
@@ -265,7 +267,7 @@ int main(int argc, char *argv[])
     if (options.bidPages) {
         // One renderer for the site's pages, however many items are on their way.
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-                 qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --process-per-site");
+                qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --process-per-site");
     }
     keepNewFilesPrivate(); // settings, cookies and databases: nobody else's to read
     keepSecretsOutOfCrashDumps();

@@ -8,10 +8,10 @@
 #include "cookiejar.h"
 #include "pagebidder.h"
 
+#include "stdinlines.h"
 #include <QCoreApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include "stdinlines.h"
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
@@ -31,11 +31,11 @@ void say(const QJsonObject &o)
 QCoro::Task<> prepareOne(PageBidder &bidder, QJsonObject order)
 {
     const int id = order.value(QStringLiteral("id")).toInt();
-    const PageBidder::Prepared r = co_await bidder.prepare(
-        id, order.value(QStringLiteral("url")).toString(),
-        qint64(order.value(QStringLiteral("amount")).toDouble()),
-        order.value(QStringLiteral("quantity")).toInt(1),
-        order.value(QStringLiteral("confirm")).toBool());
+    const PageBidder::Prepared r =
+        co_await bidder.prepare(id, order.value(QStringLiteral("url")).toString(),
+                                qint64(order.value(QStringLiteral("amount")).toDouble()),
+                                order.value(QStringLiteral("quantity")).toInt(1),
+                                order.value(QStringLiteral("confirm")).toBool());
     say({{QStringLiteral("ev"), QStringLiteral("prepared")},
          {QStringLiteral("id"), id},
          {QStringLiteral("ok"), r.ok},

@@ -66,7 +66,8 @@ BrowserWindow *createBrowserWindow(AppContext &ctx, QString *why)
 
 int runBidPagesFromModule(AppContext &ctx, QString *why)
 {
-    const auto run = reinterpret_cast<BidPagesRunner>(moduleFunction("snipewell_run_bid_pages", why));
+    const auto run =
+        reinterpret_cast<BidPagesRunner>(moduleFunction("snipewell_run_bid_pages", why));
     return run ? run(ctx) : 3;
 }
 

@@ -298,8 +298,9 @@ QCoro::Task<> frmBrowser::followLogin()
     const std::weak_ptr<int> alive = m_alive;
     m_typing = true;
     const QString html =
-        (co_await runScript(m_view->page(),
-                            QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''")))
+        (co_await runScript(
+             m_view->page(),
+             QStringLiteral("document.documentElement ? document.documentElement.outerHTML : ''")))
             .toString();
     if (alive.expired())
         co_return;
@@ -319,9 +320,8 @@ QCoro::Task<> frmBrowser::followLogin()
         co_return; // on its way through the site's pages
     m_typing = true;
     const QJsonObject form =
-        QJsonDocument::fromJson((co_await runScript(m_view->page(), loginFormScript()))
-                                    .toString()
-                                    .toUtf8())
+        QJsonDocument::fromJson(
+            (co_await runScript(m_view->page(), loginFormScript())).toString().toUtf8())
             .object();
     if (alive.expired())
         co_return;
@@ -345,10 +345,11 @@ QCoro::Task<> frmBrowser::followLogin()
     }
     if (kind == QLatin1String("id")) {
         m_done = step;
-        act(pageScript(QStringLiteral("var f = sw.fields().filter(function (e) { return e.type !== "
-                                      "'password'; })[0]; if (!f) return 'no field'; sw.type(f, ") +
-                       scriptString(id) +
-                       QStringLiteral("); var b = sw.button('次へ'); if (b) b.click(); return 'ok';")));
+        act(pageScript(
+            QStringLiteral("var f = sw.fields().filter(function (e) { return e.type !== "
+                           "'password'; })[0]; if (!f) return 'no field'; sw.type(f, ") +
+            scriptString(id) +
+            QStringLiteral("); var b = sw.button('次へ'); if (b) b.click(); return 'ok';")));
         m_loginStep = CredentialsTyped;
         co_return;
     }
@@ -363,11 +364,12 @@ QCoro::Task<> frmBrowser::followLogin()
         }
         m_done = step;
         m_passwordSent = true;
-        act(pageScript(QStringLiteral("var f = sw.fields().filter(function (e) { return e.type === "
-                                      "'password'; })[0]; if (!f) return 'no field'; sw.type(f, ") +
-                       scriptString(password) +
-                       QStringLiteral("); var b = sw.button('ログイン') || sw.button('次へ'); if (b) "
-                                      "b.click(); return 'ok';")));
+        act(pageScript(
+            QStringLiteral("var f = sw.fields().filter(function (e) { return e.type === "
+                           "'password'; })[0]; if (!f) return 'no field'; sw.type(f, ") +
+            scriptString(password) +
+            QStringLiteral("); var b = sw.button('ログイン') || sw.button('次へ'); if (b) "
+                           "b.click(); return 'ok';")));
         m_loginStep = CredentialsTyped;
         co_return;
     }
@@ -392,13 +394,15 @@ QCoro::Task<> frmBrowser::followLogin()
 void frmBrowser::answerLoginQuestion(const QString &answer)
 {
     act(pageScript(
-        QStringLiteral("var f = sw.fields().filter(function (e) { return e.type !== 'password'; "
-                       "}); var c = f.filter(function (e) { return /one-time-code/.test(e.autocomplete "
-                       "|| '') || /コード|認証番号|確認番号/.test(sw.labelOf(e)); })[0] || "
-                       "sw.fields()[0]; if (!c) return 'no field'; sw.type(c, ") +
+        QStringLiteral(
+            "var f = sw.fields().filter(function (e) { return e.type !== 'password'; "
+            "}); var c = f.filter(function (e) { return /one-time-code/.test(e.autocomplete "
+            "|| '') || /コード|認証番号|確認番号/.test(sw.labelOf(e)); })[0] || "
+            "sw.fields()[0]; if (!c) return 'no field'; sw.type(c, ") +
         scriptString(answer) +
-        QStringLiteral("); var b = sw.button('ログイン') || sw.button('次へ') || sw.button('確認') || "
-                       "sw.button('送信'); if (b) b.click(); return 'ok';")));
+        QStringLiteral(
+            "); var b = sw.button('ログイン') || sw.button('次へ') || sw.button('確認') || "
+            "sw.button('送信'); if (b) b.click(); return 'ok';")));
     m_asked.clear();
 }
 

@@ -87,9 +87,9 @@ private:
     int m_loginStep = NoLogin;
     bool m_busy = false;
     bool m_typing = false;
-    int m_loads = 0;        // pages loaded so far: each login step is taken once per page
-    QString m_done;         // the step taken on the current page ("3:id")
-    QString m_asked;        // the question put to the member on the current page
+    int m_loads = 0; // pages loaded so far: each login step is taken once per page
+    QString m_done;  // the step taken on the current page ("3:id")
+    QString m_asked; // the question put to the member on the current page
     bool m_passwordSent = false;
 };
 

@@ -21,9 +21,9 @@ namespace {
 const QString kScope = QStringLiteral("var scope = sw.dialog() || document;\n");
 
 // The final 「入札する」: a button of that text that is not the one that opened the form.
-const QString kFinals = QStringLiteral(
-    "var finals = sw.buttons(scope).filter(function (b) {\n"
-    "  return sw.text(b) === '入札する' && b !== window.__swOpener; });\n");
+const QString kFinals =
+    QStringLiteral("var finals = sw.buttons(scope).filter(function (b) {\n"
+                   "  return sw.text(b) === '入札する' && b !== window.__swOpener; });\n");
 
 QJsonObject jsonOf(const QVariant &v)
 {
@@ -73,11 +73,12 @@ QCoro::Task<bool> loadPage(QWebEnginePage *page, QString url)
 {
     QTimer timer;
     timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, page, [page] { page->triggerAction(QWebEnginePage::Stop); });
+    QObject::connect(&timer, &QTimer::timeout, page,
+                     [page] { page->triggerAction(QWebEnginePage::Stop); });
     timer.start(PageBidder::kLoadTimeoutMs);
     page->load(QUrl(url));
     const bool ok = co_await LoadDone(page);
-    co_return ok && timer.isActive();
+    co_return ok &&timer.isActive();
 }
 
 } // namespace
@@ -153,10 +154,11 @@ QCoro::Task<PageBidder::Prepared> PageBidder::prepare(int id, QString url, qint6
 
     // The form is built after the click: wait for its controls.
     const QString findForm = pageScript(
-        kScope + QStringLiteral(
-                     "return JSON.stringify({ price: !!sw.field('最高入札額', scope),\n"
-                     "  quantity: !!sw.field('数量', scope), go: !!sw.button('確認する', scope),\n"
-                     "  text: (sw.dialog() ? sw.dialog().innerText : '').trim().slice(0, 300) });"));
+        kScope +
+        QStringLiteral(
+            "return JSON.stringify({ price: !!sw.field('最高入札額', scope),\n"
+            "  quantity: !!sw.field('数量', scope), go: !!sw.button('確認する', scope),\n"
+            "  text: (sw.dialog() ? sw.dialog().innerText : '').trim().slice(0, 300) });"));
     QJsonObject form;
     QElapsedTimer waiting;
     waiting.start();
@@ -176,10 +178,11 @@ QCoro::Task<PageBidder::Prepared> PageBidder::prepare(int id, QString url, qint6
         co_return fail(said.isEmpty() ? QStringLiteral("missing") : kindOfWords(said),
                        QStringLiteral("「最高入札額」の欄が見つかりません"), said);
     if (quantity > 1 && !form.value(QStringLiteral("quantity")).toBool())
-        co_return fail(QStringLiteral("missing"), QStringLiteral("「数量」の欄が見つかりません"), said);
-    if (!form.value(QStringLiteral("go")).toBool())
-        co_return fail(QStringLiteral("missing"), QStringLiteral("「確認する」のボタンが見つかりません"),
+        co_return fail(QStringLiteral("missing"), QStringLiteral("「数量」の欄が見つかりません"),
                        said);
+    if (!form.value(QStringLiteral("go")).toBool())
+        co_return fail(QStringLiteral("missing"),
+                       QStringLiteral("「確認する」のボタンが見つかりません"), said);
     if (!confirm) {
         out.ok = true;
         out.ms = clock.elapsed();
@@ -187,43 +190,44 @@ QCoro::Task<PageBidder::Prepared> PageBidder::prepare(int id, QString url, qint6
     }
 
     // Typed key by key, as the page counts it; then the page makes its preview.
-    const QString typed = (co_await runScript(
-                               p, pageScript(kScope + QStringLiteral(
-                                                          "var f = sw.field('最高入札額', scope);\n"
-                                                          "if (!sw.type(f, ") +
-                                             scriptString(digitsOf(amount)) +
-                                             QStringLiteral(")) return 'not typed';\n"
-                                                            "if (") +
-                                             QString::number(quantity) +
-                                             QStringLiteral(" > 1) {\n"
-                                                            "  var q = sw.field('数量', scope);\n"
-                                                            "  if (!q || !sw.type(q, '") +
-                                             QString::number(quantity) +
-                                             QStringLiteral("')) return 'no quantity'; }\n"
-                                                            "window.__swSaid = sw.alerts(scope);\n"
-                                                            "sw.button('確認する', scope).click();\n"
-                                                            "return 'ok';"))))
-                              .toString();
+    const QString typed =
+        (co_await runScript(p, pageScript(kScope +
+                                          QStringLiteral("var f = sw.field('最高入札額', scope);\n"
+                                                         "if (!sw.type(f, ") +
+                                          scriptString(digitsOf(amount)) +
+                                          QStringLiteral(")) return 'not typed';\n"
+                                                         "if (") +
+                                          QString::number(quantity) +
+                                          QStringLiteral(" > 1) {\n"
+                                                         "  var q = sw.field('数量', scope);\n"
+                                                         "  if (!q || !sw.type(q, '") +
+                                          QString::number(quantity) +
+                                          QStringLiteral("')) return 'no quantity'; }\n"
+                                                         "window.__swSaid = sw.alerts(scope);\n"
+                                                         "sw.button('確認する', scope).click();\n"
+                                                         "return 'ok';"))))
+            .toString();
     if (alive.expired() || !m_pages.count(id))
         co_return fail(QStringLiteral("closed"), QStringLiteral("中止されました"));
     if (typed != QLatin1String("ok"))
-        co_return fail(QStringLiteral("missing"),
-                       QStringLiteral("入札額を入力できませんでした（") + typed + QStringLiteral("）"));
-    const QString findConfirmation = pageScript(
-        kScope + kFinals +
-        QStringLiteral("var digits = (scope.innerText || '').replace(/[,，\\s]/g, '');\n"
-                       "var said = sw.alerts(scope);\n"
-                       "return JSON.stringify({ final: finals.length > 0,\n"
-                       "  amount: digits.indexOf(") +
-        scriptString(digitsOf(amount)) +
-        QStringLiteral(") >= 0, said: said !== window.__swSaid ? said : '',\n"
-                       "  text: (scope.innerText || '').trim().slice(0, 300) });"));
+        co_return fail(QStringLiteral("missing"), QStringLiteral("入札額を入力できませんでした（") +
+                                                      typed + QStringLiteral("）"));
+    const QString findConfirmation =
+        pageScript(kScope + kFinals +
+                   QStringLiteral("var digits = (scope.innerText || '').replace(/[,，\\s]/g, '');\n"
+                                  "var said = sw.alerts(scope);\n"
+                                  "return JSON.stringify({ final: finals.length > 0,\n"
+                                  "  amount: digits.indexOf(") +
+                   scriptString(digitsOf(amount)) +
+                   QStringLiteral(") >= 0, said: said !== window.__swSaid ? said : '',\n"
+                                  "  text: (scope.innerText || '').trim().slice(0, 300) });"));
     waiting.restart();
     for (;;) {
         const QJsonObject c = jsonOf(co_await runScript(p, findConfirmation));
         if (alive.expired() || !m_pages.count(id))
             co_return fail(QStringLiteral("closed"), QStringLiteral("中止されました"));
-        if (c.value(QStringLiteral("final")).toBool() && c.value(QStringLiteral("amount")).toBool()) {
+        if (c.value(QStringLiteral("final")).toBool() &&
+            c.value(QStringLiteral("amount")).toBool()) {
             out.ok = true;
             out.shown = c.value(QStringLiteral("text")).toString().simplified();
             out.ms = clock.elapsed();

@@ -116,9 +116,8 @@ frmMain::frmMain(AppContext &ctx, BidWindows &windows, QWidget *parent)
         if (const ArmedBid *b = m_windows.armedBids().find(r.id); b && !b->deleted())
             return ArmedBid::stateText(b->state());
         if (r.fin)
-            return r.status == Won || sameMember(r.SaikougakuShaid, own)
-                       ? QStringLiteral("落札")
-                       : QStringLiteral("終了");
+            return r.status == Won || sameMember(r.SaikougakuShaid, own) ? QStringLiteral("落札")
+                                                                         : QStringLiteral("終了");
         return r.Numkai > 0 && r.ItemYen > 0 ? QStringLiteral("予定") : QString();
     });
     m_grid->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -399,26 +398,25 @@ QCoro::Task<> frmMain::mnuUpdateRec()
     m_ctx.values.StopFlag = false;
     AppValues &values = m_ctx.values;
     BidWindows &windows = m_windows;
-    BulkRefreshContext run{*m_fetcher,
-                           m_ctx.db,
-                           m_ctx.log,
-                           m_ctx.hosts,
-                           m_ctx.values.ownId,
-                           alive,
-                           [&values] { return values.StopFlag; },
-                           [&windows](const QString &report) {
-                               windows.dialog()->setText(report);
-                               windows.dialog()->showModeless();
-                           },
-                           [&windows](int id, const ItemState &s) {
-                               return windows.host().takeReading(id, s);
-                           },
-                           [&windows](int id) {
-                               if (frmSw *w = windows.find(id)) {
-                                   w->setId(id);
-                                   w->window()->show();
-                               }
-                           }};
+    BulkRefreshContext run{
+        *m_fetcher,
+        m_ctx.db,
+        m_ctx.log,
+        m_ctx.hosts,
+        m_ctx.values.ownId,
+        alive,
+        [&values] { return values.StopFlag; },
+        [&windows](const QString &report) {
+            windows.dialog()->setText(report);
+            windows.dialog()->showModeless();
+        },
+        [&windows](int id, const ItemState &s) { return windows.host().takeReading(id, s); },
+        [&windows](int id) {
+            if (frmSw *w = windows.find(id)) {
+                w->setId(id);
+                w->window()->show();
+            }
+        }};
     co_await BulkRefresh(run);
     if (alive.expired())
         co_return;

@@ -43,9 +43,9 @@ std::optional<QJsonObject> parseObject(const QString &json, const QString &name,
     const QJsonDocument d = QJsonDocument::fromJson(json.toUtf8(), &e);
     if (e.error != QJsonParseError::NoError || !d.isObject()) {
         *why = name + QStringLiteral(" を読めません") +
-               (e.error != QJsonParseError::NoError ? QStringLiteral("（") + e.errorString() +
-                                                          QStringLiteral("）")
-                                                    : QString());
+               (e.error != QJsonParseError::NoError
+                    ? QStringLiteral("（") + e.errorString() + QStringLiteral("）")
+                    : QString());
         return std::nullopt;
     }
     return d.object();
@@ -206,8 +206,8 @@ DataBlocks readDataBlocks(const QString &html)
     if (const std::optional<QStringView> body = scriptBody(html, kNextDataId, &why)) {
         if (!why.isEmpty())
             b.problems << why;
-        else if (const auto o = parseObject(body->toString(), QStringLiteral("__NEXT_DATA__"),
-                                            &why))
+        else if (const auto o =
+                     parseObject(body->toString(), QStringLiteral("__NEXT_DATA__"), &why))
             b.nextData = *o;
         else
             b.problems << why;

@@ -24,7 +24,8 @@ QString decodeEntities(QString s)
 {
     if (!s.contains(QLatin1Char('&')))
         return s;
-    static const QRegularExpression entity(QStringLiteral("&(#[0-9]{1,7}|#[xX][0-9A-Fa-f]{1,6}|[A-Za-z]{2,8});"));
+    static const QRegularExpression entity(
+        QStringLiteral("&(#[0-9]{1,7}|#[xX][0-9A-Fa-f]{1,6}|[A-Za-z]{2,8});"));
     QString out;
     qsizetype last = 0;
     for (auto it = entity.globalMatch(s); it.hasNext();) {
@@ -145,15 +146,16 @@ SearchPage readSearchPage(const QString &html)
             if (const std::optional<qint64> n = parseSiteNumber(a.value(key)))
                 target = *n;
             else
-                page.problems << id + QStringLiteral("：") + key + QStringLiteral("が数字ではありません：") +
-                                     a.value(key);
+                page.problems << id + QStringLiteral("：") + key +
+                                     QStringLiteral("が数字ではありません：") + a.value(key);
         };
         number("data-auction-price", row.price);
         number("data-auction-buynowprice", row.buyNow);
         number("data-auction-startprice", row.startPrice);
         if (a.contains(QStringLiteral("data-auction-endtime"))) {
             bool ok = false;
-            const qint64 secs = a.value(QStringLiteral("data-auction-endtime")).trimmed().toLongLong(&ok);
+            const qint64 secs =
+                a.value(QStringLiteral("data-auction-endtime")).trimmed().toLongLong(&ok);
             if (ok && secs > 946684800 && secs < 4102444800)
                 row.end = QDateTime::fromSecsSinceEpoch(secs, siteZone());
             else
@@ -162,12 +164,14 @@ SearchPage readSearchPage(const QString &html)
         }
         if (a.contains(QStringLiteral("data-auction-categoryidpath")))
             row.categoryPath = a.value(QStringLiteral("data-auction-categoryidpath"));
-        if (row.title.isEmpty() && m.captured(1).compare(QLatin1String("a"), Qt::CaseInsensitive) == 0) {
+        if (row.title.isEmpty() &&
+            m.captured(1).compare(QLatin1String("a"), Qt::CaseInsensitive) == 0) {
             // The title link: its text, up to its end tag.
             const qsizetype close =
                 html.indexOf(QStringLiteral("</a>"), m.capturedEnd(), Qt::CaseInsensitive);
             if (close > 0 && close - m.capturedEnd() < 4096)
-                row.title = plainText(QStringView(html).mid(m.capturedEnd(), close - m.capturedEnd()));
+                row.title =
+                    plainText(QStringView(html).mid(m.capturedEnd(), close - m.capturedEnd()));
             if (row.title.isEmpty())
                 row.title = a.value(QStringLiteral("title")).trimmed();
         }
@@ -176,7 +180,8 @@ SearchPage readSearchPage(const QString &html)
     QList<SearchRow> kept;
     for (const SearchRow &r : std::as_const(page.rows)) {
         if (!r.end.isValid() || r.price <= 0 || r.title.isEmpty()) {
-            page.problems << r.itemid + QStringLiteral("：価格・終了日時・商品名のどれかがありません");
+            page.problems << r.itemid +
+                                 QStringLiteral("：価格・終了日時・商品名のどれかがありません");
             continue;
         }
         kept << r;
@@ -194,9 +199,8 @@ SearchPage readSearchPage(const QString &html)
         if (!n)
             continue;
         // The tab is the list item (or link) the count stands in.
-        const QStringView before =
-            QStringView(html).mid(qMax<qsizetype>(0, m.capturedStart() - 400),
-                                  qMin<qsizetype>(400, m.capturedStart()));
+        const QStringView before = QStringView(html).mid(
+            qMax<qsizetype>(0, m.capturedStart() - 400), qMin<qsizetype>(400, m.capturedStart()));
         qsizetype li = before.lastIndexOf(QLatin1String("<li"), -1, Qt::CaseInsensitive);
         if (li < 0)
             li = before.lastIndexOf(QLatin1String("<a "), -1, Qt::CaseInsensitive);

@@ -26,7 +26,7 @@ struct SearchRow
     qint64 price = 0;
     qint64 buyNow = 0; // 0: none
     qint64 startPrice = 0;
-    QDateTime end; // from Unix seconds: to the second
+    QDateTime end;        // from Unix seconds: to the second
     QString categoryPath; // the category ids, as the row gives them
 };
 

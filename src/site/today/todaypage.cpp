@@ -92,7 +92,8 @@ std::optional<QDateTime> isoTime(const QString &text)
 // "2026-12-08 21:00:00", which pageData writes in Japan time.
 std::optional<QDateTime> japanTimeText(const QString &text)
 {
-    const QDateTime t = QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDateTime t =
+        QDateTime::fromString(text.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     if (!t.isValid())
         return std::nullopt;
     return QDateTime(t.date(), t.time(), siteZone());
@@ -134,7 +135,8 @@ ItemPage readToday(const QString *url, const QString &html, const QDateTime &now
         if (!blocks.problems.isEmpty())
             out.failure += QStringLiteral("：") + blocks.problems.join(QStringLiteral("、"));
         out.failure += QStringLiteral("）");
-        out.missing << QStringLiteral("__NEXT_DATA__ ") + kItemPath << QStringLiteral("pageData.items");
+        out.missing << QStringLiteral("__NEXT_DATA__ ") + kItemPath
+                    << QStringLiteral("pageData.items");
         return out;
     }
     out.loggedIn = loginIn(f.state(), f.navigation());
@@ -161,10 +163,9 @@ ItemPage readToday(const QString *url, const QString &html, const QDateTime &now
         it.itemid = dataId;
     }
 
-    it.Itemname =
-        FoldKanaText(textOf(f.take(QStringLiteral("title"), QStringLiteral("title"),
-                                   QStringLiteral("productName")))
-                         .trimmed());
+    it.Itemname = FoldKanaText(textOf(f.take(QStringLiteral("title"), QStringLiteral("title"),
+                                             QStringLiteral("productName")))
+                                   .trimmed());
     if (it.Itemname.isEmpty()) {
         out.failure = QStringLiteral("商品ページではありません（商品名がありません）");
         return out;
@@ -213,8 +214,8 @@ ItemPage readToday(const QString *url, const QString &html, const QDateTime &now
 
     // The end to the second: never the formatted text, which shows minutes only.
     std::optional<QDateTime> end;
-    if (const QJsonValue v = f.take(QStringLiteral("endTime"), QStringLiteral("endTime"), QString(),
-                                    false);
+    if (const QJsonValue v =
+            f.take(QStringLiteral("endTime"), QStringLiteral("endTime"), QString(), false);
         v.isString())
         end = isoTime(v.toString());
     if (!end)
