@@ -65,15 +65,20 @@ void ArmedBid::applyConnectionSettings()
         m_ctx.log.LOGTodb(invalidProxyMessage());
 }
 
+BidTiming &ArmedBid::timing() const
+{
+    return m_hooks.timing ? *m_hooks.timing : BidTiming::current();
+}
+
 ArmedBid::~ArmedBid()
 {
     // Coroutines of this item see the token expire before anything of it goes away;
     // deleting the fetcher ends their transfers.
     m_alive.reset();
-    unplanBid(this);
+    timing().unplan(this);
     delete m_fetcher;
     m_fetcher = nullptr;
-    releaseClosedBids();
+    timing().releaseClosed();
 }
 
 QString ArmedBid::unusable() const
@@ -157,7 +162,7 @@ bool ArmedBid::mayBidAgain(QString *why) const
 qint64 ArmedBid::bidLeadMs() const
 {
     PageRoute *route = m_hooks.pageRoute ? m_hooks.pageRoute() : nullptr;
-    return onTodaysSite() && route ? route->prepareLeadMs() : previewLeadMs(siteClock());
+    return onTodaysSite() && route ? route->prepareLeadMs() : previewLeadMs(timing().clock());
 }
 
 QCoro::Task<> ArmedBid::dryRun()
@@ -208,7 +213,7 @@ void ArmedBid::checkAutoBid()
         m_armed = false;
         m_message = unusable() + QStringLiteral("。");
         m_bidTime = {};
-        unplanBid(this);
+        timing().unplan(this);
         return;
     }
     const AutoBidDecision d = CheckAutoBid(settingsForCheck());
@@ -227,12 +232,12 @@ void ArmedBid::checkAutoBid()
         if (m_bidding || mayBidAgain(&why))
             planOwnBid();
         else
-            unplanBid(this); // nothing of ours goes out: no quiet needed for it
+            timing().unplan(this); // nothing of ours goes out: no quiet needed for it
         if (!why.isEmpty() && !m_bidding)
             m_message = why;
         return;
     }
-    unplanBid(this);
+    timing().unplan(this);
     if (wasArmed)
         m_ctx.log.LOGTodb(m_item.itemid + SEP + d.message);
 }
@@ -240,9 +245,9 @@ void ArmedBid::checkAutoBid()
 void ArmedBid::planOwnBid()
 {
     if (m_item.fin || !m_bidTime.isValid())
-        unplanBid(this);
+        timing().unplan(this);
     else
-        planBid(this, m_bidTime.toMSecsSinceEpoch());
+        timing().plan(this, m_bidTime.toMSecsSinceEpoch());
 }
 
 bool ArmedBid::saveLimits(const BidLimits &l, QString *error)
@@ -315,7 +320,7 @@ QCoro::Task<> ArmedBid::refresh(bool fromUser, bool afterBid)
     std::optional<ItemState> s =
         page.ok && seq == m_refreshSeq
             ? ParseItemStatus(page.text, m_ctx.values.ownId, sw::now(),
-                              siteClock().uncertaintyMs() + kEndedMarginMs, m_ctx.hosts)
+                              timing().clock().uncertaintyMs() + kEndedMarginMs, m_ctx.hosts)
             : std::nullopt;
     // Today's page tells only its winner that they won: the won list says it for an auction
     // someone won.
@@ -496,7 +501,8 @@ QCoro::Task<> ArmedBid::bidNow(bool fromUser, QDateTime bidTime)
                           if (alive.expired())
                               return std::nullopt;
                           return liveLimits();
-                      }};
+                      },
+                      &timing()};
         // Today's site through its own page; the classic one by its preview and confirmation.
         // (Two awaits in one conditional expression: g++ 12 destroys the result twice.)
         PageRoute *route = m_hooks.pageRoute ? m_hooks.pageRoute() : nullptr;
@@ -557,8 +563,8 @@ void ArmedBid::tick()
     in.refreshIntervalSec = m_ctx.values.refreshIntervalSec;
     in.holdBid = !mayBidAgain(nullptr);
     in.previewLeadMs = bidLeadMs();
-    in.slowAnswerMs = siteClock().slowAnswerMs();
-    in.othersImminent = bidsImminent(in.now.toMSecsSinceEpoch(), this);
+    in.slowAnswerMs = timing().clock().slowAnswerMs();
+    in.othersImminent = timing().imminent(in.now.toMSecsSinceEpoch(), this);
     TickActions a = timerTick(in);
     if (a.refresh && m_nextReadAttempt.isValid() && in.now < m_nextReadAttempt)
         a.refresh = false;
@@ -587,7 +593,7 @@ void ArmedBid::tick()
         route && onTodaysSite() && m_armed && !m_item.fin && in.now < m_item.enddate) {
         const qint64 toBid = in.now.msecsTo(m_bidTime);
         if (toBid < 3 * 60 * 1000)
-            route->keepWarmUntil(siteClock().monoMs() + toBid + 60000);
+            route->keepWarmUntil(timing().clock().monoMs() + toBid + 60000);
         const bool quiet =
             !a.startBid && !m_bidding && !in.othersImminent && toBid > bidLeadMs() + 30000;
         if (quiet && !m_dryRunDone) {

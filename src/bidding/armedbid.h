@@ -23,6 +23,8 @@ class QTimer;
 
 namespace sw {
 
+class BidTiming;
+
 class PageFetcher;
 class PageRoute;
 
@@ -61,6 +63,8 @@ public:
         // The route of bids on today's site (the item page's own controls); nullptr when the
         // program has none.
         std::function<PageRoute *()> pageRoute;
+        // The owner's clock, bid timer and planned bids (nullptr: the program's).
+        BidTiming *timing = nullptr;
     };
 
     ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent = nullptr);
@@ -211,6 +215,7 @@ private:
 
     AppContext &m_ctx;
     Hooks m_hooks;
+    BidTiming &timing() const;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     PageFetcher *m_fetcher;
     QTimer *m_timer;

@@ -3,6 +3,7 @@
 #include "activitylog.h"
 #include "appvalues.h"
 #include "armedbid.h"
+#include "bidclock.h"
 #include "bidexchange.h"
 #include "clock.h"
 #include "clockprobe.h"
@@ -27,12 +28,13 @@ constexpr int kQuietCheckMs = 250;
 }
 
 ArmedBids::ArmedBids(AppContext &ctx, QObject *parent)
-    : QObject(parent), m_ctx(ctx), m_changedTimer(new QTimer(this)),
+    : QObject(parent), m_ctx(ctx), m_timing(std::make_unique<BidTiming>()),
+      m_changedTimer(new QTimer(this)),
       m_probeFetcher(new PageFetcher(&ctx.cookies, ctx.log, ctx.prompter, this)),
-      m_probe(new ClockProbe(*m_probeFetcher, this))
+      m_probe(new ClockProbe(*m_probeFetcher, m_timing->clock(), this))
 {
     configureFetcher(*m_probeFetcher, ctx.settings, false, ctx.prompter);
-    m_ctx.log.setHold([] { return bidsImminent(sw::nowMs()); });
+    m_ctx.log.setHold([this] { return m_timing->imminent(sw::nowMs()); });
     m_changedTimer->setSingleShot(true);
     connect(m_changedTimer, &QTimer::timeout, this, &ArmedBids::itemChanged);
 }
@@ -67,6 +69,7 @@ ArmedBid *ArmedBids::acquire(int id)
     hooks.categoryBlock = [this](const ArmedBid &b) { return categoryBlock(b); };
     hooks.wantClock = [this](const QString &url) { clockProbe().want(url); };
     hooks.pageRoute = [this] { return m_pageRoute; };
+    hooks.timing = m_timing.get();
     auto *b = new ArmedBid(m_ctx, id, std::move(hooks));
     if (!b->load()) {
         delete b;
@@ -163,7 +166,7 @@ std::optional<QString> ArmedBids::categoryBlock(const ArmedBid &bid) const
     };
     // Asked every second by every armed item of the category: the store is read at most
     // once a second for it.
-    const qint64 mono = siteClock().monoMs();
+    const qint64 mono = m_timing->clock().monoMs();
     auto cached = m_wonCache.find(cat);
     if (cached == m_wonCache.end() || mono - cached->first >= 1000) {
         const auto won = m_ctx.db.wonInCategory(now, own, cat);
@@ -184,7 +187,7 @@ std::optional<QString> ArmedBids::categoryBlock(const ArmedBid &bid) const
     // Two items of the category whose bids overlap: only the one ending first bids. The
     // other waits for that one's result when it can be known before its own bid starts
     // (the end, the reading after it, a slow answer), else it does not bid at all.
-    const SiteClock &clock = siteClock();
+    const SiteClock &clock = m_timing->clock();
     const qint64 resultTakes = 2000 + qMax<qint64>(clock.slowAnswerMs(), 1000) + 3000;
     const qint64 startsAt = bid.bidTime().toMSecsSinceEpoch() - bid.bidLeadMs();
     for (const auto &[id, other] : m_bids) {
@@ -214,7 +217,7 @@ ClockProbe &ArmedBids::clockProbe()
 
 void ArmedBids::itemChanged()
 {
-    if (bidsImminent(sw::nowMs())) {
+    if (m_timing->imminent(sw::nowMs())) {
         if (!m_changedTimer->isActive())
             m_changedTimer->start(kQuietCheckMs);
         return;

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <map>
+#include <memory>
 #include <optional>
 
 class QTimer;
@@ -18,6 +19,7 @@ class QTimer;
 namespace sw {
 
 class ArmedBid;
+class BidTiming;
 class ClockProbe;
 class PageRoute;
 class PageFetcher;
@@ -55,6 +57,8 @@ public:
     std::optional<QString> categoryBlock(const ArmedBid &bid) const;
 
     ClockProbe &clockProbe();
+    // The site's clock, the one timer of bids waiting for their moment, the planned bids.
+    BidTiming &timing() const { return *m_timing; }
     // The route of bids on today's site; the bids' owner sets it (nullptr: none).
     void setPageRoute(PageRoute *route) { m_pageRoute = route; }
     PageRoute *pageRoute() const { return m_pageRoute; }
@@ -70,6 +74,9 @@ private:
     void itemChanged();
 
     AppContext &m_ctx;
+    // First: its clock is the program's before any fetcher of the bids is made, and it
+    // outlives every bid that waits on its timer.
+    std::unique_ptr<BidTiming> m_timing;
     std::map<int, ArmedBid *> m_bids;
     QHash<int, int> m_shown; // windows showing each bid
     QTimer *m_changedTimer;

@@ -169,7 +169,7 @@ void ArmedBid::disarmDeleted()
     const bool wanted = m_armed || m_bidding;
     m_deleted = true;
     m_armed = false;
-    unplanBid(this);
+    timing().unplan(this);
     m_message = QStringLiteral("商品ﾘｽﾄから削除されました。");
     if (wanted)
         m_ctx.log.LOGTodb(QStringLiteral("入札中止：") + label() +

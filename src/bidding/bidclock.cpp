@@ -7,6 +7,7 @@
 
 #include <limits>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace sw {
@@ -16,7 +17,9 @@ constexpr qint64 kTimerSliceMs = 250;   // a wait looks at the site's clock agai
 constexpr qint64 kQuietBeforeMs = 3000; // no heavy work this long before a bid's moment
 constexpr qint64 kQuietAfterMs = 1000;
 
-// One clock for every bid waiting for its moment. Bids due at the same moment are sent
+} // namespace
+
+// One timer for every bid waiting for its moment. Bids due at the same moment are sent
 // one after the other in a single pass, with nothing else running in between, rather than
 // each on a timer of its own that other work could slip in front of.
 //
@@ -24,13 +27,14 @@ constexpr qint64 kQuietAfterMs = 1000;
 // as the site's answers take to arrive, worked out again at every look, so a better
 // estimate of the site's clock that comes in during the wait is used. The timer never
 // sleeps long, so a suspend or a wrong timer cannot carry a bid past its moment.
-class BidClock
+class BidTiming::Waiters
 {
 public:
-    static BidClock &instance()
+    explicit Waiters(const BidTiming &timing) : m_timing(timing)
     {
-        thread_local BidClock clock;
-        return clock;
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { fire(); });
     }
 
     void wait(qint64 at, qint64 ahead, std::coroutine_handle<> h, std::weak_ptr<int> alive)
@@ -56,20 +60,13 @@ public:
     }
 
 private:
-    BidClock()
-    {
-        m_timer.setSingleShot(true);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { fire(); });
-    }
-
     void schedule()
     {
         if (m_waiting.empty())
             return;
         qint64 first = std::numeric_limits<qint64>::max();
         for (const auto &[at, w] : m_waiting)
-            first = qMin(first, leaveAt(at, w.ahead));
+            first = qMin(first, m_timing.leaveAt(at, w.ahead));
         const qint64 ms = first - sw::nowMs();
         m_timer.start(int(qBound(qint64(0), ms, kTimerSliceMs)));
     }
@@ -81,7 +78,7 @@ private:
         // other in this one pass.
         std::vector<std::coroutine_handle<>> due;
         for (auto it = m_waiting.begin(); it != m_waiting.end();) {
-            if (leaveAt(it->first, it->second.ahead) <= now) {
+            if (m_timing.leaveAt(it->first, it->second.ahead) <= now) {
                 due.push_back(it->second.handle);
                 it = m_waiting.erase(it);
             } else {
@@ -99,55 +96,90 @@ private:
         std::weak_ptr<int> alive;
         qint64 ahead = -1;
     };
+    const BidTiming &m_timing;
     std::multimap<qint64, Waiter> m_waiting;
     QTimer m_timer;
 };
 
-std::map<const void *, qint64> &plannedBids()
-{
-    static std::map<const void *, qint64> planned;
-    return planned;
-}
-
+namespace {
+BidTiming *g_current = nullptr;
 } // namespace
 
-qint64 leaveAt(qint64 at, qint64 aheadMs)
+BidTiming::BidTiming()
+    : m_own(std::make_unique<SiteClock>()), m_clock(m_own.get()),
+      m_waiters(std::make_unique<Waiters>(*this)), m_previousClock(useSiteClock(m_clock)),
+      m_previous(std::exchange(g_current, this)), m_installed(true)
+{}
+
+BidTiming::BidTiming(SiteClock &standby)
+    : m_clock(&standby), m_waiters(std::make_unique<Waiters>(*this))
+{}
+
+BidTiming::~BidTiming()
 {
-    return at - (aheadMs >= 0 ? aheadMs : siteClock().sendAheadMs());
+    if (!m_installed)
+        return;
+    if (g_current == this) {
+        g_current = m_previous;
+        useSiteClock(m_previousClock);
+        return;
+    }
+    // A later owner still lives: it takes over what this one replaced.
+    for (BidTiming *t = g_current; t; t = t->m_previous) {
+        if (t->m_previous == this) {
+            t->m_previous = m_previous;
+            t->m_previousClock = m_previousClock;
+            break;
+        }
+    }
 }
 
-bool UntilBidTime::await_ready() const noexcept
+BidTiming &BidTiming::current()
 {
-    return sw::nowMs() >= leaveAt(at, aheadMs);
+    if (g_current)
+        return *g_current;
+    // No owner: the standby clock, and a timer of its own; made once and kept.
+    static BidTiming *standby = new BidTiming(siteClock());
+    return *standby;
 }
 
-void UntilBidTime::await_suspend(std::coroutine_handle<> h)
+qint64 BidTiming::leaveAt(qint64 at, qint64 aheadMs) const
 {
-    BidClock::instance().wait(at, aheadMs, h, *alive);
+    return at - (aheadMs >= 0 ? aheadMs : m_clock->sendAheadMs());
 }
 
-void releaseClosedBids()
+void BidTiming::releaseClosed()
 {
-    BidClock::instance().releaseClosed();
+    m_waiters->releaseClosed();
 }
 
-void planBid(const void *owner, qint64 atSiteMs)
+void BidTiming::plan(const void *owner, qint64 atSiteMs)
 {
-    plannedBids()[owner] = atSiteMs;
+    m_planned[owner] = atSiteMs;
 }
 
-void unplanBid(const void *owner)
+void BidTiming::unplan(const void *owner)
 {
-    plannedBids().erase(owner);
+    m_planned.erase(owner);
 }
 
-bool bidsImminent(qint64 nowSiteMs, const void *except)
+bool BidTiming::imminent(qint64 nowSiteMs, const void *except) const
 {
-    for (const auto &[owner, at] : plannedBids()) {
+    for (const auto &[owner, at] : m_planned) {
         if (owner != except && at - kQuietBeforeMs <= nowSiteMs && nowSiteMs <= at + kQuietAfterMs)
             return true;
     }
     return false;
+}
+
+bool UntilBidTime::await_ready() const noexcept
+{
+    return sw::nowMs() >= timing->leaveAt(at, aheadMs);
+}
+
+void UntilBidTime::await_suspend(std::coroutine_handle<> h)
+{
+    timing->m_waiters->wait(at, aheadMs, h, *alive);
 }
 
 qint64 RequestPacer::reserve()

@@ -137,7 +137,7 @@ QCoro::Task<> paced(RequestPacer *pacer)
 QCoro::Task<Preview> askPreview(BidContext &ctx, const BidRequest &req, const QString &amt,
                                 int quantity, qint64 endMs)
 {
-    SiteClock &clock = siteClock();
+    SiteClock &clock = ctx.timingNow().clock();
     const QString id = req.itemid;
     const QString url = ctx.hosts.bidPreview(req.serverid, id, amt, req.userId, req.encodedPassword,
                                              QString::number(quantity));
@@ -324,7 +324,10 @@ public:
 
 private:
     QString amt() const { return QString::number(m_amount); }
-    qint64 lastChance() const { return m_endMs - siteClock().sendAheadMs() - kLastChanceMarginMs; }
+    qint64 lastChance() const
+    {
+        return m_endMs - m_ctx.timingNow().clock().sendAheadMs() - kLastChanceMarginMs;
+    }
 
     // The ends an exchange comes to; each writes its log line and the window's text.
     void dialog(const QString &text)
@@ -643,11 +646,13 @@ QCoro::Task<BidResult> Exchange::run()
         // The connection is made while it waits: at the moment only the request travels.
         m_ctx.fetcher.prepareOnce(confirmationUrl(preview));
         if (round == 0)
-            co_await UntilBidTime{m_bidMs, &m_ctx.alive};
-        const bool onTime = round == 0 && sw::nowMs() <= leaveAt(m_bidMs) + kLateMs;
+            co_await UntilBidTime{&m_ctx.timingNow(), m_bidMs, &m_ctx.alive};
+        const bool onTime =
+            round == 0 && sw::nowMs() <= m_ctx.timingNow().leaveAt(m_bidMs) + kLateMs;
         if (std::optional<BidResult> stop = co_await readyToSend(!onTime, true))
             co_return *stop;
-        if (const qint64 late = sw::nowMs() - leaveAt(m_bidMs); round == 0 && late > kLateMs) {
+        if (const qint64 late = sw::nowMs() - m_ctx.timingNow().leaveAt(m_bidMs);
+            round == 0 && late > kLateMs) {
             m_log.LOGTodbSoon(QStringLiteral("入札遅延：") + m_id + SEP + amt() +
                               QStringLiteral("：入札時刻より") + seconds(late) +
                               QStringLiteral("遅れて送りました（入札の確認画面が遅れたため）"));

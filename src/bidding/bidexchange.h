@@ -97,6 +97,9 @@ struct BidContext
     // Asked right before each confirmation leaves: the user's word now; nullopt when the
     // item was deleted.
     std::function<std::optional<LiveLimits>()> limitsNow;
+    // The owner's clock and bid timer (nullptr: the program's).
+    BidTiming *timing = nullptr;
+    BidTiming &timingNow() const { return timing ? *timing : BidTiming::current(); }
 };
 
 // The exchange with the site that places one bid: the preview (asked for early enough to

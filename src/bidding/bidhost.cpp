@@ -43,7 +43,8 @@ BidHost::BidHost(AppContext &ctx, QObject *parent)
 {
     // Only the site's own hosts tell its time.
     const SiteHosts *hosts = &ctx.hosts;
-    siteClock().setSiteHosts([hosts](const QString &host) { return hosts->isSiteHost(host); });
+    m_bids->timing().clock().setSiteHosts(
+        [hosts](const QString &host) { return hosts->isSiteHost(host); });
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setInterval(kTickMs);
     connect(m_timer, &QTimer::timeout, this, &BidHost::tick);
@@ -60,10 +61,7 @@ BidHost::BidHost(AppContext &ctx, QObject *parent)
     connect(m_bids, &ArmedBids::bidChanged, this, &BidHost::bidChanged);
 }
 
-BidHost::~BidHost()
-{
-    siteClock().setSiteHosts({});
-}
+BidHost::~BidHost() = default;
 
 void BidHost::setPageRoute(PageRoute *route)
 {
@@ -103,7 +101,7 @@ void BidHost::loadSettings()
 void BidHost::start()
 {
     m_started = true;
-    m_startedMono = siteClock().monoMs();
+    m_startedMono = m_bids->timing().clock().monoMs();
     // The machine's clock may be far off: the site is asked for its time at once, so that
     // no item is taken as ended (or not yet near) by a wrong clock.
     if (!pendingBids().isEmpty() ||
@@ -148,9 +146,9 @@ void BidHost::schedule()
     SchedulerInput in;
     in.now = sw::now();
     // Reading the items takes a while with a long list; not while a bid goes out.
-    if (bidsImminent(in.now.toMSecsSinceEpoch()))
+    if (m_bids->timing().imminent(in.now.toMSecsSinceEpoch()))
         return;
-    const SiteClock &clock = siteClock();
+    const SiteClock &clock = m_bids->timing().clock();
     if (!m_caughtUp && m_started &&
         (clock.measured() || clock.monoMs() - m_startedMono >= kClockWaitMs))
         catchUp();
@@ -229,7 +227,7 @@ void BidHost::schedule()
 void BidHost::catchUp()
 {
     m_caughtUp = true;
-    const SiteClock &clock = siteClock();
+    const SiteClock &clock = m_bids->timing().clock();
     const QDateTime before = sw::now().addMSecs(-(clock.uncertaintyMs() + kEndMarginMs));
     const auto rows = m_ctx.db.endedUnrecorded(before);
     if (!rows) {
@@ -411,7 +409,7 @@ void BidHost::abandonPending(const QString &why)
 
 void BidHost::keepLogShort()
 {
-    if (bidsImminent(sw::nowMs()))
+    if (m_bids->timing().imminent(sw::nowMs()))
         return;
     m_ctx.log.flush();
     m_ctx.db.trimLog(sw::now(), m_ctx.settings.getInt(kSettings, QStringLiteral("LogDays"), 90),

@@ -14,12 +14,13 @@ constexpr qint64 kBurstSpacingMs = 500;
 constexpr qint64 kMinuteMs = 60000;
 } // namespace
 
-ClockProbe::ClockProbe(PageFetcher &fetcher, QObject *parent) : QObject(parent), m_fetcher(fetcher)
+ClockProbe::ClockProbe(PageFetcher &fetcher, SiteClock &clock, QObject *parent)
+    : QObject(parent), m_fetcher(fetcher), m_clock(clock)
 {}
 
 void ClockProbe::want(const QString &url)
 {
-    SiteClock &clock = siteClock();
+    SiteClock &clock = m_clock;
     if (m_running || clock.precise())
         return;
     const qint64 mono = clock.monoMs();
@@ -36,7 +37,7 @@ void ClockProbe::want(const QString &url)
 QCoro::Task<> ClockProbe::burst(QString url)
 {
     m_running = true;
-    SiteClock &clock = siteClock();
+    SiteClock &clock = m_clock;
     const auto bounds = clock.bounds();
     const qint64 halfTrip = clock.roundTripMs() / 2;
     std::vector<qint64> sendAt; // monotonic ms

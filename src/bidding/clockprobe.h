@@ -11,6 +11,7 @@
 namespace sw {
 
 class PageFetcher;
+class SiteClock;
 
 // Asks the site for its time when a bid is near and the site's clock is not yet known
 // closely enough. The Date of an answer has whole seconds only; a few HEAD requests timed
@@ -20,7 +21,7 @@ class ClockProbe : public QObject
 {
     Q_OBJECT
 public:
-    explicit ClockProbe(PageFetcher &fetcher, QObject *parent = nullptr);
+    ClockProbe(PageFetcher &fetcher, SiteClock &clock, QObject *parent = nullptr);
 
     // A bid is near; `url` is a page on the host it goes to. Cheap to call every second.
     void want(const QString &url);
@@ -34,6 +35,7 @@ private:
     QCoro::Task<> burst(QString url);
 
     PageFetcher &m_fetcher;
+    SiteClock &m_clock;
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
     bool m_running = false;
     std::deque<qint64> m_bursts; // when the last bursts began (monotonic ms)

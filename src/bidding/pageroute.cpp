@@ -241,7 +241,7 @@ QCoro::Task<BidResult> PlacePageBid(BidContext ctx, BidRequest req, PageRoute *r
 
         // The press goes at the moment that reaches the site at the bid time.
         if (!waited) {
-            co_await UntilBidTime{bidMs, &ctx.alive, route->sendAheadMs()};
+            co_await UntilBidTime{&ctx.timingNow(), bidMs, &ctx.alive, route->sendAheadMs()};
             waited = true;
         }
         if (ctx.alive.expired()) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 namespace sw {
@@ -280,10 +281,21 @@ std::optional<qint64> SiteClock::parseHttpDate(const QByteArray &value)
     return std::nullopt;
 }
 
+namespace {
+SiteClock *g_inUse = nullptr;
+}
+
 SiteClock &siteClock()
 {
-    static SiteClock clock;
-    return clock;
+    if (g_inUse)
+        return *g_inUse;
+    static SiteClock standby;
+    return standby;
+}
+
+SiteClock *useSiteClock(SiteClock *clock)
+{
+    return std::exchange(g_inUse, clock);
 }
 
 } // namespace sw

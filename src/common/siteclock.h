@@ -141,7 +141,12 @@ private:
     bool m_dateWarned = false;
 };
 
-// The one site clock of the program: every page answer feeds it, every "now" reads it.
+// The site clock of the program: the one the owner of armed bids holds, or a standby one
+// while there is no owner (tools, and the moments before it is made). Every page answer
+// feeds it, every "now" reads it.
 SiteClock &siteClock();
+// Makes `clock` the program's (nullptr: the standby one again); returns the one it replaces.
+// The owner of armed bids does this with its own clock for as long as it lives.
+SiteClock *useSiteClock(SiteClock *clock);
 
 } // namespace sw

@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // One bid exchange against the simulated site, for each way it can end.
@@ -48,10 +49,10 @@ namespace {
 struct Exchange
 {
     TempHome home;
-    ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
+    ItemDatabase db{home.path(u"db2k.mdb"_s)};
     ActivityLog log{db};
     ScriptedPrompter prompter;
-    PersistentCookieJar jar{home.path(QStringLiteral("cookies.txt"))};
+    PersistentCookieJar jar{home.path(u"cookies.txt"_s)};
     SiteHosts hosts;
     sim::SimSite site;
     std::unique_ptr<PageFetcher> fetcher;
@@ -63,27 +64,26 @@ struct Exchange
     {
         if (!db.open() || !db.createSchema() || site.listenOn() == 0)
             qFatal("cannot set up");
-        hosts.scheme = QStringLiteral("http"); // the proxy is on loopback
+        hosts.scheme = u"http"_s; // the proxy is on loopback
         fetcher = std::make_unique<PageFetcher>(&jar, log, prompter);
         fetcher->setSiteHosts(&hosts);
-        fetcher->applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") +
-                                   QString::number(site.port()));
+        fetcher->applyProxySetting(u"HTTP=127.0.0.1:"_s + QString::number(site.port()));
         fetcher->setTimeoutMs(2000);
         fetcher->setTimesBids(true); // as an item's own fetcher is
     }
     BidRequest request(qint64 amount, qint64 max, qint64 unit = 500)
     {
         BidRequest r;
-        r.serverid = QStringLiteral("3");
-        r.itemid = QStringLiteral("x1");
+        r.serverid = u"3"_s;
+        r.itemid = u"x1"_s;
         r.amount = amount;
         r.bidTime = QDateTime::currentDateTime().addSecs(-1);
         r.end = site.scenario().items.first().end;
         r.quantity = 1;
         r.max = max;
         r.unit = unit;
-        r.userId = QStringLiteral("snipe_taro");
-        r.encodedPassword = encodePassword(QStringLiteral("taro1234"));
+        r.userId = u"snipe_taro"_s;
+        r.encodedPassword = encodePassword(u"taro1234"_s);
         return r;
     }
     std::optional<BidResult> run(const BidRequest &r, int timeoutMs = 15000)
@@ -111,8 +111,8 @@ struct Exchange
     // a bid window that is about to bid gets it.
     bool learnTheSiteClock()
     {
-        ClockProbe probe(*fetcher);
-        const QString url = hosts.itemHostTop(QStringLiteral("3"));
+        ClockProbe probe(*fetcher, siteClock());
+        const QString url = hosts.itemHostTop(u"3"_s);
         return QTest::qWaitFor(
             [&] {
                 probe.want(url);
@@ -129,9 +129,9 @@ struct Exchange
     QStringList submittedAmounts()
     {
         QStringList out;
-        for (const sim::RequestRecord &r : site.requestsTo(QStringLiteral("/jp/config/placebid"))) {
+        for (const sim::RequestRecord &r : site.requestsTo(u"/jp/config/placebid"_s)) {
             const QUrlQuery q(r.query);
-            out << q.queryItemValue(QStringLiteral("Bid"));
+            out << q.queryItemValue(u"Bid"_s);
         }
         return out;
     }
@@ -141,15 +141,15 @@ sim::Scenario scenario(qint32 price, qint32 rivalMax, qint32 reserve = 0, qint32
                        int endsIn = 600, qint32 unit = 500)
 {
     sim::Scenario s;
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}};
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}};
     sim::Item it;
-    it.id = QStringLiteral("x1");
+    it.id = u"x1"_s;
     it.server = 3;
-    it.title = QStringLiteral("商品");
+    it.title = u"商品"_s;
     it.startPrice = 1000;
     it.price = price;
     it.bids = 1;
-    it.highBidder = QStringLiteral("rival");
+    it.highBidder = u"rival"_s;
     it.maxBids.insert(it.highBidder, rivalMax);
     it.bidUnit = unit;
     it.reserve = reserve;
@@ -257,8 +257,7 @@ void tst_BidExchange::outcomes()
     if (fault >= 0) {
         sim::Fault f;
         f.kind = sim::Fault::Kind(fault);
-        f.path = faultOn == QLatin1String("preview") ? QStringLiteral("/jp/show/*")
-                                                     : QStringLiteral("/jp/config/*");
+        f.path = faultOn == "preview"_L1 ? u"/jp/show/*"_s : u"/jp/config/*"_s;
         f.beforeProcessing = before;
         x.site.addFault(f);
     }
@@ -274,14 +273,14 @@ void tst_BidExchange::outcomes()
     QVERIFY(result->showDialog);
     const QStringList log = x.logLines();
     QVERIFY2(log.contains(lastLog), qPrintable(log.join(QLatin1Char('\n'))));
-    QCOMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), previews);
+    QCOMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), previews);
     // A dropped connection never sends the confirmation again unseen (a confirmation
     // refused before the site looked at it does not count).
     QCOMPARE(x.site.confirmations().size(), confirmations);
     // Only the preview carries the password.
     for (const sim::RequestRecord &req : x.site.requests()) {
-        if (req.path != QLatin1String("/jp/show/bid_preview"))
-            QVERIFY(!req.query.contains(QStringLiteral("passwd")));
+        if (req.path != "/jp/show/bid_preview"_L1)
+            QVERIFY(!req.query.contains(u"passwd"_s));
     }
 }
 
@@ -298,27 +297,20 @@ void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond_data()
     const QStringList none;
     QTest::newRow("refused at the maximum")
         << 10000 << 500 << 500 << 9000 << 10000 << none
-        << QStringList{QStringLiteral("9000"), QStringLiteral("9500"), QStringLiteral("10000")}
-        << false;
+        << QStringList{u"9000"_s, u"9500"_s, u"10000"_s} << false;
     QTest::newRow("the last step is the maximum")
         << 10100 << 500 << 500 << 9500 << 10200 << none
-        << QStringList{QStringLiteral("9500"), QStringLiteral("10000"), QStringLiteral("10200")}
-        << false;
-    QTest::newRow("raised until it leads")
-        << 9600 << 100 << 500 << 9000 << 10000 << none
-        << QStringList{QStringLiteral("9000"), QStringLiteral("9500"), QStringLiteral("10000")}
-        << true;
+        << QStringList{u"9500"_s, u"10000"_s, u"10200"_s} << false;
+    QTest::newRow("raised until it leads") << 9600 << 100 << 500 << 9000 << 10000 << none
+                                           << QStringList{u"9000"_s, u"9500"_s, u"10000"_s} << true;
     QTest::newRow("first amount is the maximum: no retry")
-        << 20000 << 500 << 500 << 10000 << 10000 << none << QStringList{QStringLiteral("10000")}
-        << false;
+        << 20000 << 500 << 500 << 10000 << 10000 << none << QStringList{u"10000"_s} << false;
     QTest::newRow("no unit on the page: the site's increment for each amount")
         << 10100 << 100 << 0 << 9500 << 10500 << none
-        << QStringList{QStringLiteral("9500"), QStringLiteral("9750"), QStringLiteral("10000"),
-                       QStringLiteral("10500")}
-        << true;
+        << QStringList{u"9500"_s, u"9750"_s, u"10000"_s, u"10500"_s} << true;
     QTest::newRow("an amount sent before is not sent again")
-        << 9600 << 100 << 500 << 9000 << 10000 << QStringList{QStringLiteral("9500")}
-        << QStringList{QStringLiteral("9000"), QStringLiteral("10000")} << true;
+        << 9600 << 100 << 500 << 9000 << 10000 << QStringList{u"9500"_s}
+        << QStringList{u"9000"_s, u"10000"_s} << true;
 }
 
 void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond()
@@ -341,8 +333,7 @@ void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond()
     QCOMPARE(result->success, success);
     QCOMPARE(x.shownNext.size(), amounts.size() - 1);
     if (!success)
-        QVERIFY(result->dialogText->contains(
-            QStringLiteral("直前に他の人が入札した金額より低い金額でした。")));
+        QVERIFY(result->dialogText->contains(u"直前に他の人が入札した金額より低い金額でした。"_s));
 }
 
 void tst_BidExchange::init()
@@ -377,7 +368,7 @@ void tst_BidExchange::arrivesAtTheSiteBidTime()
         sim::Fault f;
         f.inMs = f.ms = oneWayMs;
         if (pagesOnly)
-            f.path = QStringLiteral("/jp/*");
+            f.path = u"/jp/*"_s;
         s.faults << f;
     }
     Exchange x(s);
@@ -386,8 +377,8 @@ void tst_BidExchange::arrivesAtTheSiteBidTime()
     r.bidTime = x.siteSecondsFromNow(pagesOnly ? 6 : 3);
     const auto result = x.run(r);
     QVERIFY(result && result->success);
-    const auto previews = x.site.requestsTo(QStringLiteral("/jp/show/bid_preview"));
-    const auto confirmations = x.site.requestsTo(QStringLiteral("/jp/config/placebid"));
+    const auto previews = x.site.requestsTo(u"/jp/show/bid_preview"_s);
+    const auto confirmations = x.site.requestsTo(u"/jp/config/placebid"_s);
     QCOMPARE(confirmations.size(), 1);
     QVERIFY(previews.first().atMs < r.bidTime.toMSecsSinceEpoch() - 1000);
     // By the site's own clock, the confirmation arrives at the bid time.
@@ -416,7 +407,7 @@ void tst_BidExchange::failedPreviewIsAskedAgain()
     Exchange x(scenario(5000, 6000));
     sim::Fault f;
     f.kind = sim::Fault::Kind(fault);
-    f.path = QStringLiteral("/jp/show/bid_preview");
+    f.path = u"/jp/show/bid_preview"_s;
     f.count = 1;
     x.site.addFault(f);
     BidRequest r = x.request(10000, 10000);
@@ -424,8 +415,8 @@ void tst_BidExchange::failedPreviewIsAskedAgain()
     r.bidTime = QDateTime::currentDateTime().addMSecs(previewLeadMs(siteClock()));
     const auto result = x.run(r);
     QVERIFY(result && result->success);
-    QCOMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 2);
-    const auto confirmations = x.site.requestsTo(QStringLiteral("/jp/config/placebid"));
+    QCOMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 2);
+    const auto confirmations = x.site.requestsTo(u"/jp/config/placebid"_s);
     QCOMPARE(confirmations.size(), 1);
     QVERIFY(confirmations.first().atMs <= r.bidTime.toMSecsSinceEpoch() + 100);
     QVERIFY2(log.isEmpty() || x.logLines().contains(log),
@@ -441,7 +432,7 @@ void tst_BidExchange::stalledPreviewIsGivenUpBeforeTheEnd()
     x.fetcher->setTimeoutMs(20000);
     sim::Fault f;
     f.kind = sim::Fault::Stall;
-    f.path = QStringLiteral("/jp/show/bid_preview");
+    f.path = u"/jp/show/bid_preview"_s;
     x.site.addFault(f);
     BidRequest r = x.request(10000, 10000);
     r.bidTime = QDateTime::currentDateTime().addSecs(1);
@@ -451,11 +442,11 @@ void tst_BidExchange::stalledPreviewIsGivenUpBeforeTheEnd()
     QVERIFY(result);
     QVERIFY(!result->success && !result->sent);
     QVERIFY2(took.elapsed() < 3500, qPrintable(QString::number(took.elapsed())));
-    QVERIFY(x.site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty());
+    QVERIFY(x.site.requestsTo(u"/jp/config/placebid"_s).isEmpty());
     QVERIFY2(x.logLines().contains(QStringLiteral(
                  "入札できませんでした：x1：10000：入札の確認画面が時間内に届きませんでした")),
              qPrintable(x.logLines().join(QLatin1Char('\n'))));
-    QVERIFY(result->dialogText->contains(QStringLiteral("送れませんでした")));
+    QVERIFY(result->dialogText->contains(u"送れませんでした"_s));
 }
 
 void tst_BidExchange::wallClockJumpDuringTheWait_data()
@@ -478,14 +469,14 @@ void tst_BidExchange::wallClockJumpDuringTheWait()
     std::optional<BidResult> result;
     BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}, nullptr, {}, {}};
     PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
-    QTRY_COMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
+    QTRY_COMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 1);
     QTest::qWait(1000);
     jump = jumpMs; // while the bid waits for its moment
     QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
     siteClock().setSources({}, {});
     QVERIFY(result->success);
-    const qint64 late = x.site.requestsTo(QStringLiteral("/jp/config/placebid")).first().atMs -
-                        r.bidTime.toMSecsSinceEpoch();
+    const qint64 late =
+        x.site.requestsTo(u"/jp/config/placebid"_s).first().atMs - r.bidTime.toMSecsSinceEpoch();
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
 }
 
@@ -497,16 +488,16 @@ void tst_BidExchange::closingTheWindowAbandonsTheBid()
     std::optional<BidResult> result;
     BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}, nullptr, {}, {}};
     PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
-    QTRY_COMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
+    QTRY_COMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 1);
     // The window closes while its bid waits for the bid time.
     x.alive.reset();
     x.fetcher.reset();
-    releaseClosedBids();
+    BidTiming::current().releaseClosed();
     QVERIFY(result.has_value()); // ended at once, not at the bid time
     QVERIFY(result->abandoned);
     QVERIFY(!result->success);
-    QVERIFY(x.site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty());
-    QVERIFY(x.logLines().last().startsWith(QStringLiteral("入札中止：x1")));
+    QVERIFY(x.site.requestsTo(u"/jp/config/placebid"_s).isEmpty());
+    QVERIFY(x.logLines().last().startsWith(u"入札中止：x1"_s));
 }
 
 void tst_BidExchange::theUsersLastWordHolds_data()
@@ -524,22 +515,20 @@ void tst_BidExchange::theUsersLastWordHolds_data()
     QTest::newRow("row deleted: nothing sent")
         << false << true << 1 << 10000 << none << "入札中止：x1：10000：商品が削除されました";
     QTest::newRow("a lower maximum: the lower amount")
-        << false << false << 1 << 8000 << QStringList{QStringLiteral("8000")}
-        << "入札開始：x1：8000";
+        << false << false << 1 << 8000 << QStringList{u"8000"_s} << "入札開始：x1：8000";
     QTest::newRow("lowered below what the site takes: nothing sent")
         << false << false << 1 << 5200 << none
         << "入札中止：x1：10000：上限価格が5,200円に下げられ、入札できる金額ではなくなりました";
     QTest::newRow("a raised maximum: the raised amount")
-        << false << false << 1 << 12000 << QStringList{QStringLiteral("12000")}
-        << "入札開始：x1：12000";
+        << false << false << 1 << 12000 << QStringList{u"12000"_s} << "入札開始：x1：12000";
     QTest::newRow("deleted while a raise waits: not raised")
-        << true << true << 1 << 12000 << QStringList{QStringLiteral("9000")}
+        << true << true << 1 << 12000 << QStringList{u"9000"_s}
         << "入札中止：x1：9500：商品が削除されました";
     QTest::newRow("quantity 0 while a raise waits: not raised")
-        << true << false << 0 << 12000 << QStringList{QStringLiteral("9000")}
+        << true << false << 0 << 12000 << QStringList{u"9000"_s}
         << "入札中止：x1：9500：入札数量が０に変更されました";
     QTest::newRow("lowered to the refused amount while a raise waits: not raised")
-        << true << false << 1 << 9000 << QStringList{QStringLiteral("9000")}
+        << true << false << 1 << 9000 << QStringList{u"9000"_s}
         << "入札中止：x1：9500：上限価格が9,000円に下げられ、入札できる金額ではなくなりました";
 }
 
@@ -588,7 +577,7 @@ void tst_BidExchange::theUsersLastWordHolds()
     PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
     if (!raise) {
         // The user saves while the preview is in hand and the bid waits for its moment.
-        QTRY_COMPARE(x.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).size(), 1);
+        QTRY_COMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 1);
         save();
     }
     QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
@@ -610,7 +599,7 @@ void tst_BidExchange::slowPreviewIsALateBidNotALostOne()
     QFETCH(int, previewMs);
     Exchange x(scenario(5000, 6000, 0, 0, 30));
     sim::Fault f;
-    f.path = QStringLiteral("/jp/show/bid_preview");
+    f.path = u"/jp/show/bid_preview"_s;
     f.ms = previewMs;
     x.site.addFault(f);
     QVERIFY(x.learnTheSiteClock()); // as a bid does in its last two minutes
@@ -622,7 +611,7 @@ void tst_BidExchange::slowPreviewIsALateBidNotALostOne()
     const auto result = x.run(r, 20000);
     QVERIFY(result);
     QVERIFY2(result->success, qPrintable(x.logLines().join(QLatin1Char('\n'))));
-    const auto confirmations = x.site.requestsTo(QStringLiteral("/jp/config/placebid"));
+    const auto confirmations = x.site.requestsTo(u"/jp/config/placebid"_s);
     QCOMPARE(confirmations.size(), 1);
     const qint64 late = confirmations.first().atMs - r.bidTime.toMSecsSinceEpoch();
     QVERIFY2(late <= maxLateMs, qPrintable(QString::number(late)));
@@ -633,7 +622,7 @@ void tst_BidExchange::goesOverHttpsToTodaysHost()
     trustTestAuthority();
     Exchange x(scenario(5000, 6000));
     serveTls(x.site);
-    x.hosts.scheme = QStringLiteral("https");
+    x.hosts.scheme = u"https"_s;
     BidRequest r = x.request(10000, 10000);
     r.serverid.clear(); // added by today's address
     const auto result = x.run(r);
@@ -641,9 +630,9 @@ void tst_BidExchange::goesOverHttpsToTodaysHost()
     QCOMPARE(int(result->outcome), int(BidResult::Accepted));
     QVERIFY(x.site.tunnelsEncrypted() >= 1);
     QCOMPARE(x.site.bids().last().amount, 10000);
-    QCOMPARE(x.site.bids().last().bidder, QStringLiteral("snipe_taro"));
+    QCOMPARE(x.site.bids().last().bidder, u"snipe_taro"_s);
     for (const sim::RequestRecord &req : x.site.requests())
-        QCOMPARE(req.host, QStringLiteral("page.auctions.yahoo.co.jp"));
+        QCOMPARE(req.host, u"page.auctions.yahoo.co.jp"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_BidExchange)

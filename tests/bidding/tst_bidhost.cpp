@@ -5,6 +5,7 @@
 
 #include <QSignalSpy>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The one owner of the armed bids, driven as the windows and the service drive it: the
@@ -83,13 +84,13 @@ void tst_BidHost::editsReachTheBidOnItsWay()
     const int id = f.store(item(end), 5000, 1);
     // An item of category 3 the user won yesterday.
     ItemRecord won;
-    won.itemid = QStringLiteral("w1");
-    won.Itemname = QStringLiteral("勝った商品");
-    won.Serverid = QStringLiteral("3");
+    won.itemid = u"w1"_s;
+    won.Itemname = u"勝った商品"_s;
+    won.Serverid = u"3"_s;
     won.SaikougakuShaid = f.values.ownId;
     won.enddate = QDateTime::currentDateTime().addDays(-1);
     f.db.upsertItem(won);
-    f.db.setCategory(f.db.itemByItemid(QStringLiteral("w1"))->id, QStringLiteral("3"));
+    f.db.setCategory(f.db.itemByItemid(u"w1"_s)->id, u"3"_s);
 
     f.host.tick(); // the scheduler takes the item up
     QVERIFY(f.host.bids().find(id));
@@ -98,17 +99,17 @@ void tst_BidHost::editsReachTheBidOnItsWay()
     // The user acts in the list or the bid window while the preview is in hand.
     QString error;
     BidLimits l = f.host.bids().find(id)->limits();
-    if (edit == QLatin1String("delete")) {
+    if (edit == "delete"_L1) {
         QVERIFY(f.host.deleteItem(id, &error));
         QVERIFY(!f.db.itemById(id));
-    } else if (edit == QLatin1String("quantity0")) {
+    } else if (edit == "quantity0"_L1) {
         l.quantity = 0;
         QVERIFY(f.host.saveLimits(id, l, &error));
-    } else if (edit == QLatin1String("max4000")) {
+    } else if (edit == "max4000"_L1) {
         l.max = 4000;
         QVERIFY(f.host.saveLimits(id, l, &error));
     } else {
-        QVERIFY(f.host.setCategory(id, QStringLiteral("3"), &error));
+        QVERIFY(f.host.setCategory(id, u"3"_s, &error));
     }
     waitPast(end, 0);
     QCOMPARE(f.amountsSent(), sent.isEmpty() ? QStringList() : QStringList{sent});
@@ -143,14 +144,14 @@ void tst_BidHost::bidsMissedWhileAwayAreToldAtStart()
     sim::Item stored = item(end);
     const int id = f.store(stored, 5000, 1);
     if (earlierBid)
-        f.log.LOGTodb(QStringLiteral("入札開始：x1：5000"));
+        f.log.LOGTodb(u"入札開始：x1：5000"_s);
     QSignalSpy notices(&f.host, &BidHost::notice);
     f.host.start();
     QTRY_VERIFY_WITH_TIMEOUT(f.host.bids().find(id) && !f.host.bids().find(id)->verdict().isEmpty(),
                              15000);
     const ArmedBid *b = f.host.bids().find(id);
     QCOMPARE(b->verdict(), verdict);
-    QVERIFY2(f.logLines().contains(QStringLiteral("最終結果：x1：テスト商品 x1：") + verdict),
+    QVERIFY2(f.logLines().contains(u"最終結果：x1：テスト商品 x1："_s + verdict),
              qPrintable(f.logText()));
     QVERIFY(!notices.isEmpty());
     QVERIFY(f.db.itemById(id)->fin);
@@ -162,9 +163,9 @@ void tst_BidHost::wrongMachineClockNeverSkipsABid()
 {
     // This machine's clock runs a minute fast: by it, the auction ended 40 s ago. The
     // program starts 20 s before the real end and asks the site first.
-    siteClock().setSources([] { return QDateTime::currentMSecsSinceEpoch() + 60000; }, {});
     const QDateTime end = wholeSecond(20000);
     Host f(scenarioWith(item(end)));
+    siteClock().setSources([] { return QDateTime::currentMSecsSinceEpoch() + 60000; }, {});
     const int id = f.store(item(end), 5000, 1);
     f.host.start();
     QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 25000);
@@ -181,10 +182,10 @@ void tst_BidHost::aCacheInFrontOfTheSiteDoesNotMoveTheBid()
     sim::Scenario s = scenarioWith(item(end));
     sim::Fault top;
     top.kind = sim::Fault::Stale;
-    top.path = QStringLiteral("/");
+    top.path = u"/"_s;
     top.ms = 120000;
     sim::Fault page = top;
-    page.path = QStringLiteral("/jp/auction/*");
+    page.path = u"/jp/auction/*"_s;
     page.count = 2;
     s.faults << top << page;
     Host f(s);
@@ -204,8 +205,7 @@ void tst_BidHost::aChangedProxyReachesArmedBids()
     // in 設定 and the bid, already armed, goes out through it on time.
     const QDateTime end = wholeSecond(25000);
     Host f(scenarioWith(item(end)));
-    f.settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                    QStringLiteral("HTTP=127.0.0.1:9"));
+    f.settings.save(u"Settings"_s, u"Proxy"_s, u"HTTP=127.0.0.1:9"_s);
     const int id = f.store(item(end), 5000, 1);
     f.host.start();
     f.host.tick();

@@ -34,6 +34,7 @@
 #include <QStatusBar>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 namespace {
@@ -77,35 +78,31 @@ void tst_BidWindow::showsTheItem()
     Fixture f(scenarioWith(it));
     const int id = f.store(it, 5000, 2, 2);
     frmSw *w = f.windows.open(id);
-    QCOMPARE(w->windowTitle(), QStringLiteral("テスト商品 x1"));
+    QCOMPARE(w->windowTitle(), u"テスト商品 x1"_s);
     QCOMPARE(f.windows.find(id), w);
     auto *num = child<QComboBox>(w, "cmbNum");
     QStringList quantities;
     for (int i = 0; i < num->count(); ++i)
         quantities << num->itemText(i);
-    QCOMPARE(quantities, (QStringList{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
-                                      QStringLiteral("3")}));
-    QCOMPARE(num->currentText(), QStringLiteral("2"));
-    QCOMPARE(child<QLabel>(w, "lblItemYen_0")->text(), QStringLiteral("3,000"));
-    QCOMPARE(child<QLabel>(w, "lblItemYen_1")->text(), QStringLiteral("9,000"));
-    QCOMPARE(child<QLabel>(w, "lblItemYen_5")->text(), QStringLiteral("rival"));
+    QCOMPARE(quantities, (QStringList{u"0"_s, u"1"_s, u"2"_s, u"3"_s}));
+    QCOMPARE(num->currentText(), u"2"_s);
+    QCOMPARE(child<QLabel>(w, "lblItemYen_0")->text(), u"3,000"_s);
+    QCOMPARE(child<QLabel>(w, "lblItemYen_1")->text(), u"9,000"_s);
+    QCOMPARE(child<QLabel>(w, "lblItemYen_5")->text(), u"rival"_s);
     QVERIFY(child<QRadioButton>(w, "Option1_2")->isChecked());
     QVERIFY(!child<QRadioButton>(w, "Option1_0")->isEnabled()); // 様子見 only while status 0
-    QCOMPARE(child<QComboBox>(w, "cat")->itemText(0), QStringLiteral("未分類"));
-    QCOMPARE(child<QComboBox>(w, "cat")->itemText(10), QStringLiteral("カテゴリの編集"));
+    QCOMPARE(child<QComboBox>(w, "cat")->itemText(0), u"未分類"_s);
+    QCOMPARE(child<QComboBox>(w, "cat")->itemText(10), u"カテゴリの編集"_s);
     QVERIFY(w->armed());
     // The bid time in Japan time, said so: this suite runs in another zone.
     const QDateTime bidTime = it.end.addSecs(-5);
-    QCOMPARE(
-        child<QLabel>(w, "Label2")->text(),
-        bidTime.toTimeZone(QTimeZone(9 * 3600)).toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")) +
-            QStringLiteral("（日本時間）"));
+    QCOMPARE(child<QLabel>(w, "Label2")->text(),
+             bidTime.toTimeZone(QTimeZone(9 * 3600)).toString(u"yyyy/MM/dd HH:mm:ss"_s) +
+                 u"（日本時間）"_s);
     // Two hours ahead: the countdown speaks in hours (or days across midnight).
-    QTRY_VERIFY(
-        child<QGroupBox>(w, "Frame3")->title().startsWith(QStringLiteral("入札（あと\u3000")));
+    QTRY_VERIFY(child<QGroupBox>(w, "Frame3")->title().startsWith(u"入札（あと\u3000"_s));
     const QString caption = child<QGroupBox>(w, "Frame3")->title();
-    QVERIFY2(caption.endsWith(QStringLiteral("\u3000時間）")) ||
-                 caption.endsWith(QStringLiteral("\u3000日）")),
+    QVERIFY2(caption.endsWith(u"\u3000時間）"_s) || caption.endsWith(u"\u3000日）"_s),
              qPrintable(caption));
 }
 
@@ -116,19 +113,19 @@ void tst_BidWindow::windowsOpenEarliestFirstAndNotBeforeABid()
     QList<int> ids;
     for (int i = 0; i < 6; ++i) {
         sim::Item it = item(end.addSecs(-600 * i)); // the later stored, the earlier it ends
-        it.id = QStringLiteral("x") + QString::number(10 + i);
+        it.id = u"x"_s + QString::number(10 + i);
         ids << f.store(it, 5000, 1);
     }
     // Another window's bid reaches the site in a second: nothing that is not urgent opens.
     int other = 0;
-    planBid(&other, sw::nowMs() + 1000);
+    f.host.bids().timing().plan(&other, sw::nowMs() + 1000);
     QSignalSpy opened(&f.windows, &BidWindows::windowOpened);
     for (int i = 0; i < ids.size(); ++i)
         f.windows.openSoon(ids[i], end.addSecs(-600 * i));
     QVERIFY(f.windows.openOrWaiting(ids.first()));
     QTest::qWait(600);
     QVERIFY(f.windows.windows().isEmpty());
-    unplanBid(&other);
+    f.host.bids().timing().unplan(&other);
     // Then one by one, the earliest bid first.
     QTRY_COMPARE(f.windows.windows().size(), ids.size());
     QList<int> order;
@@ -144,13 +141,13 @@ void tst_BidWindow::windowsOpenEarliestFirstAndNotBeforeABid()
     f.windows.open(order.at(1));
     QCOMPARE(f.windows.windows().last()->id(), order.at(1));
     // A bid due within seconds opens even while another is about to go out.
-    planBid(&other, sw::nowMs() + 1000);
+    f.host.bids().timing().plan(&other, sw::nowMs() + 1000);
     sim::Item urgent = item(wholeSecond(12000));
-    urgent.id = QStringLiteral("x99");
+    urgent.id = u"x99"_s;
     const int id = f.store(urgent, 5000, 1);
     f.windows.openSoon(id, urgent.end.addSecs(-5));
     QTRY_VERIFY(f.windows.find(id));
-    unplanBid(&other);
+    f.host.bids().timing().unplan(&other);
 }
 
 void tst_BidWindow::typedMaximumIsBidOnlyOnceSaved()
@@ -159,13 +156,13 @@ void tst_BidWindow::typedMaximumIsBidOnlyOnceSaved()
     Fixture f(scenarioWith(item(end)));
     frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
     // Half typed in the last seconds and never saved: the saved maximum is bid.
-    child<QLineEdit>(w, "txtYen_0")->setText(QStringLiteral("80"));
+    child<QLineEdit>(w, "txtYen_0")->setText(u"80"_s);
     QVERIFY(child<QLineEdit>(w, "txtYen_1")->isReadOnly());
     QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 10000);
-    QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("5000")});
+    QCOMPARE(f.amountsSent(), QStringList{u"5000"_s});
     // What the user typed stays in the box while the window shows the bid's outcome.
-    QTRY_COMPARE(child<QLabel>(w, "lblItemYen_5")->text(), QStringLiteral("snipe_taro"));
-    QCOMPARE(child<QLineEdit>(w, "txtYen_0")->text(), QStringLiteral("80"));
+    QTRY_COMPARE(child<QLabel>(w, "lblItemYen_5")->text(), u"snipe_taro"_s);
+    QCOMPARE(child<QLineEdit>(w, "txtYen_0")->text(), u"80"_s);
 }
 
 void tst_BidWindow::closingTheWindowKeepsTheBid()
@@ -179,13 +176,12 @@ void tst_BidWindow::closingTheWindowKeepsTheBid()
     QVERIFY(!f.windows.find(id));
     QVERIFY(f.windows.armedBids().find(id));
     QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 8000);
-    QVERIFY(!f.logText().contains(QStringLiteral("入札中止")));
+    QVERIFY(!f.logText().contains(u"入札中止"_s));
     // Opened again, the window shows the same bid.
-    QTRY_COMPARE(f.windows.armedBids().find(id)->item().SaikougakuShaid,
-                 QStringLiteral("snipe_taro"));
+    QTRY_COMPARE(f.windows.armedBids().find(id)->item().SaikougakuShaid, u"snipe_taro"_s);
     frmSw *again = f.windows.open(id);
     QCOMPARE(again->bid(), f.windows.armedBids().find(id));
-    QCOMPARE(child<QLabel>(again, "lblItemYen_5")->text(), QStringLiteral("snipe_taro"));
+    QCOMPARE(child<QLabel>(again, "lblItemYen_5")->text(), u"snipe_taro"_s);
 }
 
 void tst_BidWindow::saveStoresTheLimits_data()
@@ -233,21 +229,19 @@ void tst_BidWindow::bidNowAsksFirst()
     frmSw *w = f.windows.open(f.store(item(end), 5000, 1));
     f.prompter.questionAnswers.enqueue(false);
     w->Command2_Click();
-    QCOMPARE(f.prompter.questions, QStringList{QStringLiteral("今すぐに入札します")});
+    QCOMPARE(f.prompter.questions, QStringList{u"今すぐに入札します"_s});
     QTRY_COMPARE(w->busy(), int(frmSw::Idle));
-    QVERIFY(f.site.requestsTo(QStringLiteral("/jp/show/bid_preview")).isEmpty());
+    QVERIFY(f.site.requestsTo(u"/jp/show/bid_preview"_s).isEmpty());
     f.prompter.questionAnswers.enqueue(true);
     w->Command2_Click();
-    QTRY_VERIFY_WITH_TIMEOUT(f.logLines().contains(QStringLiteral("入札結果：x1：5000：成功 ")),
-                             5000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.logLines().contains(u"入札結果：x1：5000：成功 "_s), 5000);
 }
 
 void tst_BidWindow::badProxyIsLoggedNotAsked()
 {
     const QDateTime end = wholeSecond(7200 * 1000);
     Fixture f(scenarioWith(item(end)));
-    f.settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"),
-                    QStringLiteral("http=proxy:8080"));
+    f.settings.save(u"Settings"_s, u"Proxy"_s, u"http=proxy:8080"_s);
     f.windows.open(f.store(item(end), 5000, 1));
     QVERIFY(f.prompter.messages.isEmpty()); // no box the scheduler's tick would wait on
     QVERIFY(f.logLines().contains(invalidProxyMessage()));
@@ -261,17 +255,17 @@ void tst_BidWindow::keyboardAndScreenReaders()
     frmSw *w = f.windows.open(id);
     auto *max = child<QLineEdit>(w, "txtYen_0");
     auto *quantity = child<QComboBox>(w, "cmbNum");
-    QTRY_VERIFY(child<QGroupBox>(w, "Frame3")->title().contains(QStringLiteral("秒")));
+    QTRY_VERIFY(child<QGroupBox>(w, "Frame3")->title().contains(u"秒"_s));
     // Named after their labels, not after the caption that counts down.
-    QCOMPARE(max->accessibleName(), QStringLiteral("上限価格"));
-    QCOMPARE(child<QLineEdit>(w, "txtYen_1")->accessibleName(), QStringLiteral("次回価格"));
-    QCOMPARE(quantity->accessibleName(), QStringLiteral("入札数量"));
-    QCOMPARE(child<QGroupBox>(w, "Frame3")->accessibleName(), QStringLiteral("入札"));
+    QCOMPARE(max->accessibleName(), u"上限価格"_s);
+    QCOMPARE(child<QLineEdit>(w, "txtYen_1")->accessibleName(), u"次回価格"_s);
+    QCOMPARE(quantity->accessibleName(), u"入札数量"_s);
+    QCOMPARE(child<QGroupBox>(w, "Frame3")->accessibleName(), u"入札"_s);
     // Opened by the user, the keyboard is in 上限価格 and what is typed replaces the stored
     // maximum. 上限価格, 入札数量, 保存: the first Tab stops; Enter saves.
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(max));
     QCOMPARE(max->nextInFocusChain(), quantity);
-    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("6500"));
+    QTest::keyClicks(QApplication::focusWidget(), u"6500"_s);
     QTest::keyClick(max, Qt::Key_Return);
     QCOMPARE(f.db.itemById(id)->ItemYen, 6500);
     // Escape closes the window; the bid goes on without it.

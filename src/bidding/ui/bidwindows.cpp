@@ -2,6 +2,7 @@
 
 #include "appcontext.h"
 #include "armedbids.h"
+#include "bidclock.h"
 #include "bidexchange.h"
 #include "bidhost.h"
 #include "clock.h"
@@ -84,7 +85,7 @@ void BidWindows::openNext()
         return;
     const qint64 now = sw::nowMs();
     const auto [at, id] = m_toOpen.first();
-    if (bidsImminent(now) && at - now > kUrgentMs) {
+    if (m_host.bids().timing().imminent(now) && at - now > kUrgentMs) {
         m_openTimer->start(kQuietCheckMs);
         return;
     }
