@@ -13,6 +13,7 @@
 #include <QStringEncoder>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The options dialog, the tip window and the about window.
@@ -30,7 +31,7 @@ private slots:
 };
 
 namespace {
-const QString kSettings = QStringLiteral("Settings");
+const QString kSettings = u"Settings"_s;
 
 template <typename T> T *child(QWidget &w, const char *name)
 {
@@ -44,12 +45,12 @@ void tst_Accessories::optionsRoundTrip()
     {
         frmOptions dialog(t.settings, t.values, t.prompter);
         dialog.load();
-        QCOMPARE(child<QComboBox>(dialog, "cmbefSec")->currentText(), QStringLiteral("30"));
-        child<QComboBox>(dialog, "cmbefSec")->setCurrentText(QStringLiteral("10"));
+        QCOMPARE(child<QComboBox>(dialog, "cmbefSec")->currentText(), u"30"_s);
+        child<QComboBox>(dialog, "cmbefSec")->setCurrentText(u"10"_s);
         child<QCheckBox>(dialog, "chkCATOn")->setChecked(true);
         child<QCheckBox>(dialog, "chkMnlNyusatu")->setChecked(true);
-        child<QComboBox>(dialog, "Combo1")->setCurrentText(QStringLiteral("5"));
-        child<QLineEdit>(dialog, "Text2")->setText(QStringLiteral("HTTP=proxy.example.jp:8080"));
+        child<QComboBox>(dialog, "Combo1")->setCurrentText(u"5"_s);
+        child<QLineEdit>(dialog, "Text2")->setText(u"HTTP=proxy.example.jp:8080"_s);
         QVERIFY(child<QCheckBox>(dialog, "chkNotifyWon")->isChecked()); // every notice is on
         child<QCheckBox>(dialog, "chkNotifyWon")->setChecked(false);
         child<QCheckBox>(dialog, "chkNotifySound")->setChecked(true);
@@ -61,51 +62,47 @@ void tst_Accessories::optionsRoundTrip()
     QCOMPARE(t.values.refreshIntervalSec, 300);
     QVERIFY(t.prompter.messages.isEmpty());
     // Written as "BefSec" and "CATOn", read back by the list as "Befsec" and "CatOn".
-    QCOMPARE(t.settings.get(kSettings, QStringLiteral("Befsec"), QString()), QStringLiteral("10"));
-    QVERIFY(t.settings.getBool(kSettings, QStringLiteral("CatOn"), false));
-    QCOMPARE(t.settings.get(kSettings, QStringLiteral("NotifyWon"), QString()),
-             QStringLiteral("0"));
-    QCOMPARE(t.settings.get(kSettings, QStringLiteral("NotifyLost"), QString()),
-             QStringLiteral("1"));
-    QCOMPARE(t.settings.get(kSettings, QStringLiteral("NotifySound"), QString()),
-             QStringLiteral("1"));
+    QCOMPARE(t.settings.get(kSettings, u"Befsec"_s, QString()), u"10"_s);
+    QVERIFY(t.settings.getBool(kSettings, u"CatOn"_s, false));
+    QCOMPARE(t.settings.get(kSettings, u"NotifyWon"_s, QString()), u"0"_s);
+    QCOMPARE(t.settings.get(kSettings, u"NotifyLost"_s, QString()), u"1"_s);
+    QCOMPARE(t.settings.get(kSettings, u"NotifySound"_s, QString()), u"1"_s);
 
     frmOptions again(t.settings, t.values, t.prompter);
     again.load();
-    QCOMPARE(child<QComboBox>(again, "cmbefSec")->currentText(), QStringLiteral("10"));
-    QCOMPARE(child<QComboBox>(again, "Combo1")->currentText(), QStringLiteral("5"));
+    QCOMPARE(child<QComboBox>(again, "cmbefSec")->currentText(), u"10"_s);
+    QCOMPARE(child<QComboBox>(again, "Combo1")->currentText(), u"5"_s);
     QVERIFY(child<QCheckBox>(again, "chkMnlNyusatu")->isChecked());
-    QCOMPARE(child<QLineEdit>(again, "Text2")->text(),
-             QStringLiteral("HTTP=proxy.example.jp:8080"));
+    QCOMPARE(child<QLineEdit>(again, "Text2")->text(), u"HTTP=proxy.example.jp:8080"_s);
 }
 
 void tst_Accessories::cancelStillAppliesStoredValues()
 {
     TestApp t;
-    t.settings.save(kSettings, QStringLiteral("BEFSEC"), QStringLiteral("60"));
-    t.settings.save(kSettings, QStringLiteral("catOn"), QStringLiteral("1"));
+    t.settings.save(kSettings, u"BEFSEC"_s, u"60"_s);
+    t.settings.save(kSettings, u"catOn"_s, u"1"_s);
     t.values.befSec = 5;
     frmOptions dialog(t.settings, t.values, t.prompter);
     dialog.load();
-    child<QComboBox>(dialog, "cmbefSec")->setCurrentText(QStringLiteral("5"));
+    child<QComboBox>(dialog, "cmbefSec")->setCurrentText(u"5"_s);
     child<QPushButton>(dialog, "cmdCancel")->click();
     QCOMPARE(t.values.befSec, 60);
     QVERIFY(t.values.catOn);
-    QCOMPARE(t.settings.get(kSettings, QStringLiteral("Befsec"), QString()), QStringLiteral("60"));
+    QCOMPARE(t.settings.get(kSettings, u"Befsec"_s, QString()), u"60"_s);
 }
 
 void tst_Accessories::okWithAnUnwritableFileSaysSoAndStaysOpen()
 {
     TestApp t;
     // The settings file's folder is a plain file: nothing can be written there.
-    QFile blocker(t.home.path(QStringLiteral("blocker")));
+    QFile blocker(t.home.path(u"blocker"_s));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    SettingsStore settings(blocker.fileName() + QStringLiteral("/snipewell.ini"));
+    SettingsStore settings(blocker.fileName() + u"/snipewell.ini"_s);
     frmOptions dialog(settings, t.values, t.prompter);
     dialog.load();
     dialog.show();
-    child<QComboBox>(dialog, "cmbefSec")->setCurrentText(QStringLiteral("60"));
+    child<QComboBox>(dialog, "cmbefSec")->setCurrentText(u"60"_s);
     child<QPushButton>(dialog, "cmdOK")->click();
     QCOMPARE(t.prompter.messages.size(), 1);
     QVERIFY2(t.prompter.messages.first().startsWith(
@@ -119,28 +116,27 @@ void tst_Accessories::okWithAnUnwritableFileSaysSoAndStaysOpen()
 void tst_Accessories::badProxy_data()
 {
     QTest::addColumn<QString>("proxy");
-    QTest::newRow("lower-case prefix") << QStringLiteral("http=proxy.example.jp:8080");
-    QTest::newRow("no prefix") << QStringLiteral("proxy.example.jp:8080");
-    QTest::newRow("no port") << QStringLiteral("HTTP=proxy.example.jp");
+    QTest::newRow("lower-case prefix") << u"http=proxy.example.jp:8080"_s;
+    QTest::newRow("no prefix") << u"proxy.example.jp:8080"_s;
+    QTest::newRow("no port") << u"HTTP=proxy.example.jp"_s;
 }
 
 void tst_Accessories::badProxy()
 {
     QFETCH(QString, proxy);
     TestApp t;
-    t.settings.save(kSettings, QStringLiteral("Befsec"), QStringLiteral("10"));
-    t.settings.save(kSettings, QStringLiteral("Proxy"), proxy);
+    t.settings.save(kSettings, u"Befsec"_s, u"10"_s);
+    t.settings.save(kSettings, u"Proxy"_s, proxy);
     frmOptions dialog(t.settings, t.values, t.prompter);
     dialog.load();
     // At opening: the message, and the bidding values are not taken over.
-    QCOMPARE(
-        t.prompter.messages,
-        QStringList{QStringLiteral("プロキシの設定が不正です。\n例：HTTP=proxy.example.jp:8080")});
+    QCOMPARE(t.prompter.messages,
+             QStringList{u"プロキシの設定が不正です。\n例：HTTP=proxy.example.jp:8080"_s});
     QCOMPARE(t.values.befSec, 30);
     // OK: reported again, stored anyway, and the dialog closes.
     dialog.cmdOK_Click();
     QCOMPARE(t.prompter.messages.size(), 2);
-    QCOMPARE(t.settings.get(kSettings, QStringLiteral("Proxy"), QString()), proxy);
+    QCOMPARE(t.settings.get(kSettings, u"Proxy"_s, QString()), proxy);
     QCOMPARE(t.values.befSec, 10);
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
 }
@@ -150,14 +146,11 @@ void tst_Accessories::tipsFiles_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QStringList>("tips");
     QTest::newRow("UTF-8, empty line kept")
-        << QByteArray("一つ目\n\n三つ目\n")
-        << QStringList{QStringLiteral("一つ目"), QString(), QStringLiteral("三つ目")};
+        << QByteArray("一つ目\n\n三つ目\n") << QStringList{u"一つ目"_s, QString(), u"三つ目"_s};
     QStringEncoder sjis("Shift_JIS");
-    QTest::newRow("Shift_JIS, CR LF")
-        << QByteArray(sjis.encode(QStringLiteral("入札のコツ\r\nｶﾃｺﾞﾘ")))
-        << QStringList{QStringLiteral("入札のコツ"), QStringLiteral("ｶﾃｺﾞﾘ")};
-    QTest::newRow("no final line break")
-        << QByteArray("a\nb") << QStringList{QStringLiteral("a"), QStringLiteral("b")};
+    QTest::newRow("Shift_JIS, CR LF") << QByteArray(sjis.encode(u"入札のコツ\r\nｶﾃｺﾞﾘ"_s))
+                                      << QStringList{u"入札のコツ"_s, u"ｶﾃｺﾞﾘ"_s};
+    QTest::newRow("no final line break") << QByteArray("a\nb") << QStringList{u"a"_s, u"b"_s};
     QTest::newRow("empty file") << QByteArray() << QStringList{};
 }
 
@@ -171,7 +164,7 @@ void tst_Accessories::tipsFiles()
     f.write(bytes);
     f.close();
     QCOMPARE(readTips(f.fileName()), std::optional<QStringList>(tips));
-    QVERIFY(!readTips(home.path(QStringLiteral("missing.txt"))));
+    QVERIFY(!readTips(home.path(u"missing.txt"_s)));
 }
 
 QTEST_MAIN(tst_Accessories)

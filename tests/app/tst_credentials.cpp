@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 class tst_Credentials : public QObject
@@ -38,10 +39,8 @@ void tst_Credentials::roundTripInEverySecond_data()
     QTest::newRow("percent run") << "%%%%%";
     QTest::newRow("looks like a marker") << "%a05%x%1";
     QTest::newRow("symbols") << "P@ss w0rd!#&";
-    QTest::newRow("99 characters")
-        << QString(99, QLatin1Char('q')).replace(10, 5, QStringLiteral("12345"));
-    QTest::newRow("99 mixed") << QStringLiteral("abcdefghij").repeated(9) +
-                                     QStringLiteral("123456789");
+    QTest::newRow("99 characters") << QString(99, QLatin1Char('q')).replace(10, 5, u"12345"_s);
+    QTest::newRow("99 mixed") << u"abcdefghij"_s.repeated(9) + u"123456789"_s;
     QTest::newRow("non-ASCII") << "パスワードabc";
 }
 
@@ -56,9 +55,9 @@ void tst_Credentials::roundTripInEverySecond()
 
 void tst_Credentials::storedTextHidesThePassword()
 {
-    const QString stored = Scramble(QStringLiteral("secretword"), 0);
-    QVERIFY(!stored.contains(QStringLiteral("secret")));
-    QVERIFY(!stored.contains(QStringLiteral("word")));
+    const QString stored = Scramble(u"secretword"_s, 0);
+    QVERIFY(!stored.contains(u"secret"_s));
+    QVERIFY(!stored.contains(u"word"_s));
     QCOMPARE(Unscramble(QString()), QString());
 }
 
@@ -67,8 +66,7 @@ void tst_Credentials::damagedStoredTextIsRejected_data()
     QTest::addColumn<QString>("stored");
     QTest::newRow("plain text") << "hello";
     QTest::newRow("too short") << "ab";
-    QTest::newRow("wrong length digits")
-        << Scramble(QStringLiteral("abcdefgh"), 1).append(QLatin1Char('x'));
+    QTest::newRow("wrong length digits") << Scramble(u"abcdefgh"_s, 1).append(QLatin1Char('x'));
 }
 
 void tst_Credentials::damagedStoredTextIsRejected()
@@ -102,15 +100,14 @@ void tst_Credentials::encodedPassword()
 void tst_Credentials::credentialsLoadedAtStart()
 {
     TempHome home;
-    SettingsStore s(home.path(QStringLiteral("snipewell.ini")));
-    s.save(QStringLiteral("Settings"), QStringLiteral("yuser"), QStringLiteral("bidder01"));
-    s.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
-           Scramble(QStringLiteral("pa%ss"), 7));
+    SettingsStore s(home.path(u"snipewell.ini"_s));
+    s.save(u"Settings"_s, u"yuser"_s, u"bidder01"_s);
+    s.save(u"Settings"_s, u"ypass"_s, Scramble(u"pa%ss"_s, 7));
     AppValues v;
     loadCredentials(s, v);
-    QCOMPARE(v.ownId, QStringLiteral("bidder01"));
-    QCOMPARE(v.password, QStringLiteral("pa%ss"));
-    QCOMPARE(v.encodedPassword, QStringLiteral("%70%61%25%73%73"));
+    QCOMPARE(v.ownId, u"bidder01"_s);
+    QCOMPARE(v.password, u"pa%ss"_s);
+    QCOMPARE(v.encodedPassword, u"%70%61%25%73%73"_s);
 }
 
 void tst_Credentials::clockProgram_data()
@@ -129,17 +126,17 @@ void tst_Credentials::clockProgram()
     QFETCH(QString, ntp);
     QFETCH(bool, started);
     TempHome home;
-    const QString script = home.path(QStringLiteral("clock.sh"));
-    const QString marker = home.path(QStringLiteral("ran"));
+    const QString script = home.path(u"clock.sh"_s);
+    const QString marker = home.path(u"ran"_s);
     QFile f(script);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("#!/bin/sh\ntouch '" + marker.toUtf8() + "'\n");
     f.close();
     f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    ntp.replace(QStringLiteral("@SCRIPT@"), script).replace(QStringLiteral("@HOME@"), home.path());
+    ntp.replace(u"@SCRIPT@"_s, script).replace(u"@HOME@"_s, home.path());
 
-    SettingsStore s(home.path(QStringLiteral("snipewell.ini")));
-    s.save(QStringLiteral("Settings"), QStringLiteral("ntp"), ntp);
+    SettingsStore s(home.path(u"snipewell.ini"_s));
+    s.save(u"Settings"_s, u"ntp"_s, ntp);
     QCOMPARE(startClockProgram(s), started);
     if (started)
         QTRY_VERIFY(QFile::exists(marker));

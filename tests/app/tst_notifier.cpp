@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // A notification service and a login manager of our own, on a private bus: what the
@@ -71,11 +72,10 @@ private:
 
 void tst_Notifier::initTestCase()
 {
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    const QString daemon = QStandardPaths::findExecutable(u"dbus-daemon"_s);
     if (daemon.isEmpty())
         QSKIP("dbus-daemon is not installed");
-    m_bus.start(daemon, {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                         QStringLiteral("--print-address=1")});
+    m_bus.start(daemon, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
     QVERIFY(m_bus.waitForReadyRead(10000));
     m_address = QString::fromLatin1(m_bus.readLine()).trimmed();
     QVERIFY(!m_address.isEmpty());
@@ -112,56 +112,54 @@ void tst_Notifier::eachKindReachesTheDesktopUnlessTurnedOff()
     QFETCH(QString, summary);
     QFETCH(bool, off);
     const QString tag = QString::fromLatin1(QTest::currentDataTag());
-    QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("s") + tag);
+    QDBusConnection service = QDBusConnection::connectToBus(m_address, u"s"_s + tag);
     FakeNotifications fake;
-    QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &fake,
+    QVERIFY(service.registerObject(u"/org/freedesktop/Notifications"_s, &fake,
                                    QDBusConnection::ExportAllSlots));
-    QVERIFY(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
+    QVERIFY(service.registerService(u"org.freedesktop.Notifications"_s));
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
     if (off)
-        settings.save(QStringLiteral("Settings"), noticeSettingKey(NoticeKind(kind)),
-                      QStringLiteral("0"));
-    Notifier n(settings, QDBusConnection::connectToBus(m_address, QStringLiteral("c") + tag));
-    n.notify(NoticeKind(kind), QStringLiteral("x1 テスト商品\n落札しました：5,000円"));
+        settings.save(u"Settings"_s, noticeSettingKey(NoticeKind(kind)), u"0"_s);
+    Notifier n(settings, QDBusConnection::connectToBus(m_address, u"c"_s + tag));
+    n.notify(NoticeKind(kind), u"x1 テスト商品\n落札しました：5,000円"_s);
     if (off) {
         QTest::qWait(300);
         QVERIFY(fake.summaries.isEmpty());
     } else {
         QTRY_COMPARE(fake.summaries, QStringList{summary});
-        QCOMPARE(fake.bodies, QStringList{QStringLiteral("x1 テスト商品\n落札しました：5,000円")});
+        QCOMPARE(fake.bodies, QStringList{u"x1 テスト商品\n落札しました：5,000円"_s});
         QCOMPARE(n.fallbacks(), 0);
     }
-    service.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-    QDBusConnection::disconnectFromBus(QStringLiteral("s") + tag);
+    service.unregisterService(u"org.freedesktop.Notifications"_s);
+    QDBusConnection::disconnectFromBus(u"s"_s + tag);
 }
 
 void tst_Notifier::noServiceBreaksNothing()
 {
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
     // A bus with nobody listening, and no bus at all.
-    Notifier onBus(settings, QDBusConnection::connectToBus(m_address, QStringLiteral("lonely")));
-    onBus.notify(NoticeKind::Won, QStringLiteral("x1"));
+    Notifier onBus(settings, QDBusConnection::connectToBus(m_address, u"lonely"_s));
+    onBus.notify(NoticeKind::Won, u"x1"_s);
     QTRY_COMPARE(onBus.fallbacks(), 1);
-    Notifier noBus(settings, QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent"),
-                                                           QStringLiteral("none")));
-    noBus.notify(NoticeKind::Failed, QStringLiteral("x1"));
+    Notifier noBus(settings, QDBusConnection::connectToBus(u"unix:path=/nonexistent"_s, u"none"_s));
+    noBus.notify(NoticeKind::Failed, u"x1"_s);
     QCOMPARE(noBus.fallbacks(), 1);
 }
 
 void tst_Notifier::sleepIsHeldWhileABidIsDue()
 {
-    QDBusConnection service = QDBusConnection::connectToBus(m_address, QStringLiteral("login"));
+    QDBusConnection service = QDBusConnection::connectToBus(m_address, u"login"_s);
     FakeLogin fake;
-    QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/login1"), &fake,
+    QVERIFY(service.registerObject(u"/org/freedesktop/login1"_s, &fake,
                                    QDBusConnection::ExportAllSlots));
-    QVERIFY(service.registerService(QStringLiteral("org.freedesktop.login1")));
-    SleepInhibitor inhibitor(QDBusConnection::connectToBus(m_address, QStringLiteral("me")));
-    inhibitor.update(true, QStringLiteral("入札予定があります"));
-    inhibitor.update(true, QStringLiteral("入札予定があります")); // asked once only
+    QVERIFY(service.registerService(u"org.freedesktop.login1"_s));
+    SleepInhibitor inhibitor(QDBusConnection::connectToBus(m_address, u"me"_s));
+    inhibitor.update(true, u"入札予定があります"_s);
+    inhibitor.update(true, u"入札予定があります"_s); // asked once only
     QTRY_VERIFY(inhibitor.holding());
-    QCOMPARE(fake.whats, QStringList{QStringLiteral("sleep:idle")});
+    QCOMPARE(fake.whats, QStringList{u"sleep:idle"_s});
     inhibitor.update(false, {});
     QVERIFY(!inhibitor.holding());
     // Let go: the login manager's end of the pipe sees it closed.

@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // Where the site password is kept. The suite runs twice: with a keyring of its own on a
@@ -46,28 +47,28 @@ bool keyringExpected()
 
 QString storedScrambled(const SettingsStore &s)
 {
-    return s.get(QStringLiteral("Settings"), QStringLiteral("ypass"), QString());
+    return s.get(u"Settings"_s, u"ypass"_s, QString());
 }
 
 // What the keyring itself holds for the program, read as another program would.
 QString inKeyring()
 {
-    QKeychain::ReadPasswordJob job(QStringLiteral("snipewell"));
+    QKeychain::ReadPasswordJob job(u"snipewell"_s);
     job.setAutoDelete(false);
-    job.setKey(QStringLiteral("yahoo-japan:snipe_taro"));
+    job.setKey(u"yahoo-japan:snipe_taro"_s);
     bool done = false;
     QObject::connect(&job, &QKeychain::Job::finished, [&done] { done = true; });
     job.start();
     if (!QTest::qWaitFor([&done] { return done; }, 5000))
-        return QStringLiteral("(no answer)");
+        return u"(no answer)"_s;
     return job.error() == QKeychain::NoError ? job.textData() : QString();
 }
 
 void clearKeyring()
 {
-    QKeychain::DeletePasswordJob job(QStringLiteral("snipewell"));
+    QKeychain::DeletePasswordJob job(u"snipewell"_s);
     job.setAutoDelete(false);
-    job.setKey(QStringLiteral("yahoo-japan:snipe_taro"));
+    job.setKey(u"yahoo-japan:snipe_taro"_s);
     bool done = false;
     QObject::connect(&job, &QKeychain::Job::finished, [&done] { done = true; });
     job.start();
@@ -77,8 +78,8 @@ void clearKeyring()
 // The settings file as an earlier version left it: the ID, and the password scrambled.
 void storeInFile(SettingsStore &s, const QString &password)
 {
-    s.save(QStringLiteral("Settings"), QStringLiteral("yuser"), QStringLiteral("snipe_taro"));
-    s.save(QStringLiteral("Settings"), QStringLiteral("ypass"), Scramble(password));
+    s.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
+    s.save(u"Settings"_s, u"ypass"_s, Scramble(password));
 }
 } // namespace
 
@@ -91,11 +92,10 @@ void tst_Passwords::init()
 void tst_Passwords::savedWhereTheDesktopKeepsIt()
 {
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
-                  QStringLiteral("snipe_taro"));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
+    settings.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
     std::optional<PasswordPlace> place;
-    savePassword(settings, QStringLiteral("tar'o%12\"34"), this,
+    savePassword(settings, u"tar'o%12\"34"_s, this,
                  [&place](PasswordPlace p, const QString &) { place = p; });
     QTRY_VERIFY_WITH_TIMEOUT(place.has_value(), 10000);
     const PasswordPlace expected =
@@ -104,14 +104,14 @@ void tst_Passwords::savedWhereTheDesktopKeepsIt()
     QCOMPARE(passwordPlace(settings), expected);
     if (keyringExpected()) {
         QCOMPARE(storedScrambled(settings), QString()); // not in the file at all
-        QCOMPARE(inKeyring(), QStringLiteral("tar'o%12\"34"));
+        QCOMPARE(inKeyring(), u"tar'o%12\"34"_s);
     } else {
-        QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("tar'o%12\"34"));
+        QCOMPARE(Unscramble(storedScrambled(settings)), u"tar'o%12\"34"_s);
     }
     // Read back at the next start.
-    SettingsStore again(home.path(QStringLiteral("snipewell.ini")));
+    SettingsStore again(home.path(u"snipewell.ini"_s));
     const LoadedPassword loaded = loadPassword(again);
-    QCOMPARE(loaded.password, QStringLiteral("tar'o%12\"34"));
+    QCOMPARE(loaded.password, u"tar'o%12\"34"_s);
     QCOMPARE(loaded.place, expected);
     QCOMPARE(loaded.note, QString());
 }
@@ -120,46 +120,40 @@ void tst_Passwords::scrambledPasswordMovesIntoTheKeyringOnce()
 {
     // The settings file as an earlier version left it.
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    storeInFile(settings, QStringLiteral("old5678"));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
+    storeInFile(settings, u"old5678"_s);
     const LoadedPassword first = loadPassword(settings);
-    QCOMPARE(first.password, QStringLiteral("old5678"));
+    QCOMPARE(first.password, u"old5678"_s);
     if (keyringExpected()) {
         QCOMPARE(first.place, PasswordPlace::Keyring);
-        QCOMPARE(
-            first.note,
-            QStringLiteral("パスワードを設定ファイルからデスクトップのキーリングに移しました"));
+        QCOMPARE(first.note, u"パスワードを設定ファイルからデスクトップのキーリングに移しました"_s);
         QCOMPARE(storedScrambled(settings), QString());
-        QCOMPARE(inKeyring(), QStringLiteral("old5678"));
+        QCOMPARE(inKeyring(), u"old5678"_s);
     } else {
         QCOMPARE(first.place, PasswordPlace::SettingsFile);
-        QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("old5678"));
+        QCOMPARE(Unscramble(storedScrambled(settings)), u"old5678"_s);
     }
     const LoadedPassword second = loadPassword(settings);
-    QCOMPARE(second.password, QStringLiteral("old5678"));
+    QCOMPARE(second.password, u"old5678"_s);
     QCOMPARE(second.note, QString()); // moved once only
 }
 
 void tst_Passwords::dialogSaysWhereItIsKept()
 {
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
-                  Scramble(QStringLiteral("taro1234")));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
+    settings.save(u"Settings"_s, u"ypass"_s, Scramble(u"taro1234"_s));
     AppValues values;
     values.password = loadPassword(settings).password;
     ScriptedPrompter prompter;
     frmLogin dialog(settings, values, prompter);
     dialog.show();
-    const QString text = dialog.findChild<QLabel *>(QStringLiteral("lblPasswordPlace"))->text();
+    const QString text = dialog.findChild<QLabel *>(u"lblPasswordPlace"_s)->text();
     QCOMPARE(text, passwordPlaceText(keyringExpected() ? PasswordPlace::Keyring
                                                        : PasswordPlace::SettingsFile));
-    QVERIFY(text.contains(keyringExpected() ? QStringLiteral("キーリング")
-                                            : QStringLiteral("設定ファイル")));
-    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->text(),
-             QStringLiteral("taro1234"));
-    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->echoMode(),
-             QLineEdit::Password);
+    QVERIFY(text.contains(keyringExpected() ? u"キーリング"_s : u"設定ファイル"_s));
+    QCOMPARE(dialog.findChild<QLineEdit *>(u"txtUser_1"_s)->text(), u"taro1234"_s);
+    QCOMPARE(dialog.findChild<QLineEdit *>(u"txtUser_1"_s)->echoMode(), QLineEdit::Password);
 }
 
 void tst_Passwords::dialogSaysWhereThePasswordWent()
@@ -167,30 +161,28 @@ void tst_Passwords::dialogSaysWhereThePasswordWent()
     // Typed and confirmed with OK: with a keyring it goes there silently; without one
     // (no Secret Service, or none that answers) the user is told it is in the file.
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
     AppValues values;
     ScriptedPrompter prompter;
     frmLogin dialog(settings, values, prompter);
     dialog.show();
-    QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_0")),
-                     QStringLiteral("snipe_taro"));
-    QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1")),
-                     QStringLiteral("hana5678"));
-    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_0"_s), u"snipe_taro"_s);
+    QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_1"_s), u"hana5678"_s);
+    QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(
         passwordPlace(settings) == PasswordPlace::Keyring || !prompter.messages.isEmpty(), 10000);
     if (keyringExpected()) {
         QVERIFY(prompter.messages.isEmpty());
-        QCOMPARE(inKeyring(), QStringLiteral("hana5678"));
+        QCOMPARE(inKeyring(), u"hana5678"_s);
     } else {
         QCOMPARE(prompter.messages.size(), 1);
         QVERIFY2(prompter.messages.first().startsWith(
-                     QStringLiteral("パスワードをキーリングに保存できませんでした（")),
+                     u"パスワードをキーリングに保存できませんでした（"_s),
                  qPrintable(prompter.messages.first()));
-        QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("hana5678"));
+        QCOMPARE(Unscramble(storedScrambled(settings)), u"hana5678"_s);
     }
     dialog.show(); // and the dialog says the same next time
-    QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("lblPasswordPlace"))->text(),
+    QCOMPARE(dialog.findChild<QLabel *>(u"lblPasswordPlace"_s)->text(),
              passwordPlaceText(passwordPlace(settings)));
 }
 
@@ -208,8 +200,7 @@ public:
             message.setDelayedReply(true);
             QTimer::singleShot(m_delay, this, [this, message, bus] {
                 ++answered;
-                bus.send(
-                    message.createErrorReply(QDBusError::AccessDenied, QStringLiteral("locked")));
+                bus.send(message.createErrorReply(QDBusError::AccessDenied, u"locked"_s));
             });
         }
         return true;
@@ -219,8 +210,8 @@ public:
     bool serveOnTheSessionBus()
     {
         QDBusConnection bus = QDBusConnection::sessionBus();
-        return bus.registerService(QStringLiteral("org.freedesktop.secrets")) &&
-               bus.registerVirtualObject(QStringLiteral("/"), this, QDBusConnection::SubPath);
+        return bus.registerService(u"org.freedesktop.secrets"_s) &&
+               bus.registerVirtualObject(u"/"_s, this, QDBusConnection::SubPath);
     }
     int answered = 0;
 
@@ -236,24 +227,21 @@ void tst_Passwords::aKeyringThatNeverAnswers()
     SilentKeyring keyring;
     QVERIFY(keyring.serveOnTheSessionBus());
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
     AppValues values;
     ScriptedPrompter prompter;
     frmLogin dialog(settings, values, prompter);
     dialog.show();
-    QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_0")),
-                     QStringLiteral("snipe_taro"));
-    QTest::keyClicks(dialog.findChild<QLineEdit *>(QStringLiteral("txtUser_1")),
-                     QStringLiteral("hana5678"));
+    QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_0"_s), u"snipe_taro"_s);
+    QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_1"_s), u"hana5678"_s);
     QElapsedTimer waited;
     waited.start();
-    QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
+    QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
     // Told within the keyring's time, and the program answered all along.
     QTRY_COMPARE_WITH_TIMEOUT(prompter.messages.size(), 1, 15000);
     QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
-    QCOMPARE(prompter.messages.first(),
-             passwordFallbackText(QStringLiteral("キーリングが応答しません")));
-    QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("hana5678"));
+    QCOMPARE(prompter.messages.first(), passwordFallbackText(u"キーリングが応答しません"_s));
+    QCOMPARE(Unscramble(storedScrambled(settings)), u"hana5678"_s);
     QCOMPARE(passwordPlace(settings), PasswordPlace::SettingsFile);
 }
 
@@ -266,32 +254,32 @@ void tst_Passwords::aKeyringThatAnswersLate()
     SilentKeyring keyring(1500);
     QVERIFY(keyring.serveOnTheSessionBus());
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    storeInFile(settings, QStringLiteral("demo1234"));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
+    storeInFile(settings, u"demo1234"_s);
     const LoadedPassword loaded = loadPassword(settings, 300);
-    QCOMPARE(loaded.password, QStringLiteral("demo1234"));
+    QCOMPARE(loaded.password, u"demo1234"_s);
     QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
     QTest::qWait(4000); // every late answer arrives
     QVERIFY(keyring.answered > 0);
-    QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("demo1234"));
+    QCOMPARE(Unscramble(storedScrambled(settings)), u"demo1234"_s);
 }
 
 void tst_Passwords::keyringCanBeTurnedOff()
 {
     // As the demo does: its member's password never goes near the user's keyring.
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("Keyring"), QStringLiteral("0"));
-    storeInFile(settings, QStringLiteral("demo1234"));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
+    settings.save(u"Settings"_s, u"Keyring"_s, u"0"_s);
+    storeInFile(settings, u"demo1234"_s);
     const LoadedPassword loaded = loadPassword(settings);
-    QCOMPARE(loaded.password, QStringLiteral("demo1234"));
+    QCOMPARE(loaded.password, u"demo1234"_s);
     QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
     std::optional<PasswordPlace> place;
-    savePassword(settings, QStringLiteral("demo5678"), this,
+    savePassword(settings, u"demo5678"_s, this,
                  [&place](PasswordPlace p, const QString &) { place = p; });
     QTRY_VERIFY(place.has_value());
     QCOMPARE(*place, PasswordPlace::SettingsFile);
-    QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("demo5678"));
+    QCOMPARE(Unscramble(storedScrambled(settings)), u"demo5678"_s);
     if (keyringExpected())
         QCOMPARE(inKeyring(), QString());
 }
@@ -301,17 +289,17 @@ void tst_Passwords::anAnswerAfterTheAskerIsGoneIsDropped()
     // The credentials dialog asked and was gone before the keyring answered: nothing is told
     // to a window that no longer exists, and the password stays in the file.
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
     bool told = false;
     {
         QObject dialog;
         savePassword(
-            settings, QStringLiteral("demo5678"), &dialog,
+            settings, u"demo5678"_s, &dialog,
             [&told](PasswordPlace, const QString &) { told = true; }, 200);
     }
     QTest::qWait(500);
     QVERIFY(!told);
-    QCOMPARE(Unscramble(storedScrambled(settings)), QStringLiteral("demo5678"));
+    QCOMPARE(Unscramble(storedScrambled(settings)), u"demo5678"_s);
 }
 
 QTEST_MAIN(tst_Passwords)

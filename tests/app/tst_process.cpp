@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The program as a user starts it: a real process with its own data folder.
@@ -35,8 +36,8 @@ private:
 void tst_Process::configure(QProcess &p, const QString &home)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("SNIPEWELL_HOME"), home);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(u"SNIPEWELL_HOME"_s, home);
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     p.setProcessEnvironment(env);
     p.setProgram(QStringLiteral(SNIPEWELL_BIN));
 }
@@ -45,9 +46,8 @@ bool tst_Process::waitUntilRunning(const QString &home)
 {
     // Running means: the backup is made and the compacted database is in place.
     for (int i = 0; i < 200; ++i) {
-        if (QFile::exists(home + QStringLiteral("/new.mdb")) &&
-            QFile::exists(home + QStringLiteral("/db2k.mdb")) &&
-            !QFile::exists(home + QStringLiteral("/db2k.mdb.compacting")))
+        if (QFile::exists(home + u"/new.mdb"_s) && QFile::exists(home + u"/db2k.mdb"_s) &&
+            !QFile::exists(home + u"/db2k.mdb.compacting"_s))
             return true;
         QTest::qWait(50);
     }
@@ -57,7 +57,7 @@ bool tst_Process::waitUntilRunning(const QString &home)
 void tst_Process::firstAndSecondStart()
 {
     TempHome t;
-    const QString home = t.path(QStringLiteral("fresh"));
+    const QString home = t.path(u"fresh"_s);
     {
         QProcess p;
         configure(p, home);
@@ -69,17 +69,17 @@ void tst_Process::firstAndSecondStart()
         QVERIFY(p.waitForFinished(5000));
     }
     {
-        ItemDatabase db(home + QStringLiteral("/db2k.mdb"));
+        ItemDatabase db(home + u"/db2k.mdb"_s);
         QVERIFY(db.open());
         QCOMPARE(db.schemaProblem(), QString());
         ItemRecord item;
-        item.itemid = QStringLiteral("x1");
-        item.Itemname = QStringLiteral("腕時計");
+        item.itemid = u"x1"_s;
+        item.Itemname = u"腕時計"_s;
         item.enddate = QDateTime::currentDateTime().addDays(1);
         QVERIFY(db.upsertItem(item) == ItemDatabase::Upsert::Inserted);
-        db.saveUserColumns(db.itemByItemid(item.itemid)->id, 5000, QStringLiteral("0"), 1, 0);
+        db.saveUserColumns(db.itemByItemid(item.itemid)->id, 5000, u"0"_s, 1, 0);
     }
-    QFile::remove(home + QStringLiteral("/new.mdb"));
+    QFile::remove(home + u"/new.mdb"_s);
     QProcess p;
     configure(p, home);
     p.start();
@@ -93,9 +93,9 @@ void tst_Process::firstAndSecondStart()
     for (const char *file : {"/new.mdb", "/db2k.mdb"}) {
         ItemDatabase db(home + QString::fromLatin1(file));
         QVERIFY(db.open());
-        QVERIFY(db.itemByItemid(QStringLiteral("x1")).has_value());
+        QVERIFY(db.itemByItemid(u"x1"_s).has_value());
     }
-    ItemDatabase db(home + QStringLiteral("/db2k.mdb"));
+    ItemDatabase db(home + u"/db2k.mdb"_s);
     QVERIFY(db.open());
     QStringList log;
     const QList<LogEntry> entries = db.logEntries().value();
@@ -123,10 +123,10 @@ void tst_Process::refusals()
     QFETCH(QString, text);
     TempHome t;
     const QString home = t.path();
-    const QString dbPath = home + QStringLiteral("/db2k.mdb");
+    const QString dbPath = home + u"/db2k.mdb"_s;
     int fd = -1;
-    if (setup == QLatin1String("held") || setup == QLatin1String("garbage")) {
-        if (setup == QLatin1String("held")) {
+    if (setup == "held"_L1 || setup == "garbage"_L1) {
+        if (setup == "held"_L1) {
             ItemDatabase db(dbPath);
             QVERIFY(db.open() && db.createSchema());
         } else {
@@ -135,7 +135,7 @@ void tst_Process::refusals()
             f.write(QByteArray(4096, 'x'));
         }
         fd = ::open(QFile::encodeName(dbPath).constData(), O_RDWR);
-        if (setup == QLatin1String("held"))
+        if (setup == "held"_L1)
             QCOMPARE(::flock(fd, LOCK_EX), 0);
     }
     QProcess p;
@@ -147,13 +147,13 @@ void tst_Process::refusals()
     QVERIFY(p.exitCode() != 0);
     const QString err = QString::fromLocal8Bit(p.readAllStandardError());
     QVERIFY2(err.contains(text), qPrintable(err));
-    QVERIFY(!QFile::exists(home + QStringLiteral("/new.mdb")));
+    QVERIFY(!QFile::exists(home + u"/new.mdb"_s));
 }
 
 void tst_Process::secondInstanceIsRefused()
 {
     TempHome t;
-    const QString home = t.path(QStringLiteral("data"));
+    const QString home = t.path(u"data"_s);
     QProcess first;
     configure(first, home);
     first.start();
@@ -176,10 +176,10 @@ bool tst_Process::startsAndRuns(const QString &home, QString *err)
 {
     QProcess p;
     configure(p, home);
-    const QString ready = home + QStringLiteral(".ready");
+    const QString ready = home + u".ready"_s;
     QFile::remove(ready);
     QProcessEnvironment env = p.processEnvironment();
-    env.insert(QStringLiteral("SNIPEWELL_READY_FILE"), ready);
+    env.insert(u"SNIPEWELL_READY_FILE"_s, ready);
     p.setProcessEnvironment(env);
     p.start();
     const bool up = QTest::qWaitFor(
@@ -198,7 +198,7 @@ void tst_Process::killedAtAnyStepOfTheStartUp_data()
     QTest::addColumn<bool>("databaseLost"); // db2k.mdb gone before the start (only new.mdb)
     for (const char *step : {"backup-written", "backup-done", "compacted", "compact-done"})
         QTest::newRow(step) << QString::fromLatin1(step) << false;
-    QTest::newRow("restoring the lost database") << QStringLiteral("restored") << true;
+    QTest::newRow("restoring the lost database") << u"restored"_s << true;
 }
 
 void tst_Process::killedAtAnyStepOfTheStartUp()
@@ -206,40 +206,39 @@ void tst_Process::killedAtAnyStepOfTheStartUp()
     QFETCH(QString, step);
     QFETCH(bool, databaseLost);
     TempHome t;
-    const QString home = t.path(QStringLiteral("data"));
+    const QString home = t.path(u"data"_s);
     QString err;
     QVERIFY2(startsAndRuns(home, &err), qPrintable(err));
     {
-        ItemDatabase db(home + QStringLiteral("/db2k.mdb"));
+        ItemDatabase db(home + u"/db2k.mdb"_s);
         QVERIFY(db.open());
         ItemRecord item;
-        item.itemid = QStringLiteral("x1");
+        item.itemid = u"x1"_s;
         item.enddate = QDateTime::currentDateTime().addDays(1);
         QVERIFY(db.upsertItem(item) == ItemDatabase::Upsert::Inserted);
-        QVERIFY(db.saveUserColumns(db.itemByItemid(QStringLiteral("x1"))->id, 5000,
-                                   QStringLiteral("2"), 1, 0));
+        QVERIFY(db.saveUserColumns(db.itemByItemid(u"x1"_s)->id, 5000, u"2"_s, 1, 0));
     }
     if (databaseLost) {
         QVERIFY(startsAndRuns(home, &err)); // new.mdb now holds x1
-        QVERIFY(QFile::remove(home + QStringLiteral("/db2k.mdb")));
+        QVERIFY(QFile::remove(home + u"/db2k.mdb"_s));
     }
     // A power cut at that step of the start-up.
     QProcess killed;
     configure(killed, home);
     QProcessEnvironment env = killed.processEnvironment();
-    env.insert(QStringLiteral("SNIPEWELL_CRASH_AT"), step);
+    env.insert(u"SNIPEWELL_CRASH_AT"_s, step);
     killed.setProcessEnvironment(env);
     killed.start();
     QVERIFY(killed.waitForFinished(20000));
     QCOMPARE(killed.exitStatus(), QProcess::CrashExit);
     // The next start goes on as if nothing had happened, and nothing is lost.
     QVERIFY2(startsAndRuns(home, &err), qPrintable(err));
-    ItemDatabase db(home + QStringLiteral("/db2k.mdb"));
+    ItemDatabase db(home + u"/db2k.mdb"_s);
     QVERIFY(db.open());
-    const std::optional<ItemRecord> kept = db.itemByItemid(QStringLiteral("x1"));
+    const std::optional<ItemRecord> kept = db.itemByItemid(u"x1"_s);
     QVERIFY(kept);
     QCOMPARE(kept->ItemYen, 5000);
-    QCOMPARE(kept->cat, QStringLiteral("2"));
+    QCOMPARE(kept->cat, u"2"_s);
     if (databaseLost) {
         QStringList log;
         for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
@@ -253,7 +252,7 @@ void tst_Process::killedAtAnyStepOfTheStartUp()
 void tst_Process::filesAreTheUsersAlone()
 {
     TempHome t;
-    const QString home = t.path(QStringLiteral("data"));
+    const QString home = t.path(u"data"_s);
     QString err;
     QVERIFY2(startsAndRuns(home, &err), qPrintable(err));
     auto mode = [](const QString &path) {
@@ -265,28 +264,27 @@ void tst_Process::filesAreTheUsersAlone()
     for (const char *f : {"/db2k.mdb", "/new.mdb", "/snipewell.ini"})
         QVERIFY2(mode(home + QString::fromLatin1(f)) == 0600, f);
     // Ended by SIGTERM, as a logout does: cleanly, leaving no lock behind.
-    QVERIFY(!QFile::exists(home + QStringLiteral("/snipewell.lock")));
+    QVERIFY(!QFile::exists(home + u"/snipewell.lock"_s));
     // A folder an earlier version left open to everyone is closed at the next start.
     ::chmod(QFile::encodeName(home).constData(), 0755);
-    ::chmod(QFile::encodeName(home + QStringLiteral("/db2k.mdb")).constData(), 0644);
-    QFile cookies(home + QStringLiteral("/cookies.txt"));
+    ::chmod(QFile::encodeName(home + u"/db2k.mdb"_s).constData(), 0644);
+    QFile cookies(home + u"/cookies.txt"_s);
     QVERIFY(cookies.open(QIODevice::WriteOnly));
     cookies.close();
     ::chmod(QFile::encodeName(cookies.fileName()).constData(), 0644);
     QVERIFY2(startsAndRuns(home, &err), qPrintable(err));
     QCOMPARE(mode(home), 0700);
-    QCOMPARE(mode(home + QStringLiteral("/db2k.mdb")), 0600);
-    QCOMPARE(mode(home + QStringLiteral("/new.mdb")), 0600);
+    QCOMPARE(mode(home + u"/db2k.mdb"_s), 0600);
+    QCOMPARE(mode(home + u"/new.mdb"_s), 0600);
     QCOMPARE(mode(cookies.fileName()), 0600);
-    ItemDatabase db(home + QStringLiteral("/db2k.mdb"));
+    ItemDatabase db(home + u"/db2k.mdb"_s);
     QVERIFY(db.open());
     QStringList log;
     for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
         log << e.Memo;
-    QVERIFY2(
-        log.contains(QStringLiteral("他のユーザーも読めたので、本人だけが読めるようにしました：") +
-                     cookies.fileName()),
-        qPrintable(log.join(QLatin1Char('\n'))));
+    QVERIFY2(log.contains(u"他のユーザーも読めたので、本人だけが読めるようにしました："_s +
+                          cookies.fileName()),
+             qPrintable(log.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(tst_Process)

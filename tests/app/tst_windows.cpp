@@ -41,6 +41,7 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 namespace {
@@ -49,8 +50,8 @@ struct App : TestApp
 {
     void storeCredentials(const QString &id, const QString &pw)
     {
-        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"), id);
-        settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"), Scramble(pw));
+        settings.save(u"Settings"_s, u"yuser"_s, id);
+        settings.save(u"Settings"_s, u"ypass"_s, Scramble(pw));
         values.ownId = id;
         values.password = pw;
     }
@@ -58,7 +59,7 @@ struct App : TestApp
 
 QLineEdit *box(frmLogin &w, int i)
 {
-    return w.findChild<QLineEdit *>(QStringLiteral("txtUser_") + QString::number(i));
+    return w.findChild<QLineEdit *>(u"txtUser_"_s + QString::number(i));
 }
 QPushButton *button(QWidget &w, const char *name)
 {
@@ -95,14 +96,13 @@ private slots:
 void tst_Windows::initTestCase()
 {
     // The frame's browser opens the site at load: here it reaches nothing at all.
-    QNetworkProxy::setApplicationProxy(
-        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 9));
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, 9));
 }
 
 void tst_Windows::settingsAndAboutAreModalAndHoldTheScheduler()
 {
     App app;
-    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    app.storeCredentials(u"bidder01"_s, u"secret1"_s);
     MDIForm1 frame(app.ctx);
     frame.setSchedulerTick([] {});
     frame.show();
@@ -116,8 +116,8 @@ void tst_Windows::settingsAndAboutAreModalAndHoldTheScheduler()
         if (dialog)
             dialog->close();
     });
-    frame.findChild<QAction *>(QStringLiteral("mnuSettings"))->trigger();
-    QCOMPARE(shown, QStringLiteral("ｵﾌﾟｼｮﾝ"));
+    frame.findChild<QAction *>(u"mnuSettings"_s)->trigger();
+    QCOMPARE(shown, u"ｵﾌﾟｼｮﾝ"_s);
     QVERIFY(!timerDuring);
     QVERIFY(frame.timer1()->isActive());
 
@@ -129,8 +129,8 @@ void tst_Windows::settingsAndAboutAreModalAndHoldTheScheduler()
         if (dialog)
             dialog->close();
     });
-    frame.findChild<QAction *>(QStringLiteral("mnuVer"))->trigger();
-    QCOMPARE(shown, QStringLiteral("Snipewellのﾊﾞｰｼﾞｮﾝ情報"));
+    frame.findChild<QAction *>(u"mnuVer"_s)->trigger();
+    QCOMPARE(shown, u"Snipewellのﾊﾞｰｼﾞｮﾝ情報"_s);
     QVERIFY(aboutFlag);
     QVERIFY(!app.values.aboutOpen);
 }
@@ -144,8 +144,8 @@ void tst_Windows::loginChecks_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("ends");
     QTest::addColumn<bool>("stillOpen");
-    const QString shortFw = QStringLiteral("４文字以上必要です。");
-    const QString shortHw = QStringLiteral("4文字以上必要です。");
+    const QString shortFw = u"４文字以上必要です。"_s;
+    const QString shortHw = u"4文字以上必要です。"_s;
     QTest::newRow("OK, short ID") << true << "ok"
                                   << "abc"
                                   << "abcd" << shortFw << false << true;
@@ -201,16 +201,16 @@ void tst_Windows::loginChecks()
     w.setEndsProgram(atStart);
     QSignalSpy end(&w, &frmLogin::endProgram);
     w.show();
-    QCOMPARE(w.windowTitle(), QStringLiteral("ﾛｸﾞｲﾝ"));
+    QCOMPARE(w.windowTitle(), u"ﾛｸﾞｲﾝ"_s);
     box(w, 0)->setText(user);
     box(w, 1)->setText(pass);
-    if (action == QLatin1String("ok"))
+    if (action == "ok"_L1)
         button(w, "cmdOK")->click();
-    else if (action == QLatin1String("close"))
+    else if (action == "close"_L1)
         w.close();
-    else if (action == QLatin1String("login"))
+    else if (action == "login"_L1)
         button(w, "Command2")->click();
-    else if (action == QLatin1String("escape"))
+    else if (action == "escape"_L1)
         QTest::keyClick(box(w, 1), Qt::Key_Escape);
     else
         button(w, "cmdCancel")->click();
@@ -218,8 +218,7 @@ void tst_Windows::loginChecks()
     QCOMPARE(end.size(), ends ? 1 : 0);
     QCOMPARE(w.isVisible(), stillOpen);
     if (!stillOpen && !message.isEmpty()) // nothing was stored on the way out
-        QCOMPARE(app.settings.get(QStringLiteral("Settings"), QStringLiteral("ypass"), QString()),
-                 QString());
+        QCOMPARE(app.settings.get(u"Settings"_s, u"ypass"_s, QString()), QString());
 }
 
 void tst_Windows::loginClosedWithValidCredentialsSavesThem()
@@ -234,40 +233,37 @@ void tst_Windows::loginClosedWithValidCredentialsSavesThem()
     w.setSiteState(QStringLiteral("ログインページを開いています。サイトが応答しない場合は"
                                   "ネットワークの接続とプロキシの設定を確かめてください。"));
     QVERIFY(w.height() >= w.layout()->totalHeightForWidth(w.width()));
-    box(w, 0)->setText(QStringLiteral("bidder01"));
-    box(w, 1)->setText(QStringLiteral("p%ss word"));
+    box(w, 0)->setText(u"bidder01"_s);
+    box(w, 1)->setText(u"p%ss word"_s);
 
     // ログインする sets the values in memory only.
     button(w, "Command2")->click();
     QCOMPARE(browser.size(), 1);
-    QCOMPARE(app.values.ownId, QStringLiteral("bidder01"));
-    QCOMPARE(app.values.password, QStringLiteral("p%ss word"));
+    QCOMPARE(app.values.ownId, u"bidder01"_s);
+    QCOMPARE(app.values.password, u"p%ss word"_s);
     QCOMPARE(app.values.encodedPassword, QString());
-    QCOMPARE(app.settings.get(QStringLiteral("Settings"), QStringLiteral("yuser"), QString()),
-             QString());
+    QCOMPARE(app.settings.get(u"Settings"_s, u"yuser"_s, QString()), QString());
 
     button(w, "cmdOK")->click();
     QVERIFY(!w.isVisible());
     QCOMPARE(list.size(), 1);
-    QCOMPARE(app.values.encodedPassword, encodePassword(QStringLiteral("p%ss word")));
-    QCOMPARE(app.settings.get(QStringLiteral("settings"), QStringLiteral("YUSER"), QString()),
-             QStringLiteral("bidder01"));
-    const QString stored =
-        app.settings.get(QStringLiteral("Settings"), QStringLiteral("ypass"), QString());
-    QVERIFY(!stored.contains(QStringLiteral("word")));
-    QCOMPARE(Unscramble(stored), QStringLiteral("p%ss word"));
+    QCOMPARE(app.values.encodedPassword, encodePassword(u"p%ss word"_s));
+    QCOMPARE(app.settings.get(u"settings"_s, u"YUSER"_s, QString()), u"bidder01"_s);
+    const QString stored = app.settings.get(u"Settings"_s, u"ypass"_s, QString());
+    QVERIFY(!stored.contains(u"word"_s));
+    QCOMPARE(Unscramble(stored), u"p%ss word"_s);
 }
 
 void tst_Windows::afterTheLoginTheKeyboardIsInTheList()
 {
     App app;
-    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("aaaab"));
+    app.storeCredentials(u"bidder01"_s, u"aaaab"_s);
     MDIForm1 frame(app.ctx);
     frame.setSchedulerTick([] {});
     frame.show();
     frame.load();
     QVERIFY(QTest::qWaitForWindowActive(&frame));
-    frame.findChild<QAction *>(QStringLiteral("mnuReg"))->trigger();
+    frame.findChild<QAction *>(u"mnuReg"_s)->trigger();
     QTRY_VERIFY(frame.login() && frame.login()->isVisible());
     frame.browser()->setFocus();      // where the login's page had it
     emit frame.browser()->loggedIn(); // the site greeted the user
@@ -278,39 +274,35 @@ void tst_Windows::afterTheLoginTheKeyboardIsInTheList()
 void tst_Windows::overlongPasswordKeepsTheStoredOne()
 {
     App app;
-    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("oldpassword"));
+    app.storeCredentials(u"bidder01"_s, u"oldpassword"_s);
     frmLogin w(app.settings, app.values, app.prompter);
     QSignalSpy end(&w, &frmLogin::endProgram);
     w.show();
     box(w, 1)->setText(QString(100, QLatin1Char('x')));
     button(w, "cmdOK")->click();
     QCOMPARE(app.prompter.messages.size(), 1);
-    QVERIFY(app.prompter.messages.first().contains(QStringLiteral("99")));
+    QVERIFY(app.prompter.messages.first().contains(u"99"_s));
     QVERIFY(w.isVisible());
     QCOMPARE(end.size(), 0);
-    QCOMPARE(Unscramble(
-                 app.settings.get(QStringLiteral("Settings"), QStringLiteral("ypass"), QString())),
-             QStringLiteral("oldpassword"));
-    QCOMPARE(app.values.password, QStringLiteral("oldpassword"));
+    QCOMPARE(Unscramble(app.settings.get(u"Settings"_s, u"ypass"_s, QString())), u"oldpassword"_s);
+    QCOMPARE(app.values.password, u"oldpassword"_s);
 }
 
 void tst_Windows::menusCaptionsAndNames()
 {
     App app;
     MDIForm1 frame(app.ctx);
-    QCOMPARE(frame.windowTitle(), QStringLiteral("Snipewell"));
+    QCOMPARE(frame.windowTitle(), u"Snipewell"_s);
     // The top-level order of the menu bar.
     QStringList bar;
     for (QAction *a : frame.menuBar()->actions())
         bar << a->text();
-    QCOMPARE(bar.mid(0, 6),
-             (QStringList{QStringLiteral("ﾌｧｲﾙ(&F)"), QStringLiteral("表示(&V)"),
-                          QStringLiteral("ﾂｰﾙ(&T)"), QStringLiteral("ｵﾌﾟｼｮﾝ(&O)"),
-                          QStringLiteral("ｳｲﾝﾄﾞｳ(&W)"), QStringLiteral("ﾍﾙﾌﾟ(&H)")}));
+    QCOMPARE(bar.mid(0, 6), (QStringList{u"ﾌｧｲﾙ(&F)"_s, u"表示(&V)"_s, u"ﾂｰﾙ(&T)"_s,
+                                         u"ｵﾌﾟｼｮﾝ(&O)"_s, u"ｳｲﾝﾄﾞｳ(&W)"_s, u"ﾍﾙﾌﾟ(&H)"_s}));
     // Every menu of the bar and every item in them opens from the keyboard: an Alt letter of
     // its own within its menu, and the usual keys for the common commands.
     for (QAction *top : frame.menuBar()->actions()) {
-        if (!top->menu() || top->objectName() == QLatin1String("mnupop1")) // the list's pop-up
+        if (!top->menu() || top->objectName() == "mnupop1"_L1) // the list's pop-up
             continue;
         QSet<QChar> letters;
         for (QAction *a : top->menu()->actions()) {
@@ -322,9 +314,8 @@ void tst_Windows::menusCaptionsAndNames()
             letters.insert(a->text().at(amp + 1));
         }
     }
-    QCOMPARE(frame.findChild<QAction *>(QStringLiteral("mnuEnd"))->shortcut(),
-             QKeySequence(QStringLiteral("Ctrl+Q")));
-    QCOMPARE(frame.findChild<QAction *>(QStringLiteral("mnuUpdateRec"))->shortcut(),
+    QCOMPARE(frame.findChild<QAction *>(u"mnuEnd"_s)->shortcut(), QKeySequence(u"Ctrl+Q"_s));
+    QCOMPARE(frame.findChild<QAction *>(u"mnuUpdateRec"_s)->shortcut(),
              QKeySequence(QKeySequence::Refresh));
 }
 
@@ -364,7 +355,7 @@ void tst_Windows::loginAtStartOnlyWhenACredentialIsMissing()
     }
     // Brought up later from the menu, ｷｬﾝｾﾙ or Escape only closes the dialog.
     for (int i = 0; i < 2; ++i) {
-        frame.findChild<QAction *>(QStringLiteral("mnuReg"))->trigger();
+        frame.findChild<QAction *>(u"mnuReg"_s)->trigger();
         QVERIFY(frame.login()->isVisible());
         if (i == 0)
             button(*frame.login(), "cmdCancel")->click();
@@ -392,10 +383,9 @@ void tst_Windows::badStoredBidSecondsAreReplacedAndSaid()
     QFETCH(int, used);
     QFETCH(bool, logged);
     App app;
-    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
-    app.settings.save(QStringLiteral("Settings"), QStringLiteral("Befsec"), befsec);
-    app.settings.save(QStringLiteral("Settings"), QStringLiteral("accesskankaku"),
-                      QStringLiteral("5"));
+    app.storeCredentials(u"bidder01"_s, u"secret1"_s);
+    app.settings.save(u"Settings"_s, u"Befsec"_s, befsec);
+    app.settings.save(u"Settings"_s, u"accesskankaku"_s, u"5"_s);
     MDIForm1 frame(app.ctx);
     frame.setSchedulerTick([] {});
     frame.load();
@@ -414,40 +404,40 @@ void tst_Windows::badStoredBidSecondsAreReplacedAndSaid()
 void tst_Windows::popupMenuUsesCategoryNames()
 {
     App app;
-    app.categories.rename(4, QStringLiteral("カメラ"));
+    app.categories.rename(4, u"カメラ"_s);
     MDIForm1 frame(app.ctx);
     frame.load();
     const QList<QAction *> actions = frame.popupMenu()->actions();
-    QCOMPARE(actions[2]->text(), QStringLiteral("3"));
-    QCOMPARE(actions[3]->text(), QStringLiteral("カメラ"));
-    app.prompter.answers.enqueue(QStringLiteral("本"));
+    QCOMPARE(actions[2]->text(), u"3"_s);
+    QCOMPARE(actions[3]->text(), u"カメラ"_s);
+    app.prompter.answers.enqueue(u"本"_s);
     QTimer::singleShot(0, [&frame] {
         auto *editor = frame.findChild<frmCAT *>();
-        editor->findChild<QPushButton *>(QStringLiteral("CancelButton"))->click();
+        editor->findChild<QPushButton *>(u"CancelButton"_s)->click();
         editor->accept();
     });
     frame.openCategoryEditor();
-    QCOMPARE(actions[0]->text(), QStringLiteral("本"));
+    QCOMPARE(actions[0]->text(), u"本"_s);
 }
 
 void tst_Windows::logWindowFromMenuAndStatusBarOnLogFailure()
 {
     App app;
-    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    app.storeCredentials(u"bidder01"_s, u"secret1"_s);
     MDIForm1 frame(app.ctx);
     frame.show();
     frame.load();
-    frame.findChild<QAction *>(QStringLiteral("mnuLog"))->trigger();
+    frame.findChild<QAction *>(u"mnuLog"_s)->trigger();
     auto *log = frame.findChild<frmLog *>();
     QVERIFY(log && log->isVisible());
     log->parentWidget()->showMinimized();
-    frame.findChild<QAction *>(QStringLiteral("mnuLog"))->trigger();
+    frame.findChild<QAction *>(u"mnuLog"_s)->trigger();
     QVERIFY(!log->parentWidget()->isMinimized());
     QCOMPARE(frame.findChildren<frmLog *>().size(), 1);
 
-    QSqlQuery(app.db.connection()).exec(QStringLiteral("DROP TABLE tblLog"));
-    app.log.LOGTodb(QStringLiteral("入札準備開始：x9"));
-    QVERIFY(frame.statusBar()->currentMessage().contains(QStringLiteral("入札準備開始：x9")));
+    QSqlQuery(app.db.connection()).exec(u"DROP TABLE tblLog"_s);
+    app.log.LOGTodb(u"入札準備開始：x9"_s);
+    QVERIFY(frame.statusBar()->currentMessage().contains(u"入札準備開始：x9"_s));
 }
 
 void tst_Windows::endClosesEverything()
@@ -459,7 +449,7 @@ void tst_Windows::endClosesEverything()
     frame.load(); // credentials missing: the dialog is open
     frame.showLog();
     QVERIFY(frame.login()->isVisible());
-    frame.findChild<QAction *>(QStringLiteral("mnuEnd"))->trigger();
+    frame.findChild<QAction *>(u"mnuEnd"_s)->trigger();
     QCOMPARE(end.size(), 1);
     QVERIFY(!frame.isVisible());
     QVERIFY(!frame.timer1()->isActive());
@@ -471,31 +461,29 @@ void tst_Windows::endClosesEverything()
 void tst_Windows::closingWithBidsPendingAsks()
 {
     App app;
-    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    app.storeCredentials(u"bidder01"_s, u"secret1"_s);
     ItemRecord r;
-    r.itemid = QStringLiteral("x1");
-    r.Itemname = QStringLiteral("腕時計");
-    r.Serverid = QStringLiteral("3");
+    r.itemid = u"x1"_s;
+    r.Itemname = u"腕時計"_s;
+    r.Serverid = u"3"_s;
     r.ItemYenNow = 1000;
     r.enddate = QDateTime::currentDateTime().addSecs(300);
     QVERIFY(app.db.upsertItem(r) != ItemDatabase::Upsert::Failed);
-    app.db.saveUserColumns(app.db.itemByItemid(QStringLiteral("x1"))->id, 5000, QStringLiteral("0"),
-                           1, 0);
+    app.db.saveUserColumns(app.db.itemByItemid(u"x1"_s)->id, 5000, u"0"_s, 1, 0);
     MDIForm1 frame(app.ctx);
     frame.setSchedulerTick([] {});
     QSignalSpy ends(&frame, &MDIForm1::endProgram);
     frame.show();
     frame.load();
     frame.Timer1_Timer();
-    QVERIFY2(frame.trayMenu()->actions().first()->text().startsWith(QStringLiteral("次の入札：")),
+    QVERIFY2(frame.trayMenu()->actions().first()->text().startsWith(u"次の入札："_s),
              qPrintable(frame.trayMenu()->actions().first()->text()));
-    QVERIFY(frame.trayMenu()->actions().first()->text().endsWith(QStringLiteral("腕時計")));
+    QVERIFY(frame.trayMenu()->actions().first()->text().endsWith(u"腕時計"_s));
 
     // Escape (or the box's ×), then the first button, then the tray's 終了 with Escape: the
     // program keeps running every time, and says nothing was given up. The first time is
     // Ctrl+Q typed in the item's bid window, which stays open.
-    QPointer<frmSw> bidWindow =
-        frame.bidWindows()->open(app.db.itemByItemid(QStringLiteral("x1"))->id);
+    QPointer<frmSw> bidWindow = frame.bidWindows()->open(app.db.itemByItemid(u"x1"_s)->id);
     QTRY_VERIFY(bidWindow->isActiveWindow());
     QTest::keyClick(bidWindow, Qt::Key_Q, Qt::ControlModifier);
     QCOMPARE(app.prompter.questions.size(), 1);
@@ -513,70 +501,68 @@ void tst_Windows::closingWithBidsPendingAsks()
     QCOMPARE(ends.size(), 0);
     QCOMPARE(app.prompter.questions.size(), 4);
     for (const QString &q : app.prompter.questions)
-        QCOMPARE(q, QStringLiteral("1件の入札予定があります。終了すると入札されません。"));
-    QCOMPARE(app.prompter.choices.first().at(1), QStringLiteral("終了する"));
-    QCOMPARE(app.prompter.choices.first().at(2), QStringLiteral("キャンセル"));
-    QVERIFY(!logLines(app.db).join(u'\n').contains(QStringLiteral("入札中止")));
+        QCOMPARE(q, u"1件の入札予定があります。終了すると入札されません。"_s);
+    QCOMPARE(app.prompter.choices.first().at(1), u"終了する"_s);
+    QCOMPARE(app.prompter.choices.first().at(2), u"キャンセル"_s);
+    QVERIFY(!logLines(app.db).join(u'\n').contains(u"入札中止"_s));
 
     // 終了する: it ends, and the log says which bid was given up.
     app.prompter.choiceAnswers.enqueue(1);
-    frame.findChild<QAction *>(QStringLiteral("mnuEnd"))->trigger();
+    frame.findChild<QAction *>(u"mnuEnd"_s)->trigger();
     QCOMPARE(ends.size(), 1);
-    QVERIFY(logLines(app.db).contains(
-        QStringLiteral("入札中止（プログラムを終了しました）：x1（腕時計）")));
+    QVERIFY(logLines(app.db).contains(u"入札中止（プログラムを終了しました）：x1（腕時計）"_s));
 }
 
 void tst_Windows::itemLogFromThePopupMenu()
 {
     App app;
-    app.storeCredentials(QStringLiteral("bidder01"), QStringLiteral("secret1"));
+    app.storeCredentials(u"bidder01"_s, u"secret1"_s);
     for (const char *id : {"x1", "x2"}) {
         ItemRecord r;
         r.itemid = QString::fromLatin1(id);
-        r.Itemname = QStringLiteral("腕時計 ") + r.itemid;
-        r.Serverid = QStringLiteral("3");
+        r.Itemname = u"腕時計 "_s + r.itemid;
+        r.Serverid = u"3"_s;
         r.enddate = QDateTime::currentDateTime().addDays(2);
         QVERIFY(app.db.upsertItem(r) != ItemDatabase::Upsert::Failed);
-        app.log.LOGTodb(QStringLiteral("入札準備開始：") + r.itemid);
+        app.log.LOGTodb(u"入札準備開始："_s + r.itemid);
     }
-    app.log.LOGTodb(QStringLiteral("最終結果：x2：腕時計 x2：落札しました：4,300円"));
+    app.log.LOGTodb(u"最終結果：x2：腕時計 x2：落札しました：4,300円"_s);
     MDIForm1 frame(app.ctx);
     frame.setSchedulerTick([] {});
     frame.show();
     frame.load();
     auto *list = frame.findChild<frmMain *>();
     QVERIFY(list);
-    const QModelIndexList x2 =
-        list->model()->match(list->model()->index(0, 2), Qt::DisplayRole,
-                             QStringLiteral("腕時計 x2"), 1, Qt::MatchExactly);
+    const QModelIndexList x2 = list->model()->match(list->model()->index(0, 2), Qt::DisplayRole,
+                                                    u"腕時計 x2"_s, 1, Qt::MatchExactly);
     list->grid()->setCurrentIndex(list->model()->index(x2.isEmpty() ? 0 : x2.first().row(), 2));
-    frame.findChild<QAction *>(QStringLiteral("mnuItemLog"))->trigger();
+    frame.findChild<QAction *>(u"mnuItemLog"_s)->trigger();
     frmLog *log = nullptr;
     for (frmLog *l : frame.findChildren<frmLog *>()) {
-        if (l->windowTitle() == QStringLiteral("ログ：x2 腕時計 x2"))
+        if (l->windowTitle() == u"ログ：x2 腕時計 x2"_s)
             log = l;
     }
     QVERIFY(log);
-    QAbstractItemModel *rows = log->findChild<QTableView *>(QStringLiteral("DataGrid2"))->model();
+    QAbstractItemModel *rows = log->findChild<QTableView *>(u"DataGrid2"_s)->model();
     QStringList memos;
     for (int r = 0; r < rows->rowCount(); ++r)
         memos << rows->index(r, 1).data().toString();
-    QCOMPARE(memos, (QStringList{QStringLiteral("最終結果：x2：腕時計 x2：落札しました：4,300円"),
-                                 QStringLiteral("入札準備開始：x2")}));
+    QCOMPARE(memos, (QStringList{u"最終結果：x2：腕時計 x2：落札しました：4,300円"_s,
+                                 u"入札準備開始：x2"_s}));
 }
 
 void tst_Windows::schedulerOpensBidWindows()
 {
     App app;
-    app.storeCredentials(QStringLiteral("me_taro"), QStringLiteral("secret1"));
-    app.settings.save(QStringLiteral("Settings"), QStringLiteral("CATOn"), QStringLiteral("1"));
+    app.storeCredentials(u"me_taro"_s, u"secret1"_s);
+    app.settings.save(u"Settings"_s, u"CATOn"_s, u"1"_s);
     const QDateTime now = QDateTime::currentDateTime();
     auto add = [&app](const QString &itemid, const QDateTime &end, const QString &cat, int numkai,
                       const QString &bidder) {
         ItemRecord r;
         r.itemid = itemid;
         r.Itemname = itemid;
-        r.Serverid = QStringLiteral("3");
+        r.Serverid = u"3"_s;
         r.ItemYenNow = 1000;
         r.SaikougakuShaid = bidder;
         r.enddate = end;
@@ -585,14 +571,10 @@ void tst_Windows::schedulerOpensBidWindows()
         app.db.upsertItem(r);
         app.db.saveUserColumns(app.db.itemByItemid(itemid)->id, 5000, cat, numkai, 0);
     };
-    add(QStringLiteral("wonEarlier"), now.addSecs(-3600), QStringLiteral("1"), 1,
-        QStringLiteral("me_taro"));
-    add(QStringLiteral("sameCategory"), now.addSecs(3 * 3600), QStringLiteral("1"), 1,
-        QStringLiteral("x"));
-    add(QStringLiteral("otherCategory"), now.addSecs(4 * 3600), QStringLiteral("2"), 1,
-        QStringLiteral("x"));
-    add(QStringLiteral("noQuantity"), now.addSecs(2 * 3600), QStringLiteral("0"), 0,
-        QStringLiteral("x"));
+    add(u"wonEarlier"_s, now.addSecs(-3600), u"1"_s, 1, u"me_taro"_s);
+    add(u"sameCategory"_s, now.addSecs(3 * 3600), u"1"_s, 1, u"x"_s);
+    add(u"otherCategory"_s, now.addSecs(4 * 3600), u"2"_s, 1, u"x"_s);
+    add(u"noQuantity"_s, now.addSecs(2 * 3600), u"0"_s, 0, u"x"_s);
     MDIForm1 frame(app.ctx);
     frame.show();
     frame.load();
@@ -605,38 +587,38 @@ void tst_Windows::schedulerOpensBidWindows()
         return titles;
     };
     // Windows open one at a time, a moment after the tick.
-    QTRY_COMPARE(opened(), QStringList{QStringLiteral("otherCategory")});
+    QTRY_COMPARE(opened(), QStringList{u"otherCategory"_s});
     frame.Timer1_Timer();
     QTest::qWait(100);
-    QCOMPARE(opened(), QStringList{QStringLiteral("otherCategory")});
+    QCOMPARE(opened(), QStringList{u"otherCategory"_s});
     QStringList log;
     const QList<LogEntry> entries = app.db.logEntries().value();
     for (const LogEntry &e : entries) {
-        if (e.Memo.startsWith(QStringLiteral("入札準備"))) // the browser may log its page
+        if (e.Memo.startsWith(u"入札準備"_s)) // the browser may log its page
             log << e.Memo;
     }
-    QCOMPARE(log, QStringList{QStringLiteral("入札準備開始：otherCategory")});
+    QCOMPARE(log, QStringList{u"入札準備開始：otherCategory"_s});
     // The earliest-ending candidate's line is what stays in the status bar.
     QCOMPARE(frame.statusBar()->currentMessage(),
-             QStringLiteral("sameCategory:カテゴリの中の１つ以上を落札しているので入札しない"));
+             u"sameCategory:カテゴリの中の１つ以上を落札しているので入札しない"_s);
 }
 
 void tst_Windows::newWindowsStayOutOfTheWay()
 {
     App app;
-    app.storeCredentials(QStringLiteral("me_taro"), QStringLiteral("secret1"));
+    app.storeCredentials(u"me_taro"_s, u"secret1"_s);
     const QDateTime now = QDateTime::currentDateTime();
     for (int i = 1; i <= 3; ++i) {
         ItemRecord r;
-        r.itemid = QStringLiteral("w") + QString::number(i);
+        r.itemid = u"w"_s + QString::number(i);
         r.Itemname = r.itemid;
-        r.Serverid = QStringLiteral("3");
+        r.Serverid = u"3"_s;
         r.ItemYenNow = 1000;
         r.enddate = now.addSecs(i * 3600);
         r.NumUri = 1;
         r.ItemYenUnit = 100;
         app.db.upsertItem(r);
-        app.db.saveUserColumns(app.db.itemByItemid(r.itemid)->id, 5000, QStringLiteral("0"), 1, 0);
+        app.db.saveUserColumns(app.db.itemByItemid(r.itemid)->id, 5000, u"0"_s, 1, 0);
     }
     MDIForm1 frame(app.ctx);
     frame.show();
@@ -654,7 +636,7 @@ void tst_Windows::newWindowsStayOutOfTheWay()
         places.insert({w->window()->x(), w->window()->y()});
     QString where;
     for (frmSw *w : frame.bidWindows()->windows())
-        where += QStringLiteral("%1,%2 ").arg(w->window()->x()).arg(w->window()->y());
+        where += u"%1,%2 "_s.arg(w->window()->x()).arg(w->window()->y());
     QVERIFY2(places.size() == 3, qPrintable(where)); // none hides another
     // Every window fits the screen, the frame with room for its title bar.
     const QRect avail = frame.screen()->availableGeometry();
@@ -662,8 +644,7 @@ void tst_Windows::newWindowsStayOutOfTheWay()
     QVERIFY(frame.height() + MDIForm1::kFrameRoom.height() <= avail.height());
     for (frmSw *w : frame.bidWindows()->windows())
         QVERIFY2(avail.contains(w->window()->frameGeometry()),
-                 qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
-                                .arg(w->window()->x())
+                 qPrintable(u"%1,%2 %3x%4 in %5x%6"_s.arg(w->window()->x())
                                 .arg(w->window()->y())
                                 .arg(w->window()->frameGeometry().width())
                                 .arg(w->window()->frameGeometry().height())

@@ -11,6 +11,8 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
+
 struct BidFixture : TestApp
 {
     sim::SimSite site;
@@ -20,21 +22,21 @@ struct BidFixture : TestApp
         if (site.listenOn() == 0)
             qFatal("cannot set up");
         reachSimulatedSite(settings, site.port());
-        values.ownId = QStringLiteral("snipe_taro");
-        values.password = QStringLiteral("taro1234");
+        values.ownId = u"snipe_taro"_s;
+        values.password = u"taro1234"_s;
         values.encodedPassword = sw::encodePassword(values.password);
         values.befSec = 5;
     }
     // Stores the simulated item as the program would have read it.
     int store(const sim::Item &it, qint32 max, int quantity, int status = 0,
-              const QString &cat = QStringLiteral("0"))
+              const QString &cat = u"0"_s)
     {
         sw::ItemRecord r;
         r.itemid = it.id;
         r.Itemname = it.title;
         r.Serverid = QString::number(it.server);
         r.ItemYenNow = it.price;
-        r.SaikougakuShaid = it.highBidder.isEmpty() ? QStringLiteral("-") : it.highBidder;
+        r.SaikougakuShaid = it.highBidder.isEmpty() ? u"-"_s : it.highBidder;
         r.enddate = it.end;
         r.NumUri = it.quantity;
         r.NumNyuusatu = it.bids;
@@ -54,30 +56,29 @@ struct BidFixture : TestApp
         return ::logLines(db);
     }
     QString logText() { return logLines().join(QLatin1Char('\n')); }
-    QList<sim::RequestRecord> confirmations(const QString &itemId = QStringLiteral("x1"))
+    QList<sim::RequestRecord> confirmations(const QString &itemId = u"x1"_s)
     {
         QList<sim::RequestRecord> out;
-        for (const sim::RequestRecord &r : site.requestsTo(QStringLiteral("/jp/config/placebid"))) {
+        for (const sim::RequestRecord &r : site.requestsTo(u"/jp/config/placebid"_s)) {
             if (r.item == itemId)
                 out << r;
         }
         return out;
     }
-    QList<sim::RequestRecord> previews(const QString &itemId = QStringLiteral("x1"))
+    QList<sim::RequestRecord> previews(const QString &itemId = u"x1"_s)
     {
         QList<sim::RequestRecord> out;
-        for (const sim::RequestRecord &r :
-             site.requestsTo(QStringLiteral("/jp/show/bid_preview"))) {
+        for (const sim::RequestRecord &r : site.requestsTo(u"/jp/show/bid_preview"_s)) {
             if (r.item == itemId)
                 out << r;
         }
         return out;
     }
-    QStringList amountsSent(const QString &itemId = QStringLiteral("x1"))
+    QStringList amountsSent(const QString &itemId = u"x1"_s)
     {
         QStringList out;
         for (const sim::RequestRecord &r : confirmations(itemId))
-            out << QUrlQuery(r.query).queryItemValue(QStringLiteral("Bid"));
+            out << QUrlQuery(r.query).queryItemValue(u"Bid"_s);
         return out;
     }
 };
@@ -93,8 +94,8 @@ inline sim::Scenario scenarioWith(const QList<sim::Item> &items)
 {
     sim::Scenario s;
     s.showSeconds = true; // these auctions end at any second
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
-              << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}}
+              << sim::Bidder{u"rival"_s, u"r"_s, {}};
     s.items = items;
     return s;
 }
@@ -105,16 +106,16 @@ inline sim::Scenario scenarioWith(const sim::Item &it)
 }
 
 // A rival leads at 3,000 with that as its maximum; nobody else bids.
-inline sim::Item item(const QDateTime &end, const QString &id = QStringLiteral("x1"))
+inline sim::Item item(const QDateTime &end, const QString &id = u"x1"_s)
 {
     sim::Item it;
     it.id = id;
     it.server = 3;
-    it.title = QStringLiteral("テスト商品 ") + id;
+    it.title = u"テスト商品 "_s + id;
     it.startPrice = 1000;
     it.price = 3000;
     it.bids = 2;
-    it.highBidder = QStringLiteral("rival");
+    it.highBidder = u"rival"_s;
     it.maxBids.insert(it.highBidder, 3000);
     it.end = end;
     it.autoExtend = false;

@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QSqlQuery>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // One item's bid, its decisions and its readings of the item's page, against the simulated
@@ -50,10 +51,10 @@ void waitPast(const QDateTime &end, int extraMs = 2500)
         qWarning("the auction did not end in time");
 }
 
-void noBidRequestAfter(Bids &f, const QDateTime &end, const QString &itemId = QStringLiteral("x1"))
+void noBidRequestAfter(Bids &f, const QDateTime &end, const QString &itemId = u"x1"_s)
 {
     for (const sim::RequestRecord &r : f.site.requests()) {
-        if (r.item == itemId && r.path != QLatin1String("/jp/auction/") + itemId)
+        if (r.item == itemId && r.path != "/jp/auction/"_L1 + itemId)
             QVERIFY2(r.atMs < end.toMSecsSinceEpoch(),
                      qPrintable(r.path + QLatin1Char('?') + r.query));
     }
@@ -67,15 +68,14 @@ void tst_ArmedBid::armsAndBidsAtTheBidTime()
     Bids f(scenarioWith(item(end)));
     ArmedBid *b = f.open(f.store(item(end), 5000, 1));
     QVERIFY(b->armed());
-    QCOMPARE(b->nextAmountText(), QStringLiteral("5000"));
+    QCOMPARE(b->nextAmountText(), u"5000"_s);
     QCOMPARE(b->bidTime(), end.addSecs(-5));
     QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 10000);
     const qint64 late = f.confirmations().first().atMs - b->bidTime().toMSecsSinceEpoch();
     QVERIFY2(late >= -1000 && late <= 100, qPrintable(QString::number(late)));
     QTRY_VERIFY(b->leading());
     for (const QString &line :
-         {QStringLiteral("入札準備その２"), QStringLiteral("入札開始：x1：5000"),
-          QStringLiteral("入札結果：x1：5000：成功 ")})
+         {u"入札準備その２"_s, u"入札開始：x1：5000"_s, u"入札結果：x1：5000：成功 "_s})
         QVERIFY2(f.logLines().contains(line), qPrintable(f.logText()));
 }
 
@@ -112,7 +112,7 @@ void tst_ArmedBid::refreshRecords()
     ArmedBid *b = f.open(id);
     QSignalSpy changed(b, &ArmedBid::itemsChanged);
     QSignalSpy result(b, &ArmedBid::result);
-    sim::Item &onSite = *f.site.scenario().item(QStringLiteral("x1"));
+    sim::Item &onSite = *f.site.scenario().item(u"x1"_s);
     onSite.price = price;
     onSite.highBidder = bidder;
     if (ended)
@@ -125,12 +125,10 @@ void tst_ArmedBid::refreshRecords()
     QCOMPARE(r.status, written ? status : storedStatus);
     QCOMPARE(r.fin, written && ended);
     QCOMPARE(b->finished(), written && ended);
-    QCOMPARE(f.logLines().contains(QStringLiteral("入札結果：x1：3500：あなたが落札しました。")),
-             wonLine);
+    QCOMPARE(f.logLines().contains(u"入札結果：x1：3500：あなたが落札しました。"_s), wonLine);
     QCOMPARE(result.size(), wonLine ? 1 : 0);
     if (wonLine)
-        QCOMPARE(result.first().first().toString(),
-                 QStringLiteral("入札結果：x1\r\n3500円で落札しました。"));
+        QCOMPARE(result.first().first().toString(), u"入札結果：x1\r\n3500円で落札しました。"_s);
 }
 
 void tst_ArmedBid::userRefreshWhileBusyIsTold()
@@ -147,7 +145,7 @@ void tst_ArmedBid::userRefreshWhileBusyIsTold()
     b->refresh(false); // from the timer: skipped without a box
     QVERIFY(f.prompter.messages.isEmpty());
     b->refresh(true); // from the user: told so
-    QCOMPARE(f.prompter.messages, QStringList{QStringLiteral("処理中です")});
+    QCOMPARE(f.prompter.messages, QStringList{u"処理中です"_s});
     QTRY_COMPARE(b->busy(), int(ArmedBid::Idle));
 }
 
@@ -175,7 +173,7 @@ void tst_ArmedBid::slowSiteStillBidsOnTime()
     }
     if (itemPageMs > 0) {
         sim::Fault f;
-        f.path = QStringLiteral("/jp/auction/*");
+        f.path = u"/jp/auction/*"_s;
         f.ms = itemPageMs;
         s.faults.prepend(f);
     }
@@ -228,15 +226,15 @@ void tst_ArmedBid::bidsAgainOnlyForAReason()
     if (pageFault >= 0) {
         sim::Fault fault;
         fault.kind = sim::Fault::Kind(pageFault);
-        fault.path = QStringLiteral("/jp/auction/*");
+        fault.path = u"/jp/auction/*"_s;
         f.site.addFault(fault);
     }
     waitPast(end);
     // One confirmation, one preview: the password went to the site once.
-    QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("5000")});
+    QCOMPARE(f.amountsSent(), QStringList{u"5000"_s});
     QCOMPARE(f.previews().size(), 1);
-    QVERIFY2(f.site.maxPerSecond(QStringLiteral("x1")) <= RequestPacer::kPerSecond,
-             qPrintable(QString::number(f.site.maxPerSecond(QStringLiteral("x1")))));
+    QVERIFY2(f.site.maxPerSecond(u"x1"_s) <= RequestPacer::kPerSecond,
+             qPrintable(QString::number(f.site.maxPerSecond(u"x1"_s))));
     noBidRequestAfter(f, end);
     QCOMPARE(loginNeeded.isEmpty(), !login);
     QVERIFY(!b->statusMessage().isEmpty());
@@ -252,15 +250,13 @@ void tst_ArmedBid::raisedMaximumBidsAgain()
     ArmedBid *b = f.open(id);
     QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 10000);
     QTRY_COMPARE(b->busy(), int(ArmedBid::Idle));
-    QVERIFY2(b->statusMessage().contains(QStringLiteral("最低落札価格")),
-             qPrintable(b->statusMessage()));
+    QVERIFY2(b->statusMessage().contains(u"最低落札価格"_s), qPrintable(b->statusMessage()));
     // The user raises the maximum above the reserve and saves: the next tick bids again.
     BidLimits l = b->limits();
     l.max = 9000;
     QString error;
     QVERIFY(b->saveLimits(l, &error));
-    QTRY_COMPARE_WITH_TIMEOUT(f.amountsSent(),
-                              (QStringList{QStringLiteral("5000"), QStringLiteral("9000")}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.amountsSent(), (QStringList{u"5000"_s, u"9000"_s}), 5000);
     QTRY_VERIFY(b->leading());
     QCOMPARE(f.db.itemById(id)->ItemYen, 9000);
 }
@@ -276,12 +272,10 @@ void tst_ArmedBid::pageWithoutUnitRaisesByTheSiteIncrement()
     Bids f(scenarioWith(it));
     f.values.mnlNyusatu = true;
     ArmedBid *b = f.open(f.store(it, 4000, 1));
-    QCOMPARE(b->nextAmountText(), QStringLiteral("3100")); // 3,000 + the site's 100
+    QCOMPARE(b->nextAmountText(), u"3100"_s); // 3,000 + the site's 100
     QTRY_VERIFY_WITH_TIMEOUT(b->leading(), 12000);
-    QCOMPARE(f.amountsSent(),
-             (QStringList{QStringLiteral("3100"), QStringLiteral("3200"), QStringLiteral("3300"),
-                          QStringLiteral("3400"), QStringLiteral("3500")}));
-    QVERIFY(f.site.maxPerSecond(QStringLiteral("x1")) <= RequestPacer::kPerSecond);
+    QCOMPARE(f.amountsSent(), (QStringList{u"3100"_s, u"3200"_s, u"3300"_s, u"3400"_s, u"3500"_s}));
+    QVERIFY(f.site.maxPerSecond(u"x1"_s) <= RequestPacer::kPerSecond);
 }
 
 void tst_ArmedBid::countsOnlyWhatReachedTheSite_data()
@@ -320,7 +314,7 @@ void tst_ArmedBid::countsOnlyWhatReachedTheSite()
     sim::Fault refuse;
     refuse.kind = sim::Fault::Kind(fault);
     refuse.beforeProcessing = before;
-    refuse.path = QStringLiteral("/jp/config/placebid");
+    refuse.path = u"/jp/config/placebid"_s;
     refuse.count = count;
     f.site.addFault(refuse);
     ArmedBid *b = f.open(f.store(it, 5000, 1));
@@ -332,32 +326,31 @@ void tst_ArmedBid::countsOnlyWhatReachedTheSite()
         QCOMPARE(f.confirmations().size(), confirmations);
     for (const sim::RequestRecord &r : f.confirmations())
         QVERIFY(r.atMs < end.toMSecsSinceEpoch());
-    QVERIFY(f.site.maxPerSecond(QStringLiteral("x1")) <= RequestPacer::kPerSecond);
+    QVERIFY(f.site.maxPerSecond(u"x1"_s) <= RequestPacer::kPerSecond);
 }
 
 void tst_ArmedBid::loginPageInsteadOfThePreview()
 {
     const QDateTime end = wholeSecond(8000);
-    sim::Item other = item(end.addSecs(1), QStringLiteral("x2"));
+    sim::Item other = item(end.addSecs(1), u"x2"_s);
     other.server = 4;
     Bids f(scenarioWith({item(end), other}));
     sim::Fault login;
     login.kind = sim::Fault::LoginPage;
-    login.host = QStringLiteral("page3.*");
-    login.path = QStringLiteral("/jp/show/bid_preview");
+    login.host = u"page3.*"_s;
+    login.path = u"/jp/show/bid_preview"_s;
     f.site.addFault(login);
     QSignalSpy loginNeeded(&f.bids, &ArmedBids::loginNeeded);
     f.open(f.store(item(end), 5000, 1));
     f.open(f.store(other, 5000, 1));
     QTRY_VERIFY_WITH_TIMEOUT(!loginNeeded.isEmpty(), 10000);
-    QVERIFY2(
-        f.logText().contains(QStringLiteral("入札できませんでした：x1：5000：ログインが必要です")),
-        qPrintable(f.logText()));
-    QVERIFY(!f.logText().contains(QStringLiteral("入札準備２：x1")));
+    QVERIFY2(f.logText().contains(u"入札できませんでした：x1：5000：ログインが必要です"_s),
+             qPrintable(f.logText()));
+    QVERIFY(!f.logText().contains(u"入札準備２：x1"_s));
     // The next item's bid is on time.
-    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations(QStringLiteral("x2")).isEmpty(), 10000);
-    const qint64 late = f.confirmations(QStringLiteral("x2")).first().atMs -
-                        other.end.addSecs(-5).toMSecsSinceEpoch();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations(u"x2"_s).isEmpty(), 10000);
+    const qint64 late =
+        f.confirmations(u"x2"_s).first().atMs - other.end.addSecs(-5).toMSecsSinceEpoch();
     QVERIFY2(late >= -1000 && late <= 100, qPrintable(QString::number(late)));
     waitPast(end, 0);
     QCOMPARE(f.previews().size(), 1); // asked once, not again and again with the password
@@ -395,23 +388,23 @@ void tst_ArmedBid::oneWinPerCategoryAtTheBid()
     QFETCH(bool, toldAtOnce);
     // An item of category 2 ending with the second is bid on all the same.
     const QDateTime end = wholeSecond(9000);
-    const sim::Item first = item(end, QStringLiteral("x1"));
-    const sim::Item second = item(end.addSecs(apartSecs), QStringLiteral("x2"));
-    const sim::Item elsewhere = item(end.addSecs(apartSecs), QStringLiteral("x3"));
+    const sim::Item first = item(end, u"x1"_s);
+    const sim::Item second = item(end.addSecs(apartSecs), u"x2"_s);
+    const sim::Item elsewhere = item(end.addSecs(apartSecs), u"x3"_s);
     sim::Scenario s = scenarioWith({first, second, elsewhere});
     s.showSeconds = showSeconds;
     Bids f(s);
     f.values.catOn = true;
-    f.open(f.store(first, 5000, 1, 0, QStringLiteral("1")));
-    ArmedBid *b2 = f.open(f.store(second, 5000, 1, 0, QStringLiteral("1")));
-    f.open(f.store(elsewhere, 5000, 1, 0, QStringLiteral("2")));
+    f.open(f.store(first, 5000, 1, 0, u"1"_s));
+    ArmedBid *b2 = f.open(f.store(second, 5000, 1, 0, u"1"_s));
+    f.open(f.store(elsewhere, 5000, 1, 0, u"2"_s));
     if (toldAtOnce) {
         QCOMPARE(b2->statusMessage(), why);
         QCOMPARE(b2->lastResult(), why);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations(QStringLiteral("x3")).isEmpty(), 30000);
-    QCOMPARE(f.confirmations(QStringLiteral("x1")).size(), 1);
-    QVERIFY(f.confirmations(QStringLiteral("x2")).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations(u"x3"_s).isEmpty(), 30000);
+    QCOMPARE(f.confirmations(u"x1"_s).size(), 1);
+    QVERIFY(f.confirmations(u"x2"_s).isEmpty());
     QVERIFY2(f.logText().contains(why), qPrintable(f.logText()));
     QCOMPARE(b2->statusMessage(), why);
 }
@@ -423,23 +416,23 @@ void tst_ArmedBid::followsAnAutomaticExtension()
     it.autoExtend = true;
     it.extensionSecs = 12;
     // Our bid five seconds before the end moves it 12 s on; then a rival bids up to 3,450.
-    it.rivals << sim::RivalBid{QStringLiteral("rival2"), 3450, -1, 2};
+    it.rivals << sim::RivalBid{u"rival2"_s, 3450, -1, 2};
     sim::Scenario s = scenarioWith(it);
-    s.bidders << sim::Bidder{QStringLiteral("rival2"), QStringLiteral("r2"), {}};
+    s.bidders << sim::Bidder{u"rival2"_s, u"r2"_s, {}};
     Bids f(s);
     f.values.mnlNyusatu = true;
     ArmedBid *b = f.open(f.store(it, 6000, 1));
     QTRY_VERIFY_WITH_TIMEOUT(f.confirmations().size() == 1 && b->leading(), 12000);
     // After the first end the window reads the new end, and bids at the new bid time.
     QTRY_VERIFY_WITH_TIMEOUT(b->endTime() > end, 8000);
-    const QDateTime newEnd = f.site.scenario().item(QStringLiteral("x1"))->end;
+    const QDateTime newEnd = f.site.scenario().item(u"x1"_s)->end;
     QCOMPARE(b->endTime(), newEnd);
     QCOMPARE(b->bidTime(), newEnd.addSecs(-5));
     QTRY_VERIFY2_WITH_TIMEOUT(f.confirmations().size() >= 2, qPrintable(f.logText()), 20000);
     const qint64 late = f.confirmations().at(1).atMs - newEnd.addSecs(-5).toMSecsSinceEpoch();
     QVERIFY2(late >= -1000 && late <= 100, qPrintable(QString::number(late) + f.logText()));
     QTRY_VERIFY_WITH_TIMEOUT(b->leading(), 5000);
-    QCOMPARE(f.amountsSent().first(), QStringLiteral("3100"));
+    QCOMPARE(f.amountsSent().first(), u"3100"_s);
 }
 
 void tst_ArmedBid::damagedRowIsLeftAlone_data()
@@ -474,7 +467,7 @@ void tst_ArmedBid::damagedRowIsLeftAlone()
     Bids f(scenarioWith(item(end)));
     const int id = f.store(item(end), 5000, 1);
     QSqlQuery q(f.db.connection());
-    q.prepare(QStringLiteral("UPDATE tblYo SET ") + column + QStringLiteral(" = ? WHERE id = ?"));
+    q.prepare(u"UPDATE tblYo SET "_s + column + u" = ? WHERE id = ?"_s);
     q.addBindValue(value);
     q.addBindValue(id);
     QVERIFY(q.exec());
@@ -483,8 +476,8 @@ void tst_ArmedBid::damagedRowIsLeftAlone()
     b->refresh(true);
     QTest::qWait(3000);
     QVERIFY(f.site.requests().isEmpty()); // nothing asked, every second or otherwise
-    const QString name = QStringLiteral("（テスト商品 x1）");
-    QCOMPARE(f.logLines().count(report + QStringLiteral("：") + b->item().itemid + name), 1);
+    const QString name = u"（テスト商品 x1）"_s;
+    QCOMPARE(f.logLines().count(report + u"："_s + b->item().itemid + name), 1);
     QCOMPARE(b->caption(), caption);
 }
 
@@ -496,7 +489,7 @@ void tst_ArmedBid::programEndAbandonsAWaitingBid()
     QTRY_VERIFY_WITH_TIMEOUT(b->busy() == ArmedBid::Bidding, 10000);
     QTRY_COMPARE(f->previews().size(), 1);
     delete b; // the program ends while the bid waits for its moment
-    QTRY_VERIFY_WITH_TIMEOUT(f->logText().contains(QStringLiteral("入札中止：x1")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(f->logText().contains(u"入札中止：x1"_s), 5000);
     QVERIFY(f->confirmations().isEmpty());
 }
 

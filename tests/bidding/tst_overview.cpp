@@ -16,6 +16,7 @@
 #include <QTcpServer>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // What the user sees of the bids to come and of their ends: the overview's rows, the final
@@ -70,7 +71,7 @@ void tst_Overview::windowPlaces()
     const QRect screen(0, 0, 1280, 1024);
     const QSize size(420, 380);
     const QRect at(windowPlace(frame, screen, size, index), size);
-    QVERIFY2(screen.contains(at), qPrintable(QStringLiteral("%1,%2").arg(at.x()).arg(at.y())));
+    QVERIFY2(screen.contains(at), qPrintable(u"%1,%2"_s.arg(at.x()).arg(at.y())));
     if (frame.intersected(screen).width() >= size.width())
         QVERIFY(frame.intersects(at));
 }
@@ -89,57 +90,53 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
         QList<NoticeKind> notTold;
     };
     QList<Row> rows;
-    rows << Row{item(end, QStringLiteral("x1")),
+    rows << Row{item(end, u"x1"_s),
                 5000,
-                QStringLiteral("落札"),
-                QStringLiteral("落札しました："),
+                u"落札"_s,
+                u"落札しました："_s,
                 {NoticeKind::BidPlaced, NoticeKind::Won},
                 {}};
-    sim::Item lose = item(end, QStringLiteral("x2")); // taken, then beaten at once
-    lose.maxBids.insert(QStringLiteral("rival"), 20000);
+    sim::Item lose = item(end, u"x2"_s); // taken, then beaten at once
+    lose.maxBids.insert(u"rival"_s, 20000);
     rows << Row{lose,
                 5000,
-                QStringLiteral("落札できませんでした"),
-                QStringLiteral("落札できませんでした：より高い入札がありました（最終価格"),
+                u"落札できませんでした"_s,
+                u"落札できませんでした：より高い入札がありました（最終価格"_s,
                 {NoticeKind::Outbid, NoticeKind::Lost},
                 {}};
-    sim::Item reserve = item(end, QStringLiteral("x3"));
+    sim::Item reserve = item(end, u"x3"_s);
     reserve.reserve = 9000;
     rows << Row{reserve,
                 5000,
-                QStringLiteral("落札できませんでした"),
-                QStringLiteral("落札できませんでした：最低落札価格に届きませんでした"),
+                u"落札できませんでした"_s,
+                u"落札できませんでした：最低落札価格に届きませんでした"_s,
                 {NoticeKind::Lost},
                 {}};
-    sim::Item outright = item(end, QStringLiteral("x5")); // bought at its buy-it-now price
+    sim::Item outright = item(end, u"x5"_s); // bought at its buy-it-now price
     outright.buyNow = 3100;
-    rows << Row{outright,
-                5000,
-                QStringLiteral("落札"),
-                QStringLiteral("落札しました："),
-                {NoticeKind::Won},
-                {NoticeKind::BidPlaced}};
+    rows << Row{
+        outright, 5000, u"落札"_s, u"落札しました："_s, {NoticeKind::Won}, {NoticeKind::BidPlaced}};
     // A rival's higher proxy bid lands just before ours: "too low" up to the maximum.
-    sim::Item atMax = item(end, QStringLiteral("x6"));
+    sim::Item atMax = item(end, u"x6"_s);
     atMax.price = 4800;
-    atMax.maxBids.insert(QStringLiteral("rival"), 4850);
-    atMax.rivals << sim::RivalBid{QStringLiteral("rival2"), 20000, -1, 5.8};
+    atMax.maxBids.insert(u"rival"_s, 4850);
+    atMax.rivals << sim::RivalBid{u"rival2"_s, 20000, -1, 5.8};
     rows << Row{atMax,
                 5000,
-                QStringLiteral("落札できませんでした"),
-                QStringLiteral("落札できませんでした：より高い入札がありました（最終価格"),
+                u"落札できませんでした"_s,
+                u"落札できませんでした：より高い入札がありました（最終価格"_s,
                 {NoticeKind::Lost},
                 {}};
-    sim::Item over = item(end, QStringLiteral("x7")); // already beyond the maximum: never armed
+    sim::Item over = item(end, u"x7"_s); // already beyond the maximum: never armed
     over.price = 6000;
-    over.maxBids.insert(QStringLiteral("rival"), 6000);
+    over.maxBids.insert(u"rival"_s, 6000);
     rows << Row{over,
                 5000,
-                QStringLiteral("落札できませんでした"),
-                QStringLiteral("入札しませんでした：設定価格が低すぎます"),
+                u"落札できませんでした"_s,
+                u"入札しませんでした：設定価格が低すぎます"_s,
                 {NoticeKind::Lost},
                 {}};
-    sim::Item watched = item(end.addSecs(3600), QStringLiteral("x4"));
+    sim::Item watched = item(end.addSecs(3600), u"x4"_s);
     QList<sim::Item> items{watched};
     for (const Row &r : rows)
         items << r.it;
@@ -162,16 +159,16 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
     view.show();
     auto cell = [&view](int id, int column) {
         const int row = int(view.rowIds().indexOf(id));
-        return row < 0 ? QStringLiteral("(no row)") : view.grid()->item(row, column)->text();
+        return row < 0 ? u"(no row)"_s : view.grid()->item(row, column)->text();
     };
     // Before the bids: the armed items, by end, planned; the watched one is not there.
-    const int x1 = id.value(QStringLiteral("x1"));
-    QVERIFY(view.rowIds().contains(x1) && !view.rowIds().contains(id.value(QStringLiteral("x4"))));
-    QCOMPARE(cell(x1, 6), QStringLiteral("予定"));
-    QCOMPARE(cell(x1, 1), inSiteZone(end).toString(QStringLiteral("MM/dd HH:mm:ss")));
-    QVERIFY2(cell(x1, 2).startsWith(QStringLiteral("残り 00:00:0")), qPrintable(cell(x1, 2)));
-    QCOMPARE(cell(x1, 3), QStringLiteral("5,000円"));
-    QCOMPARE(cell(x1, 5), QStringLiteral("他の人（rival）"));
+    const int x1 = id.value(u"x1"_s);
+    QVERIFY(view.rowIds().contains(x1) && !view.rowIds().contains(id.value(u"x4"_s)));
+    QCOMPARE(cell(x1, 6), u"予定"_s);
+    QCOMPARE(cell(x1, 1), inSiteZone(end).toString(u"MM/dd HH:mm:ss"_s));
+    QVERIFY2(cell(x1, 2).startsWith(u"残り 00:00:0"_s), qPrintable(cell(x1, 2)));
+    QCOMPARE(cell(x1, 3), u"5,000円"_s);
+    QCOMPARE(cell(x1, 5), u"他の人（rival）"_s);
     saveScreenshot(&view, "overview-before");
 
     // Every armed item has its verdict within seconds of the end, whatever its last answer.
@@ -191,17 +188,16 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
     for (const Row &r : rows) {
         const int x = id[r.it.id];
         const QString verdict = bids.find(x)->verdict();
-        const QString what = r.it.id + QStringLiteral("：") + verdict;
+        const QString what = r.it.id + u"："_s + verdict;
         QVERIFY2(verdict.startsWith(r.verdict), qPrintable(what));
-        QVERIFY2(cell(x, 6) == r.state, qPrintable(what + QStringLiteral(" / ") + cell(x, 6)));
-        QCOMPARE(cell(x, 2), QStringLiteral("終了"));
+        QVERIFY2(cell(x, 6) == r.state, qPrintable(what + u" / "_s + cell(x, 6)));
+        QCOMPARE(cell(x, 2), u"終了"_s);
         QCOMPARE(cell(x, 7), verdict);
         // Once in the log, with the item's name; and told as a notice.
         QVERIFY2(std::count_if(log.begin(), log.end(),
                                [&](const QString &l) {
-                                   return l == QStringLiteral("最終結果：") + r.it.id +
-                                                   QStringLiteral("：") + r.it.title +
-                                                   QStringLiteral("：") + verdict;
+                                   return l == u"最終結果："_s + r.it.id + u"："_s + r.it.title +
+                                                   u"："_s + verdict;
                                }) == 1,
                  qPrintable(what));
         for (const NoticeKind k : r.told)
@@ -212,15 +208,14 @@ void tst_Overview::rowsAndVerdictsAfterTheEnd()
         for (int i = 0; i < list.model()->rowCount(); ++i) {
             if (list.model()->row(i).id == x)
                 QVERIFY2(list.model()->index(i, 9).data().toString() == r.state,
-                         qPrintable(what + QStringLiteral(" / ") +
-                                    list.model()->index(i, 9).data().toString()));
+                         qPrintable(what + u" / "_s + list.model()->index(i, 9).data().toString()));
         }
         QCOMPARE(f.db.itemById(x)->Verdict, verdict);
     }
-    QCOMPARE(cell(x1, 5), QStringLiteral("あなた"));
+    QCOMPARE(cell(x1, 5), u"あなた"_s);
 
     // A double click opens the item's bid window.
-    const int x2 = id.value(QStringLiteral("x2"));
+    const int x2 = id.value(u"x2"_s);
     QSignalSpy open(&view, &frmOverview::openRequested);
     emit view.grid()->cellDoubleClicked(int(view.rowIds().indexOf(x2)), 0);
     QCOMPARE(open.size(), 1);
@@ -254,36 +249,33 @@ void tst_Overview::siteUnreachablePastTheEnd()
     QVERIFY(closed.listen(QHostAddress::LocalHost));
     const QString deadPort = QString::number(closed.serverPort());
     closed.close();
-    QVERIFY(b->fetcher().applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + deadPort));
+    QVERIFY(b->fetcher().applyProxySetting(u"HTTP=127.0.0.1:"_s + deadPort));
     frmOverview view(bids);
     view.show();
-    auto *site = view.findChild<QLabel *>(QStringLiteral("lblSite"));
+    auto *site = view.findChild<QLabel *>(u"lblSite"_s);
     // A reading (the window's own, or this one when the window is busy) finds no site.
     QTRY_VERIFY((b->refresh(false), b->siteUnreachable()));
     view.refresh();
-    QCOMPARE(site->text(), QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡"));
+    QCOMPARE(site->text(), u"ヤフオク!に接続できません。接続を確認してください｡"_s);
     QVERIFY(site->isVisible());
-    QCOMPARE(view.grid()->item(0, 6)->text(), QStringLiteral("エラー"));
+    QCOMPARE(view.grid()->item(0, 6)->text(), u"エラー"_s);
 
     // Past the end the user is told the result is not known, and why; never silence.
-    QTRY_COMPARE_WITH_TIMEOUT(
-        b->verdict(), QStringLiteral("結果不明：ヤフオク!に接続できません。入札はしていません"),
-        40000);
+    QTRY_COMPARE_WITH_TIMEOUT(b->verdict(),
+                              u"結果不明：ヤフオク!に接続できません。入札はしていません"_s, 40000);
     view.refresh();
     QCOMPARE(view.grid()->item(0, 7)->text(), b->verdict());
-    QCOMPARE(failures.count(QStringLiteral("x1 テスト商品 x1\n") + b->verdict()), 1);
-    QVERIFY(f.logText().contains(QStringLiteral("最終結果：x1")));
+    QCOMPARE(failures.count(u"x1 テスト商品 x1\n"_s + b->verdict()), 1);
+    QVERIFY(f.logText().contains(u"最終結果：x1"_s));
 
     // The network is back: the next reading gives the real verdict and the warning goes.
-    QVERIFY(b->fetcher().applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") +
-                                           QString::number(f.site.port())));
+    QVERIFY(b->fetcher().applyProxySetting(u"HTTP=127.0.0.1:"_s + QString::number(f.site.port())));
     b->refresh(false);
     QTRY_VERIFY_WITH_TIMEOUT(b->finished(), 10000);
-    QVERIFY2(b->verdict().startsWith(QStringLiteral("入札しませんでした：")),
-             qPrintable(b->verdict()));
+    QVERIFY2(b->verdict().startsWith(u"入札しませんでした："_s), qPrintable(b->verdict()));
     view.refresh();
     QVERIFY(!site->isVisible());
-    QCOMPARE(view.grid()->item(0, 6)->text(), QStringLiteral("落札できませんでした"));
+    QCOMPARE(view.grid()->item(0, 6)->text(), u"落札できませんでした"_s);
 }
 
 QTEST_MAIN(tst_Overview)

@@ -8,6 +8,7 @@
 #include <QNetworkCookie>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // A bid on today's site through the item page's own controls, in a real browser engine
@@ -40,33 +41,32 @@ struct Suite : TestApp
         if (site.listenOn() == 0)
             qFatal("cannot set up");
         reachSimulatedSite(settings, site.port());
-        values.ownId = QStringLiteral("snipe_taro");
+        values.ownId = u"snipe_taro"_s;
         // The child reads the data folder's settings and cookies.
         qputenv("SNIPEWELL_HOME", home.path(QString()).toLocal8Bit());
         fetcher.setSiteHosts(&hosts);
-        fetcher.applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        fetcher.applyProxySetting(u"HTTP=127.0.0.1:"_s + QString::number(site.port()));
         fetcher.setTimeoutMs(5000);
         route = std::make_unique<PageRouteChild>(QStringLiteral(SNIPEWELL_BIN), log);
     }
     // A day of the site: the item, the member logged in (or not).
-    void play(const sim::Item &item, const QString &variant = QStringLiteral("a"),
-              bool loggedIn = true)
+    void play(const sim::Item &item, const QString &variant = u"a"_s, bool loggedIn = true)
     {
         sim::Scenario s;
         s.today = true;
         s.pageVariant = variant;
         s.showSeconds = true;
-        s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
-                  << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
+        s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}}
+                  << sim::Bidder{u"rival"_s, u"r"_s, {}};
         s.items << item;
         site.setScenario(s);
         for (const QNetworkCookie &c : cookies.cookies())
             cookies.deleteCookie(c);
         if (loggedIn) {
             QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
-                             site.createSession(QStringLiteral("snipe_taro")).toLatin1());
-            c.setDomain(QStringLiteral(".yahoo.co.jp"));
-            c.setPath(QStringLiteral("/"));
+                             site.createSession(u"snipe_taro"_s).toLatin1());
+            c.setDomain(u".yahoo.co.jp"_s);
+            c.setPath(u"/"_s);
             cookies.insertCookie(c);
         }
         route->cookiesChanged();
@@ -78,9 +78,9 @@ Suite *g = nullptr;
 sim::Item item(qint32 price, int bids, const QString &rival = QString(), qint32 rivalMax = 0)
 {
     sim::Item it;
-    it.id = QStringLiteral("t1");
-    it.title = QStringLiteral("今のページの商品");
-    it.seller = QStringLiteral("seller");
+    it.id = u"t1"_s;
+    it.title = u"今のページの商品"_s;
+    it.seller = u"seller"_s;
     it.startPrice = 1000;
     it.price = price;
     it.bids = bids;
@@ -104,11 +104,11 @@ Run bid(qint64 amount, qint64 max, std::function<std::optional<LiveLimits>()> li
     Run run;
     auto alive = std::make_shared<int>(0);
     BidRequest req;
-    req.itemid = QStringLiteral("t1");
+    req.itemid = u"t1"_s;
     req.amount = amount;
     req.max = max;
     req.quantity = quantity;
-    req.userId = QStringLiteral("snipe_taro");
+    req.userId = u"snipe_taro"_s;
     req.bidTime = QDateTime::currentDateTime().addSecs(secondsToBid);
     req.end = QDateTime::currentDateTime().addSecs(110);
     BidContext ctx{
@@ -126,7 +126,7 @@ QList<qint32> amountsTheSiteSaw()
 {
     QList<qint32> out;
     for (const sim::SimSite::BidRecord &b : g->site.bids()) {
-        if (b.bidder == QLatin1String("snipe_taro"))
+        if (b.bidder == "snipe_taro"_L1)
             out << b.amount;
     }
     return out;
@@ -157,31 +157,31 @@ void tst_PageRoute::outcomes_data()
     QTest::addColumn<int>("outcome");
     QTest::addColumn<QList<qint32>>("siteSaw"); // our bids as the site recorded them
     QTest::newRow("wins: the highest bidder")
-        << item(3000, 2, QStringLiteral("rival"), 3000) << "a" << true << 5000 << 5000
+        << item(3000, 2, u"rival"_s, 3000) << "a" << true << 5000 << 5000
         << int(BidResult::Accepted) << QList<qint32>{5000};
     QTest::newRow("outbid at once at the maximum: not raised beyond it")
-        << item(3000, 2, QStringLiteral("rival"), 9000) << "a" << true << 5000 << 5000
-        << int(BidResult::Refused) << QList<qint32>{5000};
+        << item(3000, 2, u"rival"_s, 9000) << "a" << true << 5000 << 5000 << int(BidResult::Refused)
+        << QList<qint32>{5000};
     QTest::newRow("too low for the page's preview: raised to what the site takes")
-        << item(3300, 4, QStringLiteral("rival"), 3300) << "a" << true << 3000 << 4000
+        << item(3300, 4, u"rival"_s, 3300) << "a" << true << 3000 << 4000
         << int(BidResult::Accepted) << QList<qint32>{3400};
-    sim::Item reserve = item(3000, 2, QStringLiteral("rival"), 3000);
+    sim::Item reserve = item(3000, 2, u"rival"_s, 3000);
     reserve.reserve = 9000;
     QTest::newRow("below the reserve") << reserve << "a" << true << 8000 << 8000
                                        << int(BidResult::BelowReserve) << QList<qint32>{8000};
-    sim::Item ended = item(3000, 2, QStringLiteral("rival"), 3000);
+    sim::Item ended = item(3000, 2, u"rival"_s, 3000);
     ended.cancelled = true;
     QTest::newRow("ended before the send")
         << ended << "a" << true << 5000 << 5000 << int(BidResult::Ended) << QList<qint32>{};
     QTest::newRow("a logged-out page: the login is asked for")
-        << item(3000, 2, QStringLiteral("rival"), 3000) << "a" << false << 5000 << 5000
+        << item(3000, 2, u"rival"_s, 3000) << "a" << false << 5000 << 5000
         << int(BidResult::LoginNeeded) << QList<qint32>{};
     QTest::newRow("other markup, other requests, unknown words: still bid, the data tells")
-        << item(3000, 2, QStringLiteral("rival"), 3000) << "b" << true << 5000 << 5000
+        << item(3000, 2, u"rival"_s, 3000) << "b" << true << 5000 << 5000
         << int(BidResult::Accepted) << QList<qint32>{5000};
     QTest::newRow("other markup, outbid: the data tells that too")
-        << item(3000, 2, QStringLiteral("rival"), 9000) << "b" << true << 5000 << 5000
-        << int(BidResult::Refused) << QList<qint32>{5000};
+        << item(3000, 2, u"rival"_s, 9000) << "b" << true << 5000 << 5000 << int(BidResult::Refused)
+        << QList<qint32>{5000};
 }
 
 void tst_PageRoute::outcomes()
@@ -221,7 +221,7 @@ void tst_PageRoute::theUsersLastWordAtTheConfirmation()
     QFETCH(int, max);
     QFETCH(int, outcome);
     QFETCH(QList<qint32>, siteSaw);
-    g->play(item(3000, 2, QStringLiteral("rival"), 3000));
+    g->play(item(3000, 2, u"rival"_s, 3000));
     const Run run = bid(5000, 5000, [&]() -> std::optional<LiveLimits> {
         if (quantity < 0)
             return std::nullopt;
@@ -247,11 +247,11 @@ void tst_PageRoute::dryRunFindsWhatIsMissing()
     QFETCH(QString, variant);
     QFETCH(bool, loggedIn);
     QFETCH(QString, kind);
-    g->play(item(3000, 2, QStringLiteral("rival"), 3000), variant, loggedIn);
+    g->play(item(3000, 2, u"rival"_s, 3000), variant, loggedIn);
     const qsizetype before = g->site.requests().size();
     const int handle = g->route->newHandle();
     std::optional<PagePrepared> p;
-    g->route->prepare(handle, g->hosts.itemPage(QString(), QStringLiteral("t1")), 0, 1, false)
+    g->route->prepare(handle, g->hosts.itemPage(QString(), u"t1"_s), 0, 1, false)
         .then([&p](PagePrepared x) { p = x; });
     QTRY_VERIFY_WITH_TIMEOUT(p.has_value(), 60000);
     g->route->close(handle);
@@ -260,7 +260,7 @@ void tst_PageRoute::dryRunFindsWhatIsMissing()
     // A dry run presses nothing: the site saw the page only, no preview and no bid.
     QVERIFY(g->site.bids().isEmpty());
     for (const sim::RequestRecord &r : g->site.requests().mid(before))
-        QVERIFY2(r.method == QLatin1String("GET"), qPrintable(r.path));
+        QVERIFY2(r.method == "GET"_L1, qPrintable(r.path));
 }
 
 QTEST_MAIN(tst_PageRoute)

@@ -6,6 +6,7 @@
 
 using sw::SettingsStore;
 
+using namespace Qt::StringLiterals;
 class tst_SettingsStore : public QObject
 {
     Q_OBJECT
@@ -45,17 +46,17 @@ void tst_SettingsStore::keysIgnoreCase()
     QFETCH(QString, readSection);
     QFETCH(QString, readKey);
     TempHome home;
-    const QString ini = home.path(QStringLiteral("snipewell.ini"));
+    const QString ini = home.path(u"snipewell.ini"_s);
     {
         SettingsStore s(ini);
-        QVERIFY(s.save(writeSection, writeKey, QStringLiteral("first")));
+        QVERIFY(s.save(writeSection, writeKey, u"first"_s));
         // A second write in the other spelling replaces the same value.
-        QVERIFY(s.save(readSection, readKey, QStringLiteral("60")));
-        QCOMPARE(s.get(readSection, readKey, QStringLiteral("x")), QStringLiteral("60"));
-        QCOMPARE(s.get(writeSection, writeKey, QStringLiteral("x")), QStringLiteral("60"));
+        QVERIFY(s.save(readSection, readKey, u"60"_s));
+        QCOMPARE(s.get(readSection, readKey, u"x"_s), u"60"_s);
+        QCOMPARE(s.get(writeSection, writeKey, u"x"_s), u"60"_s);
     }
     SettingsStore again(ini);
-    QCOMPARE(again.get(readSection, readKey, QStringLiteral("x")), QStringLiteral("60"));
+    QCOMPARE(again.get(readSection, readKey, u"x"_s), u"60"_s);
     QFile f(ini);
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray text = f.readAll();
@@ -65,21 +66,18 @@ void tst_SettingsStore::keysIgnoreCase()
 void tst_SettingsStore::valuesSurviveARestart()
 {
     TempHome home;
-    const QString ini = home.path(QStringLiteral("sub/dir/snipewell.ini"));
-    const QString keyword = QStringLiteral("（黄色　青色）　シャツ　－ジャンク");
+    const QString ini = home.path(u"sub/dir/snipewell.ini"_s);
+    const QString keyword = u"（黄色　青色）　シャツ　－ジャンク"_s;
     {
         SettingsStore s(ini);
-        QVERIFY(s.save(QStringLiteral("Serch"), QStringLiteral("text"), keyword));
-        QVERIFY(
-            s.save(QStringLiteral("Settings"), QStringLiteral("CAT4"), QStringLiteral("本=a;b")));
-        QVERIFY(s.save(QStringLiteral("Settings"), QStringLiteral("empty"), QString()));
+        QVERIFY(s.save(u"Serch"_s, u"text"_s, keyword));
+        QVERIFY(s.save(u"Settings"_s, u"CAT4"_s, u"本=a;b"_s));
+        QVERIFY(s.save(u"Settings"_s, u"empty"_s, QString()));
     }
     SettingsStore s(ini);
-    QCOMPARE(s.get(QStringLiteral("serch"), QStringLiteral("TEXT"), QString()), keyword);
-    QCOMPARE(s.get(QStringLiteral("Settings"), QStringLiteral("cat4"), QString()),
-             QStringLiteral("本=a;b"));
-    QCOMPARE(s.get(QStringLiteral("Settings"), QStringLiteral("empty"), QStringLiteral("d")),
-             QString());
+    QCOMPARE(s.get(u"serch"_s, u"TEXT"_s, QString()), keyword);
+    QCOMPARE(s.get(u"Settings"_s, u"cat4"_s, QString()), u"本=a;b"_s);
+    QCOMPARE(s.get(u"Settings"_s, u"empty"_s, u"d"_s), QString());
 }
 
 void tst_SettingsStore::conversions_data()
@@ -102,19 +100,19 @@ void tst_SettingsStore::conversions()
     QFETCH(bool, asBool);
     QFETCH(int, asInt);
     TempHome home;
-    SettingsStore s(home.path(QStringLiteral("snipewell.ini")));
-    s.save(QStringLiteral("Settings"), QStringLiteral("v"), stored);
-    QCOMPARE(s.getBool(QStringLiteral("Settings"), QStringLiteral("v"), false), asBool);
-    QCOMPARE(s.getInt(QStringLiteral("Settings"), QStringLiteral("v"), 7), asInt);
+    SettingsStore s(home.path(u"snipewell.ini"_s));
+    s.save(u"Settings"_s, u"v"_s, stored);
+    QCOMPARE(s.getBool(u"Settings"_s, u"v"_s, false), asBool);
+    QCOMPARE(s.getInt(u"Settings"_s, u"v"_s, 7), asInt);
 }
 
 void tst_SettingsStore::unreadableFileIsNeverOverwritten()
 {
     TempHome home;
     // A folder where the file should be is as unreadable as a settings file gets for root.
-    const QString ini = home.path(QStringLiteral("snipewell.ini"));
+    const QString ini = home.path(u"snipewell.ini"_s);
     QVERIFY(QDir().mkdir(ini));
-    QFile inside(ini + QStringLiteral("/keep"));
+    QFile inside(ini + u"/keep"_s);
     QVERIFY(inside.open(QIODevice::WriteOnly));
     inside.write("user data");
     inside.close();
@@ -122,14 +120,12 @@ void tst_SettingsStore::unreadableFileIsNeverOverwritten()
     SettingsStore s(ini);
     QVERIFY(!s.error().isEmpty());
     QVERIFY(s.error().contains(ini));
-    QCOMPARE(s.get(QStringLiteral("Settings"), QStringLiteral("Befsec"), QStringLiteral("30")),
-             QStringLiteral("30"));
+    QCOMPARE(s.get(u"Settings"_s, u"Befsec"_s, u"30"_s), u"30"_s);
     // Writes are kept for this run but reported as not saved.
-    QVERIFY(!s.save(QStringLiteral("Settings"), QStringLiteral("Befsec"), QStringLiteral("10")));
-    QCOMPARE(s.get(QStringLiteral("settings"), QStringLiteral("BEFSEC"), QStringLiteral("30")),
-             QStringLiteral("10"));
+    QVERIFY(!s.save(u"Settings"_s, u"Befsec"_s, u"10"_s));
+    QCOMPARE(s.get(u"settings"_s, u"BEFSEC"_s, u"30"_s), u"10"_s);
     QVERIFY(QFileInfo(ini).isDir());
-    QVERIFY(QFile::exists(ini + QStringLiteral("/keep")));
+    QVERIFY(QFile::exists(ini + u"/keep"_s));
 }
 
 QTEST_GUILESS_MAIN(tst_SettingsStore)

@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The site's clock as the program knows it: read off the Date of the site's answers, kept
@@ -51,7 +52,7 @@ QByteArray httpDate(qint64 ms)
 {
     return QLocale::c()
         .toString(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()),
-                  QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
+                  u"ddd, dd MMM yyyy HH:mm:ss 'GMT'"_s)
         .toLatin1();
 }
 
@@ -230,8 +231,7 @@ void tst_SiteClock::whichAnswersTellTheTime()
     QFETCH(int, status);
     QFETCH(bool, age);
     QFETCH(bool, tells);
-    siteClock().setSiteHosts(
-        [](const QString &h) { return h.endsWith(QLatin1String(".yahoo.co.jp")); });
+    siteClock().setSiteHosts([](const QString &h) { return h.endsWith(".yahoo.co.jp"_L1); });
     QCOMPARE(siteClock().tellsSiteTime(host, status, age), tells);
     siteClock().setSiteHosts({});
 }

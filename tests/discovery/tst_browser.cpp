@@ -31,6 +31,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The built-in browser against the simulated site: the login through the page, one login
@@ -57,28 +58,27 @@ private slots:
 
 namespace {
 
-const QString kUser = QStringLiteral("snipe_taro");
-const QString kPass = QStringLiteral("pa\"ss'wd\\1");
+const QString kUser = u"snipe_taro"_s;
+const QString kPass = u"pa\"ss'wd\\1"_s;
 
 sim::Scenario scenario()
 {
     sim::Scenario s;
-    const QList<sim::Category> trail = {{2084, QStringLiteral("おもちゃ")},
-                                        {12345, QStringLiteral("ミニ四駆")}};
+    const QList<sim::Category> trail = {{2084, u"おもちゃ"_s}, {12345, u"ミニ四駆"_s}};
     for (int n = 1; n <= 3; ++n) {
         sim::Item it;
-        it.id = QStringLiteral("b") + QString::number(n);
+        it.id = u"b"_s + QString::number(n);
         it.server = n;
-        it.title = QStringLiteral("ミニ四駆 セット") + QString::number(n);
-        it.seller = QStringLiteral("seller");
+        it.title = u"ミニ四駆 セット"_s + QString::number(n);
+        it.seller = u"seller"_s;
         it.price = it.startPrice = 1000 * n;
         it.end = QDateTime::currentDateTime().addDays(1);
         it.trail = trail;
         s.items << it;
     }
     // A category whose number is too short to be registered from its listing.
-    s.items[2].trail = {{123, QStringLiteral("古い分類")}};
-    s.bidders << sim::Bidder{kUser, kPass, {QStringLiteral("b1"), QStringLiteral("b2")}};
+    s.items[2].trail = {{123, u"古い分類"_s}};
+    s.bidders << sim::Bidder{kUser, kPass, {u"b1"_s, u"b2"_s}};
     return s;
 }
 
@@ -107,7 +107,7 @@ struct Site : TestApp
             done = true;
         });
         if (!QTest::qWaitFor([&done] { return done; }, 10000))
-            return QStringLiteral("(no answer)");
+            return u"(no answer)"_s;
         return text;
     }
 };
@@ -115,7 +115,7 @@ struct Site : TestApp
 bool loadedPage(frmBrowser &b, const QString &address)
 {
     QSignalSpy loaded(b.view(), &QWebEngineView::loadFinished);
-    b.StartingAddress(address, QStringLiteral("-"));
+    b.StartingAddress(address, u"-"_s);
     return loaded.wait(10000);
 }
 
@@ -127,7 +127,7 @@ void tst_Browser::initTestCase()
     QVERIFY(g_site->listenOn() != 0);
     // The browser and the windows that keep the default connection use this proxy.
     QNetworkProxy::setApplicationProxy(
-        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), g_site->port()));
+        QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, g_site->port()));
 }
 
 void tst_Browser::cleanupTestCase()
@@ -143,34 +143,33 @@ void tst_Browser::credentialsDialogLogsInThroughTheBrowser()
     frame.load();
     // Not logged in: the member page is the site's login page, read without the browser,
     // and nobody is stored yet.
-    QTRY_COMPARE_WITH_TIMEOUT(frame.loginStateText(), QStringLiteral("ログインしていません"),
-                              10000);
-    QCOMPARE(frame.findChild<QWidget *>(QStringLiteral("frmBrowser")), nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(frame.loginStateText(), u"ログインしていません"_s, 10000);
+    QCOMPARE(frame.findChild<QWidget *>(u"frmBrowser"_s), nullptr);
     frmLogin *dialog = frame.login();
     QVERIFY(dialog && dialog->isVisible());
 
-    dialog->findChild<QLineEdit *>(QStringLiteral("txtUser_0"))->setText(kUser);
-    dialog->findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->setText(kPass);
-    dialog->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    dialog->findChild<QLineEdit *>(u"txtUser_0"_s)->setText(kUser);
+    dialog->findChild<QLineEdit *>(u"txtUser_1"_s)->setText(kPass);
+    dialog->findChild<QPushButton *>(u"Command2"_s)->click();
 
     // The page is filled and sent; the greeting closes the dialog, which saves the ID.
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), 20000);
     QCOMPARE(qobject_cast<frmBrowser *>(frame.browser())->loginStep(), int(frmBrowser::LoggedIn));
     QVERIFY(frame.browser()->caption().contains(kUser));
-    QCOMPARE(t.settings.get(QStringLiteral("Settings"), QStringLiteral("yuser"), QString()), kUser);
-    const QList<sim::RequestRecord> posts = t.site.requestsTo(QStringLiteral("/config/login"));
+    QCOMPARE(t.settings.get(u"Settings"_s, u"yuser"_s, QString()), kUser);
+    const QList<sim::RequestRecord> posts = t.site.requestsTo(u"/config/login"_s);
     QVERIFY(!posts.isEmpty());
     QCOMPARE(posts.last().host, t.hosts.loginHost);
-    QCOMPARE(posts.last().method, QStringLiteral("POST"));
-    QVERIFY(posts.last().query.contains(QStringLiteral("passwd=****")));
-    QVERIFY(posts.last().query.contains(QStringLiteral("persistent=y"))); // the box was ticked
+    QCOMPARE(posts.last().method, u"POST"_s);
+    QVERIFY(posts.last().query.contains(u"passwd=****"_s));
+    QVERIFY(posts.last().query.contains(u"persistent=y"_s)); // the box was ticked
 
     // The login is the fetchers' login too...
     QTRY_VERIFY(!t.cookies.cookies().isEmpty());
-    QVERIFY(t.watchList(t.cookies).contains(kUser + QStringLiteral("さんのウォッチリスト")));
+    QVERIFY(t.watchList(t.cookies).contains(kUser + u"さんのウォッチリスト"_s));
     // ...and it survives a restart: a new jar reads it from the data folder.
-    PersistentCookieJar restarted(t.home.path(QStringLiteral("cookies.txt")));
-    QVERIFY(t.watchList(restarted).contains(kUser + QStringLiteral("さんのウォッチリスト")));
+    PersistentCookieJar restarted(t.home.path(u"cookies.txt"_s));
+    QVERIFY(t.watchList(restarted).contains(kUser + u"さんのウォッチリスト"_s));
     frame.close();
 }
 
@@ -178,7 +177,7 @@ void tst_Browser::wrongPasswordLeavesTheDialogOpen()
 {
     Site t;
     t.values.ownId = kUser;
-    t.values.password = QStringLiteral("wrong-password");
+    t.values.password = u"wrong-password"_s;
     frmBrowser browser(t.ctx);
     QSignalSpy loggedIn(&browser, &frmBrowser::loggedIn);
     browser.show();
@@ -186,7 +185,7 @@ void tst_Browser::wrongPasswordLeavesTheDialogOpen()
     QTRY_COMPARE_WITH_TIMEOUT(browser.loginStep(), int(frmBrowser::CredentialsTyped), 10000);
     // The site answers with its login page again: the timer keeps watching, no greeting.
     QTest::qWait(2500);
-    QVERIFY(browser.caption().contains(QStringLiteral("ログイン")));
+    QVERIFY(browser.caption().contains(u"ログイン"_s));
     QCOMPARE(loggedIn.count(), 0);
     QVERIFY(browser.timer()->isActive());
     QVERIFY(t.cookies.cookies().isEmpty());
@@ -225,8 +224,7 @@ void tst_Browser::todaysLoginInTwoSteps()
     Site t;
     sim::Scenario today = scenario();
     today.today = true;
-    today.bidders << sim::Bidder{
-        QStringLiteral("sms_hanako"), QString(), {}, QStringLiteral("246810")};
+    today.bidders << sim::Bidder{u"sms_hanako"_s, QString(), {}, u"246810"_s};
     t.site.setScenario(today);
     struct Back
     {
@@ -252,12 +250,11 @@ void tst_Browser::todaysLoginInTwoSteps()
         QTRY_COMPARE_WITH_TIMEOUT(loggedIn.count(), 1, 15000);
         // Told by the page's data, and the session is the fetchers' too.
         QTRY_VERIFY(!t.cookies.cookies().isEmpty());
-        QVERIFY(
-            t.watchList(t.cookies, true).contains(QStringLiteral("ウォッチリスト - ヤフオク!")));
+        QVERIFY(t.watchList(t.cookies, true).contains(u"ウォッチリスト - ヤフオク!"_s));
     } else if (asks.isEmpty()) {
         // The site's own words, within seconds rather than at a time-out.
         QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-        QVERIFY(failed.first().at(0).toString().contains(QStringLiteral("パスワード")));
+        QVERIFY(failed.first().at(0).toString().contains(u"パスワード"_s));
         QVERIFY(!browser.timer()->isActive());
     } else {
         QTest::qWait(1500);
@@ -266,15 +263,15 @@ void tst_Browser::todaysLoginInTwoSteps()
     // The ID went in step one; a password only where one was stored.
     QList<sim::RequestRecord> posts;
     for (const sim::RequestRecord &r : t.site.requests().mid(before)) {
-        if (r.path == QLatin1String("/config/login"))
+        if (r.path == "/config/login"_L1)
             posts << r;
     }
     QVERIFY(std::any_of(posts.begin(), posts.end(), [](const sim::RequestRecord &r) {
-        return r.method == QLatin1String("POST") && r.query.contains(QStringLiteral("step=id"));
+        return r.method == "POST"_L1 && r.query.contains(u"step=id"_s);
     }));
     const bool passwordSent =
         std::any_of(posts.begin(), posts.end(), [](const sim::RequestRecord &r) {
-            return r.query.contains(QStringLiteral("step=password"));
+            return r.query.contains(u"step=password"_s);
         });
     QCOMPARE(passwordSent, !password.isEmpty());
 }
@@ -292,28 +289,27 @@ void tst_Browser::loginSaysWhenTheSiteCannotBeReached()
     frame.showLogin(false);
     frmLogin *dialog = frame.login();
     QVERIFY(dialog && dialog->isVisible());
-    dialog->findChild<QLineEdit *>(QStringLiteral("txtUser_0"))->setText(kUser);
-    dialog->findChild<QLineEdit *>(QStringLiteral("txtUser_1"))->setText(kPass);
-    auto *state = dialog->findChild<QLabel *>(QStringLiteral("lblSiteState"));
-    dialog->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
-    QCOMPARE(state->text(), QStringLiteral("ヤフオク!の応答を待っています…"));
+    dialog->findChild<QLineEdit *>(u"txtUser_0"_s)->setText(kUser);
+    dialog->findChild<QLineEdit *>(u"txtUser_1"_s)->setText(kPass);
+    auto *state = dialog->findChild<QLabel *>(u"lblSiteState"_s);
+    dialog->findChild<QPushButton *>(u"Command2"_s)->click();
+    QCOMPARE(state->text(), u"ヤフオク!の応答を待っています…"_s);
     QVERIFY(state->isVisible());
 
     // Said in the dialog and in the status bar, in the program's words, and in the log.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        state->text().startsWith(QStringLiteral("ヤフオク!に接続できません。")), 15000);
-    auto *bar = frame.findChild<QLabel *>(QStringLiteral("lblSiteReach"));
+    QTRY_VERIFY_WITH_TIMEOUT(state->text().startsWith(u"ヤフオク!に接続できません。"_s), 15000);
+    auto *bar = frame.findChild<QLabel *>(u"lblSiteReach"_s);
     QVERIFY(bar->isVisible());
-    QCOMPARE(bar->text(), QStringLiteral("ヤフオク!に接続できません。接続を確認してください｡"));
+    QCOMPARE(bar->text(), u"ヤフオク!に接続できません。接続を確認してください｡"_s);
     QVERIFY(dialog->isVisible());
     t.log.flush();
     QVERIFY(logLines(t.db)
                 .join(QLatin1Char('\n'))
-                .contains(QStringLiteral("ヤフオク!に接続できません：") + t.hosts.loginHost));
+                .contains(u"ヤフオク!に接続できません："_s + t.hosts.loginHost));
 
     // The site is back: the next try logs in, and the warnings go.
     t.site.clearFaults();
-    dialog->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+    dialog->findChild<QPushButton *>(u"Command2"_s)->click();
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), 20000);
     QVERIFY(!bar->isVisible());
     QVERIFY(state->text().isEmpty());
@@ -326,28 +322,27 @@ void tst_Browser::captureStoresAnItemOnce()
     frmBrowser browser(t.ctx);
     QSignalSpy captured(&browser, &frmBrowser::itemCaptured);
     browser.show();
-    QVERIFY(loadedPage(browser, t.hosts.itemPage(QStringLiteral("2"), QStringLiteral("b2"))));
-    QAction *set = browser.toolbar()->findChild<QAction *>(QStringLiteral("set"));
+    QVERIFY(loadedPage(browser, t.hosts.itemPage(u"2"_s, u"b2"_s)));
+    QAction *set = browser.toolbar()->findChild<QAction *>(u"set"_s);
     set->trigger();
     QTRY_COMPARE(t.prompter.messages.size(), 1);
-    QCOMPARE(t.prompter.messages.last(), QStringLiteral("取り込み完了"));
+    QCOMPARE(t.prompter.messages.last(), u"取り込み完了"_s);
     QCOMPARE(captured.count(), 1);
-    const std::optional<ItemRecord> stored = t.db.itemByItemid(QStringLiteral("b2"));
+    const std::optional<ItemRecord> stored = t.db.itemByItemid(u"b2"_s);
     QVERIFY(stored);
-    QCOMPARE(stored->Itemname, QStringLiteral("ミニ四駆 セット2"));
-    QCOMPARE(stored->cat, QStringLiteral("0"));
+    QCOMPARE(stored->Itemname, u"ミニ四駆 セット2"_s);
+    QCOMPARE(stored->cat, u"0"_s);
 
     // The user's own settings stay when the same page is captured again.
-    t.db.saveUserColumns(stored->id, 3000, QStringLiteral("4"), 1, 0);
+    t.db.saveUserColumns(stored->id, 3000, u"4"_s, 1, 0);
     set->trigger();
     QTRY_COMPARE(t.prompter.messages.size(), 2);
-    QCOMPARE(t.prompter.messages.last(), QStringLiteral("すでに登録してあります"));
+    QCOMPARE(t.prompter.messages.last(), u"すでに登録してあります"_s);
     QCOMPARE(captured.count(), 1);
-    QCOMPARE(t.db.itemByItemid(QStringLiteral("b2"))->cat, QStringLiteral("4"));
+    QCOMPARE(t.db.itemByItemid(u"b2"_s)->cat, u"4"_s);
 
     // A page that is not an item page stores nothing.
-    QVERIFY(loadedPage(browser, t.hosts.scheme + QStringLiteral("://") + t.hosts.mainHost +
-                                    QStringLiteral("/")));
+    QVERIFY(loadedPage(browser, t.hosts.scheme + u"://"_s + t.hosts.mainHost + u"/"_s));
     set->trigger();
     QTRY_COMPARE(t.prompter.messages.size(), 3);
     QCOMPARE(
@@ -361,16 +356,15 @@ void tst_Browser::categoryRegistration_data()
     QTest::addColumn<QString>("page");
     QTest::addColumn<qint64>("id"); // -1: nothing registered
     QTest::addColumn<QString>("name");
-    const QString list = QStringLiteral("http://list1.auctions.yahoo.co.jp/jp/");
-    QTest::newRow("listing 12345-category.html") << list + QStringLiteral("12345-category.html")
-                                                 << qint64(12345) << QStringLiteral("ミニ四駆");
+    const QString list = u"http://list1.auctions.yahoo.co.jp/jp/"_s;
+    QTest::newRow("listing 12345-category.html")
+        << list + u"12345-category.html"_s << qint64(12345) << u"ミニ四駆"_s;
     QTest::newRow("listing 123-category.html")
-        << list + QStringLiteral("123-category.html") << qint64(-1) << QString();
+        << list + u"123-category.html"_s << qint64(-1) << QString();
     QTest::newRow("item page: the last link of its trail")
-        << QStringLiteral("http://page1.auctions.yahoo.co.jp/jp/auction/b1") << qint64(12345)
-        << QStringLiteral("ミニ四駆");
+        << u"http://page1.auctions.yahoo.co.jp/jp/auction/b1"_s << qint64(12345) << u"ミニ四駆"_s;
     QTest::newRow("a page of another kind")
-        << QStringLiteral("http://auctions.yahoo.co.jp/") << qint64(-1) << QString();
+        << u"http://auctions.yahoo.co.jp/"_s << qint64(-1) << QString();
 }
 
 void tst_Browser::categoryRegistration()
@@ -384,7 +378,7 @@ void tst_Browser::categoryRegistration()
     QSignalSpy searchShown(&browser, &frmBrowser::searchWindowRequested);
     browser.show();
     QVERIFY(loadedPage(browser, page));
-    browser.toolbar()->findChild<QAction *>(QStringLiteral("serch"))->trigger();
+    browser.toolbar()->findChild<QAction *>(u"serch"_s)->trigger();
     QCOMPARE(searchShown.count(), 1);
     if (id < 0) {
         QTest::qWait(300);
@@ -407,7 +401,7 @@ void tst_Browser::loginScriptKeepsValuesIntact()
     bool done = false;
     browser.view()->page()->runJavaScript(
         frmBrowser::loginScript(kUser, kPass) +
-            QStringLiteral(";document.querySelector('input[type=password]').value"),
+            u";document.querySelector('input[type=password]').value"_s,
         [&](const QVariant &v) {
             typed = v;
             done = true;
@@ -422,10 +416,9 @@ void tst_Browser::captureTakesOnlyTheSitesItemAddresses()
     frmBrowser browser(t.ctx);
     browser.show();
     // An address whose "page3@" would be user info, the host 127.0.0.1 and a port.
-    QVERIFY(loadedPage(browser,
-                       QStringLiteral("http://evil.example/page3@2130706433:18999/a/x1.html")));
+    QVERIFY(loadedPage(browser, u"http://evil.example/page3@2130706433:18999/a/x1.html"_s));
     const qsizetype before = t.site.requests().size();
-    browser.toolbar()->findChild<QAction *>(QStringLiteral("set"))->trigger();
+    browser.toolbar()->findChild<QAction *>(u"set"_s)->trigger();
     QTRY_COMPARE(t.prompter.messages.size(), 1);
     QCOMPARE(
         t.prompter.messages.last(),
@@ -434,7 +427,7 @@ void tst_Browser::captureTakesOnlyTheSitesItemAddresses()
     QTest::qWait(200);
     // Nothing asked for the "item" (the browser may still be fetching the page's icon).
     for (qsizetype i = before; i < t.site.requests().size(); ++i)
-        QVERIFY2(!t.site.requests().at(i).path.startsWith(QLatin1String("/jp/")),
+        QVERIFY2(!t.site.requests().at(i).path.startsWith("/jp/"_L1),
                  qPrintable(t.site.requests().at(i).path));
     QVERIFY(t.db.listItems({}, QDateTime::currentDateTime())->isEmpty());
 }
@@ -444,18 +437,18 @@ void tst_Browser::loginIsTypedOnlyOnTheLoginHost()
     Site t;
     t.values.ownId = kUser;
     t.values.password = kPass;
-    t.hosts.loginHost = QStringLiteral("login.example.test"); // the login host is elsewhere
+    t.hosts.loginHost = u"login.example.test"_s; // the login host is elsewhere
     frmBrowser browser(t.ctx);
     browser.show();
     const qsizetype before = t.site.requests().size();
     browser.Login();
     // A page titled "ログイン" on another host (the user host's page without a session).
     QVERIFY(loadedPage(browser, t.hosts.statusPage()));
-    QTRY_VERIFY(browser.caption().contains(QStringLiteral("ログイン")));
+    QTRY_VERIFY(browser.caption().contains(u"ログイン"_s));
     QTest::qWait(2500);
     QCOMPARE(browser.loginStep(), int(frmBrowser::PageRequested)); // nothing typed
     for (qsizetype i = before; i < t.site.requests().size(); ++i)
-        QVERIFY(t.site.requests().at(i).method != QLatin1String("POST"));
+        QVERIFY(t.site.requests().at(i).method != "POST"_L1);
 }
 
 void tst_Browser::addressHistoryGoesBackInsteadOfReloading()
@@ -463,19 +456,19 @@ void tst_Browser::addressHistoryGoesBackInsteadOfReloading()
     Site t;
     frmBrowser browser(t.ctx);
     browser.show();
-    const QString first = t.hosts.itemPage(QStringLiteral("1"), QStringLiteral("b1"));
-    const QString second = t.hosts.itemPage(QStringLiteral("2"), QStringLiteral("b2"));
+    const QString first = t.hosts.itemPage(u"1"_s, u"b1"_s);
+    const QString second = t.hosts.itemPage(u"2"_s, u"b2"_s);
     QVERIFY(loadedPage(browser, first));
     QVERIFY(loadedPage(browser, second));
     QCOMPARE(browser.history(), (QStringList{first, second}));
     // Asked for the first page again, with text its title holds: the browser goes back in
     // its own history; nothing is added.
-    browser.StartingAddress(first, QStringLiteral("セット1"));
-    QTRY_VERIFY_WITH_TIMEOUT(browser.pageTitle().contains(QStringLiteral("セット1")), 5000);
+    browser.StartingAddress(first, u"セット1"_s);
+    QTRY_VERIFY_WITH_TIMEOUT(browser.pageTitle().contains(u"セット1"_s), 5000);
     QCOMPARE(browser.history(), (QStringList{first, second}));
     QCOMPARE(browser.currentUrl(), first);
     // A title that never shows: after three seconds the history starts again from this page.
-    browser.StartingAddress(second, QStringLiteral("別の商品"));
+    browser.StartingAddress(second, u"別の商品"_s);
     QTRY_COMPARE_WITH_TIMEOUT(browser.history(), QStringList{second}, 8000);
 }
 

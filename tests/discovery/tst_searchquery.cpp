@@ -3,6 +3,7 @@
 
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // How searches are addressed and how the site's category pages are read.
@@ -29,14 +30,10 @@ void tst_SearchQuery::keywordEncoding_data()
 {
     QTest::addColumn<QString>("keyword");
     QTest::addColumn<QString>("encoded");
-    QTest::newRow("letters are encoded too")
-        << QStringLiteral("abc") << QStringLiteral("%61%62%63");
-    QTest::newRow("full width: two EUC-JP bytes each")
-        << QStringLiteral("黄色") << QStringLiteral("%B2%AB%BF%A7");
-    QTest::newRow("half-width katakana sent full width")
-        << QStringLiteral("ｼｬﾂ") << QStringLiteral("%A5%B7%A5%E3%A5%C4");
-    QTest::newRow("mixed with a full-width blank")
-        << QStringLiteral("a　b") << QStringLiteral("%61%A1%A1%62");
+    QTest::newRow("letters are encoded too") << u"abc"_s << u"%61%62%63"_s;
+    QTest::newRow("full width: two EUC-JP bytes each") << u"黄色"_s << u"%B2%AB%BF%A7"_s;
+    QTest::newRow("half-width katakana sent full width") << u"ｼｬﾂ"_s << u"%A5%B7%A5%E3%A5%C4"_s;
+    QTest::newRow("mixed with a full-width blank") << u"a　b"_s << u"%61%A1%A1%62"_s;
     QTest::newRow("empty") << QString() << QString();
 }
 
@@ -50,12 +47,11 @@ void tst_SearchQuery::keywordEncoding()
 void tst_SearchQuery::keywordSearchAddress()
 {
     const SiteHosts hosts;
-    QCOMPARE(keywordSearchUrl(hosts, QStringLiteral("ab"), QStringLiteral("2084"), 100, 1000),
+    QCOMPARE(keywordSearchUrl(hosts, u"ab"_s, u"2084"_s, 100, 1000),
              QStringLiteral("https://search.auctions.yahoo.co.jp/search/auc?p=%61%62&alocale=0jp"
                             "&acc=jp&which_cat=2084&auccat=2084&aucminprice=100&aucmaxprice=1000"));
     // No category selected: both category keys go out empty.
-    QVERIFY(keywordSearchUrl(hosts, QStringLiteral("a"), QString(), 0, 0)
-                .contains(QStringLiteral("&which_cat=&auccat=&")));
+    QVERIFY(keywordSearchUrl(hosts, u"a"_s, QString(), 0, 0).contains(u"&which_cat=&auccat=&"_s));
 }
 
 void tst_SearchQuery::pageCount_data()
@@ -85,8 +81,8 @@ void tst_SearchQuery::categoryOptions_data()
     QTest::newRow("two options") << QStringLiteral(
                                         "<SELECT name=c><OPTION VALUE=\"2084\">おもちゃ、ゲーム\n"
                                         "<OPTION VALUE=\"23000\">ファッション</SELECT>")
-                                 << QList<SiteCategory>{{2084, QStringLiteral("おもちゃ、ゲーム")},
-                                                        {23000, QStringLiteral("ファッション")}};
+                                 << QList<SiteCategory>{{2084, u"おもちゃ、ゲーム"_s},
+                                                        {23000, u"ファッション"_s}};
     QTest::newRow("a short option ends the list")
         << QStringLiteral("<SELECT><OPTION VALUE=\"1\">本<OPTION VALUE=\"23000\">ファッション"
                           "</SELECT>")
@@ -94,8 +90,8 @@ void tst_SearchQuery::categoryOptions_data()
     QTest::newRow("only the first block counts")
         << QStringLiteral("<SELECT><OPTION VALUE=\"2084\">おもちゃ、ゲーム</SELECT>"
                           "<SELECT><OPTION VALUE=\"23000\">ファッション</SELECT>")
-        << QList<SiteCategory>{{2084, QStringLiteral("おもちゃ、ゲーム")}};
-    QTest::newRow("no block") << QStringLiteral("<html>no options</html>") << QList<SiteCategory>{};
+        << QList<SiteCategory>{{2084, u"おもちゃ、ゲーム"_s}};
+    QTest::newRow("no block") << u"<html>no options</html>"_s << QList<SiteCategory>{};
 }
 
 void tst_SearchQuery::categoryOptions()
@@ -111,28 +107,26 @@ void tst_SearchQuery::listingCategory_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<qint64>("id"); // -1: nothing registered
     QTest::addColumn<QString>("name");
-    const QString list = QStringLiteral("http://list1.auctions.yahoo.co.jp/jp/");
-    QTest::newRow("12345-category.html") << list + QStringLiteral("12345-category.html")
-                                         << QStringLiteral("Yahoo!オークション - ミニ四駆")
-                                         << qint64(12345) << QStringLiteral("ミニ四駆");
+    const QString list = u"http://list1.auctions.yahoo.co.jp/jp/"_s;
+    QTest::newRow("12345-category.html")
+        << list + u"12345-category.html"_s << u"Yahoo!オークション - ミニ四駆"_s << qint64(12345)
+        << u"ミニ四駆"_s;
     QTest::newRow("123-category.html: dash too early")
-        << list + QStringLiteral("123-category.html")
-        << QStringLiteral("Yahoo!オークション - ミニ四駆") << qint64(-1) << QString();
+        << list + u"123-category.html"_s << u"Yahoo!オークション - ミニ四駆"_s << qint64(-1)
+        << QString();
     QTest::newRow("1234-: dash at the fifth character")
-        << list + QStringLiteral("1234-category.html") << QStringLiteral("Yahoo!オークション - 本")
-        << qint64(1234) << QStringLiteral("本");
+        << list + u"1234-category.html"_s << u"Yahoo!オークション - 本"_s << qint64(1234)
+        << u"本"_s;
     QTest::newRow("not a number before the dash")
-        << list + QStringLiteral("abcde-category.html") << QStringLiteral("Yahoo!オークション - 本")
-        << qint64(-1) << QString();
+        << list + u"abcde-category.html"_s << u"Yahoo!オークション - 本"_s << qint64(-1)
+        << QString();
     QTest::newRow("another site's title")
-        << list + QStringLiteral("12345-category.html") << QStringLiteral("Example - 本")
-        << qint64(-1) << QString();
+        << list + u"12345-category.html"_s << u"Example - 本"_s << qint64(-1) << QString();
     QTest::newRow("one-word title")
-        << list + QStringLiteral("12345-category.html") << QStringLiteral("Yahoo!オークション")
-        << qint64(-1) << QString();
+        << list + u"12345-category.html"_s << u"Yahoo!オークション"_s << qint64(-1) << QString();
     QTest::newRow("not a listing host")
-        << QStringLiteral("http://search.auctions.yahoo.co.jp/jp/12345-category.html")
-        << QStringLiteral("Yahoo!オークション - 本") << qint64(-1) << QString();
+        << u"http://search.auctions.yahoo.co.jp/jp/12345-category.html"_s
+        << u"Yahoo!オークション - 本"_s << qint64(-1) << QString();
 }
 
 void tst_SearchQuery::listingCategory()
@@ -154,15 +148,14 @@ void tst_SearchQuery::itemPageCategory_data()
     auto trail = [](int n) {
         QString t;
         for (int i = 1; i <= n; ++i)
-            t += QStringLiteral("<a href=\"http://list1.auctions.yahoo.co.jp/jp/") +
-                 QString::number(1000 + i) + QStringLiteral("-category.html\"><b>分類") +
-                 QString::number(i) + QStringLiteral("</b></a> &gt; ");
+            t += u"<a href=\"http://list1.auctions.yahoo.co.jp/jp/"_s + QString::number(1000 + i) +
+                 u"-category.html\"><b>分類"_s + QString::number(i) + u"</b></a> &gt; "_s;
         return t;
     };
     QTest::addColumn<QString>("page");
     QTest::newRow("three links: the last") << 3 << qint64(1003) << trail(3);
     QTest::newRow("ten links: the eighth") << 10 << qint64(1008) << trail(10);
-    QTest::newRow("no trail") << 0 << qint64(-1) << QStringLiteral("<html>商品</html>");
+    QTest::newRow("no trail") << 0 << qint64(-1) << u"<html>商品</html>"_s;
 }
 
 void tst_SearchQuery::itemPageCategory()
@@ -174,7 +167,7 @@ void tst_SearchQuery::itemPageCategory()
     QCOMPARE(c.has_value(), id >= 0);
     if (c) {
         QCOMPARE(c->id, id);
-        QCOMPARE(c->name, QStringLiteral("分類") + QString::number(qMin(links, 8)));
+        QCOMPARE(c->name, u"分類"_s + QString::number(qMin(links, 8)));
     }
 }
 
@@ -182,13 +175,13 @@ void tst_SearchQuery::priceBoxes_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("value"); // -1: refused
-    QTest::newRow("plain") << QStringLiteral("1000") << 1000;
-    QTest::newRow("digit groups") << QStringLiteral("1,000") << 1000;
-    QTest::newRow("blanks around") << QStringLiteral(" 100 ") << 100;
+    QTest::newRow("plain") << u"1000"_s << 1000;
+    QTest::newRow("digit groups") << u"1,000"_s << 1000;
+    QTest::newRow("blanks around") << u" 100 "_s << 100;
     QTest::newRow("empty") << QString() << -1;
-    QTest::newRow("letters") << QStringLiteral("abc") << -1;
-    QTest::newRow("negative") << QStringLiteral("-5") << -1;
-    QTest::newRow("too large") << QStringLiteral("99999999999") << -1;
+    QTest::newRow("letters") << u"abc"_s << -1;
+    QTest::newRow("negative") << u"-5"_s << -1;
+    QTest::newRow("too large") << u"99999999999"_s << -1;
 }
 
 void tst_SearchQuery::priceBoxes()

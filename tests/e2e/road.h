@@ -31,6 +31,8 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 struct Road
 {
     sim::SimSite &site;
@@ -51,24 +53,22 @@ struct Road
     static constexpr auto kPassword = "demo1234";
 
     Road(sim::SimSite &s, const QString &dataDir, int befSec, bool catOn = false)
-        : site(s), paths{dataDir, dataDir + QStringLiteral("/snipewell.ini")}
+        : site(s), paths{dataDir, dataDir + u"/snipewell.ini"_s}
     {
         if (!sw::createDataFolderIfNew(paths).ok())
             qFatal("cannot create the data folder");
-        const QString k = QStringLiteral("Settings");
-        settings.save(k, QStringLiteral("yuser"), QString::fromLatin1(kMember));
-        settings.save(k, QStringLiteral("ypass"), sw::Scramble(QString::fromLatin1(kPassword)));
-        settings.save(k, QStringLiteral("BefSec"), QString::number(befSec));
-        settings.save(k, QStringLiteral("CATOn"),
-                      catOn ? QStringLiteral("1") : QStringLiteral("0"));
+        const QString k = u"Settings"_s;
+        settings.save(k, u"yuser"_s, QString::fromLatin1(kMember));
+        settings.save(k, u"ypass"_s, sw::Scramble(QString::fromLatin1(kPassword)));
+        settings.save(k, u"BefSec"_s, QString::number(befSec));
+        settings.save(k, u"CATOn"_s, catOn ? u"1"_s : u"0"_s);
         reachSimulatedSite(settings, site.port());
         sw::loadCredentials(settings, values);
         db = std::make_unique<sw::ItemDatabase>(paths.database());
         if (!db->open())
             qFatal("cannot open the database");
         log = std::make_unique<sw::ActivityLog>(*db);
-        cookies =
-            std::make_unique<sw::PersistentCookieJar>(dataDir + QStringLiteral("/cookies.txt"));
+        cookies = std::make_unique<sw::PersistentCookieJar>(dataDir + u"/cookies.txt"_s);
         parser = std::make_unique<sw::ItemPageParser>(*db);
         hosts = sw::SiteHosts(settings); // the simulated site's scheme
         ctx = std::make_unique<sw::AppContext>(sw::AppContext{
@@ -102,7 +102,7 @@ struct Road
         if (!QTest::qWaitFor([this] { return frame->login() && frame->login()->isVisible(); },
                              15000))
             return false;
-        frame->login()->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+        frame->login()->findChild<QPushButton *>(u"Command2"_s)->click();
         return QTest::qWaitFor([this] { return !frame->login()->isVisible(); }, 20000);
     }
 
@@ -114,9 +114,7 @@ struct Road
             [&] {
                 const auto rows = db->listItems({}, QDateTime::currentDateTime());
                 return rows && rows->size() >= count &&
-                       frame->findChild<QMenu *>(QStringLiteral("mnuTools"))
-                           ->menuAction()
-                           ->isEnabled();
+                       frame->findChild<QMenu *>(u"mnuTools"_s)->menuAction()->isEnabled();
             },
             30000);
     }
@@ -130,12 +128,12 @@ struct Road
         sw::frmSw *w = frame->bidWindows()->open(idOf(itemid));
         if (!w)
             return false;
-        w->findChild<QLineEdit *>(QStringLiteral("txtYen_0"))->setText(QString::number(max));
-        auto *num = w->findChild<QComboBox *>(QStringLiteral("cmbNum"));
+        w->findChild<QLineEdit *>(u"txtYen_0"_s)->setText(QString::number(max));
+        auto *num = w->findChild<QComboBox *>(u"cmbNum"_s);
         num->setCurrentIndex(num->findText(QString::number(quantity)));
-        auto *cat = w->findChild<QComboBox *>(QStringLiteral("cat"));
+        auto *cat = w->findChild<QComboBox *>(u"cat"_s);
         cat->setCurrentIndex(category);
-        w->findChild<QPushButton *>(QStringLiteral("cmdUpdate"))->click();
+        w->findChild<QPushButton *>(u"cmdUpdate"_s)->click();
         w->window()->close();
         const std::optional<sw::ItemRecord> saved = db->itemByItemid(itemid);
         return saved && saved->ItemYen == max && saved->Numkai == quantity;
@@ -162,10 +160,9 @@ inline QHash<QString, qint64> confirmations(const sim::SimSite &site, qint64 sin
         if (r.atMs < sinceMs)
             continue;
         QString id;
-        if (r.path == QLatin1String("/jp/config/placebid") &&
-            r.query.startsWith(QStringLiteral("Partial=1&ItemID=")))
+        if (r.path == "/jp/config/placebid"_L1 && r.query.startsWith(u"Partial=1&ItemID="_s))
             id = r.query.section(QLatin1Char('&'), 1, 1).section(QLatin1Char('='), 1);
-        else if (r.path == QLatin1String("/api/v1/bid/place"))
+        else if (r.path == "/api/v1/bid/place"_L1)
             id = r.item;
         if (!id.isEmpty() && !at.contains(id))
             at.insert(id, r.atMs);

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // Nobody at the keyboard: the program, started against the simulated site, bids on its
@@ -35,17 +36,17 @@ sim::Item simItem(const QString &id, const QDateTime &end, qint32 rivalMax)
     sim::Item it;
     it.id = id;
     it.server = 3;
-    it.title = QStringLiteral("商品 ") + id;
-    it.seller = QStringLiteral("seller");
+    it.title = u"商品 "_s + id;
+    it.seller = u"seller"_s;
     it.startPrice = 1000;
     it.price = 5000;
     it.bids = 3;
-    it.highBidder = QStringLiteral("rival_hanako");
+    it.highBidder = u"rival_hanako"_s;
     it.maxBids.insert(it.highBidder, 6000);
     it.end = end;
     it.autoExtend = false;
     // The rival raises its maximum twenty seconds before the end.
-    it.rivals << sim::RivalBid{QStringLiteral("rival_jiro"), rivalMax, -1, 20};
+    it.rivals << sim::RivalBid{u"rival_jiro"_s, rivalMax, -1, 20};
     return it;
 }
 
@@ -59,9 +60,9 @@ void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner_data()
     QTest::newRow("machine clock right") << QString() << QString();
     // Said as soon as it is known, to the tenth of a second the first answers allow.
     QTest::newRow("machine clock 3 s slow")
-        << QStringLiteral("-3s") << QStringLiteral("^サイトの時計との差：\\+(2\\.[89]|3\\.[01])秒");
+        << u"-3s"_s << u"^サイトの時計との差：\\+(2\\.[89]|3\\.[01])秒"_s;
     QTest::newRow("machine clock 4 s fast")
-        << QStringLiteral("+4s") << QStringLiteral("^サイトの時計との差：-(3\\.[89]|4\\.[01])秒");
+        << u"+4s"_s << u"^サイトの時計との差：-(3\\.[89]|4\\.[01])秒"_s;
 }
 
 void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
@@ -78,28 +79,26 @@ void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
     sim::Scenario s;
 
     s.showSeconds = true; // these auctions end at any second
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
-              << sim::Bidder{QStringLiteral("rival_hanako"), QStringLiteral("x"), {}}
-              << sim::Bidder{QStringLiteral("rival_jiro"), QStringLiteral("y"), {}};
-    s.items << simItem(QStringLiteral("x1"), endWin, 15000)
-            << simItem(QStringLiteral("x2"), endLose, 15000);
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}}
+              << sim::Bidder{u"rival_hanako"_s, u"x"_s, {}}
+              << sim::Bidder{u"rival_jiro"_s, u"y"_s, {}};
+    s.items << simItem(u"x1"_s, endWin, 15000) << simItem(u"x2"_s, endLose, 15000);
     sim::SimSite site(s);
     QVERIFY(site.listenOn() != 0);
 
-    const AppPaths paths{home.path(QStringLiteral("data")),
-                         home.path(QStringLiteral("data/snipewell.ini"))};
+    const AppPaths paths{home.path(u"data"_s), home.path(u"data/snipewell.ini"_s)};
     QVERIFY(createDataFolderIfNew(paths).ok());
     {
         ItemDatabase db(paths.database());
         QVERIFY(db.open());
-        for (const auto &[id, end, max] : {std::tuple{QStringLiteral("x1"), endWin, 20000},
-                                           std::tuple{QStringLiteral("x2"), endLose, 10000}}) {
+        for (const auto &[id, end, max] :
+             {std::tuple{u"x1"_s, endWin, 20000}, std::tuple{u"x2"_s, endLose, 10000}}) {
             ItemRecord r;
             r.itemid = id;
-            r.Itemname = QStringLiteral("商品 ") + id;
-            r.Serverid = QStringLiteral("3");
+            r.Itemname = u"商品 "_s + id;
+            r.Serverid = u"3"_s;
             r.ItemYenNow = 5000;
-            r.SaikougakuShaid = QStringLiteral("rival_hanako");
+            r.SaikougakuShaid = u"rival_hanako"_s;
             r.enddate = end;
             r.NumUri = 1;
             r.NumNyuusatu = 3;
@@ -107,41 +106,37 @@ void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
             r.ItemYenUnit = 100;
             r.Flagjidouencho = false;
             QVERIFY(db.upsertItem(r) == ItemDatabase::Upsert::Inserted);
-            QVERIFY(db.saveUserColumns(db.itemByItemid(id)->id, max, QStringLiteral("0"), 1, 0));
+            QVERIFY(db.saveUserColumns(db.itemByItemid(id)->id, max, u"0"_s, 1, 0));
         }
         SettingsStore settings(paths.settingsFile);
-        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
-                      QStringLiteral("snipe_taro"));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
-                      Scramble(QStringLiteral("taro1234")));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"),
-                      QString::number(kBefSec));
+        settings.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
+        settings.save(u"Settings"_s, u"ypass"_s, Scramble(u"taro1234"_s));
+        settings.save(u"Settings"_s, u"BefSec"_s, QString::number(kBefSec));
         reachSimulatedSite(settings, site.port());
         // Logged in on an earlier day: the browser's start page is the member's own page,
         // not the login page that would hold every bid back.
         QNetworkCookie session(sim::SimSite::sessionCookieName().toLatin1(),
-                               site.createSession(QStringLiteral("snipe_taro")).toLatin1());
-        session.setDomain(QStringLiteral(".yahoo.co.jp"));
-        session.setPath(QStringLiteral("/"));
-        QFile cookies(paths.dataDir + QStringLiteral("/cookies.txt"));
+                               site.createSession(u"snipe_taro"_s).toLatin1());
+        session.setDomain(u".yahoo.co.jp"_s);
+        session.setPath(u"/"_s);
+        QFile cookies(paths.dataDir + u"/cookies.txt"_s);
         QVERIFY(cookies.open(QIODevice::WriteOnly));
         cookies.write(session.toRawForm() + '\n');
     }
 
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("SNIPEWELL_HOME"), paths.dataDir);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(u"SNIPEWELL_HOME"_s, paths.dataDir);
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     // The built-in browser keeps the default connection: the site through http_proxy.
-    env.insert(QStringLiteral("http_proxy"),
-               QStringLiteral("http://127.0.0.1:") + QString::number(site.port()));
+    env.insert(u"http_proxy"_s, u"http://127.0.0.1:"_s + QString::number(site.port()));
     if (!clock.isEmpty()) {
         // libfaketime in the program's own process (the faketime command would stand
         // between the test and the program and keep it from ending).
-        const QString lib = QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1");
+        const QString lib = u"/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1"_s;
         QVERIFY2(QFile::exists(lib), "libfaketime is missing: scripts/install-deps.sh installs it");
-        env.insert(QStringLiteral("LD_PRELOAD"), lib);
-        env.insert(QStringLiteral("FAKETIME"), clock);
+        env.insert(u"LD_PRELOAD"_s, lib);
+        env.insert(u"FAKETIME"_s, clock);
     }
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -152,8 +147,8 @@ void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
         ItemDatabase db(paths.database());
         if (!db.open())
             return false;
-        const auto a = db.itemByItemid(QStringLiteral("x1"));
-        const auto b = db.itemByItemid(QStringLiteral("x2"));
+        const auto a = db.itemByItemid(u"x1"_s);
+        const auto b = db.itemByItemid(u"x2"_s);
         return a && b && a->fin && b->fin;
     };
     const bool done = QTest::qWaitFor(finished, 90000);
@@ -174,8 +169,8 @@ void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
 
     // The confirmations reached the site at end - Befsec (300 ms early to 100 ms late).
     QList<qint64> confirmations;
-    for (const sim::RequestRecord &r : site.requestsTo(QStringLiteral("/jp/config/placebid"))) {
-        if (r.query.startsWith(QStringLiteral("Partial=1&ItemID=")))
+    for (const sim::RequestRecord &r : site.requestsTo(u"/jp/config/placebid"_s)) {
+        if (r.query.startsWith(u"Partial=1&ItemID="_s))
             confirmations << r.atMs;
     }
     QCOMPARE(confirmations.size(), 2);
@@ -187,25 +182,24 @@ void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
 
     ItemDatabase db(paths.database());
     QVERIFY(db.open());
-    const ItemRecord won = *db.itemByItemid(QStringLiteral("x1"));
-    QCOMPARE(won.SaikougakuShaid, QStringLiteral("snipe_taro"));
+    const ItemRecord won = *db.itemByItemid(u"x1"_s);
+    QCOMPARE(won.SaikougakuShaid, u"snipe_taro"_s);
     QCOMPARE(won.status, 1);
-    const ItemRecord lost = *db.itemByItemid(QStringLiteral("x2"));
-    QCOMPARE(lost.SaikougakuShaid, QStringLiteral("rival_jiro"));
+    const ItemRecord lost = *db.itemByItemid(u"x2"_s);
+    QCOMPARE(lost.SaikougakuShaid, u"rival_jiro"_s);
     QCOMPARE(lost.status, 0);
 
     QStringList log;
     for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
         log << e.Memo;
-    for (const QString &line :
-         {QStringLiteral("入札準備開始：x1"), QStringLiteral("入札準備開始：x2"),
-          QStringLiteral("入札開始：x1：20000"), QStringLiteral("入札結果：x1：20000：成功 "),
-          QStringLiteral("入札開始：x2：10000"), QStringLiteral("入札結果：x2：10000：低い金額")}) {
+    for (const QString &line : {u"入札準備開始：x1"_s, u"入札準備開始：x2"_s,
+                                u"入札開始：x1：20000"_s, u"入札結果：x1：20000：成功 "_s,
+                                u"入札開始：x2：10000"_s, u"入札結果：x2：10000：低い金額"_s}) {
         QVERIFY2(log.contains(line),
-                 qPrintable(line + QStringLiteral(" not in\n") + log.join(QLatin1Char('\n'))));
+                 qPrintable(line + u" not in\n"_s + log.join(QLatin1Char('\n'))));
     }
     const bool toldOfTheClock = std::any_of(log.cbegin(), log.cend(), [](const QString &l) {
-        return l.startsWith(QStringLiteral("サイトの時計との差："));
+        return l.startsWith(u"サイトの時計との差："_s);
     });
     QCOMPARE(toldOfTheClock, !told.isEmpty());
     if (!told.isEmpty())

@@ -8,6 +8,7 @@
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The whole road, nobody at the keyboard but the test: log in through the browser, take
@@ -45,8 +46,8 @@ sim::Item plainItem(const QString &id, int endsIn, int server = 3)
     sim::Item it;
     it.id = id;
     it.server = server;
-    it.title = QStringLiteral("テスト商品 ") + id;
-    it.seller = QStringLiteral("seller");
+    it.title = u"テスト商品 "_s + id;
+    it.seller = u"seller"_s;
     it.startPrice = it.price = 1000;
     it.autoExtend = false;
     const QDateTime now = QDateTime::currentDateTime();
@@ -71,13 +72,12 @@ QHash<QString, qint64> lateness(const sim::SimSite &site, qint64 since,
 
 QString dump(Road &road)
 {
-    QString out = QStringLiteral("log:\n") + road.logLines().join(QLatin1Char('\n'));
-    out += QStringLiteral("\nsite:");
+    QString out = u"log:\n"_s + road.logLines().join(QLatin1Char('\n'));
+    out += u"\nsite:"_s;
     for (const sim::RequestRecord &r : road.site.requests()) {
-        if (r.path.startsWith(QLatin1String("/jp/")) &&
-            !r.path.startsWith(QLatin1String("/jp/auction")))
+        if (r.path.startsWith("/jp/"_L1) && !r.path.startsWith("/jp/auction"_L1))
             out += QLatin1Char('\n') + QString::number(r.atMs % 100000) + QLatin1Char(' ') +
-                   r.host + r.path + QLatin1Char('?') + r.query + QStringLiteral(" -> ") +
+                   r.host + r.path + QLatin1Char('?') + r.query + u" -> "_s +
                    QString::number(r.status) + QLatin1Char(' ') + r.fault;
     }
     return out;
@@ -91,7 +91,7 @@ void tst_RoadE2E::initTestCase()
     QVERIFY(g_site->listenOn() != 0);
     // The built-in browser and the windows that keep the default connection.
     QNetworkProxy::setApplicationProxy(
-        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), g_site->port()));
+        QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, g_site->port()));
 }
 
 void tst_RoadE2E::cleanupTestCase()
@@ -125,23 +125,21 @@ void tst_RoadE2E::demoScenarioFromLoginToWinners()
 
     TempHome home;
     constexpr int kBefSec = 10;
-    Road road(*g_site, home.path(QStringLiteral("data")), kBefSec);
+    Road road(*g_site, home.path(u"data"_s), kBefSec);
     QVERIFY2(road.logIn(), "the login did not complete");
     QVERIFY(road.importWatchList(8));
-    QCOMPARE(road.item(QStringLiteral("d1004"))->ItemYenKibou, 3000);
+    QCOMPARE(road.item(u"d1004"_s)->ItemYenKibou, 3000);
 
     // Above the rivals; below the reserve; above the buy-it-now price; below a rival; alone.
-    QVERIFY(road.setLimits(QStringLiteral("d1001"), 5000, 1));
-    QVERIFY(road.setLimits(QStringLiteral("d1003"), 8000, 1));
-    QVERIFY(road.setLimits(QStringLiteral("d1004"), 3500, 1));
-    QVERIFY(road.setLimits(QStringLiteral("d1005"), 10000, 1));
-    QVERIFY(road.setLimits(QStringLiteral("d1006"), 1500, 1));
-    QVERIFY2(QDateTime::currentDateTime() < ends[QStringLiteral("d1001")].addSecs(-kBefSec - 3),
+    QVERIFY(road.setLimits(u"d1001"_s, 5000, 1));
+    QVERIFY(road.setLimits(u"d1003"_s, 8000, 1));
+    QVERIFY(road.setLimits(u"d1004"_s, 3500, 1));
+    QVERIFY(road.setLimits(u"d1005"_s, 10000, 1));
+    QVERIFY(road.setLimits(u"d1006"_s, 1500, 1));
+    QVERIFY2(QDateTime::currentDateTime() < ends[u"d1001"_s].addSecs(-kBefSec - 3),
              "setting up took too long for the first bid");
 
-    const QStringList bidOn = {QStringLiteral("d1001"), QStringLiteral("d1003"),
-                               QStringLiteral("d1004"), QStringLiteral("d1005"),
-                               QStringLiteral("d1006")};
+    const QStringList bidOn = {u"d1001"_s, u"d1003"_s, u"d1004"_s, u"d1005"_s, u"d1006"_s};
     const bool allEnded = QTest::qWaitFor(
         [&] {
             for (const QString &id : bidOn) {
@@ -157,7 +155,7 @@ void tst_RoadE2E::demoScenarioFromLoginToWinners()
 
     const QHash<QString, qint64> late = lateness(*g_site, since, ends, kBefSec);
     for (const QString &id : bidOn) {
-        QVERIFY2(late.contains(id), qPrintable(id + QStringLiteral(" was not confirmed")));
+        QVERIFY2(late.contains(id), qPrintable(id + u" was not confirmed"_s));
         qInfo("%s: confirmation %lld ms after its bid time", qPrintable(id), late[id]);
         QVERIFY2(late[id] >= -300 && late[id] <= 100, qPrintable(id));
     }
@@ -178,66 +176,62 @@ void tst_RoadE2E::demoScenarioFromLoginToWinners()
         if (e.status == Won)
             QCOMPARE(r.SaikougakuShaid, QString::fromLatin1(e.winner));
         else
-            QVERIFY2(r.SaikougakuShaid != QLatin1String("demo_taro"), e.id);
+            QVERIFY2(r.SaikougakuShaid != "demo_taro"_L1, e.id);
         QCOMPARE(r.status, e.status);
     }
-    QCOMPARE(road.item(QStringLiteral("d1001"))->ItemYenNow, 4300); // rival's 4,200 + one unit
+    QCOMPARE(road.item(u"d1001"_s)->ItemYenNow, 4300); // rival's 4,200 + one unit
 
     const QStringList log = road.logLines();
     for (const QString &line :
-         {QStringLiteral("入札準備開始：d1001"), QStringLiteral("入札開始：d1001：5000"),
-          QStringLiteral("入札結果：d1001：5000：成功 "),
-          QStringLiteral("入札開始：d1004：3000"), // the buy-it-now price, not the maximum
-          QStringLiteral("入札結果：d1004：3000：あなたが落札しました。"),
-          QStringLiteral("入札結果：d1003：8000：最低落札価格よりも低い金額 "),
-          QStringLiteral("入札開始：d1005：10000"), QStringLiteral("入札開始：d1006：1500")}) {
+         {u"入札準備開始：d1001"_s, u"入札開始：d1001：5000"_s, u"入札結果：d1001：5000：成功 "_s,
+          u"入札開始：d1004：3000"_s, // the buy-it-now price, not the maximum
+          u"入札結果：d1004：3000：あなたが落札しました。"_s,
+          u"入札結果：d1003：8000：最低落札価格よりも低い金額 "_s, u"入札開始：d1005：10000"_s,
+          u"入札開始：d1006：1500"_s}) {
         if (!log.contains(line))
             qWarning("%s", qPrintable(dump(road)));
         QVERIFY2(log.contains(line), qPrintable(line));
     }
     for (const QString &line : log)
-        QVERIFY2(!line.contains(QStringLiteral("d1002")) && !line.contains(QStringLiteral("d1007")),
-                 qPrintable(line));
+        QVERIFY2(!line.contains(u"d1002"_s) && !line.contains(u"d1007"_s), qPrintable(line));
 }
 
 void tst_RoadE2E::restartLosesNothing()
 {
     sim::Scenario s;
     s.showSeconds = true; // these auctions end at any second
-    s.bidders << member({QStringLiteral("r1"), QStringLiteral("r2")});
-    s.items << plainItem(QStringLiteral("r1"), 25) << plainItem(QStringLiteral("r2"), 60);
+    s.bidders << member({u"r1"_s, u"r2"_s});
+    s.items << plainItem(u"r1"_s, 25) << plainItem(u"r2"_s, 60);
     const QDateTime endR2 = s.items[1].end;
     newDay(s);
     const qint64 since = QDateTime::currentMSecsSinceEpoch();
     TempHome home;
-    const QString data = home.path(QStringLiteral("data"));
+    const QString data = home.path(u"data"_s);
     constexpr int kBefSec = 5;
     {
         Road road(*g_site, data, kBefSec);
         QVERIFY(road.logIn());
         QVERIFY(road.importWatchList(2));
-        QVERIFY(road.setLimits(QStringLiteral("r1"), 3000, 1, 2));
-        QVERIFY(road.setLimits(QStringLiteral("r2"), 4000, 1, 3));
-        QVERIFY(QTest::qWaitFor([&] { return road.item(QStringLiteral("r1"))->fin; }, 60000));
+        QVERIFY(road.setLimits(u"r1"_s, 3000, 1, 2));
+        QVERIFY(road.setLimits(u"r2"_s, 4000, 1, 3));
+        QVERIFY(QTest::qWaitFor([&] { return road.item(u"r1"_s)->fin; }, 60000));
         // The program ends in the middle of the day.
     }
-    const qsizetype loginsBefore = g_site->requestsTo(QStringLiteral("/config/login")).size();
+    const qsizetype loginsBefore = g_site->requestsTo(u"/config/login"_s).size();
 
     // Started again as a program of its own, on the same data folder.
     QProcess app;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("SNIPEWELL_HOME"), data);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("http_proxy"),
-               QStringLiteral("http://127.0.0.1:") + QString::number(g_site->port()));
+    env.insert(u"SNIPEWELL_HOME"_s, data);
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.insert(u"http_proxy"_s, u"http://127.0.0.1:"_s + QString::number(g_site->port()));
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     app.start(QStringLiteral(SNIPEWELL_BIN));
     QVERIFY(app.waitForStarted());
     auto r2Ended = [&data] {
-        ItemDatabase db(data + QStringLiteral("/db2k.mdb"));
-        return db.open() && db.itemByItemid(QStringLiteral("r2")) &&
-               db.itemByItemid(QStringLiteral("r2"))->fin;
+        ItemDatabase db(data + u"/db2k.mdb"_s);
+        return db.open() && db.itemByItemid(u"r2"_s) && db.itemByItemid(u"r2"_s)->fin;
     };
     const bool ended = QTest::qWaitFor(r2Ended, 90000);
     const bool running = app.state() == QProcess::Running;
@@ -248,28 +242,28 @@ void tst_RoadE2E::restartLosesNothing()
 
     // The next bid went out on time, with the login of before the restart.
     const QHash<QString, qint64> at = confirmations(*g_site, since);
-    QVERIFY(at.contains(QStringLiteral("r2")));
-    const qint64 late = at[QStringLiteral("r2")] - endR2.addSecs(-kBefSec).toMSecsSinceEpoch();
+    QVERIFY(at.contains(u"r2"_s));
+    const qint64 late = at[u"r2"_s] - endR2.addSecs(-kBefSec).toMSecsSinceEpoch();
     qInfo("r2 after the restart: confirmation %lld ms after its bid time", late);
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
-    QCOMPARE(g_site->requestsTo(QStringLiteral("/config/login")).size(), loginsBefore);
+    QCOMPARE(g_site->requestsTo(u"/config/login"_s).size(), loginsBefore);
 
-    ItemDatabase db(data + QStringLiteral("/db2k.mdb"));
+    ItemDatabase db(data + u"/db2k.mdb"_s);
     QVERIFY(db.open());
-    const ItemRecord r1 = *db.itemByItemid(QStringLiteral("r1"));
-    const ItemRecord r2 = *db.itemByItemid(QStringLiteral("r2"));
+    const ItemRecord r1 = *db.itemByItemid(u"r1"_s);
+    const ItemRecord r2 = *db.itemByItemid(u"r2"_s);
     QCOMPARE(r1.ItemYen, 3000);
-    QCOMPARE(r1.cat, QStringLiteral("2"));
+    QCOMPARE(r1.cat, u"2"_s);
     QCOMPARE(r1.status, int(Won));
     QCOMPARE(r2.ItemYen, 4000);
-    QCOMPARE(r2.cat, QStringLiteral("3"));
+    QCOMPARE(r2.cat, u"3"_s);
     QCOMPARE(r2.status, int(Won));
     QStringList log;
     for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
         log << e.Memo;
-    QVERIFY(log.contains(QStringLiteral("入札結果：r1：3000：成功 ")));
-    QVERIFY(log.contains(QStringLiteral("入札結果：r2：4000：成功 ")));
-    QFile cookies(data + QStringLiteral("/cookies.txt"));
+    QVERIFY(log.contains(u"入札結果：r1：3000：成功 "_s));
+    QVERIFY(log.contains(u"入札結果：r2：4000：成功 "_s));
+    QFile cookies(data + u"/cookies.txt"_s);
     QVERIFY(cookies.open(QIODevice::ReadOnly));
     QVERIFY(cookies.readAll().contains(sim::SimSite::sessionCookieName().toLatin1()));
 }
@@ -279,29 +273,27 @@ void tst_RoadE2E::realPagesAndFaultsUnattended()
     // Pages as the real site writes them, and the faults it has, in one unattended evening.
     sim::Scenario s;
     s.showSeconds = true; // these auctions end at any second
-    const QStringList ids = {QStringLiteral("w1"), QStringLiteral("w2"), QStringLiteral("w3"),
-                             QStringLiteral("w4"), QStringLiteral("w5"), QStringLiteral("w6"),
-                             QStringLiteral("w7")};
+    const QStringList ids = {u"w1"_s, u"w2"_s, u"w3"_s, u"w4"_s, u"w5"_s, u"w6"_s, u"w7"_s};
     s.bidders << member(ids);
-    s.bidders << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
+    s.bidders << sim::Bidder{u"rival"_s, u"r"_s, {}};
     const int endsIn[] = {25, 28, 31, 34, 37, 40, 47};
     for (int i = 0; i < ids.size(); ++i)
         s.items << plainItem(ids[i], endsIn[i], 1 + i);
     sim::Item &talk = s.items[0]; // a seller who talks of winning and ending
-    talk.title = QStringLiteral("前回落札しました品の同型");
-    talk.description = QStringLiteral("前回は3000円で落札しました。最高額入札者：多数　終了間近");
+    talk.title = u"前回落札しました品の同型"_s;
+    talk.description = u"前回は3000円で落札しました。最高額入札者：多数　終了間近"_s;
     sim::Item &noUnit = s.items[1]; // no unit on the page, a rival above our maximum
     noUnit.showUnit = false;
-    noUnit.highBidder = QStringLiteral("rival");
+    noUnit.highBidder = u"rival"_s;
     noUnit.maxBids.insert(noUnit.highBidder, 9000);
     noUnit.bids = 1;
-    s.items[2].reserve = 8000;                                // a reserve above our maximum
-    s.items[5].title = QStringLiteral("同じカテゴリ 一つ目"); // w6 and w7: one win is enough
-    s.items[6].title = QStringLiteral("同じカテゴリ 二つ目");
+    s.items[2].reserve = 8000;                   // a reserve above our maximum
+    s.items[5].title = u"同じカテゴリ 一つ目"_s; // w6 and w7: one win is enough
+    s.items[6].title = u"同じカテゴリ 二つ目"_s;
     newDay(s);
     sim::Fault login; // w5's preview is answered with the login page
-    login.host = QStringLiteral("page5.*");
-    login.path = QStringLiteral("/jp/show/bid_preview");
+    login.host = u"page5.*"_s;
+    login.path = u"/jp/show/bid_preview"_s;
     login.kind = sim::Fault::LoginPage;
     g_site->addFault(login);
     QHash<QString, QDateTime> ends;
@@ -310,7 +302,7 @@ void tst_RoadE2E::realPagesAndFaultsUnattended()
     const qint64 since = g_site->scenario().now().toMSecsSinceEpoch();
     TempHome home;
     constexpr int kBefSec = 5;
-    Road road(*g_site, home.path(QStringLiteral("data")), kBefSec, true);
+    Road road(*g_site, home.path(u"data"_s), kBefSec, true);
     QVERIFY(road.logIn());
     QVERIFY(road.importWatchList(ids.size()));
     for (int i = 0; i < ids.size(); ++i)
@@ -319,43 +311,42 @@ void tst_RoadE2E::realPagesAndFaultsUnattended()
     QVERIFY(QTest::qWaitFor(
         [&] {
             // After w4's bid is accepted its page turns into the site's busy page.
-            if (!busyPageAdded && confirmations(*g_site, since).contains(QStringLiteral("w4"))) {
+            if (!busyPageAdded && confirmations(*g_site, since).contains(u"w4"_s)) {
                 sim::Fault busy;
-                busy.host = QStringLiteral("page4.*");
-                busy.path = QStringLiteral("/jp/auction/*");
+                busy.host = u"page4.*"_s;
+                busy.path = u"/jp/auction/*"_s;
                 busy.kind = sim::Fault::ErrorPage;
                 g_site->addFault(busy);
                 busyPageAdded = true;
             }
-            return g_site->scenario().now() > ends[QStringLiteral("w7")].addSecs(4);
+            return g_site->scenario().now() > ends[u"w7"_s].addSecs(4);
         },
         120000));
 
     auto confirmationsOf = [&](const QString &id) {
         int n = 0;
-        for (const sim::RequestRecord &r :
-             g_site->requestsTo(QStringLiteral("/jp/config/placebid")))
+        for (const sim::RequestRecord &r : g_site->requestsTo(u"/jp/config/placebid"_s))
             n += r.item == id && r.atMs >= since ? 1 : 0;
         return n;
     };
     const QString why = dump(road);
-    QCOMPARE(confirmationsOf(QStringLiteral("w1")), 1);
-    QCOMPARE(road.item(QStringLiteral("w1"))->status, int(Won)); // the words did not stop it
-    QCOMPARE(confirmationsOf(QStringLiteral("w2")), 1);          // refused at the maximum: once
-    QCOMPARE(confirmationsOf(QStringLiteral("w3")), 1);          // below the reserve: once
-    QCOMPARE(confirmationsOf(QStringLiteral("w4")), 1);          // accepted, then unreadable: once
-    QCOMPARE(confirmationsOf(QStringLiteral("w5")), 0);          // the login page: not sent
+    QCOMPARE(confirmationsOf(u"w1"_s), 1);
+    QCOMPARE(road.item(u"w1"_s)->status, int(Won)); // the words did not stop it
+    QCOMPARE(confirmationsOf(u"w2"_s), 1);          // refused at the maximum: once
+    QCOMPARE(confirmationsOf(u"w3"_s), 1);          // below the reserve: once
+    QCOMPARE(confirmationsOf(u"w4"_s), 1);          // accepted, then unreadable: once
+    QCOMPARE(confirmationsOf(u"w5"_s), 0);          // the login page: not sent
     QVERIFY2(road.frame->login() && road.frame->login()->isVisible(), qPrintable(why));
-    QCOMPARE(confirmationsOf(QStringLiteral("w6")), 1);
-    QCOMPARE(road.item(QStringLiteral("w6"))->status, int(Won));
-    QCOMPARE(confirmationsOf(QStringLiteral("w7")), 0); // its category is won already
+    QCOMPARE(confirmationsOf(u"w6"_s), 1);
+    QCOMPARE(road.item(u"w6"_s)->status, int(Won));
+    QCOMPARE(confirmationsOf(u"w7"_s), 0); // its category is won already
     const QHash<QString, qint64> late = lateness(*g_site, since, ends, kBefSec);
-    for (const QString &id : {QStringLiteral("w1"), QStringLiteral("w6")})
+    for (const QString &id : {u"w1"_s, u"w6"_s})
         QVERIFY2(late[id] >= -300 && late[id] <= 100, qPrintable(id));
     for (const QString &id : ids) {
         QVERIFY2(g_site->maxPerSecond(id) <= 4, qPrintable(id + QLatin1Char('\n') + why));
         for (const sim::RequestRecord &r : g_site->requests()) {
-            if (r.item == id && r.atMs >= since && !r.path.startsWith(QLatin1String("/jp/auction")))
+            if (r.item == id && r.atMs >= since && !r.path.startsWith("/jp/auction"_L1))
                 QVERIFY2(r.atMs < ends[id].toMSecsSinceEpoch(), qPrintable(id + r.path));
         }
     }
@@ -367,7 +358,7 @@ void tst_RoadE2E::realPagesAndFaultsUnattended()
                                          "（先に終わる方だけ入札します）")),
              qPrintable(why));
     QVERIFY(std::any_of(log.cbegin(), log.cend(), [](const QString &l) {
-        return l.startsWith(QStringLiteral("入札できませんでした：w5：5000：ログインが必要です"));
+        return l.startsWith(u"入札できませんでした：w5：5000：ログインが必要です"_s);
     }));
 }
 

@@ -22,7 +22,10 @@
 #include <QUrlQuery>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 class fuzz_Inputs : public QObject
@@ -41,38 +44,36 @@ QList<QByteArray> seeds()
 {
     sim::Scenario s;
     sim::Item it;
-    it.id = QStringLiteral("x100000001");
+    it.id = u"x100000001"_s;
     it.server = 3;
-    it.title = QStringLiteral("ｶﾞﾝﾀﾞﾑ プラモデル");
-    it.seller = QStringLiteral("toy_shop");
+    it.title = u"ｶﾞﾝﾀﾞﾑ プラモデル"_s;
+    it.seller = u"toy_shop"_s;
     it.price = 12500;
     it.bids = 7;
-    it.highBidder = QStringLiteral("Aiko_99");
+    it.highBidder = u"Aiko_99"_s;
     it.buyNow = 30000;
     it.reserve = 50000;
-    it.description = QStringLiteral("前回は落札しました。最高額入札者：終了");
+    it.description = u"前回は落札しました。最高額入札者：終了"_s;
     it.end = kNow.addSecs(3600);
     sim::Item ended = it;
     ended.end = kNow.addSecs(-60);
     s.halfWidthLabels = true;
     sim::Scenario today;
     today.today = true;
-    const sim::Viewer member{QStringLiteral("Aiko_99"), QStringLiteral("c1"), false};
+    const sim::Viewer member{u"Aiko_99"_s, u"c1"_s, false};
     return {
         sim::todayItemPage(today, it, {}, kNow).toUtf8(),
         sim::todayItemPage(today, ended, member, kNow).toUtf8(),
-        sim::todayResultPage(today, QStringLiteral("検索"), 2, 1, {&it, &ended}).toUtf8(),
-        sim::todayListPage(today, QStringLiteral("ウォッチリスト"), {&it, &ended},
-                           QStringLiteral("/openwatchlist?apg=2"))
+        sim::todayResultPage(today, u"検索"_s, 2, 1, {&it, &ended}).toUtf8(),
+        sim::todayListPage(today, u"ウォッチリスト"_s, {&it, &ended}, u"/openwatchlist?apg=2"_s)
             .toUtf8(),
         QByteArray("<script id=\"__NEXT_DATA__\">") + QByteArray(3000, '[') +
             QByteArray("</script><script>var pageData = ") + QByteArray(3000, '{') + "a:1",
         QByteArray(
             "var pageData = {a: 'x\\', b: [1,,2], /* c */ d: undefined, \"e\": {f: {g: {}}},};"),
         sim::toEucJp(sim::itemPage({}, it, {}, kNow)),
-        sim::toEucJp(sim::itemPage(s, ended, QStringLiteral("Aiko_99"), kNow)),
-        sim::toEucJp(sim::bidPreviewPage(it, 13000, QStringLiteral("http://page3.x/p"),
-                                         QStringLiteral("abc"))),
+        sim::toEucJp(sim::itemPage(s, ended, u"Aiko_99"_s, kNow)),
+        sim::toEucJp(sim::bidPreviewPage(it, 13000, u"http://page3.x/p"_s, u"abc"_s)),
         sim::toEucJp(sim::loginFailedPage()),
         QByteArray("\x1b$B%+%\x1b(B \x8e\xb6\x8e\xde \xa4\xa2\r\n\x82\xa0"),
         QByteArray("Sun, 06 Dec 2026 12:00:05 GMT"),
@@ -154,34 +155,45 @@ QString decoded(const QByteArray &euc)
 
 void exercise(const QByteArray &bytes, QRandomGenerator &r)
 {
-    // Conversions, each of which must stay inside its input.
-    const QByteArray jis = EucToJis(bytes, r.bounded(2) == 1);
-    JisToSjis(jis);
-    JisToEuc(jis);
-    SjisToJis(bytes, r.bounded(2) == 1);
-    SjisFoldKana(bytes);
-    NormalizeNewlines(bytes);
+    // Conversions, each of which must stay inside its input: an exactly sized copy on the
+    // heap, so that a read one byte past it is caught by the sanitizer.
+    const std::size_t n = std::size_t(bytes.size());
+    std::unique_ptr<char[]> exact(new char[n ? n : 1]);
+    std::memcpy(exact.get(), bytes.constData(), n);
+    const Bytes in(reinterpret_cast<const std::uint8_t *>(exact.get()), n);
+    const qsizetype limit = qsizetype(n) * 8 + 8;
+    const QByteArray jis = EucToJis(in, r.bounded(2) == 1);
+    const QByteArray sizes[] = {JisToSjis(jis),
+                                JisToEuc(jis),
+                                SjisToJis(in, r.bounded(2) == 1),
+                                SjisFoldKana(in),
+                                NormalizeNewlines(in),
+                                EucFoldKana(in),
+                                jis};
+    for (const QByteArray &out : sizes) {
+        if (out.size() > limit)
+            qFatal("a conversion grew its input more than eightfold");
+    }
 
     const QString text = decoded(bytes);
     int cursor = int(r.bounded(quint32(text.size() + 3))) - 1;
-    GetBetween(text, cursor, QStringLiteral("<"), QStringLiteral(">"));
+    GetBetween(text, cursor, u"<"_s, u">"_s);
     parseSiteNumber(text.left(12));
     parseSiteEndTime(text.left(40), kNow);
-    readItemPage(QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/auction/x1"), text, kNow);
-    ParseItemStatus(text, QStringLiteral("Aiko_99"), kNow);
+    readItemPage(u"http://page3.auctions.yahoo.co.jp/jp/auction/x1"_s, text, kNow);
+    ParseItemStatus(text, u"Aiko_99"_s, kNow);
     looksLikeLoginPage(text);
     SiteClock::parseHttpDate(bytes.left(40));
 
     // Today's pages: whatever their blocks hold, an item page reads with its end, or says why
     // it does not.
     const QString page = decodePage(bytes, "text/html; charset=UTF-8", r.bounded(2) == 1);
-    const ItemPage item = readItemPage(
-        QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/x100000001"), page, kNow);
+    const ItemPage item =
+        readItemPage(u"https://auctions.yahoo.co.jp/jp/auction/x100000001"_s, page, kNow);
     QVERIFY(item.ok() ? item.item.enddate.isValid() && !item.item.Itemname.isEmpty()
                       : !item.failure.isEmpty());
-    ParseItemStatus(page, QStringLiteral("Aiko_99"), kNow);
-    for (const ItemAddress &a :
-         itemLinks(page, QStringLiteral("https://auctions.yahoo.co.jp/x/y"), SiteHosts()))
+    ParseItemStatus(page, u"Aiko_99"_s, kNow);
+    for (const ItemAddress &a : itemLinks(page, u"https://auctions.yahoo.co.jp/x/y"_s, SiteHosts()))
         QVERIFY(SiteHosts::isItemId(a.itemid) && SiteHosts::isServerId(a.serverid));
     for (const SearchRow &row : readSearchPage(page).rows)
         QVERIFY(row.end.isValid() && row.price > 0 && SiteHosts::isItemId(row.itemid));
@@ -196,13 +208,13 @@ void exercise(const QByteArray &bytes, QRandomGenerator &r)
     // Whatever a value holds, it comes back as one value of the query, never as more.
     const QString value = text.left(24);
     const SiteHosts hosts;
-    const QString built = hosts.formSubmission(
-        QStringLiteral("https://page3.auctions.yahoo.co.jp/jp/config/placebid"),
-        {{QStringLiteral("a"), value}, {QStringLiteral("Bid"), QStringLiteral("100")}});
+    const QString built =
+        hosts.formSubmission(u"https://page3.auctions.yahoo.co.jp/jp/config/placebid"_s,
+                             {{u"a"_s, value}, {u"Bid"_s, u"100"_s}});
     const QUrlQuery back(QUrl(built, QUrl::StrictMode));
     QCOMPARE(back.queryItems(QUrl::FullyDecoded).size(), 2);
-    QCOMPARE(back.queryItemValue(QStringLiteral("Bid")), QStringLiteral("100"));
-    QVERIFY(QUrl(built).host() == QStringLiteral("page3.auctions.yahoo.co.jp"));
+    QCOMPARE(back.queryItemValue(u"Bid"_s), u"100"_s);
+    QVERIFY(QUrl(built).host() == u"page3.auctions.yahoo.co.jp"_s);
 
     // A scrambled password always comes back as it was typed.
     const QString password = text.left(1 + int(r.bounded(kMaxPasswordLength)));
@@ -222,7 +234,7 @@ void fuzz_Inputs::everyInputReadsSafely()
                             QByteArray(kMaxDataBlockChars + 10, 'x') + "\"}</script>";
     QVERIFY(readDataBlocks(QString::fromLatin1(huge))
                 .problems.join(QString())
-                .contains(QStringLiteral("大きすぎます")));
+                .contains(u"大きすぎます"_s));
     const int iterations = qMax(1, qEnvironmentVariableIntValue("FUZZ_ITERATIONS"));
     const quint32 seed = quint32(qEnvironmentVariableIntValue("FUZZ_SEED"));
     QRandomGenerator r(seed == 0 ? 20261206 : seed);

@@ -26,6 +26,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The item list as a user drives it: real key and mouse events on an offscreen window.
@@ -53,8 +54,7 @@ private slots:
 void tst_ItemList::initTestCase()
 {
     // Whatever does not go through the Proxy setting reaches nothing at all.
-    QNetworkProxy::setApplicationProxy(
-        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), 9));
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, u"127.0.0.1"_s, 9));
 }
 
 namespace {
@@ -67,21 +67,20 @@ struct List : TestApp
 
     List()
     {
-        values.ownId = QStringLiteral("me");
-        add(QStringLiteral("ended0"), -3600, QStringLiteral("0"), 0, 0, QStringLiteral("me"), true);
-        add(QStringLiteral("run0"), 3600, QStringLiteral("0"), 1, 900);
-        add(QStringLiteral("run3"), 7200, QStringLiteral("3"), 0, 0);
-        add(QStringLiteral("run3set"), 9000, QStringLiteral("3"), 2, 500);
-        add(QStringLiteral("ended3"), -60, QStringLiteral("3"), 1, 800, QStringLiteral("other"),
-            true);
+        values.ownId = u"me"_s;
+        add(u"ended0"_s, -3600, u"0"_s, 0, 0, u"me"_s, true);
+        add(u"run0"_s, 3600, u"0"_s, 1, 900);
+        add(u"run3"_s, 7200, u"3"_s, 0, 0);
+        add(u"run3set"_s, 9000, u"3"_s, 2, 500);
+        add(u"ended3"_s, -60, u"3"_s, 1, 800, u"other"_s, true);
     }
     void add(const QString &itemid, int endsIn, const QString &cat, int numkai, int max,
-             const QString &bidder = QStringLiteral("-"), bool fin = false)
+             const QString &bidder = u"-"_s, bool fin = false)
     {
         ItemRecord r;
         r.itemid = itemid;
         r.Itemname = itemid;
-        r.Serverid = QStringLiteral("3");
+        r.Serverid = u"3"_s;
         r.ItemYenNow = 100;
         r.SaikougakuShaid = bidder;
         r.enddate = now.addSecs(endsIn);
@@ -121,22 +120,17 @@ void tst_ItemList::filters_data()
     QTest::addColumn<QStringList>("rows");
     QTest::newRow("everything, by end")
         << QList<int>{} << 0
-        << QStringList{QStringLiteral("ended0"), QStringLiteral("ended3"), QStringLiteral("run0"),
-                       QStringLiteral("run3"), QStringLiteral("run3set")};
+        << QStringList{u"ended0"_s, u"ended3"_s, u"run0"_s, u"run3"_s, u"run3set"_s};
     QTest::newRow("running only") << QList<int>{0} << 0
-                                  << QStringList{QStringLiteral("run0"), QStringLiteral("run3"),
-                                                 QStringLiteral("run3set")};
+                                  << QStringList{u"run0"_s, u"run3"_s, u"run3set"_s};
     QTest::newRow("limits set") << QList<int>{1} << 0
-                                << QStringList{QStringLiteral("ended3"), QStringLiteral("run0"),
-                                               QStringLiteral("run3set")};
-    QTest::newRow("未分類 and running")
-        << QList<int>{0} << 1 << QStringList{QStringLiteral("run0")};
+                                << QStringList{u"ended3"_s, u"run0"_s, u"run3set"_s};
+    QTest::newRow("未分類 and running") << QList<int>{0} << 1 << QStringList{u"run0"_s};
     QTest::newRow("category 3") << QList<int>{} << 4
-                                << QStringList{QStringLiteral("ended3"), QStringLiteral("run3"),
-                                               QStringLiteral("run3set")};
+                                << QStringList{u"ended3"_s, u"run3"_s, u"run3set"_s};
     QTest::newRow("category 3, running, limits")
-        << QList<int>{0, 1} << 4 << QStringList{QStringLiteral("run3set")};
-    QTest::newRow("won items") << QList<int>{2} << 0 << QStringList{QStringLiteral("ended0")};
+        << QList<int>{0, 1} << 4 << QStringList{u"run3set"_s};
+    QTest::newRow("won items") << QList<int>{2} << 0 << QStringList{u"ended0"_s};
 }
 
 void tst_ItemList::filters()
@@ -147,9 +141,8 @@ void tst_ItemList::filters()
     List l;
     frmMain w(l.ctx, l.windows);
     w.show();
-    QCOMPARE(w.windowTitle(), QStringLiteral("商品ﾘｽﾄ"));
-    QCOMPARE(w.model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(),
-             QStringLiteral("品名"));
+    QCOMPARE(w.windowTitle(), u"商品ﾘｽﾄ"_s);
+    QCOMPARE(w.model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), u"品名"_s);
     chooseCategory(w, category);
     for (int b : buttons)
         QTest::mouseClick(w.filterButton(b), Qt::LeftButton);
@@ -157,15 +150,15 @@ void tst_ItemList::filters()
     // The end's time of day in Japan time (said so: the suite runs in another zone), and
     // where each row's bid stands.
     QCOMPARE(w.model()->headerData(8, Qt::Horizontal, Qt::DisplayRole).toString(),
-             QStringLiteral("終了時刻（日本時間）"));
-    const QHash<QString, QString> states = {{QStringLiteral("ended0"), QStringLiteral("落札")},
-                                            {QStringLiteral("ended3"), QStringLiteral("終了")},
-                                            {QStringLiteral("run0"), QStringLiteral("予定")},
-                                            {QStringLiteral("run3"), QString()}};
+             u"終了時刻（日本時間）"_s);
+    const QHash<QString, QString> states = {{u"ended0"_s, u"落札"_s},
+                                            {u"ended3"_s, u"終了"_s},
+                                            {u"run0"_s, u"予定"_s},
+                                            {u"run3"_s, QString()}};
     for (int r = 0; r < w.model()->rowCount(); ++r) {
         const ItemRecord &row = w.model()->row(r);
         QCOMPARE(w.model()->index(r, 8).data().toString(),
-                 inSiteZone(row.enddate).toString(QStringLiteral("HH:mm:ss")));
+                 inSiteZone(row.enddate).toString(u"HH:mm:ss"_s));
         if (states.contains(row.itemid))
             QCOMPARE(w.model()->index(r, 9).data().toString(), states.value(row.itemid));
     }
@@ -178,15 +171,15 @@ void tst_ItemList::wonViewRestoresTheFilters()
     w.show();
     chooseCategory(w, 4);
     QTest::mouseClick(w.filterButton(0), Qt::LeftButton);
-    QCOMPARE(shown(w), (QStringList{QStringLiteral("run3"), QStringLiteral("run3set")}));
+    QCOMPARE(shown(w), (QStringList{u"run3"_s, u"run3set"_s}));
     QTest::mouseClick(w.filterButton(2), Qt::LeftButton);
-    QCOMPARE(shown(w), QStringList{QStringLiteral("ended0")}); // won items of all categories
+    QCOMPARE(shown(w), QStringList{u"ended0"_s}); // won items of all categories
     QVERIFY(!w.filterButton(0)->isChecked());
     QCOMPARE(w.categorySelector()->currentIndex(), 0);
     QTest::mouseClick(w.filterButton(2), Qt::LeftButton);
     QVERIFY(w.filterButton(0)->isChecked());
     QCOMPARE(w.categorySelector()->currentIndex(), 4);
-    QCOMPARE(shown(w), (QStringList{QStringLiteral("run3"), QStringLiteral("run3set")}));
+    QCOMPARE(shown(w), (QStringList{u"run3"_s, u"run3set"_s}));
 }
 
 void tst_ItemList::digitKeysSetTheCategoryAndKeepTheRow()
@@ -196,14 +189,13 @@ void tst_ItemList::digitKeysSetTheCategoryAndKeepTheRow()
     w.show();
     w.grid()->setCurrentIndex(w.model()->index(2, 0));
     QTest::keyClick(w.grid(), Qt::Key_5, Qt::KeypadModifier);
-    QCOMPARE(l.db.itemByItemid(QStringLiteral("run0"))->cat, QStringLiteral("5"));
+    QCOMPARE(l.db.itemByItemid(u"run0"_s)->cat, u"5"_s);
     QCOMPARE(w.grid()->currentIndex().row(), 2);
     QTest::keyClick(w.grid(), Qt::Key_7);
-    QCOMPARE(l.db.itemByItemid(QStringLiteral("run0"))->cat, QStringLiteral("7"));
+    QCOMPARE(l.db.itemByItemid(u"run0"_s)->cat, u"7"_s);
     QTest::keyClick(w.grid(), Qt::Key_0); // 0 assigns nothing
-    QCOMPARE(l.db.itemByItemid(QStringLiteral("run0"))->cat, QStringLiteral("7"));
-    QCOMPARE(w.model()->data(w.model()->index(2, 1), Qt::DisplayRole).toString(),
-             QStringLiteral("7"));
+    QCOMPARE(l.db.itemByItemid(u"run0"_s)->cat, u"7"_s);
+    QCOMPARE(w.model()->data(w.model()->index(2, 1), Qt::DisplayRole).toString(), u"7"_s);
     QVERIFY(!l.values.StopFlag);
     QTest::keyClick(w.grid(), Qt::Key_Escape); // asks a running import or refresh to stop
     QVERIFY(l.values.StopFlag);
@@ -226,7 +218,7 @@ void tst_ItemList::deletingTheLastRowDisablesTheRowButtons()
         QVERIFY2(!toolAction(w, key)->isEnabled(), key);
     QVERIFY(toolAction(w, "get")->isEnabled());
     QVERIFY(toolAction(w, "settings")->isEnabled());
-    QCOMPARE(toolAction(w, "del")->toolTip(), QStringLiteral("商品ﾘｽﾄから削除します"));
+    QCOMPARE(toolAction(w, "del")->toolTip(), u"商品ﾘｽﾄから削除します"_s);
 }
 
 void tst_ItemList::timeLeft_data()
@@ -266,7 +258,7 @@ void tst_ItemList::bidWindowIsReusedPerItem()
     w.grid()->setCurrentIndex(w.model()->index(3, 2)); // run3: nothing to bid yet
     QTest::keyClick(w.grid(), Qt::Key_S);
     QCOMPARE(l.windows.windows().size(), 1);
-    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run3"));
+    QCOMPARE(l.windows.windows().first()->windowTitle(), u"run3"_s);
     QTest::keyClick(w.grid(), Qt::Key_S); // the same item: the open window
     QCOMPARE(l.windows.windows().size(), 1);
     auto doubleClick = [&w](int row) {
@@ -276,12 +268,12 @@ void tst_ItemList::bidWindowIsReusedPerItem()
     };
     doubleClick(4);
     QCOMPARE(l.windows.windows().size(), 1); // the list's own window moves to the item
-    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run3set"));
+    QCOMPARE(l.windows.windows().first()->windowTitle(), u"run3set"_s);
     // run3set's bid is armed: its window stays with it, the next item gets a window of its own.
     doubleClick(2);
     QCOMPARE(l.windows.windows().size(), 2);
-    QCOMPARE(l.windows.windows().at(0)->windowTitle(), QStringLiteral("run3set"));
-    QCOMPARE(l.windows.windows().at(1)->windowTitle(), QStringLiteral("run0"));
+    QCOMPARE(l.windows.windows().at(0)->windowTitle(), u"run3set"_s);
+    QCOMPARE(l.windows.windows().at(1)->windowTitle(), u"run0"_s);
     QVERIFY(l.windows.windows().at(0)->armed());
     qDeleteAll(l.windows.windows());
 }
@@ -289,7 +281,7 @@ void tst_ItemList::bidWindowIsReusedPerItem()
 void tst_ItemList::keysActOnTheRowTheUserChose()
 {
     List l;
-    l.add(QStringLiteral("sale"), 5000, QStringLiteral("0"), 0, 0); // a name starting with S
+    l.add(u"sale"_s, 5000, u"0"_s, 0, 0); // a name starting with S
     frmMain w(l.ctx, l.windows);
     w.show();
     // After a filter change there is a current row: the keys work without a click first.
@@ -297,19 +289,19 @@ void tst_ItemList::keysActOnTheRowTheUserChose()
     QVERIFY(w.grid()->currentIndex().isValid());
     const QString first = w.model()->row(w.grid()->currentIndex().row()).itemid;
     QTest::keyClick(w.grid(), Qt::Key_2);
-    QCOMPARE(l.db.itemByItemid(first)->cat, QStringLiteral("2"));
+    QCOMPARE(l.db.itemByItemid(first)->cat, u"2"_s);
 
     // "S" opens the chosen row's window, not the row whose name the grid's search finds.
     chooseCategory(w, 0);
-    QCOMPARE(shown(w).at(2), QStringLiteral("run0"));
+    QCOMPARE(shown(w).at(2), u"run0"_s);
     w.grid()->setCurrentIndex(w.model()->index(2, 2));
     QTest::keyClick(w.grid(), Qt::Key_S);
     QCOMPARE(w.grid()->currentIndex().row(), 2);
     QCOMPARE(l.windows.windows().size(), 1);
-    QCOMPARE(l.windows.windows().first()->windowTitle(), QStringLiteral("run0"));
+    QCOMPARE(l.windows.windows().first()->windowTitle(), u"run0"_s);
     // With Ctrl the keys are not the list's.
     QTest::keyClick(w.grid(), Qt::Key_3, Qt::ControlModifier);
-    QCOMPARE(l.db.itemByItemid(QStringLiteral("run0"))->cat, QStringLiteral("0"));
+    QCOMPARE(l.db.itemByItemid(u"run0"_s)->cat, u"0"_s);
     qDeleteAll(l.windows.windows());
 }
 
@@ -325,12 +317,11 @@ void tst_ItemList::categoryEditorKeepsTheCategoryShown()
     });
     chooseCategory(w, w.categorySelector()->count() - 1); // カテゴリの編集
     QCOMPARE(w.categorySelector()->currentIndex(), 4);
-    QCOMPARE(shown(w), (QStringList{QStringLiteral("ended3"), QStringLiteral("run3"),
-                                    QStringLiteral("run3set")}));
+    QCOMPARE(shown(w), (QStringList{u"ended3"_s, u"run3"_s, u"run3set"_s}));
 
     // The bid window's selector as well: back to the item's category, not to 未分類.
-    frmSw *sw = l.windows.open(l.db.itemByItemid(QStringLiteral("run3"))->id);
-    auto *cat = sw->findChild<QComboBox *>(QStringLiteral("cat"));
+    frmSw *sw = l.windows.open(l.db.itemByItemid(u"run3"_s)->id);
+    auto *cat = sw->findChild<QComboBox *>(u"cat"_s);
     QCOMPARE(cat->currentIndex(), 3);
     QTimer::singleShot(0, sw, [] {
         if (QWidget *modal = QApplication::activeModalWidget())
@@ -345,15 +336,14 @@ void tst_ItemList::categoryEditorKeepsTheCategoryShown()
 void tst_ItemList::watchListImportPausesTheScheduler()
 {
     TestApp app;
-    app.values.ownId = QStringLiteral("snipe_taro");
-    app.values.password = QStringLiteral("taro1234");
+    app.values.ownId = u"snipe_taro"_s;
+    app.values.password = u"taro1234"_s;
     sim::Scenario s;
-    s.bidders << sim::Bidder{
-        QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {QStringLiteral("x1")}};
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {u"x1"_s}};
     sim::Item it;
-    it.id = QStringLiteral("x1");
+    it.id = u"x1"_s;
     it.server = 3;
-    it.title = QStringLiteral("時計");
+    it.title = u"時計"_s;
     it.end = QDateTime::currentDateTime().addDays(1);
     s.items << it;
     sim::SimSite site(s);
@@ -364,14 +354,14 @@ void tst_ItemList::watchListImportPausesTheScheduler()
     site.addFault(slow);
     reachSimulatedSite(app.settings, site.port());
     QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
-                     site.createSession(QStringLiteral("snipe_taro")).toLatin1());
+                     site.createSession(u"snipe_taro"_s).toLatin1());
     c.setDomain(app.hosts.userHost);
     app.cookies.insertCookie(c);
 
     MDIForm1 frame(app.ctx);
     frame.show();
     frame.load();
-    QAction *tools = frame.findChild<QMenu *>(QStringLiteral("mnuTools"))->menuAction();
+    QAction *tools = frame.findChild<QMenu *>(u"mnuTools"_s)->menuAction();
     // Started from the 落札 view, with an Escape pressed a while ago: it still imports and shows.
     QTest::mouseClick(frame.itemList()->filterButton(2), Qt::LeftButton);
     QTest::keyClick(frame.itemList()->grid(), Qt::Key_Escape);
@@ -379,7 +369,7 @@ void tst_ItemList::watchListImportPausesTheScheduler()
     frame.mnuGetWatchList_Click().then([&done] { done = true; });
     QVERIFY(!frame.timer1()->isActive());
     QVERIFY(!tools->isEnabled());
-    QAction *settings = frame.findChild<QAction *>(QStringLiteral("mnuSettings"));
+    QAction *settings = frame.findChild<QAction *>(u"mnuSettings"_s);
     QVERIFY(!settings->isEnabled()); // 設定 would restart the scheduler mid-run
     QVERIFY(!frame.itemList()->toolbar()->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
@@ -388,7 +378,7 @@ void tst_ItemList::watchListImportPausesTheScheduler()
     QVERIFY(settings->isEnabled());
     QVERIFY(frame.itemList()->toolbar()->isEnabled());
     QCOMPARE(frame.itemList()->categorySelector()->currentIndex(), 1); // 未分類
-    QCOMPARE(shown(*frame.itemList()), QStringList{QStringLiteral("x1")});
+    QCOMPARE(shown(*frame.itemList()), QStringList{u"x1"_s});
 
     // An import that ends early (the login expired) restores everything as well.
     site.expireSessions();
@@ -402,7 +392,7 @@ void tst_ItemList::watchListImportPausesTheScheduler()
     // With the site out of reach, the user is told so, not only the log.
     sim::Fault gone;
     gone.kind = sim::Fault::Drop;
-    gone.path = QStringLiteral("/jp/show/mystatus");
+    gone.path = u"/jp/show/mystatus"_s;
     site.clearFaults();
     site.addFault(gone);
     done = false;
@@ -414,21 +404,21 @@ void tst_ItemList::watchListImportPausesTheScheduler()
 void tst_ItemList::addItemByAddressOrId()
 {
     TestApp app;
-    app.values.ownId = QStringLiteral("snipe_taro");
-    app.values.password = QStringLiteral("taro1234");
+    app.values.ownId = u"snipe_taro"_s;
+    app.values.password = u"taro1234"_s;
     sim::Scenario s;
     sim::Item it;
-    it.id = QStringLiteral("x7");
+    it.id = u"x7"_s;
     it.server = 5;
-    it.title = QStringLiteral("万年筆");
+    it.title = u"万年筆"_s;
     it.end = QDateTime::currentDateTime().addDays(1);
     s.items << it;
     sim::Item ended = it;
-    ended.id = QStringLiteral("k8");
+    ended.id = u"k8"_s;
     ended.server = 0;
     ended.end = QDateTime::currentDateTime().addSecs(-3600);
     s.items << ended;
-    ended.id = QStringLiteral("k9"); // ended days ago: the site shows it without details
+    ended.id = u"k9"_s; // ended days ago: the site shows it without details
     ended.bareWhenEnded = true;
     s.items << ended;
     sim::SimSite site(s);
@@ -439,19 +429,15 @@ void tst_ItemList::addItemByAddressOrId()
     frame.show();
     frame.load();
     const QList<std::pair<QString, QString>> steps = {
-        {QStringLiteral(" x7 "), QStringLiteral("取り込み完了")},
-        {QStringLiteral("http://page5.auctions.yahoo.co.jp/jp/auction/x7?x=1"),
-         QStringLiteral("すでに登録してあります")},
-        {QStringLiteral("https://page.auctions.yahoo.co.jp/jp/auction/x7"),
-         QStringLiteral("すでに登録してあります")},
-        {QStringLiteral("https://page.auctions.yahoo.co.jp/jp/auction/k8"),
-         QStringLiteral("このオークションは終了していますので取り込めません。")},
-        {QStringLiteral("k9"),
-         QStringLiteral("このオークションは終了していますので取り込めません。")},
-        {QStringLiteral("x7; rm -rf"),
-         QStringLiteral("商品ページのアドレスでもオークションIDでもありません：x7; rm -rf")},
-        {QStringLiteral("zz404"), QStringLiteral("このページは「Yahoo!オークション - "
-                                                 "商品詳細」ではありませんので取り込めません。")},
+        {u" x7 "_s, u"取り込み完了"_s},
+        {u"http://page5.auctions.yahoo.co.jp/jp/auction/x7?x=1"_s, u"すでに登録してあります"_s},
+        {u"https://page.auctions.yahoo.co.jp/jp/auction/x7"_s, u"すでに登録してあります"_s},
+        {u"https://page.auctions.yahoo.co.jp/jp/auction/k8"_s,
+         u"このオークションは終了していますので取り込めません。"_s},
+        {u"k9"_s, u"このオークションは終了していますので取り込めません。"_s},
+        {u"x7; rm -rf"_s, u"商品ページのアドレスでもオークションIDでもありません：x7; rm -rf"_s},
+        {u"zz404"_s, QStringLiteral("このページは「Yahoo!オークション - "
+                                    "商品詳細」ではありませんので取り込めません。")},
     };
     for (const auto &[typed, said] : steps) {
         app.prompter.messages.clear();
@@ -465,10 +451,10 @@ void tst_ItemList::addItemByAddressOrId()
         QTRY_VERIFY_WITH_TIMEOUT(!app.prompter.messages.isEmpty(), 10000);
         QVERIFY2(app.prompter.messages == QStringList{said}, qPrintable(typed));
     }
-    QCOMPARE(app.db.itemByItemid(QStringLiteral("x7"))->Itemname, QStringLiteral("万年筆"));
-    QVERIFY(!app.db.itemByItemid(QStringLiteral("k8")));
-    QVERIFY(!app.db.itemByItemid(QStringLiteral("k9")));
-    QVERIFY(shown(*frame.itemList()).contains(QStringLiteral("x7")));
+    QCOMPARE(app.db.itemByItemid(u"x7"_s)->Itemname, u"万年筆"_s);
+    QVERIFY(!app.db.itemByItemid(u"k8"_s));
+    QVERIFY(!app.db.itemByItemid(u"k9"_s));
+    QVERIFY(shown(*frame.itemList()).contains(u"x7"_s));
 }
 
 void tst_ItemList::startsWithoutTheBrowser_data()
@@ -491,16 +477,16 @@ void tst_ItemList::startsWithoutTheBrowser()
     QFETCH(QString, said);
     QFETCH(bool, loginAsked);
     TestApp app;
-    app.values.ownId = QStringLiteral("snipe_taro");
-    app.values.password = QStringLiteral("taro1234");
+    app.values.ownId = u"snipe_taro"_s;
+    app.values.password = u"taro1234"_s;
     sim::Scenario s;
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}};
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}};
     sim::SimSite site(s);
     QVERIFY(site.listenOn() != 0);
-    reachSimulatedSite(app.settings, session == QLatin1String("gone") ? 9 : site.port());
-    if (session == QLatin1String("in")) {
+    reachSimulatedSite(app.settings, session == "gone"_L1 ? 9 : site.port());
+    if (session == "in"_L1) {
         QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
-                         site.createSession(QStringLiteral("snipe_taro")).toLatin1());
+                         site.createSession(u"snipe_taro"_s).toLatin1());
         c.setDomain(app.hosts.userHost);
         app.cookies.insertCookie(c);
     }
@@ -509,7 +495,7 @@ void tst_ItemList::startsWithoutTheBrowser()
     frame.show();
     frame.load();
     QTRY_COMPARE_WITH_TIMEOUT(frame.loginStateText(), said, 10000);
-    QCOMPARE(frame.findChild<QWidget *>(QStringLiteral("frmBrowser")), nullptr);
+    QCOMPARE(frame.findChild<QWidget *>(u"frmBrowser"_s), nullptr);
     QCOMPARE(frame.login() && frame.login()->isVisible(), loginAsked);
 }
 

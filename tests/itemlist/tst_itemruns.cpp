@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The item list's long runs against the simulated site: the watch-list import and the
@@ -40,13 +41,13 @@ namespace {
 sim::Item simItem(int n, const QDateTime &end, qint32 price = 1200)
 {
     sim::Item it;
-    it.id = QStringLiteral("x") + QString::number(n);
+    it.id = u"x"_s + QString::number(n);
     it.server = 1 + n % 7;
-    it.title = QStringLiteral("商品") + QString::number(n);
+    it.title = u"商品"_s + QString::number(n);
     it.startPrice = 100;
     it.price = price;
     it.bids = 1;
-    it.highBidder = QStringLiteral("rival");
+    it.highBidder = u"rival"_s;
     it.end = end;
     it.autoExtend = false;
     return it;
@@ -66,15 +67,15 @@ struct Runs : TestApp
     {
         if (site.listenOn() == 0)
             qFatal("cannot set up");
-        fetcher.applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
+        fetcher.applyProxySetting(u"HTTP=127.0.0.1:"_s + QString::number(site.port()));
         fetcher.setTimeoutMs(2000);
-        values.ownId = QStringLiteral("snipe_taro");
+        values.ownId = u"snipe_taro"_s;
     }
     void logIn(const QString &bidder)
     {
         QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
                          site.createSession(bidder).toLatin1());
-        c.setDomain(QStringLiteral(".yahoo.co.jp")); // the login host and the auction hosts
+        c.setDomain(u".yahoo.co.jp"_s); // the login host and the auction hosts
         cookies.insertCookie(c);
     }
     WatchListResult importNow(std::function<bool()> stopAfter = {})
@@ -118,12 +119,12 @@ struct Runs : TestApp
         r.Itemname = it.title;
         r.Serverid = QString::number(it.server);
         r.ItemYenNow = storedPrice;
-        r.SaikougakuShaid = QStringLiteral("rival");
+        r.SaikougakuShaid = u"rival"_s;
         r.enddate = it.end;
         r.NumUri = 1;
         db.upsertItem(r);
         const int id = db.itemByItemid(it.id)->id;
-        db.saveUserColumns(id, 0, QStringLiteral("0"), 0, status);
+        db.saveUserColumns(id, 0, u"0"_s, 0, status);
         return id;
     }
     QStringList storedIds()
@@ -147,9 +148,7 @@ sim::Scenario watchScenario(bool today = false)
     sim::Scenario s;
     s.today = today;
     s.watchPageSize = 2; // today's list over two pages
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"),
-                             QStringLiteral("taro1234"),
-                             {QStringLiteral("x3"), QStringLiteral("x1"), QStringLiteral("x2")}};
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {u"x3"_s, u"x1"_s, u"x2"_s}};
     for (int n = 1; n <= 3; ++n)
         s.items << simItem(n, whole(3600 * n));
     return s;
@@ -168,26 +167,24 @@ void tst_ItemRuns::watchListImportsInOrderWithoutDuplicates()
 {
     QFETCH(bool, today);
     Runs r(watchScenario(today));
-    r.logIn(QStringLiteral("snipe_taro"));
+    r.logIn(u"snipe_taro"_s);
     WatchListResult first = r.importNow();
     QCOMPARE(first.end, WatchListResult::Done);
     QCOMPARE(first.entries, 3);
     QStringList order;
-    for (const sim::RequestRecord &req : r.site.requestsTo(QStringLiteral("/jp/auction/")))
+    for (const sim::RequestRecord &req : r.site.requestsTo(u"/jp/auction/"_s))
         order << req.path.section(QLatin1Char('/'), -1);
-    QCOMPARE(order,
-             (QStringList{QStringLiteral("x3"), QStringLiteral("x1"), QStringLiteral("x2")}));
+    QCOMPARE(order, (QStringList{u"x3"_s, u"x1"_s, u"x2"_s}));
     // Today's items are read at their canonical address; classic ones on their host.
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x3"))->Serverid,
-             today ? QString() : QStringLiteral("4"));
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x3"))->SiteGen, today ? int(TodayPage) : 0);
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x1"))->cat, QStringLiteral("0"));
+    QCOMPARE(r.db.itemByItemid(u"x3"_s)->Serverid, today ? QString() : u"4"_s);
+    QCOMPARE(r.db.itemByItemid(u"x3"_s)->SiteGen, today ? int(TodayPage) : 0);
+    QCOMPARE(r.db.itemByItemid(u"x1"_s)->cat, u"0"_s);
 
-    r.site.scenario().item(QStringLiteral("x1"))->price = 2000;
+    r.site.scenario().item(u"x1"_s)->price = 2000;
     const WatchListResult second = r.importNow();
     QCOMPARE(second.stored, 3);
     QCOMPARE(r.storedIds().size(), 3);
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x1"))->ItemYenNow, 2000);
+    QCOMPARE(r.db.itemByItemid(u"x1"_s)->ItemYenNow, 2000);
 }
 
 void tst_ItemRuns::expiredLoginImportsNothing_data()
@@ -199,19 +196,19 @@ void tst_ItemRuns::expiredLoginImportsNothing()
 {
     QFETCH(bool, today);
     Runs r(watchScenario(today));
-    r.logIn(QStringLiteral("snipe_taro"));
+    r.logIn(u"snipe_taro"_s);
     r.site.expireSessions();
     const WatchListResult result = r.importNow();
     QCOMPARE(result.end, WatchListResult::LoginNeeded);
     QCOMPARE(r.logins, 1);
     QVERIFY(r.storedIds().isEmpty());
-    QVERIFY(r.site.requestsTo(QStringLiteral("/jp/auction/")).isEmpty());
+    QVERIFY(r.site.requestsTo(u"/jp/auction/"_s).isEmpty());
 }
 
 void tst_ItemRuns::itemsThatCannotBeStoredAreSaidAndTheRestImported()
 {
     Runs r(watchScenario());
-    r.logIn(QStringLiteral("snipe_taro"));
+    r.logIn(u"snipe_taro"_s);
     // The disk refuses new rows for one item: the others are still imported.
     QSqlQuery q(r.db.connection());
     QVERIFY(
@@ -225,23 +222,22 @@ void tst_ItemRuns::itemsThatCannotBeStoredAreSaidAndTheRestImported()
     const QStringList log = logLines(r.db);
     QVERIFY2(std::any_of(log.begin(), log.end(),
                          [](const QString &l) {
-                             return l.startsWith(
-                                        QStringLiteral("商品を保存できませんでした（x1）：")) &&
-                                    l.contains(QStringLiteral("disk full"));
+                             return l.startsWith(u"商品を保存できませんでした（x1）："_s) &&
+                                    l.contains(u"disk full"_s);
                          }),
              qPrintable(log.join(QLatin1Char('\n'))));
     QCOMPARE(ItemPageParser::storeFailuresText(1),
-             QStringLiteral("1件の商品を保存できませんでした。理由はログに書いてあります。"));
+             u"1件の商品を保存できませんでした。理由はログに書いてあります。"_s);
 }
 
 void tst_ItemRuns::stopEndsTheImportAfterTheCurrentItem()
 {
     Runs r(watchScenario());
-    r.logIn(QStringLiteral("snipe_taro"));
+    r.logIn(u"snipe_taro"_s);
     // Escape is pressed while the first item is being read.
     const WatchListResult result = r.importNow([&r] { return !r.storedIds().isEmpty(); });
     QCOMPARE(result.end, WatchListResult::Stopped);
-    QCOMPARE(r.storedIds(), QStringList{QStringLiteral("x3")});
+    QCOMPARE(r.storedIds(), QStringList{u"x3"_s});
 }
 
 void tst_ItemRuns::bulkRefreshStopsAtTheDayLimit()
@@ -256,8 +252,8 @@ void tst_ItemRuns::bulkRefreshStopsAtTheDayLimit()
     QCOMPARE(result.end, BulkRefreshResult::DayLimit);
     QCOMPARE(result.fetched, 13);
     QCOMPARE(result.changed, 12);
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x12"))->ItemYenNow, 1500);
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x13"))->ItemYenNow, 1200);
+    QCOMPARE(r.db.itemByItemid(u"x12"_s)->ItemYenNow, 1500);
+    QCOMPARE(r.db.itemByItemid(u"x13"_s)->ItemYenNow, 1200);
 }
 
 void tst_ItemRuns::bulkRefreshEndsAtAFetchFailure()
@@ -270,14 +266,14 @@ void tst_ItemRuns::bulkRefreshEndsAtAFetchFailure()
         r.store(it, 1200);
     sim::Fault drop;
     drop.kind = sim::Fault::Drop;
-    drop.path = QStringLiteral("/jp/auction/x3");
+    drop.path = u"/jp/auction/x3"_s;
     r.site.addFault(drop);
     const BulkRefreshResult result = r.refreshNow();
     QCOMPARE(result.end, BulkRefreshResult::FetchFailed);
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x2"))->ItemYenNow, 1500);
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x3"))->ItemYenNow, 1200);
-    QCOMPARE(r.db.itemByItemid(QStringLiteral("x4"))->ItemYenNow, 1200);
-    QVERIFY(logLines(r.db).last().startsWith(QStringLiteral("ｴﾗｰ番号")));
+    QCOMPARE(r.db.itemByItemid(u"x2"_s)->ItemYenNow, 1500);
+    QCOMPARE(r.db.itemByItemid(u"x3"_s)->ItemYenNow, 1200);
+    QCOMPARE(r.db.itemByItemid(u"x4"_s)->ItemYenNow, 1200);
+    QVERIFY(logLines(r.db).last().startsWith(u"ｴﾗｰ番号"_s));
 }
 
 void tst_ItemRuns::bulkRefreshReportsAndSetsWonStatus_data()
@@ -293,7 +289,7 @@ void tst_ItemRuns::bulkRefreshReportsAndSetsWonStatus()
     QFETCH(int, storedStatus);
     QFETCH(int, status);
     sim::Item it = simItem(1, whole(-30), 1500);
-    it.highBidder = QStringLiteral("snipe_taro");
+    it.highBidder = u"snipe_taro"_s;
     sim::Scenario s;
     s.items << it;
     Runs r(s);
@@ -302,9 +298,9 @@ void tst_ItemRuns::bulkRefreshReportsAndSetsWonStatus()
     const ItemRecord rec = *r.db.itemById(id);
     QCOMPARE(rec.status, status);
     QVERIFY(rec.fin);
-    QCOMPARE(rec.SaikougakuShaid, QStringLiteral("snipe_taro"));
+    QCOMPARE(rec.SaikougakuShaid, u"snipe_taro"_s);
     QCOMPARE(r.reloaded, QList<int>{id});
-    QVERIFY(r.reports.first().endsWith(QStringLiteral("1,200->1,500\r\n")));
+    QVERIFY(r.reports.first().endsWith(u"1,200->1,500\r\n"_s));
 }
 
 void tst_ItemRuns::bulkRefreshOfTodaysPages_data()
@@ -330,10 +326,10 @@ void tst_ItemRuns::bulkRefreshOfTodaysPages()
     running.autoExtend = true;
     sim::Scenario s;
     s.today = true;
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}};
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}};
     s.items << it << running;
     Runs r(s);
-    r.logIn(QStringLiteral("snipe_taro"));
+    r.logIn(u"snipe_taro"_s);
     const int id = r.store(it, 1200);
     const int other = r.store(running, 1800);
     r.refreshNow();
@@ -364,12 +360,11 @@ void tst_ItemRuns::changeReports()
     QFETCH(int, oldPrice);
     QFETCH(int, newPrice);
     QFETCH(QString, lastLine);
-    const QString r = changeReport(QStringLiteral("品名"),
-                                   QDateTime(QDate(2026, 12, 6), QTime(21, 0), sw::siteZone()),
-                                   QStringLiteral("rival"), oldPrice, newPrice);
-    QCOMPARE(
-        r, QStringLiteral("データが更新されました。\r\n品名\r\n2026/12/06 21:00:00\r\nrival\r\n") +
-               lastLine + QStringLiteral("\r\n"));
+    const QString r =
+        changeReport(u"品名"_s, QDateTime(QDate(2026, 12, 6), QTime(21, 0), sw::siteZone()),
+                     u"rival"_s, oldPrice, newPrice);
+    QCOMPARE(r, u"データが更新されました。\r\n品名\r\n2026/12/06 21:00:00\r\nrival\r\n"_s +
+                    lastLine + u"\r\n"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_ItemRuns)

@@ -16,9 +16,11 @@
 #include <QNetworkReply>
 #include <QTcpSocket>
 
+using namespace Qt::StringLiterals;
+
 using namespace sw;
 
-const QString kToken = QStringLiteral("0123456789abcdef0123456789abcdef0123456789abcdef");
+const QString kToken = u"0123456789abcdef0123456789abcdef0123456789abcdef"_s;
 
 struct Answer
 {
@@ -41,12 +43,12 @@ struct Service : BidFixture
         : BidFixture(std::move(s)), gate(kToken, {}), api(host, gate, nullptr, false)
     {
         port = api.listenGuarded(QHostAddress::LocalHost, 0, std::nullopt, limits);
-        gate = ServiceGate(kToken, {QStringLiteral("127.0.0.1:") + QString::number(port),
-                                    QStringLiteral("localhost:") + QString::number(port)});
+        gate = ServiceGate(kToken, {u"127.0.0.1:"_s + QString::number(port),
+                                    u"localhost:"_s + QString::number(port)});
         client.setProxy(QNetworkProxy::NoProxy);
         client.setCookieJar(new QNetworkCookieJar(&client));
     }
-    QString base() const { return QStringLiteral("http://127.0.0.1:") + QString::number(port); }
+    QString base() const { return u"http://127.0.0.1:"_s + QString::number(port); }
     Answer call(const QByteArray &method, const QString &path, const QByteArray &body = {},
                 const QList<std::pair<QByteArray, QByteArray>> &headers = {
                     {"Authorization", "Bearer " + kToken.toLatin1()}})
@@ -57,7 +59,7 @@ struct Service : BidFixture
         for (const auto &[k, v] : headers)
             r.setRawHeader(k, v);
         if (!body.isEmpty())
-            r.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+            r.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
         QNetworkReply *reply = client.sendCustomRequest(r, method, body);
         if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 20000))
             qWarning("no answer from the service");

@@ -4,6 +4,7 @@
 
 #include <QTcpServer>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The service's API and its page's session, against the simulated site: what a phone or a
@@ -33,34 +34,29 @@ void tst_Service::addChangeBidAndDelete()
     Service f(scenarioWith(item(end)));
     f.host.start();
     // By its auction id alone, as a phone's user pastes it.
-    Answer a = f.call("POST", QStringLiteral("/api/items"),
+    Answer a = f.call("POST", u"/api/items"_s,
                       R"({"item": "x1", "max": 5000, "quantity": 1, "category": "2"})");
     QCOMPARE(a.status, 201);
     QJsonObject it = a.object();
-    QCOMPARE(it.value(QStringLiteral("itemid")).toString(), QStringLiteral("x1"));
-    QCOMPARE(it.value(QStringLiteral("max")).toDouble(), 5000.0);
-    QCOMPARE(it.value(QStringLiteral("category")).toString(), QStringLiteral("2"));
-    QVERIFY2(it.value(QStringLiteral("end")).toString().endsWith(QStringLiteral("+09:00")),
-             qPrintable(it.value(QStringLiteral("end")).toString()));
-    QCOMPARE(QDateTime::fromString(it.value(QStringLiteral("end")).toString(), Qt::ISODate), end);
-    QCOMPARE(it.value(QStringLiteral("state")).toString(), QStringLiteral("planned"));
+    QCOMPARE(it.value(u"itemid"_s).toString(), u"x1"_s);
+    QCOMPARE(it.value(u"max"_s).toDouble(), 5000.0);
+    QCOMPARE(it.value(u"category"_s).toString(), u"2"_s);
+    QVERIFY2(it.value(u"end"_s).toString().endsWith(u"+09:00"_s),
+             qPrintable(it.value(u"end"_s).toString()));
+    QCOMPARE(QDateTime::fromString(it.value(u"end"_s).toString(), Qt::ISODate), end);
+    QCOMPARE(it.value(u"state"_s).toString(), u"planned"_s);
 
     // Typed on a Japanese keyboard.
-    const QByteArray seen = it.value(QStringLiteral("version")).toString().toUtf8();
-    a = f.call("PATCH", QStringLiteral("/api/items/x1"),
-               R"({"max": "６，０００", "version": ")" + seen + "\"}");
+    const QByteArray seen = it.value(u"version"_s).toString().toUtf8();
+    a = f.call("PATCH", u"/api/items/x1"_s, R"({"max": "６，０００", "version": ")" + seen + "\"}");
     QCOMPARE(a.status, 200);
-    QCOMPARE(a.object().value(QStringLiteral("max")).toDouble(), 6000.0);
+    QCOMPARE(a.object().value(u"max"_s).toDouble(), 6000.0);
     // A second phone that still shows 5000 does not overwrite it unseen, by change or by add.
-    a = f.call("PATCH", QStringLiteral("/api/items/x1"),
-               R"({"max": 5500, "version": ")" + seen + "\"}");
+    a = f.call("PATCH", u"/api/items/x1"_s, R"({"max": 5500, "version": ")" + seen + "\"}");
     QCOMPARE(a.status, 409);
-    QVERIFY2(
-        a.object().value(QStringLiteral("error")).toString().contains(QStringLiteral("6,000円")),
-        a.body.constData());
-    QCOMPARE(f.call("POST", QStringLiteral("/api/items"), R"({"item": "x1", "max": 5500})").status,
-             409);
-    a = f.call("GET", QStringLiteral("/api/items"));
+    QVERIFY2(a.object().value(u"error"_s).toString().contains(u"6,000円"_s), a.body.constData());
+    QCOMPARE(f.call("POST", u"/api/items"_s, R"({"item": "x1", "max": 5500})").status, 409);
+    a = f.call("GET", u"/api/items"_s);
     QCOMPARE(a.status, 200);
     QCOMPARE(a.array().size(), 1);
 
@@ -68,30 +64,26 @@ void tst_Service::addChangeBidAndDelete()
     QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 20000);
     const qint64 late = f.confirmations().first().atMs - end.addSecs(-5).toMSecsSinceEpoch();
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
-    QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("6000")});
-    QTRY_VERIFY_WITH_TIMEOUT(f.call("GET", QStringLiteral("/api/items"))
-                                     .array()
-                                     .first()
-                                     .toObject()
-                                     .value(QStringLiteral("state"))
-                                     .toString() == QLatin1String("won"),
-                             15000);
-    it = f.call("GET", QStringLiteral("/api/items")).array().first().toObject();
-    QCOMPARE(it.value(QStringLiteral("verdict")).toString(),
-             QStringLiteral("落札しました：3,100円"));
+    QCOMPARE(f.amountsSent(), QStringList{u"6000"_s});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        f.call("GET", u"/api/items"_s).array().first().toObject().value(u"state"_s).toString() ==
+            "won"_L1,
+        15000);
+    it = f.call("GET", u"/api/items"_s).array().first().toObject();
+    QCOMPARE(it.value(u"verdict"_s).toString(), u"落札しました：3,100円"_s);
 
-    a = f.call("GET", QStringLiteral("/api/items/x1/log"));
+    a = f.call("GET", u"/api/items/x1/log"_s);
     QCOMPARE(a.status, 200);
     QStringList lines;
     for (const QJsonValue &v : a.array())
-        lines << v.toObject().value(QStringLiteral("text")).toString();
-    QVERIFY2(lines.contains(QStringLiteral("入札開始：x1：6000")), qPrintable(lines.join(u'\n')));
-    a = f.call("GET", QStringLiteral("/api/status"));
-    QCOMPARE(a.object().value(QStringLiteral("userId")).toString(), QStringLiteral("snipe_taro"));
+        lines << v.toObject().value(u"text"_s).toString();
+    QVERIFY2(lines.contains(u"入札開始：x1：6000"_s), qPrintable(lines.join(u'\n')));
+    a = f.call("GET", u"/api/status"_s);
+    QCOMPARE(a.object().value(u"userId"_s).toString(), u"snipe_taro"_s);
     QVERIFY(!a.body.contains("taro1234")); // never the password
 
-    QCOMPARE(f.call("DELETE", QStringLiteral("/api/items/x1")).status, 200);
-    QCOMPARE(f.call("GET", QStringLiteral("/api/items/x1")).status, 404);
+    QCOMPARE(f.call("DELETE", u"/api/items/x1"_s).status, 200);
+    QCOMPARE(f.call("GET", u"/api/items/x1"_s).status, 404);
 }
 
 void tst_Service::everyRequestIsGuarded_data()
@@ -148,17 +140,17 @@ void tst_Service::everyRequestIsGuarded()
     QFETCH(int, status);
     Service f(scenarioWith(item(wholeSecond(3600 * 1000))));
     QList<std::pair<QByteArray, QByteArray>> headers;
-    if (auth == QLatin1String("token"))
+    if (auth == "token"_L1)
         headers << std::pair{QByteArray("Authorization"), "Bearer " + kToken.toLatin1()};
-    else if (auth == QLatin1String("wrong"))
+    else if (auth == "wrong"_L1)
         headers << std::pair{QByteArray("Authorization"), QByteArray("Bearer 0000")};
-    else if (auth == QLatin1String("page"))
-        QCOMPARE(f.call("GET", QStringLiteral("/?token=") + kToken, {}, {}).status, 303);
+    else if (auth == "page"_L1)
+        QCOMPARE(f.call("GET", u"/?token="_s + kToken, {}, {}).status, 303);
     if (!host.isEmpty())
         headers << std::pair{QByteArray("Host"), host};
     const Answer a = f.call(method, path, body, headers);
     QCOMPARE(a.status, status);
-    QVERIFY2(!a.object().value(QStringLiteral("error")).toString().isEmpty(), a.body.constData());
+    QVERIFY2(!a.object().value(u"error"_s).toString().isEmpty(), a.body.constData());
     QCOMPARE(f.storedItems(), 0); // nothing stored
     QVERIFY(!a.body.contains(kToken.toLatin1()));
 }
@@ -168,25 +160,23 @@ void tst_Service::wrongTokensAreSlowedDown()
     Service f(scenarioWith(item(wholeSecond(3600 * 1000))));
     // A page left open across a restart polls with a dead session: no guess, no wait.
     for (int i = 0; i < 3 * ServiceGate::kFreeTries; ++i) {
-        QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {}, {}).status, 401);
-        QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {},
-                        {{"Cookie", "sw_session=from-before-the-restart"}})
-                     .status,
-                 401);
+        QCOMPARE(f.call("GET", u"/api/items"_s, {}, {}).status, 401);
+        QCOMPARE(
+            f.call("GET", u"/api/items"_s, {}, {{"Cookie", "sw_session=from-before-the-restart"}})
+                .status,
+            401);
     }
     const QList<std::pair<QByteArray, QByteArray>> wrong{{"Authorization", "Bearer nope"}};
     for (int i = 0; i < ServiceGate::kFreeTries + 1; ++i)
-        QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {}, wrong).status, 401);
+        QCOMPARE(f.call("GET", u"/api/items"_s, {}, wrong).status, 401);
     // The guesser waits; the right token does not.
-    const Answer a = f.call("GET", QStringLiteral("/api/items"), {}, wrong);
+    const Answer a = f.call("GET", u"/api/items"_s, {}, wrong);
     QCOMPARE(a.status, 429);
     QVERIFY(!header(a, "Retry-After").isEmpty());
-    QCOMPARE(f.call("GET", QStringLiteral("/api/items")).status, 200);
-    QVERIFY2(
-        f.logText().contains(QStringLiteral("アクセストークンの間違いが続いています（127.0.0.1）")),
-        qPrintable(f.logText()));
-    QTRY_COMPARE_WITH_TIMEOUT(f.call("GET", QStringLiteral("/api/items"), {}, wrong).status, 401,
-                              3000);
+    QCOMPARE(f.call("GET", u"/api/items"_s).status, 200);
+    QVERIFY2(f.logText().contains(u"アクセストークンの間違いが続いています（127.0.0.1）"_s),
+             qPrintable(f.logText()));
+    QTRY_COMPARE_WITH_TIMEOUT(f.call("GET", u"/api/items"_s, {}, wrong).status, 401, 3000);
 }
 
 void tst_Service::refusedBeforeTheBody_data()
@@ -244,22 +234,22 @@ void tst_Service::connectionsAreCappedAndTimed()
     // ...only until their headers are late; then the service answers again.
     for (auto &s : slow)
         QTRY_COMPARE_WITH_TIMEOUT(s->state(), QAbstractSocket::UnconnectedState, 5000);
-    QCOMPARE(f.call("GET", QStringLiteral("/api/items")).status, 200);
+    QCOMPARE(f.call("GET", u"/api/items"_s).status, 200);
 }
 
 void tst_Service::thePageKeepsASessionNotTheToken()
 {
     Service f(scenarioWith(item(wholeSecond(3600 * 1000))));
     // Without the token: only the form that asks for it.
-    Answer a = f.call("GET", QStringLiteral("/"), {}, {});
+    Answer a = f.call("GET", u"/"_s, {}, {});
     QCOMPARE(a.status, 200);
     QVERIFY(a.body.contains("name=\"token\""));
     QVERIFY(!a.body.contains("api/items"));
-    a = f.call("GET", QStringLiteral("/?token=") + kToken, {}, {});
+    a = f.call("GET", u"/?token="_s + kToken, {}, {});
     QCOMPARE(a.status, 303);
     const QByteArray cookie = header(a, "Set-Cookie");
     QVERIFY2(cookie.contains("HttpOnly") && cookie.contains("SameSite=Strict"), cookie.constData());
-    a = f.call("GET", QStringLiteral("/"), {}, {});
+    a = f.call("GET", u"/"_s, {}, {});
     QCOMPARE(a.status, 200);
     QVERIFY(a.body.contains("入札予定一覧"));
     QVERIFY(!a.body.contains(kToken.toLatin1()));
@@ -269,10 +259,9 @@ void tst_Service::thePageKeepsASessionNotTheToken()
     // The page's own request carries its CSRF token and gets through; the same without it
     // does not.
     const QByteArray bad = R"({"item": "x1", "max": -1})";
-    QCOMPARE(f.call("POST", QStringLiteral("/api/items"), bad, {{"X-CSRF-Token", csrf}}).status,
-             400);
-    QCOMPARE(f.call("POST", QStringLiteral("/api/items"), bad, {}).status, 403);
-    QCOMPARE(f.call("GET", QStringLiteral("/api/items"), {}, {}).status, 200);
+    QCOMPARE(f.call("POST", u"/api/items"_s, bad, {{"X-CSRF-Token", csrf}}).status, 400);
+    QCOMPARE(f.call("POST", u"/api/items"_s, bad, {}).status, 403);
+    QCOMPARE(f.call("GET", u"/api/items"_s, {}, {}).status, 200);
 }
 
 void tst_Service::listenAddresses_data()
@@ -311,17 +300,17 @@ void tst_Service::theDesktopHandsAnItemOver()
     TestApp desktop;
     BidHost host(desktop.ctx);
     ItemRecord r;
-    r.itemid = QStringLiteral("x1");
-    r.Itemname = QStringLiteral("テスト商品 x1");
-    r.Serverid = QStringLiteral("3");
+    r.itemid = u"x1"_s;
+    r.Itemname = u"テスト商品 x1"_s;
+    r.Serverid = u"3"_s;
     r.ItemYenNow = 3000;
     r.enddate = end;
     r.NumUri = 1;
     desktop.db.upsertItem(r);
-    const int id = desktop.db.itemByItemid(QStringLiteral("x1"))->id;
-    QVERIFY(desktop.db.saveUserColumns(id, 7000, QStringLiteral("3"), 1, 0));
+    const int id = desktop.db.itemByItemid(u"x1"_s)->id;
+    QVERIFY(desktop.db.saveUserColumns(id, 7000, u"3"_s, 1, 0));
     std::optional<HandOverResult> result;
-    const QString page = desktop.hosts.itemPage(QStringLiteral("3"), QStringLiteral("x1"));
+    const QString page = desktop.hosts.itemPage(u"3"_s, u"x1"_s);
     auto handOver = [&](int timeoutMs) {
         result.reset();
         handOverItem(host, id, page, timeoutMs).then([&result](HandOverResult h) { result = h; });
@@ -329,45 +318,44 @@ void tst_Service::theDesktopHandsAnItemOver()
     };
     handOver(20000); // not named yet: nothing left, the bid stays here
     QVERIFY(!result->ok);
-    QVERIFY2(result->message.contains(QStringLiteral("[Handover]")), qPrintable(result->message));
+    QVERIFY2(result->message.contains(u"[Handover]"_s), qPrintable(result->message));
     QCOMPARE(desktop.db.itemById(id)->Numkai, 1);
     // A service that takes the request and never answers: the item is not armed in both.
     QTcpServer mute;
     QVERIFY(mute.listen(QHostAddress::LocalHost));
-    desktop.settings.save(QStringLiteral("Handover"), QStringLiteral("Url"),
-                          QStringLiteral("http://127.0.0.1:") + QString::number(mute.serverPort()));
-    desktop.settings.save(QStringLiteral("Handover"), QStringLiteral("Token"), kToken);
+    desktop.settings.save(u"Handover"_s, u"Url"_s,
+                          u"http://127.0.0.1:"_s + QString::number(mute.serverPort()));
+    desktop.settings.save(u"Handover"_s, u"Token"_s, kToken);
     handOver(1000);
     QVERIFY(!result->ok && result->unknown);
-    QVERIFY2(result->message.contains(QStringLiteral("確かめて")), qPrintable(result->message));
+    QVERIFY2(result->message.contains(u"確かめて"_s), qPrintable(result->message));
     QCOMPARE(desktop.db.itemById(id)->Numkai, 0);
     QString error;
-    QVERIFY2(host.saveLimits(id, BidLimits{7000, 1, QStringLiteral("3"), 0}, &error),
-             qPrintable(error));
-    desktop.settings.save(QStringLiteral("Handover"), QStringLiteral("Url"), service.base());
+    QVERIFY2(host.saveLimits(id, BidLimits{7000, 1, u"3"_s, 0}, &error), qPrintable(error));
+    desktop.settings.save(u"Handover"_s, u"Url"_s, service.base());
     handOver(20000);
     QVERIFY2(result->ok, qPrintable(result->message));
     // On the service: armed with the desktop's limits.
-    const std::optional<ItemRecord> there = service.db.itemByItemid(QStringLiteral("x1"));
+    const std::optional<ItemRecord> there = service.db.itemByItemid(u"x1"_s);
     QVERIFY(there);
     QCOMPARE(there->ItemYen, 7000);
     QCOMPARE(there->Numkai, 1);
-    QCOMPARE(there->cat, QStringLiteral("3"));
+    QCOMPARE(there->cat, u"3"_s);
     // Here: never armed again, even by a 保存.
     QCOMPARE(desktop.db.itemById(id)->Numkai, 0);
-    QVERIFY(!host.saveLimits(id, BidLimits{7000, 1, QStringLiteral("3"), 0}, &error));
-    QVERIFY2(error.contains(QStringLiteral("入札サービスに任せています")), qPrintable(error));
+    QVERIFY(!host.saveLimits(id, BidLimits{7000, 1, u"3"_s, 0}, &error));
+    QVERIFY2(error.contains(u"入札サービスに任せています"_s), qPrintable(error));
     host.tick();
     QVERIFY(!host.bids().find(id) || !host.bids().find(id)->armed());
     // Once over, the desktop shows the service's verdict, not one of its own.
-    QVERIFY(service.db.setVerdict(there->id, QStringLiteral("落札しました：7,000円")));
-    QVERIFY(desktop.db.saveRefresh(id, 7000, QStringLiteral("snipe_taro"), 3, 0, true,
+    QVERIFY(service.db.setVerdict(there->id, u"落札しました：7,000円"_s));
+    QVERIFY(desktop.db.saveRefresh(id, 7000, u"snipe_taro"_s, 3, 0, true,
                                    QDateTime::currentDateTime().addSecs(-5)));
     ServiceVerdicts verdicts(host);
     bool done = false;
     verdicts.check().then([&done] { done = true; });
     QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
-    QCOMPARE(desktop.db.itemById(id)->Verdict, QStringLiteral("落札しました：7,000円"));
+    QCOMPARE(desktop.db.itemById(id)->Verdict, u"落札しました：7,000円"_s);
 }
 
 void tst_Service::noticesGoOnlyToASafeAddress_data()
@@ -398,19 +386,18 @@ void tst_Service::noticesGoOnlyToASafeAddress()
             s->disconnectFromHost();
         });
     });
-    url.replace(QStringLiteral("LOCAL"), QStringLiteral("http://127.0.0.1:") +
-                                             QString::number(push.serverPort()) +
-                                             QStringLiteral("/topic-SECRET"));
-    app.settings.save(QStringLiteral("Service"), QStringLiteral("NotifyUrl"), url);
-    NoticeSender sender(app.settings, app.log, QDBusConnection(QStringLiteral("none")));
-    sender.notify(NoticeKind::Won, QStringLiteral("x1 テスト商品\n落札しました"));
+    url.replace(u"LOCAL"_s,
+                u"http://127.0.0.1:"_s + QString::number(push.serverPort()) + u"/topic-SECRET"_s);
+    app.settings.save(u"Service"_s, u"NotifyUrl"_s, url);
+    NoticeSender sender(app.settings, app.log, QDBusConnection(u"none"_s));
+    sender.notify(NoticeKind::Won, u"x1 テスト商品\n落札しました"_s);
     QVERIFY(sender.waitSent(5000));
     QCOMPARE(sender.posted(), posted ? 1 : 0);
     app.log.flush();
     const QString log = logLines(app.db).join(u'\n');
-    QVERIFY2(!log.contains(QStringLiteral("SECRET")), qPrintable(log));
+    QVERIFY2(!log.contains(u"SECRET"_s), qPrintable(log));
     if (!logged.isEmpty())
-        QVERIFY2(log.contains(QStringLiteral("NotifyUrl が正しくない")) && log.endsWith(logged),
+        QVERIFY2(log.contains(u"NotifyUrl が正しくない"_s) && log.endsWith(logged),
                  qPrintable(log));
 }
 

@@ -19,6 +19,7 @@
 
 #include <csignal>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // snipewell-service as the user runs it: a process of its own on a data folder, reached
@@ -47,8 +48,7 @@ quint16 freePort()
 struct Folder
 {
     TempHome home;
-    AppPaths paths{home.path(QStringLiteral("data")),
-                   home.path(QStringLiteral("data/snipewell.ini"))};
+    AppPaths paths{home.path(u"data"_s), home.path(u"data/snipewell.ini"_s)};
     quint16 port = freePort();
 
     Folder()
@@ -56,19 +56,18 @@ struct Folder
         if (!createDataFolderIfNew(paths).ok())
             qFatal("cannot make the data folder");
         SettingsStore settings(paths.settingsFile);
-        settings.save(QStringLiteral("Service"), QStringLiteral("Listen"),
-                      QStringLiteral("127.0.0.1:") + QString::number(port));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("Keyring"), QStringLiteral("0"));
+        settings.save(u"Service"_s, u"Listen"_s, u"127.0.0.1:"_s + QString::number(port));
+        settings.save(u"Settings"_s, u"Keyring"_s, u"0"_s);
     }
     QProcessEnvironment env() const
     {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("SNIPEWELL_HOME"), paths.dataDir);
+        e.insert(u"SNIPEWELL_HOME"_s, paths.dataDir);
         return e;
     }
     QString token() const
     {
-        QFile f(paths.dataDir + QStringLiteral("/service.token"));
+        QFile f(paths.dataDir + u"/service.token"_s);
         return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).trimmed() : QString();
     }
     QStringList log()
@@ -97,9 +96,9 @@ QJsonObject call(const Folder &f, const QByteArray &method, const QString &path,
 {
     QNetworkAccessManager nam;
     nam.setProxy(QNetworkProxy::NoProxy);
-    QNetworkRequest r(QUrl(QStringLiteral("http://127.0.0.1:") + QString::number(f.port) + path));
+    QNetworkRequest r(QUrl(u"http://127.0.0.1:"_s + QString::number(f.port) + path));
     r.setRawHeader("Authorization", "Bearer " + f.token().toLatin1());
-    r.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    r.setHeader(QNetworkRequest::ContentTypeHeader, u"application/json"_s);
     QNetworkReply *reply = nam.sendCustomRequest(r, method, body);
     if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 10000))
         return {};
@@ -115,8 +114,8 @@ bool answers(const Folder &f, int timeoutMs = 15000)
     nam.setProxy(QNetworkProxy::NoProxy);
     return QTest::qWaitFor(
         [&] {
-            QNetworkRequest r(QUrl(QStringLiteral("http://127.0.0.1:") + QString::number(f.port) +
-                                   QStringLiteral("/api/status")));
+            QNetworkRequest r(
+                QUrl(u"http://127.0.0.1:"_s + QString::number(f.port) + u"/api/status"_s));
             r.setRawHeader("Authorization", "Bearer " + f.token().toLatin1());
             QNetworkReply *reply = nam.get(r);
             const bool ok =
@@ -135,32 +134,29 @@ void tst_ServiceProcess::urlPrintsTheAddressWithTheToken()
     Folder f;
     QProcess p;
     p.setProcessEnvironment(f.env());
-    p.start(QStringLiteral(SERVICE_BIN), {QStringLiteral("--url")});
+    p.start(QStringLiteral(SERVICE_BIN), {u"--url"_s});
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(p.exitCode(), 0);
     const QString line = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    QCOMPARE(line, QStringLiteral("http://127.0.0.1:") + QString::number(f.port) +
-                       QStringLiteral("/?token=") + f.token());
+    QCOMPARE(line, u"http://127.0.0.1:"_s + QString::number(f.port) + u"/?token="_s + f.token());
     QCOMPARE(f.token().size(), 64); // 256 bits
     const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
                                             QFileDevice::ExeGroup | QFileDevice::ReadOther |
                                             QFileDevice::WriteOther | QFileDevice::ExeOther;
-    QVERIFY(
-        !(QFileInfo(f.paths.dataDir + QStringLiteral("/service.token")).permissions() & others));
+    QVERIFY(!(QFileInfo(f.paths.dataDir + u"/service.token"_s).permissions() & others));
 }
 
 void tst_ServiceProcess::refusesTheNetworkWithoutTls()
 {
     Folder f;
     SettingsStore(f.paths.settingsFile)
-        .save(QStringLiteral("Service"), QStringLiteral("Listen"),
-              QStringLiteral("0.0.0.0:") + QString::number(f.port));
+        .save(u"Service"_s, u"Listen"_s, u"0.0.0.0:"_s + QString::number(f.port));
     QProcess p;
     p.setProcessEnvironment(f.env());
     p.start(QStringLiteral(SERVICE_BIN));
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(p.exitCode(), 1);
-    QVERIFY2(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("TLS が必要です")),
+    QVERIFY2(QString::fromUtf8(p.readAllStandardError()).contains(u"TLS が必要です"_s),
              "the refusal names TLS");
     QTcpServer probe; // nothing listens there
     QVERIFY(probe.listen(QHostAddress::Any, f.port));
@@ -173,17 +169,16 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
         QDateTime::fromMSecsSinceEpoch((now.toMSecsSinceEpoch() + 30000) / 1000 * 1000);
     sim::Scenario s;
     s.showSeconds = true;
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
-              << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
-    for (const auto &[id, at] : {std::pair{QStringLiteral("x1"), end},
-                                 std::pair{QStringLiteral("x2"), end.addSecs(3600)}}) {
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}}
+              << sim::Bidder{u"rival"_s, u"r"_s, {}};
+    for (const auto &[id, at] : {std::pair{u"x1"_s, end}, std::pair{u"x2"_s, end.addSecs(3600)}}) {
         sim::Item it;
         it.id = id;
         it.server = 3;
-        it.title = QStringLiteral("商品 ") + id;
+        it.title = u"商品 "_s + id;
         it.price = 3000;
         it.bids = 1;
-        it.highBidder = QStringLiteral("rival");
+        it.highBidder = u"rival"_s;
         it.maxBids.insert(it.highBidder, 3000);
         it.end = at;
         it.autoExtend = false;
@@ -194,11 +189,9 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
     Folder f;
     {
         SettingsStore settings(f.paths.settingsFile);
-        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
-                      QStringLiteral("snipe_taro"));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("ypass"),
-                      Scramble(QStringLiteral("taro1234")));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"), QStringLiteral("5"));
+        settings.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
+        settings.save(u"Settings"_s, u"ypass"_s, Scramble(u"taro1234"_s));
+        settings.save(u"Settings"_s, u"BefSec"_s, u"5"_s);
         reachSimulatedSite(settings, site.port());
         ItemDatabase db(f.paths.database());
         QVERIFY(db.open());
@@ -206,7 +199,7 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
             ItemRecord r;
             r.itemid = it.id;
             r.Itemname = it.title;
-            r.Serverid = QStringLiteral("3");
+            r.Serverid = u"3"_s;
             r.ItemYenNow = it.price;
             r.SaikougakuShaid = it.highBidder;
             r.enddate = it.end;
@@ -214,7 +207,7 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
             r.NumNyuusatu = 1;
             r.ItemYenUnit = 100;
             db.upsertItem(r);
-            db.saveUserColumns(db.itemByItemid(it.id)->id, 5000, QStringLiteral("0"), 1, 0);
+            db.saveUserColumns(db.itemByItemid(it.id)->id, 5000, u"0"_s, 1, 0);
         }
     }
     auto service = startService(f);
@@ -225,21 +218,20 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
     QVERIFY(service->waitForFinished(5000));
     service = startService(f);
     QVERIFY(answers(f));
-    QTRY_VERIFY_WITH_TIMEOUT(!site.requestsTo(QStringLiteral("/jp/config/placebid")).isEmpty(),
-                             40000);
-    const qint64 late = site.requestsTo(QStringLiteral("/jp/config/placebid")).first().atMs -
+    QTRY_VERIFY_WITH_TIMEOUT(!site.requestsTo(u"/jp/config/placebid"_s).isEmpty(), 40000);
+    const qint64 late = site.requestsTo(u"/jp/config/placebid"_s).first().atMs -
                         end.addSecs(-5).toMSecsSinceEpoch();
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        f.log().contains(QStringLiteral("最終結果：x1：商品 x1：落札しました：3,100円")), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(u"最終結果：x1：商品 x1：落札しました：3,100円"_s),
+                             20000);
     // systemctl stop: the bid still to come is said to be abandoned.
     ::kill(pid_t(service->processId()), SIGTERM);
     QVERIFY(service->waitForFinished(10000));
     QCOMPARE(service->exitCode(), 0);
     const QStringList log = f.log();
-    QVERIFY2(log.contains(QStringLiteral("入札中止（入札サービスを終了しました）：x2（商品 x2）")),
+    QVERIFY2(log.contains(u"入札中止（入札サービスを終了しました）：x2（商品 x2）"_s),
              qPrintable(log.join(u'\n')));
-    QVERIFY(log.contains(QStringLiteral("入札サービスを終了しました")));
+    QVERIFY(log.contains(u"入札サービスを終了しました"_s));
 }
 
 void tst_ServiceProcess::theDesktopProgramSaysTheServiceHoldsTheFolder()
@@ -249,14 +241,14 @@ void tst_ServiceProcess::theDesktopProgramSaysTheServiceHoldsTheFolder()
     QVERIFY(answers(f));
     QProcess desktop;
     QProcessEnvironment env = f.env();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     desktop.setProcessEnvironment(env);
     desktop.start(QStringLiteral(SNIPEWELL_BIN));
     QVERIFY(desktop.waitForFinished(20000));
     QCOMPARE(desktop.exitCode(), 1);
     const QString said = QString::fromUtf8(desktop.readAllStandardError());
-    QVERIFY2(said.contains(QStringLiteral("入札サービス（snipewell-service）")) &&
-                 said.contains(QStringLiteral("127.0.0.1:") + QString::number(f.port)),
+    QVERIFY2(said.contains(u"入札サービス（snipewell-service）"_s) &&
+                 said.contains(u"127.0.0.1:"_s + QString::number(f.port)),
              qPrintable(said));
     ::kill(pid_t(service->processId()), SIGTERM);
     QVERIFY(service->waitForFinished(10000));
@@ -265,7 +257,7 @@ void tst_ServiceProcess::theDesktopProgramSaysTheServiceHoldsTheFolder()
 void tst_ServiceProcess::logsInWithoutADisplay()
 {
     sim::Scenario s;
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}};
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}};
     sim::SimSite site(s);
     QVERIFY(site.listenOn() != 0);
     Folder f;
@@ -273,21 +265,19 @@ void tst_ServiceProcess::logsInWithoutADisplay()
     reachSimulatedSite(settings, site.port());
     auto service = startService(f);
     QVERIFY(answers(f));
-    QTRY_COMPARE_WITH_TIMEOUT(
-        call(f, "GET", QStringLiteral("/api/status")).value(QStringLiteral("loggedIn")).toVariant(),
-        QVariant(false), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(call(f, "GET", u"/api/status"_s).value(u"loggedIn"_s).toVariant(),
+                              QVariant(false), 10000);
     // The page's login form: the desktop program logs in offscreen, and exits.
-    const QJsonObject started = call(f, "POST", QStringLiteral("/api/login"),
-                                     R"({"id": "snipe_taro", "password": "taro1234"})");
-    QCOMPARE(started.value(QStringLiteral("login")).toString(), QStringLiteral("ログイン中…"));
-    QTRY_COMPARE_WITH_TIMEOUT(
-        call(f, "GET", QStringLiteral("/api/status")).value(QStringLiteral("loggedIn")).toVariant(),
-        QVariant(true), 90000);
+    const QJsonObject started =
+        call(f, "POST", u"/api/login"_s, R"({"id": "snipe_taro", "password": "taro1234"})");
+    QCOMPARE(started.value(u"login"_s).toString(), u"ログイン中…"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(call(f, "GET", u"/api/status"_s).value(u"loggedIn"_s).toVariant(),
+                              QVariant(true), 90000);
     const QStringList log = f.log();
-    QVERIFY2(log.contains(QStringLiteral("入札サービス：ログインしました（snipe_taro）")),
+    QVERIFY2(log.contains(u"入札サービス：ログインしました（snipe_taro）"_s),
              qPrintable(log.join(u'\n')));
-    QVERIFY(!log.join(u'\n').contains(QStringLiteral("taro1234"))); // never the password
-    QFile cookies(f.paths.dataDir + QStringLiteral("/cookies.txt"));
+    QVERIFY(!log.join(u'\n').contains(u"taro1234"_s)); // never the password
+    QFile cookies(f.paths.dataDir + u"/cookies.txt"_s);
     QVERIFY(cookies.open(QIODevice::ReadOnly));
     QVERIFY(cookies.readAll().contains(sim::SimSite::sessionCookieName().toLatin1()));
     ::kill(pid_t(service->processId()), SIGTERM);
@@ -303,15 +293,15 @@ void tst_ServiceProcess::todaysRoadInTheService()
     sim::Scenario s;
     s.today = true;
     s.showSeconds = true;
-    s.bidders << sim::Bidder{QStringLiteral("snipe_taro"), QStringLiteral("taro1234"), {}}
-              << sim::Bidder{QStringLiteral("sms_hanako"), QString(), {}, QStringLiteral("246810")}
-              << sim::Bidder{QStringLiteral("rival"), QStringLiteral("r"), {}};
+    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}}
+              << sim::Bidder{u"sms_hanako"_s, QString(), {}, u"246810"_s}
+              << sim::Bidder{u"rival"_s, u"r"_s, {}};
     sim::Item it;
-    it.id = QStringLiteral("t1");
-    it.title = QStringLiteral("今の商品");
+    it.id = u"t1"_s;
+    it.title = u"今の商品"_s;
     it.price = 3000;
     it.bids = 1;
-    it.highBidder = QStringLiteral("rival");
+    it.highBidder = u"rival"_s;
     it.maxBids.insert(it.highBidder, 3000);
     it.end = end;
     it.autoExtend = false;
@@ -322,50 +312,43 @@ void tst_ServiceProcess::todaysRoadInTheService()
     {
         SettingsStore settings(f.paths.settingsFile);
         reachSimulatedSite(settings, site.port());
-        settings.save(QStringLiteral("Settings"), QStringLiteral("BefSec"), QStringLiteral("5"));
-        settings.save(QStringLiteral("Settings"), QStringLiteral("yuser"),
-                      QStringLiteral("old_id"));
+        settings.save(u"Settings"_s, u"BefSec"_s, u"5"_s);
+        settings.save(u"Settings"_s, u"yuser"_s, u"old_id"_s);
     }
     auto service = startService(f);
     QVERIFY(answers(f));
     auto stored = [&f] {
-        return SettingsStore(f.paths.settingsFile)
-            .get(QStringLiteral("Settings"), QStringLiteral("yuser"), QString());
+        return SettingsStore(f.paths.settingsFile).get(u"Settings"_s, u"yuser"_s, QString());
     };
     // A typo: said within seconds in the site's words; what was stored stays.
-    call(f, "POST", QStringLiteral("/api/login"),
-         R"({"id": "snipe_taro", "password": "typo1234"})");
-    QTRY_VERIFY_WITH_TIMEOUT(
-        call(f, "GET", QStringLiteral("/api/status"))
-            .value(QStringLiteral("login"))
-            .toString()
-            .startsWith(QStringLiteral("ログインできませんでした：パスワード")),
-        20000);
-    QCOMPARE(stored(), QStringLiteral("old_id"));
+    call(f, "POST", u"/api/login"_s, R"({"id": "snipe_taro", "password": "typo1234"})");
+    QTRY_VERIFY_WITH_TIMEOUT(call(f, "GET", u"/api/status"_s)
+                                 .value(u"login"_s)
+                                 .toString()
+                                 .startsWith(u"ログインできませんでした：パスワード"_s),
+                             20000);
+    QCOMPARE(stored(), u"old_id"_s);
     // No password: the site asks for the code sent by SMS, the page passes the answer on.
-    call(f, "POST", QStringLiteral("/api/login"), R"({"id": "sms_hanako", "password": ""})");
-    QTRY_VERIFY_WITH_TIMEOUT(!call(f, "GET", QStringLiteral("/api/status"))
-                                  .value(QStringLiteral("loginQuestion"))
-                                  .isNull(),
+    call(f, "POST", u"/api/login"_s, R"({"id": "sms_hanako", "password": ""})");
+    QTRY_VERIFY_WITH_TIMEOUT(!call(f, "GET", u"/api/status"_s).value(u"loginQuestion"_s).isNull(),
                              30000);
-    QCOMPARE(stored(), QStringLiteral("old_id"));
-    call(f, "POST", QStringLiteral("/api/login/answer"), R"({"answer": "246810"})");
-    QTRY_COMPARE_WITH_TIMEOUT(
-        call(f, "GET", QStringLiteral("/api/status")).value(QStringLiteral("loggedIn")).toVariant(),
-        QVariant(true), 30000);
-    QCOMPARE(stored(), QStringLiteral("sms_hanako"));
+    QCOMPARE(stored(), u"old_id"_s);
+    call(f, "POST", u"/api/login/answer"_s, R"({"answer": "246810"})");
+    QTRY_COMPARE_WITH_TIMEOUT(call(f, "GET", u"/api/status"_s).value(u"loggedIn"_s).toVariant(),
+                              QVariant(true), 30000);
+    QCOMPARE(stored(), u"sms_hanako"_s);
 
     // Handed over by its address: bid through the item page, on time, and won.
     const QJsonObject added =
-        call(f, "POST", QStringLiteral("/api/items"),
+        call(f, "POST", u"/api/items"_s,
              R"({"item": "https://auctions.yahoo.co.jp/jp/auction/t1", "max": 5000})");
-    QCOMPARE(added.value(QStringLiteral("itemid")).toString(), QStringLiteral("t1"));
+    QCOMPARE(added.value(u"itemid"_s).toString(), u"t1"_s);
     QTRY_VERIFY_WITH_TIMEOUT(!site.confirmations().isEmpty(), 60000);
     const qint64 late = site.confirmations().first().atMs - end.addSecs(-5).toMSecsSinceEpoch();
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
     QCOMPARE(site.confirmations().size(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        f.log().contains(QStringLiteral("最終結果：t1：今の商品：落札しました：3,100円")), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(u"最終結果：t1：今の商品：落札しました：3,100円"_s),
+                             30000);
     ::kill(pid_t(service->processId()), SIGTERM);
     QVERIFY(service->waitForFinished(10000));
 }

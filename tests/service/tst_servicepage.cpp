@@ -4,6 +4,7 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+using namespace Qt::StringLiterals;
 // The service's page in a real browser engine (offscreen, a phone's 360 px): the token once,
 // then an item added through the form, its row, a change, the row's verdict once the
 // auction is over, and a restart of the service.
@@ -43,17 +44,16 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
     view.show();
     bool loaded = false;
     connect(&page, &QWebEnginePage::loadFinished, this, [&loaded](bool ok) { loaded = ok; });
-    page.load(QUrl(f.base() + QStringLiteral("/?token=") + kToken));
+    page.load(QUrl(f.base() + u"/?token="_s + kToken));
     QTRY_VERIFY_WITH_TIMEOUT(loaded, 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(run(page, QStringLiteral("document.title")).toString(),
-                              QStringLiteral("Snipewell 入札サービス"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(run(page, u"document.title"_s).toString(),
+                              u"Snipewell 入札サービス"_s, 10000);
     // The address no longer holds the token: the session cookie does.
     QCOMPARE(page.url().query(), QString());
-    QTRY_VERIFY_WITH_TIMEOUT(
-        run(page, QStringLiteral("document.getElementById('rows').textContent"))
-            .toString()
-            .contains(QStringLiteral("入札予定はありません")),
-        10000);
+    QTRY_VERIFY_WITH_TIMEOUT(run(page, u"document.getElementById('rows').textContent"_s)
+                                 .toString()
+                                 .contains(u"入札予定はありません"_s),
+                             10000);
 
     // The form, as a user fills it on a phone's Japanese keyboard; the outcome beside the
     // button pressed.
@@ -61,46 +61,41 @@ void tst_ServicePage::addAnItemAndSeeItsVerdict()
         QStringLiteral("var f = document.getElementById('add-form');"
                        "f.item.value = 'x1'; f.max.value = '５，０００'; f.quantity.value = '１';"
                        "f.querySelector('button[type=submit]').click(); true"));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        run(page, QStringLiteral("document.getElementById('add-msg').textContent"))
-            .toString()
-            .startsWith(QStringLiteral("追加しました：x1")),
-        10000);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        run(page, QStringLiteral("document.getElementById('rows').textContent"))
-            .toString()
-            .contains(QStringLiteral("テスト商品 x1")),
-        10000);
-    QVERIFY(f.db.itemByItemid(QStringLiteral("x1")));
-    QCOMPARE(f.db.itemByItemid(QStringLiteral("x1"))->ItemYen, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(run(page, u"document.getElementById('add-msg').textContent"_s)
+                                 .toString()
+                                 .startsWith(u"追加しました：x1"_s),
+                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(run(page, u"document.getElementById('rows').textContent"_s)
+                                 .toString()
+                                 .contains(u"テスト商品 x1"_s),
+                             10000);
+    QVERIFY(f.db.itemByItemid(u"x1"_s));
+    QCOMPARE(f.db.itemByItemid(u"x1"_s)->ItemYen, 5000);
     // Nothing wider than the phone.
-    QVERIFY2(
-        run(page, QStringLiteral("document.documentElement.scrollWidth")).toInt() <= 360,
-        qPrintable(run(page, QStringLiteral("document.documentElement.scrollWidth")).toString()));
+    QVERIFY2(run(page, u"document.documentElement.scrollWidth"_s).toInt() <= 360,
+             qPrintable(run(page, u"document.documentElement.scrollWidth"_s).toString()));
     // 入札をやめる: the form shows what is stored now, so 保存 does not arm it again.
-    run(page,
-        QStringLiteral("openEdit('x1'); document.getElementById('cancel-bid').click(); true"));
+    run(page, u"openEdit('x1'); document.getElementById('cancel-bid').click(); true"_s);
     QTRY_COMPARE_WITH_TIMEOUT(
-        run(page, QStringLiteral("document.getElementById('edit-form').quantity.value")).toString(),
-        QStringLiteral("0"), 10000);
-    QVERIFY(run(page, QStringLiteral("document.getElementById('edit-msg').textContent"))
+        run(page, u"document.getElementById('edit-form').quantity.value"_s).toString(), u"0"_s,
+        10000);
+    QVERIFY(run(page, u"document.getElementById('edit-msg').textContent"_s)
                 .toString()
-                .startsWith(QStringLiteral("入札をやめました")));
+                .startsWith(u"入札をやめました"_s));
     run(page, QStringLiteral("var e = document.getElementById('edit-form'); e.quantity.value = '1';"
                              "e.querySelector('button[type=submit]').click(); true"));
-    QTRY_COMPARE_WITH_TIMEOUT(f.db.itemByItemid(QStringLiteral("x1"))->Numkai, 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(f.db.itemByItemid(u"x1"_s)->Numkai, 1, 10000);
     // The bid goes out; the row says how it ended, by itself.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        run(page, QStringLiteral("document.getElementById('rows').textContent"))
-            .toString()
-            .contains(QStringLiteral("落札しました：3,100円")),
-        40000);
-    QCOMPARE(f.amountsSent(), QStringList{QStringLiteral("5000")});
+    QTRY_VERIFY_WITH_TIMEOUT(run(page, u"document.getElementById('rows').textContent"_s)
+                                 .toString()
+                                 .contains(u"落札しました：3,100円"_s),
+                             40000);
+    QCOMPARE(f.amountsSent(), QStringList{u"5000"_s});
     // The service restarts (its sessions are gone): the page asks for the token again
     // instead of showing a list it can no longer read.
-    f.gate = ServiceGate(kToken, {QStringLiteral("127.0.0.1:") + QString::number(f.port)});
-    QTRY_VERIFY_WITH_TIMEOUT(
-        run(page, QStringLiteral("!!document.querySelector('input[name=token]')")).toBool(), 10000);
+    f.gate = ServiceGate(kToken, {u"127.0.0.1:"_s + QString::number(f.port)});
+    QTRY_VERIFY_WITH_TIMEOUT(run(page, u"!!document.querySelector('input[name=token]')"_s).toBool(),
+                             10000);
 }
 
 QTEST_MAIN(tst_ServicePage)

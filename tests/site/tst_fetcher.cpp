@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 namespace {
@@ -24,16 +25,16 @@ sim::Scenario scenario(bool halfWidth = false)
     sim::Scenario s;
     s.halfWidthLabels = halfWidth;
     sim::Item it;
-    it.id = QStringLiteral("x1");
+    it.id = u"x1"_s;
     it.server = 3;
-    it.title = QStringLiteral("ガンダム ﾌﾟﾗﾓﾃﾞﾙ");
+    it.title = u"ガンダム ﾌﾟﾗﾓﾃﾞﾙ"_s;
     it.price = 1200;
     it.end = QDateTime::currentDateTime().addSecs(3600);
     s.items << it;
     return s;
 }
 
-const QString kItemUrl = QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/auction/x1");
+const QString kItemUrl = u"http://page3.auctions.yahoo.co.jp/jp/auction/x1"_s;
 
 // A running fetch, driven to its end by the event loop.
 FetchResult fetchNow(PageFetcher &f, const QString &url, bool newlines = false)
@@ -48,10 +49,10 @@ FetchResult fetchNow(PageFetcher &f, const QString &url, bool newlines = false)
 struct Net
 {
     TempHome home;
-    ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
+    ItemDatabase db{home.path(u"db2k.mdb"_s)};
     ActivityLog log{db};
     ScriptedPrompter prompter;
-    PersistentCookieJar jar{home.path(QStringLiteral("cookies.txt"))};
+    PersistentCookieJar jar{home.path(u"cookies.txt"_s)};
     sim::SimSite site;
     PageFetcher fetcher{&jar, log, prompter};
     SiteHosts hosts;
@@ -59,8 +60,8 @@ struct Net
     {
         if (!db.open() || !db.createSchema() || site.listenOn() == 0)
             qFatal("cannot set up");
-        fetcher.applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + QString::number(site.port()));
-        hosts.scheme = QStringLiteral("http"); // the proxy is on loopback
+        fetcher.applyProxySetting(u"HTTP=127.0.0.1:"_s + QString::number(site.port()));
+        hosts.scheme = u"http"_s; // the proxy is on loopback
         fetcher.setSiteHosts(&hosts);
     }
     QStringList logLines()
@@ -98,16 +99,16 @@ void tst_Fetcher::pageIsDecodedWithKanaFolded()
     Net n(scenario(true));
     const FetchResult r = fetchNow(n.fetcher, kItemUrl);
     QVERIFY(r.ok);
-    QVERIFY(r.text.contains(QStringLiteral("Yahoo!オークション - ガンダム プラモデル")));
-    QVERIFY(r.text.contains(QStringLiteral("<TD><b>1,200円</b>")));
+    QVERIFY(r.text.contains(u"Yahoo!オークション - ガンダム プラモデル"_s));
+    QVERIFY(r.text.contains(u"<TD><b>1,200円</b>"_s));
     QVERIFY(!r.text.contains(QLatin1Char('\r')));
     const FetchResult crlf = fetchNow(n.fetcher, kItemUrl, true);
-    QVERIFY(crlf.text.contains(QStringLiteral("\r\n")));
-    QCOMPARE(crlf.text.count(QLatin1Char('\n')), crlf.text.count(QStringLiteral("\r\n")));
+    QVERIFY(crlf.text.contains(u"\r\n"_s));
+    QCOMPARE(crlf.text.count(QLatin1Char('\n')), crlf.text.count(u"\r\n"_s));
     QVERIFY(n.logLines().isEmpty());
     QCOMPARE(n.prompter.beeps, 0);
     QCOMPARE(n.site.requests().size(), 2);
-    QCOMPARE(n.site.requests().first().host, QStringLiteral("page3.auctions.yahoo.co.jp"));
+    QCOMPARE(n.site.requests().first().host, u"page3.auctions.yahoo.co.jp"_s);
 }
 
 void tst_Fetcher::faultsLogExactlyOneText_data()
@@ -118,10 +119,10 @@ void tst_Fetcher::faultsLogExactlyOneText_data()
     QTest::newRow("stall past the time-out") << int(sim::Fault::Stall) << FetchTexts::timeout();
     QTest::newRow("dropped connection")
         << int(sim::Fault::Drop)
-        << QStringLiteral("ｴﾗｰ番号  2:page3.auctions.yahoo.co.jp でｴﾗｰが発生しました。\r");
+        << u"ｴﾗｰ番号  2:page3.auctions.yahoo.co.jp でｴﾗｰが発生しました。\r"_s;
     QTest::newRow("HTTP 500")
         << int(sim::Fault::Http500)
-        << QStringLiteral("ｴﾗｰ番号  401:page3.auctions.yahoo.co.jp でｴﾗｰが発生しました。\r");
+        << u"ｴﾗｰ番号  401:page3.auctions.yahoo.co.jp でｴﾗｰが発生しました。\r"_s;
 }
 
 void tst_Fetcher::faultsLogExactlyOneText()
@@ -132,7 +133,7 @@ void tst_Fetcher::faultsLogExactlyOneText()
     n.fetcher.setTimeoutMs(300);
     sim::Fault f;
     f.kind = sim::Fault::Kind(kind);
-    f.host = QStringLiteral("page3.*");
+    f.host = u"page3.*"_s;
     n.site.addFault(f);
     const FetchResult r = fetchNow(n.fetcher, kItemUrl);
     QVERIFY(!r.ok);
@@ -174,9 +175,8 @@ void tst_Fetcher::passwordNeverReachesTheLog()
     QVERIFY(!r.ok);
     const QString line = n.logLines().value(0);
     QVERIFY(!line.isEmpty());
-    QVERIFY2(!line.contains(QStringLiteral("%73%65")) && !line.contains(QStringLiteral("secret")),
-             qPrintable(line));
-    QVERIFY(n.site.requests().first().query.contains(QStringLiteral("passwd=****")));
+    QVERIFY2(!line.contains(u"%73%65"_s) && !line.contains(u"secret"_s), qPrintable(line));
+    QVERIFY(n.site.requests().first().query.contains(u"passwd=****"_s));
 }
 
 void tst_Fetcher::passwordGoesOnlyToTheSite_data()
@@ -185,25 +185,25 @@ void tst_Fetcher::passwordGoesOnlyToTheSite_data()
     QTest::addColumn<bool>("hostsKnown");
     QTest::addColumn<QString>("proxy"); // "loopback": the simulated site is the proxy
     QTest::addColumn<QString>("said");  // empty: it goes out
-    const QString query = QStringLiteral("/jp/show/bid_preview?ItemID=x1&login=taro&passwd=%73%65");
+    const QString query = u"/jp/show/bid_preview?ItemID=x1&login=taro&passwd=%73%65"_s;
     auto elsewhere = [](const char *host) -> QString {
-        return QStringLiteral("パスワードを含む要求をサイト以外のホスト（") +
-               QString::fromLatin1(host) + QStringLiteral("）には送りません");
+        return u"パスワードを含む要求をサイト以外のホスト（"_s + QString::fromLatin1(host) +
+               u"）には送りません"_s;
     };
-    const QString site = QStringLiteral("http://page3.auctions.yahoo.co.jp");
+    const QString site = u"http://page3.auctions.yahoo.co.jp"_s;
     QTest::newRow("an item host of the site, the connection on loopback")
         << site + query << true << "loopback"
         << "";
-    QTest::newRow("another host") << QStringLiteral("http://evil.example") + query << true
-                                  << "loopback" << elsewhere("evil.example");
+    QTest::newRow("another host") << u"http://evil.example"_s + query << true << "loopback"
+                                  << elsewhere("evil.example");
     QTest::newRow("the site's name as user info")
-        << QStringLiteral("http://page3.auctions.yahoo.co.jp@127.0.0.1") + query << true
-        << "loopback" << elsewhere("127.0.0.1");
+        << u"http://page3.auctions.yahoo.co.jp@127.0.0.1"_s + query << true << "loopback"
+        << elsewhere("127.0.0.1");
     QTest::newRow("a look-alike host")
-        << QStringLiteral("http://page3.auctions.yahoo.co.jp.evil.example") + query << true
-        << "loopback" << elsewhere("page3.auctions.yahoo.co.jp.evil.example");
+        << u"http://page3.auctions.yahoo.co.jp.evil.example"_s + query << true << "loopback"
+        << elsewhere("page3.auctions.yahoo.co.jp.evil.example");
     QTest::newRow("another scheme than the configured one")
-        << QStringLiteral("https://page3.auctions.yahoo.co.jp") + query << true << "loopback"
+        << u"https://page3.auctions.yahoo.co.jp"_s + query << true << "loopback"
         << elsewhere("page3.auctions.yahoo.co.jp");
     QTest::newRow("a fetcher that knows no site hosts")
         << site + query << false << "loopback" << elsewhere("page3.auctions.yahoo.co.jp");
@@ -211,10 +211,10 @@ void tst_Fetcher::passwordGoesOnlyToTheSite_data()
     // machine may carry the password.
     QTest::newRow("plain http through a proxy elsewhere")
         << site + query << true << "HTTP=192.0.2.1:3128"
-        << PageFetcher::plainPasswordRefusedText(QStringLiteral("page3.auctions.yahoo.co.jp"));
+        << PageFetcher::plainPasswordRefusedText(u"page3.auctions.yahoo.co.jp"_s);
     QTest::newRow("plain http straight to the site")
         << site + query << true << ""
-        << PageFetcher::plainPasswordRefusedText(QStringLiteral("page3.auctions.yahoo.co.jp"));
+        << PageFetcher::plainPasswordRefusedText(u"page3.auctions.yahoo.co.jp"_s);
 }
 
 void tst_Fetcher::passwordGoesOnlyToTheSite()
@@ -226,7 +226,7 @@ void tst_Fetcher::passwordGoesOnlyToTheSite()
     Net n;
     if (!hostsKnown)
         n.fetcher.setSiteHosts(nullptr);
-    if (proxy != QLatin1String("loopback"))
+    if (proxy != "loopback"_L1)
         QVERIFY(n.fetcher.applyProxySetting(proxy));
     fetchNow(n.fetcher, url);
     if (said.isEmpty()) {
@@ -241,27 +241,27 @@ void tst_Fetcher::httpsReachesTheSiteThroughItsProxy()
 {
     Net n;
     serveTls(n.site);
-    n.hosts.scheme = QStringLiteral("https");
-    const QString today = QStringLiteral("https://page.auctions.yahoo.co.jp/jp/auction/x1");
+    n.hosts.scheme = u"https"_s;
+    const QString today = u"https://page.auctions.yahoo.co.jp/jp/auction/x1"_s;
     // A certificate nobody vouches for: nothing is read from it, and the log says why.
     QVERIFY(!fetchNow(n.fetcher, today).ok);
     QVERIFY(n.site.requests().isEmpty());
     QCOMPARE(n.logLines().size(), 1);
-    QVERIFY(n.logLines().first().contains(QStringLiteral("SSL")));
+    QVERIFY(n.logLines().first().contains(u"SSL"_s));
 
     trustTestAuthority(); // as a fetcher made afterwards sees it
     PageFetcher fetcher(&n.jar, n.log, n.prompter);
-    fetcher.applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + QString::number(n.site.port()));
+    fetcher.applyProxySetting(u"HTTP=127.0.0.1:"_s + QString::number(n.site.port()));
     fetcher.setSiteHosts(&n.hosts);
     const FetchResult page = fetchNow(fetcher, today);
     QVERIFY2(page.ok, qPrintable(n.logLines().join(QLatin1Char('\n'))));
-    QVERIFY(page.text.contains(QStringLiteral("ガンダム")));
+    QVERIFY(page.text.contains(u"ガンダム"_s));
     // The password goes out inside the tunnel; the site saw it on today's host.
     QVERIFY(fetchNow(fetcher, QStringLiteral("https://page.auctions.yahoo.co.jp/jp/show/"
                                              "bid_preview?ItemID=x1&login=taro&passwd=%73%65"))
                 .ok);
     QCOMPARE(n.site.requests().size(), 2);
-    QCOMPARE(n.site.requests().last().host, QStringLiteral("page.auctions.yahoo.co.jp"));
+    QCOMPARE(n.site.requests().last().host, u"page.auctions.yahoo.co.jp"_s);
     QVERIFY(n.site.tunnelsEncrypted() >= 1);
     QCOMPARE(n.logLines().size(), 1);
 }
@@ -273,7 +273,7 @@ void tst_Fetcher::closingTheWindowMidFetchIsHarmless()
     f.kind = sim::Fault::Stall;
     n.site.addFault(f);
     auto *fetcher = new PageFetcher(&n.jar, n.log, n.prompter);
-    fetcher->applyProxySetting(QStringLiteral("HTTP=127.0.0.1:") + QString::number(n.site.port()));
+    fetcher->applyProxySetting(u"HTTP=127.0.0.1:"_s + QString::number(n.site.port()));
     std::optional<FetchResult> result;
     fetcher->FetchPage(kItemUrl, false).then([&result](FetchResult r) { result = r; });
     QTRY_COMPARE(n.site.requests().size(), 1);
@@ -316,24 +316,23 @@ void tst_Fetcher::proxySetting()
     }
     // A window that applies a bad value says so and keeps its default connection.
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
-    settings.save(QStringLiteral("Settings"), QStringLiteral("Proxy"), value);
-    ItemDatabase db(QStringLiteral(":memory:"));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
+    settings.save(u"Settings"_s, u"Proxy"_s, value);
+    ItemDatabase db(u":memory:"_s);
     ActivityLog log(db);
     ScriptedPrompter prompter;
     PageFetcher f(nullptr, log, prompter);
     configureFetcher(f, settings, true, prompter);
     QCOMPARE(prompter.messages.size(), kind == ProxyChoice::Invalid ? 1 : 0);
     if (kind == ProxyChoice::Invalid)
-        QVERIFY(prompter.messages.first().startsWith(
-            QStringLiteral("プロキシの設定が不正です。\n例：HTTP=")));
+        QVERIFY(prompter.messages.first().startsWith(u"プロキシの設定が不正です。\n例：HTTP="_s));
 }
 
 void tst_Fetcher::cookiesAreSharedAndSurviveARestart()
 {
     TempHome home;
-    const QString file = home.path(QStringLiteral("cookies.txt"));
-    const QUrl site(QStringLiteral("http://user.auctions.yahoo.co.jp/"));
+    const QString file = home.path(u"cookies.txt"_s);
+    const QUrl site(u"http://user.auctions.yahoo.co.jp/"_s);
     {
         PersistentCookieJar jar(file);
         QNetworkCookie session("SWSESSION", "abc123");
@@ -342,7 +341,7 @@ void tst_Fetcher::cookiesAreSharedAndSurviveARestart()
         QNetworkCookie lasting("Y", "v=1");
         lasting.setExpirationDate(QDateTime::currentDateTime().addDays(30));
         jar.setCookiesFromUrl({session, expired, lasting}, site);
-        ItemDatabase db(QStringLiteral(":memory:"));
+        ItemDatabase db(u":memory:"_s);
         ActivityLog log(db);
         ScriptedPrompter prompter;
         PageFetcher a(&jar, log, prompter), b(&jar, log, prompter);
@@ -353,7 +352,7 @@ void tst_Fetcher::cookiesAreSharedAndSurviveARestart()
     for (const QNetworkCookie &c : again.cookiesForUrl(site))
         names << QString::fromLatin1(c.name());
     names.sort();
-    QCOMPARE(names, (QStringList{QStringLiteral("SWSESSION"), QStringLiteral("Y")}));
+    QCOMPARE(names, (QStringList{u"SWSESSION"_s, u"Y"_s}));
 }
 
 QTEST_GUILESS_MAIN(tst_Fetcher)

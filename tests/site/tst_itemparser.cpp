@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 Q_DECLARE_METATYPE(sim::Item)
@@ -23,19 +24,19 @@ Q_DECLARE_METATYPE(sim::Item)
 namespace {
 
 const QDateTime kNow(QDate(2026, 12, 6), QTime(12, 0, 0));
-const QString kUrl = QStringLiteral("http://page3.auctions.yahoo.co.jp/jp/auction/x100000001");
+const QString kUrl = u"http://page3.auctions.yahoo.co.jp/jp/auction/x100000001"_s;
 
 sim::Item simItem()
 {
     sim::Item it;
-    it.id = QStringLiteral("x100000001");
+    it.id = u"x100000001"_s;
     it.server = 3;
-    it.title = QStringLiteral("ガンダム プラモデル");
-    it.seller = QStringLiteral("toy_shop");
+    it.title = u"ガンダム プラモデル"_s;
+    it.seller = u"toy_shop"_s;
     it.startPrice = 1000;
     it.price = 12500;
     it.bids = 7;
-    it.highBidder = QStringLiteral("rival_hanako");
+    it.highBidder = u"rival_hanako"_s;
     it.quantity = 2;
     it.end = kNow.addSecs(3600);
     return it;
@@ -73,7 +74,7 @@ QString todayOf(const sim::Item &it, const QString &viewer = {}, bool sms = fals
 {
     sim::Scenario s;
     s.today = true;
-    const sim::Viewer v{viewer, viewer.isEmpty() ? QString() : QStringLiteral("crumb1"), sms};
+    const sim::Viewer v{viewer, viewer.isEmpty() ? QString() : u"crumb1"_s, sms};
     return decodePage(sim::todayItemPage(s, it, v, kNow).toUtf8(), "text/html; charset=UTF-8",
                       false);
 }
@@ -198,17 +199,16 @@ void tst_ItemParser::simulatedPages_data()
         << pageOf(noUnit) << "rival_hanako" << 0 << false << true << false << 0;
     QTest::newRow("a negative unit is no unit")
         << QString(pageOf(it))
-               .replace(QStringLiteral("入札単位：</TD><TD>500円"),
-                        QStringLiteral("入札単位：</TD><TD>-500円"))
+               .replace(u"入札単位：</TD><TD>500円"_s, u"入札単位：</TD><TD>-500円"_s)
         << "rival_hanako" << 0 << false << true << false << 0;
     sim::Item words = it;
-    words.title = QStringLiteral("終了間近 落札しました品と同型");
+    words.title = u"終了間近 落札しました品と同型"_s;
     words.description = QStringLiteral("前回は3000円で落札しました。あなたが落札しました。"
                                        "このオークションは終了しました");
     QTest::newRow("marker words in the title and the description decide nothing")
         << pageOf(words) << "rival_hanako" << 0 << false << true << false << 500;
     sim::Item named = it;
-    named.highBidder = QStringLiteral("Aiko_99");
+    named.highBidder = u"Aiko_99"_s;
     QTest::newRow("a bidder whose ID begins with A")
         << pageOf(named) << "Aiko_99" << 0 << false << true << false << 500;
     sim::Item noBids = it;
@@ -224,11 +224,10 @@ void tst_ItemParser::simulatedPages_data()
                              << 500;
     sim::Item ended = it;
     ended.end = kNow.addSecs(-60);
-    QTest::newRow("ended, seen by another") << pageOf(ended, QStringLiteral("someone"))
-                                            << "rival_hanako" << 0 << false << true << true << 500;
+    QTest::newRow("ended, seen by another")
+        << pageOf(ended, u"someone"_s) << "rival_hanako" << 0 << false << true << true << 500;
     QTest::newRow("ended, won by the viewer")
-        << pageOf(ended, QStringLiteral("rival_hanako")) << "rival_hanako" << 0 << false << true
-        << true << 500;
+        << pageOf(ended, u"rival_hanako"_s) << "rival_hanako" << 0 << false << true << true << 500;
 }
 
 void tst_ItemParser::simulatedPages()
@@ -243,10 +242,10 @@ void tst_ItemParser::simulatedPages()
     // What the fetcher hands over: the page folded to full width.
     const ItemPage p = readItemPage(kUrl, fetched(html), kNow);
     QVERIFY2(p.ok(), qPrintable(p.failure));
-    QCOMPARE(p.item.itemid, QStringLiteral("x100000001"));
-    QCOMPARE(p.item.Serverid, QStringLiteral("3"));
+    QCOMPARE(p.item.itemid, u"x100000001"_s);
+    QCOMPARE(p.item.Serverid, u"3"_s);
     QVERIFY(!p.item.Itemname.isEmpty());
-    QCOMPARE(p.item.ShuppinShaID, QStringLiteral("toy_shop"));
+    QCOMPARE(p.item.ShuppinShaID, u"toy_shop"_s);
     QCOMPARE(p.item.ItemYenNow, 12500);
     QCOMPARE(p.item.SaikougakuShaid, bidder);
     QCOMPARE(p.item.ItemYenKibou, buyNow);
@@ -256,7 +255,7 @@ void tst_ItemParser::simulatedPages()
     QCOMPARE(p.item.Flagsaitei, reserve);
     QCOMPARE(p.item.Flagjidouencho, extension);
     QCOMPARE(p.item.fin, fin);
-    QCOMPARE(p.item.NumNyuusatu, fin || bidder != QLatin1String("-") ? 7 : 0);
+    QCOMPARE(p.item.NumNyuusatu, fin || bidder != "-"_L1 ? 7 : 0);
 }
 
 void tst_ItemParser::todayAndClassicAgree_data()
@@ -267,7 +266,7 @@ void tst_ItemParser::todayAndClassicAgree_data()
     QTest::addColumn<QString>("todayLeader"); // what today's page says of who leads
     sim::Item it = simItem();
     it.end = kNow.addSecs(3600 + 17); // to the second
-    it.trail = {{0, QStringLiteral("オークション")}, {2084005000, QStringLiteral("プラモデル")}};
+    it.trail = {{0, u"オークション"_s}, {2084005000, u"プラモデル"_s}};
     QTest::newRow("open, logged out") << it << "" << false << "";
     QTest::newRow("open, logged in") << it << "snipe_taro" << false << "";
     sim::Item ended = it;
@@ -294,9 +293,8 @@ void tst_ItemParser::todayAndClassicAgree_data()
     many.earlyEnd = true;
     QTest::newRow("quantity 5, may end early") << many << "" << false << "";
     sim::Item kana = it;
-    kana.title = QStringLiteral("ｶﾞﾝﾀﾞﾑ 鎮 ﾌﾟﾗﾓﾃﾞﾙ");
-    kana.description =
-        QStringLiteral("あなたが落札しました。最高額入札者：me このオークションは終了しています");
+    kana.title = u"ｶﾞﾝﾀﾞﾑ 鎮 ﾌﾟﾗﾓﾃﾞﾙ"_s;
+    kana.description = u"あなたが落札しました。最高額入札者：me このオークションは終了しています"_s;
     QTest::newRow("half-width title, marker words in the description") << kana << "" << false << "";
 }
 
@@ -310,7 +308,7 @@ void tst_ItemParser::todayAndClassicAgree()
     classicSite.showSeconds = true;
     const ItemPage classic =
         readItemPage(kUrl, fetched(sim::itemPage(classicSite, item, viewer, kNow)), kNow);
-    const QString canonical = QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/") + item.id;
+    const QString canonical = u"https://auctions.yahoo.co.jp/jp/auction/"_s + item.id;
     const ItemPage today = readItemPage(canonical, todayOf(item, viewer), kNow);
     QVERIFY2(today.ok(), qPrintable(today.failure));
     QCOMPARE(today.generation, SiteGeneration::Today);
@@ -347,7 +345,7 @@ void tst_ItemParser::todayAndClassicAgree()
     QCOMPARE(a.EarlyEnd, item.earlyEnd);
     QCOMPARE(a.ShuppinShaID, item.seller);
     QVERIFY(!a.SellerKey.isEmpty());
-    QCOMPARE(a.CatPath, QStringLiteral("オークション > プラモデル"));
+    QCOMPARE(a.CatPath, u"オークション > プラモデル"_s);
     QCOMPARE(today.hasWinner, fin && !item.cancelled && !item.highBidder.isEmpty());
 }
 
@@ -357,32 +355,28 @@ void tst_ItemParser::todayPagesThatDoNotRead_data()
     QTest::addColumn<QString>("says"); // a part of the failure
     sim::Item it = simItem();
     const QString page = todayOf(it);
-    const qsizetype a = page.indexOf(QStringLiteral("<script id=\"__NEXT_DATA__\""));
-    const qsizetype b = page.indexOf(QStringLiteral("</script>"), a) + 9;
+    const qsizetype a = page.indexOf(u"<script id=\"__NEXT_DATA__\""_s);
+    const qsizetype b = page.indexOf(u"</script>"_s, a) + 9;
     const QString noNext = QString(page).remove(a, b - a);
     QTest::newRow("no __NEXT_DATA__: pageData stands in") << noNext << "";
     QString neither = noNext;
-    neither.replace(QStringLiteral("var pageData"), QStringLiteral("var other"));
+    neither.replace(u"var pageData"_s, u"var other"_s);
     QTest::newRow("neither block") << neither << "__NEXT_DATA__";
     QTest::newRow("truncated block")
-        << page.left(page.indexOf(QStringLiteral("\"title\"")) + 20) << "__NEXT_DATA__";
+        << page.left(page.indexOf(u"\"title\""_s) + 20) << "__NEXT_DATA__";
     QTest::newRow("a price that is no number")
-        << QString(page).replace(QStringLiteral("\"price\":12500"),
-                                 QStringLiteral("\"price\":\"応相談\""))
-        << "price";
+        << QString(page).replace(u"\"price\":12500"_s, u"\"price\":\"応相談\""_s) << "price";
     QTest::newRow("only the formatted end")
-        << QString(noNext).replace(QStringLiteral("\"endtime\""), QStringLiteral("\"x\""))
-        << "終了日時";
-    QTest::newRow("another item's data")
-        << QString(page).replace(it.id, QStringLiteral("z9")) << "別の商品";
+        << QString(noNext).replace(u"\"endtime\""_s, u"\"x\""_s) << "終了日時";
+    QTest::newRow("another item's data") << QString(page).replace(it.id, u"z9"_s) << "別の商品";
 }
 
 void tst_ItemParser::todayPagesThatDoNotRead()
 {
     QFETCH(QString, html);
     QFETCH(QString, says);
-    const ItemPage p = readItemPage(
-        QStringLiteral("https://auctions.yahoo.co.jp/jp/auction/") + simItem().id, html, kNow);
+    const ItemPage p =
+        readItemPage(u"https://auctions.yahoo.co.jp/jp/auction/"_s + simItem().id, html, kNow);
     QCOMPARE(p.ok(), says.isEmpty());
     QVERIFY2(p.failure.contains(says), qPrintable(p.failure));
     if (says.isEmpty()) {
@@ -395,50 +389,35 @@ void tst_ItemParser::bidderWithoutLinkRestartsNearTheTop()
 {
     // The bidder cell has no link: "-", and the next labels are still found although a
     // stray "/A" far below pulled the extraction past them.
-    const QString html = handPage(QStringLiteral("-"), QStringLiteral("<A>x</A>"));
+    const QString html = handPage(u"-"_s, u"<A>x</A>"_s);
     const ItemPage p = readItemPage(kUrl, html, kNow);
     QVERIFY2(p.ok(), qPrintable(p.failure));
-    QCOMPARE(p.item.SaikougakuShaid, QStringLiteral("-"));
+    QCOMPARE(p.item.SaikougakuShaid, u"-"_s);
     QCOMPARE(p.item.NumUri, 1);
     QCOMPARE(p.item.NumNyuusatu, 3);
     QCOMPARE(p.item.ItemYenUnit, 100);
     QCOMPARE(p.item.enddate, QDateTime(QDate(2026, 12, 6), QTime(18, 30), sw::siteZone()));
-    QCOMPARE(p.item.ShuppinShaID, QStringLiteral("seller1"));
+    QCOMPARE(p.item.ShuppinShaID, u"seller1"_s);
 }
 
 void tst_ItemParser::badValuesStoreNothing_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("html");
-    QTest::newRow("url too short") << "http://page3.x/jp" << handPage(QStringLiteral("-"));
-    QTest::newRow("no title") << kUrl
-                              << QString(handPage(QStringLiteral("-")))
-                                     .replace(QStringLiteral("Yahoo!"), QStringLiteral("Yahoo"));
-    QTest::newRow("no price") << kUrl
-                              << QString(handPage(QStringLiteral("-")))
-                                     .replace(QStringLiteral("<TD><b>"), QStringLiteral("<TD>"));
+    QTest::newRow("url too short") << "http://page3.x/jp" << handPage(u"-"_s);
+    QTest::newRow("no title") << kUrl << QString(handPage(u"-"_s)).replace(u"Yahoo!"_s, u"Yahoo"_s);
+    QTest::newRow("no price") << kUrl << QString(handPage(u"-"_s)).replace(u"<TD><b>"_s, u"<TD>"_s);
     QTest::newRow("price not a number")
-        << kUrl
-        << QString(handPage(QStringLiteral("-")))
-               .replace(QStringLiteral("1,500円"), QStringLiteral("お問い合わせ円"));
+        << kUrl << QString(handPage(u"-"_s)).replace(u"1,500円"_s, u"お問い合わせ円"_s);
     QTest::newRow("quantity not a number")
-        << kUrl
-        << QString(handPage(QStringLiteral("-")))
-               .replace(QStringLiteral("<TD>1</TD>"), QStringLiteral("<TD>多数</TD>"));
+        << kUrl << QString(handPage(u"-"_s)).replace(u"<TD>1</TD>"_s, u"<TD>多数</TD>"_s);
     QTest::newRow("end not a date")
-        << kUrl
-        << QString(handPage(QStringLiteral("-")))
-               .replace(QStringLiteral("12月 6日 18時 30分"), QStringLiteral("まもなく"));
-    QTest::newRow("won by the user")
-        << kUrl << handPage(QStringLiteral("-"), QStringLiteral("あなたが落札しました。"));
+        << kUrl << QString(handPage(u"-"_s)).replace(u"12月 6日 18時 30分"_s, u"まもなく"_s);
+    QTest::newRow("won by the user") << kUrl << handPage(u"-"_s, u"あなたが落札しました。"_s);
     QTest::newRow("negative price")
-        << kUrl
-        << QString(handPage(QStringLiteral("-")))
-               .replace(QStringLiteral("1,500円"), QStringLiteral("-100円"));
+        << kUrl << QString(handPage(u"-"_s)).replace(u"1,500円"_s, u"-100円"_s);
     QTest::newRow("negative quantity")
-        << kUrl
-        << QString(handPage(QStringLiteral("-")))
-               .replace(QStringLiteral("<TD>1</TD>"), QStringLiteral("<TD>-1</TD>"));
+        << kUrl << QString(handPage(u"-"_s)).replace(u"<TD>1</TD>"_s, u"<TD>-1</TD>"_s);
 }
 
 void tst_ItemParser::badValuesStoreNothing()
@@ -446,7 +425,7 @@ void tst_ItemParser::badValuesStoreNothing()
     QFETCH(QString, url);
     QFETCH(QString, html);
     TempHome home;
-    ItemDatabase db(home.path(QStringLiteral("db2k.mdb")));
+    ItemDatabase db(home.path(u"db2k.mdb"_s));
     QVERIFY(db.open() && db.createSchema());
     ItemPageParser parser(db);
     QSignalSpy changed(&parser, &ItemPageParser::itemsChanged);
@@ -495,7 +474,7 @@ void tst_ItemParser::filters()
     it.buyNow = buyNow;
     it.autoExtend = extension;
     TempHome home;
-    ItemDatabase db(home.path(QStringLiteral("db2k.mdb")));
+    ItemDatabase db(home.path(u"db2k.mdb"_s));
     QVERIFY(db.open() && db.createSchema());
     ItemPageParser parser(db);
     QCOMPARE(parser.ParseItemPage(kUrl, pageOf(it), minPrice, maxPrice, noExt, buyDiffers),
@@ -506,21 +485,21 @@ void tst_ItemParser::filters()
 void tst_ItemParser::insertThenUpdateKeepsTheUsersColumns()
 {
     TempHome home;
-    ItemDatabase db(home.path(QStringLiteral("db2k.mdb")));
+    ItemDatabase db(home.path(u"db2k.mdb"_s));
     QVERIFY(db.open() && db.createSchema());
     ItemPageParser parser(db);
     QSignalSpy changed(&parser, &ItemPageParser::itemsChanged);
     sim::Item it = simItem();
     QCOMPARE(parser.ParseItemPage(kUrl, pageOf(it), 0, 0), 1);
     const ItemRecord first = *db.itemByItemid(it.id);
-    QCOMPARE(first.cat, QStringLiteral("0"));
-    QVERIFY(db.saveUserColumns(first.id, 20000, QStringLiteral("5"), 1, 2));
+    QCOMPARE(first.cat, u"0"_s);
+    QVERIFY(db.saveUserColumns(first.id, 20000, u"5"_s, 1, 2));
     it.price = 15000;
     it.bids = 9;
     QCOMPARE(parser.ParseItemPage(kUrl, pageOf(it), 0, 0), 2);
     const ItemRecord second = *db.itemByItemid(it.id);
     QCOMPARE(second.id, first.id);
-    QCOMPARE(second.cat, QStringLiteral("5"));
+    QCOMPARE(second.cat, u"5"_s);
     QCOMPARE(second.ItemYen, 20000);
     QCOMPARE(second.Numkai, 1);
     QCOMPARE(second.status, 2);
@@ -541,7 +520,7 @@ void tst_ItemParser::shortParse_data()
     ended.end = kNow.addSecs(-1);
     QTest::newRow("ended, someone else won") << pageOf(ended) << true << true << "rival_hanako";
     QTest::newRow("won: the user's own ID")
-        << pageOf(ended, QStringLiteral("rival_hanako")) << true << true << "me";
+        << pageOf(ended, u"rival_hanako"_s) << true << true << "me";
     QTest::newRow("not an item page") << sim::notFoundPage() << false << false << "";
     sim::Item talk = it;
     talk.description =
@@ -550,22 +529,21 @@ void tst_ItemParser::shortParse_data()
     QTest::newRow("a running item's description decides nothing")
         << pageOf(talk) << true << false << "rival_hanako";
     sim::Item titled = it;
-    titled.title = QStringLiteral("あなたが落札しました。と書いてある品");
+    titled.title = u"あなたが落札しました。と書いてある品"_s;
     QTest::newRow("nor its title") << pageOf(titled) << true << false << "rival_hanako";
     sim::Item endedTalk = ended;
-    endedTalk.description = QStringLiteral("あなたが落札しました。");
+    endedTalk.description = u"あなたが落札しました。"_s;
     QTest::newRow("ended, won by another whatever the description says")
         << pageOf(endedTalk) << true << true << "rival_hanako";
     QTest::newRow("ended early by the page's own notice")
         << QString(pageOf(it))
-               .replace(QStringLiteral("<TABLE><TR><TD><B>商品説明"),
+               .replace(u"<TABLE><TR><TD><B>商品説明"_s,
                         QStringLiteral("<P>このオークションは終了しました。</P>"
                                        "<TABLE><TR><TD><B>商品説明"))
         << true << true << "rival_hanako";
-    QTest::newRow("end not a date") << QString(pageOf(it))
-                                           .replace(QStringLiteral("終了日時：</TD><TD>"),
-                                                    QStringLiteral("終了日時：</TD><TD>未定"))
-                                    << false << false << "";
+    QTest::newRow("end not a date")
+        << QString(pageOf(it)).replace(u"終了日時：</TD><TD>"_s, u"終了日時：</TD><TD>未定"_s)
+        << false << false << "";
 }
 
 void tst_ItemParser::shortParse()
@@ -574,7 +552,7 @@ void tst_ItemParser::shortParse()
     QFETCH(bool, found);
     QFETCH(bool, finished);
     QFETCH(QString, bidder);
-    const auto s = ParseItemStatus(html, QStringLiteral("me"), kNow);
+    const auto s = ParseItemStatus(html, u"me"_s, kNow);
     QCOMPARE(s.has_value(), found);
     if (!s)
         return;
@@ -591,7 +569,7 @@ void tst_ItemParser::itemAddresses_data()
     QTest::addColumn<QString>("id");
     QTest::newRow("an item page") << kUrl << "3"
                                   << "x100000001";
-    QTest::newRow("with a query and a fragment") << kUrl + QStringLiteral("?tab=1#bid") << "3"
+    QTest::newRow("with a query and a fragment") << kUrl + u"?tab=1#bid"_s << "3"
                                                  << "x100000001";
     // The server column's "-" stands for today's items, read at the canonical address.
     QTest::newRow("today's canonical address")
@@ -656,7 +634,7 @@ void tst_ItemParser::itemAddresses()
     const std::optional<ItemAddress> a = SiteHosts::parseItemPageUrl(url);
     QCOMPARE(a.has_value(), !server.isEmpty());
     if (a) {
-        QCOMPARE(a->serverid, server == QLatin1String("-") ? QString() : server);
+        QCOMPARE(a->serverid, server == "-"_L1 ? QString() : server);
         QCOMPARE(a->itemid, id);
     }
     // The full parse takes its id and server from nowhere else.
@@ -667,32 +645,25 @@ void tst_ItemParser::addressesAreBuiltNotPasted()
 {
     const SiteHosts hosts;
     // Stored values of another form give no address at all.
-    QCOMPARE(hosts.itemPage(QStringLiteral("3/../../x?"), QStringLiteral("x1")), QString());
-    QCOMPARE(hosts.itemPage(QStringLiteral("3"), QStringLiteral("a#frag")), QString());
-    QCOMPARE(hosts.bidPreview(QStringLiteral("3"), QStringLiteral("a&Bid=1&passwd=zz"),
-                              QStringLiteral("100"), QStringLiteral("taro"),
-                              QStringLiteral("%70%77"), QStringLiteral("1")),
-             QString());
+    QCOMPARE(hosts.itemPage(u"3/../../x?"_s, u"x1"_s), QString());
+    QCOMPARE(hosts.itemPage(u"3"_s, u"a#frag"_s), QString());
+    QCOMPARE(
+        hosts.bidPreview(u"3"_s, u"a&Bid=1&passwd=zz"_s, u"100"_s, u"taro"_s, u"%70%77"_s, u"1"_s),
+        QString());
     // Every value is one value of the query, whatever it holds.
-    const QString preview = hosts.bidPreview(QStringLiteral("3"), QStringLiteral("x1"),
-                                             QStringLiteral("100"), QStringLiteral("ta ro&x=1"),
-                                             QStringLiteral("%70%77"), QStringLiteral("1#2"));
+    const QString preview =
+        hosts.bidPreview(u"3"_s, u"x1"_s, u"100"_s, u"ta ro&x=1"_s, u"%70%77"_s, u"1#2"_s);
     const QUrl u(preview);
-    QCOMPARE(u.host(), QStringLiteral("page3.auctions.yahoo.co.jp"));
+    QCOMPARE(u.host(), u"page3.auctions.yahoo.co.jp"_s);
     const QUrlQuery q(u);
-    QCOMPARE(q.queryItemValue(QStringLiteral("login"), QUrl::FullyDecoded),
-             QStringLiteral("ta ro&x=1"));
-    QCOMPARE(q.queryItemValue(QStringLiteral("passwd"), QUrl::FullyDecoded), QStringLiteral("pw"));
-    QCOMPARE(q.queryItemValue(QStringLiteral("Quantity"), QUrl::FullyDecoded),
-             QStringLiteral("1#2"));
-    QVERIFY(!q.hasQueryItem(QStringLiteral("x")));
+    QCOMPARE(q.queryItemValue(u"login"_s, QUrl::FullyDecoded), u"ta ro&x=1"_s);
+    QCOMPARE(q.queryItemValue(u"passwd"_s, QUrl::FullyDecoded), u"pw"_s);
+    QCOMPARE(q.queryItemValue(u"Quantity"_s, QUrl::FullyDecoded), u"1#2"_s);
+    QVERIFY(!q.hasQueryItem(u"x"_s));
     // A form's target from a page is used only on the site's own item hosts.
-    const QList<std::pair<QString, QString>> values = {{QStringLiteral("a"), QStringLiteral("t")}};
-    QVERIFY(hosts
-                .formSubmission(
-                    QStringLiteral("https://page3.auctions.yahoo.co.jp/jp/config/placebid"), values)
-                .startsWith(
-                    QStringLiteral("https://page3.auctions.yahoo.co.jp/jp/config/placebid?a=t")));
+    const QList<std::pair<QString, QString>> values = {{u"a"_s, u"t"_s}};
+    QVERIFY(hosts.formSubmission(u"https://page3.auctions.yahoo.co.jp/jp/config/placebid"_s, values)
+                .startsWith(u"https://page3.auctions.yahoo.co.jp/jp/config/placebid?a=t"_s));
     for (const char *elsewhere : {"http://evil.example/jp/config/placebid",
                                   "http://page3.auctions.yahoo.co.jp.evil.example/p",
                                   "http://page3.auctions.yahoo.co.jp/p", // a step down to http

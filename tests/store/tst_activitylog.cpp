@@ -17,6 +17,7 @@
 #include <QTableView>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 // The activity log, its window and the category editor, as the user sees them.
@@ -37,7 +38,7 @@ namespace {
 struct LogFixture
 {
     TempHome home;
-    ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
+    ItemDatabase db{home.path(u"db2k.mdb"_s)};
     ActivityLog log{db};
     LogFixture()
     {
@@ -59,31 +60,28 @@ QStringList memos(QTableView *grid)
 void tst_ActivityLog::openWindowShowsNewestFirstAndFollowsAppends()
 {
     LogFixture f;
-    f.log.LOGTodb(QStringLiteral("before the window"));
+    f.log.LOGTodb(u"before the window"_s);
     frmLog w(f.log);
     w.show();
-    QCOMPARE(w.windowTitle(), QStringLiteral("ログ"));
+    QCOMPARE(w.windowTitle(), u"ログ"_s);
     // The suite runs away from Japan: the log's times say whose they are.
-    QCOMPARE(w.grid()->model()->headerData(0, Qt::Horizontal).toString(),
-             QStringLiteral("tDate（日本時間）"));
-    QCOMPARE(w.grid()->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Memo"));
-    f.log.LOGTodb(QStringLiteral("入札準備開始：x1"));
-    f.log.LOGTodb(QStringLiteral("複数行\n二行目"));
+    QCOMPARE(w.grid()->model()->headerData(0, Qt::Horizontal).toString(), u"tDate（日本時間）"_s);
+    QCOMPARE(w.grid()->model()->headerData(1, Qt::Horizontal).toString(), u"Memo"_s);
+    f.log.LOGTodb(u"入札準備開始：x1"_s);
+    f.log.LOGTodb(u"複数行\n二行目"_s);
     QCOMPARE(memos(w.grid()),
-             (QStringList{QStringLiteral("複数行\n二行目"), QStringLiteral("入札準備開始：x1"),
-                          QStringLiteral("before the window")}));
+             (QStringList{u"複数行\n二行目"_s, u"入札準備開始：x1"_s, u"before the window"_s}));
     // Dates as the user writes them, with slashes.
     const QString date = w.grid()->model()->index(0, 0).data().toString();
-    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
-                 .match(date)
-                 .hasMatch(),
-             qPrintable(date));
+    QVERIFY2(
+        QRegularExpression(u"^\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d$"_s).match(date).hasMatch(),
+        qPrintable(date));
     // A multi-line entry shows all its lines: its row is taller than a one-line row.
     QVERIFY(w.grid()->rowHeight(0) > w.grid()->rowHeight(1));
 
     // One item's log: only the lines that name it.
-    frmLog one(f.log, nullptr, QStringLiteral("x1"));
-    QCOMPARE(memos(one.grid()), QStringList{QStringLiteral("入札準備開始：x1")});
+    frmLog one(f.log, nullptr, u"x1"_s);
+    QCOMPARE(memos(one.grid()), QStringList{u"入札準備開始：x1"_s});
 }
 
 void tst_ActivityLog::delAsksFirst_data()
@@ -91,12 +89,11 @@ void tst_ActivityLog::delAsksFirst_data()
     QTest::addColumn<QString>("itemid"); // empty: the whole log's window
     QTest::addColumn<bool>("yes");
     QTest::addColumn<QStringList>("left");
-    const QStringList all{QStringLiteral("入札開始：x2：5000"),
-                          QStringLiteral("入札開始：x1：5000")};
+    const QStringList all{u"入札開始：x2：5000"_s, u"入札開始：x1：5000"_s};
     QTest::newRow("the whole log, answered No") << "" << false << all;
     QTest::newRow("the whole log, answered Yes") << "" << true << QStringList();
     QTest::newRow("one item's window deletes its lines only")
-        << "x1" << true << QStringList{QStringLiteral("入札開始：x2：5000")};
+        << "x1" << true << QStringList{u"入札開始：x2：5000"_s};
 }
 
 void tst_ActivityLog::delAsksFirst()
@@ -105,8 +102,8 @@ void tst_ActivityLog::delAsksFirst()
     QFETCH(bool, yes);
     QFETCH(QStringList, left);
     LogFixture f;
-    f.log.LOGTodb(QStringLiteral("入札開始：x1：5000"));
-    f.log.LOGTodb(QStringLiteral("入札開始：x2：5000"));
+    f.log.LOGTodb(u"入札開始：x1：5000"_s);
+    f.log.LOGTodb(u"入札開始：x2：5000"_s);
     frmLog w(f.log, nullptr, itemid);
     QStringList asked;
     w.setConfirm([&](const QString &q) {
@@ -114,7 +111,7 @@ void tst_ActivityLog::delAsksFirst()
         return yes;
     });
     w.show();
-    QAction *del = w.findChild<QAction *>(QStringLiteral("del"));
+    QAction *del = w.findChild<QAction *>(u"del"_s);
     QVERIFY(del);
     del->trigger();
     QCOMPARE(asked.size(), 1);
@@ -132,13 +129,13 @@ void tst_ActivityLog::failedAppendIsReportedAndCallerGoesOn()
 {
     LogFixture f;
     QSignalSpy failed(&f.log, &ActivityLog::failed);
-    QSqlQuery(f.db.connection()).exec(QStringLiteral("DROP TABLE tblLog"));
-    f.log.LOGTodb(QStringLiteral("入札結果：x1"));
+    QSqlQuery(f.db.connection()).exec(u"DROP TABLE tblLog"_s);
+    f.log.LOGTodb(u"入札結果：x1"_s);
     QCOMPARE(failed.size(), 1);
-    QVERIFY(failed.first().first().toString().contains(QStringLiteral("入札結果：x1")));
+    QVERIFY(failed.first().first().toString().contains(u"入札結果：x1"_s));
     // The item data is untouched by the failed append.
     ItemRecord p;
-    p.itemid = QStringLiteral("x1");
+    p.itemid = u"x1"_s;
     p.enddate = QDateTime::currentDateTime();
     QVERIFY(f.db.upsertItem(p) == ItemDatabase::Upsert::Inserted);
 }
@@ -148,7 +145,7 @@ void tst_ActivityLog::categoryEditorRenames_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<QVariant>("answer"); // invalid: the user cancels
     QTest::addColumn<QString>("expected");
-    QTest::newRow("rename category 4") << 3 << QVariant(QStringLiteral("本")) << "本";
+    QTest::newRow("rename category 4") << 3 << QVariant(u"本"_s) << "本";
     QTest::newRow("empty answer keeps the name") << 3 << QVariant(QString()) << "4";
     QTest::newRow("cancel keeps the name") << 0 << QVariant() << "1";
 }
@@ -159,19 +156,19 @@ void tst_ActivityLog::categoryEditorRenames()
     QFETCH(QVariant, answer);
     QFETCH(QString, expected);
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
     CategoryNames names(settings);
     ScriptedPrompter prompter;
     if (answer.isValid())
         prompter.answers.enqueue(answer.toString());
     frmCAT editor(names, prompter);
-    QCOMPARE(editor.windowTitle(), QStringLiteral("カテゴリの編集"));
-    auto *list = editor.findChild<QListWidget *>(QStringLiteral("lstCAT"));
+    QCOMPARE(editor.windowTitle(), u"カテゴリの編集"_s);
+    auto *list = editor.findChild<QListWidget *>(u"lstCAT"_s);
     QCOMPARE(list->count(), 9);
     QCOMPARE(list->currentRow(), 0);
     list->setCurrentRow(row);
-    editor.findChild<QPushButton *>(QStringLiteral("CancelButton"))->click();
-    QCOMPARE(prompter.prompts, QStringList{QStringLiteral("カテゴリー名の変更")});
+    editor.findChild<QPushButton *>(u"CancelButton"_s)->click();
+    QCOMPARE(prompter.prompts, QStringList{u"カテゴリー名の変更"_s});
     QCOMPARE(prompter.defaults, QStringList{QString::number(row + 1)});
     QCOMPARE(list->item(row)->text(), expected);
     QCOMPARE(names.name(row + 1), expected);
@@ -184,19 +181,19 @@ void tst_ActivityLog::categoryEditorRenames()
 void tst_ActivityLog::selectorEntries()
 {
     TempHome home;
-    SettingsStore settings(home.path(QStringLiteral("snipewell.ini")));
+    SettingsStore settings(home.path(u"snipewell.ini"_s));
     CategoryNames names(settings);
     QStringList list = names.listSelectorEntries();
     QCOMPARE(list.size(), 12);
-    QCOMPARE(list.first(), QStringLiteral("すべて"));
-    QCOMPARE(list[1], QStringLiteral("未分類"));
-    QCOMPARE(list[2], QStringLiteral("1:1"));
-    QCOMPARE(list[10], QStringLiteral("9:9"));
-    QCOMPARE(list.last(), QStringLiteral("カテゴリの編集"));
-    names.rename(4, QStringLiteral("カメラ"));
-    QCOMPARE(names.listSelectorEntries()[5], QStringLiteral("4:カメラ"));
-    QCOMPARE(names.bidWindowSelectorEntries()[4], QStringLiteral("4:カメラ"));
-    QCOMPARE(names.bidWindowSelectorEntries().first(), QStringLiteral("未分類"));
+    QCOMPARE(list.first(), u"すべて"_s);
+    QCOMPARE(list[1], u"未分類"_s);
+    QCOMPARE(list[2], u"1:1"_s);
+    QCOMPARE(list[10], u"9:9"_s);
+    QCOMPARE(list.last(), u"カテゴリの編集"_s);
+    names.rename(4, u"カメラ"_s);
+    QCOMPARE(names.listSelectorEntries()[5], u"4:カメラ"_s);
+    QCOMPARE(names.bidWindowSelectorEntries()[4], u"4:カメラ"_s);
+    QCOMPARE(names.bidWindowSelectorEntries().first(), u"未分類"_s);
 }
 
 QTEST_MAIN(tst_ActivityLog)

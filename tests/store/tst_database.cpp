@@ -4,6 +4,7 @@
 #include <QSqlQuery>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 namespace {
@@ -14,12 +15,12 @@ ItemRecord page(const QString &itemid, const QDateTime &end, qint32 price = 1000
 {
     ItemRecord p;
     p.itemid = itemid;
-    p.Itemname = QStringLiteral("品名 ") + itemid;
-    p.Serverid = QStringLiteral("3");
+    p.Itemname = u"品名 "_s + itemid;
+    p.Serverid = u"3"_s;
     p.ItemYenNow = price;
-    p.SaikougakuShaid = QStringLiteral("-");
+    p.SaikougakuShaid = u"-"_s;
     p.enddate = end;
-    p.ShuppinShaID = QStringLiteral("seller");
+    p.ShuppinShaID = u"seller"_s;
     p.NumUri = 1;
     p.ItemYenStart = 100;
     p.ItemYenUnit = 10;
@@ -29,15 +30,14 @@ ItemRecord page(const QString &itemid, const QDateTime &end, qint32 price = 1000
 struct Db
 {
     TempHome home;
-    ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
+    ItemDatabase db{home.path(u"db2k.mdb"_s)};
     Db()
     {
         if (!db.open() || !db.createSchema())
             qFatal("cannot create the test database");
     }
-    int add(const QString &itemid, const QDateTime &end, const QString &cat = QStringLiteral("0"),
-            qint32 itemYen = 0, qint32 numkai = 0, const QString &bidder = QStringLiteral("-"),
-            bool fin = false)
+    int add(const QString &itemid, const QDateTime &end, const QString &cat = u"0"_s,
+            qint32 itemYen = 0, qint32 numkai = 0, const QString &bidder = u"-"_s, bool fin = false)
     {
         ItemRecord p = page(itemid, end);
         p.SaikougakuShaid = bidder;
@@ -83,29 +83,29 @@ private slots:
 void tst_Database::reregistrationKeepsTheUsersColumns()
 {
     Db d;
-    ItemRecord p = page(QStringLiteral("x100"), kNow.addDays(1));
+    ItemRecord p = page(u"x100"_s, kNow.addDays(1));
     QCOMPARE(d.db.upsertItem(p), ItemDatabase::Upsert::Inserted);
-    const ItemRecord fresh = *d.db.itemByItemid(QStringLiteral("x100"));
+    const ItemRecord fresh = *d.db.itemByItemid(u"x100"_s);
     // New rows: no category, no maximum, no quantity, watching.
-    QCOMPARE(fresh.cat, QStringLiteral("0"));
+    QCOMPARE(fresh.cat, u"0"_s);
     QCOMPARE(fresh.ItemYen, 0);
     QCOMPARE(fresh.Numkai, 0);
     QCOMPARE(fresh.status, 0);
-    QVERIFY(d.db.saveUserColumns(fresh.id, 5000, QStringLiteral("4"), 2, 2));
+    QVERIFY(d.db.saveUserColumns(fresh.id, 5000, u"4"_s, 2, 2));
 
     p.ItemYenNow = 2500;
     p.NumNyuusatu = 7;
-    p.SaikougakuShaid = QStringLiteral("rival");
+    p.SaikougakuShaid = u"rival"_s;
     QCOMPARE(d.db.upsertItem(p), ItemDatabase::Upsert::Updated);
-    const ItemRecord after = *d.db.itemByItemid(QStringLiteral("x100"));
+    const ItemRecord after = *d.db.itemByItemid(u"x100"_s);
     QCOMPARE(after.id, fresh.id);
-    QCOMPARE(after.cat, QStringLiteral("4"));
+    QCOMPARE(after.cat, u"4"_s);
     QCOMPARE(after.ItemYen, 5000);
     QCOMPARE(after.Numkai, 2);
     QCOMPARE(after.status, 2);
     QCOMPARE(after.ItemYenNow, 2500);
     QCOMPARE(after.NumNyuusatu, 7);
-    QCOMPARE(after.SaikougakuShaid, QStringLiteral("rival"));
+    QCOMPARE(after.SaikougakuShaid, u"rival"_s);
     QCOMPARE(after.enddate, kNow.addDays(1));
     QCOMPARE(d.db.listItems({}, kNow)->size(), 1);
 }
@@ -133,7 +133,7 @@ void tst_Database::valuesAreStoredExactly()
     QCOMPARE(r.Itemname, text);
     QCOMPARE(r.SaikougakuShaid, text);
     QCOMPARE(r.ShuppinShaID, text);
-    QVERIFY(d.db.setCategory(r.id, QStringLiteral("3")));
+    QVERIFY(d.db.setCategory(r.id, u"3"_s));
     QVERIFY(d.db.appendLog(text));
     QCOMPARE(d.db.logEntries()->first().Memo, text);
     QVERIFY(d.db.schemaProblem().isEmpty());
@@ -145,54 +145,47 @@ void tst_Database::valuesAreStoredExactly()
 void tst_Database::refreshWritesOnlyTheChangingColumns()
 {
     Db d;
-    const int id = d.add(QStringLiteral("a1"), kNow.addSecs(600), QStringLiteral("2"), 3000, 1);
+    const int id = d.add(u"a1"_s, kNow.addSecs(600), u"2"_s, 3000, 1);
     const QDateTime newEnd = kNow.addSecs(900);
-    QVERIFY(d.db.saveRefresh(id, 1800, QStringLiteral("me"), 4, 1, true, newEnd));
+    QVERIFY(d.db.saveRefresh(id, 1800, u"me"_s, 4, 1, true, newEnd));
     const ItemRecord r = *d.db.itemById(id);
     QCOMPARE(r.ItemYenNow, 1800);
-    QCOMPARE(r.SaikougakuShaid, QStringLiteral("me"));
+    QCOMPARE(r.SaikougakuShaid, u"me"_s);
     QCOMPARE(r.NumNyuusatu, 4);
     QCOMPARE(r.status, 1);
     QCOMPARE(r.fin, true);
     QCOMPARE(r.enddate, newEnd);
     QCOMPARE(r.ItemYen, 3000);
-    QCOMPARE(r.cat, QStringLiteral("2"));
+    QCOMPARE(r.cat, u"2"_s);
     QCOMPARE(r.Numkai, 1);
 }
 
 void tst_Database::biddingCandidates()
 {
     Db d;
-    d.add(QStringLiteral("ended"), kNow.addSecs(-1), QStringLiteral("0"), 1000, 1);
-    d.add(QStringLiteral("endsNow"), kNow, QStringLiteral("0"), 1000, 1);
-    d.add(QStringLiteral("noQuantity"), kNow.addSecs(60), QStringLiteral("0"), 1000, 0);
-    d.add(QStringLiteral("soon"), kNow.addSecs(60));
-    d.db.saveUserColumns(d.db.itemByItemid(QStringLiteral("soon"))->id, 0, QStringLiteral("0"), 1,
-                         0);
-    d.add(QStringLiteral("later"), kNow.addDays(2), QStringLiteral("1"), 500, 2);
-    d.add(QStringLiteral("middle"), kNow.addSecs(3600), QStringLiteral("1"), 500, 1);
-    QCOMPARE(
-        itemids(d.db.biddingCandidates(kNow)),
-        (QStringList{QStringLiteral("later"), QStringLiteral("middle"), QStringLiteral("soon")}));
+    d.add(u"ended"_s, kNow.addSecs(-1), u"0"_s, 1000, 1);
+    d.add(u"endsNow"_s, kNow, u"0"_s, 1000, 1);
+    d.add(u"noQuantity"_s, kNow.addSecs(60), u"0"_s, 1000, 0);
+    d.add(u"soon"_s, kNow.addSecs(60));
+    d.db.saveUserColumns(d.db.itemByItemid(u"soon"_s)->id, 0, u"0"_s, 1, 0);
+    d.add(u"later"_s, kNow.addDays(2), u"1"_s, 500, 2);
+    d.add(u"middle"_s, kNow.addSecs(3600), u"1"_s, 500, 1);
+    QCOMPARE(itemids(d.db.biddingCandidates(kNow)),
+             (QStringList{u"later"_s, u"middle"_s, u"soon"_s}));
 }
 
 void tst_Database::wonInCategory()
 {
     Db d;
-    d.add(QStringLiteral("won"), kNow.addSecs(-60), QStringLiteral("1"), 0, 0,
-          QStringLiteral("me"));
-    d.add(QStringLiteral("wonCase"), kNow.addSecs(-30), QStringLiteral("1"), 0, 0,
-          QStringLiteral("ME"));
-    d.add(QStringLiteral("lost"), kNow.addSecs(-60), QStringLiteral("1"), 0, 0,
-          QStringLiteral("rival"));
-    d.add(QStringLiteral("leading"), kNow.addSecs(60), QStringLiteral("1"), 0, 0,
-          QStringLiteral("me"));
-    d.add(QStringLiteral("otherCat"), kNow.addSecs(-60), QStringLiteral("2"), 0, 0,
-          QStringLiteral("me"));
+    d.add(u"won"_s, kNow.addSecs(-60), u"1"_s, 0, 0, u"me"_s);
+    d.add(u"wonCase"_s, kNow.addSecs(-30), u"1"_s, 0, 0, u"ME"_s);
+    d.add(u"lost"_s, kNow.addSecs(-60), u"1"_s, 0, 0, u"rival"_s);
+    d.add(u"leading"_s, kNow.addSecs(60), u"1"_s, 0, 0, u"me"_s);
+    d.add(u"otherCat"_s, kNow.addSecs(-60), u"2"_s, 0, 0, u"me"_s);
     // fin is not consulted: only the end time and the bidder count.
-    QCOMPARE(itemids(d.db.wonInCategory(kNow, QStringLiteral("me"), QStringLiteral("1"))),
-             (QStringList{QStringLiteral("won"), QStringLiteral("wonCase")}));
-    QVERIFY(d.db.wonInCategory(kNow, QStringLiteral("me"), QStringLiteral("3"))->isEmpty());
+    QCOMPARE(itemids(d.db.wonInCategory(kNow, u"me"_s, u"1"_s)),
+             (QStringList{u"won"_s, u"wonCase"_s}));
+    QVERIFY(d.db.wonInCategory(kNow, u"me"_s, u"3"_s)->isEmpty());
 }
 
 void tst_Database::listFilters_data()
@@ -201,23 +194,18 @@ void tst_Database::listFilters_data()
     QTest::addColumn<bool>("running");
     QTest::addColumn<bool>("withLimit");
     QTest::addColumn<QStringList>("expected");
-    const QStringList all{QStringLiteral("e0"), QStringLiteral("r1"), QStringLiteral("r0"),
-                          QStringLiteral("r1set")};
+    const QStringList all{u"e0"_s, u"r1"_s, u"r0"_s, u"r1set"_s};
     QTest::newRow("no filter, by end") << QVariant() << false << false << all;
-    QTest::newRow("category 0") << QVariant(QStringLiteral("0")) << false << false
-                                << QStringList{QStringLiteral("e0"), QStringLiteral("r0")};
+    QTest::newRow("category 0") << QVariant(u"0"_s) << false << false
+                                << QStringList{u"e0"_s, u"r0"_s};
     QTest::newRow("running only") << QVariant() << true << false
-                                  << QStringList{QStringLiteral("r1"), QStringLiteral("r0"),
-                                                 QStringLiteral("r1set")};
-    QTest::newRow("with limit only") << QVariant() << false << true
-                                     << QStringList{QStringLiteral("e0"), QStringLiteral("r1set")};
+                                  << QStringList{u"r1"_s, u"r0"_s, u"r1set"_s};
+    QTest::newRow("with limit only")
+        << QVariant() << false << true << QStringList{u"e0"_s, u"r1set"_s};
     QTest::newRow("category 1 running")
-        << QVariant(QStringLiteral("1")) << true << false
-        << QStringList{QStringLiteral("r1"), QStringLiteral("r1set")};
-    QTest::newRow("all three") << QVariant(QStringLiteral("1")) << true << true
-                               << QStringList{QStringLiteral("r1set")};
-    QTest::newRow("nothing matches")
-        << QVariant(QStringLiteral("9")) << false << false << QStringList{};
+        << QVariant(u"1"_s) << true << false << QStringList{u"r1"_s, u"r1set"_s};
+    QTest::newRow("all three") << QVariant(u"1"_s) << true << true << QStringList{u"r1set"_s};
+    QTest::newRow("nothing matches") << QVariant(u"9"_s) << false << false << QStringList{};
 }
 
 void tst_Database::listFilters()
@@ -227,10 +215,10 @@ void tst_Database::listFilters()
     QFETCH(bool, withLimit);
     QFETCH(QStringList, expected);
     Db d;
-    d.add(QStringLiteral("r1set"), kNow.addDays(3), QStringLiteral("1"), 900, 1);
-    d.add(QStringLiteral("e0"), kNow.addDays(-1), QStringLiteral("0"), 900, 1);
-    d.add(QStringLiteral("r0"), kNow.addDays(2), QStringLiteral("0"), 0, 1);
-    d.add(QStringLiteral("r1"), kNow.addDays(1), QStringLiteral("1"), 900, 0);
+    d.add(u"r1set"_s, kNow.addDays(3), u"1"_s, 900, 1);
+    d.add(u"e0"_s, kNow.addDays(-1), u"0"_s, 900, 1);
+    d.add(u"r0"_s, kNow.addDays(2), u"0"_s, 0, 1);
+    d.add(u"r1"_s, kNow.addDays(1), u"1"_s, 900, 0);
     ItemDatabase::ListFilter f;
     if (cat.isValid())
         f.cat = cat.toString();
@@ -242,16 +230,13 @@ void tst_Database::listFilters()
 void tst_Database::wonItemsAndOpenItems()
 {
     Db d;
-    d.add(QStringLiteral("mine"), kNow.addDays(-2), QStringLiteral("0"), 0, 0, QStringLiteral("me"),
-          true);
-    d.add(QStringLiteral("theirs"), kNow.addDays(-1), QStringLiteral("0"), 0, 0,
-          QStringLiteral("x"), true);
-    d.add(QStringLiteral("open2"), kNow.addDays(2));
-    d.add(QStringLiteral("open1"), kNow.addDays(1));
-    QCOMPARE(itemids(d.db.wonItems(QStringLiteral("me"))), QStringList{QStringLiteral("mine")});
-    QCOMPARE(itemids(d.db.openItems()),
-             (QStringList{QStringLiteral("open1"), QStringLiteral("open2")}));
-    const int id = d.db.itemByItemid(QStringLiteral("open1"))->id;
+    d.add(u"mine"_s, kNow.addDays(-2), u"0"_s, 0, 0, u"me"_s, true);
+    d.add(u"theirs"_s, kNow.addDays(-1), u"0"_s, 0, 0, u"x"_s, true);
+    d.add(u"open2"_s, kNow.addDays(2));
+    d.add(u"open1"_s, kNow.addDays(1));
+    QCOMPARE(itemids(d.db.wonItems(u"me"_s)), QStringList{u"mine"_s});
+    QCOMPARE(itemids(d.db.openItems()), (QStringList{u"open1"_s, u"open2"_s}));
+    const int id = d.db.itemByItemid(u"open1"_s)->id;
     QVERIFY(d.db.deleteItem(id));
     QVERIFY(!d.db.itemById(id));
 }
@@ -260,12 +245,12 @@ void tst_Database::logNewestFirstWithInsertTime()
 {
     Db d;
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    QVERIFY(d.db.appendLog(QStringLiteral("一行目")));
-    QVERIFY(d.db.appendLog(QStringLiteral("二行目\n続き")));
+    QVERIFY(d.db.appendLog(u"一行目"_s));
+    QVERIFY(d.db.appendLog(u"二行目\n続き"_s));
     const QList<LogEntry> log = *d.db.logEntries();
     QCOMPARE(log.size(), 2);
-    QCOMPARE(log[0].Memo, QStringLiteral("二行目\n続き"));
-    QCOMPARE(log[1].Memo, QStringLiteral("一行目"));
+    QCOMPARE(log[0].Memo, u"二行目\n続き"_s);
+    QCOMPARE(log[1].Memo, u"一行目"_s);
     for (const LogEntry &e : log) {
         QVERIFY(e.tDate.isValid());
         QVERIFY(e.tDate >= before.addSecs(-1));
@@ -279,24 +264,24 @@ void tst_Database::logNewestFirstWithInsertTime()
 void tst_Database::siteCategoriesAddedOnce()
 {
     Db d;
-    QVERIFY(d.db.addSiteCategory(2084005000, QStringLiteral("おもちゃ")));
-    QVERIFY(d.db.addSiteCategory(23000, QStringLiteral("本")));
-    QVERIFY(d.db.addSiteCategory(23000, QStringLiteral("別名")));
+    QVERIFY(d.db.addSiteCategory(2084005000, u"おもちゃ"_s));
+    QVERIFY(d.db.addSiteCategory(23000, u"本"_s));
+    QVERIFY(d.db.addSiteCategory(23000, u"別名"_s));
     const auto cats = *d.db.siteCategories();
     QCOMPARE(cats.size(), 2);
     QCOMPARE(cats[0].first, 23000);
-    QCOMPARE(cats[0].second, QStringLiteral("本"));
+    QCOMPARE(cats[0].second, u"本"_s);
     QCOMPARE(cats[1].first, 2084005000);
 }
 
 void tst_Database::failuresAreReportedNotThrown()
 {
     Db d;
-    QSqlQuery(d.db.connection()).exec(QStringLiteral("DROP TABLE tblLog"));
-    QVERIFY(!d.db.appendLog(QStringLiteral("x")));
+    QSqlQuery(d.db.connection()).exec(u"DROP TABLE tblLog"_s);
+    QVERIFY(!d.db.appendLog(u"x"_s));
     QVERIFY(!d.db.lastError().isEmpty());
     QVERIFY(!d.db.logEntries());
-    QVERIFY(d.db.schemaProblem().contains(QStringLiteral("tblLog")));
+    QVERIFY(d.db.schemaProblem().contains(u"tblLog"_s));
 }
 
 void tst_Database::logIsKeptShort_data()
@@ -305,16 +290,11 @@ void tst_Database::logIsKeptShort_data()
     QTest::addColumn<int>("keepRows");
     QTest::addColumn<QStringList>("left"); // newest first
     // Entries written 200, 100, 50, 10 and 0 days ago, in that order.
-    QTest::newRow("90 days") << 90 << 1000
-                             << QStringList{QStringLiteral("0"), QStringLiteral("10"),
-                                            QStringLiteral("50")};
-    QTest::newRow("two entries") << 0 << 2
-                                 << QStringList{QStringLiteral("0"), QStringLiteral("10")};
-    QTest::newRow("both bounds") << 30 << 1 << QStringList{QStringLiteral("0")};
+    QTest::newRow("90 days") << 90 << 1000 << QStringList{u"0"_s, u"10"_s, u"50"_s};
+    QTest::newRow("two entries") << 0 << 2 << QStringList{u"0"_s, u"10"_s};
+    QTest::newRow("both bounds") << 30 << 1 << QStringList{u"0"_s};
     QTest::newRow("nothing to trim")
-        << 365 << 10
-        << QStringList{QStringLiteral("0"), QStringLiteral("10"), QStringLiteral("50"),
-                       QStringLiteral("100"), QStringLiteral("200")};
+        << 365 << 10 << QStringList{u"0"_s, u"10"_s, u"50"_s, u"100"_s, u"200"_s};
 }
 
 void tst_Database::logIsKeptShort()
@@ -325,7 +305,7 @@ void tst_Database::logIsKeptShort()
     Db d;
     QSqlQuery q(d.db.connection());
     for (int daysAgo : {200, 100, 50, 10, 0}) {
-        q.prepare(QStringLiteral("INSERT INTO tblLog (tDate, Memo) VALUES (?, ?)"));
+        q.prepare(u"INSERT INTO tblLog (tDate, Memo) VALUES (?, ?)"_s);
         q.addBindValue(ItemDatabase::toDbTime(kNow.addDays(-daysAgo)));
         q.addBindValue(QString::number(daysAgo));
         QVERIFY(q.exec());

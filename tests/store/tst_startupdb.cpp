@@ -17,13 +17,14 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
 using namespace sw;
 
 namespace {
 
 AppPaths pathsIn(const QString &dir)
 {
-    return {dir, dir + QStringLiteral("/snipewell.ini")};
+    return {dir, dir + u"/snipewell.ini"_s};
 }
 
 void addItem(const QString &dbPath, const QString &itemid)
@@ -35,7 +36,7 @@ void addItem(const QString &dbPath, const QString &itemid)
     p.Itemname = itemid;
     p.enddate = QDateTime::currentDateTime().addDays(1);
     QVERIFY(db.upsertItem(p) == ItemDatabase::Upsert::Inserted);
-    QVERIFY(db.appendLog(QStringLiteral("log ") + itemid));
+    QVERIFY(db.appendLog(u"log "_s + itemid));
 }
 
 int countItems(const QString &dbPath)
@@ -83,10 +84,10 @@ void tst_StartupDb::firstRunCreatesFolderAndSchema_data()
     QTest::addColumn<QString>("leftThere"); // what the folder holds before the start
     QTest::addColumn<bool>("told");
     QTest::newRow("no folder") << QString() << false;
-    QTest::newRow("settings written by hand") << QStringLiteral("snipewell.ini") << false;
+    QTest::newRow("settings written by hand") << u"snipewell.ini"_s << false;
     // A folder a program ran in whose database and backup are gone: an empty list, said.
-    QTest::newRow("cookies of a login") << QStringLiteral("cookies.txt") << true;
-    QTest::newRow("the service's token") << QStringLiteral("service.token") << true;
+    QTest::newRow("cookies of a login") << u"cookies.txt"_s << true;
+    QTest::newRow("the service's token") << u"service.token"_s << true;
 }
 
 void tst_StartupDb::firstRunCreatesFolderAndSchema()
@@ -94,7 +95,7 @@ void tst_StartupDb::firstRunCreatesFolderAndSchema()
     QFETCH(QString, leftThere);
     QFETCH(bool, told);
     TempHome home;
-    const AppPaths p = pathsIn(home.path(QStringLiteral("a/b/snipewell")));
+    const AppPaths p = pathsIn(home.path(u"a/b/snipewell"_s));
     if (!leftThere.isEmpty()) {
         QVERIFY(QDir().mkpath(p.dataDir));
         writeFile(p.dataDir + QLatin1Char('/') + leftThere, "x=1\n");
@@ -118,21 +119,21 @@ void tst_StartupDb::existingFolderIsLeftAlone()
     QVERIFY(QFile::exists(p.database()));
     QVERIFY(backupAndCompact(p).ok());
     // With a database there, nothing is made anew: its rows stay.
-    addItem(p.database(), QStringLiteral("x1"));
+    addItem(p.database(), u"x1"_s);
     QVERIFY(createDataFolderIfNew(p).ok());
     ItemDatabase db(p.database());
     QVERIFY(db.open());
-    QVERIFY(db.itemByItemid(QStringLiteral("x1")).has_value());
+    QVERIFY(db.itemByItemid(u"x1"_s).has_value());
 }
 
 void tst_StartupDb::backupHoldsPreviousStateAndCompactedCopyTheSameRows()
 {
     TempHome home;
-    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    const AppPaths p = pathsIn(home.path(u"data"_s));
     QVERIFY(createDataFolderIfNew(p).ok());
     QVERIFY(backupAndCompact(p).ok());
-    addItem(p.database(), QStringLiteral("x1"));
-    addItem(p.database(), QStringLiteral("x2"));
+    addItem(p.database(), u"x1"_s);
+    addItem(p.database(), u"x2"_s);
     QVERIFY(backupAndCompact(p).ok());
     QCOMPARE(countItems(p.backup()), 2);
     QCOMPARE(countItems(p.database()), 2);
@@ -145,12 +146,12 @@ void tst_StartupDb::backupHoldsPreviousStateAndCompactedCopyTheSameRows()
 void tst_StartupDb::staleBackupIsReplaced()
 {
     TempHome home;
-    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    const AppPaths p = pathsIn(home.path(u"data"_s));
     QVERIFY(createDataFolderIfNew(p).ok());
     writeFile(p.backup(), "stale backup");
-    writeFile(p.backup() + QStringLiteral("-journal"), "stale journal");
+    writeFile(p.backup() + u"-journal"_s, "stale journal");
     QVERIFY(backupAndCompact(p).ok());
-    QVERIFY(!QFile::exists(p.backup() + QStringLiteral("-journal")));
+    QVERIFY(!QFile::exists(p.backup() + u"-journal"_s));
     QCOMPARE(countItems(p.backup()), 0);
 }
 
@@ -161,7 +162,7 @@ void tst_StartupDb::missingDatabaseIsRefused()
     writeFile(p.backup(), "data left by a failed compaction");
     const DbStartResult r = backupAndCompact(p);
     QCOMPARE(r.code, DbStartResult::Missing);
-    QCOMPARE(r.message, QStringLiteral("データベースがありませんので実行できません。"));
+    QCOMPARE(r.message, u"データベースがありませんので実行できません。"_s);
     QVERIFY(QFile::exists(p.backup())); // the protected backup is untouched
 }
 
@@ -173,14 +174,13 @@ void tst_StartupDb::refusals_data()
     QTest::addColumn<QString>("mentions");
     QTest::newRow("not sqlite") << QByteArray::fromRawData(kNotOurs, sizeof kNotOurs - 1)
                                 << QString() << int(DbStartResult::NotADatabase)
-                                << QStringLiteral("データベースではありません");
+                                << u"データベースではありません"_s;
     QTest::newRow("empty file") << QByteArray() << QString() << int(DbStartResult::SchemaProblem)
-                                << QStringLiteral("tblYo");
-    QTest::newRow("lacks tblLog") << QByteArray() << QStringLiteral("tblLog")
-                                  << int(DbStartResult::SchemaProblem) << QStringLiteral("tblLog");
+                                << u"tblYo"_s;
+    QTest::newRow("lacks tblLog") << QByteArray() << u"tblLog"_s
+                                  << int(DbStartResult::SchemaProblem) << u"tblLog"_s;
     QTest::newRow("lacks tblycat")
-        << QByteArray() << QStringLiteral("tblycat") << int(DbStartResult::SchemaProblem)
-        << QStringLiteral("tblycat");
+        << QByteArray() << u"tblycat"_s << int(DbStartResult::SchemaProblem) << u"tblycat"_s;
 }
 
 void tst_StartupDb::refusals()
@@ -196,7 +196,7 @@ void tst_StartupDb::refusals()
     } else {
         ItemDatabase db(p.database());
         QVERIFY(db.open() && db.createSchema());
-        QSqlQuery(db.connection()).exec(QStringLiteral("DROP TABLE ") + dropTable);
+        QSqlQuery(db.connection()).exec(u"DROP TABLE "_s + dropTable);
     }
     QFile original(p.database());
     QVERIFY(original.open(QIODevice::ReadOnly));
@@ -226,7 +226,7 @@ void tst_StartupDb::onlyAHeldDatabaseIsRefused()
     QFETCH(bool, bySqlite);
     QFETCH(bool, forAMoment);
     TempHome home;
-    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    const AppPaths p = pathsIn(home.path(u"data"_s));
     QVERIFY(createDataFolderIfNew(p).ok());
     writeFile(p.backup(), "stale");
     if (forAMoment) {
@@ -234,21 +234,20 @@ void tst_StartupDb::onlyAHeldDatabaseIsRefused()
         std::promise<void> reading;
         std::thread reader([path = p.database(), &reading] {
             {
-                QSqlDatabase c =
-                    QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reader"));
+                QSqlDatabase c = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"reader"_s);
                 c.setDatabaseName(path);
                 c.open();
                 QSqlQuery q(c);
-                q.exec(QStringLiteral("BEGIN"));
-                q.exec(QStringLiteral("SELECT count(*) FROM tblYo"));
+                q.exec(u"BEGIN"_s);
+                q.exec(u"SELECT count(*) FROM tblYo"_s);
                 q.next();
                 reading.set_value();
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
                 q.finish();
-                q.exec(QStringLiteral("COMMIT"));
+                q.exec(u"COMMIT"_s);
                 c.close();
             }
-            QSqlDatabase::removeDatabase(QStringLiteral("reader"));
+            QSqlDatabase::removeDatabase(u"reader"_s);
         });
         reading.get_future().wait();
         const DbStartResult r = backupAndCompact(p);
@@ -263,7 +262,7 @@ void tst_StartupDb::onlyAHeldDatabaseIsRefused()
     if (bySqlite) {
         QVERIFY(holder.open());
         hold = QSqlQuery(holder.connection());
-        QVERIFY(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QVERIFY(hold.exec(u"BEGIN EXCLUSIVE"_s));
     } else {
         fd = ::open(QFile::encodeName(p.database()).constData(), O_RDWR);
         QVERIFY(fd >= 0);
@@ -271,31 +270,30 @@ void tst_StartupDb::onlyAHeldDatabaseIsRefused()
     }
     const DbStartResult r = backupAndCompact(p);
     QCOMPARE(r.code, DbStartResult::Locked);
-    QCOMPARE(r.message,
-             QStringLiteral("データベースがロックされています。開いている場合は閉じてください。"));
+    QCOMPARE(r.message, u"データベースがロックされています。開いている場合は閉じてください。"_s);
     QVERIFY(QFile::exists(p.database()));
     if (fd >= 0)
         ::close(fd);
     else
-        hold.exec(QStringLiteral("ROLLBACK"));
+        hold.exec(u"ROLLBACK"_s);
     QVERIFY(backupAndCompact(p).ok());
 }
 
 void tst_StartupDb::failedCompactionLeavesDataInBackup()
 {
     TempHome home;
-    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    const AppPaths p = pathsIn(home.path(u"data"_s));
     QVERIFY(createDataFolderIfNew(p).ok());
-    addItem(p.database(), QStringLiteral("keep"));
+    addItem(p.database(), u"keep"_s);
     // Something in the way of the compacted file makes the compaction fail.
-    QVERIFY(QDir().mkpath(p.database() + QStringLiteral(".compacting/blocker")));
+    QVERIFY(QDir().mkpath(p.database() + u".compacting/blocker"_s));
     const DbStartResult r = backupAndCompact(p);
     QCOMPARE(r.code, DbStartResult::CompactFailed);
     QVERIFY(r.message.contains(p.backup()));
     // The database is still there and whole, and so is the backup.
     QCOMPARE(countItems(p.database()), 1);
     QCOMPARE(countItems(p.backup()), 1);
-    QVERIFY(QDir(p.database() + QStringLiteral(".compacting")).removeRecursively());
+    QVERIFY(QDir(p.database() + u".compacting"_s).removeRecursively());
     QVERIFY(backupAndCompact(p).ok());
     QCOMPARE(countItems(p.database()), 1);
 }
@@ -303,15 +301,14 @@ void tst_StartupDb::failedCompactionLeavesDataInBackup()
 void tst_StartupDb::onlyTheBackupLeftIsRestored()
 {
     TempHome home;
-    const AppPaths p = pathsIn(home.path(QStringLiteral("data")));
+    const AppPaths p = pathsIn(home.path(u"data"_s));
     QVERIFY(createDataFolderIfNew(p).ok());
-    addItem(p.database(), QStringLiteral("keep"));
+    addItem(p.database(), u"keep"_s);
     QVERIFY(backupAndCompact(p).ok());
     QVERIFY(QFile::remove(p.database())); // lost, by whatever means
     const DbStartResult r = backupAndCompact(p);
     QVERIFY2(r.ok(), qPrintable(r.message));
-    QCOMPARE(r.note,
-             QStringLiteral("データベースがなかったので、前回の状態（new.mdb）から戻しました"));
+    QCOMPARE(r.note, u"データベースがなかったので、前回の状態（new.mdb）から戻しました"_s);
     QCOMPARE(countItems(p.database()), 1);
     QCOMPARE(countItems(p.backup()), 1);
 }
@@ -322,7 +319,7 @@ void tst_StartupDb::dataFolderOfTheLastVersionKeepsWorking()
     // 10:00 there: an item read off a page that said "12月 7日 6時 34分" (Japan time, as the
     // site writes), limits set, one log line stamped with the machine's local time.
     TempHome home;
-    const AppPaths paths = pathsIn(home.path(QStringLiteral("data")));
+    const AppPaths paths = pathsIn(home.path(u"data"_s));
     QVERIFY(QDir().mkpath(paths.dataDir));
     QVERIFY(QFile::copy(QStringLiteral(FIXTURES_DIR "/db2k-los-angeles.mdb"), paths.database()));
     QFile::setPermissions(paths.database(), QFile::ReadOwner | QFile::WriteOwner);
@@ -340,10 +337,10 @@ void tst_StartupDb::dataFolderOfTheLastVersionKeepsWorking()
     QVERIFY(db.upgradeStoredTimes()); // and only once
 
     const QDateTime endJapan(QDate(2026, 12, 7), QTime(6, 34), siteZone());
-    const ItemRecord it = *db.itemByItemid(QStringLiteral("x777"));
+    const ItemRecord it = *db.itemByItemid(u"x777"_s);
     QCOMPARE(it.enddate.toMSecsSinceEpoch(), endJapan.toMSecsSinceEpoch());
     QCOMPARE(it.ItemYen, 4000);
-    QCOMPARE(it.cat, QStringLiteral("2"));
+    QCOMPARE(it.cat, u"2"_s);
     QCOMPARE(it.Numkai, 1);
     // Still running three and a half hours before that end; over a minute after it.
     QCOMPARE(db.biddingCandidates(endJapan.addSecs(-12600))->size(), 1);
@@ -352,7 +349,7 @@ void tst_StartupDb::dataFolderOfTheLastVersionKeepsWorking()
     QCOMPARE(log.size(), 1);
     QCOMPARE(log.first().tDate,
              QDateTime(QDate(2026, 12, 7), QTime(3, 0), siteZone())); // 10:00 in Los Angeles
-    QCOMPARE(log.first().Memo, QStringLiteral("入札準備開始：x777"));
+    QCOMPARE(log.first().Memo, u"入札準備開始：x777"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_StartupDb)

@@ -5,11 +5,13 @@
 #include <QDir>
 #include <QWidget>
 
+using namespace Qt::StringLiterals;
+
 inline void saveScreenshot(QWidget *w, const char *name)
 {
     const QString dir = qEnvironmentVariable("SNIPEWELL_SCREENSHOTS");
     if (dir.isEmpty())
         return;
     QDir().mkpath(dir);
-    w->grab().save(dir + QLatin1Char('/') + QString::fromLatin1(name) + QStringLiteral(".png"));
+    w->grab().save(dir + QLatin1Char('/') + QString::fromLatin1(name) + u".png"_s);
 }

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QSslConfiguration>
 
+using namespace Qt::StringLiterals;
+
 inline QByteArray testTlsFile(const char *name)
 {
     QFile f(QStringLiteral(SW_TEST_TLS_DIR "/") + QString::fromLatin1(name));
@@ -19,7 +21,7 @@ inline void serveTls(sim::SimSite &site)
 {
     site.enableTls(QSslCertificate(testTlsFile("site.pem")),
                    QSslKey(testTlsFile("site.key"), QSsl::Rsa));
-    site.scenario().scheme = QStringLiteral("https");
+    site.scenario().scheme = u"https"_s;
 }
 
 // Until this is called, the fetchers of this process refuse the simulated site's certificate.

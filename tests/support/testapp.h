@@ -14,24 +14,26 @@
 #include "sitehosts.h"
 #include "tempdir.h"
 
+using namespace Qt::StringLiterals;
+
 struct TestApp
 {
     TempHome home;
-    sw::SettingsStore settings{home.path(QStringLiteral("snipewell.ini"))};
+    sw::SettingsStore settings{home.path(u"snipewell.ini"_s)};
     sw::AppValues values;
-    sw::ItemDatabase db{home.path(QStringLiteral("db2k.mdb"))};
+    sw::ItemDatabase db{home.path(u"db2k.mdb"_s)};
     sw::ActivityLog log{db};
     ScriptedPrompter prompter;
     sw::CategoryNames categories{settings};
     sw::SiteHosts hosts;
-    sw::PersistentCookieJar cookies{home.path(QStringLiteral("cookies.txt"))};
+    sw::PersistentCookieJar cookies{home.path(u"cookies.txt"_s)};
     sw::ItemPageParser parser{db};
     sw::AppContext ctx{settings, values, db, log, prompter, categories, hosts, cookies, parser};
 
     TestApp()
     {
         // The simulated site is reached over plain http through a proxy on loopback.
-        hosts.scheme = QStringLiteral("http");
+        hosts.scheme = u"http"_s;
         parser.setHosts(&hosts);
         if (!db.open() || !db.createSchema())
             qFatal("cannot create the test database");

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
+using namespace Qt::StringLiterals;
 // The simulated site and the probe as a user runs them: two executables, the scenario
 // from docs/, the probe reaching the site through http_proxy.
 class tst_Sim : public QObject
@@ -36,15 +37,15 @@ private:
 void tst_Sim::initTestCase()
 {
     m_sim.setProgram(QStringLiteral(SIM_BIN));
-    m_sim.setArguments({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                        QStringLiteral("--scenario"), QStringLiteral(SCENARIO_FILE),
-                        QStringLiteral("--log"), m_home.path(QStringLiteral("requests.jsonl"))});
+    m_sim.setArguments({u"--listen"_s, u"127.0.0.1:0"_s, u"--scenario"_s,
+                        QStringLiteral(SCENARIO_FILE), u"--log"_s,
+                        m_home.path(u"requests.jsonl"_s)});
     m_sim.start();
     QVERIFY(m_sim.waitForReadyRead(10000));
     const QString line = QString::fromLatin1(m_sim.readLine());
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral(":(\\d+)")).match(line);
+    const QRegularExpressionMatch m = QRegularExpression(u":(\\d+)"_s).match(line);
     QVERIFY2(m.hasMatch(), qPrintable(line));
-    m_proxy = QStringLiteral("http://127.0.0.1:") + m.captured(1);
+    m_proxy = u"http://127.0.0.1:"_s + m.captured(1);
 }
 
 void tst_Sim::cleanupTestCase()
@@ -57,8 +58,8 @@ QJsonObject tst_Sim::runProbe(const QString &url, int *exitCode)
 {
     QProcess probe;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("http_proxy"), m_proxy);
-    env.insert(QStringLiteral("SNIPEWELL_HOME"), m_home.path(QStringLiteral("home")));
+    env.insert(u"http_proxy"_s, m_proxy);
+    env.insert(u"SNIPEWELL_HOME"_s, m_home.path(u"home"_s));
     probe.setProcessEnvironment(env);
     probe.start(QStringLiteral(PROBE_BIN), {url});
     if (!probe.waitForFinished(30000))
@@ -97,8 +98,7 @@ void tst_Sim::probeReadsWhatTheScenarioSays()
     QVERIFY(!want.isEmpty());
     for (auto it = want.begin(); it != want.end(); ++it)
         QVERIFY2(got.value(it.key()) == it.value(), qPrintable(it.key()));
-    QVERIFY(QDateTime::fromString(got.value(QStringLiteral("enddate")).toString(),
-                                  QStringLiteral("yyyy-MM-dd HH:mm:ss")) >
+    QVERIFY(QDateTime::fromString(got.value(u"enddate"_s).toString(), u"yyyy-MM-dd HH:mm:ss"_s) >
             QDateTime::currentDateTime());
 }
 
@@ -122,8 +122,8 @@ void tst_Sim::probeFailsOnPagesThatAreNotItemPages()
 void tst_Sim::requestLogMasksPasswords()
 {
     // The password may go over plain http here only because the site is on loopback.
-    QDir().mkpath(m_home.path(QStringLiteral("home")));
-    QFile ini(m_home.path(QStringLiteral("home/snipewell.ini")));
+    QDir().mkpath(m_home.path(u"home"_s));
+    QFile ini(m_home.path(u"home/snipewell.ini"_s));
     QVERIFY(ini.open(QIODevice::WriteOnly));
     ini.write("[Site]\nScheme=http\n");
     ini.close();
@@ -132,20 +132,18 @@ void tst_Sim::requestLogMasksPasswords()
         QStringLiteral(
             "http://page3.auctions.yahoo.co.jp/jp/show/bid_preview?ItemID=x1&passwd=%41%42&Bid=1"),
         &rc);
-    QFile log(m_home.path(QStringLiteral("requests.jsonl")));
+    QFile log(m_home.path(u"requests.jsonl"_s));
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = log.readAll().split('\n');
     bool seen = false;
     for (const QByteArray &l : lines) {
         const QJsonObject o = QJsonDocument::fromJson(l).object();
-        if (o.value(QStringLiteral("path")).toString() != QLatin1String("/jp/show/bid_preview"))
+        if (o.value(u"path"_s).toString() != "/jp/show/bid_preview"_L1)
             continue;
         seen = true;
-        QCOMPARE(o.value(QStringLiteral("query")).toString(),
-                 QStringLiteral("ItemID=x1&passwd=****&Bid=1"));
-        QVERIFY(o.value(QStringLiteral("t")).toDouble() > 1.7e12);
-        QCOMPARE(o.value(QStringLiteral("host")).toString(),
-                 QStringLiteral("page3.auctions.yahoo.co.jp"));
+        QCOMPARE(o.value(u"query"_s).toString(), u"ItemID=x1&passwd=****&Bid=1"_s);
+        QVERIFY(o.value(u"t"_s).toDouble() > 1.7e12);
+        QCOMPARE(o.value(u"host"_s).toString(), u"page3.auctions.yahoo.co.jp"_s);
     }
     QVERIFY(seen);
 }
