@@ -45,6 +45,7 @@ ArmedBid::ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent)
     applyConnectionSettings();
     m_fetcher->setSiteHosts(&m_ctx.hosts); // the only fetcher that sends the password
     m_fetcher->setTimesBids(true);
+    m_fetcher->setClock(&timing().clock());
 
     m_timer->setInterval(1000);
     m_timer->setTimerType(Qt::PreciseTimer);

@@ -34,6 +34,7 @@ ArmedBids::ArmedBids(AppContext &ctx, QObject *parent)
       m_probe(new ClockProbe(*m_probeFetcher, m_timing->clock(), this))
 {
     configureFetcher(*m_probeFetcher, ctx.settings, false, ctx.prompter);
+    m_probeFetcher->setClock(&m_timing->clock());
     m_ctx.log.setHold([this] { return m_timing->imminent(sw::nowMs()); });
     m_changedTimer->setSingleShot(true);
     connect(m_changedTimer, &QTimer::timeout, this, &ArmedBids::itemChanged);

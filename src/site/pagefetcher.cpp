@@ -201,18 +201,19 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          carriesPassword ? QNetworkRequest::SameOriginRedirectPolicy
                                          : QNetworkRequest::NoLessSafeRedirectPolicy);
-    SiteClock &clock = siteClock();
+    const QPointer<SiteClock> own = m_clock;
+    SiteClock &clock = own ? *own : siteClock();
     const qint64 sent = clock.monoMs();
     QNetworkReply *reply = m_nam->get(request);
     m_pending.insert(reply);
     // The site's clock is read off every answer's Date header, against the moments the
     // request left and its headers came back.
     const bool timesBids = m_timesBids;
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, sent, timesBids] {
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, sent, timesBids, own] {
         if (reply->property("sw_dated").toBool())
             return;
         reply->setProperty("sw_dated", true);
-        SiteClock &c = siteClock();
+        SiteClock &c = own ? *own : siteClock();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (c.tellsSiteTime(reply->url().host(), status, reply->hasRawHeader("Age")))
             c.addAnswer(sent, c.monoMs(), reply->rawHeader("Date"));
@@ -243,7 +244,7 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
 
     if (timedOut) {
         if (m_timesBids) // the next try needs at least this long
-            siteClock().addAnswerTime(given);
+            (own ? *own : siteClock()).addAnswerTime(given);
         fail(FetchTexts::timeout());
         FetchResult r;
         r.timedOut = true;
@@ -269,7 +270,7 @@ QCoro::Task<FetchResult> PageFetcher::FetchPage(QString url, bool convertNewline
         co_return FetchResult{};
     }
     if (m_timesBids)
-        siteClock().addAnswerTime(siteClock().monoMs() - sent);
+        (own ? *own : siteClock()).addAnswerTime(siteClock().monoMs() - sent);
     FetchResult r;
     r.ok = true;
     r.text = decodePage(body, reply->header(QNetworkRequest::ContentTypeHeader).toByteArray(),
@@ -308,7 +309,7 @@ QCoro::Task<FetchResult> PageFetcher::FetchOnce(QString url, int timeoutMs)
             cookies += (cookies.isEmpty() ? QByteArray() : QByteArray("; ")) +
                        c.toRawForm(QNetworkCookie::NameAndValueOnly);
     }
-    SiteClock &clock = siteClock();
+    SiteClock &clock = m_clock ? *m_clock : siteClock();
     const qint64 sent = clock.monoMs();
     const int given = timeoutMs > 0 ? timeoutMs : m_timeoutMs;
     OneShotGet *get = nullptr;
@@ -377,7 +378,7 @@ QCoro::Task<FetchResult> PageFetcher::FetchOnce(QString url, int timeoutMs)
 QCoro::Task<bool> PageFetcher::probe(QString url)
 {
     const std::weak_ptr<int> alive = m_alive;
-    SiteClock &clock = siteClock();
+    SiteClock &clock = m_clock ? *m_clock : siteClock();
     // Something no cache answers: a query of its own each time, and no-cache asked for.
     QUrl target(url);
     QUrlQuery q(target);

@@ -5,6 +5,7 @@
 #include <QSet>
 #include <QString>
 
+#include "siteclock.h"
 #include "textconv.h"
 
 #include <QCoro/QCoroTask>
@@ -18,6 +19,7 @@ class QNetworkReply;
 class QUrl;
 
 namespace sw {
+
 
 class OneShotGet;
 
@@ -71,6 +73,9 @@ public:
     // The connection of the windows that do not apply the Proxy setting: the system's.
     void useDefaultConnection();
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+    // The site clock its answers tell (the owner of armed bids gives its own to its bids'
+    // fetchers); without one, the program's.
+    void setClock(SiteClock *clock) { m_clock = clock; }
     // The hosts a request carrying the password may go to; without them it goes nowhere.
     void setSiteHosts(const SiteHosts *hosts) { m_hosts = hosts; }
     // This fetcher asks for the pages a bid needs (the item's page, the preview, the
@@ -114,6 +119,7 @@ private:
     QNetworkCookieJar *m_jar = nullptr;
     bool m_ownNam = false;
     ActivityLog &m_log;
+    QPointer<SiteClock> m_clock;
     Prompter &m_prompter;
     const SiteHosts *m_hosts = nullptr;
     int m_timeoutMs = kDefaultTimeoutMs;
