@@ -43,7 +43,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void credentialsDialogLogsInThroughTheBrowser();
-    void wrongPasswordLeavesTheDialogOpen();
+    void wrongPasswordIsToldAndNotTriedAgain();
     void todaysLoginInTwoSteps_data();
     void todaysLoginInTwoSteps();
     void loginSaysWhenTheSiteCannotBeReached();
@@ -173,54 +173,62 @@ void tst_Browser::credentialsDialogLogsInThroughTheBrowser()
     frame.close();
 }
 
-void tst_Browser::wrongPasswordLeavesTheDialogOpen()
+void tst_Browser::wrongPasswordIsToldAndNotTriedAgain()
 {
     Site t;
     t.values.ownId = kUser;
     t.values.password = u"wrong-password"_s;
     frmBrowser browser(t.ctx);
     QSignalSpy loggedIn(&browser, &frmBrowser::loggedIn);
+    QSignalSpy failed(&browser, &frmBrowser::loginFailed);
     browser.show();
     browser.Login();
-    QTRY_COMPARE_WITH_TIMEOUT(browser.loginStep(), int(frmBrowser::CredentialsTyped), 10000);
-    // The site answers with its login page again: the timer keeps watching, no greeting.
+    // The site answers with its login page again, saying nothing: told at once, and the
+    // password is not typed a second time.
+    QVERIFY(failed.wait(10000));
+    QCOMPARE(failed.first().first().toString(),
+             u"ログインページに戻りました（IDかパスワードが違うようです）"_s);
+    const auto posted = [&t] {
+        int n = 0;
+        for (const sim::RequestRecord &r : t.site.requestsTo(u"/config/login"_s))
+            n += r.method == "POST"_L1 ? 1 : 0;
+        return n;
+    };
+    const int sent = posted();
     QTest::qWait(2500);
-    QVERIFY(browser.caption().contains(u"ログイン"_s));
+    QCOMPARE(posted(), sent);
     QCOMPARE(loggedIn.count(), 0);
-    QVERIFY(browser.timer()->isActive());
+    QVERIFY(!browser.timer()->isActive());
     QVERIFY(t.cookies.cookies().isEmpty());
 }
 
+struct TodaysLoginInTwoStepsRow
+{
+    QString member;
+    QString password; // as stored
+    QString asks;     // what the member is asked ("" nothing)
+    QString answer;   // what the member answers
+    bool in;
+};
+
 void tst_Browser::todaysLoginInTwoSteps_data()
 {
-    QTest::addColumn<QString>("member");
-    QTest::addColumn<QString>("password"); // as stored
-    QTest::addColumn<QString>("asks");     // what the member is asked ("" nothing)
-    QTest::addColumn<QString>("answer");   // what the member answers
-    QTest::addColumn<bool>("in");
-    QTest::newRow("ID, 次へ, password, ログイン") << "snipe_taro" << kPass << ""
-                                                  << "" << true;
-    QTest::newRow("no password: a code sent by SMS") << "sms_hanako"
-                                                     << ""
-                                                     << "code"
-                                                     << "246810" << true;
-    QTest::newRow("a password not stored: the member types it") << "snipe_taro"
-                                                                << ""
-                                                                << "password"
-                                                                << "" << false;
-    QTest::newRow("a wrong password: said at once") << "snipe_taro"
-                                                    << "wrong-pass"
-                                                    << ""
-                                                    << "" << false;
+    QTest::addColumn<TodaysLoginInTwoStepsRow>("row");
+    using R = TodaysLoginInTwoStepsRow;
+    QTest::newRow("ID, 次へ, password, ログイン")
+        << R{u"snipe_taro"_s, kPass, QString(), QString(), true};
+    QTest::newRow("no password: a code sent by SMS")
+        << R{u"sms_hanako"_s, QString(), u"code"_s, u"246810"_s, true};
+    QTest::newRow("a password not stored: the member types it")
+        << R{u"snipe_taro"_s, QString(), u"password"_s, QString(), false};
+    QTest::newRow("a wrong password: said at once")
+        << R{u"snipe_taro"_s, u"wrong-pass"_s, QString(), QString(), false};
 }
 
 void tst_Browser::todaysLoginInTwoSteps()
 {
-    QFETCH(QString, member);
-    QFETCH(QString, password);
-    QFETCH(QString, asks);
-    QFETCH(QString, answer);
-    QFETCH(bool, in);
+    QFETCH(TodaysLoginInTwoStepsRow, row);
+    const auto &[member, password, asks, answer, in] = row;
     Site t;
     sim::Scenario today = scenario();
     today.today = true;

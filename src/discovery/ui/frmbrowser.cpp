@@ -332,6 +332,33 @@ QCoro::Task<> frmBrowser::followLogin()
     if (step == m_done || (!m_asked.isEmpty() && m_asked == step))
         co_return; // taken on this page already; the site has not answered yet
     const QString password = m_ctx.values.password;
+    const QString pageText = form.value(QStringLiteral("text")).toString();
+    if (m_passwordSent && m_done.endsWith(QLatin1String(":both")) &&
+        (kind == QLatin1String("both") || !said.isEmpty() ||
+         pageText.contains(QStringLiteral("パスワード")))) {
+        // A login page again after the classic form sent the password: the site refused it.
+        // Typing it again would not help, and an ID tried too often gets locked.
+        QString why = said;
+        if (why.isEmpty()) {
+            const QStringList lines = pageText.split(u'\n');
+            for (const QString &line : lines) {
+                const QString l = line.trimmed();
+                // A sentence about the password, not the field's label.
+                if (l.contains(QStringLiteral("パスワード")) && l.size() < 120 &&
+                    !l.endsWith(QStringLiteral("：")) && !l.endsWith(u':')) {
+                    why = l.simplified();
+                    break;
+                }
+            }
+        }
+        if (why.isEmpty())
+            why = QStringLiteral("ログインページに戻りました（IDかパスワードが違うようです）");
+        m_loginStep = NoLogin;
+        m_timer->stop();
+        emit loginFailed(why);
+        emit loginProgress(QStringLiteral("ログインできませんでした：") + why);
+        co_return;
+    }
     if (kind == QLatin1String("both")) {
         // The classic one-page form, in its own order.
         m_done = step;
