@@ -135,67 +135,47 @@ void tst_Windows::settingsAndAboutAreModalAndHoldTheScheduler()
     QVERIFY(!app.values.aboutOpen);
 }
 
+struct LoginChecksRow
+{
+    bool atStart;
+    QString action, user, pass, message;
+    bool ends, stillOpen;
+};
+
 void tst_Windows::loginChecks_data()
 {
-    QTest::addColumn<bool>("atStart");
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("pass");
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("ends");
-    QTest::addColumn<bool>("stillOpen");
+    QTest::addColumn<LoginChecksRow>("row");
+    using R = LoginChecksRow;
     const QString shortFw = u"４文字以上必要です。"_s;
     const QString shortHw = u"4文字以上必要です。"_s;
-    QTest::newRow("OK, short ID") << true << "ok"
-                                  << "abc"
-                                  << "abcd" << shortFw << false << true;
-    QTest::newRow("OK, short password") << true << "ok"
-                                        << "abcd"
-                                        << "abc" << shortFw << false << true;
-    QTest::newRow("start: close, short password") << true << "close"
-                                                  << "abcd"
-                                                  << "abc" << shortHw << true << false;
-    QTest::newRow("start: login, short ID") << true << "login"
-                                            << ""
-                                            << "abcd" << shortHw << true << true;
-    QTest::newRow("start: cancel") << true << "cancel"
-                                   << "abcd"
-                                   << "abcd"
-                                   << "" << true << false;
-    QTest::newRow("start: Escape") << true << "escape"
-                                   << "abcd"
-                                   << "abcd"
-                                   << "" << true << false;
-    QTest::newRow("OK with exactly four") << true << "ok"
-                                          << "abcd"
-                                          << "wxyz"
-                                          << "" << false << false;
+    QTest::newRow("OK, short ID") << R{true, u"ok"_s, u"abc"_s, u"abcd"_s, shortFw, false, true};
+    QTest::newRow("OK, short password")
+        << R{true, u"ok"_s, u"abcd"_s, u"abc"_s, shortFw, false, true};
+    QTest::newRow("start: close, short password")
+        << R{true, u"close"_s, u"abcd"_s, u"abc"_s, shortHw, true, false};
+    QTest::newRow("start: login, short ID")
+        << R{true, u"login"_s, QString(), u"abcd"_s, shortHw, true, true};
+    QTest::newRow("start: cancel")
+        << R{true, u"cancel"_s, u"abcd"_s, u"abcd"_s, QString(), true, false};
+    QTest::newRow("start: Escape")
+        << R{true, u"escape"_s, u"abcd"_s, u"abcd"_s, QString(), true, false};
+    QTest::newRow("OK with exactly four")
+        << R{true, u"ok"_s, u"abcd"_s, u"wxyz"_s, QString(), false, false};
     // Opened from the menu or by a bid that met the login page: the program goes on.
-    QTest::newRow("later: cancel") << false << "cancel"
-                                   << "abcd"
-                                   << "abcd"
-                                   << "" << false << false;
-    QTest::newRow("later: Escape") << false << "escape"
-                                   << "abcd"
-                                   << "abcd"
-                                   << "" << false << false;
-    QTest::newRow("later: close, short password") << false << "close"
-                                                  << "abcd"
-                                                  << "abc" << shortHw << false << false;
-    QTest::newRow("later: login, short ID") << false << "login"
-                                            << ""
-                                            << "abcd" << shortHw << false << true;
+    QTest::newRow("later: cancel")
+        << R{false, u"cancel"_s, u"abcd"_s, u"abcd"_s, QString(), false, false};
+    QTest::newRow("later: Escape")
+        << R{false, u"escape"_s, u"abcd"_s, u"abcd"_s, QString(), false, false};
+    QTest::newRow("later: close, short password")
+        << R{false, u"close"_s, u"abcd"_s, u"abc"_s, shortHw, false, false};
+    QTest::newRow("later: login, short ID")
+        << R{false, u"login"_s, QString(), u"abcd"_s, shortHw, false, true};
 }
 
 void tst_Windows::loginChecks()
 {
-    QFETCH(bool, atStart);
-    QFETCH(QString, action);
-    QFETCH(QString, user);
-    QFETCH(QString, pass);
-    QFETCH(QString, message);
-    QFETCH(bool, ends);
-    QFETCH(bool, stillOpen);
+    QFETCH(LoginChecksRow, row);
+    const auto &[atStart, action, user, pass, message, ends, stillOpen] = row;
     App app;
     frmLogin w(app.settings, app.values, app.prompter);
     w.setEndsProgram(atStart);

@@ -36,7 +36,6 @@ private slots:
     void stalledPreviewIsGivenUpBeforeTheEnd();
     void wallClockJumpDuringTheWait_data();
     void wallClockJumpDuringTheWait();
-    void closingTheWindowAbandonsTheBid();
     void theUsersLastWordHolds_data();
     void theUsersLastWordHolds();
     void slowPreviewIsALateBidNotALostOne_data();
@@ -284,45 +283,40 @@ void tst_BidExchange::outcomes()
     }
 }
 
+struct RaisesUpToTheMaximumAndNotBeyondRow
+{
+    int rivalMax, siteUnit;
+    int knownUnit; // as the item page gave it; 0: no usable unit
+    int first, max;
+    QStringList sentBefore, amounts;
+    bool success;
+};
+
 void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond_data()
 {
-    QTest::addColumn<int>("rivalMax");
-    QTest::addColumn<int>("siteUnit");
-    QTest::addColumn<int>("knownUnit"); // as the item page gave it; 0: no usable unit
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("max");
-    QTest::addColumn<QStringList>("sentBefore");
-    QTest::addColumn<QStringList>("amounts");
-    QTest::addColumn<bool>("success");
+    QTest::addColumn<RaisesUpToTheMaximumAndNotBeyondRow>("row");
+    using R = RaisesUpToTheMaximumAndNotBeyondRow;
     const QStringList none;
-    QTest::newRow("refused at the maximum")
-        << 10000 << 500 << 500 << 9000 << 10000 << none
-        << QStringList{u"9000"_s, u"9500"_s, u"10000"_s} << false;
-    QTest::newRow("the last step is the maximum")
-        << 10100 << 500 << 500 << 9500 << 10200 << none
-        << QStringList{u"9500"_s, u"10000"_s, u"10200"_s} << false;
-    QTest::newRow("raised until it leads") << 9600 << 100 << 500 << 9000 << 10000 << none
-                                           << QStringList{u"9000"_s, u"9500"_s, u"10000"_s} << true;
+    QTest::newRow("refused at the maximum") << R{
+        10000, 500, 500, 9000, 10000, none, QStringList{u"9000"_s, u"9500"_s, u"10000"_s}, false};
+    QTest::newRow("the last step is the maximum") << R{
+        10100, 500, 500, 9500, 10200, none, QStringList{u"9500"_s, u"10000"_s, u"10200"_s}, false};
+    QTest::newRow("raised until it leads") << R{
+        9600, 100, 500, 9000, 10000, none, QStringList{u"9000"_s, u"9500"_s, u"10000"_s}, true};
     QTest::newRow("first amount is the maximum: no retry")
-        << 20000 << 500 << 500 << 10000 << 10000 << none << QStringList{u"10000"_s} << false;
-    QTest::newRow("no unit on the page: the site's increment for each amount")
-        << 10100 << 100 << 0 << 9500 << 10500 << none
-        << QStringList{u"9500"_s, u"9750"_s, u"10000"_s, u"10500"_s} << true;
-    QTest::newRow("an amount sent before is not sent again")
-        << 9600 << 100 << 500 << 9000 << 10000 << QStringList{u"9500"_s}
-        << QStringList{u"9000"_s, u"10000"_s} << true;
+        << R{20000, 500, 500, 10000, 10000, none, QStringList{u"10000"_s}, false};
+    QTest::newRow("no unit on the page: the site's increment for each amount") << R{
+        10100, 100, 0, 9500, 10500, none, QStringList{u"9500"_s, u"9750"_s, u"10000"_s, u"10500"_s},
+        true};
+    QTest::newRow("an amount sent before is not sent again") << R{
+        9600, 100, 500, 9000, 10000, QStringList{u"9500"_s}, QStringList{u"9000"_s, u"10000"_s},
+        true};
 }
 
 void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond()
 {
-    QFETCH(int, rivalMax);
-    QFETCH(int, siteUnit);
-    QFETCH(int, knownUnit);
-    QFETCH(int, first);
-    QFETCH(int, max);
-    QFETCH(QStringList, sentBefore);
-    QFETCH(QStringList, amounts);
-    QFETCH(bool, success);
+    QFETCH(RaisesUpToTheMaximumAndNotBeyondRow, row);
+    const auto &[rivalMax, siteUnit, knownUnit, first, max, sentBefore, amounts, success] = row;
     Exchange x(scenario(5000, rivalMax, 0, 0, 600, siteUnit));
     BidRequest r = x.request(first, max, knownUnit);
     for (const QString &a : sentBefore)
@@ -478,26 +472,6 @@ void tst_BidExchange::wallClockJumpDuringTheWait()
     const qint64 late =
         x.site.requestsTo(u"/jp/config/placebid"_s).first().atMs - r.bidTime.toMSecsSinceEpoch();
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
-}
-
-void tst_BidExchange::closingTheWindowAbandonsTheBid()
-{
-    Exchange x(scenario(5000, 6000));
-    BidRequest r = x.request(10000, 10000);
-    r.bidTime = QDateTime::currentDateTime().addSecs(3);
-    std::optional<BidResult> result;
-    BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}, nullptr, {}, {}};
-    PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
-    QTRY_COMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 1);
-    // The window closes while its bid waits for the bid time.
-    x.alive.reset();
-    x.fetcher.reset();
-    BidTiming::current().releaseClosed();
-    QVERIFY(result.has_value()); // ended at once, not at the bid time
-    QVERIFY(result->abandoned);
-    QVERIFY(!result->success);
-    QVERIFY(x.site.requestsTo(u"/jp/config/placebid"_s).isEmpty());
-    QVERIFY(x.logLines().last().startsWith(u"入札中止：x1"_s));
 }
 
 void tst_BidExchange::theUsersLastWordHolds_data()

@@ -52,32 +52,30 @@ void tst_BidHost::cleanup()
     siteClock().setSources({}, {});
 }
 
+struct EditsReachTheBidOnItsWayRow
+{
+    QString edit, sent, log;
+};
+
 void tst_BidHost::editsReachTheBidOnItsWay_data()
 {
-    QTest::addColumn<QString>("edit");
-    QTest::addColumn<QString>("sent");
-    QTest::addColumn<QString>("log");
+    QTest::addColumn<EditsReachTheBidOnItsWayRow>("row");
+    using R = EditsReachTheBidOnItsWayRow;
     QTest::newRow("deleted in the list")
-        << "delete"
-        << ""
-        << "入札中止：x1 テスト商品 x1：商品ﾘｽﾄから削除されたので入札しません";
-    QTest::newRow("quantity 0 saved") << "quantity0"
-                                      << ""
-                                      << "入札中止：x1：5000：入札数量が０に変更されました";
-    QTest::newRow("a lower maximum saved") << "max4000"
-                                           << "4000"
-                                           << "入札開始：x1：4000";
+        << R{u"delete"_s, QString(),
+             u"入札中止：x1 テスト商品 x1：商品ﾘｽﾄから削除されたので入札しません"_s};
+    QTest::newRow("quantity 0 saved")
+        << R{u"quantity0"_s, QString(), u"入札中止：x1：5000：入札数量が０に変更されました"_s};
+    QTest::newRow("a lower maximum saved") << R{u"max4000"_s, u"4000"_s, u"入札開始：x1：4000"_s};
     QTest::newRow("a category already won, set from the list")
-        << "category"
-        << ""
-        << "入札中止：x1：5000：同じカテゴリの「勝った商品」を落札したので入札しません";
+        << R{u"category"_s, QString(),
+             u"入札中止：x1：5000：同じカテゴリの「勝った商品」を落札したので入札しません"_s};
 }
 
 void tst_BidHost::editsReachTheBidOnItsWay()
 {
-    QFETCH(QString, edit);
-    QFETCH(QString, sent);
-    QFETCH(QString, log);
+    QFETCH(EditsReachTheBidOnItsWayRow, row);
+    const auto &[edit, sent, log] = row;
     const QDateTime end = wholeSecond(10000);
     Host f(scenarioWith(item(end)));
     f.values.catOn = true;

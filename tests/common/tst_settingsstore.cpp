@@ -19,32 +19,26 @@ private slots:
     void unreadableFileIsNeverOverwritten();
 };
 
+struct KeysIgnoreCaseRow
+{
+    QString writeSection, writeKey, readSection, readKey;
+};
+
 void tst_SettingsStore::keysIgnoreCase_data()
 {
-    QTest::addColumn<QString>("writeSection");
-    QTest::addColumn<QString>("writeKey");
-    QTest::addColumn<QString>("readSection");
-    QTest::addColumn<QString>("readKey");
-    QTest::newRow("BefSec read as Befsec") << "Settings"
-                                           << "BefSec"
-                                           << "Settings"
-                                           << "Befsec";
-    QTest::newRow("section case differs") << "SETTINGS"
-                                          << "ntp"
-                                          << "settings"
-                                          << "NTP";
-    QTest::newRow("key with blanks") << "Options"
-                                     << "Show Tips at Startup"
-                                     << "options"
-                                     << "show tips at startup";
+    QTest::addColumn<KeysIgnoreCaseRow>("row");
+    using R = KeysIgnoreCaseRow;
+    QTest::newRow("BefSec read as Befsec")
+        << R{u"Settings"_s, u"BefSec"_s, u"Settings"_s, u"Befsec"_s};
+    QTest::newRow("section case differs") << R{u"SETTINGS"_s, u"ntp"_s, u"settings"_s, u"NTP"_s};
+    QTest::newRow("key with blanks")
+        << R{u"Options"_s, u"Show Tips at Startup"_s, u"options"_s, u"show tips at startup"_s};
 }
 
 void tst_SettingsStore::keysIgnoreCase()
 {
-    QFETCH(QString, writeSection);
-    QFETCH(QString, writeKey);
-    QFETCH(QString, readSection);
-    QFETCH(QString, readKey);
+    QFETCH(KeysIgnoreCaseRow, row);
+    const auto &[writeSection, writeKey, readSection, readKey] = row;
     TempHome home;
     const QString ini = home.path(u"snipewell.ini"_s);
     {

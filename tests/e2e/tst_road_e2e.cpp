@@ -21,7 +21,6 @@ private slots:
     void cleanupTestCase();
     void demoScenarioFromLoginToWinners();
     void restartLosesNothing();
-    void realPagesAndFaultsUnattended();
 };
 
 namespace {
@@ -266,100 +265,6 @@ void tst_RoadE2E::restartLosesNothing()
     QFile cookies(data + u"/cookies.txt"_s);
     QVERIFY(cookies.open(QIODevice::ReadOnly));
     QVERIFY(cookies.readAll().contains(sim::SimSite::sessionCookieName().toLatin1()));
-}
-
-void tst_RoadE2E::realPagesAndFaultsUnattended()
-{
-    // Pages as the real site writes them, and the faults it has, in one unattended evening.
-    sim::Scenario s;
-    s.showSeconds = true; // these auctions end at any second
-    const QStringList ids = {u"w1"_s, u"w2"_s, u"w3"_s, u"w4"_s, u"w5"_s, u"w6"_s, u"w7"_s};
-    s.bidders << member(ids);
-    s.bidders << sim::Bidder{u"rival"_s, u"r"_s, {}};
-    const int endsIn[] = {25, 28, 31, 34, 37, 40, 47};
-    for (int i = 0; i < ids.size(); ++i)
-        s.items << plainItem(ids[i], endsIn[i], 1 + i);
-    sim::Item &talk = s.items[0]; // a seller who talks of winning and ending
-    talk.title = u"前回落札しました品の同型"_s;
-    talk.description = u"前回は3000円で落札しました。最高額入札者：多数　終了間近"_s;
-    sim::Item &noUnit = s.items[1]; // no unit on the page, a rival above our maximum
-    noUnit.showUnit = false;
-    noUnit.highBidder = u"rival"_s;
-    noUnit.maxBids.insert(noUnit.highBidder, 9000);
-    noUnit.bids = 1;
-    s.items[2].reserve = 8000;                   // a reserve above our maximum
-    s.items[5].title = u"同じカテゴリ 一つ目"_s; // w6 and w7: one win is enough
-    s.items[6].title = u"同じカテゴリ 二つ目"_s;
-    newDay(s);
-    sim::Fault login; // w5's preview is answered with the login page
-    login.host = u"page5.*"_s;
-    login.path = u"/jp/show/bid_preview"_s;
-    login.kind = sim::Fault::LoginPage;
-    g_site->addFault(login);
-    QHash<QString, QDateTime> ends;
-    for (const sim::Item &it : s.items)
-        ends.insert(it.id, it.end);
-    const qint64 since = g_site->scenario().now().toMSecsSinceEpoch();
-    TempHome home;
-    constexpr int kBefSec = 5;
-    Road road(*g_site, home.path(u"data"_s), kBefSec, true);
-    QVERIFY(road.logIn());
-    QVERIFY(road.importWatchList(ids.size()));
-    for (int i = 0; i < ids.size(); ++i)
-        QVERIFY(road.setLimits(ids[i], 5000, 1, i >= 5 ? 1 : 0));
-    bool busyPageAdded = false;
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            // After w4's bid is accepted its page turns into the site's busy page.
-            if (!busyPageAdded && confirmations(*g_site, since).contains(u"w4"_s)) {
-                sim::Fault busy;
-                busy.host = u"page4.*"_s;
-                busy.path = u"/jp/auction/*"_s;
-                busy.kind = sim::Fault::ErrorPage;
-                g_site->addFault(busy);
-                busyPageAdded = true;
-            }
-            return g_site->scenario().now() > ends[u"w7"_s].addSecs(4);
-        },
-        120000));
-
-    auto confirmationsOf = [&](const QString &id) {
-        int n = 0;
-        for (const sim::RequestRecord &r : g_site->requestsTo(u"/jp/config/placebid"_s))
-            n += r.item == id && r.atMs >= since ? 1 : 0;
-        return n;
-    };
-    const QString why = dump(road);
-    QCOMPARE(confirmationsOf(u"w1"_s), 1);
-    QCOMPARE(road.item(u"w1"_s)->status, int(Won)); // the words did not stop it
-    QCOMPARE(confirmationsOf(u"w2"_s), 1);          // refused at the maximum: once
-    QCOMPARE(confirmationsOf(u"w3"_s), 1);          // below the reserve: once
-    QCOMPARE(confirmationsOf(u"w4"_s), 1);          // accepted, then unreadable: once
-    QCOMPARE(confirmationsOf(u"w5"_s), 0);          // the login page: not sent
-    QVERIFY2(road.frame->login() && road.frame->login()->isVisible(), qPrintable(why));
-    QCOMPARE(confirmationsOf(u"w6"_s), 1);
-    QCOMPARE(road.item(u"w6"_s)->status, int(Won));
-    QCOMPARE(confirmationsOf(u"w7"_s), 0); // its category is won already
-    const QHash<QString, qint64> late = lateness(*g_site, since, ends, kBefSec);
-    for (const QString &id : {u"w1"_s, u"w6"_s})
-        QVERIFY2(late[id] >= -300 && late[id] <= 100, qPrintable(id));
-    for (const QString &id : ids) {
-        QVERIFY2(g_site->maxPerSecond(id) <= 4, qPrintable(id + QLatin1Char('\n') + why));
-        for (const sim::RequestRecord &r : g_site->requests()) {
-            if (r.item == id && r.atMs >= since && !r.path.startsWith("/jp/auction"_L1))
-                QVERIFY2(r.atMs < ends[id].toMSecsSinceEpoch(), qPrintable(id + r.path));
-        }
-    }
-    const QStringList log = road.logLines();
-    // w6's result cannot be read before w7's bid would start: only w6 bids, and w7 says so
-    // from the moment it is armed, not at its last second.
-    QVERIFY2(log.contains(QStringLiteral("入札しません：w7 同じカテゴリ 二つ目：同じカテゴリの"
-                                         "「同じカテゴリ 一つ目」と終了時刻が近いので入札しません"
-                                         "（先に終わる方だけ入札します）")),
-             qPrintable(why));
-    QVERIFY(std::any_of(log.cbegin(), log.cend(), [](const QString &l) {
-        return l.startsWith(u"入札できませんでした：w5：5000：ログインが必要です"_s);
-    }));
 }
 
 QTEST_MAIN(tst_RoadE2E)

@@ -434,41 +434,33 @@ void tst_ItemParser::badValuesStoreNothing()
     QCOMPARE(changed.size(), 0);
 }
 
+struct FiltersRow
+{
+    int price, minPrice, maxPrice;
+    bool noExt, buyDiffers;
+    int buyNow;
+    bool extension, stored;
+};
+
 void tst_ItemParser::filters_data()
 {
-    QTest::addColumn<int>("price");
-    QTest::addColumn<int>("minPrice");
-    QTest::addColumn<int>("maxPrice");
-    QTest::addColumn<bool>("noExt");
-    QTest::addColumn<bool>("buyDiffers");
-    QTest::addColumn<int>("buyNow");
-    QTest::addColumn<bool>("extension");
-    QTest::addColumn<bool>("stored");
-    QTest::newRow("no bounds when max is 0")
-        << 100 << 5000 << 0 << false << false << 0 << true << true;
-    QTest::newRow("at the maximum") << 3000 << 0 << 3000 << false << false << 0 << true << true;
-    QTest::newRow("above the maximum") << 3001 << 0 << 3000 << false << false << 0 << true << false;
-    QTest::newRow("below the minimum")
-        << 2999 << 3000 << 5000 << false << false << 0 << true << false;
-    QTest::newRow("at the minimum") << 3000 << 3000 << 5000 << false << false << 0 << true << true;
-    QTest::newRow("extension not wanted") << 100 << 0 << 0 << true << false << 0 << true << false;
-    QTest::newRow("no extension wanted, none")
-        << 100 << 0 << 0 << true << false << 0 << false << true;
-    QTest::newRow("buy price equals start")
-        << 100 << 0 << 0 << false << true << 1000 << true << false;
-    QTest::newRow("buy price differs") << 100 << 0 << 0 << false << true << 5000 << true << true;
+    QTest::addColumn<FiltersRow>("row");
+    using R = FiltersRow;
+    QTest::newRow("no bounds when max is 0") << R{100, 5000, 0, false, false, 0, true, true};
+    QTest::newRow("at the maximum") << R{3000, 0, 3000, false, false, 0, true, true};
+    QTest::newRow("above the maximum") << R{3001, 0, 3000, false, false, 0, true, false};
+    QTest::newRow("below the minimum") << R{2999, 3000, 5000, false, false, 0, true, false};
+    QTest::newRow("at the minimum") << R{3000, 3000, 5000, false, false, 0, true, true};
+    QTest::newRow("extension not wanted") << R{100, 0, 0, true, false, 0, true, false};
+    QTest::newRow("no extension wanted, none") << R{100, 0, 0, true, false, 0, false, true};
+    QTest::newRow("buy price equals start") << R{100, 0, 0, false, true, 1000, true, false};
+    QTest::newRow("buy price differs") << R{100, 0, 0, false, true, 5000, true, true};
 }
 
 void tst_ItemParser::filters()
 {
-    QFETCH(int, price);
-    QFETCH(int, minPrice);
-    QFETCH(int, maxPrice);
-    QFETCH(bool, noExt);
-    QFETCH(bool, buyDiffers);
-    QFETCH(int, buyNow);
-    QFETCH(bool, extension);
-    QFETCH(bool, stored);
+    QFETCH(FiltersRow, row);
+    const auto &[price, minPrice, maxPrice, noExt, buyDiffers, buyNow, extension, stored] = row;
     sim::Item it = simItem();
     it.price = price;
     it.buyNow = buyNow;
@@ -562,75 +554,57 @@ void tst_ItemParser::shortParse()
     QCOMPARE(s->bids, 7);
 }
 
+struct ItemAddressesRow
+{
+    QString url;
+    QString server; // empty: not an item page of the site's form
+    QString id;
+};
+
 void tst_ItemParser::itemAddresses_data()
 {
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QString>("server"); // empty: not an item page of the site's form
-    QTest::addColumn<QString>("id");
-    QTest::newRow("an item page") << kUrl << "3"
-                                  << "x100000001";
-    QTest::newRow("with a query and a fragment") << kUrl + u"?tab=1#bid"_s << "3"
-                                                 << "x100000001";
+    QTest::addColumn<ItemAddressesRow>("row");
+    using R = ItemAddressesRow;
+    QTest::newRow("an item page") << R{kUrl, u"3"_s, u"x100000001"_s};
+    QTest::newRow("with a query and a fragment")
+        << R{kUrl + u"?tab=1#bid"_s, u"3"_s, u"x100000001"_s};
     // The server column's "-" stands for today's items, read at the canonical address.
     QTest::newRow("today's canonical address")
-        << "https://auctions.yahoo.co.jp/jp/auction/k1096?ref=watch#bid"
-        << "-"
-        << "k1096";
+        << R{u"https://auctions.yahoo.co.jp/jp/auction/k1096?ref=watch#bid"_s, u"-"_s, u"k1096"_s};
     QTest::newRow("canonical over http, a slash after")
-        << "http://auctions.yahoo.co.jp/jp/auction/k2/"
-        << "-"
-        << "k2";
-    QTest::newRow("the page. host") << "https://page.auctions.yahoo.co.jp/jp/auction/k1096"
-                                    << "-"
-                                    << "k1096";
-    QTest::newRow("another host with the site's path") << "https://evil.example/jp/auction/k1"
-                                                       << ""
-                                                       << "";
-    QTest::newRow("today's host over http") << "http://page.auctions.yahoo.co.jp/jp/auction/k1"
-                                            << "-"
-                                            << "k1";
-    QTest::newRow("an old host over https") << "https://page12.auctions.yahoo.co.jp/jp/auction/b2"
-                                            << "12"
-                                            << "b2";
-    QTest::newRow("another scheme") << "ftp://page.auctions.yahoo.co.jp/jp/auction/k1"
-                                    << ""
-                                    << "";
-    QTest::newRow("a host of one label") << "https://page.localhost/jp/auction/k1"
-                                         << ""
-                                         << "";
+        << R{u"http://auctions.yahoo.co.jp/jp/auction/k2/"_s, u"-"_s, u"k2"_s};
+    QTest::newRow("the page. host")
+        << R{u"https://page.auctions.yahoo.co.jp/jp/auction/k1096"_s, u"-"_s, u"k1096"_s};
+    QTest::newRow("another host with the site's path")
+        << R{u"https://evil.example/jp/auction/k1"_s, QString(), QString()};
+    QTest::newRow("today's host over http")
+        << R{u"http://page.auctions.yahoo.co.jp/jp/auction/k1"_s, u"-"_s, u"k1"_s};
+    QTest::newRow("an old host over https")
+        << R{u"https://page12.auctions.yahoo.co.jp/jp/auction/b2"_s, u"12"_s, u"b2"_s};
+    QTest::newRow("another scheme")
+        << R{u"ftp://page.auctions.yahoo.co.jp/jp/auction/k1"_s, QString(), QString()};
+    QTest::newRow("a host of one label")
+        << R{u"https://page.localhost/jp/auction/k1"_s, QString(), QString()};
     QTest::newRow("the server number as user info, a port, another host")
-        << "http://evil.example/page3@2130706433:18999/a/x1.html"
-        << ""
-        << "";
+        << R{u"http://evil.example/page3@2130706433:18999/a/x1.html"_s, QString(), QString()};
     QTest::newRow("user info before the host")
-        << "http://page3.auctions.yahoo.co.jp@127.0.0.1/jp/auction/x1"
-        << ""
-        << "";
-    QTest::newRow("a port") << "http://page3.auctions.yahoo.co.jp:8080/jp/auction/x1"
-                            << ""
-                            << "";
+        << R{u"http://page3.auctions.yahoo.co.jp@127.0.0.1/jp/auction/x1"_s, QString(), QString()};
+    QTest::newRow("a port") << R{u"http://page3.auctions.yahoo.co.jp:8080/jp/auction/x1"_s,
+                                 QString(), QString()};
     QTest::newRow("a server that is not a number")
-        << "http://page3x.auctions.yahoo.co.jp/jp/auction/x1"
-        << ""
-        << "";
+        << R{u"http://page3x.auctions.yahoo.co.jp/jp/auction/x1"_s, QString(), QString()};
     QTest::newRow("a path going elsewhere")
-        << "http://page3.auctions.yahoo.co.jp/jp/auction/../show/x1"
-        << ""
-        << "";
-    QTest::newRow("an id with more in it")
-        << "http://page3.auctions.yahoo.co.jp/jp/auction/a&Bid=1&passwd=zz"
-        << ""
-        << "";
-    QTest::newRow("no scheme") << "page3.auctions.yahoo.co.jp/jp/auction/x1"
-                               << ""
-                               << "";
+        << R{u"http://page3.auctions.yahoo.co.jp/jp/auction/../show/x1"_s, QString(), QString()};
+    QTest::newRow("an id with more in it") << R{
+        u"http://page3.auctions.yahoo.co.jp/jp/auction/a&Bid=1&passwd=zz"_s, QString(), QString()};
+    QTest::newRow("no scheme") << R{u"page3.auctions.yahoo.co.jp/jp/auction/x1"_s, QString(),
+                                    QString()};
 }
 
 void tst_ItemParser::itemAddresses()
 {
-    QFETCH(QString, url);
-    QFETCH(QString, server);
-    QFETCH(QString, id);
+    QFETCH(ItemAddressesRow, row);
+    const auto &[url, server, id] = row;
     const std::optional<ItemAddress> a = SiteHosts::parseItemPageUrl(url);
     QCOMPARE(a.has_value(), !server.isEmpty());
     if (a) {

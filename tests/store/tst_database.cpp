@@ -70,8 +70,6 @@ private slots:
     void refreshWritesOnlyTheChangingColumns();
     void biddingCandidates();
     void wonInCategory();
-    void listFilters_data();
-    void listFilters();
     void wonItemsAndOpenItems();
     void logNewestFirstWithInsertTime();
     void siteCategoriesAddedOnce();
@@ -186,45 +184,6 @@ void tst_Database::wonInCategory()
     QCOMPARE(itemids(d.db.wonInCategory(kNow, u"me"_s, u"1"_s)),
              (QStringList{u"won"_s, u"wonCase"_s}));
     QVERIFY(d.db.wonInCategory(kNow, u"me"_s, u"3"_s)->isEmpty());
-}
-
-void tst_Database::listFilters_data()
-{
-    QTest::addColumn<QVariant>("cat");
-    QTest::addColumn<bool>("running");
-    QTest::addColumn<bool>("withLimit");
-    QTest::addColumn<QStringList>("expected");
-    const QStringList all{u"e0"_s, u"r1"_s, u"r0"_s, u"r1set"_s};
-    QTest::newRow("no filter, by end") << QVariant() << false << false << all;
-    QTest::newRow("category 0") << QVariant(u"0"_s) << false << false
-                                << QStringList{u"e0"_s, u"r0"_s};
-    QTest::newRow("running only") << QVariant() << true << false
-                                  << QStringList{u"r1"_s, u"r0"_s, u"r1set"_s};
-    QTest::newRow("with limit only")
-        << QVariant() << false << true << QStringList{u"e0"_s, u"r1set"_s};
-    QTest::newRow("category 1 running")
-        << QVariant(u"1"_s) << true << false << QStringList{u"r1"_s, u"r1set"_s};
-    QTest::newRow("all three") << QVariant(u"1"_s) << true << true << QStringList{u"r1set"_s};
-    QTest::newRow("nothing matches") << QVariant(u"9"_s) << false << false << QStringList{};
-}
-
-void tst_Database::listFilters()
-{
-    QFETCH(QVariant, cat);
-    QFETCH(bool, running);
-    QFETCH(bool, withLimit);
-    QFETCH(QStringList, expected);
-    Db d;
-    d.add(u"r1set"_s, kNow.addDays(3), u"1"_s, 900, 1);
-    d.add(u"e0"_s, kNow.addDays(-1), u"0"_s, 900, 1);
-    d.add(u"r0"_s, kNow.addDays(2), u"0"_s, 0, 1);
-    d.add(u"r1"_s, kNow.addDays(1), u"1"_s, 900, 0);
-    ItemDatabase::ListFilter f;
-    if (cat.isValid())
-        f.cat = cat.toString();
-    f.runningOnly = running;
-    f.withLimitOnly = withLimit;
-    QCOMPARE(itemids(d.db.listItems(f, kNow)), expected);
 }
 
 void tst_Database::wonItemsAndOpenItems()
