@@ -54,14 +54,29 @@ BidHost::BidHost(AppContext &ctx, QObject *parent)
     connect(m_logTimer, &QTimer::timeout, this, &BidHost::keepLogShort);
     connect(m_bids, &ArmedBids::itemsChanged, this, &BidHost::itemsChanged);
     // An import or a capture that rewrote an item's row: its bid reads the row again.
-    connect(&ctx.parser, &ItemPageParser::itemStored, this, &BidHost::itemStored);
+    // Rows read from the site's pages (an import, a capture, 商品を追加) are written here.
+    ctx.parser.setWriter({[this](const ItemRecord &page) { return storeRow(page, false); },
+                          [this](const ItemRecord &listing) { return storeRow(listing, true); }});
     connect(m_bids, &ArmedBids::result, this, &BidHost::result);
     connect(m_bids, &ArmedBids::loginNeeded, this, &BidHost::loginNeeded);
     connect(m_bids, &ArmedBids::notice, this, &BidHost::notice);
     connect(m_bids, &ArmedBids::bidChanged, this, &BidHost::bidChanged);
 }
 
-BidHost::~BidHost() = default;
+BidHost::~BidHost()
+{
+    m_ctx.parser.setWriter({});
+}
+
+ItemDatabase::Upsert BidHost::storeRow(const ItemRecord &row, bool listing)
+{
+    const ItemDatabase::Upsert r = listing ? m_ctx.db.upsertListing(row) : m_ctx.db.upsertItem(row);
+    if (r != ItemDatabase::Upsert::Failed) {
+        if (const std::optional<ItemRecord> stored = m_ctx.db.itemByItemid(row.itemid))
+            itemStored(stored->id);
+    }
+    return r;
+}
 
 void BidHost::setPageRoute(PageRoute *route)
 {

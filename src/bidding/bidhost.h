@@ -2,6 +2,7 @@
 
 #include "appcontext.h"
 #include "armedbid.h"
+#include "database.h"
 #include "itemrecord.h"
 #include "notice.h"
 #include "scheduler.h"
@@ -109,6 +110,9 @@ signals:
     void itemDeleted(int id);
 
 private:
+    // Writes a row read from the site (a whole page, or a line of a list) and has its bid, if
+    // there is one, take it up.
+    ItemDatabase::Upsert storeRow(const ItemRecord &row, bool listing);
     void schedule();
     void catchUp();
     void catchUpNext();

@@ -191,14 +191,13 @@ int ItemPageParser::ParseItemPage(const QString &url, const QString &html, qint3
     }
     if (!passesFilters(page.item, minPrice, maxPrice, noAutoExtension, buyPriceDiffers))
         return NothingStored;
-    const ItemDatabase::Upsert r = m_db.upsertItem(page.item);
+    const ItemDatabase::Upsert r =
+        m_writer.item ? m_writer.item(page.item) : m_db.upsertItem(page.item);
     if (r == ItemDatabase::Upsert::Failed) {
         m_lastError = m_db.lastError();
         m_storeFailed = true;
         return NothingStored;
     }
-    if (const std::optional<ItemRecord> stored = m_db.itemByItemid(page.item.itemid))
-        emit itemStored(stored->id);
     emit itemsChanged();
     return r == ItemDatabase::Upsert::Inserted ? Inserted : Updated;
 }
@@ -211,14 +210,13 @@ int ItemPageParser::StoreListing(const ItemRecord &row, qint32 minPrice, qint32 
     if (!SiteHosts::isItemId(row.itemid) || !row.enddate.isValid() ||
         !passesFilters(row, minPrice, maxPrice, false, buyPriceDiffers))
         return NothingStored;
-    const ItemDatabase::Upsert r = m_db.upsertListing(row);
+    const ItemDatabase::Upsert r =
+        m_writer.listing ? m_writer.listing(row) : m_db.upsertListing(row);
     if (r == ItemDatabase::Upsert::Failed) {
         m_lastError = m_db.lastError();
         m_storeFailed = true;
         return NothingStored;
     }
-    if (const std::optional<ItemRecord> stored = m_db.itemByItemid(row.itemid))
-        emit itemStored(stored->id);
     emit itemsChanged();
     return r == ItemDatabase::Upsert::Inserted ? Inserted : Updated;
 }

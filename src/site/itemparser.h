@@ -1,6 +1,7 @@
 #pragma once
 
 #include "classic/classicpage.h"
+#include "database.h"
 #include "itemreading.h"
 #include "itemrecord.h"
 #include "sitehosts.h"
@@ -9,6 +10,8 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace sw {
 
@@ -67,6 +70,15 @@ public:
     {}
     // The site's hosts as configured: an item's address is read against them.
     void setHosts(const SiteHosts *hosts) { m_hosts = hosts; }
+    // Who writes the rows: the owner of armed bids sets itself, so that an armed item's row
+    // is written by the one who owns its bid and the bid takes it up before anything more
+    // goes to the site. Without one (nothing is armed in this process), the store itself.
+    struct Writer
+    {
+        std::function<ItemDatabase::Upsert(const ItemRecord &page)> item;
+        std::function<ItemDatabase::Upsert(const ItemRecord &listing)> listing;
+    };
+    void setWriter(Writer w) { m_writer = std::move(w); }
 
     int ParseItemPage(const QString &url, const QString &html, qint32 minPrice, qint32 maxPrice,
                       bool noAutoExtension = false, bool buyPriceDiffers = false);
@@ -88,12 +100,11 @@ public:
 
 signals:
     void itemsChanged();
-    // An item's row was written from its page (or a list): its owner takes it up.
-    void itemStored(int id);
 
 private:
     ItemDatabase &m_db;
     const SiteHosts *m_hosts = nullptr;
+    Writer m_writer;
     QString m_lastError;
     bool m_storeFailed = false;
 };

@@ -5,6 +5,7 @@
 #include "armedbid.h"
 #include "armedbids.h"
 #include "credentials.h"
+#include "simitems.h"
 #include "simsettings.h"
 #include "simsite.h"
 #include "testapp.h"
@@ -31,24 +32,7 @@ struct BidFixture : TestApp
     int store(const sim::Item &it, qint32 max, int quantity, int status = 0,
               const QString &cat = u"0"_s)
     {
-        sw::ItemRecord r;
-        r.itemid = it.id;
-        r.Itemname = it.title;
-        r.Serverid = QString::number(it.server);
-        r.ItemYenNow = it.price;
-        r.SaikougakuShaid = it.highBidder.isEmpty() ? u"-"_s : it.highBidder;
-        r.enddate = it.end;
-        r.NumUri = it.quantity;
-        r.NumNyuusatu = it.bids;
-        r.ItemYenStart = it.startPrice;
-        r.ItemYenUnit = it.showUnit ? it.unit() : 0;
-        r.ItemYenKibou = it.buyNow;
-        r.Flagjidouencho = it.autoExtend;
-        r.Flagsaitei = it.reserve > 0;
-        db.upsertItem(r);
-        const int id = db.itemByItemid(it.id)->id;
-        db.saveUserColumns(id, max, cat, quantity, status);
-        return id;
+        return storeAsRead(db, it, max, quantity, status, cat);
     }
     QStringList logLines()
     {
@@ -82,42 +66,3 @@ struct BidFixture : TestApp
         return out;
     }
 };
-
-// A whole second this far from now.
-inline QDateTime wholeSecond(qint64 fromNowMs)
-{
-    const qint64 ms = QDateTime::currentMSecsSinceEpoch() + fromNowMs;
-    return QDateTime::fromMSecsSinceEpoch(ms / 1000 * 1000, sim::japanTime());
-}
-
-inline sim::Scenario scenarioWith(const QList<sim::Item> &items)
-{
-    sim::Scenario s;
-    s.showSeconds = true; // these auctions end at any second
-    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}}
-              << sim::Bidder{u"rival"_s, u"r"_s, {}};
-    s.items = items;
-    return s;
-}
-
-inline sim::Scenario scenarioWith(const sim::Item &it)
-{
-    return scenarioWith(QList<sim::Item>{it});
-}
-
-// A rival leads at 3,000 with that as its maximum; nobody else bids.
-inline sim::Item item(const QDateTime &end, const QString &id = u"x1"_s)
-{
-    sim::Item it;
-    it.id = id;
-    it.server = 3;
-    it.title = u"テスト商品 "_s + id;
-    it.startPrice = 1000;
-    it.price = 3000;
-    it.bids = 2;
-    it.highBidder = u"rival"_s;
-    it.maxBids.insert(it.highBidder, 3000);
-    it.end = end;
-    it.autoExtend = false;
-    return it;
-}

@@ -1,6 +1,7 @@
 #include "credentials.h"
 #include "database.h"
 #include "settingsstore.h"
+#include "simitems.h"
 #include "simsettings.h"
 #include "simsite.h"
 #include "startupdb.h"
@@ -91,23 +92,8 @@ void tst_BiddingE2E::bidsUnattendedAndRecordsTheWinner()
     {
         ItemDatabase db(paths.database());
         QVERIFY(db.open());
-        for (const auto &[id, end, max] :
-             {std::tuple{u"x1"_s, endWin, 20000}, std::tuple{u"x2"_s, endLose, 10000}}) {
-            ItemRecord r;
-            r.itemid = id;
-            r.Itemname = u"商品 "_s + id;
-            r.Serverid = u"3"_s;
-            r.ItemYenNow = 5000;
-            r.SaikougakuShaid = u"rival_hanako"_s;
-            r.enddate = end;
-            r.NumUri = 1;
-            r.NumNyuusatu = 3;
-            r.ItemYenStart = 1000;
-            r.ItemYenUnit = 100;
-            r.Flagjidouencho = false;
-            QVERIFY(db.upsertItem(r) == ItemDatabase::Upsert::Inserted);
-            QVERIFY(db.saveUserColumns(db.itemByItemid(id)->id, max, u"0"_s, 1, 0));
-        }
+        for (const auto &[it, max] : {std::pair{s.items[0], 20000}, std::pair{s.items[1], 10000}})
+            storeAsRead(db, it, max, 1);
         SettingsStore settings(paths.settingsFile);
         settings.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
         settings.save(u"Settings"_s, u"ypass"_s, Scramble(u"taro1234"_s));

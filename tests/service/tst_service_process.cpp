@@ -1,6 +1,7 @@
 #include "credentials.h"
 #include "database.h"
 #include "settingsstore.h"
+#include "simitems.h"
 #include "simsettings.h"
 #include "simsite.h"
 #include "startupdb.h"
@@ -32,7 +33,6 @@ private slots:
     void refusesTheNetworkWithoutTls();
     void killedAndStartedAgainItStillBids();
     void theDesktopProgramSaysTheServiceHoldsTheFolder();
-    void logsInWithoutADisplay();
     void todaysRoadInTheService();
 };
 
@@ -164,26 +164,8 @@ void tst_ServiceProcess::refusesTheNetworkWithoutTls()
 
 void tst_ServiceProcess::killedAndStartedAgainItStillBids()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime end =
-        QDateTime::fromMSecsSinceEpoch((now.toMSecsSinceEpoch() + 30000) / 1000 * 1000);
-    sim::Scenario s;
-    s.showSeconds = true;
-    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}}
-              << sim::Bidder{u"rival"_s, u"r"_s, {}};
-    for (const auto &[id, at] : {std::pair{u"x1"_s, end}, std::pair{u"x2"_s, end.addSecs(3600)}}) {
-        sim::Item it;
-        it.id = id;
-        it.server = 3;
-        it.title = u"商品 "_s + id;
-        it.price = 3000;
-        it.bids = 1;
-        it.highBidder = u"rival"_s;
-        it.maxBids.insert(it.highBidder, 3000);
-        it.end = at;
-        it.autoExtend = false;
-        s.items << it;
-    }
+    const QDateTime end = wholeSecond(30000);
+    sim::Scenario s = scenarioWith({item(end), item(end.addSecs(3600), u"x2"_s)});
     sim::SimSite site(s);
     QVERIFY(site.listenOn() != 0);
     Folder f;
@@ -195,20 +177,8 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
         reachSimulatedSite(settings, site.port());
         ItemDatabase db(f.paths.database());
         QVERIFY(db.open());
-        for (const sim::Item &it : s.items) {
-            ItemRecord r;
-            r.itemid = it.id;
-            r.Itemname = it.title;
-            r.Serverid = u"3"_s;
-            r.ItemYenNow = it.price;
-            r.SaikougakuShaid = it.highBidder;
-            r.enddate = it.end;
-            r.NumUri = 1;
-            r.NumNyuusatu = 1;
-            r.ItemYenUnit = 100;
-            db.upsertItem(r);
-            db.saveUserColumns(db.itemByItemid(it.id)->id, 5000, u"0"_s, 1, 0);
-        }
+        for (const sim::Item &it : s.items)
+            storeAsRead(db, it, 5000, 1);
     }
     auto service = startService(f);
     QVERIFY(answers(f));
@@ -222,14 +192,14 @@ void tst_ServiceProcess::killedAndStartedAgainItStillBids()
     const qint64 late = site.requestsTo(u"/jp/config/placebid"_s).first().atMs -
                         end.addSecs(-5).toMSecsSinceEpoch();
     QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
-    QTRY_VERIFY_WITH_TIMEOUT(f.log().contains(u"最終結果：x1：商品 x1：落札しました：3,100円"_s),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        f.log().contains(u"最終結果：x1：テスト商品 x1：落札しました：3,100円"_s), 20000);
     // systemctl stop: the bid still to come is said to be abandoned.
     ::kill(pid_t(service->processId()), SIGTERM);
     QVERIFY(service->waitForFinished(10000));
     QCOMPARE(service->exitCode(), 0);
     const QStringList log = f.log();
-    QVERIFY2(log.contains(u"入札中止（入札サービスを終了しました）：x2（商品 x2）"_s),
+    QVERIFY2(log.contains(u"入札中止（入札サービスを終了しました）：x2（テスト商品 x2）"_s),
              qPrintable(log.join(u'\n')));
     QVERIFY(log.contains(u"入札サービスを終了しました"_s));
 }
@@ -254,58 +224,15 @@ void tst_ServiceProcess::theDesktopProgramSaysTheServiceHoldsTheFolder()
     QVERIFY(service->waitForFinished(10000));
 }
 
-void tst_ServiceProcess::logsInWithoutADisplay()
-{
-    sim::Scenario s;
-    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}};
-    sim::SimSite site(s);
-    QVERIFY(site.listenOn() != 0);
-    Folder f;
-    SettingsStore settings(f.paths.settingsFile);
-    reachSimulatedSite(settings, site.port());
-    auto service = startService(f);
-    QVERIFY(answers(f));
-    QTRY_COMPARE_WITH_TIMEOUT(call(f, "GET", u"/api/status"_s).value(u"loggedIn"_s).toVariant(),
-                              QVariant(false), 10000);
-    // The page's login form: the desktop program logs in offscreen, and exits.
-    const QJsonObject started =
-        call(f, "POST", u"/api/login"_s, R"({"id": "snipe_taro", "password": "taro1234"})");
-    QCOMPARE(started.value(u"login"_s).toString(), u"ログイン中…"_s);
-    QTRY_COMPARE_WITH_TIMEOUT(call(f, "GET", u"/api/status"_s).value(u"loggedIn"_s).toVariant(),
-                              QVariant(true), 90000);
-    const QStringList log = f.log();
-    QVERIFY2(log.contains(u"入札サービス：ログインしました（snipe_taro）"_s),
-             qPrintable(log.join(u'\n')));
-    QVERIFY(!log.join(u'\n').contains(u"taro1234"_s)); // never the password
-    QFile cookies(f.paths.dataDir + u"/cookies.txt"_s);
-    QVERIFY(cookies.open(QIODevice::ReadOnly));
-    QVERIFY(cookies.readAll().contains(sim::SimSite::sessionCookieName().toLatin1()));
-    ::kill(pid_t(service->processId()), SIGTERM);
-    QVERIFY(service->waitForFinished(10000));
-}
-
 void tst_ServiceProcess::todaysRoadInTheService()
 {
     // Today's site: a member without a password, and an item read at its canonical address.
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime end =
-        QDateTime::fromMSecsSinceEpoch((now.toMSecsSinceEpoch() + 50000) / 1000 * 1000);
-    sim::Scenario s;
-    s.today = true;
-    s.showSeconds = true;
-    s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {}}
-              << sim::Bidder{u"sms_hanako"_s, QString(), {}, u"246810"_s}
-              << sim::Bidder{u"rival"_s, u"r"_s, {}};
-    sim::Item it;
-    it.id = u"t1"_s;
+    const QDateTime end = wholeSecond(50000);
+    sim::Item it = item(end, u"t1"_s);
     it.title = u"今の商品"_s;
-    it.price = 3000;
-    it.bids = 1;
-    it.highBidder = u"rival"_s;
-    it.maxBids.insert(it.highBidder, 3000);
-    it.end = end;
-    it.autoExtend = false;
-    s.items << it;
+    sim::Scenario s = scenarioWith(it);
+    s.today = true;
+    s.bidders << sim::Bidder{u"sms_hanako"_s, QString(), {}, u"246810"_s};
     sim::SimSite site(s);
     QVERIFY(site.listenOn() != 0);
     Folder f;
@@ -337,6 +264,13 @@ void tst_ServiceProcess::todaysRoadInTheService()
     QTRY_COMPARE_WITH_TIMEOUT(call(f, "GET", u"/api/status"_s).value(u"loggedIn"_s).toVariant(),
                               QVariant(true), 30000);
     QCOMPARE(stored(), u"sms_hanako"_s);
+    const QStringList log = f.log();
+    QVERIFY2(log.contains(u"入札サービス：ログインしました（sms_hanako）"_s),
+             qPrintable(log.join(u'\n')));
+    QVERIFY(!log.join(u'\n').contains(u"typo1234"_s)); // never a password
+    QFile cookies(f.paths.dataDir + u"/cookies.txt"_s);
+    QVERIFY(cookies.open(QIODevice::ReadOnly));
+    QVERIFY(cookies.readAll().contains(sim::SimSite::sessionCookieName().toLatin1()));
 
     // Handed over by its address: bid through the item page, on time, and won.
     const QJsonObject added =
