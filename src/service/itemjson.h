@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include <optional>
+
 namespace sw {
 
 class ArmedBid;
@@ -20,5 +22,20 @@ QJsonObject itemJson(const ItemRecord &item, const ArmedBid *bid);
 QString stateName(const ItemRecord &item, const ArmedBid *bid);
 // A time of the site as ISO 8601 with its offset (Japan time, +09:00); empty when unknown.
 QString isoSiteTime(const QDateTime &t);
+
+// What a request to the API says of an item.
+constexpr int kMaxItemQuantity = 99;
+// A JSON number that is a whole number within [lo, hi] (or a text that reads as one, full-width
+// digits included); nullopt for anything else (a fraction, 1e300, NaN) before any cast.
+std::optional<qint64> wholeIn(const QJsonValue &v, qint64 lo, qint64 hi);
+// A maximum in yen (1 to 999,999,999), a quantity (0 to 99), a category key (one digit).
+std::optional<qint64> yenOf(const QJsonValue &v);
+std::optional<int> quantityOf(const QJsonValue &v);
+std::optional<QString> categoryOf(const QJsonValue &v);
+QString tooMuchText();
+// A change refused because another client changed the item's bid since it was read.
+QString changedElsewhereText(const ItemRecord &r);
+// The body as a JSON object; nullopt, and why, when it is not one.
+std::optional<QJsonObject> jsonObjectOf(const QByteArray &body, QString *why);
 
 } // namespace sw

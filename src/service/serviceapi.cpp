@@ -33,8 +33,6 @@ namespace sw {
 
 namespace {
 const QByteArray kSessionCookie = "sw_session";
-constexpr int kMaxQuantity = 99;
-constexpr int kMaxLogLines = 500;
 
 QByteArray reasonPhrase(int status)
 {
@@ -81,67 +79,6 @@ QString cookieValue(const QHttpServerRequest &request, const QByteArray &name)
     return {};
 }
 
-// A JSON number that is a whole number within [lo, hi]; nullopt for anything else (a
-// fraction, 1e300, NaN) before any cast.
-std::optional<qint64> wholeIn(const QJsonValue &v, qint64 lo, qint64 hi)
-{
-    std::optional<qint64> n;
-    if (v.isDouble()) {
-        const double d = v.toDouble();
-        if (d >= double(lo) && d <= double(hi) && d == std::floor(d))
-            n = qint64(d);
-    } else if (v.isString()) {
-        n = amountOf(v.toString());
-    }
-    if (!n || *n < lo || *n > hi)
-        return std::nullopt;
-    return n;
-}
-
-std::optional<qint64> yen(const QJsonValue &v)
-{
-    return wholeIn(v, 1, kMaxBidYen);
-}
-
-std::optional<int> quantityOf(const QJsonValue &v)
-{
-    const std::optional<qint64> n = wholeIn(v, 0, kMaxQuantity);
-    return n ? std::optional<int>(int(*n)) : std::nullopt;
-}
-
-std::optional<QString> categoryOf(const QJsonValue &v)
-{
-    const QString c = v.isDouble() ? QString::number(v.toDouble()) : v.toString().trimmed();
-    static const QRegularExpression digit(QStringLiteral("\\A[0-9]\\z"));
-    if (!digit.match(c).hasMatch())
-        return std::nullopt;
-    return c;
-}
-
-QString tooMuchText()
-{
-    return QStringLiteral("上限価格は1円から999,999,999円までの整数で指定してください。");
-}
-
-QString changedElsewhereText(const ItemRecord &r)
-{
-    return QStringLiteral("この商品の入札はほかの画面で変わりました（上限価格") +
-           formatYen(r.ItemYen) + QStringLiteral("円、入札数量") + QString::number(r.Numkai) +
-           QStringLiteral("）。一覧を読み直してからもう一度どうぞ。");
-}
-
-std::optional<QJsonObject> objectOf(const QByteArray &body, QString *why)
-{
-    QJsonParseError e;
-    const QJsonDocument d = QJsonDocument::fromJson(body, &e);
-    if (e.error != QJsonParseError::NoError || !d.isObject()) {
-        *why = QStringLiteral("JSONの形が正しくありません") +
-               (e.error != QJsonParseError::NoError ? QStringLiteral("：") + e.errorString()
-                                                    : QString());
-        return std::nullopt;
-    }
-    return d.object();
-}
 } // namespace
 
 ServiceApi::ServiceApi(BidHost &host, ServiceGate &gate, ServiceLogin *login, bool tls,
@@ -331,7 +268,7 @@ std::optional<ServiceApi::Answer> ServiceApi::route(const QHttpServerRequest &re
         if (!m_login)
             return error(409, QStringLiteral("この入札サービスはログインできません。"));
         QString why;
-        const std::optional<QJsonObject> o = objectOf(request.body(), &why);
+        const std::optional<QJsonObject> o = jsonObjectOf(request.body(), &why);
         if (!o)
             return error(400, why);
         if (!m_login->start(o->value(QStringLiteral("id")).toString(),
@@ -343,7 +280,7 @@ std::optional<ServiceApi::Answer> ServiceApi::route(const QHttpServerRequest &re
         if (!m_login)
             return error(409, QStringLiteral("この入札サービスはログインできません。"));
         QString why;
-        const std::optional<QJsonObject> o = objectOf(request.body(), &why);
+        const std::optional<QJsonObject> o = jsonObjectOf(request.body(), &why);
         if (!o)
             return error(400, why);
         if (!m_login->answer(o->value(QStringLiteral("answer")).toString(), &why))
@@ -369,14 +306,6 @@ std::optional<ServiceApi::Answer> ServiceApi::route(const QHttpServerRequest &re
         return json(200, itemJson(*r, m_host.bids().find(*id)));
     }
     return error(405, QStringLiteral("その操作はできません。"));
-}
-
-std::optional<int> ServiceApi::idOf(const QString &itemid) const
-{
-    const std::optional<ItemRecord> r = m_host.context().db.itemByItemid(itemid);
-    if (!r)
-        return std::nullopt;
-    return r->id;
 }
 
 QJsonObject ServiceApi::status() const
@@ -415,205 +344,6 @@ QJsonObject ServiceApi::status() const
         {QStringLiteral("pending"), int(pending.size())},
         {QStringLiteral("nextBid"), next.isEmpty() ? QJsonValue() : QJsonValue(next)},
     };
-}
-
-ServiceApi::Answer ServiceApi::items() const
-{
-    AppContext &ctx = m_host.context();
-    QJsonArray out;
-    QSet<int> seen;
-    // Every bid with something to tell, then the items armed but not taken up yet.
-    QList<ArmedBid *> bids = m_host.bids().all();
-    std::stable_sort(bids.begin(), bids.end(), [](const ArmedBid *a, const ArmedBid *b) {
-        return a->endTime() < b->endTime();
-    });
-    for (const ArmedBid *b : bids) {
-        if (b->deleted() || b->dismissed())
-            continue;
-        if (!b->armed() && b->lastResult().isEmpty() && b->verdict().isEmpty())
-            continue;
-        seen.insert(b->id());
-        out << itemJson(b->item(), b);
-    }
-    for (const ItemRecord &r : m_host.pendingBids()) {
-        if (!seen.contains(r.id)) {
-            seen.insert(r.id);
-            out << itemJson(r, nullptr);
-        }
-    }
-    // Verdicts of earlier runs stay until the user clears them.
-    for (const ItemRecord &r : ctx.db.itemsWithVerdict().value_or(QList<ItemRecord>{})) {
-        const ArmedBid *b = m_host.bids().find(r.id);
-        if (!seen.contains(r.id) && !(b && (b->dismissed() || b->deleted())))
-            out << itemJson(r, nullptr);
-    }
-    return json(200, out);
-}
-
-ServiceApi::Answer ServiceApi::itemLog(const QString &itemid) const
-{
-    ItemDatabase &db = m_host.context().db;
-    if (!idOf(itemid))
-        return error(404, QStringLiteral("その商品はありません：") + itemid);
-    m_host.context().log.flush();
-    const std::optional<QList<LogEntry>> entries = db.logEntries();
-    if (!entries)
-        return error(500, QStringLiteral("ログを読めません：") + db.lastError());
-    // The item's id as a word of its own: x1's lines, not x10's.
-    const QRegularExpression mine(QStringLiteral("(?:^|[：:（( \\s])") +
-                                  QRegularExpression::escape(itemid) +
-                                  QStringLiteral("(?:$|[：:）) \\s])"));
-    QJsonArray out;
-    for (const LogEntry &e : *entries) {
-        if (!mine.match(e.Memo).hasMatch())
-            continue;
-        out << QJsonObject{{QStringLiteral("time"), isoSiteTime(e.tDate)},
-                           {QStringLiteral("text"), e.Memo}};
-        if (out.size() >= kMaxLogLines)
-            break;
-    }
-    return json(200, out);
-}
-
-ServiceApi::Answer ServiceApi::changeItem(const QString &itemid, const QByteArray &body)
-{
-    const std::optional<int> id = idOf(itemid);
-    if (!id)
-        return error(404, QStringLiteral("その商品はありません：") + itemid);
-    QString why;
-    const std::optional<QJsonObject> o = objectOf(body, &why);
-    if (!o)
-        return error(400, why);
-    AppContext &ctx = m_host.context();
-    const ArmedBid *bid = m_host.bids().find(*id);
-    const ItemRecord r = bid ? bid->item() : *ctx.db.itemById(*id);
-    if (o->contains(QStringLiteral("version")) &&
-        o->value(QStringLiteral("version")).toString() != limitsVersion(r))
-        return error(409, changedElsewhereText(r));
-    BidLimits l{r.ItemYen, r.Numkai, r.cat, r.status};
-    if (o->contains(QStringLiteral("max"))) {
-        const std::optional<qint64> max = yen(o->value(QStringLiteral("max")));
-        if (!max)
-            return error(400, tooMuchText());
-        l.max = *max;
-    }
-    if (o->contains(QStringLiteral("quantity"))) {
-        const std::optional<int> q = quantityOf(o->value(QStringLiteral("quantity")));
-        if (!q)
-            return error(400, QStringLiteral("入札数量は0から99までの整数で指定してください。"));
-        l.quantity = *q;
-    }
-    if (o->contains(QStringLiteral("category"))) {
-        const std::optional<QString> c = categoryOf(o->value(QStringLiteral("category")));
-        if (!c)
-            return error(400, QStringLiteral("カテゴリは0から9までの数字で指定してください。"));
-        l.cat = *c;
-    }
-    if (!m_host.saveLimits(*id, l, &why))
-        return error(400, why);
-    m_host.itemStored(*id);
-    return json(200, itemJson(*ctx.db.itemById(*id), m_host.bids().find(*id)));
-}
-
-ServiceApi::Answer ServiceApi::deleteItem(const QString &itemid)
-{
-    const std::optional<int> id = idOf(itemid);
-    if (!id)
-        return error(404, QStringLiteral("その商品はありません：") + itemid);
-    QString why;
-    if (!m_host.deleteItem(*id, &why))
-        return error(500, why);
-    return json(200, QJsonObject{{QStringLiteral("deleted"), itemid}});
-}
-
-QCoro::Task<> ServiceApi::addItem(QByteArray body, QPointer<QTcpSocket> socket)
-{
-    QString why;
-    const std::optional<QJsonObject> o = objectOf(body, &why);
-    if (!o) {
-        send(socket, error(400, why));
-        co_return;
-    }
-    const QString text = o->value(QStringLiteral("item")).toString();
-    const std::optional<ItemAddress> where = itemFromUserText(text, m_host.context().hosts);
-    if (!where) {
-        send(socket, error(400, QStringLiteral("商品ページのアドレスでもオークションIDでもありませ"
-                                               "ん：") +
-                                    text.trimmed()));
-        co_return;
-    }
-    const std::optional<qint64> max = yen(o->value(QStringLiteral("max")));
-    if (!max) {
-        send(socket, error(400, tooMuchText()));
-        co_return;
-    }
-    const std::optional<int> quantity = o->contains(QStringLiteral("quantity"))
-                                            ? quantityOf(o->value(QStringLiteral("quantity")))
-                                            : std::optional<int>(1);
-    if (!quantity) {
-        send(socket, error(400, QStringLiteral("入札数量は0から99までの整数で指定してください。")));
-        co_return;
-    }
-    const std::optional<QString> cat = o->contains(QStringLiteral("category"))
-                                           ? categoryOf(o->value(QStringLiteral("category")))
-                                           : std::optional<QString>(QStringLiteral("0"));
-    if (!cat) {
-        send(socket, error(400, QStringLiteral("カテゴリは0から9までの数字で指定してください。")));
-        co_return;
-    }
-    AppContext &ctx = m_host.context();
-    // The page is read first; nothing is stored unless it is a running auction's page.
-    m_fetcher->applyProxySetting(
-        ctx.settings.get(QStringLiteral("Settings"), QStringLiteral("Proxy"), QString()));
-    const QString url = ctx.hosts.itemPage(where->serverid, where->itemid);
-    const FetchResult page = co_await m_fetcher->FetchPage(url, false);
-    if (!page.ok) {
-        send(socket,
-             error(502, QStringLiteral("商品ページを読み込めませんでした。ヤフオク!に接続でき"
-                                       "るか確認してください。")));
-        co_return;
-    }
-    const ItemPage read = readItemPage(url, page.text, sw::now());
-    if (!read.ok()) {
-        send(socket, error(400, notAnItemPageText() + QStringLiteral("（") + read.failure +
-                                    QStringLiteral("）")));
-        co_return;
-    }
-    if (read.item.fin || read.item.enddate <= sw::now()) {
-        send(socket,
-             error(400, QStringLiteral("このオークションは終了しています：") + read.item.itemid));
-        co_return;
-    }
-    // Someone else (another phone, the desktop) armed it meanwhile: their bid is not
-    // overwritten unseen.
-    if (const std::optional<ItemRecord> there = ctx.db.itemByItemid(read.item.itemid);
-        there && there->ItemYen > 0 && there->Numkai > 0 && !there->fin &&
-        (there->ItemYen != *max || there->Numkai != *quantity || there->cat != *cat)) {
-        send(socket, error(409, changedElsewhereText(*there)));
-        co_return;
-    }
-    if (ctx.parser.ParseItemPage(url, page.text, 0, 0, false, false) == NothingStored) {
-        send(socket,
-             error(500, ctx.parser.storeFailed() ? ctx.parser.storeFailureText(where->itemid)
-                                                 : notAnItemPageText()));
-        co_return;
-    }
-    const std::optional<ItemRecord> stored = ctx.db.itemByItemid(read.item.itemid);
-    if (!stored) {
-        send(socket, error(500, QStringLiteral("保存できませんでした：") + ctx.db.lastError()));
-        co_return;
-    }
-    BidLimits l{*max, *quantity, *cat, stored->status};
-    if (!m_host.saveLimits(stored->id, l, &why)) {
-        send(socket, error(400, why));
-        co_return;
-    }
-    m_host.itemStored(stored->id);
-    m_host.tick(); // taken up at once when its bid is near
-    ctx.log.LOGTodb(QStringLiteral("入札サービス：商品を追加しました：") + stored->itemid +
-                    QStringLiteral("（") + stored->Itemname + QStringLiteral("）上限価格") +
-                    formatYen(*max) + QStringLiteral("円"));
-    send(socket, json(201, itemJson(*ctx.db.itemById(stored->id), m_host.bids().find(stored->id))));
 }
 
 ServiceApi::Answer ServiceApi::page(const QString &csrf) const

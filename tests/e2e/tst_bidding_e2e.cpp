@@ -34,18 +34,11 @@ constexpr int kBefSec = 5;
 
 sim::Item simItem(const QString &id, const QDateTime &end, qint32 rivalMax)
 {
-    sim::Item it;
-    it.id = id;
-    it.server = 3;
-    it.title = u"商品 "_s + id;
-    it.seller = u"seller"_s;
-    it.startPrice = 1000;
+    sim::Item it = item(end, id);
     it.price = 5000;
     it.bids = 3;
     it.highBidder = u"rival_hanako"_s;
-    it.maxBids.insert(it.highBidder, 6000);
-    it.end = end;
-    it.autoExtend = false;
+    it.maxBids = {{it.highBidder, 6000}};
     // The rival raises its maximum twenty seconds before the end.
     it.rivals << sim::RivalBid{u"rival_jiro"_s, rivalMax, -1, 20};
     return it;
