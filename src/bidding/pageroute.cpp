@@ -96,6 +96,18 @@ PageAnswerKind classifyPageAnswer(const QString &t)
     return PageAnswerKind::Unknown;
 }
 
+namespace {
+// The item's data as its page shows it now; nullopt when the page could not be read (or the
+// bid went away meanwhile).
+QCoro::Task<std::optional<ItemState>> readItemNow(BidContext &ctx, QString userId, QString url)
+{
+    const FetchResult page = co_await ctx.fetcher.FetchPage(url, false);
+    if (!page.ok || ctx.alive.expired())
+        co_return std::nullopt;
+    co_return ParseItemStatus(page.text, userId, sw::now(), 0, ctx.hosts);
+}
+} // namespace
+
 QCoro::Task<BidResult> PlacePageBid(BidContext ctx, BidRequest req, PageRoute *route)
 {
     BidResult result;
@@ -209,12 +221,9 @@ QCoro::Task<BidResult> PlacePageBid(BidContext ctx, BidRequest req, PageRoute *r
                 if (said == PageAnswerKind::BelowReserve)
                     co_return result;
                 // The price may have moved on: from the lowest amount the site takes now.
-                const FetchResult page = co_await ctx.fetcher.FetchPage(url, false);
+                const std::optional<ItemState> s = co_await readItemNow(ctx, req.userId, url);
                 if (ctx.alive.expired())
                     co_return abandoned();
-                const std::optional<ItemState> s =
-                    page.ok ? ParseItemStatus(page.text, req.userId, sw::now(), 0, ctx.hosts)
-                            : std::nullopt;
                 std::optional<qint64> raised = ladder.next(amount, max);
                 if (s && raised) {
                     const qint64 unit = req.unit > 0 ? req.unit : siteBidIncrement(s->price);
@@ -327,12 +336,9 @@ QCoro::Task<BidResult> PlacePageBid(BidContext ctx, BidRequest req, PageRoute *r
         }
 
         // Whatever the page said, the item's data decides.
-        const FetchResult page = co_await ctx.fetcher.FetchPage(url, false);
+        const std::optional<ItemState> s = co_await readItemNow(ctx, req.userId, url);
         if (ctx.alive.expired())
             co_return abandoned();
-        const std::optional<ItemState> s =
-            page.ok ? ParseItemStatus(page.text, req.userId, sw::now(), 0, ctx.hosts)
-                    : std::nullopt;
         const bool outbid = s && s->price > amount; // someone's maximum is above ours
 
         if (said == PageAnswerKind::Won && !outbid) {

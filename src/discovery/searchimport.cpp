@@ -29,6 +29,18 @@ qsizetype titleStart(const QString &row)
     }
     return at + 2;
 }
+
+// One more row looked at, and shown; true when the user asked to stop (the result then says
+// how the run ended).
+bool countedAndStopped(const SearchRun &run, SearchResult &result, const QString &total)
+{
+    ++result.examined;
+    run.showExamined(QString::number(result.examined) + QLatin1Char('/') + total);
+    if (!run.stopRequested || !run.stopRequested())
+        return false;
+    result.message = run.kind == SearchRun::Listing ? SearchTexts::escaped() : SearchTexts::done();
+    return true;
+}
 } // namespace
 
 namespace {
@@ -79,13 +91,8 @@ QCoro::Task<SearchResult> todaySearch(PageFetcher &fetcher, ItemPageParser &pars
             co_await preciseSleep(0);
             if (gone())
                 co_return result;
-            ++result.examined;
-            run.showExamined(QString::number(result.examined) + QLatin1Char('/') + total);
-            if (stopped()) {
-                result.message =
-                    run.kind == SearchRun::Listing ? SearchTexts::escaped() : SearchTexts::done();
+            if (countedAndStopped(run, result, total))
                 co_return result;
-            }
             run.addTitle(row.title);
             ItemRecord item;
             item.itemid = row.itemid;
@@ -187,13 +194,8 @@ QCoro::Task<SearchResult> RunSearch(PageFetcher &fetcher, ItemPageParser &parser
             co_await preciseSleep(0);
             if (gone())
                 co_return result;
-            ++result.examined;
-            run.showExamined(QString::number(result.examined) + QLatin1Char('/') + total);
-            if (stopped()) {
-                result.message =
-                    run.kind == SearchRun::Listing ? SearchTexts::escaped() : SearchTexts::done();
+            if (countedAndStopped(run, result, total))
                 co_return result;
-            }
             const QString row =
                 GetBetween(page.text, cursor, QStringLiteral("<td align=center><IMG SRC="),
                            QStringLiteral("</a>"));

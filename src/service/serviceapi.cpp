@@ -264,26 +264,19 @@ std::optional<ServiceApi::Answer> ServiceApi::route(const QHttpServerRequest &re
         m_host.bids().dismissFinished();
         return items();
     }
-    if (path == QLatin1String("/api/login") && method == M::Post) {
+    const bool loginStart = path == QLatin1String("/api/login");
+    if ((loginStart || path == QLatin1String("/api/login/answer")) && method == M::Post) {
+        // The page's login form, and its answer to the site's question (an SMS code).
         if (!m_login)
             return error(409, QStringLiteral("この入札サービスはログインできません。"));
         QString why;
         const std::optional<QJsonObject> o = jsonObjectOf(request.body(), &why);
         if (!o)
             return error(400, why);
-        if (!m_login->start(o->value(QStringLiteral("id")).toString(),
-                            o->value(QStringLiteral("password")).toString(), &why))
+        if (loginStart && !m_login->start(o->value(QStringLiteral("id")).toString(),
+                                          o->value(QStringLiteral("password")).toString(), &why))
             return error(400, why);
-        return json(202, QJsonObject{{QStringLiteral("login"), m_login->stateText()}});
-    }
-    if (path == QLatin1String("/api/login/answer") && method == M::Post) {
-        if (!m_login)
-            return error(409, QStringLiteral("この入札サービスはログインできません。"));
-        QString why;
-        const std::optional<QJsonObject> o = jsonObjectOf(request.body(), &why);
-        if (!o)
-            return error(400, why);
-        if (!m_login->answer(o->value(QStringLiteral("answer")).toString(), &why))
+        if (!loginStart && !m_login->answer(o->value(QStringLiteral("answer")).toString(), &why))
             return error(409, why);
         return json(202, QJsonObject{{QStringLiteral("login"), m_login->stateText()}});
     }
