@@ -1,5 +1,6 @@
 #include "bulkrefresh.h"
 #include "pagefetcher.h"
+#include "simitems.h"
 #include "simsite.h"
 #include "siteclock.h"
 #include "testapp.h"
@@ -114,18 +115,10 @@ struct Runs : TestApp
     // Stores the item as an earlier read of its page would have.
     int store(const sim::Item &it, qint32 storedPrice, int status = 0)
     {
-        ItemRecord r;
-        r.itemid = it.id;
-        r.Itemname = it.title;
-        r.Serverid = QString::number(it.server);
-        r.ItemYenNow = storedPrice;
-        r.SaikougakuShaid = u"rival"_s;
-        r.enddate = it.end;
-        r.NumUri = 1;
-        db.upsertItem(r);
-        const int id = db.itemByItemid(it.id)->id;
-        db.saveUserColumns(id, 0, u"0"_s, 0, status);
-        return id;
+        sim::Item earlier = it;
+        earlier.price = storedPrice;
+        earlier.highBidder = u"rival"_s;
+        return storeAsRead(db, earlier, 0, 0, status);
     }
     QStringList storedIds()
     {

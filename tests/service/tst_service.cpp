@@ -299,16 +299,7 @@ void tst_Service::theDesktopHandsAnItemOver()
     // The desktop program, with the item armed there and the service named in its settings.
     TestApp desktop;
     BidHost host(desktop.ctx);
-    ItemRecord r;
-    r.itemid = u"x1"_s;
-    r.Itemname = u"テスト商品 x1"_s;
-    r.Serverid = u"3"_s;
-    r.ItemYenNow = 3000;
-    r.enddate = end;
-    r.NumUri = 1;
-    desktop.db.upsertItem(r);
-    const int id = desktop.db.itemByItemid(u"x1"_s)->id;
-    QVERIFY(desktop.db.saveUserColumns(id, 7000, u"3"_s, 1, 0));
+    const int id = storeAsRead(desktop.db, item(end), 7000, 1, 0, u"3"_s);
     std::optional<HandOverResult> result;
     const QString page = desktop.hosts.itemPage(u"3"_s, u"x1"_s);
     auto handOver = [&](int timeoutMs) {

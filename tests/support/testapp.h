@@ -38,6 +38,26 @@ struct TestApp
         if (!db.open() || !db.createSchema())
             qFatal("cannot create the test database");
     }
+    // An item of the list (its name is its id), with the user's limits; its record id.
+    int addItem(const QString &itemid, const QDateTime &end, qint64 max = 0, int numkai = 0,
+                const QString &cat = u"0"_s, const QString &bidder = u"-"_s, bool fin = false)
+    {
+        sw::ItemRecord r;
+        r.itemid = itemid;
+        r.Itemname = itemid;
+        r.Serverid = u"3"_s;
+        r.ItemYenNow = 1000;
+        r.SaikougakuShaid = bidder;
+        r.enddate = end;
+        r.NumUri = 1;
+        r.ItemYenUnit = 100;
+        r.fin = fin;
+        if (db.upsertItem(r) == sw::ItemDatabase::Upsert::Failed)
+            qFatal("cannot store an item");
+        const int id = db.itemByItemid(itemid)->id;
+        db.saveUserColumns(id, max, cat, numkai, 0);
+        return id;
+    }
 };
 
 // The activity log, oldest line first.
