@@ -55,8 +55,9 @@ BidHost::BidHost(AppContext &ctx, QObject *parent)
     connect(m_bids, &ArmedBids::itemsChanged, this, &BidHost::itemsChanged);
     // An import or a capture that rewrote an item's row: its bid reads the row again.
     // Rows read from the site's pages (an import, a capture, 商品を追加) are written here.
-    ctx.parser.setWriter({[this](const ItemRecord &page) { return storeRow(page, false); },
-                          [this](const ItemRecord &listing) { return storeRow(listing, true); }});
+    m_previousWriter = ctx.parser.setWriter(
+        {[this](const ItemRecord &page) { return storeRow(page, false); },
+         [this](const ItemRecord &listing) { return storeRow(listing, true); }});
     connect(m_bids, &ArmedBids::result, this, &BidHost::result);
     connect(m_bids, &ArmedBids::loginNeeded, this, &BidHost::loginNeeded);
     connect(m_bids, &ArmedBids::notice, this, &BidHost::notice);
@@ -65,7 +66,7 @@ BidHost::BidHost(AppContext &ctx, QObject *parent)
 
 BidHost::~BidHost()
 {
-    m_ctx.parser.setWriter({});
+    m_ctx.parser.setWriter(std::move(m_previousWriter));
 }
 
 ItemDatabase::Upsert BidHost::storeRow(const ItemRecord &row, bool listing)

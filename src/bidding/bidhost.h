@@ -3,6 +3,7 @@
 #include "appcontext.h"
 #include "armedbid.h"
 #include "database.h"
+#include "itemparser.h"
 #include "itemrecord.h"
 #include "notice.h"
 #include "scheduler.h"
@@ -132,6 +133,7 @@ private:
     QSet<int> m_prepared; // items whose bid preparation was logged
     std::function<Outlook()> m_outlook;
     std::function<void()> m_tickOverride;
+    ItemPageParser::Writer m_previousWriter; // given back when this owner goes
 };
 
 } // namespace sw

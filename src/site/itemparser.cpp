@@ -179,6 +179,13 @@ bool ItemPageParser::passesFilters(const ItemRecord &it, qint32 minPrice, qint32
     return true;
 }
 
+namespace {
+QString noWriterText()
+{
+    return QStringLiteral("商品を保存する先がありません（入札を管理する部分が動いていません）");
+}
+} // namespace
+
 int ItemPageParser::ParseItemPage(const QString &url, const QString &html, qint32 minPrice,
                                   qint32 maxPrice, bool noAutoExtension, bool buyPriceDiffers)
 {
@@ -191,8 +198,12 @@ int ItemPageParser::ParseItemPage(const QString &url, const QString &html, qint3
     }
     if (!passesFilters(page.item, minPrice, maxPrice, noAutoExtension, buyPriceDiffers))
         return NothingStored;
-    const ItemDatabase::Upsert r =
-        m_writer.item ? m_writer.item(page.item) : m_db.upsertItem(page.item);
+    if (!m_writer.item) {
+        m_lastError = noWriterText();
+        m_storeFailed = true;
+        return NothingStored;
+    }
+    const ItemDatabase::Upsert r = m_writer.item(page.item);
     if (r == ItemDatabase::Upsert::Failed) {
         m_lastError = m_db.lastError();
         m_storeFailed = true;
@@ -210,8 +221,12 @@ int ItemPageParser::StoreListing(const ItemRecord &row, qint32 minPrice, qint32 
     if (!SiteHosts::isItemId(row.itemid) || !row.enddate.isValid() ||
         !passesFilters(row, minPrice, maxPrice, false, buyPriceDiffers))
         return NothingStored;
-    const ItemDatabase::Upsert r =
-        m_writer.listing ? m_writer.listing(row) : m_db.upsertListing(row);
+    if (!m_writer.listing) {
+        m_lastError = noWriterText();
+        m_storeFailed = true;
+        return NothingStored;
+    }
+    const ItemDatabase::Upsert r = m_writer.listing(row);
     if (r == ItemDatabase::Upsert::Failed) {
         m_lastError = m_db.lastError();
         m_storeFailed = true;

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <utility>
 
 namespace sw {
 
@@ -72,13 +73,14 @@ public:
     void setHosts(const SiteHosts *hosts) { m_hosts = hosts; }
     // Who writes the rows: the owner of armed bids sets itself, so that an armed item's row
     // is written by the one who owns its bid and the bid takes it up before anything more
-    // goes to the site. Without one (nothing is armed in this process), the store itself.
+    // goes to the site. The parser never writes a row itself: without a writer nothing is
+    // stored, and the last error says so. Returns the writer it replaces.
     struct Writer
     {
         std::function<ItemDatabase::Upsert(const ItemRecord &page)> item;
         std::function<ItemDatabase::Upsert(const ItemRecord &listing)> listing;
     };
-    void setWriter(Writer w) { m_writer = std::move(w); }
+    Writer setWriter(Writer w) { return std::exchange(m_writer, std::move(w)); }
 
     int ParseItemPage(const QString &url, const QString &html, qint32 minPrice, qint32 maxPrice,
                       bool noAutoExtension = false, bool buyPriceDiffers = false);

@@ -20,7 +20,6 @@ class QUrl;
 
 namespace sw {
 
-
 class OneShotGet;
 
 class ActivityLog;

@@ -1,5 +1,6 @@
 #include "clock.h"
 #include "database.h"
+#include "directwriter.h"
 #include "itemparser.h"
 #include "simpages.h"
 #include "siteclock.h"
@@ -428,6 +429,7 @@ void tst_ItemParser::badValuesStoreNothing()
     ItemDatabase db(home.path(u"db2k.mdb"_s));
     QVERIFY(db.open() && db.createSchema());
     ItemPageParser parser(db);
+    writeStraightToStore(parser, db);
     QSignalSpy changed(&parser, &ItemPageParser::itemsChanged);
     QCOMPARE(parser.ParseItemPage(url, html, 0, 0), 0);
     QCOMPARE(db.listItems({}, kNow)->size(), 0);
@@ -469,6 +471,7 @@ void tst_ItemParser::filters()
     ItemDatabase db(home.path(u"db2k.mdb"_s));
     QVERIFY(db.open() && db.createSchema());
     ItemPageParser parser(db);
+    writeStraightToStore(parser, db);
     QCOMPARE(parser.ParseItemPage(kUrl, pageOf(it), minPrice, maxPrice, noExt, buyDiffers),
              stored ? 1 : 0);
     QCOMPARE(db.listItems({}, kNow)->size(), stored ? 1 : 0);
@@ -480,6 +483,7 @@ void tst_ItemParser::insertThenUpdateKeepsTheUsersColumns()
     ItemDatabase db(home.path(u"db2k.mdb"_s));
     QVERIFY(db.open() && db.createSchema());
     ItemPageParser parser(db);
+    writeStraightToStore(parser, db);
     QSignalSpy changed(&parser, &ItemPageParser::itemsChanged);
     sim::Item it = simItem();
     QCOMPARE(parser.ParseItemPage(kUrl, pageOf(it), 0, 0), 1);
