@@ -1,6 +1,7 @@
 #include "todaypages.h"
 
 #include "simpages.h"
+#include "todayhtml.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -9,8 +10,6 @@
 #include <QUrl>
 
 namespace sim {
-
-namespace {
 
 QString esc(const QString &text)
 {
@@ -21,6 +20,16 @@ QString origin(const Scenario &s, const QString &host)
 {
     return s.scheme + QStringLiteral("://") + host;
 }
+
+QString head(const QString &title, const QString &extra)
+{
+    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">"
+                          "<meta name=\"viewport\" content=\"width=device-width\">"
+                          "<title>") +
+           esc(title) + QStringLiteral("</title>") + extra + QStringLiteral("</head>\n");
+}
+
+namespace {
 
 QString canonical(const Scenario &s, const QString &id)
 {
@@ -62,14 +71,6 @@ QString scriptJson(const QJsonObject &o)
 {
     QString t = QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
     return t.replace(QStringLiteral("</"), QStringLiteral("<\\/"));
-}
-
-QString head(const QString &title, const QString &extra = QString())
-{
-    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"ja\"><head><meta charset=\"utf-8\">"
-                          "<meta name=\"viewport\" content=\"width=device-width\">"
-                          "<title>") +
-           esc(title) + QStringLiteral("</title>") + extra + QStringLiteral("</head>\n");
 }
 
 QJsonObject stateBlock(const Viewer &v, const QJsonObject &item)
@@ -489,71 +490,6 @@ QString todayResultPage(const Scenario &s, const QString &heading, int total, in
            QString::number(total) + QStringLiteral("件</span></a></li></ul></div>\n<h1>") +
            esc(heading) + QStringLiteral("</h1><ul class=\"Products__items\">\n") + list +
            QStringLiteral("</ul></body></html>\n");
-}
-
-namespace {
-QString loginShell(const Scenario &s, const QString &body)
-{
-    Q_UNUSED(s);
-    return head(QStringLiteral("ログイン - Yahoo! JAPAN")) +
-           QStringLiteral("<body><main class=\"login\">") + body +
-           QStringLiteral("</main></body></html>\n");
-}
-
-QString loginForm(const Scenario &s, const QString &step, const QString &id, const QString &done,
-                  const QString &fields, const QString &button, const QString &error)
-{
-    return QStringLiteral("<form method=\"post\" action=\"") + origin(s, s.loginHost) +
-           QStringLiteral("/config/login\"><input type=\"hidden\" name=\"step\" value=\"") + step +
-           QStringLiteral("\"><input type=\"hidden\" name=\".done\" value=\"") + esc(done) +
-           QStringLiteral("\">") +
-           (id.isEmpty()
-                ? QString()
-                : QStringLiteral("<input type=\"hidden\" name=\"login\" value=\"") + esc(id) +
-                      QStringLiteral("\"><p class=\"id\">") + esc(id) + QStringLiteral("</p>")) +
-           (error.isEmpty() ? QString()
-                            : QStringLiteral("<p class=\"error\" role=\"alert\">") + esc(error) +
-                                  QStringLiteral("</p>")) +
-           fields + QStringLiteral("<button type=\"submit\">") + button +
-           QStringLiteral("</button></form>");
-}
-} // namespace
-
-QString todayLoginIdPage(const Scenario &s, const QString &done, const QString &error)
-{
-    return loginShell(s,
-                      QStringLiteral("<h1>ログイン</h1>") +
-                          loginForm(s, QStringLiteral("id"), QString(), done,
-                                    QStringLiteral("<input type=\"text\" name=\"login\" "
-                                                   "placeholder=\"ID/携帯電話番号/メールアドレス\" "
-                                                   "autocomplete=\"username\">"),
-                                    QStringLiteral("次へ"), error));
-}
-
-QString todayLoginPasswordPage(const Scenario &s, const QString &id, const QString &done,
-                               const QString &error)
-{
-    return loginShell(
-        s, QStringLiteral("<h1>パスワードを入力</h1>") +
-               loginForm(s, QStringLiteral("password"), id, done,
-                         QStringLiteral("<label for=\"pw\">パスワード</label>"
-                                        "<input type=\"password\" id=\"pw\" name=\"passwd\" "
-                                        "autocomplete=\"current-password\">"),
-                         QStringLiteral("ログイン"), error));
-}
-
-QString todayLoginCodePage(const Scenario &s, const QString &id, const QString &done,
-                           const QString &error)
-{
-    return loginShell(
-        s,
-        QStringLiteral("<h1>確認コードを入力</h1><p>登録されている携帯電話番号にSMSで確認コードを"
-                       "送信しました。</p>") +
-            loginForm(s, QStringLiteral("code"), id, done,
-                      QStringLiteral("<label for=\"cd\">確認コード</label>"
-                                     "<input type=\"text\" id=\"cd\" name=\"code\" "
-                                     "inputmode=\"numeric\" autocomplete=\"one-time-code\">"),
-                      QStringLiteral("ログイン"), error));
 }
 
 QString todaySellerPage(const Item &item)
