@@ -66,6 +66,14 @@ BidTiming &ArmedBid::timing() const
     return m_hooks.timing ? *m_hooks.timing : BidTiming::current();
 }
 
+void ArmedBid::end()
+{
+    m_timer->stop();
+    m_alive.reset();
+    timing().unplan(this);
+    timing().releaseClosed();
+}
+
 ArmedBid::~ArmedBid()
 {
     // Coroutines of this item see the token expire before anything of it goes away;

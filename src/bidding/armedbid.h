@@ -69,6 +69,10 @@ public:
 
     ArmedBid(AppContext &ctx, int id, Hooks hooks, QObject *parent = nullptr);
     ~ArmedBid() override;
+    // The program ends: nothing of this bid goes to the site any more (its countdown stops,
+    // an exchange under way stops before its next request). The object stays for whoever
+    // shows it.
+    void end();
 
     // Reads the item and the limits from the store (only while idle). False when the row
     // is not there; a row whose end does not read is reported and never armed.

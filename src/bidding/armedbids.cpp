@@ -54,6 +54,12 @@ ArmedBid *ArmedBids::find(int id) const
     return it == m_bids.end() ? nullptr : it->second;
 }
 
+void ArmedBids::endAll()
+{
+    for (const auto &[id, bid] : m_bids)
+        bid->end();
+}
+
 QList<ArmedBid *> ArmedBids::all() const
 {
     QList<ArmedBid *> out;

@@ -50,6 +50,8 @@ public:
     // 一覧から消す: the finished bids leave the overview.
     void dismissFinished();
     QList<ArmedBid *> all() const;
+    // The program ends: no bid goes to the site any more.
+    void endAll();
 
     // Why `bid` must not be made while one win per category is on: another item of the
     // category already won, or ended with us leading, or ending so close before it that its

@@ -73,8 +73,9 @@ ItemDatabase::Upsert BidHost::storeRow(const ItemRecord &row, bool listing)
 {
     const ItemDatabase::Upsert r = listing ? m_ctx.db.upsertListing(row) : m_ctx.db.upsertItem(row);
     if (r != ItemDatabase::Upsert::Failed) {
-        if (const std::optional<ItemRecord> stored = m_ctx.db.itemByItemid(row.itemid))
-            itemStored(stored->id);
+        const std::optional<ItemRecord> stored = m_ctx.db.itemByItemid(row.itemid);
+        if (ArmedBid *b = stored ? m_bids->find(stored->id) : nullptr)
+            b->load();
     }
     return r;
 }
@@ -389,12 +390,6 @@ bool BidHost::takeReading(int id, const ItemState &s)
     return ok;
 }
 
-void BidHost::itemStored(int id)
-{
-    if (ArmedBid *b = m_bids->find(id))
-        b->load();
-}
-
 QList<ItemRecord> BidHost::pendingBids()
 {
     const QDateTime now = sw::now();
@@ -421,6 +416,10 @@ void BidHost::abandonPending(const QString &why)
     for (const ItemRecord &r : pendingBids())
         m_ctx.log.LOGTodb(QStringLiteral("入札中止（") + why + QStringLiteral("）：") + r.itemid +
                           QStringLiteral("（") + r.Itemname + QStringLiteral("）"));
+    // Said abandoned, so abandoned: nothing more goes out while the program winds down.
+    m_timer->stop();
+    m_catchUpTimer->stop();
+    m_bids->endAll();
 }
 
 void BidHost::keepLogShort()

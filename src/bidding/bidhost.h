@@ -73,8 +73,6 @@ public:
     bool saveLimits(int id, const BidLimits &limits, QString *error);
     bool deleteItem(int id, QString *error);
     bool setCategory(int id, const QString &cat, QString *error);
-    // A run (the bulk refresh, an import, a capture) wrote the item's row.
-    void itemStored(int id);
     // A reading of the item's page made elsewhere (the bulk refresh): its bid, if there is
     // one, takes it up (its verdict included); else it is written as it is. False when the
     // store refused it.
@@ -84,7 +82,7 @@ public:
 
     // Bids still to go out: armed and running, or due for one; earliest end first.
     QList<ItemRecord> pendingBids();
-    // The program ends: every pending bid is logged as abandoned.
+    // The program ends: every pending bid is logged as abandoned, and no bid goes out any more.
     void abandonPending(const QString &why);
 
     // One pass of the scheduler (the timer's; tests call it).

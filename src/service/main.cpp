@@ -202,6 +202,11 @@ int main(int argc, char *argv[])
         // Bids still to come are lost with the service: the user hears it, not only the log.
         const QList<ItemRecord> pending = host.pendingBids();
         host.abandonPending(QStringLiteral("入札サービスを終了しました"));
+        auto finish = [&log] {
+            log.LOGTodb(QStringLiteral("入札サービスを終了しました"));
+            log.flush();
+            QCoreApplication::quit();
+        };
         if (!pending.isEmpty()) {
             QStringList names;
             for (const ItemRecord &r : pending.mid(0, 5))
@@ -210,11 +215,10 @@ int main(int argc, char *argv[])
                            QStringLiteral("入札サービスを終了したので、入札予定の") +
                                QString::number(pending.size()) +
                                QStringLiteral("件は入札しません：\n") + names.join(u'\n'));
-            notices.waitSent(3000);
+            notices.whenSent(3000, finish); // the notice gets its moment to leave
+            return;
         }
-        log.LOGTodb(QStringLiteral("入札サービスを終了しました"));
-        log.flush();
-        QCoreApplication::quit();
+        finish();
     });
 
     log.LOGTodb(QStringLiteral("入札サービスを開始しました：") + address);

@@ -5,13 +5,14 @@
 #include "settingsstore.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QHostAddress>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
+
+#include <utility>
 
 namespace sw {
 
@@ -68,6 +69,8 @@ void NoticeSender::post(NoticeKind kind, const QString &body)
     ++m_inFlight;
     connect(reply, &QNetworkReply::finished, this, [this, reply, target] {
         --m_inFlight;
+        if (m_inFlight == 0)
+            QTimer::singleShot(0, this, &NoticeSender::allSent);
         reply->deleteLater();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (reply->error() == QNetworkReply::NoError && status >= 200 && status < 300) {
@@ -80,12 +83,19 @@ void NoticeSender::post(NoticeKind kind, const QString &body)
     });
 }
 
-bool NoticeSender::waitSent(int ms)
+void NoticeSender::whenSent(int ms, std::function<void()> done)
 {
-    QDeadlineTimer deadline(ms);
-    while (m_inFlight > 0 && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    return m_inFlight == 0;
+    m_whenSent = std::move(done);
+    auto call = [this] {
+        if (auto f = std::exchange(m_whenSent, {}))
+            f();
+    };
+    if (m_inFlight == 0) {
+        QTimer::singleShot(0, this, call);
+        return;
+    }
+    QTimer::singleShot(ms, this, call);
+    connect(this, &NoticeSender::allSent, this, call, Qt::SingleShotConnection);
 }
 
 } // namespace sw

@@ -4,6 +4,8 @@
 
 #include <QDBusConnection>
 #include <QObject>
+
+#include <functional>
 #include <QString>
 
 class QNetworkAccessManager;
@@ -26,8 +28,12 @@ public:
 
     void notify(NoticeKind kind, const QString &body);
     int posted() const { return m_posted; }
-    // Lets the posts under way finish (the service is ending); false when some did not.
-    bool waitSent(int ms);
+    // Calls `done` once the posts under way have finished, or after `ms` at the latest (the
+    // service is ending), from the event loop; never waits inside the call.
+    void whenSent(int ms, std::function<void()> done);
+
+signals:
+    void allSent();
 
 private:
     void post(NoticeKind kind, const QString &body);
@@ -38,6 +44,7 @@ private:
     QNetworkAccessManager *m_nam;
     int m_posted = 0;
     int m_inFlight = 0;
+    std::function<void()> m_whenSent;
 };
 
 } // namespace sw

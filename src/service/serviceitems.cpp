@@ -128,7 +128,6 @@ ServiceApi::Answer ServiceApi::changeItem(const QString &itemid, const QByteArra
     }
     if (!m_host.saveLimits(*id, l, &why))
         return error(400, why);
-    m_host.itemStored(*id);
     return json(200, itemJson(*ctx.db.itemById(*id), m_host.bids().find(*id)));
 }
 
@@ -225,7 +224,6 @@ QCoro::Task<> ServiceApi::addItem(QByteArray body, QPointer<QTcpSocket> socket)
         send(socket, error(400, why));
         co_return;
     }
-    m_host.itemStored(stored->id);
     m_host.tick(); // taken up at once when its bid is near
     ctx.log.LOGTodb(QStringLiteral("入札サービス：商品を追加しました：") + stored->itemid +
                     QStringLiteral("（") + stored->Itemname + QStringLiteral("）上限価格") +

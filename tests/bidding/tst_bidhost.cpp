@@ -70,6 +70,9 @@ void tst_BidHost::editsReachTheBidOnItsWay_data()
     QTest::newRow("a category already won, set from the list")
         << R{u"category"_s, QString(),
              u"入札中止：x1：5000：同じカテゴリの「勝った商品」を落札したので入札しません"_s};
+    // Said abandoned, so abandoned: nothing goes out while the program winds down.
+    QTest::newRow("the program ends (the service stopped)")
+        << R{u"end"_s, QString(), u"入札中止（入札サービスを終了しました）：x1（テスト商品 x1）"_s};
 }
 
 void tst_BidHost::editsReachTheBidOnItsWay()
@@ -106,6 +109,8 @@ void tst_BidHost::editsReachTheBidOnItsWay()
     } else if (edit == "max4000"_L1) {
         l.max = 4000;
         QVERIFY(f.host.saveLimits(id, l, &error));
+    } else if (edit == "end"_L1) {
+        f.host.abandonPending(u"入札サービスを終了しました"_s);
     } else {
         QVERIFY(f.host.setCategory(id, u"3"_s, &error));
     }
