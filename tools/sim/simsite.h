@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QHash>
 #include <QHostAddress>
+#include <QJsonObject>
 #include <QList>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -145,6 +146,8 @@ private:
     // page's own bid requests. nullopt: not one of today's addresses.
     std::optional<Response> routeToday(const Incoming &in, const QString &path,
                                        const QUrlQuery &query);
+    // What the page's script gets back: a JSON object.
+    static Response jsonAnswer(const QJsonObject &o);
     Response todayPreview(const Incoming &in, const QUrlQuery &form);
     Response todayPlace(const Incoming &in, const QUrlQuery &form);
     Response redirect(const QString &to, QList<QByteArray> headers = {}) const;

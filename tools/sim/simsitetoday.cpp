@@ -174,16 +174,18 @@ std::optional<SimSite::Response> SimSite::routeToday(const Incoming &in, const Q
     return std::nullopt;
 }
 
+SimSite::Response SimSite::jsonAnswer(const QJsonObject &o)
+{
+    Response r(200, QJsonDocument(o).toJson(QJsonDocument::Compact));
+    r.type = "application/json; charset=UTF-8";
+    return r;
+}
+
 SimSite::Response SimSite::todayPreview(const Incoming &in, const QUrlQuery &form)
 {
     const bool b = m_scenario.pageVariant == QLatin1String("b");
-    auto answer = [](const QJsonObject &o) {
-        Response r(200, QJsonDocument(o).toJson(QJsonDocument::Compact));
-        r.type = "application/json; charset=UTF-8";
-        return r;
-    };
     auto refuse = [&](const QString &a, const QString &bText) {
-        return answer(
+        return jsonAnswer(
             QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("message"), b ? bText : a}});
     };
     const QString id = field(form, b ? "aid" : "auctionId");
@@ -214,21 +216,16 @@ SimSite::Response SimSite::todayPreview(const Incoming &in, const QUrlQuery &for
     const QString token = QString::number(QRandomGenerator::global()->generate64(), 16);
     m_previews.insert(
         token, Preview{in.viewer, item->id, qint32(qMin<qint64>(amount, 999999999)), quantity});
-    return answer(QJsonObject{{QStringLiteral("ok"), true},
-                              {QStringLiteral("price"), double(amount)},
-                              {QStringLiteral("quantity"), quantity},
-                              {QStringLiteral("title"), item->title},
-                              {QStringLiteral("token"), token}});
+    return jsonAnswer(QJsonObject{{QStringLiteral("ok"), true},
+                                  {QStringLiteral("price"), double(amount)},
+                                  {QStringLiteral("quantity"), quantity},
+                                  {QStringLiteral("title"), item->title},
+                                  {QStringLiteral("token"), token}});
 }
 
 SimSite::Response SimSite::todayPlace(const Incoming &in, const QUrlQuery &form)
 {
     const bool b = m_scenario.pageVariant == QLatin1String("b");
-    auto answer = [](const QJsonObject &o) {
-        Response r(200, QJsonDocument(o).toJson(QJsonDocument::Compact));
-        r.type = "application/json; charset=UTF-8";
-        return r;
-    };
     const QString token = field(form, b ? "t" : "token");
     const QString crumb = field(form, b ? "_crumb" : "crumb");
     const Preview preview = m_previews.take(token);
@@ -241,13 +238,13 @@ SimSite::Response SimSite::todayPlace(const Incoming &in, const QUrlQuery &form)
                                     !preview.itemId.isEmpty()};
     Item *item = m_scenario.item(preview.itemId);
     if (!item || preview.bidder != in.viewer || crumb != m_crumbs.value(in.session))
-        return answer(QJsonObject{
+        return jsonAnswer(QJsonObject{
             {QStringLiteral("result"), QStringLiteral("error")},
             {QStringLiteral("message"),
              b ? QStringLiteral("受付できません（E-409）")
                : QStringLiteral("入札できませんでした。もう一度最初からお試しください。")}});
     const BidOutcome outcome = recordBid(*item, preview.bidder, preview.amount, preview.quantity);
-    return answer(QJsonObject{
+    return jsonAnswer(QJsonObject{
         {QStringLiteral("result"), int(outcome)},
         {QStringLiteral("message"), todayAnswerText(m_scenario.pageVariant, outcome, *item)}});
 }
