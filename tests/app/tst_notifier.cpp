@@ -58,115 +58,110 @@ class tst_Notifier : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void eachKindReachesTheDesktopUnlessTurnedOff_data();
-    void eachKindReachesTheDesktopUnlessTurnedOff();
-    void noServiceBreaksNothing();
-    void sleepIsHeldWhileABidIsDue();
+    void initTestCase()
+    {
+        const QString daemon = QStandardPaths::findExecutable(u"dbus-daemon"_s);
+        if (daemon.isEmpty())
+            QSKIP("dbus-daemon is not installed");
+        m_bus.start(daemon, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
+        QVERIFY(m_bus.waitForReadyRead(10000));
+        m_address = QString::fromLatin1(m_bus.readLine()).trimmed();
+        QVERIFY(!m_address.isEmpty());
+    }
+
+    void cleanupTestCase()
+    {
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
+
+    void eachKindReachesTheDesktopUnlessTurnedOff_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<bool>("off");
+        QTest::newRow("placed") << int(NoticeKind::BidPlaced) << "Snipewell：入札しました" << false;
+        QTest::newRow("outbid") << int(NoticeKind::Outbid) << "Snipewell：他の入札者に抜かれました"
+                                << false;
+        QTest::newRow("won") << int(NoticeKind::Won) << "Snipewell：落札しました" << false;
+        QTest::newRow("lost") << int(NoticeKind::Lost) << "Snipewell：落札できませんでした"
+                              << false;
+        QTest::newRow("failed") << int(NoticeKind::Failed) << "Snipewell：入札できませんでした"
+                                << false;
+        QTest::newRow("login") << int(NoticeKind::LoginNeeded) << "Snipewell：ログインが必要です"
+                               << false;
+        QTest::newRow("clock") << int(NoticeKind::ClockOff)
+                               << "Snipewell：パソコンの時計がずれています" << false;
+        QTest::newRow("won, turned off") << int(NoticeKind::Won) << "" << true;
+    }
+
+    void eachKindReachesTheDesktopUnlessTurnedOff()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, summary);
+        QFETCH(bool, off);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag());
+        QDBusConnection service = QDBusConnection::connectToBus(m_address, u"s"_s + tag);
+        FakeNotifications fake;
+        QVERIFY(service.registerObject(u"/org/freedesktop/Notifications"_s, &fake,
+                                       QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(u"org.freedesktop.Notifications"_s));
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        if (off)
+            settings.save(u"Settings"_s, noticeSettingKey(NoticeKind(kind)), u"0"_s);
+        Notifier n(settings, QDBusConnection::connectToBus(m_address, u"c"_s + tag));
+        n.notify(NoticeKind(kind), u"x1 テスト商品\n落札しました：5,000円"_s);
+        if (off) {
+            QTest::qWait(300);
+            QVERIFY(fake.summaries.isEmpty());
+        } else {
+            QTRY_COMPARE(fake.summaries, QStringList{summary});
+            QCOMPARE(fake.bodies, QStringList{u"x1 テスト商品\n落札しました：5,000円"_s});
+            QCOMPARE(n.fallbacks(), 0);
+        }
+        service.unregisterService(u"org.freedesktop.Notifications"_s);
+        QDBusConnection::disconnectFromBus(u"s"_s + tag);
+    }
+
+    void noServiceBreaksNothing()
+    {
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        // A bus with nobody listening, and no bus at all.
+        Notifier onBus(settings, QDBusConnection::connectToBus(m_address, u"lonely"_s));
+        onBus.notify(NoticeKind::Won, u"x1"_s);
+        QTRY_COMPARE(onBus.fallbacks(), 1);
+        Notifier noBus(settings,
+                       QDBusConnection::connectToBus(u"unix:path=/nonexistent"_s, u"none"_s));
+        noBus.notify(NoticeKind::Failed, u"x1"_s);
+        QCOMPARE(noBus.fallbacks(), 1);
+    }
+
+    void sleepIsHeldWhileABidIsDue()
+    {
+        QDBusConnection service = QDBusConnection::connectToBus(m_address, u"login"_s);
+        FakeLogin fake;
+        QVERIFY(service.registerObject(u"/org/freedesktop/login1"_s, &fake,
+                                       QDBusConnection::ExportAllSlots));
+        QVERIFY(service.registerService(u"org.freedesktop.login1"_s));
+        SleepInhibitor inhibitor(QDBusConnection::connectToBus(m_address, u"me"_s));
+        inhibitor.update(true, u"入札予定があります"_s);
+        inhibitor.update(true, u"入札予定があります"_s); // asked once only
+        QTRY_VERIFY(inhibitor.holding());
+        QCOMPARE(fake.whats, QStringList{u"sleep:idle"_s});
+        inhibitor.update(false, {});
+        QVERIFY(!inhibitor.holding());
+        // Let go: the login manager's end of the pipe sees it closed.
+        char c;
+        QCOMPARE(::read(fake.readEnd, &c, 1), ssize_t(0));
+        ::close(fake.readEnd);
+    }
 
 private:
     QProcess m_bus;
     QString m_address;
 };
-
-void tst_Notifier::initTestCase()
-{
-    const QString daemon = QStandardPaths::findExecutable(u"dbus-daemon"_s);
-    if (daemon.isEmpty())
-        QSKIP("dbus-daemon is not installed");
-    m_bus.start(daemon, {u"--session"_s, u"--nofork"_s, u"--print-address=1"_s});
-    QVERIFY(m_bus.waitForReadyRead(10000));
-    m_address = QString::fromLatin1(m_bus.readLine()).trimmed();
-    QVERIFY(!m_address.isEmpty());
-}
-
-void tst_Notifier::cleanupTestCase()
-{
-    m_bus.kill();
-    m_bus.waitForFinished();
-}
-
-void tst_Notifier::eachKindReachesTheDesktopUnlessTurnedOff_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("summary");
-    QTest::addColumn<bool>("off");
-    QTest::newRow("placed") << int(NoticeKind::BidPlaced) << "Snipewell：入札しました" << false;
-    QTest::newRow("outbid") << int(NoticeKind::Outbid) << "Snipewell：他の入札者に抜かれました"
-                            << false;
-    QTest::newRow("won") << int(NoticeKind::Won) << "Snipewell：落札しました" << false;
-    QTest::newRow("lost") << int(NoticeKind::Lost) << "Snipewell：落札できませんでした" << false;
-    QTest::newRow("failed") << int(NoticeKind::Failed) << "Snipewell：入札できませんでした"
-                            << false;
-    QTest::newRow("login") << int(NoticeKind::LoginNeeded) << "Snipewell：ログインが必要です"
-                           << false;
-    QTest::newRow("clock") << int(NoticeKind::ClockOff) << "Snipewell：パソコンの時計がずれています"
-                           << false;
-    QTest::newRow("won, turned off") << int(NoticeKind::Won) << "" << true;
-}
-
-void tst_Notifier::eachKindReachesTheDesktopUnlessTurnedOff()
-{
-    QFETCH(int, kind);
-    QFETCH(QString, summary);
-    QFETCH(bool, off);
-    const QString tag = QString::fromLatin1(QTest::currentDataTag());
-    QDBusConnection service = QDBusConnection::connectToBus(m_address, u"s"_s + tag);
-    FakeNotifications fake;
-    QVERIFY(service.registerObject(u"/org/freedesktop/Notifications"_s, &fake,
-                                   QDBusConnection::ExportAllSlots));
-    QVERIFY(service.registerService(u"org.freedesktop.Notifications"_s));
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    if (off)
-        settings.save(u"Settings"_s, noticeSettingKey(NoticeKind(kind)), u"0"_s);
-    Notifier n(settings, QDBusConnection::connectToBus(m_address, u"c"_s + tag));
-    n.notify(NoticeKind(kind), u"x1 テスト商品\n落札しました：5,000円"_s);
-    if (off) {
-        QTest::qWait(300);
-        QVERIFY(fake.summaries.isEmpty());
-    } else {
-        QTRY_COMPARE(fake.summaries, QStringList{summary});
-        QCOMPARE(fake.bodies, QStringList{u"x1 テスト商品\n落札しました：5,000円"_s});
-        QCOMPARE(n.fallbacks(), 0);
-    }
-    service.unregisterService(u"org.freedesktop.Notifications"_s);
-    QDBusConnection::disconnectFromBus(u"s"_s + tag);
-}
-
-void tst_Notifier::noServiceBreaksNothing()
-{
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    // A bus with nobody listening, and no bus at all.
-    Notifier onBus(settings, QDBusConnection::connectToBus(m_address, u"lonely"_s));
-    onBus.notify(NoticeKind::Won, u"x1"_s);
-    QTRY_COMPARE(onBus.fallbacks(), 1);
-    Notifier noBus(settings, QDBusConnection::connectToBus(u"unix:path=/nonexistent"_s, u"none"_s));
-    noBus.notify(NoticeKind::Failed, u"x1"_s);
-    QCOMPARE(noBus.fallbacks(), 1);
-}
-
-void tst_Notifier::sleepIsHeldWhileABidIsDue()
-{
-    QDBusConnection service = QDBusConnection::connectToBus(m_address, u"login"_s);
-    FakeLogin fake;
-    QVERIFY(service.registerObject(u"/org/freedesktop/login1"_s, &fake,
-                                   QDBusConnection::ExportAllSlots));
-    QVERIFY(service.registerService(u"org.freedesktop.login1"_s));
-    SleepInhibitor inhibitor(QDBusConnection::connectToBus(m_address, u"me"_s));
-    inhibitor.update(true, u"入札予定があります"_s);
-    inhibitor.update(true, u"入札予定があります"_s); // asked once only
-    QTRY_VERIFY(inhibitor.holding());
-    QCOMPARE(fake.whats, QStringList{u"sleep:idle"_s});
-    inhibitor.update(false, {});
-    QVERIFY(!inhibitor.holding());
-    // Let go: the login manager's end of the pipe sees it closed.
-    char c;
-    QCOMPARE(::read(fake.readEnd, &c, 1), ssize_t(0));
-    ::close(fake.readEnd);
-}
 
 QTEST_MAIN(tst_Notifier)
 #include "tst_notifier.moc"

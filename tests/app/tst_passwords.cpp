@@ -22,23 +22,6 @@
 using namespace Qt::StringLiterals;
 using namespace sw;
 
-// Where the site password is kept. The suite runs twice: with a keyring of its own on a
-// private D-Bus session (SNIPEWELL_TEST_KEYRING=1), and with no D-Bus session at all.
-class tst_Passwords : public QObject
-{
-    Q_OBJECT
-private slots:
-    void init();
-    void savedWhereTheDesktopKeepsIt();
-    void scrambledPasswordMovesIntoTheKeyringOnce();
-    void dialogSaysWhereItIsKept();
-    void dialogSaysWhereThePasswordWent();
-    void aKeyringThatNeverAnswers();
-    void aKeyringThatAnswersLate();
-    void anAnswerAfterTheAskerIsGoneIsDropped();
-    void keyringCanBeTurnedOff();
-};
-
 namespace {
 bool keyringExpected()
 {
@@ -83,109 +66,6 @@ void storeInFile(SettingsStore &s, const QString &password)
 }
 } // namespace
 
-void tst_Passwords::init()
-{
-    if (keyringExpected())
-        clearKeyring();
-}
-
-void tst_Passwords::savedWhereTheDesktopKeepsIt()
-{
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    settings.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
-    std::optional<PasswordPlace> place;
-    savePassword(settings, u"tar'o%12\"34"_s, this,
-                 [&place](PasswordPlace p, const QString &) { place = p; });
-    QTRY_VERIFY_WITH_TIMEOUT(place.has_value(), 10000);
-    const PasswordPlace expected =
-        keyringExpected() ? PasswordPlace::Keyring : PasswordPlace::SettingsFile;
-    QCOMPARE(*place, expected);
-    QCOMPARE(passwordPlace(settings), expected);
-    if (keyringExpected()) {
-        QCOMPARE(storedScrambled(settings), QString()); // not in the file at all
-        QCOMPARE(inKeyring(), u"tar'o%12\"34"_s);
-    } else {
-        QCOMPARE(Unscramble(storedScrambled(settings)), u"tar'o%12\"34"_s);
-    }
-    // Read back at the next start.
-    SettingsStore again(home.path(u"snipewell.ini"_s));
-    const LoadedPassword loaded = loadPassword(again);
-    QCOMPARE(loaded.password, u"tar'o%12\"34"_s);
-    QCOMPARE(loaded.place, expected);
-    QCOMPARE(loaded.note, QString());
-}
-
-void tst_Passwords::scrambledPasswordMovesIntoTheKeyringOnce()
-{
-    // The settings file as an earlier version left it.
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    storeInFile(settings, u"old5678"_s);
-    const LoadedPassword first = loadPassword(settings);
-    QCOMPARE(first.password, u"old5678"_s);
-    if (keyringExpected()) {
-        QCOMPARE(first.place, PasswordPlace::Keyring);
-        QCOMPARE(first.note, u"パスワードを設定ファイルからデスクトップのキーリングに移しました"_s);
-        QCOMPARE(storedScrambled(settings), QString());
-        QCOMPARE(inKeyring(), u"old5678"_s);
-    } else {
-        QCOMPARE(first.place, PasswordPlace::SettingsFile);
-        QCOMPARE(Unscramble(storedScrambled(settings)), u"old5678"_s);
-    }
-    const LoadedPassword second = loadPassword(settings);
-    QCOMPARE(second.password, u"old5678"_s);
-    QCOMPARE(second.note, QString()); // moved once only
-}
-
-void tst_Passwords::dialogSaysWhereItIsKept()
-{
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    settings.save(u"Settings"_s, u"ypass"_s, Scramble(u"taro1234"_s));
-    AppValues values;
-    values.password = loadPassword(settings).password;
-    ScriptedPrompter prompter;
-    frmLogin dialog(settings, values, prompter);
-    dialog.show();
-    const QString text = dialog.findChild<QLabel *>(u"lblPasswordPlace"_s)->text();
-    QCOMPARE(text, passwordPlaceText(keyringExpected() ? PasswordPlace::Keyring
-                                                       : PasswordPlace::SettingsFile));
-    QVERIFY(text.contains(keyringExpected() ? u"キーリング"_s : u"設定ファイル"_s));
-    QCOMPARE(dialog.findChild<QLineEdit *>(u"txtUser_1"_s)->text(), u"taro1234"_s);
-    QCOMPARE(dialog.findChild<QLineEdit *>(u"txtUser_1"_s)->echoMode(), QLineEdit::Password);
-}
-
-void tst_Passwords::dialogSaysWhereThePasswordWent()
-{
-    // Typed and confirmed with OK: with a keyring it goes there silently; without one
-    // (no Secret Service, or none that answers) the user is told it is in the file.
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    AppValues values;
-    ScriptedPrompter prompter;
-    frmLogin dialog(settings, values, prompter);
-    dialog.show();
-    QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_0"_s), u"snipe_taro"_s);
-    QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_1"_s), u"hana5678"_s);
-    QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        passwordPlace(settings) == PasswordPlace::Keyring || !prompter.messages.isEmpty(), 10000);
-    if (keyringExpected()) {
-        QVERIFY(prompter.messages.isEmpty());
-        QCOMPARE(inKeyring(), u"hana5678"_s);
-    } else {
-        QCOMPARE(prompter.messages.size(), 1);
-        QVERIFY2(prompter.messages.first().startsWith(
-                     u"パスワードをキーリングに保存できませんでした（"_s),
-                 qPrintable(prompter.messages.first()));
-        QCOMPARE(Unscramble(storedScrambled(settings)), u"hana5678"_s);
-    }
-    dialog.show(); // and the dialog says the same next time
-    QCOMPARE(dialog.findChild<QLabel *>(u"lblPasswordPlace"_s)->text(),
-             passwordPlaceText(passwordPlace(settings)));
-}
-
 namespace {
 // A Secret Service that takes every call and answers none, as a keyring waiting on a
 // prompt nobody sees does.
@@ -220,87 +100,199 @@ private:
 };
 } // namespace
 
-void tst_Passwords::aKeyringThatNeverAnswers()
+// Where the site password is kept. The suite runs twice: with a keyring of its own on a
+// private D-Bus session (SNIPEWELL_TEST_KEYRING=1), and with no D-Bus session at all.
+class tst_Passwords : public QObject
 {
-    if (qEnvironmentVariableIntValue("SNIPEWELL_TEST_SILENT_KEYRING") != 1)
-        QSKIP("needs a session bus of its own (tst_passwords_silent_keyring)");
-    SilentKeyring keyring;
-    QVERIFY(keyring.serveOnTheSessionBus());
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    AppValues values;
-    ScriptedPrompter prompter;
-    frmLogin dialog(settings, values, prompter);
-    dialog.show();
-    QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_0"_s), u"snipe_taro"_s);
-    QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_1"_s), u"hana5678"_s);
-    QElapsedTimer waited;
-    waited.start();
-    QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
-    // Told within the keyring's time, and the program answered all along.
-    QTRY_COMPARE_WITH_TIMEOUT(prompter.messages.size(), 1, 15000);
-    QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
-    QCOMPARE(prompter.messages.first(), passwordFallbackText(u"キーリングが応答しません"_s));
-    QCOMPARE(Unscramble(storedScrambled(settings)), u"hana5678"_s);
-    QCOMPARE(passwordPlace(settings), PasswordPlace::SettingsFile);
-}
-
-void tst_Passwords::aKeyringThatAnswersLate()
-{
-    // The keyring answers after our wait, as one does when the user unlocks it a while
-    // after the start: the start went on with the file, and the late answer harms nothing.
-    if (qEnvironmentVariableIntValue("SNIPEWELL_TEST_SILENT_KEYRING") != 1)
-        QSKIP("needs a session bus of its own (tst_passwords_silent_keyring)");
-    SilentKeyring keyring(1500);
-    QVERIFY(keyring.serveOnTheSessionBus());
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    storeInFile(settings, u"demo1234"_s);
-    const LoadedPassword loaded = loadPassword(settings, 300);
-    QCOMPARE(loaded.password, u"demo1234"_s);
-    QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
-    QTest::qWait(4000); // every late answer arrives
-    QVERIFY(keyring.answered > 0);
-    QCOMPARE(Unscramble(storedScrambled(settings)), u"demo1234"_s);
-}
-
-void tst_Passwords::keyringCanBeTurnedOff()
-{
-    // As the demo does: its member's password never goes near the user's keyring.
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    settings.save(u"Settings"_s, u"Keyring"_s, u"0"_s);
-    storeInFile(settings, u"demo1234"_s);
-    const LoadedPassword loaded = loadPassword(settings);
-    QCOMPARE(loaded.password, u"demo1234"_s);
-    QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
-    std::optional<PasswordPlace> place;
-    savePassword(settings, u"demo5678"_s, this,
-                 [&place](PasswordPlace p, const QString &) { place = p; });
-    QTRY_VERIFY(place.has_value());
-    QCOMPARE(*place, PasswordPlace::SettingsFile);
-    QCOMPARE(Unscramble(storedScrambled(settings)), u"demo5678"_s);
-    if (keyringExpected())
-        QCOMPARE(inKeyring(), QString());
-}
-
-void tst_Passwords::anAnswerAfterTheAskerIsGoneIsDropped()
-{
-    // The credentials dialog asked and was gone before the keyring answered: nothing is told
-    // to a window that no longer exists, and the password stays in the file.
-    TempHome home;
-    SettingsStore settings(home.path(u"snipewell.ini"_s));
-    bool told = false;
+    Q_OBJECT
+private slots:
+    void init()
     {
-        QObject dialog;
-        savePassword(
-            settings, u"demo5678"_s, &dialog,
-            [&told](PasswordPlace, const QString &) { told = true; }, 200);
+        if (keyringExpected())
+            clearKeyring();
     }
-    QTest::qWait(500);
-    QVERIFY(!told);
-    QCOMPARE(Unscramble(storedScrambled(settings)), u"demo5678"_s);
-}
+
+    void savedWhereTheDesktopKeepsIt()
+    {
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        settings.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
+        std::optional<PasswordPlace> place;
+        savePassword(settings, u"tar'o%12\"34"_s, this,
+                     [&place](PasswordPlace p, const QString &) { place = p; });
+        QTRY_VERIFY_WITH_TIMEOUT(place.has_value(), 10000);
+        const PasswordPlace expected =
+            keyringExpected() ? PasswordPlace::Keyring : PasswordPlace::SettingsFile;
+        QCOMPARE(*place, expected);
+        QCOMPARE(passwordPlace(settings), expected);
+        if (keyringExpected()) {
+            QCOMPARE(storedScrambled(settings), QString()); // not in the file at all
+            QCOMPARE(inKeyring(), u"tar'o%12\"34"_s);
+        } else {
+            QCOMPARE(Unscramble(storedScrambled(settings)), u"tar'o%12\"34"_s);
+        }
+        // Read back at the next start.
+        SettingsStore again(home.path(u"snipewell.ini"_s));
+        const LoadedPassword loaded = loadPassword(again);
+        QCOMPARE(loaded.password, u"tar'o%12\"34"_s);
+        QCOMPARE(loaded.place, expected);
+        QCOMPARE(loaded.note, QString());
+    }
+
+    void scrambledPasswordMovesIntoTheKeyringOnce()
+    {
+        // The settings file as an earlier version left it.
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        storeInFile(settings, u"old5678"_s);
+        const LoadedPassword first = loadPassword(settings);
+        QCOMPARE(first.password, u"old5678"_s);
+        if (keyringExpected()) {
+            QCOMPARE(first.place, PasswordPlace::Keyring);
+            QCOMPARE(first.note,
+                     u"パスワードを設定ファイルからデスクトップのキーリングに移しました"_s);
+            QCOMPARE(storedScrambled(settings), QString());
+            QCOMPARE(inKeyring(), u"old5678"_s);
+        } else {
+            QCOMPARE(first.place, PasswordPlace::SettingsFile);
+            QCOMPARE(Unscramble(storedScrambled(settings)), u"old5678"_s);
+        }
+        const LoadedPassword second = loadPassword(settings);
+        QCOMPARE(second.password, u"old5678"_s);
+        QCOMPARE(second.note, QString()); // moved once only
+    }
+
+    void dialogSaysWhereItIsKept()
+    {
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        settings.save(u"Settings"_s, u"ypass"_s, Scramble(u"taro1234"_s));
+        AppValues values;
+        values.password = loadPassword(settings).password;
+        ScriptedPrompter prompter;
+        frmLogin dialog(settings, values, prompter);
+        dialog.show();
+        const QString text = dialog.findChild<QLabel *>(u"lblPasswordPlace"_s)->text();
+        QCOMPARE(text, passwordPlaceText(keyringExpected() ? PasswordPlace::Keyring
+                                                           : PasswordPlace::SettingsFile));
+        QVERIFY(text.contains(keyringExpected() ? u"キーリング"_s : u"設定ファイル"_s));
+        QCOMPARE(dialog.findChild<QLineEdit *>(u"txtUser_1"_s)->text(), u"taro1234"_s);
+        QCOMPARE(dialog.findChild<QLineEdit *>(u"txtUser_1"_s)->echoMode(), QLineEdit::Password);
+    }
+
+    void dialogSaysWhereThePasswordWent()
+    {
+        // Typed and confirmed with OK: with a keyring it goes there silently; without one
+        // (no Secret Service, or none that answers) the user is told it is in the file.
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        AppValues values;
+        ScriptedPrompter prompter;
+        frmLogin dialog(settings, values, prompter);
+        dialog.show();
+        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_0"_s), u"snipe_taro"_s);
+        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_1"_s), u"hana5678"_s);
+        QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(passwordPlace(settings) == PasswordPlace::Keyring ||
+                                     !prompter.messages.isEmpty(),
+                                 10000);
+        if (keyringExpected()) {
+            QVERIFY(prompter.messages.isEmpty());
+            QCOMPARE(inKeyring(), u"hana5678"_s);
+        } else {
+            QCOMPARE(prompter.messages.size(), 1);
+            QVERIFY2(prompter.messages.first().startsWith(
+                         u"パスワードをキーリングに保存できませんでした（"_s),
+                     qPrintable(prompter.messages.first()));
+            QCOMPARE(Unscramble(storedScrambled(settings)), u"hana5678"_s);
+        }
+        dialog.show(); // and the dialog says the same next time
+        QCOMPARE(dialog.findChild<QLabel *>(u"lblPasswordPlace"_s)->text(),
+                 passwordPlaceText(passwordPlace(settings)));
+    }
+
+    void aKeyringThatNeverAnswers()
+    {
+        if (qEnvironmentVariableIntValue("SNIPEWELL_TEST_SILENT_KEYRING") != 1)
+            QSKIP("needs a session bus of its own (tst_passwords_silent_keyring)");
+        SilentKeyring keyring;
+        QVERIFY(keyring.serveOnTheSessionBus());
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        AppValues values;
+        ScriptedPrompter prompter;
+        frmLogin dialog(settings, values, prompter);
+        dialog.show();
+        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_0"_s), u"snipe_taro"_s);
+        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_1"_s), u"hana5678"_s);
+        QElapsedTimer waited;
+        waited.start();
+        QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
+        // Told within the keyring's time, and the program answered all along.
+        QTRY_COMPARE_WITH_TIMEOUT(prompter.messages.size(), 1, 15000);
+        QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));
+        QCOMPARE(prompter.messages.first(), passwordFallbackText(u"キーリングが応答しません"_s));
+        QCOMPARE(Unscramble(storedScrambled(settings)), u"hana5678"_s);
+        QCOMPARE(passwordPlace(settings), PasswordPlace::SettingsFile);
+    }
+
+    void aKeyringThatAnswersLate()
+    {
+        // The keyring answers after our wait, as one does when the user unlocks it a while
+        // after the start: the start went on with the file, and the late answer harms nothing.
+        if (qEnvironmentVariableIntValue("SNIPEWELL_TEST_SILENT_KEYRING") != 1)
+            QSKIP("needs a session bus of its own (tst_passwords_silent_keyring)");
+        SilentKeyring keyring(1500);
+        QVERIFY(keyring.serveOnTheSessionBus());
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        storeInFile(settings, u"demo1234"_s);
+        const LoadedPassword loaded = loadPassword(settings, 300);
+        QCOMPARE(loaded.password, u"demo1234"_s);
+        QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
+        QTest::qWait(4000); // every late answer arrives
+        QVERIFY(keyring.answered > 0);
+        QCOMPARE(Unscramble(storedScrambled(settings)), u"demo1234"_s);
+    }
+
+    void anAnswerAfterTheAskerIsGoneIsDropped()
+    {
+        // The credentials dialog asked and was gone before the keyring answered: nothing is told
+        // to a window that no longer exists, and the password stays in the file.
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        bool told = false;
+        {
+            QObject dialog;
+            savePassword(
+                settings, u"demo5678"_s, &dialog,
+                [&told](PasswordPlace, const QString &) { told = true; }, 200);
+        }
+        QTest::qWait(500);
+        QVERIFY(!told);
+        QCOMPARE(Unscramble(storedScrambled(settings)), u"demo5678"_s);
+    }
+
+    void keyringCanBeTurnedOff()
+    {
+        // As the demo does: its member's password never goes near the user's keyring.
+        TempHome home;
+        SettingsStore settings(home.path(u"snipewell.ini"_s));
+        settings.save(u"Settings"_s, u"Keyring"_s, u"0"_s);
+        storeInFile(settings, u"demo1234"_s);
+        const LoadedPassword loaded = loadPassword(settings);
+        QCOMPARE(loaded.password, u"demo1234"_s);
+        QCOMPARE(loaded.place, PasswordPlace::SettingsFile);
+        std::optional<PasswordPlace> place;
+        savePassword(settings, u"demo5678"_s, this,
+                     [&place](PasswordPlace p, const QString &) { place = p; });
+        QTRY_VERIFY(place.has_value());
+        QCOMPARE(*place, PasswordPlace::SettingsFile);
+        QCOMPARE(Unscramble(storedScrambled(settings)), u"demo5678"_s);
+        if (keyringExpected())
+            QCOMPARE(inKeyring(), QString());
+    }
+};
 
 QTEST_MAIN(tst_Passwords)
 #include "tst_passwords.moc"

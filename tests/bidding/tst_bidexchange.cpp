@@ -19,30 +19,6 @@
 using namespace Qt::StringLiterals;
 using namespace sw;
 
-// One bid exchange against the simulated site, for each way it can end.
-class tst_BidExchange : public QObject
-{
-    Q_OBJECT
-private slots:
-    void outcomes_data();
-    void outcomes();
-    void raisesUpToTheMaximumAndNotBeyond_data();
-    void raisesUpToTheMaximumAndNotBeyond();
-    void init();
-    void arrivesAtTheSiteBidTime_data();
-    void arrivesAtTheSiteBidTime();
-    void failedPreviewIsAskedAgain_data();
-    void failedPreviewIsAskedAgain();
-    void stalledPreviewIsGivenUpBeforeTheEnd();
-    void wallClockJumpDuringTheWait_data();
-    void wallClockJumpDuringTheWait();
-    void theUsersLastWordHolds_data();
-    void theUsersLastWordHolds();
-    void slowPreviewIsALateBidNotALostOne_data();
-    void slowPreviewIsALateBidNotALostOne();
-    void goesOverHttpsToTodaysHost();
-};
-
 namespace {
 
 struct Exchange
@@ -160,129 +136,6 @@ sim::Scenario scenario(qint32 price, qint32 rivalMax, qint32 reserve = 0, qint32
 
 } // namespace
 
-void tst_BidExchange::outcomes_data()
-{
-    QTest::addColumn<int>("rivalMax");
-    QTest::addColumn<int>("reserve");
-    QTest::addColumn<int>("buyNow");
-    QTest::addColumn<int>("endsIn");       // on the site
-    QTest::addColumn<int>("storedEndsIn"); // as the program has it
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("faultOn"); // "confirmation", "preview" or ""
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<bool>("before"); // refused before the site processes the request
-    QTest::addColumn<int>("outcome");
-    QTest::addColumn<int>("previews");
-    QTest::addColumn<int>("confirmations"); // as the site saw them
-    QTest::addColumn<QString>("lastLog");
-    QTest::addColumn<QString>("dialog");
-    const int none = -1;
-    QTest::newRow("success")
-        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "" << none << false << int(BidResult::Accepted) << 1 << 1 << "入札結果：x1：10000：成功 "
-        << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
-    QTest::newRow("below the reserve")
-        << 6000 << 20000 << 0 << 600 << 600 << "taro1234"
-        << "" << none << false << int(BidResult::BelowReserve) << 1 << 1
-        << "入札結果：x1：10000：最低落札価格よりも低い金額 "
-        << "入札結果：x1\r\n10000円は最低落札価格よりも低い金額でした。";
-    QTest::newRow("bought outright") << 6000 << 0 << 9000 << 600 << 600 << "taro1234"
-                                     << "" << none << false << int(BidResult::Won) << 1 << 1
-                                     << "入札結果：x1：10000：あなたが落札しました。"
-                                     << "入札結果：x1\r\n10000円で落札しました。";
-    QTest::newRow("the site ended it early")
-        << 6000 << 0 << 0 << -10 << 600 << "taro1234"
-        << "" << none << false << int(BidResult::Ended) << 1 << 0 << "入札結果：x1：既に終了"
-        << "入札結果：x1\r\n既に終了。";
-    QTest::newRow("over by the site's clock: nothing asked")
-        << 6000 << 0 << 0 << -10 << -10 << "taro1234"
-        << "" << none << false << int(BidResult::NotSent) << 0 << 0
-        << "入札できませんでした：x1：10000：終了時刻を過ぎています"
-        << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n終了時刻を過ぎています";
-    QTest::newRow("wrong password: the login page, asked once")
-        << 6000 << 0 << 0 << 600 << 600 << "wrong"
-        << "" << none << false << int(BidResult::LoginNeeded) << 1 << 0
-        << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しました）"
-        << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
-    QTest::newRow("busy page for the preview, asked three times")
-        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "preview" << int(sim::Fault::ErrorPage) << false << int(BidResult::NotSent) << 3 << 0
-        << "入札できませんでした：x1：10000：入札の確認画面に入札の欄がありませんでした"
-        << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n"
-           "入札の確認画面に入札の欄がありませんでした";
-    QTest::newRow("login page for the confirmation")
-        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::LoginPage) << false << int(BidResult::LoginNeeded) << 1
-        << 1
-        << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しました）"
-        << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
-    // The amount counts as sent only when the site has it: the item's page tells.
-    QTest::newRow("no answer, but the site took it: the page shows it")
-        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::Drop) << false << int(BidResult::Accepted) << 1 << 1
-        << "入札結果：x1：10000：成功（商品ページで確認） "
-        << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
-    QTest::newRow("the busy page after the site took it")
-        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::ErrorPage) << false << int(BidResult::Accepted) << 1
-        << 1 << "入札結果：x1：10000：不明 "
-        << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
-    QTest::newRow("refused unseen every time: never arrived, said so")
-        << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-        << "confirmation" << int(sim::Fault::Http503) << true << int(BidResult::NotArrived) << 2
-        << 0
-        << "入札が届きませんでした：x1：10000：入札に応答がなく、商品ページにも入札がありません"
-        << "入札結果：x1\r\n10000円の入札が届きませんでした。\r\n"
-           "入札に応答がなく、商品ページにも入札がありません";
-}
-
-void tst_BidExchange::outcomes()
-{
-    QFETCH(int, rivalMax);
-    QFETCH(int, reserve);
-    QFETCH(int, buyNow);
-    QFETCH(int, endsIn);
-    QFETCH(int, storedEndsIn);
-    QFETCH(QString, password);
-    QFETCH(QString, faultOn);
-    QFETCH(int, fault);
-    QFETCH(bool, before);
-    QFETCH(int, outcome);
-    QFETCH(int, previews);
-    QFETCH(int, confirmations);
-    QFETCH(QString, lastLog);
-    QFETCH(QString, dialog);
-    Exchange x(scenario(5000, rivalMax, reserve, buyNow, endsIn));
-    if (fault >= 0) {
-        sim::Fault f;
-        f.kind = sim::Fault::Kind(fault);
-        f.path = faultOn == "preview"_L1 ? u"/jp/show/*"_s : u"/jp/config/*"_s;
-        f.beforeProcessing = before;
-        x.site.addFault(f);
-    }
-    BidRequest r = x.request(10000, 10000);
-    r.end = QDateTime::currentDateTime().addSecs(storedEndsIn);
-    r.encodedPassword = encodePassword(password);
-    const auto result = x.run(r);
-    QVERIFY(result);
-    QCOMPARE(int(result->outcome), outcome);
-    QCOMPARE(result->success,
-             outcome == int(BidResult::Accepted) || outcome == int(BidResult::Won));
-    QCOMPARE(result->dialogText.value_or(QString()), dialog);
-    QVERIFY(result->showDialog);
-    const QStringList log = x.logLines();
-    QVERIFY2(log.contains(lastLog), qPrintable(log.join(QLatin1Char('\n'))));
-    QCOMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), previews);
-    // A dropped connection never sends the confirmation again unseen (a confirmation
-    // refused before the site looked at it does not count).
-    QCOMPARE(x.site.confirmations().size(), confirmations);
-    // Only the preview carries the password.
-    for (const sim::RequestRecord &req : x.site.requests()) {
-        if (req.path != "/jp/show/bid_preview"_L1)
-            QVERIFY(!req.query.contains(u"passwd"_s));
-    }
-}
-
 struct RaisesUpToTheMaximumAndNotBeyondRow
 {
     int rivalMax, siteUnit;
@@ -292,322 +145,461 @@ struct RaisesUpToTheMaximumAndNotBeyondRow
     bool success;
 };
 
-void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond_data()
+// One bid exchange against the simulated site, for each way it can end.
+class tst_BidExchange : public QObject
 {
-    QTest::addColumn<RaisesUpToTheMaximumAndNotBeyondRow>("row");
-    using R = RaisesUpToTheMaximumAndNotBeyondRow;
-    const QStringList none;
-    QTest::newRow("refused at the maximum") << R{
-        10000, 500, 500, 9000, 10000, none, QStringList{u"9000"_s, u"9500"_s, u"10000"_s}, false};
-    QTest::newRow("the last step is the maximum") << R{
-        10100, 500, 500, 9500, 10200, none, QStringList{u"9500"_s, u"10000"_s, u"10200"_s}, false};
-    QTest::newRow("raised until it leads") << R{
-        9600, 100, 500, 9000, 10000, none, QStringList{u"9000"_s, u"9500"_s, u"10000"_s}, true};
-    QTest::newRow("first amount is the maximum: no retry")
-        << R{20000, 500, 500, 10000, 10000, none, QStringList{u"10000"_s}, false};
-    QTest::newRow("no unit on the page: the site's increment for each amount") << R{
-        10100, 100, 0, 9500, 10500, none, QStringList{u"9500"_s, u"9750"_s, u"10000"_s, u"10500"_s},
-        true};
-    QTest::newRow("an amount sent before is not sent again") << R{
-        9600, 100, 500, 9000, 10000, QStringList{u"9500"_s}, QStringList{u"9000"_s, u"10000"_s},
-        true};
-}
+    Q_OBJECT
+private slots:
+    void outcomes_data()
+    {
+        QTest::addColumn<int>("rivalMax");
+        QTest::addColumn<int>("reserve");
+        QTest::addColumn<int>("buyNow");
+        QTest::addColumn<int>("endsIn");       // on the site
+        QTest::addColumn<int>("storedEndsIn"); // as the program has it
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("faultOn"); // "confirmation", "preview" or ""
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<bool>("before"); // refused before the site processes the request
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("previews");
+        QTest::addColumn<int>("confirmations"); // as the site saw them
+        QTest::addColumn<QString>("lastLog");
+        QTest::addColumn<QString>("dialog");
+        const int none = -1;
+        QTest::newRow("success")
+            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+            << "" << none << false << int(BidResult::Accepted) << 1 << 1
+            << "入札結果：x1：10000：成功 "
+            << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
+        QTest::newRow("below the reserve")
+            << 6000 << 20000 << 0 << 600 << 600 << "taro1234"
+            << "" << none << false << int(BidResult::BelowReserve) << 1 << 1
+            << "入札結果：x1：10000：最低落札価格よりも低い金額 "
+            << "入札結果：x1\r\n10000円は最低落札価格よりも低い金額でした。";
+        QTest::newRow("bought outright") << 6000 << 0 << 9000 << 600 << 600 << "taro1234"
+                                         << "" << none << false << int(BidResult::Won) << 1 << 1
+                                         << "入札結果：x1：10000：あなたが落札しました。"
+                                         << "入札結果：x1\r\n10000円で落札しました。";
+        QTest::newRow("the site ended it early")
+            << 6000 << 0 << 0 << -10 << 600 << "taro1234"
+            << "" << none << false << int(BidResult::Ended) << 1 << 0 << "入札結果：x1：既に終了"
+            << "入札結果：x1\r\n既に終了。";
+        QTest::newRow("over by the site's clock: nothing asked")
+            << 6000 << 0 << 0 << -10 << -10 << "taro1234"
+            << "" << none << false << int(BidResult::NotSent) << 0 << 0
+            << "入札できませんでした：x1：10000：終了時刻を過ぎています"
+            << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n終了時刻を過ぎています";
+        QTest::newRow("wrong password: the login page, asked once")
+            << 6000 << 0 << 0 << 600 << 600 << "wrong"
+            << "" << none << false << int(BidResult::LoginNeeded) << 1 << 0
+            << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しまし"
+               "た）"
+            << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
+        QTest::newRow("busy page for the preview, asked three times")
+            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+            << "preview" << int(sim::Fault::ErrorPage) << false << int(BidResult::NotSent) << 3 << 0
+            << "入札できませんでした：x1：10000：入札の確認画面に入札の欄がありませんでした"
+            << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n"
+               "入札の確認画面に入札の欄がありませんでした";
+        QTest::newRow("login page for the confirmation")
+            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+            << "confirmation" << int(sim::Fault::LoginPage) << false << int(BidResult::LoginNeeded)
+            << 1 << 1
+            << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しまし"
+               "た）"
+            << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
+        // The amount counts as sent only when the site has it: the item's page tells.
+        QTest::newRow("no answer, but the site took it: the page shows it")
+            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+            << "confirmation" << int(sim::Fault::Drop) << false << int(BidResult::Accepted) << 1
+            << 1 << "入札結果：x1：10000：成功（商品ページで確認） "
+            << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
+        QTest::newRow("the busy page after the site took it")
+            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+            << "confirmation" << int(sim::Fault::ErrorPage) << false << int(BidResult::Accepted)
+            << 1 << 1 << "入札結果：x1：10000：不明 "
+            << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
+        QTest::newRow("refused unseen every time: never arrived, said so")
+            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
+            << "confirmation" << int(sim::Fault::Http503) << true << int(BidResult::NotArrived) << 2
+            << 0
+            << "入札が届きませんでした：x1：10000：入札に応答がなく、商品ページにも入札がありません"
+            << "入札結果：x1\r\n10000円の入札が届きませんでした。\r\n"
+               "入札に応答がなく、商品ページにも入札がありません";
+    }
 
-void tst_BidExchange::raisesUpToTheMaximumAndNotBeyond()
-{
-    QFETCH(RaisesUpToTheMaximumAndNotBeyondRow, row);
-    const auto &[rivalMax, siteUnit, knownUnit, first, max, sentBefore, amounts, success] = row;
-    Exchange x(scenario(5000, rivalMax, 0, 0, 600, siteUnit));
-    BidRequest r = x.request(first, max, knownUnit);
-    for (const QString &a : sentBefore)
-        r.alreadySent.insert(a.toInt());
-    const auto result = x.run(r);
-    QVERIFY(result);
-    QCOMPARE(x.submittedAmounts(), amounts);
-    QCOMPARE(result->success, success);
-    QCOMPARE(x.shownNext.size(), amounts.size() - 1);
-    if (!success)
-        QVERIFY(result->dialogText->contains(u"直前に他の人が入札した金額より低い金額でした。"_s));
-}
+    void outcomes()
+    {
+        QFETCH(int, rivalMax);
+        QFETCH(int, reserve);
+        QFETCH(int, buyNow);
+        QFETCH(int, endsIn);
+        QFETCH(int, storedEndsIn);
+        QFETCH(QString, password);
+        QFETCH(QString, faultOn);
+        QFETCH(int, fault);
+        QFETCH(bool, before);
+        QFETCH(int, outcome);
+        QFETCH(int, previews);
+        QFETCH(int, confirmations);
+        QFETCH(QString, lastLog);
+        QFETCH(QString, dialog);
+        Exchange x(scenario(5000, rivalMax, reserve, buyNow, endsIn));
+        if (fault >= 0) {
+            sim::Fault f;
+            f.kind = sim::Fault::Kind(fault);
+            f.path = faultOn == "preview"_L1 ? u"/jp/show/*"_s : u"/jp/config/*"_s;
+            f.beforeProcessing = before;
+            x.site.addFault(f);
+        }
+        BidRequest r = x.request(10000, 10000);
+        r.end = QDateTime::currentDateTime().addSecs(storedEndsIn);
+        r.encodedPassword = encodePassword(password);
+        const auto result = x.run(r);
+        QVERIFY(result);
+        QCOMPARE(int(result->outcome), outcome);
+        QCOMPARE(result->success,
+                 outcome == int(BidResult::Accepted) || outcome == int(BidResult::Won));
+        QCOMPARE(result->dialogText.value_or(QString()), dialog);
+        QVERIFY(result->showDialog);
+        const QStringList log = x.logLines();
+        QVERIFY2(log.contains(lastLog), qPrintable(log.join(QLatin1Char('\n'))));
+        QCOMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), previews);
+        // A dropped connection never sends the confirmation again unseen (a confirmation
+        // refused before the site looked at it does not count).
+        QCOMPARE(x.site.confirmations().size(), confirmations);
+        // Only the preview carries the password.
+        for (const sim::RequestRecord &req : x.site.requests()) {
+            if (req.path != "/jp/show/bid_preview"_L1)
+                QVERIFY(!req.query.contains(u"passwd"_s));
+        }
+    }
 
-void tst_BidExchange::init()
-{
-    siteClock().reset();
-}
+    void raisesUpToTheMaximumAndNotBeyond_data()
+    {
+        QTest::addColumn<RaisesUpToTheMaximumAndNotBeyondRow>("row");
+        using R = RaisesUpToTheMaximumAndNotBeyondRow;
+        const QStringList none;
+        QTest::newRow("refused at the maximum")
+            << R{10000, 500, 500, 9000, 10000, none, QStringList{u"9000"_s, u"9500"_s, u"10000"_s},
+                 false};
+        QTest::newRow("the last step is the maximum")
+            << R{10100, 500, 500, 9500, 10200, none, QStringList{u"9500"_s, u"10000"_s, u"10200"_s},
+                 false};
+        QTest::newRow("raised until it leads") << R{
+            9600, 100, 500, 9000, 10000, none, QStringList{u"9000"_s, u"9500"_s, u"10000"_s}, true};
+        QTest::newRow("first amount is the maximum: no retry")
+            << R{20000, 500, 500, 10000, 10000, none, QStringList{u"10000"_s}, false};
+        QTest::newRow("no unit on the page: the site's increment for each amount")
+            << R{10100,
+                 100,
+                 0,
+                 9500,
+                 10500,
+                 none,
+                 QStringList{u"9500"_s, u"9750"_s, u"10000"_s, u"10500"_s},
+                 true};
+        QTest::newRow("an amount sent before is not sent again") << R{
+            9600, 100, 500, 9000, 10000, QStringList{u"9500"_s}, QStringList{u"9000"_s, u"10000"_s},
+            true};
+    }
 
-void tst_BidExchange::arrivesAtTheSiteBidTime_data()
-{
-    QTest::addColumn<int>("siteAheadMs"); // the site's clock against this machine's
-    QTest::addColumn<int>("oneWayMs");
-    QTest::addColumn<bool>("pagesOnly"); // the host's top page (the clock's) answers at once
-    QTest::newRow("same clocks") << 0 << 0 << false;
-    QTest::newRow("machine 3 s slow") << 3000 << 0 << false;
-    QTest::newRow("machine 3 s fast") << -3000 << 0 << false;
-    QTest::newRow("400 ms each way") << 0 << 400 << false;
-    QTest::newRow("machine slow, site far away") << 3000 << 400 << false;
-    // A front server answers the clock's requests at once, every page takes 1.2 s: the
-    // confirmation leaves half a page's round trip early all the same.
-    QTest::newRow("pages slow, the clock's requests quick") << 0 << 600 << true;
-}
+    void raisesUpToTheMaximumAndNotBeyond()
+    {
+        QFETCH(RaisesUpToTheMaximumAndNotBeyondRow, row);
+        const auto &[rivalMax, siteUnit, knownUnit, first, max, sentBefore, amounts, success] = row;
+        Exchange x(scenario(5000, rivalMax, 0, 0, 600, siteUnit));
+        BidRequest r = x.request(first, max, knownUnit);
+        for (const QString &a : sentBefore)
+            r.alreadySent.insert(a.toInt());
+        const auto result = x.run(r);
+        QVERIFY(result);
+        QCOMPARE(x.submittedAmounts(), amounts);
+        QCOMPARE(result->success, success);
+        QCOMPARE(x.shownNext.size(), amounts.size() - 1);
+        if (!success)
+            QVERIFY(
+                result->dialogText->contains(u"直前に他の人が入札した金額より低い金額でした。"_s));
+    }
 
-void tst_BidExchange::arrivesAtTheSiteBidTime()
-{
-    QFETCH(int, siteAheadMs);
-    QFETCH(int, oneWayMs);
-    QFETCH(bool, pagesOnly);
-    sim::Scenario s = scenario(5000, 6000);
-    s.clockOffsetMs = siteAheadMs;
-    s.items.first().end = s.now().addSecs(600);
-    if (oneWayMs > 0) {
+    void init() { siteClock().reset(); }
+
+    void arrivesAtTheSiteBidTime_data()
+    {
+        QTest::addColumn<int>("siteAheadMs"); // the site's clock against this machine's
+        QTest::addColumn<int>("oneWayMs");
+        QTest::addColumn<bool>("pagesOnly"); // the host's top page (the clock's) answers at once
+        QTest::newRow("same clocks") << 0 << 0 << false;
+        QTest::newRow("machine 3 s slow") << 3000 << 0 << false;
+        QTest::newRow("machine 3 s fast") << -3000 << 0 << false;
+        QTest::newRow("400 ms each way") << 0 << 400 << false;
+        QTest::newRow("machine slow, site far away") << 3000 << 400 << false;
+        // A front server answers the clock's requests at once, every page takes 1.2 s: the
+        // confirmation leaves half a page's round trip early all the same.
+        QTest::newRow("pages slow, the clock's requests quick") << 0 << 600 << true;
+    }
+
+    void arrivesAtTheSiteBidTime()
+    {
+        QFETCH(int, siteAheadMs);
+        QFETCH(int, oneWayMs);
+        QFETCH(bool, pagesOnly);
+        sim::Scenario s = scenario(5000, 6000);
+        s.clockOffsetMs = siteAheadMs;
+        s.items.first().end = s.now().addSecs(600);
+        if (oneWayMs > 0) {
+            sim::Fault f;
+            f.inMs = f.ms = oneWayMs;
+            if (pagesOnly)
+                f.path = u"/jp/*"_s;
+            s.faults << f;
+        }
+        Exchange x(s);
+        QVERIFY(x.learnTheSiteClock());
+        BidRequest r = x.request(10000, 10000);
+        r.bidTime = x.siteSecondsFromNow(pagesOnly ? 6 : 3);
+        const auto result = x.run(r);
+        QVERIFY(result && result->success);
+        const auto previews = x.site.requestsTo(u"/jp/show/bid_preview"_s);
+        const auto confirmations = x.site.requestsTo(u"/jp/config/placebid"_s);
+        QCOMPARE(confirmations.size(), 1);
+        QVERIFY(previews.first().atMs < r.bidTime.toMSecsSinceEpoch() - 1000);
+        // By the site's own clock, the confirmation arrives at the bid time.
+        const qint64 late = confirmations.first().atMs - r.bidTime.toMSecsSinceEpoch();
+        QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
+    }
+
+    void failedPreviewIsAskedAgain_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("log");
+        // Qt's network layer asks once more by itself when a connection closes unanswered.
+        QTest::newRow("connection dropped") << int(sim::Fault::Drop) << "";
+        QTest::newRow("server error")
+            << int(sim::Fault::Http500) << "入札準備２：x1：10000：サーバー応答なし";
+        // A stalled preview is not given up: a second one races it.
+        QTest::newRow("stalled") << int(sim::Fault::Stall) << "";
+        QTest::newRow("cut short")
+            << int(sim::Fault::OneByte) << "アクセスに失敗しました、接続を確認してください｡";
+    }
+
+    void failedPreviewIsAskedAgain()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, log);
+        Exchange x(scenario(5000, 6000));
         sim::Fault f;
-        f.inMs = f.ms = oneWayMs;
-        if (pagesOnly)
-            f.path = u"/jp/*"_s;
-        s.faults << f;
+        f.kind = sim::Fault::Kind(fault);
+        f.path = u"/jp/show/bid_preview"_s;
+        f.count = 1;
+        x.site.addFault(f);
+        BidRequest r = x.request(10000, 10000);
+        // As early as a bid starts on a site not heard from yet.
+        r.bidTime = QDateTime::currentDateTime().addMSecs(previewLeadMs(siteClock()));
+        const auto result = x.run(r);
+        QVERIFY(result && result->success);
+        QCOMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 2);
+        const auto confirmations = x.site.requestsTo(u"/jp/config/placebid"_s);
+        QCOMPARE(confirmations.size(), 1);
+        QVERIFY(confirmations.first().atMs <= r.bidTime.toMSecsSinceEpoch() + 100);
+        QVERIFY2(log.isEmpty() || x.logLines().contains(log),
+                 qPrintable(x.logLines().join(QLatin1Char('\n'))));
     }
-    Exchange x(s);
-    QVERIFY(x.learnTheSiteClock());
-    BidRequest r = x.request(10000, 10000);
-    r.bidTime = x.siteSecondsFromNow(pagesOnly ? 6 : 3);
-    const auto result = x.run(r);
-    QVERIFY(result && result->success);
-    const auto previews = x.site.requestsTo(u"/jp/show/bid_preview"_s);
-    const auto confirmations = x.site.requestsTo(u"/jp/config/placebid"_s);
-    QCOMPARE(confirmations.size(), 1);
-    QVERIFY(previews.first().atMs < r.bidTime.toMSecsSinceEpoch() - 1000);
-    // By the site's own clock, the confirmation arrives at the bid time.
-    const qint64 late = confirmations.first().atMs - r.bidTime.toMSecsSinceEpoch();
-    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
-}
 
-void tst_BidExchange::failedPreviewIsAskedAgain_data()
-{
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<QString>("log");
-    // Qt's network layer asks once more by itself when a connection closes unanswered.
-    QTest::newRow("connection dropped") << int(sim::Fault::Drop) << "";
-    QTest::newRow("server error") << int(sim::Fault::Http500)
-                                  << "入札準備２：x1：10000：サーバー応答なし";
-    // A stalled preview is not given up: a second one races it.
-    QTest::newRow("stalled") << int(sim::Fault::Stall) << "";
-    QTest::newRow("cut short") << int(sim::Fault::OneByte)
-                               << "アクセスに失敗しました、接続を確認してください｡";
-}
-
-void tst_BidExchange::failedPreviewIsAskedAgain()
-{
-    QFETCH(int, fault);
-    QFETCH(QString, log);
-    Exchange x(scenario(5000, 6000));
-    sim::Fault f;
-    f.kind = sim::Fault::Kind(fault);
-    f.path = u"/jp/show/bid_preview"_s;
-    f.count = 1;
-    x.site.addFault(f);
-    BidRequest r = x.request(10000, 10000);
-    // As early as a bid starts on a site not heard from yet.
-    r.bidTime = QDateTime::currentDateTime().addMSecs(previewLeadMs(siteClock()));
-    const auto result = x.run(r);
-    QVERIFY(result && result->success);
-    QCOMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 2);
-    const auto confirmations = x.site.requestsTo(u"/jp/config/placebid"_s);
-    QCOMPARE(confirmations.size(), 1);
-    QVERIFY(confirmations.first().atMs <= r.bidTime.toMSecsSinceEpoch() + 100);
-    QVERIFY2(log.isEmpty() || x.logLines().contains(log),
-             qPrintable(x.logLines().join(QLatin1Char('\n'))));
-}
-
-void tst_BidExchange::stalledPreviewIsGivenUpBeforeTheEnd()
-{
-    // Every preview stalls; the auction ends three seconds from now. The exchange says so
-    // while the auction still runs, not after the fetcher's 20 s time-out.
-    sim::Scenario s = scenario(5000, 6000, 0, 0, 3);
-    Exchange x(s);
-    x.fetcher->setTimeoutMs(20000);
-    sim::Fault f;
-    f.kind = sim::Fault::Stall;
-    f.path = u"/jp/show/bid_preview"_s;
-    x.site.addFault(f);
-    BidRequest r = x.request(10000, 10000);
-    r.bidTime = QDateTime::currentDateTime().addSecs(1);
-    QElapsedTimer took;
-    took.start();
-    const auto result = x.run(r, 10000);
-    QVERIFY(result);
-    QVERIFY(!result->success && !result->sent);
-    QVERIFY2(took.elapsed() < 3500, qPrintable(QString::number(took.elapsed())));
-    QVERIFY(x.site.requestsTo(u"/jp/config/placebid"_s).isEmpty());
-    QVERIFY2(x.logLines().contains(QStringLiteral(
-                 "入札できませんでした：x1：10000：入札の確認画面が時間内に届きませんでした")),
-             qPrintable(x.logLines().join(QLatin1Char('\n'))));
-    QVERIFY(result->dialogText->contains(u"送れませんでした"_s));
-}
-
-void tst_BidExchange::wallClockJumpDuringTheWait_data()
-{
-    QTest::addColumn<int>("jumpMs");
-    QTest::newRow("a time-sync step 30 s back") << -30000;
-    QTest::newRow("5 s on during the last wait") << 5000;
-}
-
-void tst_BidExchange::wallClockJumpDuringTheWait()
-{
-    QFETCH(int, jumpMs);
-    // The machine's wall clock as the program sees it; the site keeps the true time.
-    qint64 jump = 0;
-    siteClock().setSources([&jump] { return QDateTime::currentMSecsSinceEpoch() + jump; }, {});
-    Exchange x(scenario(5000, 6000));
-    QVERIFY(x.learnTheSiteClock());
-    BidRequest r = x.request(10000, 10000);
-    r.bidTime = x.siteSecondsFromNow(3);
-    std::optional<BidResult> result;
-    BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}, nullptr, {}, {}};
-    PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
-    QTRY_COMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 1);
-    QTest::qWait(1000);
-    jump = jumpMs; // while the bid waits for its moment
-    QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
-    siteClock().setSources({}, {});
-    QVERIFY(result->success);
-    const qint64 late =
-        x.site.requestsTo(u"/jp/config/placebid"_s).first().atMs - r.bidTime.toMSecsSinceEpoch();
-    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
-}
-
-void tst_BidExchange::theUsersLastWordHolds_data()
-{
-    QTest::addColumn<bool>("raise"); // saved as a raise waits for its pace, else for the bid time
-    QTest::addColumn<bool>("deleted");
-    QTest::addColumn<int>("quantity");
-    QTest::addColumn<int>("max");
-    QTest::addColumn<QStringList>("sent");
-    QTest::addColumn<QString>("log");
-    const QStringList none;
-    QTest::newRow("quantity 0: nothing sent")
-        << false << false << 0 << 10000 << none
-        << "入札中止：x1：10000：入札数量が０に変更されました";
-    QTest::newRow("row deleted: nothing sent")
-        << false << true << 1 << 10000 << none << "入札中止：x1：10000：商品が削除されました";
-    QTest::newRow("a lower maximum: the lower amount")
-        << false << false << 1 << 8000 << QStringList{u"8000"_s} << "入札開始：x1：8000";
-    QTest::newRow("lowered below what the site takes: nothing sent")
-        << false << false << 1 << 5200 << none
-        << "入札中止：x1：10000：上限価格が5,200円に下げられ、入札できる金額ではなくなりました";
-    QTest::newRow("a raised maximum: the raised amount")
-        << false << false << 1 << 12000 << QStringList{u"12000"_s} << "入札開始：x1：12000";
-    QTest::newRow("deleted while a raise waits: not raised")
-        << true << true << 1 << 12000 << QStringList{u"9000"_s}
-        << "入札中止：x1：9500：商品が削除されました";
-    QTest::newRow("quantity 0 while a raise waits: not raised")
-        << true << false << 0 << 12000 << QStringList{u"9000"_s}
-        << "入札中止：x1：9500：入札数量が０に変更されました";
-    QTest::newRow("lowered to the refused amount while a raise waits: not raised")
-        << true << false << 1 << 9000 << QStringList{u"9000"_s}
-        << "入札中止：x1：9500：上限価格が9,000円に下げられ、入札できる金額ではなくなりました";
-}
-
-void tst_BidExchange::theUsersLastWordHolds()
-{
-    QFETCH(bool, raise);
-    QFETCH(bool, deleted);
-    QFETCH(int, quantity);
-    QFETCH(int, max);
-    QFETCH(QStringList, sent);
-    QFETCH(QString, log);
-    Exchange x(scenario(5000, raise ? 10000 : 6000));
-    LiveLimits live{true, 1, 12000, 5500};
-    bool gone = false;
-    x.limitsNow = [&]() -> std::optional<LiveLimits> {
-        if (gone)
-            return std::nullopt;
-        return live;
-    };
-    auto save = [&] {
-        gone = deleted;
-        live.quantity = quantity;
-        live.max = max;
-        live.armed = quantity > 0 && max >= live.lowest;
-    };
-    BidRequest r = x.request(raise ? 9000 : 10000, raise ? 12000 : 10000);
-    if (!raise) {
-        live.max = 10000;
-        r.bidTime = QDateTime::currentDateTime().addSecs(5);
+    void stalledPreviewIsGivenUpBeforeTheEnd()
+    {
+        // Every preview stalls; the auction ends three seconds from now. The exchange says so
+        // while the auction still runs, not after the fetcher's 20 s time-out.
+        sim::Scenario s = scenario(5000, 6000, 0, 0, 3);
+        Exchange x(s);
+        x.fetcher->setTimeoutMs(20000);
+        sim::Fault f;
+        f.kind = sim::Fault::Stall;
+        f.path = u"/jp/show/bid_preview"_s;
+        x.site.addFault(f);
+        BidRequest r = x.request(10000, 10000);
+        r.bidTime = QDateTime::currentDateTime().addSecs(1);
+        QElapsedTimer took;
+        took.start();
+        const auto result = x.run(r, 10000);
+        QVERIFY(result);
+        QVERIFY(!result->success && !result->sent);
+        QVERIFY2(took.elapsed() < 3500, qPrintable(QString::number(took.elapsed())));
+        QVERIFY(x.site.requestsTo(u"/jp/config/placebid"_s).isEmpty());
+        QVERIFY2(x.logLines().contains(QStringLiteral(
+                     "入札できませんでした：x1：10000：入札の確認画面が時間内に届きませんでした")),
+                 qPrintable(x.logLines().join(QLatin1Char('\n'))));
+        QVERIFY(result->dialogText->contains(u"送れませんでした"_s));
     }
-    RequestPacer pacer;
-    std::optional<BidResult> result;
-    // A raise shows its amount once decided, then waits for the item's pace: the user saves
-    // in that moment.
-    BidContext ctx{*x.fetcher,
-                   x.hosts,
-                   x.log,
-                   x.alive,
-                   [&](const QString &) {
-                       if (raise)
-                           save();
-                   },
-                   &pacer,
-                   {},
-                   x.limitsNow};
-    PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
-    if (!raise) {
-        // The user saves while the preview is in hand and the bid waits for its moment.
+
+    void wallClockJumpDuringTheWait_data()
+    {
+        QTest::addColumn<int>("jumpMs");
+        QTest::newRow("a time-sync step 30 s back") << -30000;
+        QTest::newRow("5 s on during the last wait") << 5000;
+    }
+
+    void wallClockJumpDuringTheWait()
+    {
+        QFETCH(int, jumpMs);
+        // The machine's wall clock as the program sees it; the site keeps the true time.
+        qint64 jump = 0;
+        siteClock().setSources([&jump] { return QDateTime::currentMSecsSinceEpoch() + jump; }, {});
+        Exchange x(scenario(5000, 6000));
+        QVERIFY(x.learnTheSiteClock());
+        BidRequest r = x.request(10000, 10000);
+        r.bidTime = x.siteSecondsFromNow(3);
+        std::optional<BidResult> result;
+        BidContext ctx{*x.fetcher, x.hosts, x.log, x.alive, {}, nullptr, {}, {}};
+        PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
         QTRY_COMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 1);
-        save();
+        QTest::qWait(1000);
+        jump = jumpMs; // while the bid waits for its moment
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
+        siteClock().setSources({}, {});
+        QVERIFY(result->success);
+        const qint64 late = x.site.requestsTo(u"/jp/config/placebid"_s).first().atMs -
+                            r.bidTime.toMSecsSinceEpoch();
+        QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
-    QCOMPARE(x.submittedAmounts(), sent);
-    QCOMPARE(int(result->outcome),
-             int(sent.isEmpty() || raise ? BidResult::Cancelled : BidResult::Accepted));
-    QVERIFY2(x.logLines().contains(log), qPrintable(x.logLines().join(QLatin1Char('\n'))));
-}
 
-void tst_BidExchange::slowPreviewIsALateBidNotALostOne_data()
-{
-    QTest::addColumn<int>("previewMs"); // how long the preview takes; item pages are quick
-    QTest::newRow("3 s") << 3000;
-    QTest::newRow("6 s") << 6000;
-}
+    void theUsersLastWordHolds_data()
+    {
+        QTest::addColumn<bool>(
+            "raise"); // saved as a raise waits for its pace, else for the bid time
+        QTest::addColumn<bool>("deleted");
+        QTest::addColumn<int>("quantity");
+        QTest::addColumn<int>("max");
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QString>("log");
+        const QStringList none;
+        QTest::newRow("quantity 0: nothing sent")
+            << false << false << 0 << 10000 << none
+            << "入札中止：x1：10000：入札数量が０に変更されました";
+        QTest::newRow("row deleted: nothing sent")
+            << false << true << 1 << 10000 << none << "入札中止：x1：10000：商品が削除されました";
+        QTest::newRow("a lower maximum: the lower amount")
+            << false << false << 1 << 8000 << QStringList{u"8000"_s} << "入札開始：x1：8000";
+        QTest::newRow("lowered below what the site takes: nothing sent")
+            << false << false << 1 << 5200 << none
+            << "入札中止：x1：10000：上限価格が5,200円に下げられ、入札できる金額ではなくなりました";
+        QTest::newRow("a raised maximum: the raised amount")
+            << false << false << 1 << 12000 << QStringList{u"12000"_s} << "入札開始：x1：12000";
+        QTest::newRow("deleted while a raise waits: not raised")
+            << true << true << 1 << 12000 << QStringList{u"9000"_s}
+            << "入札中止：x1：9500：商品が削除されました";
+        QTest::newRow("quantity 0 while a raise waits: not raised")
+            << true << false << 0 << 12000 << QStringList{u"9000"_s}
+            << "入札中止：x1：9500：入札数量が０に変更されました";
+        QTest::newRow("lowered to the refused amount while a raise waits: not raised")
+            << true << false << 1 << 9000 << QStringList{u"9000"_s}
+            << "入札中止：x1：9500：上限価格が9,000円に下げられ、入札できる金額ではなくなりました";
+    }
 
-void tst_BidExchange::slowPreviewIsALateBidNotALostOne()
-{
-    QFETCH(int, previewMs);
-    Exchange x(scenario(5000, 6000, 0, 0, 30));
-    sim::Fault f;
-    f.path = u"/jp/show/bid_preview"_s;
-    f.ms = previewMs;
-    x.site.addFault(f);
-    QVERIFY(x.learnTheSiteClock()); // as a bid does in its last two minutes
-    BidRequest r = x.request(10000, 10000);
-    const qint64 lead = previewLeadMs(siteClock());
-    r.bidTime = QDateTime::currentDateTime().addMSecs(lead);
-    // Late only by what the preview takes beyond the time it was given, never more.
-    const qint64 maxLateMs = qMax<qint64>(100, previewMs - lead + 500);
-    const auto result = x.run(r, 20000);
-    QVERIFY(result);
-    QVERIFY2(result->success, qPrintable(x.logLines().join(QLatin1Char('\n'))));
-    const auto confirmations = x.site.requestsTo(u"/jp/config/placebid"_s);
-    QCOMPARE(confirmations.size(), 1);
-    const qint64 late = confirmations.first().atMs - r.bidTime.toMSecsSinceEpoch();
-    QVERIFY2(late <= maxLateMs, qPrintable(QString::number(late)));
-}
+    void theUsersLastWordHolds()
+    {
+        QFETCH(bool, raise);
+        QFETCH(bool, deleted);
+        QFETCH(int, quantity);
+        QFETCH(int, max);
+        QFETCH(QStringList, sent);
+        QFETCH(QString, log);
+        Exchange x(scenario(5000, raise ? 10000 : 6000));
+        LiveLimits live{true, 1, 12000, 5500};
+        bool gone = false;
+        x.limitsNow = [&]() -> std::optional<LiveLimits> {
+            if (gone)
+                return std::nullopt;
+            return live;
+        };
+        auto save = [&] {
+            gone = deleted;
+            live.quantity = quantity;
+            live.max = max;
+            live.armed = quantity > 0 && max >= live.lowest;
+        };
+        BidRequest r = x.request(raise ? 9000 : 10000, raise ? 12000 : 10000);
+        if (!raise) {
+            live.max = 10000;
+            r.bidTime = QDateTime::currentDateTime().addSecs(5);
+        }
+        RequestPacer pacer;
+        std::optional<BidResult> result;
+        // A raise shows its amount once decided, then waits for the item's pace: the user saves
+        // in that moment.
+        BidContext ctx{*x.fetcher,
+                       x.hosts,
+                       x.log,
+                       x.alive,
+                       [&](const QString &) {
+                           if (raise)
+                               save();
+                       },
+                       &pacer,
+                       {},
+                       x.limitsNow};
+        PlaceBid(ctx, r).then([&result](BidResult b) { result = b; });
+        if (!raise) {
+            // The user saves while the preview is in hand and the bid waits for its moment.
+            QTRY_COMPARE(x.site.requestsTo(u"/jp/show/bid_preview"_s).size(), 1);
+            save();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
+        QCOMPARE(x.submittedAmounts(), sent);
+        QCOMPARE(int(result->outcome),
+                 int(sent.isEmpty() || raise ? BidResult::Cancelled : BidResult::Accepted));
+        QVERIFY2(x.logLines().contains(log), qPrintable(x.logLines().join(QLatin1Char('\n'))));
+    }
 
-void tst_BidExchange::goesOverHttpsToTodaysHost()
-{
-    trustTestAuthority();
-    Exchange x(scenario(5000, 6000));
-    serveTls(x.site);
-    x.hosts.scheme = u"https"_s;
-    BidRequest r = x.request(10000, 10000);
-    r.serverid.clear(); // added by today's address
-    const auto result = x.run(r);
-    QVERIFY(result);
-    QCOMPARE(int(result->outcome), int(BidResult::Accepted));
-    QVERIFY(x.site.tunnelsEncrypted() >= 1);
-    QCOMPARE(x.site.bids().last().amount, 10000);
-    QCOMPARE(x.site.bids().last().bidder, u"snipe_taro"_s);
-    for (const sim::RequestRecord &req : x.site.requests())
-        QCOMPARE(req.host, u"page.auctions.yahoo.co.jp"_s);
-}
+    void slowPreviewIsALateBidNotALostOne_data()
+    {
+        QTest::addColumn<int>("previewMs"); // how long the preview takes; item pages are quick
+        QTest::newRow("3 s") << 3000;
+        QTest::newRow("6 s") << 6000;
+    }
+
+    void slowPreviewIsALateBidNotALostOne()
+    {
+        QFETCH(int, previewMs);
+        Exchange x(scenario(5000, 6000, 0, 0, 30));
+        sim::Fault f;
+        f.path = u"/jp/show/bid_preview"_s;
+        f.ms = previewMs;
+        x.site.addFault(f);
+        QVERIFY(x.learnTheSiteClock()); // as a bid does in its last two minutes
+        BidRequest r = x.request(10000, 10000);
+        const qint64 lead = previewLeadMs(siteClock());
+        r.bidTime = QDateTime::currentDateTime().addMSecs(lead);
+        // Late only by what the preview takes beyond the time it was given, never more.
+        const qint64 maxLateMs = qMax<qint64>(100, previewMs - lead + 500);
+        const auto result = x.run(r, 20000);
+        QVERIFY(result);
+        QVERIFY2(result->success, qPrintable(x.logLines().join(QLatin1Char('\n'))));
+        const auto confirmations = x.site.requestsTo(u"/jp/config/placebid"_s);
+        QCOMPARE(confirmations.size(), 1);
+        const qint64 late = confirmations.first().atMs - r.bidTime.toMSecsSinceEpoch();
+        QVERIFY2(late <= maxLateMs, qPrintable(QString::number(late)));
+    }
+
+    void goesOverHttpsToTodaysHost()
+    {
+        trustTestAuthority();
+        Exchange x(scenario(5000, 6000));
+        serveTls(x.site);
+        x.hosts.scheme = u"https"_s;
+        BidRequest r = x.request(10000, 10000);
+        r.serverid.clear(); // added by today's address
+        const auto result = x.run(r);
+        QVERIFY(result);
+        QCOMPARE(int(result->outcome), int(BidResult::Accepted));
+        QVERIFY(x.site.tunnelsEncrypted() >= 1);
+        QCOMPARE(x.site.bids().last().amount, 10000);
+        QCOMPARE(x.site.bids().last().bidder, u"snipe_taro"_s);
+        for (const sim::RequestRecord &req : x.site.requests())
+            QCOMPARE(req.host, u"page.auctions.yahoo.co.jp"_s);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_BidExchange)
 #include "tst_bidexchange.moc"

@@ -11,23 +11,6 @@
 using namespace Qt::StringLiterals;
 using namespace sw;
 
-// A bid on today's site through the item page's own controls, in a real browser engine
-// (the program's own child, offscreen) against the simulated site of today, for each way
-// it can end.
-class tst_PageRoute : public QObject
-{
-    Q_OBJECT
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void outcomes_data();
-    void outcomes();
-    void theUsersLastWordAtTheConfirmation_data();
-    void theUsersLastWordAtTheConfirmation();
-    void dryRunFindsWhatIsMissing_data();
-    void dryRunFindsWhatIsMissing();
-};
-
 namespace {
 
 struct Suite : TestApp
@@ -136,132 +119,137 @@ QList<qint32> amountsTheSiteSaw()
 
 Q_DECLARE_METATYPE(sim::Item)
 
-void tst_PageRoute::initTestCase()
+// A bid on today's site through the item page's own controls, in a real browser engine
+// (the program's own child, offscreen) against the simulated site of today, for each way
+// it can end.
+class tst_PageRoute : public QObject
 {
-    g = new Suite;
-}
+    Q_OBJECT
+private slots:
+    void initTestCase() { g = new Suite; }
 
-void tst_PageRoute::cleanupTestCase()
-{
-    delete g;
-    g = nullptr;
-}
+    void cleanupTestCase()
+    {
+        delete g;
+        g = nullptr;
+    }
 
-void tst_PageRoute::outcomes_data()
-{
-    QTest::addColumn<sim::Item>("it");
-    QTest::addColumn<QString>("variant");
-    QTest::addColumn<bool>("loggedIn");
-    QTest::addColumn<int>("amount");
-    QTest::addColumn<int>("max");
-    QTest::addColumn<int>("outcome");
-    QTest::addColumn<QList<qint32>>("siteSaw"); // our bids as the site recorded them
-    QTest::newRow("wins: the highest bidder")
-        << item(3000, 2, u"rival"_s, 3000) << "a" << true << 5000 << 5000
-        << int(BidResult::Accepted) << QList<qint32>{5000};
-    QTest::newRow("outbid at once at the maximum: not raised beyond it")
-        << item(3000, 2, u"rival"_s, 9000) << "a" << true << 5000 << 5000 << int(BidResult::Refused)
-        << QList<qint32>{5000};
-    QTest::newRow("too low for the page's preview: raised to what the site takes")
-        << item(3300, 4, u"rival"_s, 3300) << "a" << true << 3000 << 4000
-        << int(BidResult::Accepted) << QList<qint32>{3400};
-    sim::Item reserve = item(3000, 2, u"rival"_s, 3000);
-    reserve.reserve = 9000;
-    QTest::newRow("below the reserve") << reserve << "a" << true << 8000 << 8000
-                                       << int(BidResult::BelowReserve) << QList<qint32>{8000};
-    sim::Item ended = item(3000, 2, u"rival"_s, 3000);
-    ended.cancelled = true;
-    QTest::newRow("ended before the send")
-        << ended << "a" << true << 5000 << 5000 << int(BidResult::Ended) << QList<qint32>{};
-    QTest::newRow("a logged-out page: the login is asked for")
-        << item(3000, 2, u"rival"_s, 3000) << "a" << false << 5000 << 5000
-        << int(BidResult::LoginNeeded) << QList<qint32>{};
-    QTest::newRow("other markup, other requests, unknown words: still bid, the data tells")
-        << item(3000, 2, u"rival"_s, 3000) << "b" << true << 5000 << 5000
-        << int(BidResult::Accepted) << QList<qint32>{5000};
-    QTest::newRow("other markup, outbid: the data tells that too")
-        << item(3000, 2, u"rival"_s, 9000) << "b" << true << 5000 << 5000 << int(BidResult::Refused)
-        << QList<qint32>{5000};
-}
+    void outcomes_data()
+    {
+        QTest::addColumn<sim::Item>("it");
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<int>("amount");
+        QTest::addColumn<int>("max");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QList<qint32>>("siteSaw"); // our bids as the site recorded them
+        QTest::newRow("wins: the highest bidder")
+            << item(3000, 2, u"rival"_s, 3000) << "a" << true << 5000 << 5000
+            << int(BidResult::Accepted) << QList<qint32>{5000};
+        QTest::newRow("outbid at once at the maximum: not raised beyond it")
+            << item(3000, 2, u"rival"_s, 9000) << "a" << true << 5000 << 5000
+            << int(BidResult::Refused) << QList<qint32>{5000};
+        QTest::newRow("too low for the page's preview: raised to what the site takes")
+            << item(3300, 4, u"rival"_s, 3300) << "a" << true << 3000 << 4000
+            << int(BidResult::Accepted) << QList<qint32>{3400};
+        sim::Item reserve = item(3000, 2, u"rival"_s, 3000);
+        reserve.reserve = 9000;
+        QTest::newRow("below the reserve") << reserve << "a" << true << 8000 << 8000
+                                           << int(BidResult::BelowReserve) << QList<qint32>{8000};
+        sim::Item ended = item(3000, 2, u"rival"_s, 3000);
+        ended.cancelled = true;
+        QTest::newRow("ended before the send")
+            << ended << "a" << true << 5000 << 5000 << int(BidResult::Ended) << QList<qint32>{};
+        QTest::newRow("a logged-out page: the login is asked for")
+            << item(3000, 2, u"rival"_s, 3000) << "a" << false << 5000 << 5000
+            << int(BidResult::LoginNeeded) << QList<qint32>{};
+        QTest::newRow("other markup, other requests, unknown words: still bid, the data tells")
+            << item(3000, 2, u"rival"_s, 3000) << "b" << true << 5000 << 5000
+            << int(BidResult::Accepted) << QList<qint32>{5000};
+        QTest::newRow("other markup, outbid: the data tells that too")
+            << item(3000, 2, u"rival"_s, 9000) << "b" << true << 5000 << 5000
+            << int(BidResult::Refused) << QList<qint32>{5000};
+    }
 
-void tst_PageRoute::outcomes()
-{
-    QFETCH(sim::Item, it);
-    QFETCH(QString, variant);
-    QFETCH(bool, loggedIn);
-    QFETCH(int, amount);
-    QFETCH(int, max);
-    QFETCH(int, outcome);
-    QFETCH(QList<qint32>, siteSaw);
-    g->play(it, variant, loggedIn);
-    const Run run = bid(amount, max);
-    QCOMPARE(int(run.result.outcome), outcome);
-    QCOMPARE(amountsTheSiteSaw(), siteSaw);
-    // Each amount went once: one final request a token.
-    QCOMPARE(int(g->site.confirmations().size()), int(siteSaw.size()));
-}
+    void outcomes()
+    {
+        QFETCH(sim::Item, it);
+        QFETCH(QString, variant);
+        QFETCH(bool, loggedIn);
+        QFETCH(int, amount);
+        QFETCH(int, max);
+        QFETCH(int, outcome);
+        QFETCH(QList<qint32>, siteSaw);
+        g->play(it, variant, loggedIn);
+        const Run run = bid(amount, max);
+        QCOMPARE(int(run.result.outcome), outcome);
+        QCOMPARE(amountsTheSiteSaw(), siteSaw);
+        // Each amount went once: one final request a token.
+        QCOMPARE(int(g->site.confirmations().size()), int(siteSaw.size()));
+    }
 
-void tst_PageRoute::theUsersLastWordAtTheConfirmation_data()
-{
-    QTest::addColumn<int>("quantity"); // -1: the item was deleted
-    QTest::addColumn<int>("max");      // what the user saved while the form waited
-    QTest::addColumn<int>("outcome");
-    QTest::addColumn<QList<qint32>>("siteSaw");
-    QTest::newRow("deleted") << -1 << 5000 << int(BidResult::Cancelled) << QList<qint32>{};
-    QTest::newRow("quantity 0") << 0 << 5000 << int(BidResult::Cancelled) << QList<qint32>{};
-    QTest::newRow("a lower maximum: that amount, made anew")
-        << 1 << 4500 << int(BidResult::Accepted) << QList<qint32>{4500};
-    QTest::newRow("a maximum too low to bid")
-        << 1 << 3000 << int(BidResult::Cancelled) << QList<qint32>{};
-}
+    void theUsersLastWordAtTheConfirmation_data()
+    {
+        QTest::addColumn<int>("quantity"); // -1: the item was deleted
+        QTest::addColumn<int>("max");      // what the user saved while the form waited
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QList<qint32>>("siteSaw");
+        QTest::newRow("deleted") << -1 << 5000 << int(BidResult::Cancelled) << QList<qint32>{};
+        QTest::newRow("quantity 0") << 0 << 5000 << int(BidResult::Cancelled) << QList<qint32>{};
+        QTest::newRow("a lower maximum: that amount, made anew")
+            << 1 << 4500 << int(BidResult::Accepted) << QList<qint32>{4500};
+        QTest::newRow("a maximum too low to bid")
+            << 1 << 3000 << int(BidResult::Cancelled) << QList<qint32>{};
+    }
 
-void tst_PageRoute::theUsersLastWordAtTheConfirmation()
-{
-    QFETCH(int, quantity);
-    QFETCH(int, max);
-    QFETCH(int, outcome);
-    QFETCH(QList<qint32>, siteSaw);
-    g->play(item(3000, 2, u"rival"_s, 3000));
-    const Run run = bid(5000, 5000, [&]() -> std::optional<LiveLimits> {
-        if (quantity < 0)
-            return std::nullopt;
-        return LiveLimits{true, quantity, max, 3100};
-    });
-    QCOMPARE(int(run.result.outcome), outcome);
-    QCOMPARE(amountsTheSiteSaw(), siteSaw);
-}
+    void theUsersLastWordAtTheConfirmation()
+    {
+        QFETCH(int, quantity);
+        QFETCH(int, max);
+        QFETCH(int, outcome);
+        QFETCH(QList<qint32>, siteSaw);
+        g->play(item(3000, 2, u"rival"_s, 3000));
+        const Run run = bid(5000, 5000, [&]() -> std::optional<LiveLimits> {
+            if (quantity < 0)
+                return std::nullopt;
+            return LiveLimits{true, quantity, max, 3100};
+        });
+        QCOMPARE(int(run.result.outcome), outcome);
+        QCOMPARE(amountsTheSiteSaw(), siteSaw);
+    }
 
-void tst_PageRoute::dryRunFindsWhatIsMissing_data()
-{
-    QTest::addColumn<QString>("variant");
-    QTest::addColumn<bool>("loggedIn");
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("every control there") << "a" << true << "";
-    QTest::newRow("every control there, other markup") << "b" << true << "";
-    QTest::newRow("the site changed the amount's label") << "changed" << true << "missing";
-    QTest::newRow("logged out") << "a" << false << "login";
-}
+    void dryRunFindsWhatIsMissing_data()
+    {
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("every control there") << "a" << true << "";
+        QTest::newRow("every control there, other markup") << "b" << true << "";
+        QTest::newRow("the site changed the amount's label") << "changed" << true << "missing";
+        QTest::newRow("logged out") << "a" << false << "login";
+    }
 
-void tst_PageRoute::dryRunFindsWhatIsMissing()
-{
-    QFETCH(QString, variant);
-    QFETCH(bool, loggedIn);
-    QFETCH(QString, kind);
-    g->play(item(3000, 2, u"rival"_s, 3000), variant, loggedIn);
-    const qsizetype before = g->site.requests().size();
-    const int handle = g->route->newHandle();
-    std::optional<PagePrepared> p;
-    g->route->prepare(handle, g->hosts.itemPage(QString(), u"t1"_s), 0, 1, false)
-        .then([&p](PagePrepared x) { p = x; });
-    QTRY_VERIFY_WITH_TIMEOUT(p.has_value(), 60000);
-    g->route->close(handle);
-    QCOMPARE(p->ok, kind.isEmpty());
-    QCOMPARE(p->kind, kind);
-    // A dry run presses nothing: the site saw the page only, no preview and no bid.
-    QVERIFY(g->site.bids().isEmpty());
-    for (const sim::RequestRecord &r : g->site.requests().mid(before))
-        QVERIFY2(r.method == "GET"_L1, qPrintable(r.path));
-}
+    void dryRunFindsWhatIsMissing()
+    {
+        QFETCH(QString, variant);
+        QFETCH(bool, loggedIn);
+        QFETCH(QString, kind);
+        g->play(item(3000, 2, u"rival"_s, 3000), variant, loggedIn);
+        const qsizetype before = g->site.requests().size();
+        const int handle = g->route->newHandle();
+        std::optional<PagePrepared> p;
+        g->route->prepare(handle, g->hosts.itemPage(QString(), u"t1"_s), 0, 1, false)
+            .then([&p](PagePrepared x) { p = x; });
+        QTRY_VERIFY_WITH_TIMEOUT(p.has_value(), 60000);
+        g->route->close(handle);
+        QCOMPARE(p->ok, kind.isEmpty());
+        QCOMPARE(p->kind, kind);
+        // A dry run presses nothing: the site saw the page only, no preview and no bid.
+        QVERIFY(g->site.bids().isEmpty());
+        for (const sim::RequestRecord &r : g->site.requests().mid(before))
+            QVERIFY2(r.method == "GET"_L1, qPrintable(r.path));
+    }
+};
 
 QTEST_MAIN(tst_PageRoute)
 #include "tst_pageroute.moc"

@@ -7,120 +7,115 @@
 using sw::SettingsStore;
 
 using namespace Qt::StringLiterals;
-class tst_SettingsStore : public QObject
-{
-    Q_OBJECT
-private slots:
-    void keysIgnoreCase_data();
-    void keysIgnoreCase();
-    void valuesSurviveARestart();
-    void conversions_data();
-    void conversions();
-    void unreadableFileIsNeverOverwritten();
-};
 
 struct KeysIgnoreCaseRow
 {
     QString writeSection, writeKey, readSection, readKey;
 };
 
-void tst_SettingsStore::keysIgnoreCase_data()
+class tst_SettingsStore : public QObject
 {
-    QTest::addColumn<KeysIgnoreCaseRow>("row");
-    using R = KeysIgnoreCaseRow;
-    QTest::newRow("BefSec read as Befsec")
-        << R{u"Settings"_s, u"BefSec"_s, u"Settings"_s, u"Befsec"_s};
-    QTest::newRow("section case differs") << R{u"SETTINGS"_s, u"ntp"_s, u"settings"_s, u"NTP"_s};
-    QTest::newRow("key with blanks")
-        << R{u"Options"_s, u"Show Tips at Startup"_s, u"options"_s, u"show tips at startup"_s};
-}
-
-void tst_SettingsStore::keysIgnoreCase()
-{
-    QFETCH(KeysIgnoreCaseRow, row);
-    const auto &[writeSection, writeKey, readSection, readKey] = row;
-    TempHome home;
-    const QString ini = home.path(u"snipewell.ini"_s);
+    Q_OBJECT
+private slots:
+    void keysIgnoreCase_data()
     {
-        SettingsStore s(ini);
-        QVERIFY(s.save(writeSection, writeKey, u"first"_s));
-        // A second write in the other spelling replaces the same value.
-        QVERIFY(s.save(readSection, readKey, u"60"_s));
-        QCOMPARE(s.get(readSection, readKey, u"x"_s), u"60"_s);
-        QCOMPARE(s.get(writeSection, writeKey, u"x"_s), u"60"_s);
+        QTest::addColumn<KeysIgnoreCaseRow>("row");
+        using R = KeysIgnoreCaseRow;
+        QTest::newRow("BefSec read as Befsec")
+            << R{u"Settings"_s, u"BefSec"_s, u"Settings"_s, u"Befsec"_s};
+        QTest::newRow("section case differs")
+            << R{u"SETTINGS"_s, u"ntp"_s, u"settings"_s, u"NTP"_s};
+        QTest::newRow("key with blanks")
+            << R{u"Options"_s, u"Show Tips at Startup"_s, u"options"_s, u"show tips at startup"_s};
     }
-    SettingsStore again(ini);
-    QCOMPARE(again.get(readSection, readKey, u"x"_s), u"60"_s);
-    QFile f(ini);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray text = f.readAll();
-    QCOMPARE(text.count("60"), 1); // one key, not two spellings side by side
-}
 
-void tst_SettingsStore::valuesSurviveARestart()
-{
-    TempHome home;
-    const QString ini = home.path(u"sub/dir/snipewell.ini"_s);
-    const QString keyword = u"（黄色　青色）　シャツ　－ジャンク"_s;
+    void keysIgnoreCase()
     {
-        SettingsStore s(ini);
-        QVERIFY(s.save(u"Serch"_s, u"text"_s, keyword));
-        QVERIFY(s.save(u"Settings"_s, u"CAT4"_s, u"本=a;b"_s));
-        QVERIFY(s.save(u"Settings"_s, u"empty"_s, QString()));
+        QFETCH(KeysIgnoreCaseRow, row);
+        const auto &[writeSection, writeKey, readSection, readKey] = row;
+        TempHome home;
+        const QString ini = home.path(u"snipewell.ini"_s);
+        {
+            SettingsStore s(ini);
+            QVERIFY(s.save(writeSection, writeKey, u"first"_s));
+            // A second write in the other spelling replaces the same value.
+            QVERIFY(s.save(readSection, readKey, u"60"_s));
+            QCOMPARE(s.get(readSection, readKey, u"x"_s), u"60"_s);
+            QCOMPARE(s.get(writeSection, writeKey, u"x"_s), u"60"_s);
+        }
+        SettingsStore again(ini);
+        QCOMPARE(again.get(readSection, readKey, u"x"_s), u"60"_s);
+        QFile f(ini);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray text = f.readAll();
+        QCOMPARE(text.count("60"), 1); // one key, not two spellings side by side
     }
-    SettingsStore s(ini);
-    QCOMPARE(s.get(u"serch"_s, u"TEXT"_s, QString()), keyword);
-    QCOMPARE(s.get(u"Settings"_s, u"cat4"_s, QString()), u"本=a;b"_s);
-    QCOMPARE(s.get(u"Settings"_s, u"empty"_s, u"d"_s), QString());
-}
 
-void tst_SettingsStore::conversions_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<bool>("asBool"); // with default false
-    QTest::addColumn<int>("asInt");   // with default 7
-    QTest::newRow("zero") << "0" << false << 0;
-    QTest::newRow("one") << "1" << true << 1;
-    QTest::newRow("minus one is true") << "-1" << true << -1;
-    QTest::newRow("blanks around") << " 30 " << false << 30;
-    QTest::newRow("not a number") << "abc" << false << 7;
-    QTest::newRow("empty") << "" << false << 7;
-    QTest::newRow("True word") << "True" << true << 7;
-}
+    void valuesSurviveARestart()
+    {
+        TempHome home;
+        const QString ini = home.path(u"sub/dir/snipewell.ini"_s);
+        const QString keyword = u"（黄色　青色）　シャツ　－ジャンク"_s;
+        {
+            SettingsStore s(ini);
+            QVERIFY(s.save(u"Serch"_s, u"text"_s, keyword));
+            QVERIFY(s.save(u"Settings"_s, u"CAT4"_s, u"本=a;b"_s));
+            QVERIFY(s.save(u"Settings"_s, u"empty"_s, QString()));
+        }
+        SettingsStore s(ini);
+        QCOMPARE(s.get(u"serch"_s, u"TEXT"_s, QString()), keyword);
+        QCOMPARE(s.get(u"Settings"_s, u"cat4"_s, QString()), u"本=a;b"_s);
+        QCOMPARE(s.get(u"Settings"_s, u"empty"_s, u"d"_s), QString());
+    }
 
-void tst_SettingsStore::conversions()
-{
-    QFETCH(QString, stored);
-    QFETCH(bool, asBool);
-    QFETCH(int, asInt);
-    TempHome home;
-    SettingsStore s(home.path(u"snipewell.ini"_s));
-    s.save(u"Settings"_s, u"v"_s, stored);
-    QCOMPARE(s.getBool(u"Settings"_s, u"v"_s, false), asBool);
-    QCOMPARE(s.getInt(u"Settings"_s, u"v"_s, 7), asInt);
-}
+    void conversions_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("asBool"); // with default false
+        QTest::addColumn<int>("asInt");   // with default 7
+        QTest::newRow("zero") << "0" << false << 0;
+        QTest::newRow("one") << "1" << true << 1;
+        QTest::newRow("minus one is true") << "-1" << true << -1;
+        QTest::newRow("blanks around") << " 30 " << false << 30;
+        QTest::newRow("not a number") << "abc" << false << 7;
+        QTest::newRow("empty") << "" << false << 7;
+        QTest::newRow("True word") << "True" << true << 7;
+    }
 
-void tst_SettingsStore::unreadableFileIsNeverOverwritten()
-{
-    TempHome home;
-    // A folder where the file should be is as unreadable as a settings file gets for root.
-    const QString ini = home.path(u"snipewell.ini"_s);
-    QVERIFY(QDir().mkdir(ini));
-    QFile inside(ini + u"/keep"_s);
-    QVERIFY(inside.open(QIODevice::WriteOnly));
-    inside.write("user data");
-    inside.close();
+    void conversions()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, asBool);
+        QFETCH(int, asInt);
+        TempHome home;
+        SettingsStore s(home.path(u"snipewell.ini"_s));
+        s.save(u"Settings"_s, u"v"_s, stored);
+        QCOMPARE(s.getBool(u"Settings"_s, u"v"_s, false), asBool);
+        QCOMPARE(s.getInt(u"Settings"_s, u"v"_s, 7), asInt);
+    }
 
-    SettingsStore s(ini);
-    QVERIFY(!s.error().isEmpty());
-    QVERIFY(s.error().contains(ini));
-    QCOMPARE(s.get(u"Settings"_s, u"Befsec"_s, u"30"_s), u"30"_s);
-    // Writes are kept for this run but reported as not saved.
-    QVERIFY(!s.save(u"Settings"_s, u"Befsec"_s, u"10"_s));
-    QCOMPARE(s.get(u"settings"_s, u"BEFSEC"_s, u"30"_s), u"10"_s);
-    QVERIFY(QFileInfo(ini).isDir());
-    QVERIFY(QFile::exists(ini + u"/keep"_s));
-}
+    void unreadableFileIsNeverOverwritten()
+    {
+        TempHome home;
+        // A folder where the file should be is as unreadable as a settings file gets for root.
+        const QString ini = home.path(u"snipewell.ini"_s);
+        QVERIFY(QDir().mkdir(ini));
+        QFile inside(ini + u"/keep"_s);
+        QVERIFY(inside.open(QIODevice::WriteOnly));
+        inside.write("user data");
+        inside.close();
+
+        SettingsStore s(ini);
+        QVERIFY(!s.error().isEmpty());
+        QVERIFY(s.error().contains(ini));
+        QCOMPARE(s.get(u"Settings"_s, u"Befsec"_s, u"30"_s), u"30"_s);
+        // Writes are kept for this run but reported as not saved.
+        QVERIFY(!s.save(u"Settings"_s, u"Befsec"_s, u"10"_s));
+        QCOMPARE(s.get(u"settings"_s, u"BEFSEC"_s, u"30"_s), u"10"_s);
+        QVERIFY(QFileInfo(ini).isDir());
+        QVERIFY(QFile::exists(ini + u"/keep"_s));
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_SettingsStore)
 #include "tst_settingsstore.moc"

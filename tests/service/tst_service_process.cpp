@@ -23,19 +23,6 @@
 using namespace Qt::StringLiterals;
 using namespace sw;
 
-// snipewell-service as the user runs it: a process of its own on a data folder, reached
-// over HTTP; stopped with SIGTERM, killed outright, started again.
-class tst_ServiceProcess : public QObject
-{
-    Q_OBJECT
-private slots:
-    void urlPrintsTheAddressWithTheToken();
-    void refusesTheNetworkWithoutTls();
-    void killedAndStartedAgainItStillBids();
-    void theDesktopProgramSaysTheServiceHoldsTheFolder();
-    void todaysRoadInTheService();
-};
-
 namespace {
 
 quint16 freePort()
@@ -129,100 +116,110 @@ bool answers(const Folder &f, int timeoutMs = 15000)
 
 } // namespace
 
-void tst_ServiceProcess::urlPrintsTheAddressWithTheToken()
+// snipewell-service as the user runs it: a process of its own on a data folder, reached
+// over HTTP; stopped with SIGTERM, killed outright, started again.
+class tst_ServiceProcess : public QObject
 {
-    Folder f;
-    QProcess p;
-    p.setProcessEnvironment(f.env());
-    p.start(QStringLiteral(SERVICE_BIN), {u"--url"_s});
-    QVERIFY(p.waitForFinished(10000));
-    QCOMPARE(p.exitCode(), 0);
-    const QString line = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    QCOMPARE(line, u"http://127.0.0.1:"_s + QString::number(f.port) + u"/?token="_s + f.token());
-    QCOMPARE(f.token().size(), 64); // 256 bits
-    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
-                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
-                                            QFileDevice::WriteOther | QFileDevice::ExeOther;
-    QVERIFY(!(QFileInfo(f.paths.dataDir + u"/service.token"_s).permissions() & others));
-}
-
-void tst_ServiceProcess::refusesTheNetworkWithoutTls()
-{
-    Folder f;
-    SettingsStore(f.paths.settingsFile)
-        .save(u"Service"_s, u"Listen"_s, u"0.0.0.0:"_s + QString::number(f.port));
-    QProcess p;
-    p.setProcessEnvironment(f.env());
-    p.start(QStringLiteral(SERVICE_BIN));
-    QVERIFY(p.waitForFinished(10000));
-    QCOMPARE(p.exitCode(), 1);
-    QVERIFY2(QString::fromUtf8(p.readAllStandardError()).contains(u"TLS が必要です"_s),
-             "the refusal names TLS");
-    QTcpServer probe; // nothing listens there
-    QVERIFY(probe.listen(QHostAddress::Any, f.port));
-}
-
-void tst_ServiceProcess::killedAndStartedAgainItStillBids()
-{
-    const QDateTime end = wholeSecond(30000);
-    sim::Scenario s = scenarioWith({item(end), item(end.addSecs(3600), u"x2"_s)});
-    sim::SimSite site(s);
-    QVERIFY(site.listenOn() != 0);
-    Folder f;
+    Q_OBJECT
+private slots:
+    void urlPrintsTheAddressWithTheToken()
     {
-        SettingsStore settings(f.paths.settingsFile);
-        settings.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
-        settings.save(u"Settings"_s, u"ypass"_s, Scramble(u"taro1234"_s));
-        settings.save(u"Settings"_s, u"BefSec"_s, u"5"_s);
-        reachSimulatedSite(settings, site.port());
-        ItemDatabase db(f.paths.database());
-        QVERIFY(db.open());
-        for (const sim::Item &it : s.items)
-            storeAsRead(db, it, 5000, 1);
+        Folder f;
+        QProcess p;
+        p.setProcessEnvironment(f.env());
+        p.start(QStringLiteral(SERVICE_BIN), {u"--url"_s});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
+        const QString line = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+        QCOMPARE(line,
+                 u"http://127.0.0.1:"_s + QString::number(f.port) + u"/?token="_s + f.token());
+        QCOMPARE(f.token().size(), 64); // 256 bits
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                QFileDevice::WriteOther | QFileDevice::ExeOther;
+        QVERIFY(!(QFileInfo(f.paths.dataDir + u"/service.token"_s).permissions() & others));
     }
-    auto service = startService(f);
-    QVERIFY(answers(f));
-    // A crash, a power cut: nothing is said, and the next start picks the bids up again.
-    QTest::qWait(3000);
-    ::kill(pid_t(service->processId()), SIGKILL);
-    QVERIFY(service->waitForFinished(5000));
-    service = startService(f);
-    QVERIFY(answers(f));
-    QTRY_VERIFY_WITH_TIMEOUT(!site.requestsTo(u"/jp/config/placebid"_s).isEmpty(), 40000);
-    const qint64 late = site.requestsTo(u"/jp/config/placebid"_s).first().atMs -
-                        end.addSecs(-5).toMSecsSinceEpoch();
-    QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        f.log().contains(u"最終結果：x1：テスト商品 x1：落札しました：3,100円"_s), 20000);
-    // systemctl stop: the bid still to come is said to be abandoned.
-    ::kill(pid_t(service->processId()), SIGTERM);
-    QVERIFY(service->waitForFinished(10000));
-    QCOMPARE(service->exitCode(), 0);
-    const QStringList log = f.log();
-    QVERIFY2(log.contains(u"入札中止（入札サービスを終了しました）：x2（テスト商品 x2）"_s),
-             qPrintable(log.join(u'\n')));
-    QVERIFY(log.contains(u"入札サービスを終了しました"_s));
-}
 
-void tst_ServiceProcess::theDesktopProgramSaysTheServiceHoldsTheFolder()
-{
-    Folder f;
-    auto service = startService(f);
-    QVERIFY(answers(f));
-    QProcess desktop;
-    QProcessEnvironment env = f.env();
-    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    desktop.setProcessEnvironment(env);
-    desktop.start(QStringLiteral(SNIPEWELL_BIN));
-    QVERIFY(desktop.waitForFinished(20000));
-    QCOMPARE(desktop.exitCode(), 1);
-    const QString said = QString::fromUtf8(desktop.readAllStandardError());
-    QVERIFY2(said.contains(u"入札サービス（snipewell-service）"_s) &&
-                 said.contains(u"127.0.0.1:"_s + QString::number(f.port)),
-             qPrintable(said));
-    ::kill(pid_t(service->processId()), SIGTERM);
-    QVERIFY(service->waitForFinished(10000));
-}
+    void refusesTheNetworkWithoutTls()
+    {
+        Folder f;
+        SettingsStore(f.paths.settingsFile)
+            .save(u"Service"_s, u"Listen"_s, u"0.0.0.0:"_s + QString::number(f.port));
+        QProcess p;
+        p.setProcessEnvironment(f.env());
+        p.start(QStringLiteral(SERVICE_BIN));
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(QString::fromUtf8(p.readAllStandardError()).contains(u"TLS が必要です"_s),
+                 "the refusal names TLS");
+        QTcpServer probe; // nothing listens there
+        QVERIFY(probe.listen(QHostAddress::Any, f.port));
+    }
+
+    void killedAndStartedAgainItStillBids()
+    {
+        const QDateTime end = wholeSecond(30000);
+        sim::Scenario s = scenarioWith({item(end), item(end.addSecs(3600), u"x2"_s)});
+        sim::SimSite site(s);
+        QVERIFY(site.listenOn() != 0);
+        Folder f;
+        {
+            SettingsStore settings(f.paths.settingsFile);
+            settings.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
+            settings.save(u"Settings"_s, u"ypass"_s, Scramble(u"taro1234"_s));
+            settings.save(u"Settings"_s, u"BefSec"_s, u"5"_s);
+            reachSimulatedSite(settings, site.port());
+            ItemDatabase db(f.paths.database());
+            QVERIFY(db.open());
+            for (const sim::Item &it : s.items)
+                storeAsRead(db, it, 5000, 1);
+        }
+        auto service = startService(f);
+        QVERIFY(answers(f));
+        // A crash, a power cut: nothing is said, and the next start picks the bids up again.
+        QTest::qWait(3000);
+        ::kill(pid_t(service->processId()), SIGKILL);
+        QVERIFY(service->waitForFinished(5000));
+        service = startService(f);
+        QVERIFY(answers(f));
+        QTRY_VERIFY_WITH_TIMEOUT(!site.requestsTo(u"/jp/config/placebid"_s).isEmpty(), 40000);
+        const qint64 late = site.requestsTo(u"/jp/config/placebid"_s).first().atMs -
+                            end.addSecs(-5).toMSecsSinceEpoch();
+        QVERIFY2(late >= -300 && late <= 100, qPrintable(QString::number(late)));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            f.log().contains(u"最終結果：x1：テスト商品 x1：落札しました：3,100円"_s), 20000);
+        // systemctl stop: the bid still to come is said to be abandoned.
+        ::kill(pid_t(service->processId()), SIGTERM);
+        QVERIFY(service->waitForFinished(10000));
+        QCOMPARE(service->exitCode(), 0);
+        const QStringList log = f.log();
+        QVERIFY2(log.contains(u"入札中止（入札サービスを終了しました）：x2（テスト商品 x2）"_s),
+                 qPrintable(log.join(u'\n')));
+        QVERIFY(log.contains(u"入札サービスを終了しました"_s));
+    }
+
+    void theDesktopProgramSaysTheServiceHoldsTheFolder()
+    {
+        Folder f;
+        auto service = startService(f);
+        QVERIFY(answers(f));
+        QProcess desktop;
+        QProcessEnvironment env = f.env();
+        env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+        desktop.setProcessEnvironment(env);
+        desktop.start(QStringLiteral(SNIPEWELL_BIN));
+        QVERIFY(desktop.waitForFinished(20000));
+        QCOMPARE(desktop.exitCode(), 1);
+        const QString said = QString::fromUtf8(desktop.readAllStandardError());
+        QVERIFY2(said.contains(u"入札サービス（snipewell-service）"_s) &&
+                     said.contains(u"127.0.0.1:"_s + QString::number(f.port)),
+                 qPrintable(said));
+        ::kill(pid_t(service->processId()), SIGTERM);
+        QVERIFY(service->waitForFinished(10000));
+    }
+
+    void todaysRoadInTheService();
+};
 
 void tst_ServiceProcess::todaysRoadInTheService()
 {

@@ -41,197 +41,183 @@ class tst_TextConv : public QObject
 {
     Q_OBJECT
 private slots:
-    void truncatedSequencesPassThrough();
-    void eucFolding_data();
-    void eucFolding();
-    void sjisFolding_data();
-    void sjisFolding();
-    void everyHalfWidthKanaFoldsToItsFullWidthForm();
-    void jisEscapes_data();
-    void jisEscapes();
-    void newlines_data();
-    void newlines();
-    void pageChainEqualsDecodingTheFoldedEuc();
-    void searchKeywordRoundTrip();
-    void pagesDecodeAsTheySay_data();
-    void pagesDecodeAsTheySay();
-};
-
-void tst_TextConv::eucFolding_data()
-{
-    QTest::addColumn<QByteArray>("euc");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("ｶﾞ is ガ") << hex("8eb68ede") << u"ガ"_s;
-    QTest::newRow("ﾊﾟ is パ") << hex("8eca8edf") << u"パ"_s;
-    QTest::newRow("ﾊﾞ is バ") << hex("8eca8ede") << u"バ"_s;
-    QTest::newRow("ｳﾞ stays two characters") << hex("8eb38ede") << u"ウ゛"_s;
-    QTest::newRow("ｶﾟ has no semi-voiced form") << hex("8eb68edf") << u"カ゜"_s;
-    QTest::newRow("label in half width")
-        << toEuc(u"ｵｰｸｼｮﾝ 終了日時"_s) << u"オークション 終了日時"_s;
-    QTest::newRow("full width untouched")
-        << toEuc(u"現在価格：1,200円"_s) << u"現在価格：1,200円"_s;
-}
-
-void tst_TextConv::eucFolding()
-{
-    QFETCH(QByteArray, euc);
-    QFETCH(QString, expected);
-    QCOMPARE(fromEuc(EucFoldKana(euc)), expected);
-}
-
-void tst_TextConv::sjisFolding_data()
-{
-    QTest::addColumn<QByteArray>("sjis");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("ｳﾞ is ヴ") << toSjis(u"ｳﾞ"_s) << u"ヴ"_s;
-    QTest::newRow("ｱﾞ is ア゛") << toSjis(u"ｱﾞ"_s) << u"ア゛"_s;
-    QTest::newRow("ﾎﾟ is ポ") << toSjis(u"ﾎﾟ"_s) << u"ポ"_s;
-    QTest::newRow("ﾀﾞﾝﾎﾞｰﾙ") << toSjis(u"ﾀﾞﾝﾎﾞｰﾙ"_s) << u"ダンボール"_s;
-    QTest::newRow("kanji with kana-range trail byte") << toSjis(u"ソ表能"_s) << u"ソ表能"_s;
-    QTest::newRow("mixed") << toSjis(u"abc ｼｬﾂ 青色"_s) << u"abc シャツ 青色"_s;
-}
-
-void tst_TextConv::sjisFolding()
-{
-    QFETCH(QByteArray, sjis);
-    QFETCH(QString, expected);
-    QCOMPARE(fromSjis(SjisFoldKana(sjis)), expected);
-}
-
-void tst_TextConv::everyHalfWidthKanaFoldsToItsFullWidthForm()
-{
-    for (int k = 0xA1; k <= 0xDF; ++k) {
-        const QString half = fromEuc(QByteArray("\x8e") + char(k));
-        QString expected = half.normalized(QString::NormalizationForm_KC);
-        if (k == 0xDE)
-            expected = u"゛"_s;
-        if (k == 0xDF)
-            expected = u"゜"_s;
-        const QString got = fromEuc(EucFoldKana(QByteArray("\x8e") + char(k)));
-        QVERIFY2(got == expected, qPrintable(QString::number(k, 16) + QLatin1Char(' ') + got));
-        QCOMPARE(fromSjis(SjisFoldKana(QByteArray(1, char(k)))), expected);
+    void truncatedSequencesPassThrough()
+    {
+        QCOMPARE(EucFoldKana(QByteArray("a\x8e")), QByteArray("a\x8e"));
+        QCOMPARE(JisToSjis(QByteArray("\x1b$B\x24")), QByteArray("\x24"));
     }
-}
 
-void tst_TextConv::jisEscapes_data()
-{
-    QTest::addColumn<QByteArray>("euc");
-    QTest::addColumn<QByteArray>("jis");
-    QTest::newRow("ASCII passes unchanged")
-        << QByteArray("<TD><b>1,200") << QByteArray("<TD><b>1,200");
-    QTest::newRow("あ then a") << hex("a4a261") << hex("1b244224221b284261");
-    QTest::newRow("no switch back at the end") << hex("a4a2") << hex("1b24422422");
-}
+    void eucFolding_data()
+    {
+        QTest::addColumn<QByteArray>("euc");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ｶﾞ is ガ") << hex("8eb68ede") << u"ガ"_s;
+        QTest::newRow("ﾊﾟ is パ") << hex("8eca8edf") << u"パ"_s;
+        QTest::newRow("ﾊﾞ is バ") << hex("8eca8ede") << u"バ"_s;
+        QTest::newRow("ｳﾞ stays two characters") << hex("8eb38ede") << u"ウ゛"_s;
+        QTest::newRow("ｶﾟ has no semi-voiced form") << hex("8eb68edf") << u"カ゜"_s;
+        QTest::newRow("label in half width")
+            << toEuc(u"ｵｰｸｼｮﾝ 終了日時"_s) << u"オークション 終了日時"_s;
+        QTest::newRow("full width untouched")
+            << toEuc(u"現在価格：1,200円"_s) << u"現在価格：1,200円"_s;
+    }
 
-void tst_TextConv::jisEscapes()
-{
-    QFETCH(QByteArray, euc);
-    QFETCH(QByteArray, jis);
-    QCOMPARE(EucToJis(euc, false), jis);
-    QCOMPARE(JisToEuc(jis), euc);
-    QCOMPARE(JisToSjis(jis), toSjis(fromEuc(euc)));
-    QCOMPARE(SjisToJis(JisToSjis(jis), false), jis);
-}
+    void eucFolding()
+    {
+        QFETCH(QByteArray, euc);
+        QFETCH(QString, expected);
+        QCOMPARE(fromEuc(EucFoldKana(euc)), expected);
+    }
 
-void tst_TextConv::newlines_data()
-{
-    QTest::addColumn<QByteArray>("in");
-    QTest::addColumn<QByteArray>("out");
-    QTest::newRow("mixed line ends")
-        << QByteArray("a\nb\rc\r\nd") << QByteArray("a\r\nb\r\nc\r\nd");
-    QTest::newRow("LF LF") << QByteArray("\n\n") << QByteArray("\r\n\r\n");
-    QTest::newRow("CR LF once") << QByteArray("\r\n") << QByteArray("\r\n");
-    QTest::newRow("LF CR is two") << QByteArray("\n\r") << QByteArray("\r\n\r\n");
-    QTest::newRow("CR at the end") << QByteArray("x\r") << QByteArray("x\r\n");
-}
+    void sjisFolding_data()
+    {
+        QTest::addColumn<QByteArray>("sjis");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ｳﾞ is ヴ") << toSjis(u"ｳﾞ"_s) << u"ヴ"_s;
+        QTest::newRow("ｱﾞ is ア゛") << toSjis(u"ｱﾞ"_s) << u"ア゛"_s;
+        QTest::newRow("ﾎﾟ is ポ") << toSjis(u"ﾎﾟ"_s) << u"ポ"_s;
+        QTest::newRow("ﾀﾞﾝﾎﾞｰﾙ") << toSjis(u"ﾀﾞﾝﾎﾞｰﾙ"_s) << u"ダンボール"_s;
+        QTest::newRow("kanji with kana-range trail byte") << toSjis(u"ソ表能"_s) << u"ソ表能"_s;
+        QTest::newRow("mixed") << toSjis(u"abc ｼｬﾂ 青色"_s) << u"abc シャツ 青色"_s;
+    }
 
-void tst_TextConv::newlines()
-{
-    QFETCH(QByteArray, in);
-    QFETCH(QByteArray, out);
-    QCOMPARE(NormalizeNewlines(in), out);
-}
+    void sjisFolding()
+    {
+        QFETCH(QByteArray, sjis);
+        QFETCH(QString, expected);
+        QCOMPARE(fromSjis(SjisFoldKana(sjis)), expected);
+    }
 
-void tst_TextConv::pageChainEqualsDecodingTheFoldedEuc()
-{
-    // A page as the site writes it: labels half width, prices, line ends, markup.
-    const QString page = QStringLiteral(
-        "<TITLE>Yahoo!ｵｰｸｼｮﾝ - ｶﾞﾝﾀﾞﾑ ﾌﾟﾗﾓﾃﾞﾙ 1/144</TITLE>\n"
-        "<TD>現在価格</TD><TD><b>12,500円</b>\r\n最高額入札者：<a href=\"x?\">ﾊﾟﾊﾟ</A>\n"
-        "ｳﾞｨﾝﾃｰｼﾞ　「ﾊﾞｯｸﾞ」・ｰ｡、");
-    const QByteArray euc = toEuc(page);
-    const QByteArray chain = JisToSjis(EucToJis(euc, false));
-    const QString viaChain = fromSjis(chain);
-    const QString direct = fromEuc(EucFoldKana(euc));
-    QCOMPARE(viaChain, direct);
-    QVERIFY(direct.contains(u"Yahoo!オークション - ガンダム プラモデル"_s));
-    QVERIFY(direct.contains(u"パパ"_s));
-    QString crlf = direct;
-    crlf.replace(u"\r\n"_s, u"\n"_s).replace(QLatin1Char('\n'), u"\r\n"_s);
-    QCOMPARE(fromSjis(NormalizeNewlines(chain)), crlf);
-}
+    void everyHalfWidthKanaFoldsToItsFullWidthForm()
+    {
+        for (int k = 0xA1; k <= 0xDF; ++k) {
+            const QString half = fromEuc(QByteArray("\x8e") + char(k));
+            QString expected = half.normalized(QString::NormalizationForm_KC);
+            if (k == 0xDE)
+                expected = u"゛"_s;
+            if (k == 0xDF)
+                expected = u"゜"_s;
+            const QString got = fromEuc(EucFoldKana(QByteArray("\x8e") + char(k)));
+            QVERIFY2(got == expected, qPrintable(QString::number(k, 16) + QLatin1Char(' ') + got));
+            QCOMPARE(fromSjis(SjisFoldKana(QByteArray(1, char(k)))), expected);
+        }
+    }
 
-void tst_TextConv::searchKeywordRoundTrip()
-{
-    const QString keyword = u"（黄色　青色）　ｼｬﾂ　－ジャンク abc"_s;
-    const QByteArray euc = JisToEuc(SjisToJis(toSjis(keyword), false));
-    QCOMPARE(fromEuc(euc), u"（黄色　青色）　シャツ　－ジャンク abc"_s);
-    // Keeping half width: the kana reach EUC-JP as SS2 pairs.
-    const QByteArray kept = JisToEuc(SjisToJis(toSjis(u"ｼｬﾂ"_s), true));
-    QCOMPARE(fromEuc(kept), u"ｼｬﾂ"_s);
-}
+    void jisEscapes_data()
+    {
+        QTest::addColumn<QByteArray>("euc");
+        QTest::addColumn<QByteArray>("jis");
+        QTest::newRow("ASCII passes unchanged")
+            << QByteArray("<TD><b>1,200") << QByteArray("<TD><b>1,200");
+        QTest::newRow("あ then a") << hex("a4a261") << hex("1b244224221b284261");
+        QTest::newRow("no switch back at the end") << hex("a4a2") << hex("1b24422422");
+    }
 
-void tst_TextConv::pagesDecodeAsTheySay_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QByteArray>("contentType");
-    QTest::addColumn<QString>("text");
-    const QString kana = u"ｶﾞﾝﾀﾞﾑ ﾌﾟﾗﾓﾃﾞﾙ ｳﾞｨﾝﾃｰｼﾞ"_s;
-    const QString folded = u"ガンダム プラモデル ヴィンテージ"_s;
-    // 鎮 is E9 8E AE in UTF-8: a folding of the bytes took 8E AE for a half-width ｮ.
-    const QString kanji = u"鎮痛 伎楽 終了 最高額"_s;
-    QTest::newRow("nothing said: the classic EUC-JP")
-        << toEuc(u"ｶﾞﾝﾀﾞﾑ 鎮"_s) << QByteArray("text/html") << u"ガンダム 鎮"_s;
-    QTest::newRow("UTF-8 in the header, kana folded as text")
-        << kana.toUtf8() << QByteArray("text/html; charset=UTF-8") << folded;
-    QTest::newRow("UTF-8 bytes the byte folding broke")
-        << kanji.toUtf8() << QByteArray("text/html;charset=utf-8") << kanji;
-    QTest::newRow("<meta charset>")
-        << (u"<head><meta charset=\"utf-8\"></head>"_s + kanji).toUtf8() << QByteArray("text/html")
-        << u"<head><meta charset=\"utf-8\"></head>"_s + kanji;
-    QTest::newRow("<meta http-equiv>")
-        << (QStringLiteral(
-                "<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">") +
-            kana)
-               .toUtf8()
-        << QByteArray()
-        << QStringLiteral(
-               "<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">") +
-               folded;
-    QTest::newRow("the header over the page")
-        << toEuc(u"<meta charset=\"utf-8\">ｼｬﾂ"_s) << QByteArray("text/html; charset=EUC-JP")
-        << u"<meta charset=\"utf-8\">シャツ"_s;
-    QTest::newRow("Shift_JIS") << toSjis(u"ｼｬﾂ 青色"_s)
-                               << QByteArray("text/html; charset=Shift_JIS") << u"シャツ 青色"_s;
-    QTest::newRow("a charset nobody knows reads as UTF-8")
-        << kanji.toUtf8() << QByteArray("text/html; charset=x-unknown-9") << kanji;
-}
+    void jisEscapes()
+    {
+        QFETCH(QByteArray, euc);
+        QFETCH(QByteArray, jis);
+        QCOMPARE(EucToJis(euc, false), jis);
+        QCOMPARE(JisToEuc(jis), euc);
+        QCOMPARE(JisToSjis(jis), toSjis(fromEuc(euc)));
+        QCOMPARE(SjisToJis(JisToSjis(jis), false), jis);
+    }
 
-void tst_TextConv::pagesDecodeAsTheySay()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QByteArray, contentType);
-    QFETCH(QString, text);
-    QCOMPARE(decodePage(body, contentType, false), text);
-    // Line ends as asked, whatever the charset.
-    QCOMPARE(decodePage(body + "\na\r", contentType, true), text + u"\r\na\r\n"_s);
-}
+    void newlines_data()
+    {
+        QTest::addColumn<QByteArray>("in");
+        QTest::addColumn<QByteArray>("out");
+        QTest::newRow("mixed line ends")
+            << QByteArray("a\nb\rc\r\nd") << QByteArray("a\r\nb\r\nc\r\nd");
+        QTest::newRow("LF LF") << QByteArray("\n\n") << QByteArray("\r\n\r\n");
+        QTest::newRow("CR LF once") << QByteArray("\r\n") << QByteArray("\r\n");
+        QTest::newRow("LF CR is two") << QByteArray("\n\r") << QByteArray("\r\n\r\n");
+        QTest::newRow("CR at the end") << QByteArray("x\r") << QByteArray("x\r\n");
+    }
 
-void tst_TextConv::truncatedSequencesPassThrough()
-{
-    QCOMPARE(EucFoldKana(QByteArray("a\x8e")), QByteArray("a\x8e"));
-    QCOMPARE(JisToSjis(QByteArray("\x1b$B\x24")), QByteArray("\x24"));
-}
+    void newlines()
+    {
+        QFETCH(QByteArray, in);
+        QFETCH(QByteArray, out);
+        QCOMPARE(NormalizeNewlines(in), out);
+    }
+
+    void pageChainEqualsDecodingTheFoldedEuc()
+    {
+        // A page as the site writes it: labels half width, prices, line ends, markup.
+        const QString page = QStringLiteral(
+            "<TITLE>Yahoo!ｵｰｸｼｮﾝ - ｶﾞﾝﾀﾞﾑ ﾌﾟﾗﾓﾃﾞﾙ 1/144</TITLE>\n"
+            "<TD>現在価格</TD><TD><b>12,500円</b>\r\n最高額入札者：<a href=\"x?\">ﾊﾟﾊﾟ</A>\n"
+            "ｳﾞｨﾝﾃｰｼﾞ　「ﾊﾞｯｸﾞ」・ｰ｡、");
+        const QByteArray euc = toEuc(page);
+        const QByteArray chain = JisToSjis(EucToJis(euc, false));
+        const QString viaChain = fromSjis(chain);
+        const QString direct = fromEuc(EucFoldKana(euc));
+        QCOMPARE(viaChain, direct);
+        QVERIFY(direct.contains(u"Yahoo!オークション - ガンダム プラモデル"_s));
+        QVERIFY(direct.contains(u"パパ"_s));
+        QString crlf = direct;
+        crlf.replace(u"\r\n"_s, u"\n"_s).replace(QLatin1Char('\n'), u"\r\n"_s);
+        QCOMPARE(fromSjis(NormalizeNewlines(chain)), crlf);
+    }
+
+    void searchKeywordRoundTrip()
+    {
+        const QString keyword = u"（黄色　青色）　ｼｬﾂ　－ジャンク abc"_s;
+        const QByteArray euc = JisToEuc(SjisToJis(toSjis(keyword), false));
+        QCOMPARE(fromEuc(euc), u"（黄色　青色）　シャツ　－ジャンク abc"_s);
+        // Keeping half width: the kana reach EUC-JP as SS2 pairs.
+        const QByteArray kept = JisToEuc(SjisToJis(toSjis(u"ｼｬﾂ"_s), true));
+        QCOMPARE(fromEuc(kept), u"ｼｬﾂ"_s);
+    }
+
+    void pagesDecodeAsTheySay_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QString>("text");
+        const QString kana = u"ｶﾞﾝﾀﾞﾑ ﾌﾟﾗﾓﾃﾞﾙ ｳﾞｨﾝﾃｰｼﾞ"_s;
+        const QString folded = u"ガンダム プラモデル ヴィンテージ"_s;
+        // 鎮 is E9 8E AE in UTF-8: a folding of the bytes took 8E AE for a half-width ｮ.
+        const QString kanji = u"鎮痛 伎楽 終了 最高額"_s;
+        QTest::newRow("nothing said: the classic EUC-JP")
+            << toEuc(u"ｶﾞﾝﾀﾞﾑ 鎮"_s) << QByteArray("text/html") << u"ガンダム 鎮"_s;
+        QTest::newRow("UTF-8 in the header, kana folded as text")
+            << kana.toUtf8() << QByteArray("text/html; charset=UTF-8") << folded;
+        QTest::newRow("UTF-8 bytes the byte folding broke")
+            << kanji.toUtf8() << QByteArray("text/html;charset=utf-8") << kanji;
+        QTest::newRow("<meta charset>")
+            << (u"<head><meta charset=\"utf-8\"></head>"_s + kanji).toUtf8()
+            << QByteArray("text/html") << u"<head><meta charset=\"utf-8\"></head>"_s + kanji;
+        QTest::newRow("<meta http-equiv>")
+            << (QStringLiteral(
+                    "<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">") +
+                kana)
+                   .toUtf8()
+            << QByteArray()
+            << QStringLiteral(
+                   "<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">") +
+                   folded;
+        QTest::newRow("the header over the page")
+            << toEuc(u"<meta charset=\"utf-8\">ｼｬﾂ"_s) << QByteArray("text/html; charset=EUC-JP")
+            << u"<meta charset=\"utf-8\">シャツ"_s;
+        QTest::newRow("Shift_JIS")
+            << toSjis(u"ｼｬﾂ 青色"_s) << QByteArray("text/html; charset=Shift_JIS")
+            << u"シャツ 青色"_s;
+        QTest::newRow("a charset nobody knows reads as UTF-8")
+            << kanji.toUtf8() << QByteArray("text/html; charset=x-unknown-9") << kanji;
+    }
+
+    void pagesDecodeAsTheySay()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, contentType);
+        QFETCH(QString, text);
+        QCOMPARE(decodePage(body, contentType, false), text);
+        // Line ends as asked, whatever the charset.
+        QCOMPARE(decodePage(body + "\na\r", contentType, true), text + u"\r\na\r\n"_s);
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_TextConv)
 #include "tst_textconv.moc"
