@@ -14,75 +14,46 @@ class tst_Credentials : public QObject
 {
     Q_OBJECT
 private slots:
-    void roundTripInEverySecond_data()
+    void scrambledPasswordsComeBackInEverySecond()
     {
-        QTest::addColumn<QString>("password");
-        QTest::newRow("four characters") << "abcd";
-        QTest::newRow("run of four") << "paaaass";
-        QTest::newRow("all one character") << "zzzzzzzz";
-        QTest::newRow("two runs, first longest kept") << "xxxyyyyzzz";
-        QTest::newRow("starts with digits") << "1234abc";
-        QTest::newRow("digits only") << "90210";
-        QTest::newRow("percent signs") << "a%b%%c%";
-        QTest::newRow("percent run") << "%%%%%";
-        QTest::newRow("looks like a marker") << "%a05%x%1";
-        QTest::newRow("symbols") << "P@ss w0rd!#&";
-        QTest::newRow("99 characters") << QString(99, QLatin1Char('q')).replace(10, 5, u"12345"_s);
-        QTest::newRow("99 mixed") << u"abcdefghij"_s.repeated(9) + u"123456789"_s;
-        QTest::newRow("non-ASCII") << "パスワードabc";
-    }
-
-    void roundTripInEverySecond()
-    {
-        QFETCH(QString, password);
-        for (int sec = 0; sec < 60; ++sec) {
-            const QString stored = Scramble(password, sec);
-            QCOMPARE(Unscramble(stored), password);
+        // Runs, digits, percent signs and what looks like the format's own markers.
+        const QStringList passwords{u"abcd"_s,
+                                    u"paaaass"_s,
+                                    u"zzzzzzzz"_s,
+                                    u"xxxyyyyzzz"_s,
+                                    u"1234abc"_s,
+                                    u"90210"_s,
+                                    u"a%b%%c%"_s,
+                                    u"%%%%%"_s,
+                                    u"%a05%x%1"_s,
+                                    u"P@ss w0rd!#&"_s,
+                                    u"パスワードabc"_s,
+                                    QString(99, QLatin1Char('q')).replace(10, 5, u"12345"_s),
+                                    u"abcdefghij"_s.repeated(9) + u"123456789"_s};
+        for (const QString &password : passwords) {
+            for (int sec = 0; sec < 60; ++sec)
+                QCOMPARE(Unscramble(Scramble(password, sec)), password);
         }
-    }
-
-    void storedTextHidesThePassword()
-    {
         const QString stored = Scramble(u"secretword"_s, 0);
-        QVERIFY(!stored.contains(u"secret"_s));
-        QVERIFY(!stored.contains(u"word"_s));
+        QVERIFY(!stored.contains(u"secret"_s) && !stored.contains(u"word"_s));
         QCOMPARE(Unscramble(QString()), QString());
-    }
-
-    void damagedStoredTextIsRejected_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("plain text") << "hello";
-        QTest::newRow("too short") << "ab";
-        QTest::newRow("wrong length digits") << Scramble(u"abcdefgh"_s, 1).append(QLatin1Char('x'));
     }
 
     void damagedStoredTextIsRejected()
     {
-        QFETCH(QString, stored);
-        QVERIFY(!UnscrambleChecked(stored));
-        QCOMPARE(Unscramble(stored), QString());
-    }
-
-    void encodedPassword_data()
-    {
-        QTest::addColumn<QString>("plain");
-        QTest::addColumn<QString>("encoded");
-        QTest::newRow("letters") << "abC"
-                                 << "%61%62%43";
-        QTest::newRow("symbols") << "a b%"
-                                 << "%61%20%62%25";
-        QTest::newRow("upper-case hex") << "~?"
-                                        << "%7E%3F";
-        QTest::newRow("non-ASCII as UTF-8") << "é"
-                                            << "%C3%A9";
+        for (const QString &stored :
+             {u"hello"_s, u"ab"_s, Scramble(u"abcdefgh"_s, 1).append(QLatin1Char('x'))}) {
+            QVERIFY(!UnscrambleChecked(stored));
+            QCOMPARE(Unscramble(stored), QString());
+        }
     }
 
     void encodedPassword()
     {
-        QFETCH(QString, plain);
-        QFETCH(QString, encoded);
-        QCOMPARE(encodePassword(plain), encoded);
+        // Every byte as upper-case hex, non-ASCII as UTF-8.
+        QCOMPARE(encodePassword(u"abC"_s), u"%61%62%43"_s);
+        QCOMPARE(encodePassword(u"a b%~?"_s), u"%61%20%62%25%7E%3F"_s);
+        QCOMPARE(encodePassword(u"é"_s), u"%C3%A9"_s);
     }
 
     void credentialsLoadedAtStart()

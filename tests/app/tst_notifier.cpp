@@ -3,7 +3,6 @@
 #include "tempdir.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusUnixFileDescriptor>
 #include <QProcess>
 #include <QStandardPaths>
@@ -54,6 +53,12 @@ public slots:
     }
 };
 
+struct NoticeRow
+{
+    NoticeKind kind;
+    QString summary;
+};
+
 class tst_Notifier : public QObject
 {
     Q_OBJECT
@@ -77,29 +82,24 @@ private slots:
 
     void eachKindReachesTheDesktopUnlessTurnedOff_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("summary");
-        QTest::addColumn<bool>("off");
-        QTest::newRow("placed") << int(NoticeKind::BidPlaced) << "Snipewell：入札しました" << false;
-        QTest::newRow("outbid") << int(NoticeKind::Outbid) << "Snipewell：他の入札者に抜かれました"
-                                << false;
-        QTest::newRow("won") << int(NoticeKind::Won) << "Snipewell：落札しました" << false;
-        QTest::newRow("lost") << int(NoticeKind::Lost) << "Snipewell：落札できませんでした"
-                              << false;
-        QTest::newRow("failed") << int(NoticeKind::Failed) << "Snipewell：入札できませんでした"
-                                << false;
-        QTest::newRow("login") << int(NoticeKind::LoginNeeded) << "Snipewell：ログインが必要です"
-                               << false;
-        QTest::newRow("clock") << int(NoticeKind::ClockOff)
-                               << "Snipewell：パソコンの時計がずれています" << false;
-        QTest::newRow("won, turned off") << int(NoticeKind::Won) << "" << true;
+        QTest::addColumn<NoticeRow>("row");
+        using K = NoticeKind;
+        QTest::newRow("placed") << NoticeRow{K::BidPlaced, u"入札しました"_s};
+        QTest::newRow("outbid") << NoticeRow{K::Outbid, u"他の入札者に抜かれました"_s};
+        QTest::newRow("won") << NoticeRow{K::Won, u"落札しました"_s};
+        QTest::newRow("lost") << NoticeRow{K::Lost, u"落札できませんでした"_s};
+        QTest::newRow("failed") << NoticeRow{K::Failed, u"入札できませんでした"_s};
+        QTest::newRow("login") << NoticeRow{K::LoginNeeded, u"ログインが必要です"_s};
+        QTest::newRow("clock") << NoticeRow{K::ClockOff, u"パソコンの時計がずれています"_s};
+        QTest::newRow("won, turned off") << NoticeRow{K::Won, QString()};
     }
 
     void eachKindReachesTheDesktopUnlessTurnedOff()
     {
-        QFETCH(int, kind);
-        QFETCH(QString, summary);
-        QFETCH(bool, off);
+        QFETCH(NoticeRow, row);
+        const NoticeKind kind = row.kind;
+        const QString summary = u"Snipewell："_s + row.summary;
+        const bool off = row.summary.isEmpty(); // turned off in the settings
         const QString tag = QString::fromLatin1(QTest::currentDataTag());
         QDBusConnection service = QDBusConnection::connectToBus(m_address, u"s"_s + tag);
         FakeNotifications fake;
@@ -109,9 +109,9 @@ private slots:
         TempHome home;
         SettingsStore settings(home.path(u"snipewell.ini"_s));
         if (off)
-            settings.save(u"Settings"_s, noticeSettingKey(NoticeKind(kind)), u"0"_s);
+            settings.save(u"Settings"_s, noticeSettingKey(kind), u"0"_s);
         Notifier n(settings, QDBusConnection::connectToBus(m_address, u"c"_s + tag));
-        n.notify(NoticeKind(kind), u"x1 テスト商品\n落札しました：5,000円"_s);
+        n.notify(kind, u"x1 テスト商品\n落札しました：5,000円"_s);
         if (off) {
             QTest::qWait(300);
             QVERIFY(fake.summaries.isEmpty());

@@ -33,16 +33,41 @@ QString storedScrambled(const SettingsStore &s)
     return s.get(u"Settings"_s, u"ypass"_s, QString());
 }
 
-// What the keyring itself holds for the program, read as another program would.
-QString inKeyring()
+// The credentials dialog on a settings file of its own: the member types an ID and a
+// password and confirms with OK.
+struct Dialog
 {
-    QKeychain::ReadPasswordJob job(u"snipewell"_s);
+    TempHome home;
+    SettingsStore settings{home.path(u"snipewell.ini"_s)};
+    AppValues values;
+    ScriptedPrompter prompter;
+    frmLogin dialog{settings, values, prompter};
+    void typeAndConfirm()
+    {
+        dialog.show();
+        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_0"_s), u"snipe_taro"_s);
+        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_1"_s), u"hana5678"_s);
+        QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
+    }
+};
+
+// Runs a job on the program's keyring entry, as another program would; false if the
+// keyring never answers.
+bool runOnTheEntry(QKeychain::Job &job)
+{
     job.setAutoDelete(false);
     job.setKey(u"yahoo-japan:snipe_taro"_s);
     bool done = false;
     QObject::connect(&job, &QKeychain::Job::finished, [&done] { done = true; });
     job.start();
-    if (!QTest::qWaitFor([&done] { return done; }, 5000))
+    return QTest::qWaitFor([&done] { return done; }, 5000);
+}
+
+// What the keyring itself holds for the program.
+QString inKeyring()
+{
+    QKeychain::ReadPasswordJob job(u"snipewell"_s);
+    if (!runOnTheEntry(job))
         return u"(no answer)"_s;
     return job.error() == QKeychain::NoError ? job.textData() : QString();
 }
@@ -50,12 +75,7 @@ QString inKeyring()
 void clearKeyring()
 {
     QKeychain::DeletePasswordJob job(u"snipewell"_s);
-    job.setAutoDelete(false);
-    job.setKey(u"yahoo-japan:snipe_taro"_s);
-    bool done = false;
-    QObject::connect(&job, &QKeychain::Job::finished, [&done] { done = true; });
-    job.start();
-    (void)QTest::qWaitFor([&done] { return done; }, 5000);
+    runOnTheEntry(job);
 }
 
 // The settings file as an earlier version left it: the ID, and the password scrambled.
@@ -64,12 +84,9 @@ void storeInFile(SettingsStore &s, const QString &password)
     s.save(u"Settings"_s, u"yuser"_s, u"snipe_taro"_s);
     s.save(u"Settings"_s, u"ypass"_s, Scramble(password));
 }
-} // namespace
 
-namespace {
 // A Secret Service that takes every call and answers none, as a keyring waiting on a
-// prompt nobody sees does.
-// A Secret Service that never answers, or answers every call with an error after a delay.
+// prompt nobody sees does; or answers every call with an error after a delay.
 class SilentKeyring : public QDBusVirtualObject
 {
 public:
@@ -162,37 +179,13 @@ private slots:
         QCOMPARE(second.note, QString()); // moved once only
     }
 
-    void dialogSaysWhereItIsKept()
-    {
-        TempHome home;
-        SettingsStore settings(home.path(u"snipewell.ini"_s));
-        settings.save(u"Settings"_s, u"ypass"_s, Scramble(u"taro1234"_s));
-        AppValues values;
-        values.password = loadPassword(settings).password;
-        ScriptedPrompter prompter;
-        frmLogin dialog(settings, values, prompter);
-        dialog.show();
-        const QString text = dialog.findChild<QLabel *>(u"lblPasswordPlace"_s)->text();
-        QCOMPARE(text, passwordPlaceText(keyringExpected() ? PasswordPlace::Keyring
-                                                           : PasswordPlace::SettingsFile));
-        QVERIFY(text.contains(keyringExpected() ? u"キーリング"_s : u"設定ファイル"_s));
-        QCOMPARE(dialog.findChild<QLineEdit *>(u"txtUser_1"_s)->text(), u"taro1234"_s);
-        QCOMPARE(dialog.findChild<QLineEdit *>(u"txtUser_1"_s)->echoMode(), QLineEdit::Password);
-    }
-
     void dialogSaysWhereThePasswordWent()
     {
         // Typed and confirmed with OK: with a keyring it goes there silently; without one
         // (no Secret Service, or none that answers) the user is told it is in the file.
-        TempHome home;
-        SettingsStore settings(home.path(u"snipewell.ini"_s));
-        AppValues values;
-        ScriptedPrompter prompter;
-        frmLogin dialog(settings, values, prompter);
-        dialog.show();
-        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_0"_s), u"snipe_taro"_s);
-        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_1"_s), u"hana5678"_s);
-        QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
+        Dialog d;
+        auto &[home, settings, values, prompter, dialog] = d;
+        d.typeAndConfirm();
         QTRY_VERIFY_WITH_TIMEOUT(passwordPlace(settings) == PasswordPlace::Keyring ||
                                      !prompter.messages.isEmpty(),
                                  10000);
@@ -207,8 +200,10 @@ private slots:
             QCOMPARE(Unscramble(storedScrambled(settings)), u"hana5678"_s);
         }
         dialog.show(); // and the dialog says the same next time
-        QCOMPARE(dialog.findChild<QLabel *>(u"lblPasswordPlace"_s)->text(),
-                 passwordPlaceText(passwordPlace(settings)));
+        const QString place = dialog.findChild<QLabel *>(u"lblPasswordPlace"_s)->text();
+        QCOMPARE(place, passwordPlaceText(passwordPlace(settings)));
+        QVERIFY(place.contains(keyringExpected() ? u"キーリング"_s : u"設定ファイル"_s));
+        QCOMPARE(dialog.findChild<QLineEdit *>(u"txtUser_1"_s)->echoMode(), QLineEdit::Password);
     }
 
     void aKeyringThatNeverAnswers()
@@ -217,17 +212,11 @@ private slots:
             QSKIP("needs a session bus of its own (tst_passwords_silent_keyring)");
         SilentKeyring keyring;
         QVERIFY(keyring.serveOnTheSessionBus());
-        TempHome home;
-        SettingsStore settings(home.path(u"snipewell.ini"_s));
-        AppValues values;
-        ScriptedPrompter prompter;
-        frmLogin dialog(settings, values, prompter);
-        dialog.show();
-        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_0"_s), u"snipe_taro"_s);
-        QTest::keyClicks(dialog.findChild<QLineEdit *>(u"txtUser_1"_s), u"hana5678"_s);
+        Dialog d;
+        auto &[home, settings, values, prompter, dialog] = d;
         QElapsedTimer waited;
         waited.start();
-        QTest::mouseClick(dialog.findChild<QPushButton *>(u"cmdOK"_s), Qt::LeftButton);
+        d.typeAndConfirm();
         // Told within the keyring's time, and the program answered all along.
         QTRY_COMPARE_WITH_TIMEOUT(prompter.messages.size(), 1, 15000);
         QVERIFY2(waited.elapsed() < 10000, qPrintable(QString::number(waited.elapsed())));

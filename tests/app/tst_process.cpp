@@ -1,4 +1,5 @@
 #include "database.h"
+#include "loglines.h"
 #include "tempdir.h"
 
 #include <QFile>
@@ -61,10 +62,7 @@ private slots:
         }
         ItemDatabase db(home + u"/db2k.mdb"_s);
         QVERIFY(db.open());
-        QStringList log;
-        const QList<LogEntry> entries = db.logEntries().value();
-        for (const LogEntry &e : entries)
-            log << e.Memo;
+        const QStringList log = logLines(db);
         QVERIFY2(
             log.contains(QStringLiteral(
                 "入札中止（ログアウトかシステムの終了でプログラムが終了しました）：x1（腕時計）")),
@@ -185,9 +183,7 @@ private slots:
         QCOMPARE(kept->ItemYen, 5000);
         QCOMPARE(kept->cat, u"2"_s);
         if (databaseLost) {
-            QStringList log;
-            for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
-                log << e.Memo;
+            const QStringList log = logLines(db);
             QVERIFY2(
                 log.contains(QStringLiteral("データベースがなかったので、前回の状態（new.mdb）から"
                                             "戻しました")),
@@ -226,9 +222,7 @@ private slots:
         QCOMPARE(mode(cookies.fileName()), 0600);
         ItemDatabase db(home + u"/db2k.mdb"_s);
         QVERIFY(db.open());
-        QStringList log;
-        for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
-            log << e.Memo;
+        const QStringList log = logLines(db);
         QVERIFY2(log.contains(u"他のユーザーも読めたので、本人だけが読めるようにしました："_s +
                               cookies.fileName()),
                  qPrintable(log.join(QLatin1Char('\n'))));

@@ -1,5 +1,4 @@
 #include "activitylog.h"
-#include "appvalues.h"
 #include "bidwindows.h"
 #include "browserwindow.h"
 #include "categories.h"
@@ -13,12 +12,9 @@
 #include "frmoverview.h"
 #include "frmsw.h"
 #include "itemlistmodel.h"
-#include "itemparser.h"
 #include "mdiform1.h"
 #include "scriptedprompter.h"
 #include "settingsstore.h"
-#include "sitehosts.h"
-#include "tempdir.h"
 #include "testapp.h"
 #include "widgetprompter.h"
 
@@ -26,10 +22,8 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMdiArea>
-#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPushButton>
 #include <QSet>
@@ -67,6 +61,12 @@ QPushButton *button(QWidget &w, const char *name)
 }
 
 } // namespace
+
+struct LoginAtStartRow
+{
+    QString user, pass;
+    bool shown;
+};
 
 struct LoginChecksRow
 {
@@ -215,25 +215,18 @@ private slots:
 
     void loginAtStartOnlyWhenACredentialIsMissing_data()
     {
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("pass");
-        QTest::addColumn<bool>("shown");
-        QTest::newRow("both stored") << "bidder01"
-                                     << "secret" << false;
+        QTest::addColumn<LoginAtStartRow>("row");
+        QTest::newRow("both stored") << LoginAtStartRow{u"bidder01"_s, u"secret"_s, false};
         // Many members have no password (a code by SMS, a passkey): an ID alone is enough.
-        QTest::newRow("no password") << "bidder01"
-                                     << "" << false;
-        QTest::newRow("a password of three") << "bidder01"
-                                             << "abc" << true;
-        QTest::newRow("ID of three") << "abc"
-                                     << "secret" << true;
+        QTest::newRow("no password") << LoginAtStartRow{u"bidder01"_s, QString(), false};
+        QTest::newRow("a password of three") << LoginAtStartRow{u"bidder01"_s, u"abc"_s, true};
+        QTest::newRow("ID of three") << LoginAtStartRow{u"abc"_s, u"secret"_s, true};
     }
 
     void loginAtStartOnlyWhenACredentialIsMissing()
     {
-        QFETCH(QString, user);
-        QFETCH(QString, pass);
-        QFETCH(bool, shown);
+        QFETCH(LoginAtStartRow, row);
+        const auto &[user, pass, shown] = row;
         App app;
         app.values.ownId = user;
         app.values.password = pass;

@@ -4,6 +4,7 @@
 // is on. Header-only: suites that link the bidding, app core and simulator libraries.
 #include "armedbid.h"
 #include "armedbids.h"
+#include "clock.h"
 #include "credentials.h"
 #include "simitems.h"
 #include "simsettings.h"
@@ -13,6 +14,13 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+
+// Waits until the auction is over by the site's clock, and a little more.
+inline void waitPast(const QDateTime &end, int extraMs = 2500)
+{
+    if (!QTest::qWaitFor([&] { return sw::now().msecsTo(end) < -extraMs; }, 60000))
+        qWarning("the auction did not end in time");
+}
 
 struct BidFixture : TestApp
 {
@@ -40,23 +48,19 @@ struct BidFixture : TestApp
         return ::logLines(db);
     }
     QString logText() { return logLines().join(QLatin1Char('\n')); }
+    QList<sim::RequestRecord> requestsFor(const QString &path, const QString &itemId)
+    {
+        QList<sim::RequestRecord> out = site.requestsTo(path);
+        out.removeIf([&itemId](const sim::RequestRecord &r) { return r.item != itemId; });
+        return out;
+    }
     QList<sim::RequestRecord> confirmations(const QString &itemId = u"x1"_s)
     {
-        QList<sim::RequestRecord> out;
-        for (const sim::RequestRecord &r : site.requestsTo(u"/jp/config/placebid"_s)) {
-            if (r.item == itemId)
-                out << r;
-        }
-        return out;
+        return requestsFor(u"/jp/config/placebid"_s, itemId);
     }
     QList<sim::RequestRecord> previews(const QString &itemId = u"x1"_s)
     {
-        QList<sim::RequestRecord> out;
-        for (const sim::RequestRecord &r : site.requestsTo(u"/jp/show/bid_preview"_s)) {
-            if (r.item == itemId)
-                out << r;
-        }
-        return out;
+        return requestsFor(u"/jp/show/bid_preview"_s, itemId);
     }
     QStringList amountsSent(const QString &itemId = u"x1"_s)
     {

@@ -17,13 +17,6 @@ struct Bids : BidFixture
     ArmedBid *open(int id) { return bids.acquire(id); }
 };
 
-// Waits until the auction is over by the site's clock, and a little more.
-void waitPast(const QDateTime &end, int extraMs = 2500)
-{
-    if (!QTest::qWaitFor([&] { return sw::now().msecsTo(end) < -extraMs; }, 60000))
-        qWarning("the auction did not end in time");
-}
-
 void noBidRequestAfter(Bids &f, const QDateTime &end, const QString &itemId = u"x1"_s)
 {
     for (const sim::RequestRecord &r : f.site.requests()) {
@@ -34,6 +27,12 @@ void noBidRequestAfter(Bids &f, const QDateTime &end, const QString &itemId = u"
 }
 
 } // namespace
+
+struct AgainRow
+{
+    int reserve, rivalMax, pageFault;
+    bool login;
+};
 
 struct RefreshRecordsRow
 {
@@ -104,6 +103,7 @@ private slots:
         const ItemRecord r = *f.db.itemById(id);
         QCOMPARE(changed.size(), written ? 1 : 0);
         QCOMPARE(r.ItemYenNow, written ? price : 3000);
+        QVERIFY(r.ItemYen == 5000 && r.Numkai == 1); // the user's columns stay
         QCOMPARE(r.status, written ? status : storedStatus);
         QCOMPARE(r.fin, written && ended);
         QCOMPARE(b->finished(), written && ended);
@@ -118,9 +118,7 @@ private slots:
     {
         const QDateTime end = wholeSecond(3600 * 1000);
         sim::Scenario s = scenarioWith(item(end));
-        sim::Fault slow;
-        slow.ms = 800;
-        s.faults << slow;
+        s.faults << sim::Fault{.ms = 800};
         Bids f(s);
         ArmedBid *b = f.open(f.store(item(end), 5000, 1));
         b->refresh(true);
@@ -149,17 +147,10 @@ private slots:
         siteClock().reset();
         const QDateTime end = wholeSecond(oneWayMs > 0 ? 26000 : 13000);
         sim::Scenario s = scenarioWith(item(end));
-        if (oneWayMs > 0) {
-            sim::Fault f;
-            f.inMs = f.ms = oneWayMs;
-            s.faults << f;
-        }
-        if (itemPageMs > 0) {
-            sim::Fault f;
-            f.path = u"/jp/auction/*"_s;
-            f.ms = itemPageMs;
-            s.faults.prepend(f);
-        }
+        if (oneWayMs > 0)
+            s.faults << sim::Fault{.ms = oneWayMs, .inMs = oneWayMs};
+        if (itemPageMs > 0)
+            s.faults.prepend(sim::Fault{.path = u"/jp/auction/*"_s, .ms = itemPageMs});
         Bids f(s);
         ArmedBid *b = f.open(f.store(item(end), 5000, 1));
         const QDateTime bidTime = end.addSecs(-5);
@@ -179,25 +170,22 @@ private slots:
 
     void bidsAgainOnlyForAReason_data()
     {
-        QTest::addColumn<int>("reserve");
-        QTest::addColumn<int>("rivalMax");
-        QTest::addColumn<int>("pageFault"); // on the item page after the first bid; -1 none
-        QTest::addColumn<bool>("login");    // the program is told to log in
+        // The reserve, the rival's maximum, a fault on the item page after the first bid (-1
+        // none), and whether the program is told to log in.
+        QTest::addColumn<AgainRow>("row");
         QTest::newRow("accepted, then the item page is a busy page")
-            << 0 << 3000 << int(sim::Fault::ErrorPage) << false;
+            << AgainRow{0, 3000, sim::Fault::ErrorPage, false};
         QTest::newRow("accepted, then the item page is the login page")
-            << 0 << 3000 << int(sim::Fault::LoginPage) << true;
-        QTest::newRow("refused below the reserve") << 8000 << 3000 << -1 << false;
+            << AgainRow{0, 3000, sim::Fault::LoginPage, true};
+        QTest::newRow("refused below the reserve") << AgainRow{8000, 3000, -1, false};
         QTest::newRow("too low at the maximum: a rival's maximum is higher")
-            << 0 << 9000 << -1 << false;
+            << AgainRow{0, 9000, -1, false};
     }
 
     void bidsAgainOnlyForAReason()
     {
-        QFETCH(int, reserve);
-        QFETCH(int, rivalMax);
-        QFETCH(int, pageFault);
-        QFETCH(bool, login);
+        QFETCH(AgainRow, row);
+        const auto &[reserve, rivalMax, pageFault, login] = row;
         const QDateTime end = wholeSecond(8000);
         sim::Item it = item(end);
         it.reserve = reserve;
@@ -206,12 +194,8 @@ private slots:
         QSignalSpy loginNeeded(&f.bids, &ArmedBids::loginNeeded);
         ArmedBid *b = f.open(f.store(it, 5000, 1));
         QTRY_VERIFY_WITH_TIMEOUT(!f.confirmations().isEmpty(), 10000);
-        if (pageFault >= 0) {
-            sim::Fault fault;
-            fault.kind = sim::Fault::Kind(pageFault);
-            fault.path = u"/jp/auction/*"_s;
-            f.site.addFault(fault);
-        }
+        if (pageFault >= 0)
+            f.site.addFault({.path = u"/jp/auction/*"_s, .kind = sim::Fault::Kind(pageFault)});
         waitPast(end);
         // One confirmation, one preview: the password went to the site once.
         QCOMPARE(f.amountsSent(), QStringList{u"5000"_s});
@@ -295,12 +279,10 @@ private slots:
         it.highBidder.clear();
         it.maxBids.clear();
         Bids f(scenarioWith(it));
-        sim::Fault refuse;
-        refuse.kind = sim::Fault::Kind(fault);
-        refuse.beforeProcessing = before;
-        refuse.path = u"/jp/config/placebid"_s;
-        refuse.count = count;
-        f.site.addFault(refuse);
+        f.site.addFault({.path = u"/jp/config/placebid"_s,
+                         .kind = sim::Fault::Kind(fault),
+                         .count = count,
+                         .beforeProcessing = before});
         ArmedBid *b = f.open(f.store(it, 5000, 1));
         waitPast(end, 4000);
         QTRY_COMPARE_WITH_TIMEOUT(b->verdict(), verdict, 10000);
@@ -319,11 +301,9 @@ private slots:
         sim::Item other = item(end.addSecs(1), u"x2"_s);
         other.server = 4;
         Bids f(scenarioWith({item(end), other}));
-        sim::Fault login;
-        login.kind = sim::Fault::LoginPage;
-        login.host = u"page3.*"_s;
-        login.path = u"/jp/show/bid_preview"_s;
-        f.site.addFault(login);
+        f.site.addFault({.host = u"page3.*"_s,
+                         .path = u"/jp/show/bid_preview"_s,
+                         .kind = sim::Fault::LoginPage});
         QSignalSpy loginNeeded(&f.bids, &ArmedBids::loginNeeded);
         f.open(f.store(item(end), 5000, 1));
         f.open(f.store(other, 5000, 1));

@@ -23,10 +23,7 @@ struct ArmCase
     QString nextAfter; // empty: not looked at
     QString message;
 };
-} // namespace
-Q_DECLARE_METATYPE(ArmCase)
 
-namespace {
 struct CountdownCase
 {
     const char *name;
@@ -40,10 +37,7 @@ QDateTime jst(int h, int m, int sec = 0, int days = 0)
 {
     return QDateTime(QDate(2026, 12, 6).addDays(days), QTime(h, m, sec), siteZone());
 }
-} // namespace
-Q_DECLARE_METATYPE(CountdownCase)
 
-namespace {
 struct TickCase
 {
     const char *name;
@@ -54,10 +48,7 @@ struct TickCase
     bool leading, othersNear, finished;
     bool bid, refresh; // what the tick does
 };
-} // namespace
-Q_DECLARE_METATYPE(TickCase)
 
-namespace {
 ItemRecord candidate(int id, const QString &cat, const QDateTime &end)
 {
     ItemRecord r;
@@ -69,9 +60,7 @@ ItemRecord candidate(int id, const QString &cat, const QDateTime &end)
     r.Numkai = 1;
     return r;
 }
-} // namespace
 
-namespace {
 struct SchedulerCase
 {
     const char *name;
@@ -83,10 +72,7 @@ struct SchedulerCase
     bool opens;
     QString status;
 };
-} // namespace
-Q_DECLARE_METATYPE(SchedulerCase)
 
-namespace {
 struct HistoryCase
 {
     const char *name;
@@ -97,7 +83,6 @@ struct HistoryCase
     QString whyNot, told;
 };
 } // namespace
-Q_DECLARE_METATYPE(HistoryCase)
 
 // The bid window's and the scheduler's decisions, as plain functions of their inputs and
 // the clock.

@@ -1,17 +1,9 @@
-#include "activitylog.h"
 #include "bidexchange.h"
+#include "bidfixture.h"
 #include "clockprobe.h"
-#include "cookiejar.h"
-#include "credentials.h"
-#include "database.h"
 #include "pagefetcher.h"
-#include "scriptedprompter.h"
-#include "simsite.h"
 #include "simtls.h"
 #include "siteclock.h"
-#include "sitehosts.h"
-#include "tempdir.h"
-#include "testapp.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -21,26 +13,16 @@ using namespace sw;
 
 namespace {
 
-struct Exchange
+struct Exchange : BidFixture
 {
-    TempHome home;
-    ItemDatabase db{home.path(u"db2k.mdb"_s)};
-    ActivityLog log{db};
-    ScriptedPrompter prompter;
-    PersistentCookieJar jar{home.path(u"cookies.txt"_s)};
-    SiteHosts hosts;
-    sim::SimSite site;
     std::unique_ptr<PageFetcher> fetcher;
     std::shared_ptr<int> alive = std::make_shared<int>(0);
     QStringList shownNext;
     std::function<std::optional<LiveLimits>()> limitsNow;
 
-    explicit Exchange(sim::Scenario s) : site(std::move(s))
+    explicit Exchange(sim::Scenario s) : BidFixture(std::move(s))
     {
-        if (!db.open() || !db.createSchema() || site.listenOn() == 0)
-            qFatal("cannot set up");
-        hosts.scheme = u"http"_s; // the proxy is on loopback
-        fetcher = std::make_unique<PageFetcher>(&jar, log, prompter);
+        fetcher = std::make_unique<PageFetcher>(&cookies, log, prompter);
         fetcher->setSiteHosts(&hosts);
         fetcher->applyProxySetting(u"HTTP=127.0.0.1:"_s + QString::number(site.port()));
         fetcher->setTimeoutMs(2000);
@@ -77,11 +59,6 @@ struct Exchange
             qWarning("the exchange did not finish in time");
         return result;
     }
-    QStringList logLines()
-    {
-        log.flush();
-        return ::logLines(db);
-    }
     // Until the program knows the site's clock as closely as the network allows, the way
     // a bid window that is about to bid gets it.
     bool learnTheSiteClock()
@@ -100,15 +77,6 @@ struct Exchange
     {
         const qint64 ms = site.scenario().now().toMSecsSinceEpoch() + secs * 1000;
         return QDateTime::fromMSecsSinceEpoch(ms / 1000 * 1000, siteZone());
-    }
-    QStringList submittedAmounts()
-    {
-        QStringList out;
-        for (const sim::RequestRecord &r : site.requestsTo(u"/jp/config/placebid"_s)) {
-            const QUrlQuery q(r.query);
-            out << q.queryItemValue(u"Bid"_s);
-        }
-        return out;
     }
 };
 
@@ -136,6 +104,19 @@ sim::Scenario scenario(qint32 price, qint32 rivalMax, qint32 reserve = 0, qint32
 
 } // namespace
 
+struct OutcomeRow
+{
+    int reserve = 0, buyNow = 0;
+    int endsIn = 600, storedEndsIn = 600; // on the site; as the program has it
+    QString password = u"taro1234"_s;
+    QString faultOn{}; // "confirmation", "preview" or none
+    int fault = -1;
+    bool before = false; // refused before the site processes the request
+    BidResult::Outcome outcome = BidResult::NotSent;
+    int previews = 1, confirmations = 1; // as the site saw them
+    QString lastLog{}, dialog{};
+};
+
 struct RaisesUpToTheMaximumAndNotBeyondRow
 {
     int rivalMax, siteUnit;
@@ -152,115 +133,101 @@ class tst_BidExchange : public QObject
 private slots:
     void outcomes_data()
     {
-        QTest::addColumn<int>("rivalMax");
-        QTest::addColumn<int>("reserve");
-        QTest::addColumn<int>("buyNow");
-        QTest::addColumn<int>("endsIn");       // on the site
-        QTest::addColumn<int>("storedEndsIn"); // as the program has it
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("faultOn"); // "confirmation", "preview" or ""
-        QTest::addColumn<int>("fault");
-        QTest::addColumn<bool>("before"); // refused before the site processes the request
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<int>("previews");
-        QTest::addColumn<int>("confirmations"); // as the site saw them
-        QTest::addColumn<QString>("lastLog");
-        QTest::addColumn<QString>("dialog");
-        const int none = -1;
-        QTest::newRow("success")
-            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-            << "" << none << false << int(BidResult::Accepted) << 1 << 1
-            << "入札結果：x1：10000：成功 "
-            << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
+        QTest::addColumn<OutcomeRow>("row");
+        using R = OutcomeRow;
+        using O = BidResult;
+        const QString placed =
+            u"入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。"_s;
+        const QString loginLog =
+            u"入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しました）"_s;
+        const QString loginDialog =
+            u"入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。"_s;
+        QTest::newRow("success") << R{
+            .outcome = O::Accepted, .lastLog = u"入札結果：x1：10000：成功 "_s, .dialog = placed};
         QTest::newRow("below the reserve")
-            << 6000 << 20000 << 0 << 600 << 600 << "taro1234"
-            << "" << none << false << int(BidResult::BelowReserve) << 1 << 1
-            << "入札結果：x1：10000：最低落札価格よりも低い金額 "
-            << "入札結果：x1\r\n10000円は最低落札価格よりも低い金額でした。";
-        QTest::newRow("bought outright") << 6000 << 0 << 9000 << 600 << 600 << "taro1234"
-                                         << "" << none << false << int(BidResult::Won) << 1 << 1
-                                         << "入札結果：x1：10000：あなたが落札しました。"
-                                         << "入札結果：x1\r\n10000円で落札しました。";
-        QTest::newRow("the site ended it early")
-            << 6000 << 0 << 0 << -10 << 600 << "taro1234"
-            << "" << none << false << int(BidResult::Ended) << 1 << 0 << "入札結果：x1：既に終了"
-            << "入札結果：x1\r\n既に終了。";
-        QTest::newRow("over by the site's clock: nothing asked")
-            << 6000 << 0 << 0 << -10 << -10 << "taro1234"
-            << "" << none << false << int(BidResult::NotSent) << 0 << 0
-            << "入札できませんでした：x1：10000：終了時刻を過ぎています"
-            << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n終了時刻を過ぎています";
-        QTest::newRow("wrong password: the login page, asked once")
-            << 6000 << 0 << 0 << 600 << 600 << "wrong"
-            << "" << none << false << int(BidResult::LoginNeeded) << 1 << 0
-            << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しまし"
-               "た）"
-            << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
+            << R{.reserve = 20000,
+                 .outcome = O::BelowReserve,
+                 .lastLog = u"入札結果：x1：10000：最低落札価格よりも低い金額 "_s,
+                 .dialog = u"入札結果：x1\r\n10000円は最低落札価格よりも低い金額でした。"_s};
+        QTest::newRow("bought outright")
+            << R{.buyNow = 9000,
+                 .outcome = O::Won,
+                 .lastLog = u"入札結果：x1：10000：あなたが落札しました。"_s,
+                 .dialog = u"入札結果：x1\r\n10000円で落札しました。"_s};
+        QTest::newRow("the site ended it early") << R{.endsIn = -10,
+                                                      .outcome = O::Ended,
+                                                      .confirmations = 0,
+                                                      .lastLog = u"入札結果：x1：既に終了"_s,
+                                                      .dialog = u"入札結果：x1\r\n既に終了。"_s};
+        QTest::newRow("over by the site's clock: nothing asked") << R{
+            .endsIn = -10,
+            .storedEndsIn = -10,
+            .previews = 0,
+            .confirmations = 0,
+            .lastLog = u"入札できませんでした：x1：10000：終了時刻を過ぎています"_s,
+            .dialog =
+                u"入札結果：x1\r\n10000円の入札を送れませんでした。\r\n終了時刻を過ぎています"_s};
+        QTest::newRow("wrong password: the login page, asked once") << R{.password = u"wrong"_s,
+                                                                         .outcome = O::LoginNeeded,
+                                                                         .confirmations = 0,
+                                                                         .lastLog = loginLog,
+                                                                         .dialog = loginDialog};
+        const QString noField = u"入札の確認画面に入札の欄がありませんでした"_s;
         QTest::newRow("busy page for the preview, asked three times")
-            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-            << "preview" << int(sim::Fault::ErrorPage) << false << int(BidResult::NotSent) << 3 << 0
-            << "入札できませんでした：x1：10000：入札の確認画面に入札の欄がありませんでした"
-            << "入札結果：x1\r\n10000円の入札を送れませんでした。\r\n"
-               "入札の確認画面に入札の欄がありませんでした";
-        QTest::newRow("login page for the confirmation")
-            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-            << "confirmation" << int(sim::Fault::LoginPage) << false << int(BidResult::LoginNeeded)
-            << 1 << 1
-            << "入札できませんでした：x1：10000：ログインが必要です（サイトがログイン画面を返しまし"
-               "た）"
-            << "入札結果：x1\r\nログインが必要です。Yahoo! JAPANにログインしてください。";
+            << R{.faultOn = u"preview"_s,
+                 .fault = sim::Fault::ErrorPage,
+                 .previews = 3,
+                 .confirmations = 0,
+                 .lastLog = u"入札できませんでした：x1：10000："_s + noField,
+                 .dialog = u"入札結果：x1\r\n10000円の入札を送れませんでした。\r\n"_s + noField};
+        QTest::newRow("login page for the confirmation") << R{.faultOn = u"confirmation"_s,
+                                                              .fault = sim::Fault::LoginPage,
+                                                              .outcome = O::LoginNeeded,
+                                                              .lastLog = loginLog,
+                                                              .dialog = loginDialog};
         // The amount counts as sent only when the site has it: the item's page tells.
         QTest::newRow("no answer, but the site took it: the page shows it")
-            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-            << "confirmation" << int(sim::Fault::Drop) << false << int(BidResult::Accepted) << 1
-            << 1 << "入札結果：x1：10000：成功（商品ページで確認） "
-            << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
+            << R{.faultOn = u"confirmation"_s,
+                 .fault = sim::Fault::Drop,
+                 .outcome = O::Accepted,
+                 .lastLog = u"入札結果：x1：10000：成功（商品ページで確認） "_s,
+                 .dialog = placed};
         QTest::newRow("the busy page after the site took it")
-            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-            << "confirmation" << int(sim::Fault::ErrorPage) << false << int(BidResult::Accepted)
-            << 1 << 1 << "入札結果：x1：10000：不明 "
-            << "入札結果：x1\r\n10000円で入札しました。\r\nあなたの入札額が現在の最高値です。";
+            << R{.faultOn = u"confirmation"_s,
+                 .fault = sim::Fault::ErrorPage,
+                 .outcome = O::Accepted,
+                 .lastLog = u"入札結果：x1：10000：不明 "_s,
+                 .dialog = placed};
+        const QString noAnswer = u"入札に応答がなく、商品ページにも入札がありません"_s;
         QTest::newRow("refused unseen every time: never arrived, said so")
-            << 6000 << 0 << 0 << 600 << 600 << "taro1234"
-            << "confirmation" << int(sim::Fault::Http503) << true << int(BidResult::NotArrived) << 2
-            << 0
-            << "入札が届きませんでした：x1：10000：入札に応答がなく、商品ページにも入札がありません"
-            << "入札結果：x1\r\n10000円の入札が届きませんでした。\r\n"
-               "入札に応答がなく、商品ページにも入札がありません";
+            << R{.faultOn = u"confirmation"_s,
+                 .fault = sim::Fault::Http503,
+                 .before = true,
+                 .outcome = O::NotArrived,
+                 .previews = 2,
+                 .confirmations = 0,
+                 .lastLog = u"入札が届きませんでした：x1：10000："_s + noAnswer,
+                 .dialog = u"入札結果：x1\r\n10000円の入札が届きませんでした。\r\n"_s + noAnswer};
     }
 
     void outcomes()
     {
-        QFETCH(int, rivalMax);
-        QFETCH(int, reserve);
-        QFETCH(int, buyNow);
-        QFETCH(int, endsIn);
-        QFETCH(int, storedEndsIn);
-        QFETCH(QString, password);
-        QFETCH(QString, faultOn);
-        QFETCH(int, fault);
-        QFETCH(bool, before);
-        QFETCH(int, outcome);
-        QFETCH(int, previews);
-        QFETCH(int, confirmations);
-        QFETCH(QString, lastLog);
-        QFETCH(QString, dialog);
-        Exchange x(scenario(5000, rivalMax, reserve, buyNow, endsIn));
+        QFETCH(OutcomeRow, row);
+        const auto &[reserve, buyNow, endsIn, storedEndsIn, password, faultOn, fault, before,
+                     outcome, previews, confirmations, lastLog, dialog] = row;
+        Exchange x(scenario(5000, 6000, reserve, buyNow, endsIn));
         if (fault >= 0) {
-            sim::Fault f;
-            f.kind = sim::Fault::Kind(fault);
-            f.path = faultOn == "preview"_L1 ? u"/jp/show/*"_s : u"/jp/config/*"_s;
-            f.beforeProcessing = before;
-            x.site.addFault(f);
+            x.site.addFault({.path = faultOn == "preview"_L1 ? u"/jp/show/*"_s : u"/jp/config/*"_s,
+                             .kind = sim::Fault::Kind(fault),
+                             .beforeProcessing = before});
         }
         BidRequest r = x.request(10000, 10000);
         r.end = QDateTime::currentDateTime().addSecs(storedEndsIn);
         r.encodedPassword = encodePassword(password);
         const auto result = x.run(r);
         QVERIFY(result);
-        QCOMPARE(int(result->outcome), outcome);
-        QCOMPARE(result->success,
-                 outcome == int(BidResult::Accepted) || outcome == int(BidResult::Won));
+        QCOMPARE(int(result->outcome), int(outcome));
+        QCOMPARE(result->success, outcome == BidResult::Accepted || outcome == BidResult::Won);
         QCOMPARE(result->dialogText.value_or(QString()), dialog);
         QVERIFY(result->showDialog);
         const QStringList log = x.logLines();
@@ -315,7 +282,7 @@ private slots:
             r.alreadySent.insert(a.toInt());
         const auto result = x.run(r);
         QVERIFY(result);
-        QCOMPARE(x.submittedAmounts(), amounts);
+        QCOMPARE(x.amountsSent(), amounts);
         QCOMPARE(result->success, success);
         QCOMPARE(x.shownNext.size(), amounts.size() - 1);
         if (!success)
@@ -349,11 +316,8 @@ private slots:
         s.clockOffsetMs = siteAheadMs;
         s.items.first().end = s.now().addSecs(600);
         if (oneWayMs > 0) {
-            sim::Fault f;
-            f.inMs = f.ms = oneWayMs;
-            if (pagesOnly)
-                f.path = u"/jp/*"_s;
-            s.faults << f;
+            s.faults << sim::Fault{
+                .path = pagesOnly ? u"/jp/*"_s : u"*"_s, .ms = oneWayMs, .inMs = oneWayMs};
         }
         Exchange x(s);
         QVERIFY(x.learnTheSiteClock());
@@ -389,11 +353,8 @@ private slots:
         QFETCH(int, fault);
         QFETCH(QString, log);
         Exchange x(scenario(5000, 6000));
-        sim::Fault f;
-        f.kind = sim::Fault::Kind(fault);
-        f.path = u"/jp/show/bid_preview"_s;
-        f.count = 1;
-        x.site.addFault(f);
+        x.site.addFault(
+            {.path = u"/jp/show/bid_preview"_s, .kind = sim::Fault::Kind(fault), .count = 1});
         BidRequest r = x.request(10000, 10000);
         // As early as a bid starts on a site not heard from yet.
         r.bidTime = QDateTime::currentDateTime().addMSecs(previewLeadMs(siteClock()));
@@ -414,10 +375,7 @@ private slots:
         sim::Scenario s = scenario(5000, 6000, 0, 0, 3);
         Exchange x(s);
         x.fetcher->setTimeoutMs(20000);
-        sim::Fault f;
-        f.kind = sim::Fault::Stall;
-        f.path = u"/jp/show/bid_preview"_s;
-        x.site.addFault(f);
+        x.site.addFault({.path = u"/jp/show/bid_preview"_s, .kind = sim::Fault::Stall});
         BidRequest r = x.request(10000, 10000);
         r.bidTime = QDateTime::currentDateTime().addSecs(1);
         QElapsedTimer took;
@@ -546,7 +504,7 @@ private slots:
             save();
         }
         QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 10000);
-        QCOMPARE(x.submittedAmounts(), sent);
+        QCOMPARE(x.amountsSent(), sent);
         QCOMPARE(int(result->outcome),
                  int(sent.isEmpty() || raise ? BidResult::Cancelled : BidResult::Accepted));
         QVERIFY2(x.logLines().contains(log), qPrintable(x.logLines().join(QLatin1Char('\n'))));
@@ -563,10 +521,7 @@ private slots:
     {
         QFETCH(int, previewMs);
         Exchange x(scenario(5000, 6000, 0, 0, 30));
-        sim::Fault f;
-        f.path = u"/jp/show/bid_preview"_s;
-        f.ms = previewMs;
-        x.site.addFault(f);
+        x.site.addFault({.path = u"/jp/show/bid_preview"_s, .ms = previewMs});
         QVERIFY(x.learnTheSiteClock()); // as a bid does in its last two minutes
         BidRequest r = x.request(10000, 10000);
         const qint64 lead = previewLeadMs(siteClock());

@@ -16,13 +16,14 @@ struct Host : BidFixture
     using BidFixture::BidFixture;
 };
 
-void waitPast(const QDateTime &end, int extraMs = 2500)
-{
-    if (!QTest::qWaitFor([&] { return sw::now().msecsTo(end) < -extraMs; }, 60000))
-        qWarning("the auction did not end in time");
-}
-
 } // namespace
+
+struct MissedRow
+{
+    QString winner;
+    bool earlierBid;
+    QString verdict;
+};
 
 struct EditsReachTheBidOnItsWayRow
 {
@@ -53,7 +54,7 @@ private slots:
             << R{u"max4000"_s, u"4000"_s, u"入札開始：x1：4000"_s};
         QTest::newRow("a category already won, set from the list")
             << R{u"category"_s, QString(),
-                 u"入札中止：x1：5000：同じカテゴリの「勝った商品」を落札したので入札しません"_s};
+                 u"入札中止：x1：5000：同じカテゴリの「w1」を落札したので入札しません"_s};
         // Said abandoned, so abandoned: nothing goes out while the program winds down.
         QTest::newRow("the program ends (the service stopped)") << R{
             u"end"_s, QString(), u"入札中止（入札サービスを終了しました）：x1（テスト商品 x1）"_s};
@@ -68,14 +69,7 @@ private slots:
         f.values.catOn = true;
         const int id = f.store(item(end), 5000, 1);
         // An item of category 3 the user won yesterday.
-        ItemRecord won;
-        won.itemid = u"w1"_s;
-        won.Itemname = u"勝った商品"_s;
-        won.Serverid = u"3"_s;
-        won.SaikougakuShaid = f.values.ownId;
-        won.enddate = QDateTime::currentDateTime().addDays(-1);
-        f.db.upsertItem(won);
-        f.db.setCategory(f.db.itemByItemid(u"w1"_s)->id, u"3"_s);
+        f.addItem(u"w1"_s, QDateTime::currentDateTime().addDays(-1), 0, 0, u"3"_s, f.values.ownId);
 
         f.host.tick(); // the scheduler takes the item up
         QVERIFY(f.host.bids().find(id));
@@ -105,23 +99,21 @@ private slots:
 
     void bidsMissedWhileAwayAreToldAtStart_data()
     {
-        QTest::addColumn<QString>("winner");
-        QTest::addColumn<bool>("earlierBid"); // the log of the run before has its bid
-        QTest::addColumn<QString>("verdict");
-        QTest::newRow("not running, nothing sent")
-            << "rival" << false << "入札しませんでした：プログラムが動いていませんでした";
+        // Who won, whether the log of the run before has its bid, and the verdict.
+        QTest::addColumn<MissedRow>("row");
+        QTest::newRow("not running, nothing sent") << MissedRow{
+            u"rival"_s, false, u"入札しませんでした：プログラムが動いていませんでした"_s};
         QTest::newRow("the bid of the run before won")
-            << "snipe_taro" << true << "落札しました：3,000円";
+            << MissedRow{u"snipe_taro"_s, true, u"落札しました：3,000円"_s};
         QTest::newRow("the bid of the run before lost")
-            << "rival" << true
-            << "落札できませんでした：より高い入札がありました（最終価格3,000円）";
+            << MissedRow{u"rival"_s, true,
+                         u"落札できませんでした：より高い入札がありました（最終価格3,000円）"_s};
     }
 
     void bidsMissedWhileAwayAreToldAtStart()
     {
-        QFETCH(QString, winner);
-        QFETCH(bool, earlierBid);
-        QFETCH(QString, verdict);
+        QFETCH(MissedRow, row);
+        const auto &[winner, earlierBid, verdict] = row;
         // Armed, then the program was not running (the laptop slept) through the end.
         const QDateTime end = wholeSecond(-60000);
         sim::Item it = item(end);
@@ -129,8 +121,7 @@ private slots:
         it.maxBids.clear();
         it.maxBids.insert(winner, 3000);
         Host f(scenarioWith(it));
-        sim::Item stored = item(end);
-        const int id = f.store(stored, 5000, 1);
+        const int id = f.store(item(end), 5000, 1);
         if (earlierBid)
             f.log.LOGTodb(u"入札開始：x1：5000"_s);
         QSignalSpy notices(&f.host, &BidHost::notice);
@@ -169,14 +160,11 @@ private slots:
         // then an item page with a copy two minutes old.
         const QDateTime end = wholeSecond(14000);
         sim::Scenario s = scenarioWith(item(end));
-        sim::Fault top;
-        top.kind = sim::Fault::Stale;
-        top.path = u"/"_s;
-        top.ms = 120000;
-        sim::Fault page = top;
-        page.path = u"/jp/auction/*"_s;
-        page.count = 2;
-        s.faults << top << page;
+        s.faults << sim::Fault{.path = u"/"_s, .kind = sim::Fault::Stale, .ms = 120000}
+                 << sim::Fault{.path = u"/jp/auction/*"_s,
+                               .kind = sim::Fault::Stale,
+                               .ms = 120000,
+                               .count = 2};
         Host f(s);
         const int id = f.store(item(end), 5000, 1);
         f.host.start();

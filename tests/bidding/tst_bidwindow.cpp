@@ -1,37 +1,26 @@
-#include "activitylog.h"
-#include "appvalues.h"
 #include "armedbids.h"
-#include "bidexchange.h"
 #include "bidfixture.h"
 #include "bidhost.h"
 #include "bidwindows.h"
 #include "categories.h"
 #include "clock.h"
 #include "cookiejar.h"
-#include "credentials.h"
 #include "database.h"
 #include "dialog1.h"
 #include "frmsw.h"
-#include "itemparser.h"
 #include "proxyconfig.h"
-#include "scriptedprompter.h"
 #include "settingsstore.h"
 #include "simsite.h"
 #include "siteclock.h"
-#include "sitehosts.h"
-#include "tempdir.h"
 #include "testapp.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QStatusBar>
 #include <QTest>
 
 using namespace Qt::StringLiterals;

@@ -25,23 +25,16 @@ class tst_Overview : public QObject
 {
     Q_OBJECT
 private slots:
-    void timeLeft_data()
-    {
-        QTest::addColumn<qint64>("secs");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("seconds") << qint64(7) << "残り 00:00:07";
-        QTest::newRow("hours") << qint64(3 * 3600 + 62) << "残り 03:01:02";
-        QTest::newRow("days") << qint64(86400 + 3600) << "残り 1日 01:00:00";
-        QTest::newRow("at the end") << qint64(0) << "終了";
-        QTest::newRow("past, never negative") << qint64(-30) << "終了";
-    }
-
     void timeLeft()
     {
-        QFETCH(qint64, secs);
-        QFETCH(QString, text);
         const QDateTime now(QDate(2026, 12, 7), QTime(23, 59, 50), siteZone());
-        QCOMPARE(timeLeftText(now, now.addSecs(secs)), text);
+        const QList<std::pair<qint64, QString>> cases{{7, u"残り 00:00:07"_s},
+                                                      {3 * 3600 + 62, u"残り 03:01:02"_s},
+                                                      {86400 + 3600, u"残り 1日 01:00:00"_s},
+                                                      {0, u"終了"_s},
+                                                      {-30, u"終了"_s}}; // never negative
+        for (const auto &[secs, text] : cases)
+            QCOMPARE(timeLeftText(now, now.addSecs(secs)), text);
     }
 
     void windowPlaces_data()

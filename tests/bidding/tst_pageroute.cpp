@@ -117,7 +117,15 @@ QList<qint32> amountsTheSiteSaw()
 
 } // namespace
 
-Q_DECLARE_METATYPE(sim::Item)
+struct PageOutcomeRow
+{
+    sim::Item it;
+    QString variant;
+    bool loggedIn;
+    int amount, max;
+    BidResult::Outcome outcome;
+    QList<qint32> siteSaw; // our bids as the site recorded them
+};
 
 // A bid on today's site through the item page's own controls, in a real browser engine
 // (the program's own child, offscreen) against the simulated site of today, for each way
@@ -136,53 +144,39 @@ private slots:
 
     void outcomes_data()
     {
-        QTest::addColumn<sim::Item>("it");
-        QTest::addColumn<QString>("variant");
-        QTest::addColumn<bool>("loggedIn");
-        QTest::addColumn<int>("amount");
-        QTest::addColumn<int>("max");
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<QList<qint32>>("siteSaw"); // our bids as the site recorded them
+        QTest::addColumn<PageOutcomeRow>("row");
+        using R = PageOutcomeRow;
+        using O = BidResult;
+        const sim::Item plain = item(3000, 2, u"rival"_s, 3000);
+        const sim::Item rivalHigher = item(3000, 2, u"rival"_s, 9000);
         QTest::newRow("wins: the highest bidder")
-            << item(3000, 2, u"rival"_s, 3000) << "a" << true << 5000 << 5000
-            << int(BidResult::Accepted) << QList<qint32>{5000};
+            << R{plain, u"a"_s, true, 5000, 5000, O::Accepted, {5000}};
         QTest::newRow("outbid at once at the maximum: not raised beyond it")
-            << item(3000, 2, u"rival"_s, 9000) << "a" << true << 5000 << 5000
-            << int(BidResult::Refused) << QList<qint32>{5000};
+            << R{rivalHigher, u"a"_s, true, 5000, 5000, O::Refused, {5000}};
         QTest::newRow("too low for the page's preview: raised to what the site takes")
-            << item(3300, 4, u"rival"_s, 3300) << "a" << true << 3000 << 4000
-            << int(BidResult::Accepted) << QList<qint32>{3400};
-        sim::Item reserve = item(3000, 2, u"rival"_s, 3000);
+            << R{item(3300, 4, u"rival"_s, 3300), u"a"_s, true, 3000, 4000, O::Accepted, {3400}};
+        sim::Item reserve = plain;
         reserve.reserve = 9000;
-        QTest::newRow("below the reserve") << reserve << "a" << true << 8000 << 8000
-                                           << int(BidResult::BelowReserve) << QList<qint32>{8000};
-        sim::Item ended = item(3000, 2, u"rival"_s, 3000);
+        QTest::newRow("below the reserve")
+            << R{reserve, u"a"_s, true, 8000, 8000, O::BelowReserve, {8000}};
+        sim::Item ended = plain;
         ended.cancelled = true;
-        QTest::newRow("ended before the send")
-            << ended << "a" << true << 5000 << 5000 << int(BidResult::Ended) << QList<qint32>{};
+        QTest::newRow("ended before the send") << R{ended, u"a"_s, true, 5000, 5000, O::Ended, {}};
         QTest::newRow("a logged-out page: the login is asked for")
-            << item(3000, 2, u"rival"_s, 3000) << "a" << false << 5000 << 5000
-            << int(BidResult::LoginNeeded) << QList<qint32>{};
+            << R{plain, u"a"_s, false, 5000, 5000, O::LoginNeeded, {}};
         QTest::newRow("other markup, other requests, unknown words: still bid, the data tells")
-            << item(3000, 2, u"rival"_s, 3000) << "b" << true << 5000 << 5000
-            << int(BidResult::Accepted) << QList<qint32>{5000};
+            << R{plain, u"b"_s, true, 5000, 5000, O::Accepted, {5000}};
         QTest::newRow("other markup, outbid: the data tells that too")
-            << item(3000, 2, u"rival"_s, 9000) << "b" << true << 5000 << 5000
-            << int(BidResult::Refused) << QList<qint32>{5000};
+            << R{rivalHigher, u"b"_s, true, 5000, 5000, O::Refused, {5000}};
     }
 
     void outcomes()
     {
-        QFETCH(sim::Item, it);
-        QFETCH(QString, variant);
-        QFETCH(bool, loggedIn);
-        QFETCH(int, amount);
-        QFETCH(int, max);
-        QFETCH(int, outcome);
-        QFETCH(QList<qint32>, siteSaw);
+        QFETCH(PageOutcomeRow, row);
+        const auto &[it, variant, loggedIn, amount, max, outcome, siteSaw] = row;
         g->play(it, variant, loggedIn);
         const Run run = bid(amount, max);
-        QCOMPARE(int(run.result.outcome), outcome);
+        QCOMPARE(int(run.result.outcome), int(outcome));
         QCOMPARE(amountsTheSiteSaw(), siteSaw);
         // Each amount went once: one final request a token.
         QCOMPARE(int(g->site.confirmations().size()), int(siteSaw.size()));

@@ -68,30 +68,20 @@ private slots:
         QCOMPARE(s.get(u"Settings"_s, u"empty"_s, u"d"_s), QString());
     }
 
-    void conversions_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<bool>("asBool"); // with default false
-        QTest::addColumn<int>("asInt");   // with default 7
-        QTest::newRow("zero") << "0" << false << 0;
-        QTest::newRow("one") << "1" << true << 1;
-        QTest::newRow("minus one is true") << "-1" << true << -1;
-        QTest::newRow("blanks around") << " 30 " << false << 30;
-        QTest::newRow("not a number") << "abc" << false << 7;
-        QTest::newRow("empty") << "" << false << 7;
-        QTest::newRow("True word") << "True" << true << 7;
-    }
-
     void conversions()
     {
-        QFETCH(QString, stored);
-        QFETCH(bool, asBool);
-        QFETCH(int, asInt);
+        // As a switch (default false) and as a number (default 7): -1 is true, words are not.
+        const QList<std::tuple<QString, bool, int>> cases{
+            {u"0"_s, false, 0},     {u"1"_s, true, 1},    {u"-1"_s, true, -1},
+            {u" 30 "_s, false, 30}, {u"abc"_s, false, 7}, {QString(), false, 7},
+            {u"True"_s, true, 7}};
         TempHome home;
         SettingsStore s(home.path(u"snipewell.ini"_s));
-        s.save(u"Settings"_s, u"v"_s, stored);
-        QCOMPARE(s.getBool(u"Settings"_s, u"v"_s, false), asBool);
-        QCOMPARE(s.getInt(u"Settings"_s, u"v"_s, 7), asInt);
+        for (const auto &[stored, asBool, asInt] : cases) {
+            s.save(u"Settings"_s, u"v"_s, stored);
+            QCOMPARE(s.getBool(u"Settings"_s, u"v"_s, false), asBool);
+            QCOMPARE(s.getInt(u"Settings"_s, u"v"_s, 7), asInt);
+        }
     }
 
     void unreadableFileIsNeverOverwritten()

@@ -18,10 +18,13 @@ struct FakeMachine
         wall += ms;
         mono += ms;
     }
-    void install()
+    FakeMachine()
     {
         siteClock().setSources([this] { return wall; }, [this] { return mono; });
     }
+    FakeMachine(const FakeMachine &) = delete;
+    // `count` answers of a site `offsetMs` ahead, 10 ms each way, one every `everyMs`.
+    void answers(int count, qint64 offsetMs, qint64 everyMs);
 };
 
 QByteArray httpDate(qint64 ms)
@@ -43,7 +46,20 @@ void answer(FakeMachine &m, qint64 offsetMs, qint64 upMs, qint64 downMs)
     m.advance(downMs);
     siteClock().addAnswer(sent, m.mono, date);
 }
+
+void FakeMachine::answers(int count, qint64 offsetMs, qint64 everyMs)
+{
+    for (int i = 0; i < count; ++i) {
+        answer(*this, offsetMs, 10, 10);
+        advance(everyMs);
+    }
+}
 } // namespace
+
+struct OffsetRow
+{
+    qint64 offsetMs, upMs, downMs, maxErrorMs;
+};
 
 // The site's clock as the program knows it: read off the Date of the site's answers, kept
 // on the machine's monotonic clock, so that neither the machine's zone nor its wrong or
@@ -56,59 +72,42 @@ private slots:
 
     void cleanup() { siteClock().setSources({}, {}); }
 
-    void httpDates_data()
-    {
-        QTest::addColumn<QByteArray>("header");
-        QTest::addColumn<qint64>("ms"); // -1: does not read
-        const qint64 t =
-            QDateTime(QDate(2026, 12, 6), QTime(12, 0, 5), QTimeZone::utc()).toMSecsSinceEpoch();
-        QTest::newRow("the usual form") << QByteArray("Sun, 06 Dec 2026 12:00:05 GMT") << t;
-        QTest::newRow("with an offset") << QByteArray("Sun, 06 Dec 2026 21:00:05 +0900") << t;
-        QTest::newRow("blanks around") << QByteArray("  Sun, 06 Dec 2026 12:00:05 GMT ") << t;
-        QTest::newRow("missing") << QByteArray() << qint64(-1);
-        QTest::newRow("not a date") << QByteArray("yesterday") << qint64(-1);
-        QTest::newRow("impossible day")
-            << QByteArray("Sun, 32 Dec 2026 12:00:05 GMT") << qint64(-1);
-        // The hour a daylight-saving change skips in California is an ordinary hour in UTC.
-        QTest::newRow("during California's spring-forward hour")
-            << QByteArray("Sun, 08 Mar 2026 02:30:00 GMT")
-            << QDateTime(QDate(2026, 3, 8), QTime(2, 30), QTimeZone::utc()).toMSecsSinceEpoch();
-    }
-
     void httpDates()
     {
-        QFETCH(QByteArray, header);
-        QFETCH(qint64, ms);
-        const std::optional<qint64> got = SiteClock::parseHttpDate(header);
-        QCOMPARE(got.value_or(-1), ms);
+        const qint64 t =
+            QDateTime(QDate(2026, 12, 6), QTime(12, 0, 5), QTimeZone::utc()).toMSecsSinceEpoch();
+        // -1: does not read. The hour a daylight-saving change skips in California is an
+        // ordinary hour in UTC.
+        const QList<std::pair<QByteArray, qint64>> cases{
+            {"Sun, 06 Dec 2026 12:00:05 GMT", t},
+            {"Sun, 06 Dec 2026 21:00:05 +0900", t},
+            {"  Sun, 06 Dec 2026 12:00:05 GMT ", t},
+            {QByteArray(), -1},
+            {"yesterday", -1},
+            {"Sun, 32 Dec 2026 12:00:05 GMT", -1},
+            {"Sun, 08 Mar 2026 02:30:00 GMT",
+             QDateTime(QDate(2026, 3, 8), QTime(2, 30), QTimeZone::utc()).toMSecsSinceEpoch()}};
+        for (const auto &[header, ms] : cases)
+            QCOMPARE(SiteClock::parseHttpDate(header).value_or(-1), ms);
     }
 
     void samplesNarrowTheOffset_data()
     {
-        QTest::addColumn<qint64>("offsetMs"); // site ahead of the machine
-        QTest::addColumn<qint64>("upMs");
-        QTest::addColumn<qint64>("downMs");
-        QTest::addColumn<qint64>("maxErrorMs"); // of the arrival moment, after the samples
-        QTest::newRow("same clocks, fast network")
-            << qint64(0) << qint64(5) << qint64(5) << qint64(40);
-        QTest::newRow("machine 3.2 s slow")
-            << qint64(3200) << qint64(20) << qint64(20) << qint64(60);
-        QTest::newRow("machine 3 s fast")
-            << qint64(-3000) << qint64(20) << qint64(20) << qint64(60);
-        QTest::newRow("a second each way")
-            << qint64(1500) << qint64(1000) << qint64(1000) << qint64(80);
-        QTest::newRow("slow one way only")
-            << qint64(700) << qint64(50) << qint64(900) << qint64(80);
+        // The site ahead of the machine, the way there and back, and how far the arrival
+        // moment may be off after the samples.
+        QTest::addColumn<OffsetRow>("row");
+        QTest::newRow("same clocks, fast network") << OffsetRow{0, 5, 5, 40};
+        QTest::newRow("machine 3.2 s slow") << OffsetRow{3200, 20, 20, 60};
+        QTest::newRow("machine 3 s fast") << OffsetRow{-3000, 20, 20, 60};
+        QTest::newRow("a second each way") << OffsetRow{1500, 1000, 1000, 80};
+        QTest::newRow("slow one way only") << OffsetRow{700, 50, 900, 80};
     }
 
     void samplesNarrowTheOffset()
     {
-        QFETCH(qint64, offsetMs);
-        QFETCH(qint64, upMs);
-        QFETCH(qint64, downMs);
-        QFETCH(qint64, maxErrorMs);
+        QFETCH(OffsetRow, row);
+        const auto [offsetMs, upMs, downMs, maxErrorMs] = row;
         FakeMachine m;
-        m.install();
         QVERIFY(!siteClock().measured());
         QCOMPARE(siteClock().nowMs(), m.wall); // nothing known: the wall clock stands in
         // Answers that arrive at different moments of a second, as pages read over a minute do.
@@ -132,11 +131,7 @@ private slots:
     void unreadableDateKeepsTheEstimate()
     {
         FakeMachine m;
-        m.install();
-        for (int i = 0; i < 10; ++i) {
-            answer(m, 2000, 10, 10);
-            m.advance(330);
-        }
+        m.answers(10, 2000, 330);
         const std::optional<qint64> before = siteClock().offsetMs();
         QSignalSpy unreadable(&siteClock(), &SiteClock::dateUnreadable);
         for (const QByteArray &bad : {QByteArray(), QByteArray("garbage"), QByteArray("0")})
@@ -148,16 +143,9 @@ private slots:
     void siteClockSetAnewWins()
     {
         FakeMachine m;
-        m.install();
-        for (int i = 0; i < 10; ++i) {
-            answer(m, 0, 10, 10);
-            m.advance(310);
-        }
+        m.answers(10, 0, 310);
         // The site's clock is stepped 5 s on: the new answers contradict the old ones.
-        for (int i = 0; i < 10; ++i) {
-            answer(m, 5000, 10, 10);
-            m.advance(290);
-        }
+        m.answers(10, 5000, 290);
         QVERIFY(std::abs(*siteClock().offsetMs() - 5000) < 600);
     }
 
@@ -175,11 +163,7 @@ private slots:
         QFETCH(qint64, quietMs);
         QFETCH(qint64, staleMs);
         FakeMachine m;
-        m.install();
-        for (int i = 0; i < 10; ++i) {
-            answer(m, 0, 10, 10);
-            m.advance(310);
-        }
+        m.answers(10, 0, 310);
         const qint64 before = *siteClock().offsetMs();
         m.advance(quietMs);
         // A cache serves a page made long ago, and then one more stale answer.
@@ -193,28 +177,17 @@ private slots:
         QCOMPARE(siteClock().samplesAside(), 2);
     }
 
-    void whichAnswersTellTheTime_data()
-    {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("age");
-        QTest::addColumn<bool>("tells");
-        QTest::newRow("an item page") << "page3.auctions.yahoo.co.jp" << 200 << false << true;
-        QTest::newRow("a redirect") << "user.auctions.yahoo.co.jp" << 302 << false << true;
-        QTest::newRow("from a cache") << "page3.auctions.yahoo.co.jp" << 200 << true << false;
-        QTest::newRow("a server error") << "page3.auctions.yahoo.co.jp" << 503 << false << false;
-        QTest::newRow("not found") << "page3.auctions.yahoo.co.jp" << 404 << false << false;
-        QTest::newRow("another host") << "cdn.example.com" << 200 << false << false;
-    }
-
     void whichAnswersTellTheTime()
     {
-        QFETCH(QString, host);
-        QFETCH(int, status);
-        QFETCH(bool, age);
-        QFETCH(bool, tells);
+        // The site's own answers, redirects too; never a cache's, an error's or another host's.
+        const QString page = u"page3.auctions.yahoo.co.jp"_s;
+        const QList<std::tuple<QString, int, bool, bool>> cases{
+            {page, 200, false, true},  {u"user.auctions.yahoo.co.jp"_s, 302, false, true},
+            {page, 200, true, false},  {page, 503, false, false},
+            {page, 404, false, false}, {u"cdn.example.com"_s, 200, false, false}};
         siteClock().setSiteHosts([](const QString &h) { return h.endsWith(".yahoo.co.jp"_L1); });
-        QCOMPARE(siteClock().tellsSiteTime(host, status, age), tells);
+        for (const auto &[host, status, age, tells] : cases)
+            QCOMPARE(siteClock().tellsSiteTime(host, status, age), tells);
         siteClock().setSiteHosts({});
     }
 
@@ -231,11 +204,7 @@ private slots:
     void wallClockJumpsDoNotMoveTheSiteTime()
     {
         FakeMachine m;
-        m.install();
-        for (int i = 0; i < 20; ++i) {
-            answer(m, 0, 10, 10);
-            m.advance(173);
-        }
+        m.answers(20, 0, 173);
         const qint64 site = siteClock().nowMs();
         QCOMPARE(siteClock().checkWallJump(), 0);
         m.wall -= 30000; // a time-sync step backwards

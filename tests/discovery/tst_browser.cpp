@@ -1,5 +1,4 @@
 #include "browsercookies.h"
-#include "frmabout.h"
 #include "frmbrowser.h"
 #include "frmlogin.h"
 #include "frmmain.h"
@@ -10,17 +9,10 @@
 #include "pagefetcher.h"
 #include "simsite.h"
 #include "testapp.h"
-#include "tips.h"
 
 #include <QAction>
-#include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QMdiArea>
-#include <QMdiSubWindow>
-#include <QNetworkCookie>
 #include <QNetworkProxy>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -271,10 +263,7 @@ private slots:
     {
         Site t;
         // The login host drops every connection: no answer comes at all.
-        sim::Fault drop;
-        drop.host = t.hosts.loginHost;
-        drop.kind = sim::Fault::Drop;
-        t.site.addFault(drop);
+        t.site.addFault({.host = t.hosts.loginHost, .kind = sim::Fault::Drop});
         MDIForm1 frame(t.ctx);
         frame.show();
         frame.showLogin(false);

@@ -242,10 +242,7 @@ private slots:
         w->keyword()->setText(u"ミニ四駆"_s);
         w->priceBox(0)->setText(u"0"_s);
         w->priceBox(1)->setText(u"0"_s);
-        sim::Fault drop;
-        drop.path = u"/jp/auction/s3"_s;
-        drop.kind = sim::Fault::Drop;
-        t.site.addFault(drop);
+        t.site.addFault({.path = u"/jp/auction/s3"_s, .kind = sim::Fault::Drop});
         QCOMPARE(t.go(), u"ネットワークの接続が切れました。"_s);
         QCOMPARE(t.stored(), 2);            // what was stored before stays
         QCOMPARE(logLines(t.db).size(), 1); // the fetcher's own line
@@ -294,10 +291,7 @@ private slots:
     void unreachableCategoryListClosesTheWindow()
     {
         Search t(manyCars(2));
-        sim::Fault drop;
-        drop.path = u"/jp/show/searchoptions"_s;
-        drop.kind = sim::Fault::Drop;
-        t.site.addFault(drop);
+        t.site.addFault({.path = u"/jp/show/searchoptions"_s, .kind = sim::Fault::Drop});
         t.window = std::make_unique<frmSerch>(t.ctx);
         t.window->show();
         t.window->readcat();

@@ -11,22 +11,16 @@ class tst_SearchQuery : public QObject
 {
     Q_OBJECT
 private slots:
-    void keywordEncoding_data()
-    {
-        QTest::addColumn<QString>("keyword");
-        QTest::addColumn<QString>("encoded");
-        QTest::newRow("letters are encoded too") << u"abc"_s << u"%61%62%63"_s;
-        QTest::newRow("full width: two EUC-JP bytes each") << u"黄色"_s << u"%B2%AB%BF%A7"_s;
-        QTest::newRow("half-width katakana sent full width") << u"ｼｬﾂ"_s << u"%A5%B7%A5%E3%A5%C4"_s;
-        QTest::newRow("mixed with a full-width blank") << u"a　b"_s << u"%61%A1%A1%62"_s;
-        QTest::newRow("empty") << QString() << QString();
-    }
-
     void keywordEncoding()
     {
-        QFETCH(QString, keyword);
-        QFETCH(QString, encoded);
-        QCOMPARE(encodeKeyword(keyword), encoded);
+        // Every byte encoded, letters too; EUC-JP, half-width katakana sent full width.
+        const QList<std::pair<QString, QString>> cases{{u"abc"_s, u"%61%62%63"_s},
+                                                       {u"黄色"_s, u"%B2%AB%BF%A7"_s},
+                                                       {u"ｼｬﾂ"_s, u"%A5%B7%A5%E3%A5%C4"_s},
+                                                       {u"a　b"_s, u"%61%A1%A1%62"_s},
+                                                       {QString(), QString()}};
+        for (const auto &[keyword, encoded] : cases)
+            QCOMPARE(encodeKeyword(keyword), encoded);
     }
 
     void keywordSearchAddress()
@@ -41,24 +35,13 @@ private slots:
             keywordSearchUrl(hosts, u"a"_s, QString(), 0, 0).contains(u"&which_cat=&auccat=&"_s));
     }
 
-    void pageCount_data()
-    {
-        QTest::addColumn<qint64>("hits");
-        QTest::addColumn<int>("pages");
-        QTest::newRow("120 -> 3.4 -> 3") << qint64(120) << 3;
-        QTest::newRow("75 -> 2.5 -> 2 (even)") << qint64(75) << 2;
-        QTest::newRow("125 -> 3.5 -> 4 (even)") << qint64(125) << 4;
-        QTest::newRow("25 -> 1.5 -> 2 (even)") << qint64(25) << 2;
-        QTest::newRow("1 -> 1") << qint64(1) << 1;
-        QTest::newRow("50 -> 2") << qint64(50) << 2;
-        QTest::newRow("99 -> 2.98 -> 3") << qint64(99) << 3;
-    }
-
     void pageCount()
     {
-        QFETCH(qint64, hits);
-        QFETCH(int, pages);
-        QCOMPARE(resultPageCount(hits), pages);
+        // Fifty hits a page, a half rounded to even: 75 -> 2, 125 -> 4.
+        const QList<std::pair<qint64, int>> cases{{120, 3}, {75, 2}, {125, 4}, {25, 2},
+                                                  {1, 1},   {50, 2}, {99, 3}};
+        for (const auto &[hits, pages] : cases)
+            QCOMPARE(resultPageCount(hits), pages);
     }
 
     void categoryOptions_data()
@@ -158,25 +141,16 @@ private slots:
         }
     }
 
-    void priceBoxes_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("value"); // -1: refused
-        QTest::newRow("plain") << u"1000"_s << 1000;
-        QTest::newRow("digit groups") << u"1,000"_s << 1000;
-        QTest::newRow("blanks around") << u" 100 "_s << 100;
-        QTest::newRow("empty") << QString() << -1;
-        QTest::newRow("letters") << u"abc"_s << -1;
-        QTest::newRow("negative") << u"-5"_s << -1;
-        QTest::newRow("too large") << u"99999999999"_s << -1;
-    }
-
     void priceBoxes()
     {
-        QFETCH(QString, text);
-        QFETCH(int, value);
-        const std::optional<qint32> n = priceFromBox(text);
-        QCOMPARE(n ? *n : -1, value);
+        // Digit groups and blanks are taken; the rest is refused (-1).
+        const QList<std::pair<QString, int>> cases{
+            {u"1000"_s, 1000}, {u"1,000"_s, 1000}, {u" 100 "_s, 100},     {QString(), -1},
+            {u"abc"_s, -1},    {u"-5"_s, -1},      {u"99999999999"_s, -1}};
+        for (const auto &[text, value] : cases) {
+            const std::optional<qint32> n = priceFromBox(text);
+            QCOMPARE(n ? *n : -1, value);
+        }
     }
 };
 

@@ -1,5 +1,6 @@
 #include "credentials.h"
 #include "database.h"
+#include "loglines.h"
 #include "settingsstore.h"
 #include "simitems.h"
 #include "simsettings.h"
@@ -60,11 +61,7 @@ private slots:
         QFETCH(QString, clock);
         QFETCH(QString, told);
         TempHome home;
-        const QDateTime start = QDateTime::currentDateTime();
-        const QDateTime base = QDateTime(
-            start.date(), QTime(start.time().hour(), start.time().minute(), start.time().second()));
-        const QDateTime endWin = base.addSecs(35);
-        const QDateTime endLose = base.addSecs(40);
+        const QDateTime endWin = wholeSecond(35000), endLose = endWin.addSecs(5);
 
         sim::Scenario s;
 
@@ -166,9 +163,7 @@ private slots:
         QCOMPARE(lost.SaikougakuShaid, u"rival_jiro"_s);
         QCOMPARE(lost.status, 0);
 
-        QStringList log;
-        for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
-            log << e.Memo;
+        const QStringList log = logLines(db);
         for (const QString &line : {u"入札準備開始：x1"_s, u"入札準備開始：x2"_s,
                                     u"入札開始：x1：20000"_s, u"入札結果：x1：20000：成功 "_s,
                                     u"入札開始：x2：10000"_s, u"入札結果：x2：10000：低い金額"_s}) {

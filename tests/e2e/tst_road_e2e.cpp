@@ -1,10 +1,11 @@
+#include "loglines.h"
 #include "road.h"
+#include "simitems.h"
 #include "tempdir.h"
 
 #include <QFile>
 #include <QNetworkProxy>
 #include <QProcess>
-#include <QStatusBar>
 #include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 
@@ -37,10 +38,7 @@ sim::Item plainItem(const QString &id, int endsIn, int server = 3)
     it.seller = u"seller"_s;
     it.startPrice = it.price = 1000;
     it.autoExtend = false;
-    const QDateTime now = QDateTime::currentDateTime();
-    it.end =
-        QDateTime(now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()))
-            .addSecs(endsIn);
+    it.end = wholeSecond(1000 * endsIn);
     return it;
 }
 
@@ -249,9 +247,7 @@ private slots:
         QCOMPARE(r2.ItemYen, 4000);
         QCOMPARE(r2.cat, u"3"_s);
         QCOMPARE(r2.status, int(Won));
-        QStringList log;
-        for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
-            log << e.Memo;
+        const QStringList log = logLines(db);
         QVERIFY(log.contains(u"入札結果：r1：3000：成功 "_s));
         QVERIFY(log.contains(u"入札結果：r2：4000：成功 "_s));
         QFile cookies(data + u"/cookies.txt"_s);

@@ -15,7 +15,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QLabel>
 #include <QMenu>
 #include <QNetworkCookie>
 #include <QNetworkProxy>
@@ -205,33 +204,21 @@ private slots:
         QCOMPARE(toolAction(w, "del")->toolTip(), u"商品ﾘｽﾄから削除します"_s);
     }
 
-    void timeLeft_data()
-    {
-        QTest::addColumn<QDateTime>("now");
-        QTest::addColumn<QDateTime>("end");
-        QTest::addColumn<QString>("caption");
-        const QDate d(2026, 12, 6);
-        const QDateTime noon(d, QTime(12, 0), sw::siteZone());
-        QTest::newRow("two hours, though after midnight")
-            << noon.addSecs(11 * 3600) << noon.addSecs(13 * 3600) << "終了まであと2時間";
-        QTest::newRow("100 s before the end, across an hour")
-            << noon.addSecs(-100) << noon << "終了まであと1分";
-        QTest::newRow("the last seconds") << noon.addSecs(-42) << noon << "終了まであと42秒";
-        QTest::newRow("a day and a half") << noon << noon.addSecs(36 * 3600) << "終了まであと1日";
-        QTest::newRow("ended yesterday") << noon << noon.addDays(-1) << "終了";
-        QTest::newRow("the very end") << noon << noon << "終了";
-        // The same moments on a machine whose clock face is elsewhere.
-        QTest::newRow("given in another zone")
-            << noon.toTimeZone(QTimeZone("America/Los_Angeles")).addSecs(-5400) << noon
-            << "終了まであと1時間";
-    }
-
     void timeLeft()
     {
-        QFETCH(QDateTime, now);
-        QFETCH(QDateTime, end);
-        QFETCH(QString, caption);
-        QCOMPARE(timeLeftCaption(now, end), caption);
+        const QDateTime noon(QDate(2026, 12, 6), QTime(12, 0), sw::siteZone());
+        const QDateTime la = noon.toTimeZone(QTimeZone("America/Los_Angeles"));
+        // Now, the end, the caption; the last moments are given on a machine elsewhere.
+        const QList<std::tuple<QDateTime, QDateTime, QString>> cases{
+            {noon.addSecs(11 * 3600), noon.addSecs(13 * 3600), u"終了まであと2時間"_s},
+            {noon.addSecs(-100), noon, u"終了まであと1分"_s},
+            {noon.addSecs(-42), noon, u"終了まであと42秒"_s},
+            {noon, noon.addSecs(36 * 3600), u"終了まであと1日"_s},
+            {noon, noon.addDays(-1), u"終了"_s},
+            {noon, noon, u"終了"_s},
+            {la.addSecs(-5400), noon, u"終了まであと1時間"_s}};
+        for (const auto &[now, end, caption] : cases)
+            QCOMPARE(timeLeftCaption(now, end), caption);
     }
 
     void bidWindowIsReusedPerItem()
@@ -332,10 +319,7 @@ private slots:
         s.items << it;
         sim::SimSite site(s);
         QVERIFY(site.listenOn() != 0);
-        sim::Fault slow;
-        slow.kind = sim::Fault::Latency;
-        slow.ms = 300;
-        site.addFault(slow);
+        site.addFault({.ms = 300});
         reachSimulatedSite(app.settings, site.port());
         QNetworkCookie c(sim::SimSite::sessionCookieName().toLatin1(),
                          site.createSession(u"snipe_taro"_s).toLatin1());
@@ -375,11 +359,8 @@ private slots:
         QVERIFY(app.prompter.messages.isEmpty());
 
         // With the site out of reach, the user is told so, not only the log.
-        sim::Fault gone;
-        gone.kind = sim::Fault::Drop;
-        gone.path = u"/jp/show/mystatus"_s;
         site.clearFaults();
-        site.addFault(gone);
+        site.addFault({.path = u"/jp/show/mystatus"_s, .kind = sim::Fault::Drop});
         done = false;
         frame.mnuGetWatchList_Click().then([&done] { done = true; });
         QTRY_VERIFY_WITH_TIMEOUT(done, 20000);

@@ -108,12 +108,6 @@ struct Runs : TestApp
     }
 };
 
-QDateTime whole(qint64 secsFromNow)
-{
-    const QDateTime t = QDateTime::currentDateTime().addSecs(secsFromNow);
-    return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute(), t.time().second()));
-}
-
 sim::Scenario watchScenario(bool today = false)
 {
     sim::Scenario s;
@@ -121,7 +115,7 @@ sim::Scenario watchScenario(bool today = false)
     s.watchPageSize = 2; // today's list over two pages
     s.bidders << sim::Bidder{u"snipe_taro"_s, u"taro1234"_s, {u"x3"_s, u"x1"_s, u"x2"_s}};
     for (int n = 1; n <= 3; ++n)
-        s.items << simItem(n, whole(3600 * n));
+        s.items << simItem(n, wholeSecond(3600000 * n));
     return s;
 }
 
@@ -218,7 +212,10 @@ private slots:
     {
         sim::Scenario s;
         for (int n = 1; n <= 30; ++n)
-            s.items << simItem(n, n <= 12 ? whole(600 + 60 * n) : whole(7 * 24 * 3600 + n), 1500);
+            s.items << simItem(n,
+                               n <= 12 ? wholeSecond(1000 * (600 + 60 * n))
+                                       : wholeSecond(1000 * (7 * 24 * 3600 + n)),
+                               1500);
         Runs r(s);
         for (const sim::Item &it : s.items)
             r.store(it, 1200);
@@ -234,14 +231,11 @@ private slots:
     {
         sim::Scenario s;
         for (int n = 1; n <= 5; ++n)
-            s.items << simItem(n, whole(600 * n), 1500);
+            s.items << simItem(n, wholeSecond(600000 * n), 1500);
         Runs r(s);
         for (const sim::Item &it : s.items)
             r.store(it, 1200);
-        sim::Fault drop;
-        drop.kind = sim::Fault::Drop;
-        drop.path = u"/jp/auction/x3"_s;
-        r.site.addFault(drop);
+        r.site.addFault({.path = u"/jp/auction/x3"_s, .kind = sim::Fault::Drop});
         const BulkRefreshResult result = r.refreshNow();
         QCOMPARE(result.end, BulkRefreshResult::FetchFailed);
         QCOMPARE(r.db.itemByItemid(u"x2"_s)->ItemYenNow, 1500);
@@ -262,7 +256,7 @@ private slots:
     {
         QFETCH(int, storedStatus);
         QFETCH(int, status);
-        sim::Item it = simItem(1, whole(-30), 1500);
+        sim::Item it = simItem(1, wholeSecond(-30000), 1500);
         it.highBidder = u"snipe_taro"_s;
         sim::Scenario s;
         s.items << it;
@@ -293,11 +287,11 @@ private slots:
         QFETCH(QString, winner);
         QFETCH(bool, won);
         QFETCH(QString, stored);
-        sim::Item it = simItem(1, whole(-30), 1500);
+        sim::Item it = simItem(1, wholeSecond(-30000), 1500);
         it.highBidder = winner;
         it.bids = winner.isEmpty() ? 0 : 3;
         it.quantity = 3;
-        sim::Item running = simItem(2, whole(3600), 2000);
+        sim::Item running = simItem(2, wholeSecond(3600000), 2000);
         running.autoExtend = true;
         sim::Scenario s;
         s.today = true;

@@ -125,32 +125,21 @@ private slots:
     }
 
     void thePageKeepsASessionNotTheToken();
-    void listenAddresses_data()
-    {
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<bool>("loopback");
-        QTest::newRow("the default") << "127.0.0.1:8750" << true << true;
-        QTest::newRow("localhost") << "localhost:9000" << true << true;
-        QTest::newRow("IPv6 loopback") << "[::1]:8750" << true << true;
-        QTest::newRow("the local network") << "192.168.1.20:8750" << true << false;
-        QTest::newRow("every address") << "0.0.0.0:8750" << true << false;
-        QTest::newRow("no port") << "127.0.0.1" << false << false;
-        QTest::newRow("port out of range") << "127.0.0.1:70000" << false << false;
-        QTest::newRow("a name") << "myserver.lan:8750" << false << false;
-    }
-
     void listenAddresses()
     {
-        QFETCH(QString, value);
-        QFETCH(bool, ok);
-        QFETCH(bool, loopback);
-        QString why;
-        const std::optional<ListenAddress> a = parseListen(value, &why);
-        QCOMPARE(a.has_value(), ok);
-        QCOMPARE(why.isEmpty(), ok);
-        if (a)
-            QCOMPARE(a->loopback(), loopback);
+        // The address, whether it is taken, and whether it stays on this machine.
+        const QList<std::tuple<QString, bool, bool>> cases{
+            {u"127.0.0.1:8750"_s, true, true},    {u"localhost:9000"_s, true, true},
+            {u"[::1]:8750"_s, true, true},        {u"192.168.1.20:8750"_s, true, false},
+            {u"0.0.0.0:8750"_s, true, false},     {u"127.0.0.1"_s, false, false},
+            {u"127.0.0.1:70000"_s, false, false}, {u"myserver.lan:8750"_s, false, false}};
+        for (const auto &[value, ok, loopback] : cases) {
+            QString why;
+            const std::optional<ListenAddress> a = parseListen(value, &why);
+            QCOMPARE(a.has_value(), ok);
+            QCOMPARE(why.isEmpty(), ok);
+            QCOMPARE(a && a->loopback(), loopback);
+        }
     }
 
     void theDesktopHandsAnItemOver()

@@ -1,5 +1,6 @@
 #include "credentials.h"
 #include "database.h"
+#include "loglines.h"
 #include "settingsstore.h"
 #include "simitems.h"
 #include "simsettings.h"
@@ -9,7 +10,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -61,10 +61,7 @@ struct Folder
     {
         ItemDatabase db(paths.database());
         db.open();
-        QStringList out;
-        for (const LogEntry &e : db.logEntries().value_or(QList<LogEntry>{}))
-            out.prepend(e.Memo);
-        return out;
+        return logLines(db);
     }
 };
 

@@ -8,7 +8,6 @@
 #include "tempdir.h"
 #include "textconv.h"
 #include "todaypages.h"
-#include <QJsonDocument>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -82,6 +81,14 @@ QString todayOf(const sim::Item &it, const QString &viewer = {}, bool sms = fals
 
 } // namespace
 
+struct SimulatedPagesRow
+{
+    QString html, bidder;
+    int buyNow;
+    bool reserve, extension, fin;
+    int unit;
+};
+
 struct FiltersRow
 {
     int price, minPrice, maxPrice;
@@ -106,30 +113,18 @@ private slots:
         sw::setClock([] { return kNow; });
     }
     void cleanup() { sw::setClock({}); }
-    void numbers_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("value"); // -1: not a number
-        QTest::newRow("plain") << "1500" << 1500;
-        QTest::newRow("digit groups") << "12,500" << 12500;
-        QTest::newRow("blanks around") << " 3,000 " << 3000;
-        QTest::newRow("full-width blank") << "\u30001,000" << 1000;
-        QTest::newRow("word") << "なし" << -1;
-        QTest::newRow("markup left in") << "<b>100" << -1;
-        QTest::newRow("empty") << "" << -1;
-        QTest::newRow("too large") << "99,999,999,999" << -1;
-        QTest::newRow("negative is no price") << "-100" << -1;
-        QTest::newRow("a plus sign neither") << "+100" << -1;
-    }
-
     void numbers()
     {
-        QFETCH(QString, text);
-        QFETCH(int, value);
-        const auto n = parseSiteNumber(text);
-        QCOMPARE(n.has_value(), value >= 0);
-        if (n)
-            QCOMPARE(*n, value);
+        // -1: not a number (a word, markup left in, too large, a sign).
+        const QList<std::pair<QString, int>> cases{{u"1500"_s, 1500},    {u"12,500"_s, 12500},
+                                                   {u" 3,000 "_s, 3000}, {u"\u30001,000"_s, 1000},
+                                                   {u"なし"_s, -1},      {u"<b>100"_s, -1},
+                                                   {QString(), -1},      {u"99,999,999,999"_s, -1},
+                                                   {u"-100"_s, -1},      {u"+100"_s, -1}};
+        for (const auto &[text, value] : cases) {
+            const auto n = parseSiteNumber(text);
+            QCOMPARE(n.value_or(-1), value);
+        }
     }
 
     void endTimes_data()
@@ -137,29 +132,24 @@ private slots:
         QTest::addColumn<QDateTime>("now");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QDateTime>("expected"); // invalid: not a date
-        const QDateTime dec31(QDate(2026, 12, 31), QTime(23, 50));
-        const QDateTime jan1(QDate(2027, 1, 1), QTime(0, 10));
-        QTest::newRow("same day") << kNow << "12月 6日 21時 0分"
-                                  << QDateTime(QDate(2026, 12, 6), QTime(21, 0), sw::siteZone());
+        auto jst = [](int y, int mo, int d, int h, int mi, int sec = 0) {
+            return QDateTime(QDate(y, mo, d), QTime(h, mi, sec), sw::siteZone());
+        };
+        const QDateTime dec31 = jst(2026, 12, 31, 23, 50), jan1 = jst(2027, 1, 1, 0, 10);
+        QTest::newRow("same day") << kNow << "12月 6日 21時 0分" << jst(2026, 12, 6, 21, 0);
         QTest::newRow("no blanks, seconds")
-            << kNow << "12月6日21時05分30秒"
-            << QDateTime(QDate(2026, 12, 6), QTime(21, 5, 30), sw::siteZone());
-        QTest::newRow("weekday") << kNow << "12月 7日（月） 9時 3分"
-                                 << QDateTime(QDate(2026, 12, 7), QTime(9, 3), sw::siteZone());
+            << kNow << "12月6日21時05分30秒" << jst(2026, 12, 6, 21, 5, 30);
+        QTest::newRow("weekday") << kNow << "12月 7日（月） 9時 3分" << jst(2026, 12, 7, 9, 3);
         QTest::newRow("seen 31 Dec, ends 1 Jan")
-            << dec31 << "1月 1日 0時 5分"
-            << QDateTime(QDate(2027, 1, 1), QTime(0, 5), sw::siteZone());
+            << dec31 << "1月 1日 0時 5分" << jst(2027, 1, 1, 0, 5);
         QTest::newRow("seen 1 Jan, ended 31 Dec")
-            << jan1 << "12月 31日 23時 55分"
-            << QDateTime(QDate(2026, 12, 31), QTime(23, 55), sw::siteZone());
+            << jan1 << "12月 31日 23時 55分" << jst(2026, 12, 31, 23, 55);
         QTest::newRow("full-width digits")
-            << kNow << "１２月６日２１時０分"
-            << QDateTime(QDate(2026, 12, 6), QTime(21, 0), sw::siteZone());
+            << kNow << "１２月６日２１時０分" << jst(2026, 12, 6, 21, 0);
         QTest::newRow("not a date") << kNow << "終了しました" << QDateTime();
         QTest::newRow("impossible time") << kNow << "12月 6日 25時 0分" << QDateTime();
         QTest::newRow("29 February takes a leap year")
-            << QDateTime(QDate(2027, 12, 1), QTime(0, 0), sw::siteZone()) << "2月 29日 1時 0分"
-            << QDateTime(QDate(2028, 2, 29), QTime(1, 0), sw::siteZone());
+            << jst(2027, 12, 1, 0, 0) << "2月 29日 1時 0分" << jst(2028, 2, 29, 1, 0);
     }
 
     void endTimes()
@@ -175,65 +165,58 @@ private slots:
 
     void simulatedPages_data()
     {
-        QTest::addColumn<QString>("html");
-        QTest::addColumn<QString>("bidder");
-        QTest::addColumn<int>("buyNow");
-        QTest::addColumn<bool>("reserve");
-        QTest::addColumn<bool>("extension");
-        QTest::addColumn<bool>("fin");
-        QTest::addColumn<int>("unit");
+        QTest::addColumn<SimulatedPagesRow>("row");
+        using R = SimulatedPagesRow;
+        const QString rival = u"rival_hanako"_s;
         sim::Item it = simItem();
-        QTest::newRow("running, full width")
-            << pageOf(it) << "rival_hanako" << 0 << false << true << false << 500;
+        QTest::newRow("running, full width") << R{pageOf(it), rival, 0, false, true, false, 500};
         QTest::newRow("half-width labels")
-            << pageOf(it, {}, true) << "rival_hanako" << 0 << false << true << false << 500;
+            << R{pageOf(it, {}, true), rival, 0, false, true, false, 500};
         sim::Item noUnit = it;
         noUnit.showUnit = false;
         QTest::newRow("no unit on the page: none, the increment table stands in")
-            << pageOf(noUnit) << "rival_hanako" << 0 << false << true << false << 0;
+            << R{pageOf(noUnit), rival, 0, false, true, false, 0};
         QTest::newRow("a negative unit is no unit")
-            << QString(pageOf(it))
-                   .replace(u"入札単位：</TD><TD>500円"_s, u"入札単位：</TD><TD>-500円"_s)
-            << "rival_hanako" << 0 << false << true << false << 0;
+            << R{QString(pageOf(it))
+                     .replace(u"入札単位：</TD><TD>500円"_s, u"入札単位：</TD><TD>-500円"_s),
+                 rival,
+                 0,
+                 false,
+                 true,
+                 false,
+                 0};
         sim::Item words = it;
         words.title = u"終了間近 落札しました品と同型"_s;
         words.description = QStringLiteral("前回は3000円で落札しました。あなたが落札しました。"
                                            "このオークションは終了しました");
         QTest::newRow("marker words in the title and the description decide nothing")
-            << pageOf(words) << "rival_hanako" << 0 << false << true << false << 500;
+            << R{pageOf(words), rival, 0, false, true, false, 500};
         sim::Item named = it;
         named.highBidder = u"Aiko_99"_s;
         QTest::newRow("a bidder whose ID begins with A")
-            << pageOf(named) << "Aiko_99" << 0 << false << true << false << 500;
+            << R{pageOf(named), u"Aiko_99"_s, 0, false, true, false, 500};
         sim::Item noBids = it;
         noBids.highBidder.clear();
         noBids.bids = 0;
         noBids.buyNow = 30000;
         noBids.autoExtend = false;
         QTest::newRow("no bidder, buy-it-now, no extension")
-            << pageOf(noBids) << "-" << 30000 << false << false << false << 500;
+            << R{pageOf(noBids), u"-"_s, 30000, false, false, false, 500};
         sim::Item reserve = it;
         reserve.reserve = 50000;
-        QTest::newRow("reserve") << pageOf(reserve) << "rival_hanako" << 0 << true << true << false
-                                 << 500;
+        QTest::newRow("reserve") << R{pageOf(reserve), rival, 0, true, true, false, 500};
         sim::Item ended = it;
         ended.end = kNow.addSecs(-60);
         QTest::newRow("ended, seen by another")
-            << pageOf(ended, u"someone"_s) << "rival_hanako" << 0 << false << true << true << 500;
+            << R{pageOf(ended, u"someone"_s), rival, 0, false, true, true, 500};
         QTest::newRow("ended, won by the viewer")
-            << pageOf(ended, u"rival_hanako"_s) << "rival_hanako" << 0 << false << true << true
-            << 500;
+            << R{pageOf(ended, rival), rival, 0, false, true, true, 500};
     }
 
     void simulatedPages()
     {
-        QFETCH(QString, html);
-        QFETCH(QString, bidder);
-        QFETCH(int, buyNow);
-        QFETCH(bool, reserve);
-        QFETCH(bool, extension);
-        QFETCH(bool, fin);
-        QFETCH(int, unit);
+        QFETCH(SimulatedPagesRow, row);
+        const auto &[html, bidder, buyNow, reserve, extension, fin, unit] = row;
         // What the fetcher hands over: the page folded to full width.
         const ItemPage p = readItemPage(kUrl, fetched(html), kNow);
         QVERIFY2(p.ok(), qPrintable(p.failure));
@@ -478,8 +461,10 @@ private slots:
         QSignalSpy changed(&parser, &ItemPageParser::itemsChanged);
         sim::Item it = simItem();
         QCOMPARE(parser.ParseItemPage(kUrl, pageOf(it), 0, 0), 1);
+        // A new row: no category, no maximum, no quantity, watching.
         const ItemRecord first = *db.itemByItemid(it.id);
         QCOMPARE(first.cat, u"0"_s);
+        QVERIFY(first.ItemYen == 0 && first.Numkai == 0 && first.status == 0);
         QVERIFY(db.saveUserColumns(first.id, 20000, u"5"_s, 1, 2));
         it.price = 15000;
         it.bids = 9;
@@ -493,6 +478,7 @@ private slots:
         QCOMPARE(second.ItemYenNow, 15000);
         QCOMPARE(second.NumNyuusatu, 9);
         QCOMPARE(changed.size(), 2);
+        QCOMPARE(db.listItems({}, QDateTime::currentDateTime())->size(), 1);
     }
 
     void shortParse_data()

@@ -64,36 +64,6 @@ class tst_Database : public QObject
 {
     Q_OBJECT
 private slots:
-    void reregistrationKeepsTheUsersColumns()
-    {
-        Db d;
-        ItemRecord p = page(u"x100"_s, kNow.addDays(1));
-        QCOMPARE(d.db.upsertItem(p), ItemDatabase::Upsert::Inserted);
-        const ItemRecord fresh = *d.db.itemByItemid(u"x100"_s);
-        // New rows: no category, no maximum, no quantity, watching.
-        QCOMPARE(fresh.cat, u"0"_s);
-        QCOMPARE(fresh.ItemYen, 0);
-        QCOMPARE(fresh.Numkai, 0);
-        QCOMPARE(fresh.status, 0);
-        QVERIFY(d.db.saveUserColumns(fresh.id, 5000, u"4"_s, 2, 2));
-
-        p.ItemYenNow = 2500;
-        p.NumNyuusatu = 7;
-        p.SaikougakuShaid = u"rival"_s;
-        QCOMPARE(d.db.upsertItem(p), ItemDatabase::Upsert::Updated);
-        const ItemRecord after = *d.db.itemByItemid(u"x100"_s);
-        QCOMPARE(after.id, fresh.id);
-        QCOMPARE(after.cat, u"4"_s);
-        QCOMPARE(after.ItemYen, 5000);
-        QCOMPARE(after.Numkai, 2);
-        QCOMPARE(after.status, 2);
-        QCOMPARE(after.ItemYenNow, 2500);
-        QCOMPARE(after.NumNyuusatu, 7);
-        QCOMPARE(after.SaikougakuShaid, u"rival"_s);
-        QCOMPARE(after.enddate, kNow.addDays(1));
-        QCOMPARE(d.db.listItems({}, kNow)->size(), 1);
-    }
-
     void valuesAreStoredExactly_data()
     {
         QTest::addColumn<QString>("text");
@@ -124,24 +94,6 @@ private slots:
         // The bidder as a won-item query parameter finds the row and nothing breaks.
         QVERIFY(d.db.saveRefresh(r.id, 1, text, 1, 1, true, kNow.addDays(-1)));
         QCOMPARE(d.db.wonItems(text)->size(), 1);
-    }
-
-    void refreshWritesOnlyTheChangingColumns()
-    {
-        Db d;
-        const int id = d.add(u"a1"_s, kNow.addSecs(600), u"2"_s, 3000, 1);
-        const QDateTime newEnd = kNow.addSecs(900);
-        QVERIFY(d.db.saveRefresh(id, 1800, u"me"_s, 4, 1, true, newEnd));
-        const ItemRecord r = *d.db.itemById(id);
-        QCOMPARE(r.ItemYenNow, 1800);
-        QCOMPARE(r.SaikougakuShaid, u"me"_s);
-        QCOMPARE(r.NumNyuusatu, 4);
-        QCOMPARE(r.status, 1);
-        QCOMPARE(r.fin, true);
-        QCOMPARE(r.enddate, newEnd);
-        QCOMPARE(r.ItemYen, 3000);
-        QCOMPARE(r.cat, u"2"_s);
-        QCOMPARE(r.Numkai, 1);
     }
 
     void biddingCandidates()
@@ -204,19 +156,6 @@ private slots:
         QVERIFY(d.db.clearLog());
         QVERIFY(d.db.logEntries()->isEmpty());
         QVERIFY(d.db.clearLog()); // clearing an empty log is no error
-    }
-
-    void siteCategoriesAddedOnce()
-    {
-        Db d;
-        QVERIFY(d.db.addSiteCategory(2084005000, u"おもちゃ"_s));
-        QVERIFY(d.db.addSiteCategory(23000, u"本"_s));
-        QVERIFY(d.db.addSiteCategory(23000, u"別名"_s));
-        const auto cats = *d.db.siteCategories();
-        QCOMPARE(cats.size(), 2);
-        QCOMPARE(cats[0].first, 23000);
-        QCOMPARE(cats[0].second, u"本"_s);
-        QCOMPARE(cats[1].first, 2084005000);
     }
 
     void failuresAreReportedNotThrown()

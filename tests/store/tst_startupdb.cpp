@@ -89,25 +89,13 @@ private slots:
         QVERIFY(r.ok());
         QCOMPARE(r.note, told ? lostDatabaseText(p.dataDir) : QString());
         QVERIFY(QFile::exists(p.database()));
-        ItemDatabase db(p.database());
-        QVERIFY(db.open());
-        QCOMPARE(db.schemaProblem(), QString());
-    }
-
-    void existingFolderIsLeftAlone()
-    {
-        // A folder made by hand, holding only the settings: a first start all the same.
-        TempHome home;
-        const AppPaths p = pathsIn(home.path());
-        writeFile(p.settingsFile, "[Settings]\nyuser=taro\n");
-        QVERIFY(createDataFolderIfNew(p).ok());
-        QVERIFY(QFile::exists(p.database()));
         QVERIFY(backupAndCompact(p).ok());
         // With a database there, nothing is made anew: its rows stay.
         addItem(p.database(), u"x1"_s);
-        QVERIFY(createDataFolderIfNew(p).ok());
+        QVERIFY(createDataFolderIfNew(p).ok() && createDataFolderIfNew(p).note.isEmpty());
         ItemDatabase db(p.database());
         QVERIFY(db.open());
+        QCOMPARE(db.schemaProblem(), QString());
         QVERIFY(db.itemByItemid(u"x1"_s).has_value());
     }
 
@@ -116,7 +104,11 @@ private slots:
         TempHome home;
         const AppPaths p = pathsIn(home.path(u"data"_s));
         QVERIFY(createDataFolderIfNew(p).ok());
+        writeFile(p.backup(), "stale backup"); // replaced, and its journal with it
+        writeFile(p.backup() + u"-journal"_s, "stale journal");
         QVERIFY(backupAndCompact(p).ok());
+        QVERIFY(!QFile::exists(p.backup() + u"-journal"_s));
+        QCOMPARE(countItems(p.backup()), 0);
         addItem(p.database(), u"x1"_s);
         addItem(p.database(), u"x2"_s);
         QVERIFY(backupAndCompact(p).ok());
@@ -126,18 +118,6 @@ private slots:
         QVERIFY(db.open());
         QCOMPARE(db.logEntries()->size(), 2);
         QCOMPARE(db.schemaProblem(), QString());
-    }
-
-    void staleBackupIsReplaced()
-    {
-        TempHome home;
-        const AppPaths p = pathsIn(home.path(u"data"_s));
-        QVERIFY(createDataFolderIfNew(p).ok());
-        writeFile(p.backup(), "stale backup");
-        writeFile(p.backup() + u"-journal"_s, "stale journal");
-        QVERIFY(backupAndCompact(p).ok());
-        QVERIFY(!QFile::exists(p.backup() + u"-journal"_s));
-        QCOMPARE(countItems(p.backup()), 0);
     }
 
     void missingDatabaseIsRefused()

@@ -1,9 +1,8 @@
 #pragma once
 
 // A data-driven table as rows of one struct: the row's first member names it, the others are
-// its columns, so each case reads as one line. Declare the struct with Q_DECLARE_METATYPE,
-// fill the table with addRows({...}) in the _data function and take the row with
-// QFETCH(Type, row).
+// its columns, so each case reads as one line. Fill the table with addRows({...}) in the _data
+// function and take the row with QFETCH(Type, row).
 #include <QTest>
 
 #include <initializer_list>

@@ -10,6 +10,7 @@
 #include "database.h"
 #include "directwriter.h"
 #include "itemparser.h"
+#include "loglines.h"
 #include "scriptedprompter.h"
 #include "settingsstore.h"
 #include "sitehosts.h"
@@ -61,13 +62,3 @@ struct TestApp
         return id;
     }
 };
-
-// The activity log, oldest line first.
-inline QStringList logLines(sw::ItemDatabase &db)
-{
-    QStringList out;
-    const QList<sw::LogEntry> entries = db.logEntries().value_or(QList<sw::LogEntry>{});
-    for (const sw::LogEntry &e : entries)
-        out.prepend(e.Memo);
-    return out;
-}

@@ -3,7 +3,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -54,22 +53,17 @@ private slots:
                                       u"yyyy-MM-dd HH:mm:ss"_s) > QDateTime::currentDateTime());
     }
 
-    void probeFailsOnPagesThatAreNotItemPages_data()
-    {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<int>("exitCode");
-        QTest::newRow("unknown item") << "http://page3.auctions.yahoo.co.jp/jp/auction/x999" << 1;
-        QTest::newRow("server error")
-            << "http://page9.auctions.yahoo.co.jp/jp/auction/x100000001" << 3;
-    }
-
     void probeFailsOnPagesThatAreNotItemPages()
     {
-        QFETCH(QString, url);
-        QFETCH(int, exitCode);
-        int rc = -1;
-        runProbe(url, &rc);
-        QCOMPARE(rc, exitCode);
+        // An unknown item, then a server error.
+        const QList<std::pair<QString, int>> cases{
+            {u"http://page3.auctions.yahoo.co.jp/jp/auction/x999"_s, 1},
+            {u"http://page9.auctions.yahoo.co.jp/jp/auction/x100000001"_s, 3}};
+        for (const auto &[url, exitCode] : cases) {
+            int rc = -1;
+            runProbe(url, &rc);
+            QCOMPARE(rc, exitCode);
+        }
     }
 
     void requestLogMasksPasswords()
