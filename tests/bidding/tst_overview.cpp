@@ -68,60 +68,34 @@ private slots:
         struct Row
         {
             sim::Item it;
-            qint64 max;
             QString state;   // 状態 after the end
             QString verdict; // how the verdict starts
-            QList<NoticeKind> told;
-            QList<NoticeKind> notTold;
+            QList<NoticeKind> told, notTold;
         };
+        using K = NoticeKind;
+        const QString won = u"落札"_s, lost = u"落札できませんでした"_s;
+        const QString outbid = lost + u"：より高い入札がありました（最終価格"_s;
         QList<Row> rows;
-        rows << Row{item(end, u"x1"_s),
-                    5000,
-                    u"落札"_s,
-                    u"落札しました："_s,
-                    {NoticeKind::BidPlaced, NoticeKind::Won},
-                    {}};
+        rows << Row{item(end, u"x1"_s), won, u"落札しました："_s, {K::BidPlaced, K::Won}, {}};
         sim::Item lose = item(end, u"x2"_s); // taken, then beaten at once
         lose.maxBids.insert(u"rival"_s, 20000);
-        rows << Row{lose,
-                    5000,
-                    u"落札できませんでした"_s,
-                    u"落札できませんでした：より高い入札がありました（最終価格"_s,
-                    {NoticeKind::Outbid, NoticeKind::Lost},
-                    {}};
+        rows << Row{lose, lost, outbid, {K::Outbid, K::Lost}, {}};
         sim::Item reserve = item(end, u"x3"_s);
         reserve.reserve = 9000;
-        rows << Row{reserve,
-                    5000,
-                    u"落札できませんでした"_s,
-                    u"落札できませんでした：最低落札価格に届きませんでした"_s,
-                    {NoticeKind::Lost},
-                    {}};
+        rows << Row{reserve, lost, lost + u"：最低落札価格に届きませんでした"_s, {K::Lost}, {}};
         sim::Item outright = item(end, u"x5"_s); // bought at its buy-it-now price
         outright.buyNow = 3100;
-        rows << Row{outright,          5000,
-                    u"落札"_s,         u"落札しました："_s,
-                    {NoticeKind::Won}, {NoticeKind::BidPlaced}};
+        rows << Row{outright, won, u"落札しました："_s, {K::Won}, {K::BidPlaced}};
         // A rival's higher proxy bid lands just before ours: "too low" up to the maximum.
         sim::Item atMax = item(end, u"x6"_s);
         atMax.price = 4800;
         atMax.maxBids.insert(u"rival"_s, 4850);
         atMax.rivals << sim::RivalBid{u"rival2"_s, 20000, -1, 5.8};
-        rows << Row{atMax,
-                    5000,
-                    u"落札できませんでした"_s,
-                    u"落札できませんでした：より高い入札がありました（最終価格"_s,
-                    {NoticeKind::Lost},
-                    {}};
+        rows << Row{atMax, lost, outbid, {K::Lost}, {}};
         sim::Item over = item(end, u"x7"_s); // already beyond the maximum: never armed
         over.price = 6000;
         over.maxBids.insert(u"rival"_s, 6000);
-        rows << Row{over,
-                    5000,
-                    u"落札できませんでした"_s,
-                    u"入札しませんでした：設定価格が低すぎます"_s,
-                    {NoticeKind::Lost},
-                    {}};
+        rows << Row{over, lost, u"入札しませんでした：設定価格が低すぎます"_s, {K::Lost}, {}};
         sim::Item watched = item(end.addSecs(3600), u"x4"_s);
         QList<sim::Item> items{watched};
         for (const Row &r : rows)
@@ -136,7 +110,7 @@ private slots:
         });
         QHash<QString, int> id;
         for (const Row &r : rows) {
-            id[r.it.id] = f.store(r.it, r.max, 1);
+            id[r.it.id] = f.store(r.it, 5000, 1); // every maximum 5,000円
             bids.acquire(id[r.it.id]);
         }
         id[watched.id] = f.store(watched, 0, 0);

@@ -92,9 +92,7 @@ private slots:
         // The shipped demo, its clock running at three times the speed.
         QFile file(QStringLiteral(DEMO_SCENARIO));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QDateTime now = QDateTime::currentDateTime();
-        const QDateTime start = QDateTime(
-            now.date(), QTime(now.time().hour(), now.time().minute(), now.time().second()));
+        const QDateTime start = wholeSecond(0);
         QString why;
         std::optional<sim::Scenario> s = sim::Scenario::fromJson(file.readAll(), start, &why);
         QVERIFY2(s, qPrintable(why));
@@ -130,11 +128,8 @@ private slots:
         const QStringList bidOn = {u"d1001"_s, u"d1003"_s, u"d1004"_s, u"d1005"_s, u"d1006"_s};
         const bool allEnded = QTest::qWaitFor(
             [&] {
-                for (const QString &id : bidOn) {
-                    if (!road.item(id)->fin)
-                        return false;
-                }
-                return true;
+                return std::all_of(bidOn.begin(), bidOn.end(),
+                                   [&](const QString &id) { return road.item(id)->fin; });
             },
             150000);
         if (!allEnded)
@@ -239,14 +234,11 @@ private slots:
 
         ItemDatabase db(data + u"/db2k.mdb"_s);
         QVERIFY(db.open());
-        const ItemRecord r1 = *db.itemByItemid(u"r1"_s);
-        const ItemRecord r2 = *db.itemByItemid(u"r2"_s);
-        QCOMPARE(r1.ItemYen, 3000);
-        QCOMPARE(r1.cat, u"2"_s);
-        QCOMPARE(r1.status, int(Won));
-        QCOMPARE(r2.ItemYen, 4000);
-        QCOMPARE(r2.cat, u"3"_s);
-        QCOMPARE(r2.status, int(Won));
+        for (const auto &[id, max, cat] :
+             {std::tuple{u"r1"_s, 3000, u"2"_s}, std::tuple{u"r2"_s, 4000, u"3"_s}}) {
+            const ItemRecord r = *db.itemByItemid(id);
+            QVERIFY(r.ItemYen == max && r.cat == cat && r.status == int(Won));
+        }
         const QStringList log = logLines(db);
         QVERIFY(log.contains(u"入札結果：r1：3000：成功 "_s));
         QVERIFY(log.contains(u"入札結果：r2：4000：成功 "_s));

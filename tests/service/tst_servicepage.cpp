@@ -20,6 +20,13 @@ QVariant run(QWebEnginePage &page, const QString &script)
         qWarning("the script did not finish");
     return out;
 }
+
+// The text of the element with that id.
+QString textOf(QWebEnginePage &page, const char *id)
+{
+    return run(page, u"document.getElementById('%1').textContent"_s.arg(QLatin1String(id)))
+        .toString();
+}
 } // namespace
 
 // The service's page in a real browser engine (offscreen, a phone's 360 px): the token once,
@@ -48,10 +55,7 @@ private slots:
                                   u"Snipewell 入札サービス"_s, 10000);
         // The address no longer holds the token: the session cookie does.
         QCOMPARE(page.url().query(), QString());
-        QTRY_VERIFY_WITH_TIMEOUT(run(page, u"document.getElementById('rows').textContent"_s)
-                                     .toString()
-                                     .contains(u"入札予定はありません"_s),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(textOf(page, "rows").contains(u"入札予定はありません"_s), 10000);
 
         // The form, as a user fills it on a phone's Japanese keyboard; the outcome beside the
         // button pressed.
@@ -59,14 +63,8 @@ private slots:
                       "var f = document.getElementById('add-form');"
                       "f.item.value = 'x1'; f.max.value = '５，０００'; f.quantity.value = '１';"
                       "f.querySelector('button[type=submit]').click(); true"));
-        QTRY_VERIFY_WITH_TIMEOUT(run(page, u"document.getElementById('add-msg').textContent"_s)
-                                     .toString()
-                                     .startsWith(u"追加しました：x1"_s),
-                                 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(run(page, u"document.getElementById('rows').textContent"_s)
-                                     .toString()
-                                     .contains(u"テスト商品 x1"_s),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(textOf(page, "add-msg").startsWith(u"追加しました：x1"_s), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(textOf(page, "rows").contains(u"テスト商品 x1"_s), 10000);
         QVERIFY(f.db.itemByItemid(u"x1"_s));
         QCOMPARE(f.db.itemByItemid(u"x1"_s)->ItemYen, 5000);
         // Nothing wider than the phone.
@@ -77,18 +75,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(
             run(page, u"document.getElementById('edit-form').quantity.value"_s).toString(), u"0"_s,
             10000);
-        QVERIFY(run(page, u"document.getElementById('edit-msg').textContent"_s)
-                    .toString()
-                    .startsWith(u"入札をやめました"_s));
+        QVERIFY(textOf(page, "edit-msg").startsWith(u"入札をやめました"_s));
         run(page,
             QStringLiteral("var e = document.getElementById('edit-form'); e.quantity.value = '1';"
                            "e.querySelector('button[type=submit]').click(); true"));
         QTRY_COMPARE_WITH_TIMEOUT(f.db.itemByItemid(u"x1"_s)->Numkai, 1, 10000);
         // The bid goes out; the row says how it ended, by itself.
-        QTRY_VERIFY_WITH_TIMEOUT(run(page, u"document.getElementById('rows').textContent"_s)
-                                     .toString()
-                                     .contains(u"落札しました：3,100円"_s),
-                                 40000);
+        QTRY_VERIFY_WITH_TIMEOUT(textOf(page, "rows").contains(u"落札しました：3,100円"_s), 40000);
         QCOMPARE(f.amountsSent(), QStringList{u"5000"_s});
         // The service restarts (its sessions are gone): the page asks for the token again
         // instead of showing a list it can no longer read.
