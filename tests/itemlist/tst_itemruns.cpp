@@ -314,26 +314,16 @@ private slots:
         QVERIFY(runningRec.Flagjidouencho);
     }
 
-    void changeReports_data()
-    {
-        QTest::addColumn<int>("oldPrice");
-        QTest::addColumn<int>("newPrice");
-        QTest::addColumn<QString>("lastLine");
-        QTest::newRow("price moved") << 1200 << 1500 << "1,200->1,500";
-        QTest::newRow("only the end moved") << 1500 << 1500 << "1,500";
-        QTest::newRow("zero") << 0 << 0 << "0";
-    }
-
     void changeReports()
     {
-        QFETCH(int, oldPrice);
-        QFETCH(int, newPrice);
-        QFETCH(QString, lastLine);
-        const QString r =
-            changeReport(u"品名"_s, QDateTime(QDate(2026, 12, 6), QTime(21, 0), sw::siteZone()),
-                         u"rival"_s, oldPrice, newPrice);
-        QCOMPARE(r, u"データが更新されました。\r\n品名\r\n2026/12/06 21:00:00\r\nrival\r\n"_s +
-                        lastLine + u"\r\n"_s);
+        // The old and the new price, and the report's last line: the move, or the price alone.
+        const QList<std::tuple<int, int, QString>> cases{
+            {1200, 1500, u"1,200->1,500"_s}, {1500, 1500, u"1,500"_s}, {0, 0, u"0"_s}};
+        const QDateTime end(QDate(2026, 12, 6), QTime(21, 0), sw::siteZone());
+        for (const auto &[oldPrice, newPrice, lastLine] : cases)
+            QCOMPARE(changeReport(u"品名"_s, end, u"rival"_s, oldPrice, newPrice),
+                     u"データが更新されました。\r\n品名\r\n2026/12/06 21:00:00\r\nrival\r\n"_s +
+                         lastLine + u"\r\n"_s);
     }
 };
 
