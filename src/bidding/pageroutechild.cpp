@@ -11,9 +11,12 @@
 namespace sw {
 
 namespace {
-constexpr int kStartTimeoutMs = 30000;
 // A prepare opens a page and makes the preview; a press waits for the answer.
 constexpr int kAskTimeoutMs = 90000;
+QString cannotStartText()
+{
+    return QStringLiteral("入札画面の部品（ブラウザ）を起動できません");
+}
 } // namespace
 
 // Resumes once the child's reply for the key came (or the child went away).
@@ -72,12 +75,17 @@ bool PageRouteChild::ensureRunning()
         if (e == QProcess::FailedToStart)
             ended();
     });
+    // Started without waiting here: a bid's timer may be due while the engine starts. Orders
+    // sent meanwhile wait in the process's input; a child that cannot start ends the wait
+    // of each.
+    connect(m_process, &QProcess::started, this, [this] {
+        m_started = true;
+        m_idle->start();
+        emit childStarted();
+    });
+    m_started = false;
     m_process->start(m_program, {QStringLiteral("--bid-pages")});
-    if (!m_process->waitForStarted(kStartTimeoutMs))
-        return false;
-    m_idle->start();
-    emit childStarted();
-    return true;
+    return running();
 }
 
 void PageRouteChild::send(const QJsonObject &order)
@@ -117,9 +125,12 @@ void PageRouteChild::ended()
     m_open.clear();
     m_idle->stop();
     // Everything it held is lost: each bid reads the item again.
+    QJsonObject lost{{QStringLiteral("lost"), true}};
+    if (!m_started)
+        lost.insert(QStringLiteral("why"), cannotStartText());
     const auto waiting = std::exchange(m_waiting, {});
     for (const auto &[key, w] : waiting) {
-        w->reply = QJsonObject{{QStringLiteral("lost"), true}};
+        w->reply = lost;
         w->done = true;
         if (w->handle)
             std::exchange(w->handle, {}).resume();
@@ -148,13 +159,9 @@ void PageRouteChild::keepWarmUntil(qint64 monoMs)
 
 QCoro::Task<QJsonObject> PageRouteChild::ask(QString key, QJsonObject order)
 {
-    if (!ensureRunning()) {
-        QJsonObject lost;
-        lost.insert(QStringLiteral("lost"), true);
-        lost.insert(QStringLiteral("why"),
-                    QStringLiteral("入札画面の部品（ブラウザ）を起動できません"));
-        co_return lost;
-    }
+    if (!ensureRunning())
+        co_return QJsonObject{{QStringLiteral("lost"), true},
+                              {QStringLiteral("why"), cannotStartText()}};
     m_lastOrder = siteClock().monoMs();
     auto w = std::make_shared<Waiter>();
     m_waiting[key] = w;

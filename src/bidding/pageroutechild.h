@@ -65,6 +65,7 @@ private:
     QString m_program;
     ActivityLog &m_log;
     QProcess *m_process = nullptr;
+    bool m_started = false; // the child's process is up (not only asked to start)
     QTimer *m_idle;
     int m_idleMs = kIdleMs;
     qint64 m_warmUntil = 0;

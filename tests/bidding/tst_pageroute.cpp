@@ -5,6 +5,7 @@
 #include "simsite.h"
 #include "testapp.h"
 
+#include <QElapsedTimer>
 #include <QNetworkCookie>
 #include <QTest>
 
@@ -242,6 +243,24 @@ private slots:
         QVERIFY(g->site.bids().isEmpty());
         for (const sim::RequestRecord &r : g->site.requests().mid(before))
             QVERIFY2(r.method == "GET"_L1, qPrintable(r.path));
+    }
+
+    void aChildThatCannotStartIsSaidAtOnce()
+    {
+        // The engine's program is gone (a half-done upgrade): the bid is told why within
+        // moments, and starting it never held up the caller.
+        PageRouteChild route(g->home.path(u"no-such-program"_s), g->log);
+        QElapsedTimer asked;
+        asked.start();
+        std::optional<PagePrepared> p;
+        route.prepare(route.newHandle(), g->hosts.itemPage(QString(), u"t1"_s), 0, 1, false)
+            .then([&p](PagePrepared x) { p = x; });
+        QVERIFY2(asked.elapsed() < 100, qPrintable(QString::number(asked.elapsed())));
+        QTRY_VERIFY_WITH_TIMEOUT(p.has_value(), 5000);
+        QVERIFY(!p->ok);
+        QCOMPARE(p->kind, u"crashed"_s);
+        QCOMPARE(p->why, u"入札画面の部品（ブラウザ）を起動できません"_s);
+        QVERIFY(!route.running());
     }
 };
 
