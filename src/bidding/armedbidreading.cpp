@@ -139,21 +139,10 @@ void ArmedBid::applyReading(const ItemState &s)
         reachVerdict(s, ours);
     // Today's page gives the whole item: what changed besides the price is kept too.
     if (s.item && s.item->itemid == m_item.itemid) {
-        ItemRecord site = *s.item;
-        if (!m_ctx.db.saveSiteColumns(m_id, site))
+        if (!m_ctx.db.saveSiteColumns(m_id, *s.item))
             m_ctx.log.LOGTodb(m_item.itemid + QStringLiteral("：更新を保存できませんでした：") +
                               m_ctx.db.lastError());
-        m_item.Itemname = site.Itemname;
-        m_item.ShuppinShaID = site.ShuppinShaID;
-        m_item.CatPath = site.CatPath;
-        m_item.SellerKey = site.SellerKey;
-        m_item.NumUri = site.NumUri;
-        m_item.ItemYenKibou = site.ItemYenKibou;
-        m_item.ItemYenStart = site.ItemYenStart;
-        m_item.ItemYenTaxin = site.ItemYenTaxin;
-        m_item.Flagjidouencho = site.Flagjidouencho;
-        m_item.EarlyEnd = site.EarlyEnd;
-        m_item.SiteGen = TodayPage;
+        takeSiteColumns(m_item, *s.item);
     }
     // A later end: the auction was extended, and the bid follows it.
     const bool endMoved = s.end != m_item.enddate;

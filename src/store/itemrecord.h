@@ -56,4 +56,21 @@ enum SiteGenColumn
     TodayListing = 2,
 };
 
+// Takes over what only today's item page gives (the columns ItemDatabase::saveSiteColumns
+// writes) from a reading of it.
+inline void takeSiteColumns(ItemRecord &to, const ItemRecord &site)
+{
+    to.Itemname = site.Itemname;
+    to.ShuppinShaID = site.ShuppinShaID;
+    to.NumUri = site.NumUri;
+    to.ItemYenKibou = site.ItemYenKibou;
+    to.ItemYenStart = site.ItemYenStart;
+    to.Flagjidouencho = site.Flagjidouencho;
+    to.EarlyEnd = site.EarlyEnd;
+    to.ItemYenTaxin = site.ItemYenTaxin;
+    to.CatPath = site.CatPath;
+    to.SellerKey = site.SellerKey;
+    to.SiteGen = TodayPage;
+}
+
 } // namespace sw
